@@ -1,0 +1,318 @@
+#include "classlib/forms.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+#include <ole2.h>
+
+#include "classlib/threads.h"
+
+namespace {
+const UINT CM_RELEASE = WM_APP + 0x100;
+const UINT CM_SYNCHRONIZE = WM_APP + 0x101;
+
+TApplication& TheApplication() {
+    static TApplication application;
+    return application;
+}
+
+void WakeApplication() {
+    if (Application->Handle()) PostMessageA(Application->Handle(), CM_SYNCHRONIZE, 0, 0);
+}
+
+LRESULT CALLBACK ApplicationWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == CM_SYNCHRONIZE) {
+        CheckSynchronize();
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+DWORD StyleFor(TBorderStyle border, uint8_t icons) {
+    DWORD style = WS_CLIPCHILDREN;
+    switch (border) {
+    case bsNone: style |= WS_POPUP; break;
+    case bsSingle: style |= WS_OVERLAPPED | WS_CAPTION | WS_BORDER; break;
+    case bsSizeable: style |= WS_OVERLAPPED | WS_CAPTION | WS_THICKFRAME; break;
+    case bsDialog: style |= WS_POPUP | WS_CAPTION | DS_MODALFRAME; break;
+    case bsToolWindow: style |= WS_POPUP | WS_CAPTION; break;
+    case bsSizeToolWin: style |= WS_POPUP | WS_CAPTION | WS_THICKFRAME; break;
+    }
+    if (border != bsNone && (icons & biSystemMenu)) {
+        style |= WS_SYSMENU;
+        if (border != bsDialog && border != bsToolWindow && border != bsSizeToolWin) {
+            if (icons & biMinimize) style |= WS_MINIMIZEBOX;
+            if (icons & biMaximize) style |= WS_MAXIMIZEBOX;
+        }
+    }
+    return style;
+}
+
+DWORD ExStyleFor(TBorderStyle border) {
+    switch (border) {
+    case bsDialog: return WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
+    case bsToolWindow:
+    case bsSizeToolWin: return WS_EX_TOOLWINDOW;
+    default: return WS_EX_WINDOWEDGE;
+    }
+}
+} // namespace
+
+TApplication* Application = &TheApplication();
+
+// --- TForm -----------------------------------------------------------------
+
+TForm::TForm(TComponent* owner, const char* className, TBorderStyle borderStyle, uint8_t borderIcons)
+    : TWinControl(owner, nullptr) {
+    RegisterLibraryClass(className);
+    HWND ownerWindow = nullptr;
+    if (auto* ownerForm = dynamic_cast<TForm*>(owner)) ownerWindow = ownerForm->Handle();
+    width_ = 320;
+    height_ = 240;
+    CreateWindowHandle(className, StyleFor(borderStyle, borderIcons), ExStyleFor(borderStyle), ownerWindow);
+    SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Handle()), FALSE);
+    font_.OnChange = [this](TObject*) {
+        SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Handle()), TRUE);
+    };
+}
+
+TForm::~TForm() {
+    if (OnDestroy) SafeCall([this] { OnDestroy(this); });
+    if (Application->mainForm_ == this) Application->mainForm_ = nullptr;
+}
+
+TWindowState TForm::WindowState() const {
+    if (IsZoomed(handle_)) return wsMaximized;
+    if (IsIconic(handle_)) return wsMinimized;
+    return wsNormal;
+}
+
+void TForm::SetWindowState(TWindowState state) {
+    if (!Visible()) {
+        if (state == wsMaximized) ShowWindow(handle_, SW_SHOWMAXIMIZED);
+        return;
+    }
+    ShowWindow(handle_, state == wsMaximized ? SW_MAXIMIZE : state == wsMinimized ? SW_MINIMIZE : SW_RESTORE);
+}
+
+void TForm::PlaceOnShow() {
+    if (shownOnce_) return;
+    shownOnce_ = true;
+    RECT area{};
+    if (position_ == poScreenCenter) {
+        SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    } else if (position_ == poOwnerFormCenter || position_ == poMainFormCenter) {
+        TForm* around = position_ == poOwnerFormCenter ? dynamic_cast<TForm*>(Owner()) : Application->MainForm();
+        if (!around || around == this) around = Application->MainForm();
+        if (!around || around == this) {
+            SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+        } else {
+            GetWindowRect(around->Handle(), &area);
+        }
+    } else {
+        return;
+    }
+    int left = area.left + (area.right - area.left - width_) / 2;
+    int top = area.top + (area.bottom - area.top - height_) / 2;
+    SetBounds(left < 0 ? 0 : left, top < 0 ? 0 : top, width_, height_);
+}
+
+void TForm::SetVisible(bool visible) {
+    if (visible == Visible()) return;
+    if (visible) {
+        PlaceOnShow();
+        if (OnShow) OnShow(this);
+        ShowWindow(handle_, SW_SHOWNORMAL);
+        SetForegroundWindow(handle_);
+    } else {
+        ShowWindow(handle_, SW_HIDE);
+    }
+}
+
+namespace {
+struct DisabledWindows {
+    HWND except;
+    std::vector<HWND> windows;
+};
+BOOL CALLBACK DisableOne(HWND window, LPARAM data) {
+    auto* disabled = reinterpret_cast<DisabledWindows*>(data);
+    if (window != disabled->except && IsWindowVisible(window) && IsWindowEnabled(window)) {
+        EnableWindow(window, FALSE);
+        disabled->windows.push_back(window);
+    }
+    return TRUE;
+}
+} // namespace
+
+int TForm::ShowModal() {
+    DisabledWindows disabled{handle_, {}};
+    EnumThreadWindows(GetCurrentThreadId(), DisableOne, reinterpret_cast<LPARAM>(&disabled));
+    modalResult_ = mrNone;
+    inModal_ = true;
+    Show();
+    while (modalResult_ == mrNone && !Application->Terminated()) Application->HandleMessage(true);
+    inModal_ = false;
+    for (HWND window : disabled.windows) EnableWindow(window, TRUE);
+    Hide();
+    return modalResult_;
+}
+
+void TForm::Close() {
+    if (inModal_) {
+        modalResult_ = mrCancel;
+        return;
+    }
+    TCloseAction action = Application->MainForm() == this ? caFree : caHide;
+    if (OnClose) OnClose(this, action);
+    if (action == caNone) return;
+    if (Application->MainForm() == this) {
+        Application->Terminate();
+    } else if (action == caHide) {
+        Hide();
+    } else if (action == caFree) {
+        Release();
+    }
+}
+
+void TForm::Release() { PostMessageA(handle_, CM_RELEASE, 0, 0); }
+
+LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case CM_RELEASE:
+        delete this;
+        return 0;
+    case WM_CLOSE:
+        Close();
+        return 0;
+    case WM_SIZE: {
+        LRESULT result = DefaultHandler(message, wParam, lParam);
+        if (OnResize) OnResize(this);
+        return result;
+    }
+    case WM_COMMAND:
+        if (lParam == 0 && MenuCommand && MenuCommand(LOWORD(wParam))) return 0;
+        break;
+    default:
+        break;
+    }
+    return TWinControl::WndProc(message, wParam, lParam);
+}
+
+// --- TApplication ----------------------------------------------------------
+
+TApplication::TApplication() : TComponent(nullptr) {}
+
+TApplication::~TApplication() = default;
+
+void TApplication::Initialize() {
+    if (initialised_) return;
+    initialised_ = true;
+    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
+    InitCommonControlsEx(&icc);
+    OleInitialize(nullptr);
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = ApplicationWindowProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "TApplication";
+    RegisterClassExA(&wc);
+    handle_ = CreateWindowExA(0, "TApplication", title_.c_str(), WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                              GetModuleHandleA(nullptr), nullptr);
+    WakeMainThread = WakeApplication;
+}
+
+void TApplication::SetTitle(const std::string& title) {
+    title_ = title;
+    if (handle_) SetWindowTextA(handle_, title.c_str());
+}
+
+void TApplication::AdoptForm(TForm* form) {
+    if (!mainForm_) mainForm_ = form;
+}
+
+void TApplication::Run() {
+    if (mainForm_ && ShowMainForm) {
+        bool maximise = IsZoomed(mainForm_->Handle());
+        mainForm_->Show();
+        if (maximise) ShowWindow(mainForm_->Handle(), SW_MAXIMIZE);
+    }
+    while (!terminated_) HandleMessage(true);
+}
+
+void TApplication::Terminate() {
+    if (!terminated_) PostQuitMessage(0);
+    terminated_ = true;
+}
+
+bool TApplication::PreTranslate(MSG& msg) {
+    for (auto& filter : filters_)
+        if (filter(msg)) return true;
+    if (msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST) {
+        HWND top = GetAncestor(msg.hwnd, GA_ROOT);
+        TForm* form = dynamic_cast<TForm*>(TWinControl::FromHandle(top));
+        if (form && form->DialogKeys && IsDialogMessageA(top, &msg)) return true;
+    }
+    return false;
+}
+
+bool TApplication::HandleMessage(bool wait) {
+    MSG msg;
+    bool got = wait ? GetMessageA(&msg, nullptr, 0, 0) >= 0 : PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);
+    if (!got) {
+        CheckSynchronize();
+        return false;
+    }
+    if (msg.message == WM_QUIT) {
+        terminated_ = true;
+        return true;
+    }
+    if (!PreTranslate(msg)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    CheckSynchronize();
+    return true;
+}
+
+void TApplication::ProcessMessages() {
+    while (HandleMessage(false)) {
+        if (terminated_) break;
+    }
+}
+
+int TApplication::MessageBox(const std::string& text, const std::string& caption, UINT flags) {
+    HWND owner = GetActiveWindow();
+    if (!owner && mainForm_ && mainForm_->Visible()) owner = mainForm_->Handle();
+    return ::MessageBoxA(owner, text.c_str(), caption.c_str(), flags);
+}
+
+void TApplication::ShowException(const std::exception& error) {
+    std::string text = error.what();
+    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
+    MessageBox(text, title_, MB_OK | MB_ICONSTOP);
+}
+
+void TApplication::HandleException(const std::exception& error) {
+    if (dynamic_cast<const EAbort*>(&error)) return;
+    ShowException(error);
+}
+
+void SafeCall(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        Application->HandleException(error);
+    }
+}
+
+int MessageDlg(const std::string& text, TMsgDlgType type, uint16_t buttons, int) {
+    static const char* const captions[] = {"Warning", "Error", "Information", "Confirm", nullptr};
+    static const UINT icons[] = {MB_ICONWARNING, MB_ICONERROR, MB_ICONINFORMATION, MB_ICONQUESTION, 0};
+    UINT flags = icons[type];
+    if ((buttons & mbYes) && (buttons & mbNo)) flags |= (buttons & mbCancel) ? MB_YESNOCANCEL : MB_YESNO;
+    else if ((buttons & mbOK) && (buttons & mbCancel)) flags |= MB_OKCANCEL;
+    else if (buttons & mbAbort) flags |= MB_ABORTRETRYIGNORE;
+    else if ((buttons & mbRetry) && (buttons & mbCancel)) flags |= MB_RETRYCANCEL;
+    else flags |= MB_OK;
+    const char* caption = captions[type] ? captions[type] : Application->Title().c_str();
+    return Application->MessageBox(text, caption, flags);
+}

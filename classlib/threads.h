@@ -1,0 +1,71 @@
+// Threads and the queue through which they hand work to the GUI thread.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <mutex>
+#include <vector>
+
+// Runs work on the GUI thread and waits until it has run. Called on the GUI thread it runs
+// at once. Exceptions raised by work are passed back to the calling thread.
+void Synchronize(const std::function<void()>& work);
+// Runs the work queued by other threads; the GUI thread calls it when it handles messages.
+// Returns true when something ran.
+bool CheckSynchronize();
+// The thread that counts as the GUI thread (the one that initialised the class library).
+DWORD MainThreadID();
+// Called when work is queued, to wake the GUI thread (the application posts itself a message).
+extern void (*WakeMainThread)();
+
+// A thread whose body is Execute. Created suspended or running; FreeOnTerminate makes the
+// object delete itself when the body ends.
+class TThread {
+public:
+    explicit TThread(bool createSuspended);
+    virtual ~TThread();
+    TThread(const TThread&) = delete;
+    TThread& operator=(const TThread&) = delete;
+
+    void Start();          // starts a suspended thread
+    void Terminate() { terminated_ = true; }
+    bool Terminated() const { return terminated_; }
+    // Waits for the body to end and returns its exit value.
+    DWORD WaitFor();
+    HANDLE Handle() const { return handle_; }
+    DWORD ThreadID() const { return id_; }
+    int Priority() const;
+    void SetPriority(int priority);  // THREAD_PRIORITY_* values
+    bool FreeOnTerminate = false;
+    bool Finished() const { return finished_; }
+
+protected:
+    virtual void Execute() = 0;
+    void Synchronize(const std::function<void()>& work) { ::Synchronize(work); }
+    DWORD ReturnValue = 0;
+
+private:
+    static DWORD WINAPI ThreadProc(void* self);
+    HANDLE handle_ = nullptr;
+    DWORD id_ = 0;
+    volatile bool terminated_ = false;
+    volatile bool finished_ = false;
+    bool started_ = false;
+};
+
+// A list guarded by a re-entrant lock: LockList gives the list and holds the lock until UnlockList.
+template <typename T>
+class TThreadList {
+public:
+    std::vector<T>& LockList() { mutex_.lock(); return items_; }
+    void UnlockList() { mutex_.unlock(); }
+    void Add(const T& item) { std::lock_guard<std::recursive_mutex> g(mutex_); items_.push_back(item); }
+    void Remove(const T& item) {
+        std::lock_guard<std::recursive_mutex> g(mutex_);
+        for (auto it = items_.begin(); it != items_.end(); ++it)
+            if (*it == item) { items_.erase(it); return; }
+    }
+    void Clear() { std::lock_guard<std::recursive_mutex> g(mutex_); items_.clear(); }
+private:
+    std::recursive_mutex mutex_;
+    std::vector<T> items_;
+};

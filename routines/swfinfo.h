@@ -1,0 +1,26 @@
+// The SWF header reader: frame size and background colour of a Flash movie.
+#pragma once
+#include <cstdint>
+#include <string>
+
+// Reads the header of the movie at path. True with width and height in pixels and the
+// background colour as 0xRRGGBB (0 when the movie does not start with one); False, with
+// the three left unwritten, when the file is not an "FWS" or "CWS" movie. A compressed
+// movie is inflated into temporary files first. File and decompression errors are raised.
+bool ReadSwfInfo(const std::string& path, int& width, int& height, int& color);
+
+// The pieces of the reader, for tests.
+namespace swf {
+enum SwfKind { NotSwf = 0, Uncompressed = 1, Compressed = 2 };
+int GetSwfKind(const std::string& path);
+// The three temporary names for path: "_$$$_", "_$1$_" and "_$2$_" + its file name.
+void MakeTempNames(const std::string& path, std::string& t0, std::string& t1, std::string& t2);
+// The bit reader over a header buffer (from offset 8 of the uncompressed movie).
+void SetHeaderBuffer(const uint8_t* bytes, int count);
+void ResetBits();
+uint32_t ReadBits(int n);
+int32_t ReadSignedBits(int n);
+void ReadFrameSize(int& width, int& height);
+int ReadBackgroundColor();
+int HeaderPosition();
+} // namespace swf
