@@ -1,0 +1,197 @@
+#include "tests/e2e/uidriver.h"
+
+#include <vector>
+
+namespace ui {
+
+std::string BinFolder() {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string p(path);
+    // Test programs live in <build>\tests\<dir>\; the programs in <build>\bin\.
+    size_t tests = p.rfind("\\tests\\");
+    std::string buildDir = tests == std::string::npos ? p.substr(0, p.rfind('\\')) : p.substr(0, tests);
+    return buildDir + "\\bin\\";
+}
+
+Program Start(const std::string& exe, const std::string& args, const std::string& workDir) {
+    std::string commandLine = "\"" + exe + "\"" + (args.empty() ? "" : " " + args);
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    Program program;
+    if (CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       workDir.empty() ? nullptr : workDir.c_str(), &si, &pi)) {
+        CloseHandle(pi.hThread);
+        program.process = pi.hProcess;
+        program.pid = pi.dwProcessId;
+    }
+    return program;
+}
+
+bool WaitForExit(Program& program, int timeoutMs, DWORD* exitCode) {
+    if (!program.process) return true;
+    if (WaitForSingleObject(program.process, timeoutMs) != WAIT_OBJECT_0) return false;
+    if (exitCode) GetExitCodeProcess(program.process, exitCode);
+    return true;
+}
+
+void Kill(Program& program) {
+    if (!program.process) return;
+    if (WaitForSingleObject(program.process, 0) != WAIT_OBJECT_0) {
+        TerminateProcess(program.process, 1);
+        WaitForSingleObject(program.process, 5000);
+    }
+    CloseHandle(program.process);
+    program.process = nullptr;
+}
+
+namespace {
+struct EnumState {
+    DWORD pid;
+    bool visibleOnly;
+    std::vector<HWND> found;
+};
+BOOL CALLBACK CollectWindow(HWND window, LPARAM data) {
+    auto* state = reinterpret_cast<EnumState*>(data);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == state->pid && (!state->visibleOnly || IsWindowVisible(window))) state->found.push_back(window);
+    return TRUE;
+}
+} // namespace
+
+std::vector<HWND> TopLevelWindows(DWORD pid, bool visibleOnly) {
+    EnumState state{pid, visibleOnly, {}};
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&state));
+    return state.found;
+}
+
+std::string WindowText(HWND window) {
+    char text[4096] = {0};
+    // WM_GETTEXT works across processes for the standard controls, GetWindowText does not.
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                        2000, nullptr);
+    return text;
+}
+
+std::string ClassName(HWND window) {
+    char name[256] = {0};
+    GetClassNameA(window, name, sizeof(name));
+    return name;
+}
+
+SIZE ClientSize(HWND window) {
+    RECT r{};
+    GetClientRect(window, &r);
+    return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+SIZE WindowSize(HWND window) {
+    RECT r{};
+    GetWindowRect(window, &r);
+    return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+HWND WaitForWindow(DWORD pid, const char* className, const char* caption, int timeoutMs) {
+    DWORD start = GetTickCount();
+    do {
+        for (HWND window : TopLevelWindows(pid)) {
+            if (className && ClassName(window) != className) continue;
+            if (caption && WindowText(window) != caption) continue;
+            return window;
+        }
+        Pause(50);
+    } while (static_cast<int>(GetTickCount() - start) < timeoutMs);
+    return nullptr;
+}
+
+namespace {
+struct ChildSearch {
+    const char* className;
+    const char* text;
+    HWND found;
+};
+BOOL CALLBACK MatchChild(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<ChildSearch*>(data);
+    if (search->className && ClassName(window) != search->className) return TRUE;
+    if (search->text && WindowText(window) != search->text) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+} // namespace
+
+HWND FindChild(HWND parent, const char* className, const char* text) {
+    ChildSearch search{className, text, nullptr};
+    EnumChildWindows(parent, MatchChild, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+namespace {
+BOOL CALLBACK CollectChild(HWND window, LPARAM data) {
+    reinterpret_cast<std::vector<HWND>*>(data)->push_back(window);
+    return TRUE;
+}
+} // namespace
+
+MessageBoxInfo WaitForMessageBox(DWORD pid, int timeoutMs) {
+    MessageBoxInfo info;
+    HWND box = WaitForWindow(pid, "#32770", nullptr, timeoutMs);
+    if (!box) return info;
+    Pause(300);  // let the box finish laying itself out
+    info.window = box;
+    info.caption = WindowText(box);
+    std::vector<HWND> children;
+    EnumChildWindows(box, CollectChild, reinterpret_cast<LPARAM>(&children));
+    for (HWND child : children) {
+        std::string cls = ClassName(child);
+        int id = GetDlgCtrlID(child);
+        if (cls == "Static" && id == 0xFFFF) info.text = WindowText(child);
+        else if (cls == "Button" && IsWindowVisible(child)) info.buttons.push_back(WindowText(child));
+    }
+    return info;
+}
+
+void PressButton(HWND dialog, int id) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+namespace {
+int FindInMenu(HMENU menu, const std::vector<std::string>& path, size_t depth) {
+    if (!menu || depth >= path.size()) return -1;
+    int count = GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i) {
+        char text[256] = {0};
+        GetMenuStringA(menu, i, text, sizeof(text), MF_BYPOSITION);
+        std::string caption(text);
+        size_t tab = caption.find('\t');
+        if (tab != std::string::npos) caption.erase(tab);
+        if (caption != path[depth]) continue;
+        if (depth + 1 == path.size()) return static_cast<int>(GetMenuItemID(menu, i));
+        return FindInMenu(GetSubMenu(menu, i), path, depth + 1);
+    }
+    return -1;
+}
+} // namespace
+
+int FindMenuCommand(HWND window, const std::vector<std::string>& path) {
+    return FindInMenu(GetMenu(window), path, 0);
+}
+
+void SendMenuCommand(HWND window, int id) { PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+
+void Pause(int ms) {
+    DWORD start = GetTickCount();
+    while (static_cast<int>(GetTickCount() - start) < ms) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        Sleep(10);
+    }
+}
+
+} // namespace ui

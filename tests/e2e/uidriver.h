@@ -1,0 +1,56 @@
+// Drives the real programs from a test running in the same Wine session: starts them,
+// finds their windows, reads texts, presses buttons, sends menu commands.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace ui {
+
+struct Program {
+    HANDLE process = nullptr;
+    DWORD pid = 0;
+};
+
+// The folder of the built programs (…\bin\ beside the test's build folder), with a trailing '\'.
+std::string BinFolder();
+// Starts exe with the given argument string (quoted as the caller wrote it).
+Program Start(const std::string& exe, const std::string& args = "", const std::string& workDir = "");
+// True when the program ended within timeoutMs; its exit code in *exitCode.
+bool WaitForExit(Program& program, int timeoutMs, DWORD* exitCode = nullptr);
+// Ends the program if it still runs and closes its handle.
+void Kill(Program& program);
+
+// Top-level windows of the process (visible ones only, unless all).
+std::vector<HWND> TopLevelWindows(DWORD pid, bool visibleOnly = true);
+// Waits for a visible top-level window of pid with that class and/or caption (nullptr: any).
+HWND WaitForWindow(DWORD pid, const char* className, const char* caption, int timeoutMs);
+std::string WindowText(HWND window);
+std::string ClassName(HWND window);
+SIZE ClientSize(HWND window);
+SIZE WindowSize(HWND window);
+// The first child (any depth) with that class and/or text.
+HWND FindChild(HWND parent, const char* className, const char* text);
+
+// A standard message box as the user sees it.
+struct MessageBoxInfo {
+    HWND window = nullptr;
+    std::string caption;
+    std::string text;
+    std::vector<std::string> buttons;  // button captions, in the box's order
+};
+// Waits for a message box (dialog class "#32770") of pid; window is null on timeout.
+MessageBoxInfo WaitForMessageBox(DWORD pid, int timeoutMs);
+// Presses the button with that id (IDOK, IDYES, ...) of a dialog.
+void PressButton(HWND dialog, int id);
+
+// The command id of a menu item found by its captions ("&File", "&Open..." ...); -1 if none.
+int FindMenuCommand(HWND window, const std::vector<std::string>& path);
+// Sends a menu command as a click on the item would.
+void SendMenuCommand(HWND window, int id);
+
+// Pauses while the test's own message queue keeps being served.
+void Pause(int ms);
+
+} // namespace ui
