@@ -1,5 +1,8 @@
 #include "tests/e2e/uidriver.h"
 
+#include <cstdio>
+#include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 namespace ui {
@@ -152,6 +155,45 @@ MessageBoxInfo WaitForMessageBox(DWORD pid, int timeoutMs) {
         else if (cls == "Button" && IsWindowVisible(child)) info.buttons.push_back(WindowText(child));
     }
     return info;
+}
+
+// The icon control's pixels are taken from the screen; drawing the expected icon over a copy
+// of them changes (almost) nothing when it is the icon shown.
+bool MessageBoxShowsIcon(HWND box, LPCSTR iconId) {
+    const int kMessageBoxIconId = 0x0440, size = 32;
+    HWND iconControl = GetDlgItem(box, kMessageBoxIconId);
+    if (!iconControl || !IsWindowVisible(iconControl)) return false;
+    POINT origin{0, 0};
+    ClientToScreen(iconControl, &origin);
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), size, -size, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    void* shownBits = nullptr;
+    void* redrawnBits = nullptr;
+    HBITMAP shown = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &shownBits, nullptr, 0);
+    HBITMAP redrawn = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &redrawnBits, nullptr, 0);
+    HGDIOBJ old = SelectObject(dc, shown);
+    BitBlt(dc, 0, 0, size, size, screen, origin.x, origin.y, SRCCOPY);
+    SelectObject(dc, redrawn);
+    BitBlt(dc, 0, 0, size, size, screen, origin.x, origin.y, SRCCOPY);
+    DrawIconEx(dc, 0, 0, LoadIcon(nullptr, iconId), size, size, 0, nullptr, DI_NORMAL);
+    GdiFlush();
+    const uint8_t* a = static_cast<const uint8_t*>(shownBits);
+    const uint8_t* b = static_cast<const uint8_t*>(redrawnBits);
+    int changed = 0, inked = 0;
+    for (int i = 0; i < size * size; ++i) {
+        int diff = 0;
+        for (int c = 0; c < 3; ++c) diff = std::max(diff, std::abs(int(a[i * 4 + c]) - int(b[i * 4 + c])));
+        if (diff > 48) ++changed;
+        if (a[i * 4] != a[0] || a[i * 4 + 1] != a[1] || a[i * 4 + 2] != a[2]) ++inked;
+    }
+    SelectObject(dc, old);
+    DeleteObject(shown);
+    DeleteObject(redrawn);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return inked > 50 && changed < size * size / 10;  // edges blend twice; another icon differs in hundreds
 }
 
 void PressButton(HWND dialog, int id) {

@@ -42,6 +42,9 @@ struct MessageBoxInfo {
 };
 // Waits for a message box (dialog class "#32770") of pid; window is null on timeout.
 MessageBoxInfo WaitForMessageBox(DWORD pid, int timeoutMs);
+// Whether the message box shows the system icon named by id (IDI_WARNING, IDI_ERROR, ...),
+// judged by the pixels the two icons draw.
+bool MessageBoxShowsIcon(HWND box, LPCSTR iconId);
 // Presses the button with that id (IDOK, IDYES, ...) of a dialog.
 void PressButton(HWND dialog, int id);
 
