@@ -9,6 +9,16 @@ const int kNoMailSystem = -1;
 const ULONG kMapiSuccess = 0, kMapiUserAbort = 1;
 
 char* Text(std::string& s) { return s.empty() ? nullptr : s.data(); }
+
+// A sender or recipient: shown by its name, or by its address when it has none.
+void FillRecipient(MapiRecipDesc& desc, ULONG recipClass, const std::string& name, const std::string& address,
+                   std::string& nameText, std::string& addressText) {
+    nameText = name.empty() ? address : name;
+    addressText = "SMTP:" + address;
+    desc.ulRecipClass = recipClass;
+    desc.lpszName = nameText.data();
+    desc.lpszAddress = addressText.data();
+}
 } // namespace
 
 void FillMailRecords(TMailRecords& r, const std::string& subject, const std::string& body,
@@ -24,19 +34,11 @@ void FillMailRecords(TMailRecords& r, const std::string& subject, const std::str
     r.message.lpszSubject = Text(r.subject);
     r.message.lpszNoteText = Text(r.body);
     if (!senderAddress.empty()) {
-        r.senderName = senderName.empty() ? senderAddress : senderName;
-        r.senderAddress = "SMTP:" + senderAddress;
-        r.sender.ulRecipClass = MAPI_ORIG;
-        r.sender.lpszName = r.senderName.data();
-        r.sender.lpszAddress = r.senderAddress.data();
+        FillRecipient(r.sender, MAPI_ORIG, senderName, senderAddress, r.senderName, r.senderAddress);
         r.message.lpOriginator = &r.sender;
     }
     if (!recipientAddress.empty()) {
-        r.recipientName = recipientName.empty() ? recipientAddress : recipientName;
-        r.recipientAddress = "SMTP:" + recipientAddress;
-        r.recipient.ulRecipClass = MAPI_TO;
-        r.recipient.lpszName = r.recipientName.data();
-        r.recipient.lpszAddress = r.recipientAddress.data();
+        FillRecipient(r.recipient, MAPI_TO, recipientName, recipientAddress, r.recipientName, r.recipientAddress);
         r.message.nRecipCount = 1;
         r.message.lpRecips = &r.recipient;
     }
