@@ -84,6 +84,14 @@ LRESULT TWinControl::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
         if (TWinControl* child = FromHandle(header->hwndFrom)) return child->Notify(header);
         break;
     }
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN: {
+        HBRUSH brush = nullptr;
+        TWinControl* child = FromHandle(reinterpret_cast<HWND>(lParam));
+        if (child && child->CtlColor(reinterpret_cast<HDC>(wParam), brush)) return reinterpret_cast<LRESULT>(brush);
+        break;
+    }
     case WM_WINDOWPOSCHANGED: {
         LRESULT result = DefaultHandler(message, wParam, lParam);
         UpdateBoundsFromWindow();

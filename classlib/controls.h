@@ -68,6 +68,8 @@ protected:
     virtual void CommandNotify(WORD code) {}
     // A WM_NOTIFY notification sent to the parent for this control.
     virtual LRESULT Notify(NMHDR* header) { return 0; }
+    // A WM_CTLCOLOR* message sent to the parent for this control: true with brush set when handled.
+    virtual bool CtlColor(HDC dc, HBRUSH& brush) { return false; }
     // Keeps the stored bounds in step with the window.
     virtual void BoundsChanged() {}
 

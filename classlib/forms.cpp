@@ -183,6 +183,9 @@ LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
         Close();
         return 0;
+    case WM_GETFONT:
+        // Child controls take the form's font from here when they are created.
+        return reinterpret_cast<LRESULT>(font_.Handle());
     case WM_SIZE: {
         LRESULT result = DefaultHandler(message, wParam, lParam);
         if (OnResize) OnResize(this);
