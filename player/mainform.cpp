@@ -1,10 +1,280 @@
 #include "player/mainform.h"
 
+#include "routines/association.h"
+#include "routines/msgbox.h"
+#include "routines/swfinfo.h"
+#include "routines/widetext.h"
+
 TForm1* Form1 = nullptr;
+int FrameWidth = 320;
+int FrameHeight = 240;
+bool FlvMode = false;
+
+namespace {
+const char* const kTitleSuffix = " - Corvelline Flash Player";
+const char* const kCompanionMovie = "fvp.swf";
+const char* const kCompanionSkin = "SteelExternalAll.swf";
+
+std::string AsciiLower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+std::string Narrow(const std::wstring& text) {
+    if (text.empty()) return "";
+    int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), n, nullptr, nullptr);
+    return result;
+}
+
+// A decimal integer, as the class library converts text to a number.
+int TextToInt(const std::wstring& text) {
+    std::string s = Trim(Narrow(text));
+    size_t i = (!s.empty() && (s[0] == '-' || s[0] == '+')) ? 1 : 0;
+    bool digits = i < s.size();
+    long long value = 0;
+    for (size_t k = i; k < s.size() && digits; ++k) {
+        if (s[k] < '0' || s[k] > '9') digits = false;
+        else value = value * 10 + (s[k] - '0');
+        if (value > 0x80000000LL) digits = false;
+    }
+    if (s[0] == '-') value = -value;
+    if (!digits || value > 0x7FFFFFFF || value < -0x7FFFFFFFLL - 1)
+        throw EConvertError("'" + s + "' is not a valid integer value");
+    return static_cast<int>(value);
+}
+
+// The integer held by argument index of a "ready" request: an element with just text.
+int ReadyArgument(const TXMLNode& arguments, int index) {
+    TXMLNode argument = arguments.ChildNode(index);
+    if (!argument.IsElement()) throw EXMLDocError("Argument " + std::to_string(index) + " is not an element");
+    return TextToInt(argument.Text());
+}
+} // namespace
+
+std::string XmlEscape(const std::string& text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&': escaped += "&amp;"; break;
+        case '<': escaped += "&lt;"; break;
+        case '>': escaped += "&gt;"; break;
+        default: escaped += c; break;
+        }
+    }
+    return escaped;
+}
+
+std::wstring MakePlayRequest(const std::string& videoPath) {
+    return StringToWide("<invoke name=\"Play\" returntype=\"xml\"><arguments><string>" + XmlEscape(videoPath) +
+                        "</string></arguments></invoke>");
+}
+
+std::wstring MakeResizeRequest(int width, int height) {
+    return StringToWide("<invoke name=\"Resize\" returntype=\"xml\"><arguments><string>" + std::to_string(width) +
+                        "</string><string>" + std::to_string(height) + "</string></arguments></invoke>");
+}
 
 TForm1::TForm1(TComponent* owner) : TForm(owner, "TForm1") {
-    SetBounds(0, 0, 556, 471);
+    Font().SetName("MS Sans Serif");
+    Font().SetSize(8);
+    SetBounds(100, 100, 556, 471);
     SetCaption("Corvelline Flash Player");
+
+    Flash1 = new TShockwaveFlash(this, this);
+    Flash1->SetBounds(0, 0, 548, 406);
+    Flash1->SetTabOrder(0);
+    Flash1->OnFlashCall = [this](TObject* sender, const std::wstring& request) { Flash1FlashCall(sender, request); };
+    OpenDialog1 = new TOpenDialog(this);
+    OpenDialog1->Filter = "Flash file (*.swf;*.flv)|*.swf;*.flv|Flash movie (*.swf)|*.swf|Flash video (*.flv)|*.flv";
+    XML1 = new TXMLDocument(this);
+    XML1->DOMVendor = "MSXML";
+    BuildMenu();
+    StatusBar1 = new TStatusBar(this, this);
+    StatusBar1->SetSimplePanel(true);
+    AlignControls();
+
+    OnResize = [this](TObject* sender) { FormResize(sender); };
+    SafeCall([this] { FormCreate(this); });
+}
+
+void TForm1::BuildMenu() {
+    MainMenu1 = new TMainMenu(this);
+    TMenuItem* root = MainMenu1->Items();
+    File1 = new TMenuItem(this, root, "File");
+    Open1 = new TMenuItem(this, File1, "Open...", 16463);
+    new TMenuItem(this, File1, "-");
+    Exit1 = new TMenuItem(this, File1, "Exit");
+    View1 = new TMenuItem(this, root, "View");
+    OriginalSize1 = new TMenuItem(this, View1, "Original Size", 16433);
+    DoubleSize1 = new TMenuItem(this, View1, "Double Size", 16434);
+    TMenuItem* tools = new TMenuItem(this, root, "Tools");
+    Associatewithflvandswf1 = new TMenuItem(this, tools, "Associate with .swf and .flv");
+    Help1 = new TMenuItem(this, root, "Help");
+    About1 = new TMenuItem(this, Help1, "About");
+    Open1->OnClick = [this](TObject* s) { Open1Click(s); };
+    Exit1->OnClick = [this](TObject* s) { Exit1Click(s); };
+    OriginalSize1->OnClick = [this](TObject* s) { OriginalSize1Click(s); };
+    DoubleSize1->OnClick = [this](TObject* s) { DoubleSize1Click(s); };
+    Associatewithflvandswf1->OnClick = [this](TObject* s) { Associatewithflvandswf1Click(s); };
+    About1->OnClick = [this](TObject* s) { About1Click(s); };
+    MainMenu1->Rebuild();
+}
+
+void TForm1::AlignControls() {
+    if (!StatusBar1 || !Flash1) return;
+    StatusBar1->AlignToParent();
+    int above = ClientHeight() - StatusBar1->Height();
+    Flash1->SetBounds(0, 0, ClientWidth(), above < 0 ? 0 : above);
+}
+
+LRESULT TForm1::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_SIZE:
+        AlignControls();
+        break;
+    case WM_DROPFILES:
+        WMDropFiles(reinterpret_cast<HDROP>(wParam));
+        return 0;
+    default:
+        break;
+    }
+    return TForm::WndProc(message, wParam, lParam);
+}
+
+void TForm1::FormCreate(TObject*) {
+    FlvMode = false;
+    FrameWidth = 320;
+    FrameHeight = 240;
+    DragAcceptFiles(Handle(), TRUE);
+    if (ParamCount() >= 1) Play(ParamStr(1));
+}
+
+void TForm1::Open1Click(TObject*) {
+    if (OpenDialog1->Execute()) Play(OpenDialog1->FileName);
+}
+
+void TForm1::WMDropFiles(HDROP drop) {
+    // The handle is released also when playing the file fails.
+    struct DropRelease {
+        HDROP drop;
+        ~DropRelease() { DragFinish(drop); }
+    } release{drop};
+    UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    if (count > 0) {
+        char path[256] = {0};
+        DragQueryFileA(drop, 0, path, sizeof(path));
+        Play(path);
+    }
+}
+
+void TForm1::Play(const std::string& path) {
+    std::string ext = AsciiLower(ExtractFileExt(path));
+    if (ext == ".swf") PlaySWF(path);
+    else if (ext == ".flv") PlayFLV(path);
+    else MsgBox("Invalid Flash File!", MsgBoxError);
+}
+
+void TForm1::PlaySWF(const std::string& path) {
+    int width = 0, height = 0, color = 0;
+    if (!ReadSwfInfo(path, width, height, color)) {
+        MsgBox("Invalid SWF File!", MsgBoxError);
+        return;
+    }
+    if (WindowState() == wsMaximized) SetWindowState(wsNormal);
+    FrameWidth = width;
+    FrameHeight = height;
+    SetClientWidth(width);
+    SetClientHeight(StatusBar1->Height() + height);
+    Flash1->SetBackgroundColor(color);
+    Flash1->SetScale(L"showall");
+    Flash1->SetSAlign(L"none");
+    FlvMode = false;
+    Flash1->SetMovie(StringToWide(path));
+    StatusBar1->SetSimpleText("Frame Size: " + std::to_string(width) + " x " + std::to_string(height));
+    SetCaption(ExtractFileName(path) + kTitleSuffix);
+}
+
+void TForm1::PlayFLV(const std::string& path) {
+    std::string folder = ExeFolder();
+    std::string companion = folder + kCompanionMovie;
+    std::string skin = folder + kCompanionSkin;
+    if (!FileExists(companion) || !FileExists(skin)) {
+        MsgBox("Corvelline Flash Player is corrupted, please reinstall!", MsgBoxError);
+        return;
+    }
+    Flash1->SetScale(L"noscale");
+    Flash1->SetAlignMode(5);
+    Flash1->SetMovie(StringToWide(companion));
+    Flash1->SetBackgroundColor(0);
+    FlvMode = true;
+    Flash1->CallFunction(MakePlayRequest(path));
+    SetCaption(ExtractFileName(path) + kTitleSuffix);
+}
+
+void TForm1::Flash1FlashCall(TObject*, const std::wstring& request) {
+    XML1->SetXML(request);
+    XML1->SetActive(true);
+    TXMLNode root = XML1->DocumentElement();
+    std::wstring name = root.Attribute(L"name");
+    // The arguments element is taken before the name is looked at; a request without one
+    // is only an error when it is a "ready" (the reference is empty until then).
+    TXMLNode arguments = root.ChildCount() > 0 ? root.ChildNode(0) : TXMLNode();
+    if (name != L"ready") return;
+    FrameWidth = ReadyArgument(arguments, 0);
+    FrameHeight = ReadyArgument(arguments, 1);
+    if (WindowState() == wsMaximized) SetWindowState(wsNormal);
+    SetClientWidth(FrameWidth);
+    SetClientHeight(FrameHeight + FlvControlBarHeight + StatusBar1->Height());
+    StatusBar1->SetSimpleText("Video Size: " + std::to_string(FrameWidth) + " x " + std::to_string(FrameHeight));
+}
+
+void TForm1::SetActiveControl(TWinControl* control) {
+    // As with a form's active control: the focus moves only while the form is the active window.
+    if (GetActiveWindow() != Handle()) return;
+    if (control) control->SetFocus();
+    else ::SetFocus(Handle());
+}
+
+void TForm1::SendResize(int width, int height) { Flash1->CallFunction(MakeResizeRequest(width, height)); }
+
+void TForm1::FormResize(TObject*) {
+    SetActiveControl(nullptr);
+    SetActiveControl(Flash1);
+    if (FlvMode) SendResize(ClientWidth(), ClientHeight() - FlvControlBarHeight - StatusBar1->Height());
+}
+
+void TForm1::SizeToFrame(int factor) {
+    if (FlvMode) {
+        SendResize(factor * FrameWidth, factor * FrameHeight);
+        SetClientWidth(factor * FrameWidth);
+        SetClientHeight(factor * FrameHeight + StatusBar1->Height() + FlvControlBarHeight);
+    } else {
+        SetClientWidth(factor * FrameWidth);
+        SetClientHeight(factor * FrameHeight + StatusBar1->Height());
+    }
+}
+
+void TForm1::OriginalSize1Click(TObject*) { SizeToFrame(1); }
+
+void TForm1::DoubleSize1Click(TObject*) { SizeToFrame(2); }
+
+void TForm1::Exit1Click(TObject*) { Application->Terminate(); }
+
+void TForm1::About1Click(TObject*) { ShowAboutBox(); }
+
+void TForm1::Associatewithflvandswf1Click(TObject*) {
+    try {
+        RegisterFileType("swf", "ShockwaveFlash.ShockwaveFlash");
+        RegisterFileType("flv", "FlashVideo.FlashVideo");
+    } catch (const std::exception&) {
+        MsgBox("Failed to associate files!\rFile association requires administartor privilege.", MsgBoxError);
+    }
 }
 
 void CreateAboutBox() {}
+
+void ShowAboutBox() {}
