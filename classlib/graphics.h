@@ -106,12 +106,16 @@ public:
 
     TNotifyEvent OnChange;
     TProgressEvent OnProgress;
+    // Set by a picture whose palette changed, so that its holder can realise the new one.
+    bool PaletteModified() const { return paletteModified_; }
+    void SetPaletteModified(bool value) { paletteModified_ = value; }
 
 protected:
     virtual void Changed();
     void Progress(TObject* sender, TProgressStage stage, uint8_t percentDone, bool redrawNow, const RECT& rect,
                   const std::string& message);
     bool transparent_ = false;
+    bool paletteModified_ = false;
 };
 
 using TGraphicFactory = std::function<std::unique_ptr<TGraphic>()>;

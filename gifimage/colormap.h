@@ -1,0 +1,111 @@
+// GIF colour tables: at most 256 entries of red, green, blue, as in the stream.
+#pragma once
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "classlib/classes.h"
+#include "classlib/graphics.h"
+#include "classlib/streams.h"
+
+class TGIFHeader;
+class TGIFSubImage;
+
+#pragma pack(push, 1)
+struct TGIFColor {
+    uint8_t Red;
+    uint8_t Green;
+    uint8_t Blue;
+};
+#pragma pack(pop)
+static_assert(sizeof(TGIFColor) == 3);
+
+// How many pixels use an entry, and the entry's position before sorting.
+struct ColorUsage {
+    int32_t UseCount;
+    uint32_t Index;
+};
+using ColorUsageTable = std::array<ColorUsage, 256>;
+// Old entry position to new entry position.
+using IndexMap = std::array<uint8_t, 256>;
+
+class TGIFColorMap : public TPersistent {
+public:
+    TGIFColorMap() = default;
+    // Subclasses empty the table and send their change notice in their own destructors.
+    ~TGIFColorMap() override = default;
+    TGIFColorMap(const TGIFColorMap&) = delete;
+    TGIFColorMap& operator=(const TGIFColorMap&) = delete;
+
+    void Assign(const TPersistent& source) override { CopyFrom(source); }
+    virtual void CopyFrom(const TPersistent& source);
+    virtual void ReportWarning(int severity, const std::string& message) = 0;
+    virtual void CountColorUse(ColorUsageTable& usage) = 0;
+    virtual void RemapPixels(const IndexMap& map) = 0;
+    virtual bool Compact() = 0;
+    virtual void NotifyChange() = 0;
+
+    int Count() const { return count_; }
+    int Capacity() const { return capacity_; }
+    bool SortFlag() const { return sortFlag_; }
+    TGIFColor* Entries() { return entries_.get(); }
+    const TGIFColor* Entries() const { return entries_.get(); }
+
+    void RemoveAll();
+    static TGIFColor ColorToTriple(TColor color);
+    static TColor TripleToColor(const TGIFColor& entry);
+    void Reserve(int n);
+    void ReadTable(TStream& stream, int n);
+    void WriteTable(TStream& stream) const;
+    int FindColor(TColor color) const;
+    int AppendColor(TColor color);
+    int AppendIfMissing(TColor color);
+    void RemoveAt(int index);
+    TColor ColorAt(int index);
+    void LoadFromPaletteHandle(HPALETTE palette);
+    void LoadFromColorArray(const RGBQUAD* quads, int n);
+    void LoadFromDIBColors(HDC dc);
+    HPALETTE MakePaletteHandle() const;
+    int BitDepth() const;
+    bool SortByUsage();
+    static void SortEntries(ColorUsageTable& usage, int left, int right);
+
+private:
+    std::unique_ptr<TGIFColor[]> entries_;
+    int count_ = 0;
+    int capacity_ = 0;
+    bool sortFlag_ = false;
+};
+
+// The header's table; its pixels are those of every frame without local colours.
+class TGIFGlobalColorMap : public TGIFColorMap {
+public:
+    explicit TGIFGlobalColorMap(TGIFHeader* header) : Header(header) {}
+    ~TGIFGlobalColorMap() override;
+
+    void ReportWarning(int severity, const std::string& message) override;
+    void CountColorUse(ColorUsageTable& usage) override;
+    void RemapPixels(const IndexMap& map) override;
+    bool Compact() override;
+    void NotifyChange() override;
+
+    TGIFHeader* Header;
+};
+
+// A frame's own table.
+class TGIFLocalColorMap : public TGIFColorMap {
+public:
+    explicit TGIFLocalColorMap(TGIFSubImage* frame) : Frame(frame) {}
+    ~TGIFLocalColorMap() override;
+
+    void ReportWarning(int severity, const std::string& message) override;
+    void CountColorUse(ColorUsageTable& usage) override;
+    void RemapPixels(const IndexMap& map) override;
+    bool Compact() override;
+    void NotifyChange() override;
+
+    TGIFSubImage* Frame;
+};

@@ -1,0 +1,364 @@
+#include "gifimage/gifimage.h"
+
+#include <cstring>
+
+#include "gifimage/messages.h"
+
+int FrameDelayUnitMs = 12;
+int DefaultFrameDelay = 10;
+int MinFrameDelay = 3;
+int MaxFrameDelay = 1000;
+uint16_t DefaultDrawFlags = 0x068F;
+TReductionMethod DefaultColorReduction = crWebPalette;
+int DefaultReductionBits = 8;
+TDitherKind DefaultDitherMode = dkNone;
+uint8_t DefaultCompression = 0;
+uint8_t DefaultThreadPriority = 3;
+int DefaultAnimationSpeed = 100;
+bool IsPaletteDisplay = false;
+bool OptimizeOnStore = false;
+uint16_t GIFClipboardFormat = 0;
+
+namespace {
+const RECT kNoRect{0, 0, 0, 0};
+
+// Clears a re-entry guard on every way out.
+class GuardFlag {
+public:
+    explicit GuardFlag(bool& flag) : flag_(flag) { flag_ = true; }
+    ~GuardFlag() { flag_ = false; }
+    GuardFlag(const GuardFlag&) = delete;
+    GuardFlag& operator=(const GuardFlag&) = delete;
+
+private:
+    bool& flag_;
+};
+} // namespace
+
+TGraphicClass TGIFImage::ClassKey() {
+    static const char key = 0;
+    return &key;
+}
+
+TGIFImage::TGIFImage()
+    : Frames(std::make_unique<TGIFImageList>(this)),
+      Header(std::make_unique<TGIFHeader>(this)),
+      Painters(std::make_unique<TThreadList<TGIFPainter*>>()),
+      DrawFlags(DefaultDrawFlags),
+      ReductionMethod(DefaultColorReduction),
+      ReductionBits(DefaultReductionBits),
+      DitherMode(DefaultDitherMode),
+      Compression(DefaultCompression),
+      PainterPriority(DefaultThreadPriority),
+      SpeedPercent(DefaultAnimationSpeed) {
+    ResetImage();
+}
+
+TGIFImage::~TGIFImage() {
+    ClearImage();
+    Painters.reset();
+    Frames.reset();
+    Header.reset();
+}
+
+void TGIFImage::ClearImage() {
+    ReleaseBitmap();
+    Frames->RemoveAll();
+    Header->ColorMap->RemoveAll();
+    Header->Descriptor.LogicalWidth = 0;
+    Header->Descriptor.LogicalHeight = 0;
+    Header->PackFlags();
+    SetPalette(nullptr);
+}
+
+void TGIFImage::LoadFromStream(TStream& stream) {
+    Progress(this, psStarting, 0, false, kNoRect, sProgressLoading);
+    try {
+        ClearImage();
+        const int64_t start = stream.Position();
+        try {
+            Header->LoadFromStream(stream);
+            Frames->LoadItems(stream, this);
+            FitScreenToFrames();
+            TGIFTrailer trailer(this);
+            trailer.LoadFromStream(stream);
+        } catch (...) {
+            stream.SetPosition(start);
+            throw;
+        }
+    } catch (...) {
+        Progress(this, psEnding, 0, true, kNoRect, sProgressLoading);
+        throw;
+    }
+    Progress(this, psEnding, 100, true, kNoRect, sProgressLoading);
+}
+
+void TGIFImage::SaveToStream(TStream& stream) {
+    Progress(this, psStarting, 0, false, kNoRect, sProgressSaving);
+    try {
+        Header->SaveToStream(stream);
+        Frames->SaveItems(stream);
+        TGIFTrailer trailer(this);
+        trailer.SaveToStream(stream);
+    } catch (...) {
+        Progress(this, psEnding, 0, true, kNoRect, sProgressSaving);
+        throw;
+    }
+    Progress(this, psEnding, 100, true, kNoRect, sProgressSaving);
+}
+
+void TGIFImage::LoadFromNamedResource(HMODULE module, const std::string& name) {
+    TResourceStream stream(module, name, RT_RCDATA);
+    LoadFromStream(stream);
+}
+
+void TGIFImage::FitScreenToFrames() {
+    for (int i = 0; i < Frames->ItemCount(); ++i) {
+        const TGIFSubImage* frame = Frames->FrameAt(i);
+        const int right = frame->BoundsField(1) + frame->BoundsField(3);
+        const int bottom = frame->BoundsField(2) + frame->BoundsField(4);
+        if (right > ScreenWidth()) Header->Descriptor.LogicalWidth = static_cast<uint16_t>(right);
+        if (bottom > ScreenHeight()) Header->Descriptor.LogicalHeight = static_cast<uint16_t>(bottom);
+    }
+}
+
+void TGIFImage::SetScreenWidth(int value) { SetScreenExtent(1, value); }
+
+void TGIFImage::SetScreenHeight(int value) { SetScreenExtent(2, value); }
+
+// side 1 is the width (frames' left + width), side 2 the height (top + height).
+void TGIFImage::SetScreenExtent(int side, int value) {
+    for (int i = 0; i < Frames->ItemCount(); ++i) {
+        const TGIFSubImage* frame = Frames->FrameAt(i);
+        if (frame->BoundsField(side) + frame->BoundsField(side + 2) > value)
+            RaiseGIFError(side == 1 ? sWidthTooSmall : sHeightTooSmall);
+    }
+    uint16_t& extent = side == 1 ? Header->Descriptor.LogicalWidth : Header->Descriptor.LogicalHeight;
+    if (value == extent) return;
+    extent = static_cast<uint16_t>(value);
+    ReleaseBitmap();
+    Changed();
+}
+
+GIFVersion TGIFImage::RequiredVersion() const {
+    GIFVersion version = VersionNone;
+    for (int i = 0; i < Frames->ItemCount() && version < Version89a; ++i) {
+        const GIFVersion needed = Frames->FrameAt(i)->RequiredVersion();
+        if (needed > version) version = needed;
+    }
+    return version;
+}
+
+int TGIFImage::ColorDepth() const {
+    int depth = Header->ColorDepth();
+    for (int i = 0; i < Frames->ItemCount(); ++i) depth = std::max(depth, Frames->FrameAt(i)->ColorDepth());
+    return depth;
+}
+
+int TGIFImage::BitDepth() const {
+    int depth = Header->BitDepth();
+    for (int i = 0; i < Frames->ItemCount(); ++i) depth = std::max(depth, Frames->FrameAt(i)->BitDepth());
+    return depth;
+}
+
+HPALETTE TGIFImage::PaletteHandle() {
+    if (InPaletteQuery) RaiseGIFError(sNoColorTable);
+    GuardFlag guard(InPaletteQuery);
+    if (CachedBitmap) {
+        if (HPALETTE palette = CachedBitmap->Palette()) return palette;
+    }
+    if (PaletteCache) return PaletteCache;
+    if (NeedsDither()) {
+        PaletteCache = CreateWebSafePalette();
+        return PaletteCache;
+    }
+    if (GlobalColors()->Count() > 0) {
+        PaletteCache = GlobalColors()->MakePaletteHandle();
+        return PaletteCache;
+    }
+    if (Frames->ItemCount() > 0) return Frames->FrameAt(0)->PaletteHandle();
+    return nullptr;
+}
+
+void TGIFImage::SetPaletteHandle(HPALETTE handle) {
+    if (handle == PaletteCache) return;
+    if (PaletteCache) DeleteObject(PaletteCache);
+    const bool affectsBitmap = CachedBitmap && CachedBitmap->Palette() != handle;
+    PaletteCache = handle;
+    if (affectsBitmap) {
+        ReleaseBitmap();
+        SetPaletteModified(true);
+        Changed();
+    }
+}
+
+bool TGIFImage::NeedsDither() const {
+    return (DrawFlags & dfDither) && (!(DrawFlags & dfDitherPaletteOnly) || IsPaletteDisplay);
+}
+
+int TGIFImage::AddFrameFrom(TPersistent* source) {
+    std::unique_ptr<TGIFSubImage> imported;
+    TGIFSubImage* frame = nullptr;
+    if (auto* graphic = dynamic_cast<TGraphic*>(source)) {
+        imported = std::make_unique<TGIFSubImage>(this);
+        imported->CopyFrom(*graphic);
+        frame = imported.get();
+    } else if (auto* subImage = dynamic_cast<TGIFSubImage*>(source)) {
+        frame = subImage;
+    } else {
+        RaiseGIFError(sUnsupportedObject);
+    }
+    const int index = Frames->Append(frame);
+    imported.release();
+    ReleaseBitmap();
+    Changed();
+    return index;
+}
+
+void TGIFImage::ReleaseBitmap() { CachedBitmap.reset(); }
+
+void TGIFImage::CopyFrom(TPersistent* source) {
+    if (source == this) return;
+    if (!source) {
+        ClearImage();
+        return;
+    }
+    if (auto* other = dynamic_cast<TGIFImage*>(source)) {
+        ClearImage();
+        OnProgress = other->OnProgress;
+        OnWarningMessage = other->OnWarningMessage;
+        try {
+            Progress(this, psStarting, 0, false, kNoRect, sProgressCopying);
+            try {
+                Header->CopyFrom(*other->Header);
+                PainterPriority = other->PainterPriority;
+                BackgroundOverride = other->BackgroundOverride;
+                DrawFlags = other->DrawFlags;
+                ReductionMethod = other->ReductionMethod;
+                DitherMode = other->DitherMode;
+                CurrentFrameIndex = other->CurrentFrameIndex;
+                OnWarningMessage = other->OnWarningMessage;
+                OnAnimationStart = other->OnAnimationStart;
+                OnFrameBegin = other->OnFrameBegin;
+                OnAnimationEnd = other->OnAnimationEnd;
+                OnFrameDone = other->OnFrameDone;
+                OnLoopPass = other->OnLoopPass;
+                const int count = other->Frames->ItemCount();
+                for (int i = 0; i < count; ++i) {
+                    auto frame = std::make_unique<TGIFSubImage>(this);
+                    frame->CopyFrom(*other->Frames->FrameAt(i));
+                    AddFrameFrom(frame.get());
+                    frame.release();
+                    Progress(this, psRunning, static_cast<uint8_t>(MulDiv(i + 1, 100, count)), false, kNoRect,
+                             sProgressCopying);
+                }
+                FitScreenToFrames();
+            } catch (...) {
+                Progress(this, psEnding, 0, false, kNoRect, sProgressCopying);
+                throw;
+            }
+            Progress(this, psEnding, 100, false, kNoRect, sProgressCopying);
+        } catch (...) {
+            OnProgress = nullptr;
+            OnWarningMessage = nullptr;
+            throw;
+        }
+        OnProgress = nullptr;
+        OnWarningMessage = nullptr;
+        return;
+    }
+    ClearImage();
+    auto frame = std::make_unique<TGIFSubImage>(this);
+    try {
+        frame->CopyFrom(*source);
+    } catch (const EConvertError&) {
+        frame.reset();
+        TGraphic::Assign(*source);
+        return;
+    }
+    AddFrameFrom(frame.get());
+    frame.release();
+}
+
+void TGIFImage::ReadClipboard(uint16_t format, HANDLE data, HPALETTE palette) {
+    if (!data) data = GetClipboardData(format);
+    if (data && format == GIFClipboardFormat) {
+        const SIZE_T size = GlobalSize(data);
+        const void* bytes = GlobalLock(data);
+        try {
+            TMemoryStream stream;
+            stream.SetSize(static_cast<int64_t>(size));
+            if (size > 0 && bytes) std::memcpy(stream.Memory(), bytes, size);
+            stream.SetPosition(0);
+            LoadFromStream(stream);
+        } catch (...) {
+            GlobalUnlock(data);
+            throw;
+        }
+        GlobalUnlock(data);
+        return;
+    }
+    if (data && format == CF_BITMAP) RaiseNotAvailable("Reading a bitmap from the clipboard");
+    RaiseGIFError(sUnsupportedClipboardFormat);
+}
+
+void TGIFImage::LoadFromClipboardFormat(UINT format, HANDLE data, HPALETTE palette) {
+    ReadClipboard(static_cast<uint16_t>(format), data, palette);
+}
+
+void TGIFImage::SaveToClipboardFormat(UINT& format, HANDLE& data, HPALETTE& palette) {
+    uint16_t shortFormat = static_cast<uint16_t>(format);
+    WriteClipboard(shortFormat, data, palette);
+    format = shortFormat;
+}
+
+void TGIFImage::WriteClipboard(uint16_t&, HANDLE&, HPALETTE&) {
+    if (IsEmpty()) return;
+    RaiseNotAvailable("Writing a GIF image to the clipboard");
+}
+
+void TGIFImage::DrawImage(TCanvas&, const RECT&) { RaiseNotAvailable("Drawing a GIF image"); }
+
+TGraphic* TGIFImage::CurrentBitmap() {
+    if (IsEmpty()) return nullptr;
+    if (CachedBitmap) return CachedBitmap.get();
+    RaiseNotAvailable("Drawing a GIF image into a bitmap");
+}
+
+void TGIFImage::ReportWarning(TObject* sender, uint8_t severity, const std::string& message) {
+    if (OnWarningMessage) OnWarningMessage(sender, severity, message);
+}
+
+// --- Unit start and exit -----------------------------------------------------
+
+namespace {
+bool unitStarted = false;
+
+std::unique_ptr<TGraphic> NewGIFImage() { return std::make_unique<TGIFImage>(); }
+} // namespace
+
+void GIFImageInitialization() {
+    if (unitStarted) return;
+    unitStarted = true;
+    TPicture::RegisterFileFormat("GIF", sGIFImage, TGIFImage::ClassKey(), &NewGIFImage);
+    GIFClipboardFormat = static_cast<uint16_t>(RegisterClipboardFormatA(sGIFImage));
+    TPicture::RegisterClipboardFormat(GIFClipboardFormat, TGIFImage::ClassKey(), &NewGIFImage);
+    HDC screen = GetDC(nullptr);
+    IsPaletteDisplay = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES) <= 8;
+    ReleaseDC(nullptr, screen);
+}
+
+void GIFImageFinalization() {
+    if (!unitStarted) return;
+    unitStarted = false;
+    FreeExtensionRegistries();
+    TPicture::UnregisterGraphicClass(TGIFImage::ClassKey());
+}
+
+namespace {
+// Runs the library's start when a program that uses the picture class starts, and its exit at the end.
+struct GIFImageUnit {
+    GIFImageUnit() { GIFImageInitialization(); }
+    ~GIFImageUnit() { GIFImageFinalization(); }
+} gifImageUnit;
+} // namespace

@@ -1,0 +1,155 @@
+// TGIFImage, the library's picture class, with the library-wide settings.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "classlib/graphics.h"
+#include "classlib/threads.h"
+#include "gifimage/colormap.h"
+#include "gifimage/extensions.h"
+#include "gifimage/gifstream.h"
+#include "gifimage/subimage.h"
+
+class TGIFPainter;
+
+enum TReductionMethod : uint8_t {
+    crNone, crSystem20, crHalftone, crFourGrays, crMonochrome, crGrayScale,
+    crWebPalette, crOptimized, crOptimizedSystem, crCustomPalette
+};
+enum TDitherKind : uint8_t {
+    dkNone, dkFloydSteinberg, dkStucki, dkSierra, dkJarvisJudiceNinke, dkStevensonArce, dkBurkes
+};
+
+enum : uint16_t {
+    dfThreaded = 0x0001,
+    dfTransparent = 0x0002,
+    dfAnimate = 0x0004,
+    dfLoop = 0x0008,
+    dfLoopEndlessly = 0x0010,
+    dfValidateTarget = 0x0020,
+    dfPaintOnTarget = 0x0040,
+    dfClearFirstFrame = 0x0080,
+    dfTile = 0x0100,
+    dfDither = 0x0200,
+    dfDitherPaletteOnly = 0x0400,
+};
+
+extern int FrameDelayUnitMs;
+extern int DefaultFrameDelay;
+extern int MinFrameDelay;
+extern int MaxFrameDelay;
+extern uint16_t DefaultDrawFlags;
+extern TReductionMethod DefaultColorReduction;
+extern int DefaultReductionBits;
+extern TDitherKind DefaultDitherMode;
+extern uint8_t DefaultCompression;
+extern uint8_t DefaultThreadPriority;
+extern int DefaultAnimationSpeed;
+// The screen has 8 bits per pixel or fewer; set at the library's start.
+extern bool IsPaletteDisplay;
+extern bool OptimizeOnStore;
+// Registered at the library's start under the name "GIF Image".
+extern uint16_t GIFClipboardFormat;
+
+// (sender, severity, message) of a warning.
+using TGIFWarning = std::function<void(TObject* sender, uint8_t severity, const std::string& message)>;
+
+class TGIFImage : public TGraphic {
+public:
+    TGIFImage();
+    ~TGIFImage() override;
+    TGIFImage(const TGIFImage&) = delete;
+    TGIFImage& operator=(const TGIFImage&) = delete;
+
+    // The picture protocol of the class library.
+    bool Empty() const override { return IsEmpty(); }
+    int Width() const override { return ScreenWidth(); }
+    int Height() const override { return ScreenHeight(); }
+    void SetWidth(int width) override { SetScreenWidth(width); }
+    void SetHeight(int height) override { SetScreenHeight(height); }
+    HPALETTE Palette() override { return PaletteHandle(); }
+    void SetPalette(HPALETTE palette) override { SetPaletteHandle(palette); }
+    void LoadFromStream(TStream& stream) override;
+    void SaveToStream(TStream& stream) override;
+    void LoadFromClipboardFormat(UINT format, HANDLE data, HPALETTE palette) override;
+    void SaveToClipboardFormat(UINT& format, HANDLE& data, HPALETTE& palette) override;
+    void Draw(TCanvas& canvas, const RECT& rect) override { DrawImage(canvas, rect); }
+    std::unique_ptr<TGraphic> CreateNew() const override { return std::make_unique<TGIFImage>(); }
+    void Assign(const TPersistent& source) override { CopyFrom(const_cast<TPersistent*>(&source)); }
+
+    // The key of the class in the picture registries.
+    static TGraphicClass ClassKey();
+
+    void ClearImage();
+    void ResetImage() { ClearImage(); }
+    void LoadFromNamedResource(HMODULE module, const std::string& name);
+    void FitScreenToFrames();
+
+    bool IsEmpty() const { return Frames->ItemCount() == 0; }
+    int ScreenWidth() const { return Header->Descriptor.LogicalWidth; }
+    int ScreenHeight() const { return Header->Descriptor.LogicalHeight; }
+    void SetScreenWidth(int value);
+    void SetScreenHeight(int value);
+    bool SameAs(const TGraphic& other) const { return &other == this; }
+
+    GIFVersion RequiredVersion() const;
+    int ColorDepth() const;
+    int BitDepth() const;
+    TColor BackgroundColor() { return Header->BackgroundColor(); }
+    TGIFColorMap* GlobalColors() const { return Header->ColorMap.get(); }
+    HPALETTE PaletteHandle();
+    void SetPaletteHandle(HPALETTE handle);
+    bool NeedsDither() const;
+
+    int AddFrameFrom(TPersistent* source);
+    void ReleaseBitmap();
+
+    void CopyFrom(TPersistent* source);
+    void ReadClipboard(uint16_t format, HANDLE data, HPALETTE palette);
+
+    // Operations done by parts of the library that are not in this build.
+    void DrawImage(TCanvas& canvas, const RECT& rect);
+    TGraphic* CurrentBitmap();
+    void WriteClipboard(uint16_t& format, HANDLE& data, HPALETTE& palette);
+
+    virtual void ReportWarning(TObject* sender, uint8_t severity, const std::string& message);
+    // The change notification with another sender than the image (a frame, say).
+    void NotifyChanged(TObject* sender) {
+        if (OnChange) OnChange(sender);
+    }
+    using TGraphic::Progress;
+
+    bool DrawingNow = false;
+    bool InPaletteQuery = false;
+    std::unique_ptr<TGIFImageList> Frames;
+    std::unique_ptr<TGIFHeader> Header;
+    HPALETTE PaletteCache = nullptr;
+    std::unique_ptr<TThreadList<TGIFPainter*>> Painters;
+    uint16_t DrawFlags;
+    TReductionMethod ReductionMethod;
+    int ReductionBits;
+    TDitherKind DitherMode;
+    uint8_t Compression;
+    TGIFWarning OnWarningMessage;
+    std::unique_ptr<TGraphic> CachedBitmap;
+    TGIFPainter* OwnPainter = nullptr;
+    uint8_t PainterPriority;
+    int SpeedPercent;
+    int CurrentFrameIndex = -1;
+    TColor BackgroundOverride = 0x1FFFFFFF;
+    TNotifyEvent OnAnimationStart;
+    TNotifyEvent OnFrameBegin;
+    TNotifyEvent OnFrameDone;
+    TNotifyEvent OnLoopPass;
+    TNotifyEvent OnAnimationEnd;
+
+private:
+    void SetScreenExtent(int side, int value);
+};
+
+void GIFImageInitialization();
+void GIFImageFinalization();

@@ -1,0 +1,253 @@
+#include "gifimage/subimage.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "gifimage/extensions.h"
+#include "gifimage/gifimage.h"
+#include "gifimage/messages.h"
+
+// --- TGIFExtensionList -------------------------------------------------------
+
+TGIFExtension* TGIFExtensionList::ExtensionAt(int index) const {
+    return static_cast<TGIFExtension*>(ItemAt(index));
+}
+
+void TGIFExtensionList::LoadItems(TStream& stream, TObject* parent) {
+    TGIFSubImage* frame = dynamic_cast<TGIFSubImage*>(parent);
+    uint8_t introducer = 0;
+    if (!ReadByte(stream, introducer)) return;
+    while (introducer != ',' && introducer != ';') {
+        if (introducer != '!') {
+            ReportWarning(1, sInvalidIntroducer);
+            break;
+        }
+        TGIFExtensionClass extensionClass = TGIFExtension::ClassForLabel(stream);
+        if (!extensionClass) RaiseGIFError(sUnknownExtension);
+        stream.Seek(-1, soCurrent);
+        std::unique_ptr<TGIFExtension> extension(extensionClass->CreateForFrame(frame));
+        extension->LoadFromStream(stream);
+        Append(extension.release());
+        if (!ReadByte(stream, introducer)) return;
+    }
+    stream.Seek(-1, soCurrent);
+}
+
+// --- TGIFSubImage ------------------------------------------------------------
+
+TGIFSubImage::TGIFSubImage(TGIFImage* ownerImage) : TGIFItem(ownerImage) {
+    Extensions = std::make_unique<TGIFExtensionList>(ownerImage);
+    LocalColorMap = std::make_unique<TGIFLocalColorMap>(this);
+}
+
+TGIFSubImage::~TGIFSubImage() {
+    if (OwnerImage) OwnerImage->Frames->RemoveItem(this);
+    ResetFrame();
+    Extensions.reset();
+    LocalColorMap.reset();
+    if (Palette) DeleteObject(Palette);
+    Palette = nullptr;
+}
+
+void TGIFSubImage::ResetFrame() {
+    Extensions->RemoveAll();
+    LocalColorMap->RemoveAll();
+    ReleasePixels();
+    SetBoundsField(4, 0);
+    SetBoundsField(3, 0);
+    Transparent = false;
+    GraphicControlExtension = nullptr;
+    ReleaseBitmap();
+    ReleaseMask();
+}
+
+void TGIFSubImage::Assign(const TPersistent& source) { CopyFrom(source); }
+
+void TGIFSubImage::CopyFrom(const TPersistent&) { RaiseNotAvailable("Importing a frame"); }
+
+void TGIFSubImage::SaveToStream(TStream&) { RaiseNotAvailable("Saving a GIF frame"); }
+
+GIFVersion TGIFSubImage::RequiredVersion() const {
+    GIFVersion version = LocalColorMap->SortFlag() ? Version89a : Version87a;
+    for (int i = 0; i < Extensions->ItemCount() && version < Version89a; ++i) {
+        const GIFVersion needed = Extensions->ExtensionAt(i)->RequiredVersion();
+        if (needed > version) version = needed;
+    }
+    return version;
+}
+
+void TGIFSubImage::LoadFromStream(TStream& stream) {
+    ResetFrame();
+    Extensions->LoadItems(stream, this);
+    uint8_t separator = 0;
+    if (!ReadByte(stream, separator)) return;
+    stream.Seek(-1, soCurrent);
+    if (separator == ';' || separator == 0) return;
+
+    ReadExact(stream, &Descriptor, sizeof Descriptor);
+    if (Descriptor.Width == 0 || Descriptor.Height == 0) {
+        Descriptor.Height = static_cast<uint16_t>(OwnerImage ? OwnerImage->ScreenHeight() : 0);
+        Descriptor.Width = static_cast<uint16_t>(OwnerImage ? OwnerImage->ScreenWidth() : 0);
+        ReportWarning(1, sScreenSizeExceeded);
+    }
+    if (Descriptor.PackedFields & 0x80) LocalColorMap->ReadTable(stream, 2 << (Descriptor.PackedFields & 7));
+    DecodePixels(stream);
+    if (RenderFramesWhileLoading) RenderedBitmap();
+}
+
+void TGIFSubImage::PrepareForSave() {
+    if (LocalColorMap->Count() > 0) {
+        uint8_t packed = 0x80;
+        if (LocalColorMap->SortFlag()) packed |= 0x20;
+        packed |= static_cast<uint8_t>(ColorDepth() & 7);
+        Descriptor.PackedFields = packed;
+    } else {
+        Descriptor.PackedFields &= 0x58;
+    }
+}
+
+// --- Pixels ------------------------------------------------------------------
+
+void TGIFSubImage::AllocPixels() {
+    ReleasePixels();
+    const uint32_t size = static_cast<uint32_t>(Descriptor.Width) * Descriptor.Height;
+    if (size == 0) return;
+    // The size is a signed 32-bit count: larger frames cannot be held.
+    if (size > 0x7FFFFFFFu) RaiseGIFError(sImageTooLarge);
+    Pixels = static_cast<uint8_t*>(std::calloc(size, 1));
+    if (!Pixels) RaiseGIFError(sImageTooLarge);
+    PixelsSize = static_cast<int32_t>(size);
+}
+
+void TGIFSubImage::ReleasePixels() {
+    std::free(Pixels);
+    Pixels = nullptr;
+    PixelsSize = 0;
+}
+
+void TGIFSubImage::EnsurePixels() {
+    if (!Pixels) AllocPixels();
+    if (PixelsSize == 0) RaiseGIFError(sImageEmpty);
+}
+
+bool TGIFSubImage::IsEmpty() const {
+    return !(Pixels && PixelsSize != 0 && Descriptor.Height != 0 && Descriptor.Width != 0);
+}
+
+uint8_t* TGIFSubImage::RowAt(int y) {
+    if (y < 0 || y > Height() - 1) RaiseGIFError(sInvalidPixelCoordinates);
+    EnsurePixels();
+    return Pixels + static_cast<size_t>(y) * Width();
+}
+
+uint8_t& TGIFSubImage::PixelAt(int x, int y) {
+    if (x < 0 || x > Width() - 1) RaiseGIFError(sInvalidPixelCoordinates);
+    return RowAt(y)[x];
+}
+
+// --- Bounds ------------------------------------------------------------------
+
+int TGIFSubImage::BoundsField(int index) const {
+    switch (index) {
+    case 1: return Descriptor.Left;
+    case 2: return Descriptor.Top;
+    case 3: return Descriptor.Width;
+    case 4: return Descriptor.Height;
+    default: return 0;
+    }
+}
+
+void TGIFSubImage::SetBoundsField(int index, int value) {
+    int bounds[4] = {Left(), Top(), Width(), Height()};
+    if (index < 1 || index > 4) return;
+    bounds[index - 1] = value;
+    ApplyBounds(bounds[0], bounds[1], bounds[2], bounds[3]);
+}
+
+void TGIFSubImage::ApplyBounds(int left, int top, int width, int height) {
+    const bool sizeChanged = width != Width() || height != Height();
+    Descriptor.Left = static_cast<uint16_t>(left);
+    Descriptor.Top = static_cast<uint16_t>(top);
+    Descriptor.Width = static_cast<uint16_t>(width);
+    Descriptor.Height = static_cast<uint16_t>(height);
+    if (sizeChanged) {
+        ReleaseBitmap();
+        ReleaseMask();
+        ReleasePixels();
+        AllocPixels();
+    }
+    if (!OwnerImage) return;
+    bool tooBig = false;
+    if (OwnerImage->ScreenWidth() < left + width) {
+        if (OwnerImage->ScreenWidth() > 0) {
+            tooBig = true;
+            ReportWarning(1, sWidthTooSmall);
+        }
+        OwnerImage->SetScreenWidth(left + width);
+    }
+    if (OwnerImage->ScreenHeight() < top + height) {
+        if (OwnerImage->ScreenHeight() > 0) {
+            tooBig = true;
+            ReportWarning(1, sHeightTooSmall);
+        }
+        OwnerImage->SetScreenHeight(top + height);
+    }
+    if (tooBig) ReportWarning(1, sScreenSizeExceeded);
+}
+
+RECT TGIFSubImage::FrameRect() const { return RECT{Left(), Top(), Left() + Width(), Top() + Height()}; }
+
+// --- Colours -----------------------------------------------------------------
+
+TGIFColorMap* TGIFSubImage::EffectiveColorMap() {
+    if (LocalColorMap->Count() > 0) return LocalColorMap.get();
+    if (OwnerImage && OwnerImage->GlobalColors()->Count() > 0) return OwnerImage->GlobalColors();
+    return LocalColorMap.get();
+}
+
+int TGIFSubImage::BitDepth() const { return LocalColorMap->BitDepth(); }
+
+// --- Cached bitmap, mask and palette ------------------------------------------
+
+HPALETTE TGIFSubImage::PaletteHandle() {
+    if (FrameBitmap) {
+        if (HPALETTE palette = FrameBitmap->Palette()) return palette;
+    }
+    if (Palette) return Palette;
+    if (OwnerImage && OwnerImage->NeedsDither()) {
+        Palette = CreateWebSafePalette();
+        return Palette;
+    }
+    if (LocalColorMap->Count() > 0) {
+        Palette = LocalColorMap->MakePaletteHandle();
+        return Palette;
+    }
+    return OwnerImage ? OwnerImage->PaletteHandle() : nullptr;
+}
+
+void TGIFSubImage::SetPaletteHandle(HPALETTE handle) {
+    if (handle == Palette) return;
+    if (Palette) DeleteObject(Palette);
+    const bool affectsBitmap = FrameBitmap && FrameBitmap->Palette() != handle;
+    Palette = handle;
+    if (affectsBitmap) {
+        ReleaseBitmap();
+        if (OwnerImage) {
+            OwnerImage->SetPaletteModified(true);
+            OwnerImage->NotifyChanged(this);
+        }
+    }
+}
+
+TGraphic* TGIFSubImage::RenderedBitmap() {
+    if (FrameBitmap || IsEmpty()) return FrameBitmap.get();
+    RaiseNotAvailable("Rendering a GIF frame");
+}
+
+void TGIFSubImage::ReleaseBitmap() { FrameBitmap.reset(); }
+
+void TGIFSubImage::ReleaseMask() {
+    if (Mask) DeleteObject(Mask);
+    Mask = nullptr;
+    NeedMask = true;
+}

@@ -1,0 +1,102 @@
+// One frame of a GIF image: its leading extensions, image descriptor, local colour table
+// and pixels (one colour index per pixel, rows top to bottom, no gaps).
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "gifimage/colormap.h"
+#include "gifimage/gifstream.h"
+
+class TGIFExtension;
+class TGIFGraphicControlExtension;
+
+#pragma pack(push, 1)
+// The image descriptor as its 10 bytes in the stream.
+struct TImageDescriptor {
+    uint8_t Separator;
+    uint16_t Left;
+    uint16_t Top;
+    uint16_t Width;
+    uint16_t Height;
+    uint8_t PackedFields;
+};
+#pragma pack(pop)
+static_assert(sizeof(TImageDescriptor) == 10);
+
+// The extension blocks in front of a frame's descriptor.
+class TGIFExtensionList : public TGIFList {
+public:
+    using TGIFList::TGIFList;
+    // Reads extension blocks until ",", ";" or a stray byte; parent is the frame.
+    void LoadItems(TStream& stream, TObject* parent) override;
+    TGIFExtension* ExtensionAt(int index) const;
+};
+
+class TGIFSubImage : public TGIFItem {
+public:
+    explicit TGIFSubImage(TGIFImage* ownerImage);
+    ~TGIFSubImage() override;
+
+    void Assign(const TPersistent& source) override;
+    // Import of another frame or picture.
+    void CopyFrom(const TPersistent& source);
+    GIFVersion RequiredVersion() const override;
+    void SaveToStream(TStream& stream) override;
+    void LoadFromStream(TStream& stream) override;
+
+    void ResetFrame();
+
+    void AllocPixels();
+    void ReleasePixels();
+    void EnsurePixels();
+    bool IsEmpty() const;
+    uint8_t* RowAt(int y);
+    uint8_t& PixelAt(int x, int y);
+
+    // 1 left, 2 top, 3 width, 4 height; anything else 0.
+    int BoundsField(int index) const;
+    void SetBoundsField(int index, int value);
+    void ApplyBounds(int left, int top, int width, int height);
+    RECT FrameRect() const;
+    bool IsInterlaced() const { return (Descriptor.PackedFields & 0x40) != 0; }
+    int Left() const { return Descriptor.Left; }
+    int Top() const { return Descriptor.Top; }
+    int Width() const { return Descriptor.Width; }
+    int Height() const { return Descriptor.Height; }
+
+    TGIFColorMap* EffectiveColorMap();
+    int BitDepth() const;
+    int ColorDepth() const { return BitDepth() - 1; }
+
+    // Rebuilds the packed byte of the descriptor before writing.
+    void PrepareForSave();
+    // Reads the LZW data of the frame into a new pixel buffer.
+    void DecodePixels(TStream& stream);
+    // Writes the frame's LZW data (the encoders' side of the library).
+    void WritePixelData(TStream& stream);
+
+    // Cached bitmap, mask and palette.
+    HPALETTE PaletteHandle();
+    void SetPaletteHandle(HPALETTE handle);
+    bool HasRenderedBitmap() const { return FrameBitmap != nullptr; }
+    // The frame drawn into a bitmap; rendering comes with the library's rendering part.
+    TGraphic* RenderedBitmap();
+    void ReleaseBitmap();
+    void ReleaseMask();
+
+    std::unique_ptr<TGraphic> FrameBitmap;
+    HBITMAP Mask = nullptr;
+    bool NeedMask = true;
+    HPALETTE Palette = nullptr;
+    uint8_t* Pixels = nullptr;
+    int32_t PixelsSize = 0;
+    std::unique_ptr<TGIFLocalColorMap> LocalColorMap;
+    TImageDescriptor Descriptor{0x2C, 0, 0, 0, 0, 0};
+    std::unique_ptr<TGIFExtensionList> Extensions;
+    // Set and cleared by the frame's graphic control extension.
+    bool Transparent = false;
+    // The first graphic control extension made for this frame; not owned.
+    TGIFGraphicControlExtension* GraphicControlExtension = nullptr;
+};
