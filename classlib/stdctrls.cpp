@@ -211,6 +211,12 @@ void TStaticText::SetShowAccelChar(bool show) {
     Invalidate();
 }
 
+void TStaticText::SetPathEllipsis(bool ellipsis) {
+    LONG style = GetWindowLongA(handle_, GWL_STYLE);
+    SetWindowLongA(handle_, GWL_STYLE, ellipsis ? style | SS_PATHELLIPSIS : style & ~SS_PATHELLIPSIS);
+    Invalidate();
+}
+
 bool TStaticText::CtlColor(HDC dc, HBRUSH& brush) {
     brush = FaceBrush(dc);
     return true;

@@ -113,6 +113,8 @@ public:
     TStaticText(TComponent* owner, TWinControl* parent);
     // Whether "&" marks an accelerator (on by default) or stands for itself.
     void SetShowAccelChar(bool show);
+    // On one line, with the middle of a text too long for the control (a path) replaced by "...".
+    void SetPathEllipsis(bool ellipsis);
 
 protected:
     bool CtlColor(HDC dc, HBRUSH& brush) override;

@@ -133,8 +133,10 @@ TForm1::TForm1(TComponent* owner) : TForm(owner, "TForm1", bsDialog) {
 
     OutputFile = new TStaticText(this, this);
     OutputFile->SetBounds(16, 192, 377, 17);
-    // The caption is a path: "&" in it is a character, not an accelerator.
+    // The caption is a path: "&" in it is a character, not an accelerator, and a long one is
+    // shortened in its middle (the hint holds it whole).
     OutputFile->SetShowAccelChar(false);
+    OutputFile->SetPathEllipsis(true);
     OutputFile->SetCaption("Please select an input file first.");
     OutputFile->SetTabOrder(6);
 }

@@ -12,7 +12,8 @@ const DWORD WaitSliceMs = 100;
 bool ExecuteAndWait(const std::string& program, const std::string& params) {
     SHELLEXECUTEINFOA info{};
     info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // The converter reports a failed start itself: the shell shows no error box of its own.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.hwnd = Application->Handle();
     info.lpFile = program.c_str();
     info.lpParameters = params.c_str();

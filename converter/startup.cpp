@@ -26,9 +26,15 @@ bool AutoConvertDisabled() {
 
 int ConverterStartup() {
     if (HasParams() && AutoConvertDisabled()) return 0;
-    Application->Initialize();
-    Application->SetTitle("Corvelline Video Converter");
-    Application->CreateForm(Form1);
-    Application->Run();
+    try {
+        Application->Initialize();
+        Application->SetTitle("Corvelline Video Converter");
+        Application->CreateForm(Form1);
+        Application->Run();
+    } catch (const std::exception& error) {
+        // No dialog could be made (no display, a damaged resource): say so instead of crashing.
+        Application->ShowException(error);
+        return 1;
+    }
     return 0;
 }

@@ -1,6 +1,8 @@
-// A recording ffmpeg.exe: appends its argument string, exactly as it came, as one line to
-// ffmpeg-calls.txt beside itself, echoes it on its error output, and writes the output file
-// (its last argument). A file ffmpeg-delay.txt beside it holds milliseconds to wait first.
+// A recording ffmpeg.exe. Beside itself it appends one line per call to ffmpeg-calls.txt (the
+// argument string exactly as it came), to ffmpeg-programs.txt (the program name that started
+// it) and to ffmpeg-found.txt ("existing" or "new": whether the output file was already there).
+// It echoes the arguments on its error output and writes the output file (its last argument).
+// A file ffmpeg-delay.txt beside it holds milliseconds to wait before it does so.
 #include <windows.h>
 
 #include <cstdio>
@@ -17,9 +19,10 @@ std::string OwnFolder() {
     return p.substr(0, p.rfind('\\') + 1);
 }
 
-// The command line without the program's own name and the blank after it.
-std::string ArgumentString() {
-    const char* p = GetCommandLineA();
+// Splits the command line into the program's own name and the argument string after the blank.
+std::string ArgumentString(std::string& program) {
+    const char* start = GetCommandLineA();
+    const char* p = start;
     if (*p == '"') {
         ++p;
         while (*p && *p != '"') ++p;
@@ -27,8 +30,14 @@ std::string ArgumentString() {
     } else {
         while (*p && *p != ' ' && *p != '\t') ++p;
     }
+    program.assign(start, p);
     if (*p == ' ' || *p == '\t') ++p;
     return p;
+}
+
+void AppendLine(const std::string& file, const std::string& line) {
+    std::ofstream out(file, std::ios::app | std::ios::binary);
+    out << line << "\n";
 }
 
 // The arguments as a Windows program's run-time splits them.
@@ -52,17 +61,18 @@ std::vector<std::string> Arguments(const std::string& line) {
 
 int main() {
     std::string folder = OwnFolder();
-    std::string line = ArgumentString();
-    {
-        std::ofstream calls(folder + "ffmpeg-calls.txt", std::ios::app | std::ios::binary);
-        calls << line << "\n";
-    }
+    std::string program;
+    std::string line = ArgumentString(program);
+    AppendLine(folder + "ffmpeg-calls.txt", line);
+    AppendLine(folder + "ffmpeg-programs.txt", program);
     std::ifstream delayFile(folder + "ffmpeg-delay.txt");
     int delay = 0;
     if (delayFile >> delay && delay > 0) Sleep(static_cast<DWORD>(delay));
     std::fprintf(stderr, "ffmpeg stand-in called with: %s\n", line.c_str());
     std::vector<std::string> args = Arguments(line);
     if (args.size() >= 2 && args[args.size() - 2] != "-i") {
+        AppendLine(folder + "ffmpeg-found.txt",
+                   GetFileAttributesA(args.back().c_str()) != INVALID_FILE_ATTRIBUTES ? "existing" : "new");
         std::ofstream output(args.back(), std::ios::binary);
         output << "converted by the ffmpeg stand-in\n";
     }

@@ -1,5 +1,7 @@
 #include "tests/e2e/uidriver.h"
 
+#include <shellapi.h>
+
 #include <cstdio>
 #include <algorithm>
 #include <cstdlib>
@@ -234,6 +236,87 @@ void Pause(int ms) {
         }
         Sleep(10);
     }
+}
+
+std::string UnixPath(const std::string& windowsPath) {
+    char full[MAX_PATH * 4] = {0};
+    DWORD n = GetFullPathNameA(windowsPath.c_str(), sizeof(full), full, nullptr);
+    std::string path = n > 0 && n < sizeof(full) ? std::string(full) : windowsPath;
+    std::wstring wide(path.size() + 1, L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(),
+                                                        static_cast<int>(wide.size()))));
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    auto toUnix = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (toUnix) {
+        if (char* unix = toUnix(wide.c_str())) {
+            std::string result(unix);
+            HeapFree(GetProcessHeap(), 0, unix);
+            return result;
+        }
+    }
+    if (path.size() >= 2 && (path[0] == 'Z' || path[0] == 'z') && path[1] == ':') path.erase(0, 2);
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+int RunHostCommand(const std::string& command, int timeoutMs) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string base = std::string(temp) + "hostcmd-" + std::to_string(GetCurrentProcessId()) + "-" +
+                       std::to_string(GetTickCount());
+    std::string script = base + ".sh", done = base + ".exit", partial = base + ".part";
+    FILE* out = std::fopen(script.c_str(), "wb");
+    if (!out) return -1;
+    std::fprintf(out, "%s\necho $? > '%s'\nmv '%s' '%s'\n", command.c_str(), UnixPath(partial).c_str(),
+                 UnixPath(partial).c_str(), UnixPath(done).c_str());
+    std::fclose(out);
+    std::string params = "\"" + UnixPath(script) + "\"";
+    SHELLEXECUTEINFOA info{};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.lpFile = "Z:\\bin\\sh";
+    info.lpParameters = params.c_str();
+    info.nShow = SW_HIDE;
+    int code = -1;
+    if (ShellExecuteExA(&info)) {
+        if (info.hProcess) CloseHandle(info.hProcess);
+        DWORD start = GetTickCount();
+        while (GetFileAttributesA(done.c_str()) == INVALID_FILE_ATTRIBUTES &&
+               static_cast<int>(GetTickCount() - start) < timeoutMs)
+            Pause(20);
+        if (FILE* in = std::fopen(done.c_str(), "rb")) {
+            if (std::fscanf(in, "%d", &code) != 1) code = -1;
+            std::fclose(in);
+        }
+    }
+    DeleteFileA(script.c_str());
+    DeleteFileA(done.c_str());
+    DeleteFileA(partial.c_str());
+    return code;
+}
+
+void ClickWithMouse(HWND window) {
+    RECT r{};
+    GetWindowRect(window, &r);
+    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    Pause(100);
+    INPUT input[2]{};
+    input[0].type = input[1].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(1, &input[0], sizeof(INPUT));
+    Pause(50);
+    SendInput(1, &input[1], sizeof(INPUT));
+}
+
+void SendKey(WORD virtualKey, bool down) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = virtualKey;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(virtualKey, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+    SendInput(1, &input, sizeof(INPUT));
 }
 
 } // namespace ui

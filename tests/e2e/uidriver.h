@@ -56,4 +56,14 @@ void SendMenuCommand(HWND window, int id);
 // Pauses while the test's own message queue keeps being served.
 void Pause(int ms);
 
+// The Linux path Wine maps a Windows path to.
+std::string UnixPath(const std::string& windowsPath);
+// Runs a shell command on the host (Linux) through Z:\bin\sh, which yields no process handle:
+// the command's exit code comes back through a file. -1 when it could not start or timed out.
+int RunHostCommand(const std::string& command, int timeoutMs = 60000);
+// Moves the pointer to the middle of the window and clicks it with real mouse input.
+void ClickWithMouse(HWND window);
+// Presses or releases a key with real keyboard input (VK_SHIFT, ...).
+void SendKey(WORD virtualKey, bool down);
+
 } // namespace ui
