@@ -9,16 +9,6 @@
 namespace {
 const char* const kContainerClass = "TOleControl";
 
-std::string Narrow(const wchar_t* text, int length = -1) {
-    if (!text) return "";
-    int n = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return "";
-    std::string result(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, length, result.data(), n, nullptr, nullptr);
-    if (length < 0 && !result.empty()) result.pop_back();
-    return result;
-}
-
 template <typename T>
 void ReleaseRef(T*& p) {
     if (p) p->Release();
@@ -37,7 +27,7 @@ SIZEL PixelsToHimetric(int width, int height) {
 namespace {
 // Frees what an Invoke left in info and raises for a failing result.
 void CheckInvoke(HRESULT hr, EXCEPINFO& info) {
-    std::string description = info.bstrDescription ? Narrow(info.bstrDescription) : "";
+    std::string description = info.bstrDescription ? WideToAnsi(std::wstring(info.bstrDescription, SysStringLen(info.bstrDescription))) : "";
     SysFreeString(info.bstrSource);
     SysFreeString(info.bstrDescription);
     SysFreeString(info.bstrHelpFile);
@@ -50,7 +40,7 @@ void CheckInvoke(HRESULT hr, EXCEPINFO& info) {
 void OleCheck(HRESULT hr, const EXCEPINFO* info) {
     if (SUCCEEDED(hr)) return;
     std::string message;
-    if (info && info->bstrDescription) message = Narrow(info->bstrDescription);
+    if (info && info->bstrDescription) message = WideToAnsi(std::wstring(info->bstrDescription, SysStringLen(info->bstrDescription)));
     if (message.empty()) message = SysErrorMessage(static_cast<unsigned long>(hr));
     if (message.empty()) {
         char code[32];
@@ -60,12 +50,26 @@ void OleCheck(HRESULT hr, const EXCEPINFO* info) {
     throw EOleSysError(message, hr);
 }
 
+// A dispatch interface reached only by dispatch identifiers: no type information, no names.
+class IdOnlyDispatch : public IDispatch {
+public:
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        if (count) *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (info) *info = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+};
+
 // --- the client site -------------------------------------------------------
 
 // The container side of the hosting: client site, in-place site and frame, control site
 // and the ambient properties. Reference counted; the control drops it when it is freed.
 class TOleControl::Site : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame,
-                          public IOleControlSite, public IDispatch {
+                          public IOleControlSite, public IdOnlyDispatch {
 public:
     explicit Site(TOleControl* owner) : owner_(owner) {}
     virtual ~Site() = default;
@@ -177,15 +181,6 @@ public:
     STDMETHODIMP ShowPropertyFrame() override { return E_NOTIMPL; }
 
     // IDispatch: the ambient properties. The control runs in user mode.
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        if (count) *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                         UINT*) override {
         if (!(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
@@ -209,7 +204,7 @@ private:
 
 // Answers as the control's event interface (learned from the control) and hands every
 // event to the control object, on the GUI thread where the control raises it.
-class TOleControl::EventSink : public IDispatch {
+class TOleControl::EventSink : public IdOnlyDispatch {
 public:
     EventSink(TOleControl* owner, const IID& events) : owner_(owner), events_(events) {}
     virtual ~EventSink() = default;
@@ -229,15 +224,6 @@ public:
         if (left == 0) delete this;
         return left;
     }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        if (count) *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                         UINT*) override {
         if (result) VariantInit(result);

@@ -122,3 +122,12 @@ std::string ParamStr(int index) {
     return index > 0 && index < static_cast<int>(args.size()) ? args[index] : std::string();
 }
 
+
+std::string WideToAnsi(const std::wstring& text) {
+    if (text.empty()) return "";
+    int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), n, nullptr, nullptr);
+    return result;
+}

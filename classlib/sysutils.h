@@ -52,6 +52,8 @@ std::string SysErrorMessage(unsigned long code);
 [[noreturn]] void RaiseLastOSError();
 
 std::string IntToStr(long long value);
+// Wide (UTF-16) text to 8-bit text in the ANSI code page.
+std::string WideToAnsi(const std::wstring& text);
 std::string LowerCase(const std::string& s);
 std::string UpperCase(const std::string& s);
 std::string Trim(const std::string& s);

@@ -26,14 +26,6 @@ struct ComRef {
     T* operator->() const { return p; }
 };
 
-std::string Narrow(const std::wstring& text) {
-    if (text.empty()) return "";
-    int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), n, nullptr, nullptr);
-    return result;
-}
-
 DOMNodeType TypeOf(IXMLDOMNode* node) {
     DOMNodeType type = NODE_INVALID;
     node->get_nodeType(&type);
@@ -129,7 +121,7 @@ std::wstring TXMLNode::Text() const {
             return text.Text();
         }
     }
-    throw EXMLDocError("Element \"" + Narrow(NodeName()) + "\" does not contain a single text node");
+    throw EXMLDocError("Element \"" + WideToAnsi(NodeName()) + "\" does not contain a single text node");
 }
 
 // --- TXMLDocument ----------------------------------------------------------
@@ -171,7 +163,7 @@ void TXMLDocument::SetActive(bool active) {
         document->Release();
         while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r' || reason.back() == L' '))
             reason.pop_back();
-        throw EDOMParseError(Narrow(reason));
+        throw EDOMParseError(WideToAnsi(reason));
     }
     document_ = document;
 }

@@ -21,17 +21,9 @@ std::string AsciiLower(std::string text) {
     return text;
 }
 
-std::string Narrow(const std::wstring& text) {
-    if (text.empty()) return "";
-    int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), n, nullptr, nullptr);
-    return result;
-}
-
 // A decimal integer, as the class library converts text to a number.
 int TextToInt(const std::wstring& text) {
-    std::string s = Trim(Narrow(text));
+    std::string s = Trim(WideToAnsi(text));
     size_t i = (!s.empty() && (s[0] == '-' || s[0] == '+')) ? 1 : 0;
     bool digits = i < s.size();
     long long value = 0;
@@ -275,6 +267,3 @@ void TForm1::Associatewithflvandswf1Click(TObject*) {
     }
 }
 
-void CreateAboutBox() {}
-
-void ShowAboutBox() {}

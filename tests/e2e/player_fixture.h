@@ -1,0 +1,356 @@
+// What the player's black-box tests share: the Flash control stand-in registered in the
+// prefix, its log, small movie and video files, and the player's window as a user sees it.
+#pragma once
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/uidriver.h"
+
+namespace player {
+
+inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Most significant bit first.
+struct BitWriter {
+    std::vector<uint8_t> bytes;
+    int used = 8;
+    void Put(uint32_t value, int bits) {
+        for (int i = bits - 1; i >= 0; --i) {
+            if (used == 8) {
+                bytes.push_back(0);
+                used = 0;
+            }
+            if ((value >> i) & 1) bytes.back() |= static_cast<uint8_t>(0x80 >> used);
+            ++used;
+        }
+    }
+};
+
+// An uncompressed movie of width x height pixels with a SetBackgroundColor tag.
+inline std::vector<uint8_t> SwfBytes(int width, int height, uint32_t rgb) {
+    BitWriter rect;
+    rect.Put(16, 5);
+    for (int v : {0, width * 20, 0, height * 20}) rect.Put(static_cast<uint32_t>(v), 16);
+    std::vector<uint8_t> body = rect.bytes;
+    for (uint8_t b : {0, 12, 1, 0, 0x43, 0x02}) body.push_back(b);
+    body.push_back(static_cast<uint8_t>(rgb >> 16));
+    body.push_back(static_cast<uint8_t>(rgb >> 8));
+    body.push_back(static_cast<uint8_t>(rgb));
+    for (uint8_t b : {0x40, 0, 0, 0}) body.push_back(b);
+    std::vector<uint8_t> file = {'F', 'W', 'S', 8};
+    uint32_t length = static_cast<uint32_t>(8 + body.size());
+    for (int i = 0; i < 4; ++i) file.push_back(static_cast<uint8_t>(length >> (8 * i)));
+    file.insert(file.end(), body.begin(), body.end());
+    return file;
+}
+
+inline void PutBigEndian(std::vector<uint8_t>& out, uint32_t v, int n) {
+    for (int i = n - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+inline std::vector<uint8_t> FlvTag(uint8_t type, const std::vector<uint8_t>& data) {
+    std::vector<uint8_t> tag{type};
+    PutBigEndian(tag, static_cast<uint32_t>(data.size()), 3);
+    PutBigEndian(tag, 0, 7);
+    tag.insert(tag.end(), data.begin(), data.end());
+    PutBigEndian(tag, static_cast<uint32_t>(data.size() + 11), 4);
+    return tag;
+}
+
+inline std::vector<uint8_t> FlvHeader() {
+    std::vector<uint8_t> file{'F', 'L', 'V', 1, 5};
+    PutBigEndian(file, 9, 4);
+    PutBigEndian(file, 0, 4);
+    return file;
+}
+
+inline void PutAmfNumber(std::vector<uint8_t>& out, const std::string& name, double value) {
+    PutBigEndian(out, static_cast<uint32_t>(name.size()), 2);
+    out.insert(out.end(), name.begin(), name.end());
+    out.push_back(0);
+    uint64_t bits;
+    memcpy(&bits, &value, 8);
+    for (int i = 7; i >= 0; --i) out.push_back(static_cast<uint8_t>(bits >> (8 * i)));
+}
+
+// A video whose size is told by its onMetaData tag.
+inline std::vector<uint8_t> FlvWithMetaData(int width, int height) {
+    std::vector<uint8_t> meta{2, 0, 10};
+    std::string name = "onMetaData";
+    meta.insert(meta.end(), name.begin(), name.end());
+    meta.push_back(8);
+    PutBigEndian(meta, 3, 4);
+    PutAmfNumber(meta, "duration", 1.5);
+    PutAmfNumber(meta, "width", width);
+    PutAmfNumber(meta, "height", height);
+    PutBigEndian(meta, 9, 3);
+    std::vector<uint8_t> file = FlvHeader();
+    auto tag = FlvTag(18, meta);
+    file.insert(file.end(), tag.begin(), tag.end());
+    return file;
+}
+
+// A video without metadata whose first video tag is a Sorenson H.263 key frame.
+inline std::vector<uint8_t> FlvWithH263Frame(int width, int height) {
+    BitWriter bits;
+    bits.Put(1, 17);  // picture start code
+    bits.Put(0, 5);
+    bits.Put(0, 8);
+    bits.Put(1, 3);  // 16-bit width and height follow
+    bits.Put(static_cast<uint32_t>(width), 16);
+    bits.Put(static_cast<uint32_t>(height), 16);
+    bits.Put(0, 16);
+    std::vector<uint8_t> data{0x12};
+    data.insert(data.end(), bits.bytes.begin(), bits.bytes.end());
+    std::vector<uint8_t> file = FlvHeader();
+    auto tag = FlvTag(9, data);
+    file.insert(file.end(), tag.begin(), tag.end());
+    return file;
+}
+
+inline std::string TempFolder() {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    return temp;
+}
+
+// Registers the stand-in the way regsvr32 does.
+inline bool RegisterStandIn() {
+    HMODULE dll = LoadLibraryA((ui::BinFolder() + "flashctl.dll").c_str());
+    if (!dll) return false;
+    auto doRegister = reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(dll, "DllRegisterServer"));
+    bool ok = doRegister && SUCCEEDED(doRegister());
+    FreeLibrary(dll);
+    return ok;
+}
+
+// Reads a simple status bar's text from the player's process.
+inline std::string StatusBarText(HWND bar, DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process) return "<no process>";
+    const SIZE_T size = 1024;
+    void* remote = VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+    std::string text;
+    if (remote) {
+        // A simple bar answers for its one text as part 0.
+        WPARAM part = 0;
+        DWORD_PTR result = 0;
+        SendMessageTimeoutA(bar, SB_GETTEXTA, part, reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG, 2000, &result);
+        char buffer[1024] = {0};
+        SIZE_T got = 0;
+        ReadProcessMemory(process, remote, buffer, size - 1, &got);
+        text = buffer;
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    }
+    CloseHandle(process);
+    return text;
+}
+
+// A child whose class name ends in suffix: with themed common controls the classes carry a
+// version prefix.
+inline HWND FindChildByClassSuffix(HWND parent, const std::string& suffix) {
+    struct Search {
+        const std::string* suffix;
+        HWND found;
+    } search{&suffix, nullptr};
+    EnumChildWindows(
+        parent,
+        [](HWND child, LPARAM data) WINAPI -> BOOL {
+            auto* s = reinterpret_cast<Search*>(data);
+            std::string name = ui::ClassName(child);
+            if (name.size() >= s->suffix->size() && name.compare(name.size() - s->suffix->size(), s->suffix->size(), *s->suffix) == 0) {
+                s->found = child;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Posts WM_DROPFILES with a drop handle built in the player's own memory, as the shell does.
+inline bool DropFiles(HWND window, DWORD pid, const std::vector<std::string>& files) {
+    std::vector<uint8_t> block(sizeof(DROPFILES), 0);
+    auto* header = reinterpret_cast<DROPFILES*>(block.data());
+    header->pFiles = sizeof(DROPFILES);
+    header->pt = POINT{10, 10};
+    header->fNC = FALSE;
+    header->fWide = FALSE;
+    for (const std::string& f : files) {
+        block.insert(block.end(), f.begin(), f.end());
+        block.push_back(0);
+    }
+    block.push_back(0);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process) return false;
+    void* remote = VirtualAllocEx(process, nullptr, block.size(), MEM_COMMIT, PAGE_READWRITE);
+    bool ok = remote && WriteProcessMemory(process, remote, block.data(), block.size(), nullptr);
+    CloseHandle(process);
+    return ok && PostMessageA(window, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0);
+}
+
+// Hands the stand-in a request to raise as the movie's FlashCall event.
+inline bool SendFlashCall(HWND standIn, const std::wstring& request) {
+    COPYDATASTRUCT data{0x464C, static_cast<DWORD>(request.size() * sizeof(wchar_t)),
+                        const_cast<wchar_t*>(request.data())};
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(standIn, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, 3000,
+                               &result) &&
+           result;
+}
+
+class PlayerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(RegisterStandIn()) << "flashctl.dll could not be registered";
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder_ = TempFolder() + "player_" + info->test_suite_name() + "_" + info->name() + "\\";
+        CreateDirectoryA(folder_.c_str(), nullptr);
+        log_ = folder_ + "flashctl.log";
+        DeleteFileA(log_.c_str());
+        SetEnvironmentVariableA("FLASHCTL_LOG", log_.c_str());
+    }
+    void TearDown() override {
+        ui::Kill(program_);
+        SetEnvironmentVariableA("FLASHCTL_LOG", nullptr);
+    }
+
+    std::string Fixture(const std::string& name, const std::vector<uint8_t>& bytes) {
+        std::string path = folder_ + name;
+        WriteBytes(path, bytes);
+        return path;
+    }
+
+    // Starts the player with args and waits for its main window to take input.
+    void Start(const std::string& args = "", const std::string& exe = "") {
+        StartOnly(args, exe);
+        window_ = ui::WaitForWindow(program_.pid, "TForm1", nullptr, 15000);
+        ASSERT_NE(window_, nullptr) << "no main window";
+        ui::Pause(600);
+    }
+
+    // Starts the player without waiting for its window (a message box may come first).
+    void StartOnly(const std::string& args = "", const std::string& exe = "") {
+        program_ = ui::Start(exe.empty() ? ui::BinFolder() + "Velloscope.exe" : exe, args, folder_);
+        ASSERT_NE(program_.process, nullptr);
+    }
+    // The main window once it shows.
+    void WaitForMainWindow() {
+        window_ = ui::WaitForWindow(program_.pid, "TForm1", nullptr, 15000);
+        ASSERT_NE(window_, nullptr) << "no main window";
+        ui::Pause(600);
+    }
+
+    std::string Status() { return StatusBarText(FindChildByClassSuffix(window_, "msctls_statusbar32"), program_.pid); }
+    SIZE Client() { return ui::ClientSize(window_); }
+    std::string Caption() { return ui::WindowText(window_); }
+    HWND StandInWindow() { return ui::FindChild(window_, "FlashStandIn", nullptr); }
+
+    // Under Wine a menu handle is private to its process, so the menu cannot be read from here:
+    // the entries are numbered from 1 in menu order, separators skipped (the player's unit
+    // tests check that numbering against the captions).
+    void Menu(const std::vector<std::string>& path) {
+        static const char* const entries[] = {"Open...", "Exit", "Original Size", "Double Size",
+                                              "Associate with .swf and .flv", "About"};
+        int id = ui::FindMenuCommand(window_, path);
+        for (int i = 0; id <= 0 && i < 6; ++i)
+            if (path.back() == entries[i]) id = i + 1;
+        ASSERT_GT(id, 0) << path.back();
+        ui::SendMenuCommand(window_, id);
+        ui::Pause(400);
+    }
+
+    // Sets the window's outer size so that the client area becomes width x height.
+    void ResizeClientTo(int width, int height) {
+        SIZE outer = ui::WindowSize(window_), inner = Client();
+        SetWindowPos(window_, nullptr, 0, 0, width + outer.cx - inner.cx, height + outer.cy - inner.cy,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ui::Pause(400);
+    }
+
+    std::vector<std::string> LogLines() {
+        std::ifstream in(log_);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+    // The log lines that start with one of the prefixes, in order.
+    std::vector<std::string> LogLines(const std::vector<std::string>& prefixes, size_t from = 0) {
+        std::vector<std::string> all = LogLines(), kept;
+        for (size_t i = from; i < all.size(); ++i)
+            for (const std::string& p : prefixes)
+                if (all[i].rfind(p, 0) == 0) {
+                    kept.push_back(all[i]);
+                    break;
+                }
+        return kept;
+    }
+    bool WaitForLog(const std::string& line, int timeoutMs = 5000) {
+        DWORD start = GetTickCount();
+        do {
+            for (const std::string& l : LogLines())
+                if (l == line) return true;
+            ui::Pause(50);
+        } while (static_cast<int>(GetTickCount() - start) < timeoutMs);
+        return false;
+    }
+    bool WaitForClient(int width, int height, int timeoutMs = 5000) {
+        DWORD start = GetTickCount();
+        do {
+            SIZE s = Client();
+            if (s.cx == width && s.cy == height) return true;
+            ui::Pause(50);
+        } while (static_cast<int>(GetTickCount() - start) < timeoutMs);
+        return false;
+    }
+    bool NoMessageBox(int ms = 800) { return ui::WaitForMessageBox(program_.pid, ms).window == nullptr; }
+    // Saves a screenshot of the whole virtual display beside the build's programs.
+    void Screenshot(const std::string& name) {
+        std::string target = ui::BinFolder() + "..\\screenshot-" + name + ".png";
+        DeleteFileA(target.c_str());
+        char unixPath[MAX_PATH * 2] = {0};
+        // Wine maps drive Z: to the host's root folder.
+        std::string full(target);
+        char resolved[MAX_PATH];
+        GetFullPathNameA(full.c_str(), MAX_PATH, resolved, nullptr);
+        std::string p(resolved);
+        if (p.size() > 2 && (p[0] == 'Z' || p[0] == 'z') && p[1] == ':') p = p.substr(2);
+        for (char& c : p)
+            if (c == '\\') c = '/';
+        snprintf(unixPath, sizeof(unixPath), "-c \"import -window root '%s'\"", p.c_str());
+        ShellExecuteA(nullptr, "open", "Z:\\bin\\sh", unixPath, nullptr, SW_HIDE);
+        for (int i = 0; i < 100 && GetFileAttributesA(target.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) ui::Pause(100);
+        ui::Pause(300);
+    }
+
+    ui::Program program_;
+    HWND window_ = nullptr;
+    std::string folder_;
+    std::string log_;
+};
+
+// The property puts of a movie being played, in the order the control must receive them.
+inline std::vector<std::string> MoviePuts(const std::string& color, const std::string& path) {
+    return {"put BackgroundColor " + color, "put Scale showall", "put SAlign none", "put Movie " + path};
+}
+
+inline std::string ResizeCall(int width, int height) {
+    return "call <invoke name=\"Resize\" returntype=\"xml\"><arguments><string>" + std::to_string(width) +
+           "</string><string>" + std::to_string(height) + "</string></arguments></invoke>";
+}
+
+} // namespace player
