@@ -175,6 +175,25 @@ protected:
                      reinterpret_cast<LPARAM>(button));
     }
 
+    // A real click on Convert, with Shift held through it or pressed and released before it.
+    // The key goes through the X server, as a user's would: to the window under the pointer.
+    void ClickConvertWithShift(bool holdThrough) {
+        HWND convert = Button("Convert");
+        RECT r;
+        GetWindowRect(convert, &r);
+        SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        ui::Pause(200);
+        ASSERT_EQ(ui::RunHostCommand("xdotool keydown shift"), 0);
+        ui::Pause(200);
+        if (!holdThrough) {
+            ASSERT_EQ(ui::RunHostCommand("xdotool keyup shift"), 0);
+            ui::Pause(200);
+        }
+        ui::ClickWithMouse(convert);
+        ui::Pause(300);
+        if (holdThrough) ASSERT_EQ(ui::RunHostCommand("xdotool keyup shift"), 0);
+    }
+
     HWND ProgressWindow() const {
         for (HWND window : ui::TopLevelWindows(program_.pid, false))
             if (ui::ClassName(window) == "TForm2" && IsWindowVisible(window)) return window;

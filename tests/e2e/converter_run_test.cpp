@@ -54,34 +54,11 @@ TEST_P(ConverterParams, ToolGetsInputOptionsAndDerivedOutput) {
 INSTANTIATE_TEST_SUITE_P(Paths, ConverterParams, ::testing::ValuesIn(kParamsCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-}  // namespace
-
-namespace {
-using conv::ConverterTest;
-using conv::Tool;
 
 std::string ShortPath(const std::string& path) {
     char buffer[MAX_PATH * 2] = {0};
     GetShortPathNameA(path.c_str(), buffer, sizeof(buffer));
     return buffer;
-}
-
-// A real click on Convert, with Shift held through it or pressed and released before it. The
-// key goes through the X server, as a user's would: to the window under the pointer.
-void ClickConvertWithShift(HWND convert, bool holdThrough) {
-    RECT r;
-    GetWindowRect(convert, &r);
-    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-    ui::Pause(200);
-    ASSERT_EQ(ui::RunHostCommand("xdotool keydown shift"), 0);
-    ui::Pause(200);
-    if (!holdThrough) {
-        ASSERT_EQ(ui::RunHostCommand("xdotool keyup shift"), 0);
-        ui::Pause(200);
-    }
-    ui::ClickWithMouse(convert);
-    ui::Pause(300);
-    if (holdThrough) ASSERT_EQ(ui::RunHostCommand("xdotool keyup shift"), 0);
 }
 
 TEST_F(ConverterTest, ShiftAtTheClickRunsTheToolThroughCmdAndLogsItsErrorOutput) {
@@ -90,7 +67,7 @@ TEST_F(ConverterTest, ShiftAtTheClickRunsTheToolThroughCmdAndLogsItsErrorOutput)
     conv::WriteFile(input, "flv");
     DeleteFileA(log.c_str());
     StartDialog(Quoted(input));
-    ClickConvertWithShift(Button("Convert"), true);
+    ClickConvertWithShift(true);
     ASSERT_TRUE(WaitForCalls(1, 15000));
     ASSERT_TRUE(WaitUntilIdle(10000));
     std::string params = Params(input, conv::kAviOptions, output);
@@ -115,7 +92,7 @@ TEST_F(ConverterTest, ShiftReleasedBeforeTheClickRunsThePlainTool) {
     conv::WriteFile(input, "flv");
     DeleteFileA(log.c_str());
     StartDialog(Quoted(input));
-    ClickConvertWithShift(Button("Convert"), false);
+    ClickConvertWithShift(false);
     ASSERT_TRUE(WaitForCalls(1, 15000));
     ASSERT_TRUE(WaitUntilIdle(10000));
     EXPECT_EQ(conv::ReadLines(runDir_ + "ffmpeg-programs.txt"),
@@ -124,11 +101,6 @@ TEST_F(ConverterTest, ShiftReleasedBeforeTheClickRunsThePlainTool) {
     EXPECT_EQ(Exit(), 0u);
 }
 
-}  // namespace
-
-namespace {
-using conv::ConverterTest;
-using conv::Tool;
 
 TEST_F(ConverterTest, MissingToolShowsProgressThenTheCorruptedMessage) {
     UseTool(Tool::None);
@@ -157,7 +129,7 @@ TEST_F(ConverterTest, MissingToolWithShiftShowsNoMessage) {
     conv::WriteFile(input, "flv");
     DeleteFileA(log.c_str());
     StartDialog(Quoted(input));
-    ClickConvertWithShift(Button("Convert"), true);
+    ClickConvertWithShift(true);
     ASSERT_TRUE(WaitUntilIdle(10000));
     EXPECT_FALSE(ui::WaitForMessageBox(program_.pid, 1500).window);
     EXPECT_TRUE(conv::Exists(log)) << "cmd ran and redirected its error output";
@@ -235,7 +207,7 @@ TEST_P(ConverterSameFile, InputIsNeverDeletedNorOverwritten) {
     conv::WriteFile(input, "the input video");
     StartDialog(Quoted(input));
     SelectFormat(c.format);
-    if (c.shift) ClickConvertWithShift(Button("Convert"), true);
+    if (c.shift) ClickConvertWithShift(true);
     else Click("Convert");
     ui::MessageBoxInfo box = ui::WaitForMessageBox(program_.pid, 10000);
     ASSERT_TRUE(box.window);
