@@ -38,7 +38,7 @@ struct ExactCase {
     Bytes expected;
 };
 
-TEST(EncoderBytes, BothEncodersWriteTheseExactBytes) {
+TEST(GifWriterBytes, BothEncodersWriteTheseExactBytes) {
     const ExactCase cases[] = {
         {"4x1 of colour 0", 2, 4, 1, {0, 0, 0, 0}, {0x02, 0x02, 0x84, 0x51, 0x00}},
         {"1 bit per pixel codes as 2", 1, 4, 1, {0, 0, 0, 0}, {0x02, 0x02, 0x84, 0x51, 0x00}},
@@ -55,13 +55,13 @@ TEST(EncoderBytes, BothEncodersWriteTheseExactBytes) {
         }
 }
 
-TEST(EncoderBytes, MissingPixelBufferWritesOnlyTheEndCode) {
+TEST(GifWriterBytes, MissingPixelBufferWritesOnlyTheEndCode) {
     for (bool rle : {false, true})
         EXPECT_EQ(EncodeImageData(rle, 2, 4, 4, false, nullptr, 4), (Bytes{0x02, 0x01, 0x05, 0x00}))
             << EncoderName(rle);
 }
 
-TEST(EncoderBytes, CodeStreamOfExactly255BytesIsOneFullSubBlock) {
+TEST(GifWriterBytes, CodeStreamOfExactly255BytesIsOneFullSubBlock) {
     // 224 distinct pixels at 8 bits: clear, 224 codes and the end code, all 9 bits wide = 255 bytes.
     const Bytes pixels = MakePixels(Pattern::Distinct, 224, 1, 256);
     for (bool rle : {false, true}) {
@@ -76,7 +76,7 @@ TEST(EncoderBytes, CodeStreamOfExactly255BytesIsOneFullSubBlock) {
     }
 }
 
-TEST(EncoderBytes, MinimumCodeSizeFollowsBitsPerPixel) {
+TEST(GifWriterBytes, MinimumCodeSizeFollowsBitsPerPixel) {
     const int cases[][2] = {{0, 2}, {1, 2}, {2, 2}, {3, 3}, {5, 5}, {8, 8}, {12, 8}};
     const Bytes pixels = {1, 0, 1};
     for (const auto& c : cases)
@@ -105,7 +105,7 @@ Bytes Join(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-TEST(RLEEncoder, WritesTheseCodes) {
+TEST(GifWriterRLE, WritesTheseCodes) {
     const CodeCase cases[] = {
         {"5 then ten 0", 8, Join({{5}, Repeat(0, 10)}), {256, 5, 256, 0, 258, 259, 260, 257}},
         {"ten 0, 5, ten 0", 8, Join({Repeat(0, 10), {5}, Repeat(0, 10)}),
@@ -123,7 +123,7 @@ TEST(RLEEncoder, WritesTheseCodes) {
     }
 }
 
-TEST(RLEEncoder, ClearsAfterEveryClearIntervalOfPlainCodes) {
+TEST(GifWriterRLE, ClearsAfterEveryClearIntervalOfPlainCodes) {
     // No two equal neighbours: every pixel is a plain code.
     struct { int bits, interval; } cases[] = {{2, 9}, {3, 9}, {4, 14}, {8, 254}};
     for (const auto& c : cases) {
@@ -150,7 +150,7 @@ TEST(RLEEncoder, ClearsAfterEveryClearIntervalOfPlainCodes) {
     }
 }
 
-TEST(RLEEncoder, LongRunsStayWithinTwelveBitsAndDecode) {
+TEST(GifWriterRLE, LongRunsStayWithinTwelveBitsAndDecode) {
     // One run longer than a whole table of growing repeats, and long runs of several pixels.
     const Bytes single = Repeat(3, 9000000);
     const Bytes mixed = Join({Repeat(1, 70000), {2}, Repeat(1, 123457), Repeat(0, 3), Repeat(1, 5000000)});
@@ -168,7 +168,7 @@ TEST(RLEEncoder, LongRunsStayWithinTwelveBitsAndDecode) {
 
 // --- LZW table growth and clears --------------------------------------------------
 
-TEST(LZWEncoder, GrowsToTwelveBitsAndClearsBeforeCode4095) {
+TEST(GifWriterLZW, GrowsToTwelveBitsAndClearsBeforeCode4095) {
     struct { int bits; Pattern pattern; int width, height; } cases[] = {
         {8, Pattern::Noise, 300, 200}, {2, Pattern::Noise, 400, 400}, {4, Pattern::Noise, 500, 300},
         {8, Pattern::Runs, 700, 500}};
@@ -189,7 +189,7 @@ TEST(LZWEncoder, GrowsToTwelveBitsAndClearsBeforeCode4095) {
     }
 }
 
-TEST(LZWEncoder, FlatImageBuildsLongStrings) {
+TEST(GifWriterLZW, FlatImageBuildsLongStrings) {
     const Bytes pixels = MakePixels(Pattern::Flat, 1000, 1000, 16);
     const CodeStream s = ReadCodeStream(EncodeImageData(false, 4, 1000, 1000, false, pixels.data(), 16));
     ASSERT_EQ(s.error, "");
@@ -199,7 +199,7 @@ TEST(LZWEncoder, FlatImageBuildsLongStrings) {
 
 // --- Both encoders on many images through the reference reader ---------------------
 
-TEST(Encoders, RandomImagesDecodeToTheirPixels) {
+TEST(GifWriterEncoders, RandomImagesDecodeToTheirPixels) {
     const Pattern patterns[] = {Pattern::Noise, Pattern::Runs, Pattern::Gradient, Pattern::Flat};
     for (int bits = 1; bits <= 8; ++bits)
         for (Pattern pattern : patterns)
@@ -221,7 +221,7 @@ TEST(Encoders, RandomImagesDecodeToTheirPixels) {
 
 // --- Interlaced row order -----------------------------------------------------------
 
-TEST(Encoders, InterlacedFramesAreCodedInPassOrder) {
+TEST(GifWriterEncoders, InterlacedFramesAreCodedInPassOrder) {
     const std::vector<std::pair<int, std::vector<int>>> cases = {
         {1, {0}}, {2, {0, 1}}, {3, {0, 2, 1}}, {5, {0, 4, 2, 1, 3}}, {8, {0, 4, 2, 6, 1, 3, 5, 7}},
         {9, {0, 8, 4, 2, 6, 1, 3, 5, 7}}, {17, InterlacedRows(17)}};
@@ -245,7 +245,7 @@ struct ThrowingRoute : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-TEST(Encoders, PixelOutsideTheTableRaisesAndKeepsWhatWasCoded) {
+TEST(GifWriterEncoders, PixelOutsideTheTableRaisesAndKeepsWhatWasCoded) {
     for (bool rle : {false, true})
         for (int at : {0, 1, 1500}) {
             SCOPED_TRACE(std::string(EncoderName(rle)) + " bad pixel at " + std::to_string(at));
@@ -274,7 +274,7 @@ TEST(Encoders, PixelOutsideTheTableRaisesAndKeepsWhatWasCoded) {
         }
 }
 
-TEST(Encoders, ErrorRouteRaisesTheLibraryError) {
+TEST(GifWriterEncoders, ErrorRouteRaisesTheLibraryError) {
     const Bytes pixels = {0, 1, 2, 16};
     for (bool rle : {false, true}) {
         TMemoryStream stream;
@@ -289,7 +289,7 @@ TEST(Encoders, ErrorRouteRaisesTheLibraryError) {
     }
 }
 
-TEST(Encoders, LastEntryOfTheTableIsAccepted) {
+TEST(GifWriterEncoders, LastEntryOfTheTableIsAccepted) {
     const Bytes pixels = {15, 0, 15, 15};
     for (bool rle : {false, true}) {
         const CodeStream s = ReadCodeStream(EncodeImageData(rle, 4, 4, 1, false, pixels.data(), 16));
@@ -300,14 +300,14 @@ TEST(Encoders, LastEntryOfTheTableIsAccepted) {
 
 // --- String table ---------------------------------------------------------------------
 
-TEST(HashTable, BucketsAndProbeSteps) {
+TEST(GifWriterHashTable, BucketsAndProbeSteps) {
     const std::pair<uint32_t, int> hashes[] = {{0, 0}, {1, 1}, {16, 17}, {0xFFEFF, (0xFFEFF ^ 0xFFEF) % 8009}};
     for (const auto& [key, bucket] : hashes) EXPECT_EQ(THashTable::HashBucket(key), bucket) << key;
     const std::pair<int, int> steps[] = {{0, 8008}, {1, 2}, {4004, 8008}, {4005, 1}, {8008, 8007}};
     for (const auto& [from, to] : steps) EXPECT_EQ(THashTable::NextHashBucket(from), to) << from;
 }
 
-TEST(HashTable, StoresFindsAndResets) {
+TEST(GifWriterHashTable, StoresFindsAndResets) {
     auto table = std::make_unique<THashTable>();
     EXPECT_EQ(table->Find(0), -1);
     // Five keys of one bucket, so that Store and Find probe, and a few others.
@@ -323,7 +323,7 @@ TEST(HashTable, StoresFindsAndResets) {
     for (uint32_t key : keys) EXPECT_EQ(table->Find(key), -1) << key;
 }
 
-TEST(HashTable, FullProbePathEndsTheSearch) {
+TEST(GifWriterHashTable, FullProbePathEndsTheSearch) {
     // Every bucket reached from bucket 1 (the powers of 2 modulo 8009) taken: searches and stores
     // that start there meet no empty bucket and must still end.
     std::set<int> cycle;
@@ -353,7 +353,7 @@ TEST(HashTable, FullProbePathEndsTheSearch) {
 
 // --- Run-length arithmetic -----------------------------------------------------------
 
-TEST(RLEEncoder, IntSqrtAndTriangleCount) {
+TEST(GifWriterRLE, IntSqrtAndTriangleCount) {
     const std::pair<int32_t, int32_t> roots[] = {{0, 0}, {1, 1}, {2, 1}, {3, 1}, {4, 2}, {15, 3}, {16, 4},
                                                  {17, 4}, {1000000, 1000}, {2147483647, 46340}};
     for (const auto& [a, r] : roots) EXPECT_EQ(TRLEEncoder::IntSqrt(a), r) << a;

@@ -32,7 +32,7 @@ void ExpectInvalidOperation(const std::function<void()>& operation, const char* 
     }
 }
 
-TEST(GIFWriter, RejectsReadingAndSeeking) {
+TEST(GifWriterStream, RejectsReadingAndSeeking) {
     TMemoryStream target;
     TGIFWriter writer(target);
     TGIFStream plain(target);
@@ -48,7 +48,7 @@ TEST(GIFWriter, RejectsReadingAndSeeking) {
     EXPECT_EQ(target.Size(), 0);
 }
 
-TEST(GIFWriter, CutsBytesIntoSubBlocks) {
+TEST(GifWriterStream, CutsBytesIntoSubBlocks) {
     struct { std::vector<int> writes; std::vector<int> blocks; } cases[] = {
         {{}, {}},           {{1}, {1}},           {{255}, {255}},          {{256}, {255, 1}},
         {{510}, {255, 255}}, {{600}, {255, 255, 90}}, {{100, 155}, {255}}, {{200, 100, 0, 300}, {255, 255, 90}},
@@ -77,7 +77,7 @@ TEST(GIFWriter, CutsBytesIntoSubBlocks) {
     }
 }
 
-TEST(GIFWriter, CodeBytesAndFinishWriteTheLastBlockOnce) {
+TEST(GifWriterStream, CodeBytesAndFinishWriteTheLastBlockOnce) {
     TMemoryStream target;
     TGIFWriter writer(target);
     for (int i = 0; i < 300; ++i) writer.PutCodeByte(static_cast<uint8_t>(i));
@@ -92,7 +92,7 @@ TEST(GIFWriter, CodeBytesAndFinishWriteTheLastBlockOnce) {
     EXPECT_EQ(out.back(), static_cast<uint8_t>(299));
 }
 
-TEST(GIFWriter, ProgressGoesToItsCallback) {
+TEST(GifWriterStream, ProgressGoesToItsCallback) {
     TMemoryStream target;
     TGIFWriter writer(target);
     writer.SignalProgress(1, 2);  // no callback: nothing happens
@@ -103,7 +103,7 @@ TEST(GIFWriter, ProgressGoesToItsCallback) {
     EXPECT_EQ(total, 4);
 }
 
-TEST(GIFWriter, FailingTargetRaisesWriteError) {
+TEST(GifWriterStream, FailingTargetRaisesWriteError) {
     // Budgets that fail at the minimum code size, in the first and a later sub-block, and at the terminator.
     const Bytes pixels = MakePixels(Pattern::Noise, 100, 30, 256, 5);
     const size_t full = EncodeImageData(false, 8, 100, 30, false, pixels.data(), 256).size();
