@@ -252,7 +252,14 @@ bool TApplication::PreTranslate(MSG& msg) {
     if (msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST) {
         HWND top = GetAncestor(msg.hwnd, GA_ROOT);
         TForm* form = dynamic_cast<TForm*>(TWinControl::FromHandle(top));
-        if (form && form->DialogKeys && IsDialogMessageA(top, &msg)) return true;
+        if (!form || !form->DialogKeys) return false;
+        // Esc in a form without a Cancel button would reach the form as command IDCANCEL with no
+        // control, which reads like a menu command: it does nothing unless the control wants it.
+        if (msg.wParam == VK_ESCAPE && !GetDlgItem(top, IDCANCEL) &&
+            !(SendMessageA(msg.hwnd, WM_GETDLGCODE, msg.wParam, reinterpret_cast<LPARAM>(&msg)) &
+              (DLGC_WANTALLKEYS | DLGC_WANTMESSAGE)))
+            return true;
+        return IsDialogMessageA(top, &msg) != FALSE;
     }
     return false;
 }

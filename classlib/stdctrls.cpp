@@ -64,6 +64,8 @@ void TButton::Click() {
 
 void TButton::SetDefault(bool isDefault) {
     SendMessageA(handle_, BM_SETSTYLE, isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
+    // Enter in a form presses the control with the id IDOK: that is the default button.
+    SetWindowLongPtrA(handle_, GWLP_ID, isDefault ? IDOK : 0);
 }
 
 void TButton::CommandNotify(WORD code) {

@@ -2,9 +2,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "tests/e2e/uidriver.h"
 
 namespace {
@@ -14,15 +11,6 @@ const char* const kPromptText =
     "Click Yes to install it immediately.\rOr click No to close this application.";
 const char* const kFlashProgId = "ShockwaveFlash.ShockwaveFlash";
 const char* const kBackupKey = "Software\\CorvellineTests\\SavedFlashProgId";
-const char* const kUrlCommandKey = "http\\shell\\open\\command";
-
-std::string ReadDefault(HKEY root, const char* key, bool* exists) {
-    char value[2048] = {0};
-    LONG size = sizeof(value);
-    *exists = RegQueryValueA(root, key, value, &size) == ERROR_SUCCESS;
-    return value;
-}
-
 // Takes the Flash control's registration away for the test and routes http addresses to
 // a recorder; both are put back afterwards.
 class PlayerWithoutFlash : public ::testing::Test {
@@ -41,24 +29,9 @@ protected:
             RegCloseKey(backup);
             RegDeleteTreeA(HKEY_CLASSES_ROOT, kFlashProgId);
         }
-        savedUrlCommand_ = ReadDefault(HKEY_CLASSES_ROOT, kUrlCommandKey, &hadUrlCommand_);
-        std::string recorder = ui::BinFolder() + "standins\\urlrecorder.exe";
-        std::string command = "\"" + recorder + "\" \"%1\"";
-        RegSetValueA(HKEY_CLASSES_ROOT, kUrlCommandKey, REG_SZ, command.c_str(), DWORD(command.size()));
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        record_ = std::string(temp) + "startup_urls_" + std::to_string(GetCurrentProcessId()) + ".txt";
-        DeleteFileA(record_.c_str());
-        SetEnvironmentVariableA("URL_RECORD_FILE", record_.c_str());
     }
     void TearDown() override {
         ui::Kill(player_);
-        if (hadUrlCommand_) {
-            RegSetValueA(HKEY_CLASSES_ROOT, kUrlCommandKey, REG_SZ, savedUrlCommand_.c_str(),
-                         DWORD(savedUrlCommand_.size()));
-        } else {
-            RegDeleteTreeA(HKEY_CLASSES_ROOT, "http\\shell\\open\\command");
-        }
         if (hadFlash_) {
             HKEY restored, backup;
             RegCreateKeyA(HKEY_CLASSES_ROOT, kFlashProgId, &restored);
@@ -68,7 +41,6 @@ protected:
             RegCloseKey(restored);
             RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\CorvellineTests");
         }
-        DeleteFileA(record_.c_str());
     }
 
     // Answers the prompt with button and watches that no main window shows up meanwhile.
@@ -95,19 +67,9 @@ protected:
         return true;
     }
 
-    std::string RecordedUrls() {
-        for (int i = 0; i < 100 && GetFileAttributesA(record_.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) ui::Pause(100);
-        std::ifstream in(record_);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
+    ui::UrlRecorder browser_;
     ui::Program player_;
-    std::string record_;
     bool hadFlash_ = false;
-    bool hadUrlCommand_ = false;
-    std::string savedUrlCommand_;
 };
 
 } // namespace
@@ -115,12 +77,12 @@ protected:
 TEST_F(PlayerWithoutFlash, NoEndsTheProgramWithoutOpeningAnything) {
     AnswerPrompt(IDNO);
     ui::Pause(1500);
-    EXPECT_EQ(GetFileAttributesA(record_.c_str()), INVALID_FILE_ATTRIBUTES) << "a browser was started";
+    EXPECT_TRUE(browser_.NothingRecorded()) << "a browser was started";
 }
 
 TEST_F(PlayerWithoutFlash, YesOpensTheDownloadPageAndEnds) {
     AnswerPrompt(IDYES);
-    std::string urls = RecordedUrls();
+    std::string urls = browser_.Recorded();
     EXPECT_NE(urls.find("/shockwave/download/index.cgi?P1_Prod_Version=ShockwaveFlash"), std::string::npos) << urls;
     EXPECT_EQ(urls.rfind("http://", 1), 1u) << urls;  // recorded as "\"http://...\""
 }

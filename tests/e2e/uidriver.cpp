@@ -319,4 +319,50 @@ void SendKey(WORD virtualKey, bool down) {
     SendInput(1, &input, sizeof(INPUT));
 }
 
+namespace {
+const char* const kUrlCommandKey = "http\\shell\\open\\command";
+}
+
+UrlRecorder::UrlRecorder() {
+    char value[2048] = {0};
+    LONG size = sizeof(value);
+    hadCommand_ = RegQueryValueA(HKEY_CLASSES_ROOT, kUrlCommandKey, value, &size) == ERROR_SUCCESS;
+    savedCommand_ = value;
+    std::string command = "\"" + BinFolder() + "standins\\urlrecorder.exe\" \"%1\"";
+    RegSetValueA(HKEY_CLASSES_ROOT, kUrlCommandKey, REG_SZ, command.c_str(), DWORD(command.size()));
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    record_ = std::string(temp) + "recorded_urls_" + std::to_string(GetCurrentProcessId()) + ".txt";
+    DeleteFileA(record_.c_str());
+    SetEnvironmentVariableA("URL_RECORD_FILE", record_.c_str());
+}
+
+UrlRecorder::~UrlRecorder() {
+    if (hadCommand_)
+        RegSetValueA(HKEY_CLASSES_ROOT, kUrlCommandKey, REG_SZ, savedCommand_.c_str(), DWORD(savedCommand_.size()));
+    else
+        RegDeleteTreeA(HKEY_CLASSES_ROOT, kUrlCommandKey);
+    SetEnvironmentVariableA("URL_RECORD_FILE", nullptr);
+    DeleteFileA(record_.c_str());
+}
+
+std::string UrlRecorder::Recorded(int timeoutMs) const {
+    for (int waited = 0; waited < timeoutMs && NothingRecorded(); waited += 100) Pause(100);
+    HANDLE file = CreateFileA(record_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "";
+    char buffer[8192] = {0};
+    DWORD got = 0;
+    ReadFile(file, buffer, sizeof(buffer) - 1, &got, nullptr);
+    CloseHandle(file);
+    return std::string(buffer, got);
+}
+
+bool UrlRecorder::NothingRecorded() const { return GetFileAttributesA(record_.c_str()) == INVALID_FILE_ATTRIBUTES; }
+
+void Click(HWND control) {
+    PostMessageA(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    PostMessageA(control, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+}
+
 } // namespace ui

@@ -53,6 +53,26 @@ int FindMenuCommand(HWND window, const std::vector<std::string>& path);
 // Sends a menu command as a click on the item would.
 void SendMenuCommand(HWND window, int id);
 
+// Routes the prefix's http addresses to the recording stand-in browser while it lives, and
+// puts the previous handler back afterwards.
+class UrlRecorder {
+public:
+    UrlRecorder();
+    ~UrlRecorder();
+    UrlRecorder(const UrlRecorder&) = delete;
+    UrlRecorder& operator=(const UrlRecorder&) = delete;
+    // What the browser was asked to open so far (one line per start; waits up to timeoutMs for one).
+    std::string Recorded(int timeoutMs = 10000) const;
+    bool NothingRecorded() const;
+private:
+    std::string record_;
+    std::string savedCommand_;
+    bool hadCommand_ = false;
+};
+
+// Clicks a control with the left mouse button, as the user would.
+void Click(HWND control);
+
 // Pauses while the test's own message queue keeps being served.
 void Pause(int ms);
 
