@@ -310,15 +310,6 @@ void ClickWithMouse(HWND window) {
     SendInput(1, &input[1], sizeof(INPUT));
 }
 
-void SendKey(WORD virtualKey, bool down) {
-    INPUT input{};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = virtualKey;
-    input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(virtualKey, MAPVK_VK_TO_VSC));
-    input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-    SendInput(1, &input, sizeof(INPUT));
-}
-
 namespace {
 const char* const kUrlCommandKey = "http\\shell\\open\\command";
 }

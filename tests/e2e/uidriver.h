@@ -83,7 +83,5 @@ std::string UnixPath(const std::string& windowsPath);
 int RunHostCommand(const std::string& command, int timeoutMs = 60000);
 // Moves the pointer to the middle of the window and clicks it with real mouse input.
 void ClickWithMouse(HWND window);
-// Presses or releases a key with real keyboard input (VK_SHIFT, ...).
-void SendKey(WORD virtualKey, bool down);
 
 } // namespace ui
