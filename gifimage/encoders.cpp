@@ -208,14 +208,15 @@ void TLZWEncoder::EncodePixels() {
                 i = 1;
             }
             int16_t prefix = prefix_;
-            for (; i < count; ++i) {
-                const uint8_t c = pixels[i];
+            for (const uint8_t *p = pixels + i, *end = pixels + count; p != end; ++p) {
+                const uint8_t c = *p;
                 if (c >= maxColor) {
                     prefix_ = prefix;
                     ColorNotInTable();
                 }
                 const uint32_t key = (static_cast<uint32_t>(prefix) << 8) | c;
-                const int16_t found = table_->Find(key);
+                int freeBucket;
+                const int16_t found = table_->Lookup(key, freeBucket);
                 if (found >= 0) {
                     prefix = found;
                     continue;
@@ -225,7 +226,7 @@ void TLZWEncoder::EncodePixels() {
                 if (nextFreeCode_ >= kLZWTableFull) {
                     EmitClear();
                 } else {
-                    table_->Store(key, nextFreeCode_);
+                    table_->StoreAt(freeBucket, key, nextFreeCode_);
                     ++nextFreeCode_;
                 }
             }

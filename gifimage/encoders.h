@@ -84,6 +84,26 @@ public:
         return -1;
     }
 
+    // Find that also tells where Store would put the key after a miss (-1 when the path is full),
+    // so that the encoder's store after a miss needs no second probe.
+    int16_t Lookup(uint32_t key, int& freeBucket) const {
+        int h = HashBucket(key);
+        for (int probes = 0; probes < kBuckets; ++probes) {
+            const uint32_t stored = buckets_[h] >> 12;
+            if (stored == kEmptyKey) {
+                freeBucket = h;
+                return -1;
+            }
+            if (stored == key) return static_cast<int16_t>(buckets_[h] & 0xFFF);
+            h = NextHashBucket(h);
+        }
+        freeBucket = -1;
+        return -1;
+    }
+    void StoreAt(int bucket, uint32_t key, int16_t code) {
+        if (bucket >= 0) buckets_[bucket] = (key << 12) | (static_cast<uint32_t>(code) & 0xFFF);
+    }
+
     static int HashBucket(uint32_t key) { return static_cast<int>((key ^ (key >> 4)) % kBuckets); }
     static int NextHashBucket(int h) {
         if (h == 0) return kBuckets - 1;
@@ -156,7 +176,7 @@ protected:
 };
 
 // LZW compression with a hashed string table.
-class TLZWEncoder : public TGIFEncoder {
+class TLZWEncoder final : public TGIFEncoder {
 public:
     void EmitCode(int16_t code) override;
     void EmitClear() override;

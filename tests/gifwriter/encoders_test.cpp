@@ -319,6 +319,20 @@ TEST(GifWriterHashTable, StoresFindsAndResets) {
     code = 258;
     for (uint32_t key : keys) EXPECT_EQ(table->Find(key), code++) << key;
     EXPECT_EQ(table->Find(0x54321), -1);
+    // Lookup and StoreAt, as the encoder uses them, keep the keys just as Store does.
+    auto other = std::make_unique<THashTable>();
+    code = 258;
+    for (uint32_t key : keys) {
+        int bucket = -1;
+        EXPECT_EQ(other->Lookup(key, bucket), -1);
+        EXPECT_GE(bucket, 0);
+        other->StoreAt(bucket, key, code++);
+    }
+    code = 258;
+    for (uint32_t key : keys) {
+        int bucket = -1;
+        EXPECT_EQ(other->Lookup(key, bucket), code++) << key;
+    }
     table->Reset();
     for (uint32_t key : keys) EXPECT_EQ(table->Find(key), -1) << key;
 }
@@ -340,6 +354,10 @@ TEST(GifWriterHashTable, FullProbePathEndsTheSearch) {
     }
     while (!cycle.count(THashTable::HashBucket(key))) ++key;
     EXPECT_EQ(table->Find(key), -1);
+    int bucket = 0;
+    EXPECT_EQ(table->Lookup(key, bucket), -1);
+    EXPECT_EQ(bucket, -1);
+    table->StoreAt(bucket, key, 1);
     table->Store(key, 1);
     EXPECT_EQ(table->Find(key), -1);
     EXPECT_EQ(table->Find(stored.back()), static_cast<int16_t>((stored.size() - 1) & 0xFFF));
