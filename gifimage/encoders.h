@@ -73,21 +73,15 @@ public:
     void Store(uint32_t key, int16_t code);
     // The code stored for key, -1 when none.
     int16_t Find(uint32_t key) const {
-        int h = HashBucket(key);
-        // A probe path need not meet an empty bucket; it ends after one round of the table.
-        for (int probes = 0; probes < kBuckets; ++probes) {
-            const uint32_t stored = buckets_[h] >> 12;
-            if (stored == kEmptyKey) return -1;
-            if (stored == key) return static_cast<int16_t>(buckets_[h] & 0xFFF);
-            h = NextHashBucket(h);
-        }
-        return -1;
+        int freeBucket;
+        return Lookup(key, freeBucket);
     }
 
     // Find that also tells where Store would put the key after a miss (-1 when the path is full),
     // so that the encoder's store after a miss needs no second probe.
     int16_t Lookup(uint32_t key, int& freeBucket) const {
         int h = HashBucket(key);
+        // A probe path need not meet an empty bucket; it ends after one round of the table.
         for (int probes = 0; probes < kBuckets; ++probes) {
             const uint32_t stored = buckets_[h] >> 12;
             if (stored == kEmptyKey) {
