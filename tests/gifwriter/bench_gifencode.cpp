@@ -174,9 +174,9 @@ bool RunHost(const std::string& unixFolder, const std::string& command) {
 }
 
 std::string Ratio(size_t ours, size_t theirs) {
-    if (theirs == 0) return "   n/a";
+    if (theirs == 0) return "    n/a";
     char text[32];
-    std::snprintf(text, sizeof text, "%6.3f", static_cast<double>(ours) / static_cast<double>(theirs));
+    std::snprintf(text, sizeof text, "%7.4f", static_cast<double>(ours) / static_cast<double>(theirs));
     return text;
 }
 
