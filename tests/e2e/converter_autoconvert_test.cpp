@@ -15,6 +15,7 @@ struct AutoConvertCase {
     StoredValue after;  // REG_NONE: no value; with keyCreated false also no key
     bool keyAfter;
 };
+void PrintTo(const AutoConvertCase& c, std::ostream* os) { *os << c.name; }
 
 const AutoConvertCase kCases[] = {
     {"no_argument_no_key", Stored::Missing, false, true, {REG_NONE, 0}, false},

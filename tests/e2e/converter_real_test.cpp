@@ -12,6 +12,7 @@ struct RealCase {
     const char* extension;
     const char* streams;  // ffprobe's codec_name,r_frame_rate per stream
 };
+void PrintTo(const RealCase& c, std::ostream* os) { *os << c.name; }
 
 const RealCase kRealCases[] = {
     {"avi", 0, ".avi", "msmpeg4v2,25/1\nmp3,0/0\n"},

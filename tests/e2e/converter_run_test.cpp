@@ -13,6 +13,7 @@ struct ParamsCase {
     int format;          // 0 AVI, 1 MPEG2
     const char* output;  // relative to the data folder
 };
+void PrintTo(const ParamsCase& c, std::ostream* os) { *os << c.name; }
 
 const ParamsCase kParamsCases[] = {
     {"avi", "clip.flv", 0, "clip.avi"},
@@ -191,6 +192,7 @@ struct SameFileCase {
     int format;
     bool shift;  // the log path (input with ".log") is the input when the input ends in ".log"
 };
+void PrintTo(const SameFileCase& c, std::ostream* os) { *os << c.name; }
 
 const SameFileCase kSameFileCases[] = {
     {"avi_upper_case", "clip.AVI", 0, false},
