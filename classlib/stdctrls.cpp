@@ -24,6 +24,12 @@ void TStdControl::CreateChild(const char* className, DWORD style, DWORD exStyle)
                        parent_ ? parent_->Handle() : nullptr);
 }
 
+bool TStdControl::CtlColor(HDC dc, HBRUSH& brush) {
+    if (!parentColor_) return false;
+    brush = FaceBrush(dc);
+    return true;
+}
+
 bool TStdControl::TabStop() const { return handle_ && (GetWindowLongA(handle_, GWL_STYLE) & WS_TABSTOP); }
 
 void TStdControl::SetTabStop(bool tabStop) {
@@ -77,6 +83,7 @@ void TButton::CommandNotify(WORD code) {
 TLabel::TLabel(TComponent* owner, TWinControl* parent) : TStdControl(owner, parent) {
     width_ = 65;
     height_ = 13;
+    parentColor_ = true;
     CreateChild("STATIC", SS_LEFT);
 }
 
@@ -100,11 +107,6 @@ void TLabel::AdjustSize() {
     SelectObject(dc, old);
     ReleaseDC(handle_, dc);
     TWinControl::SetBounds(left_, top_, r.right - r.left, r.bottom - r.top);
-}
-
-bool TLabel::CtlColor(HDC dc, HBRUSH& brush) {
-    brush = FaceBrush(dc);
-    return true;
 }
 
 // --- TEdit ------------------------------------------------------------------
@@ -181,6 +183,7 @@ void TComboBox::CommandNotify(WORD code) {
 TCheckBox::TCheckBox(TComponent* owner, TWinControl* parent) : TStdControl(owner, parent) {
     width_ = 97;
     height_ = 17;
+    parentColor_ = true;
     CreateChild("BUTTON", BS_AUTOCHECKBOX | WS_TABSTOP);
 }
 
@@ -194,16 +197,12 @@ void TCheckBox::CommandNotify(WORD code) {
     if (code == BN_CLICKED && OnClick) OnClick(this);
 }
 
-bool TCheckBox::CtlColor(HDC dc, HBRUSH& brush) {
-    brush = FaceBrush(dc);
-    return true;
-}
-
 // --- TStaticText ------------------------------------------------------------
 
 TStaticText::TStaticText(TComponent* owner, TWinControl* parent) : TStdControl(owner, parent) {
     width_ = 65;
     height_ = 17;
+    parentColor_ = true;
     CreateChild("STATIC", SS_LEFT | SS_NOTIFY);
 }
 
@@ -219,7 +218,3 @@ void TStaticText::SetPathEllipsis(bool ellipsis) {
     Invalidate();
 }
 
-bool TStaticText::CtlColor(HDC dc, HBRUSH& brush) {
-    brush = FaceBrush(dc);
-    return true;
-}

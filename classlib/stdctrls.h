@@ -22,6 +22,9 @@ public:
 protected:
     // Creates the child window at the stored bounds inside the parent.
     void CreateChild(const char* className, DWORD style, DWORD exStyle = 0);
+    // Labels, check boxes and static text show the parent's face colour behind them.
+    bool CtlColor(HDC dc, HBRUSH& brush) override;
+    bool parentColor_ = false;
 
 private:
     std::string hint_;
@@ -48,9 +51,6 @@ public:
     void SetCaption(const std::string& text);
     bool AutoSize() const { return autoSize_; }
     void SetAutoSize(bool autoSize);
-
-protected:
-    bool CtlColor(HDC dc, HBRUSH& brush) override;
 
 private:
     void AdjustSize();
@@ -104,7 +104,6 @@ public:
 
 protected:
     void CommandNotify(WORD code) override;
-    bool CtlColor(HDC dc, HBRUSH& brush) override;
 };
 
 // Static text in a window of its own; it can take part in the tab order and carry a hint.
@@ -115,7 +114,4 @@ public:
     void SetShowAccelChar(bool show);
     // On one line, with the middle of a text too long for the control (a path) replaced by "...".
     void SetPathEllipsis(bool ellipsis);
-
-protected:
-    bool CtlColor(HDC dc, HBRUSH& brush) override;
 };

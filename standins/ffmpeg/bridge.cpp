@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "standins/ffmpeg/unixpath.h"
+
 namespace {
 const char* const HostFfmpeg = "/usr/bin/ffmpeg";
 const DWORD PollMs = 50;
@@ -27,27 +29,7 @@ std::string Utf8(const std::wstring& text) {
     return out;
 }
 
-// The Linux path of a Windows path: Wine's own mapping when it offers it, else Z:\ is /.
-std::string UnixPath(const std::wstring& windowsPath) {
-    wchar_t full[4096];
-    DWORD n = GetFullPathNameW(windowsPath.c_str(), 4096, full, nullptr);
-    std::wstring path = n > 0 && n < 4096 ? std::wstring(full) : windowsPath;
-    using UnixName = char*(CDECL*)(LPCWSTR);
-    auto toUnix = reinterpret_cast<UnixName>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    if (toUnix) {
-        if (char* unix = toUnix(path.c_str())) {
-            std::string result(unix);
-            HeapFree(GetProcessHeap(), 0, unix);
-            return result;
-        }
-    }
-    std::string result = Utf8(path);
-    if (result.size() >= 2 && (result[0] == 'Z' || result[0] == 'z') && result[1] == ':') result.erase(0, 2);
-    for (char& c : result)
-        if (c == '\\') c = '/';
-    return result;
-}
+std::string UnixPath(const std::wstring& windowsPath) { return WineUnixPath(windowsPath); }
 
 std::string ShellQuote(const std::string& text) {
     std::string out = "'";

@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include "standins/ffmpeg/unixpath.h"
+
 #include <cstdio>
 #include <algorithm>
 #include <cstdlib>
@@ -239,25 +241,11 @@ void Pause(int ms) {
 }
 
 std::string UnixPath(const std::string& windowsPath) {
-    char full[MAX_PATH * 4] = {0};
-    DWORD n = GetFullPathNameA(windowsPath.c_str(), sizeof(full), full, nullptr);
-    std::string path = n > 0 && n < sizeof(full) ? std::string(full) : windowsPath;
-    std::wstring wide(path.size() + 1, L'\0');
-    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(),
+    std::wstring wide(windowsPath.size() + 1, L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, wide.data(),
                                                         static_cast<int>(wide.size()))));
-    using UnixName = char*(CDECL*)(LPCWSTR);
-    auto toUnix = reinterpret_cast<UnixName>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    if (toUnix) {
-        if (char* unix = toUnix(wide.c_str())) {
-            std::string result(unix);
-            HeapFree(GetProcessHeap(), 0, unix);
-            return result;
-        }
-    }
-    if (path.size() >= 2 && (path[0] == 'Z' || path[0] == 'z') && path[1] == ':') path.erase(0, 2);
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return path;
+    if (!wide.empty() && wide.back() == L'\0') wide.pop_back();
+    return WineUnixPath(wide);
 }
 
 int RunHostCommand(const std::string& command, int timeoutMs) {
