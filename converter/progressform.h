@@ -6,6 +6,7 @@
 class TForm2 : public TForm {
 public:
     explicit TForm2(TComponent* owner);
+    ~TForm2() override;
     TImage* Image1;
     void FormCreate(TObject* sender);
 };

@@ -68,20 +68,55 @@ TEST_F(ConverterForm, AutoConvertIsTheNegationOfTheHiddenBox) {
     EXPECT_FALSE(form_->GetAutoConvert());
 }
 
-// A window class "TForm2" registered first, whose windows refuse to be created, makes the
-// progress window's creation fail the way a lack of resources would.
+TEST_F(ConverterForm, HideProgressReleasesTheWindowWhenItsMessageIsHandled) {
+    form_->ShowProgress();
+    ASSERT_TRUE(Form2);
+    HWND progress = Form2->Handle();
+    EXPECT_FALSE(IsWindowEnabled(form_->Handle()));
+    EXPECT_EQ(GetWindow(progress, GW_OWNER), form_->Handle());
+    EXPECT_EQ(Form2->ClientWidth(), 311);
+    EXPECT_EQ(Form2->ClientHeight(), 59);
+    form_->HideProgress();
+    EXPECT_TRUE(IsWindowEnabled(form_->Handle()));
+    EXPECT_EQ(Form2, nullptr);
+    EXPECT_TRUE(IsWindow(progress)) << "released later, not at once";
+    EXPECT_FALSE(IsWindowVisible(progress));
+    Application->ProcessMessages();
+    EXPECT_FALSE(IsWindow(progress));
+}
+
+TEST_F(ConverterForm, ProgressWindowGoesWithTheDialog) {
+    form_->ShowProgress();
+    ASSERT_TRUE(Form2);
+    HWND progress = Form2->Handle();
+    delete form_;
+    form_ = nullptr;
+    EXPECT_FALSE(IsWindow(progress));
+    EXPECT_EQ(Form2, nullptr);
+}
+
+// While the window class "TForm2" is one whose windows refuse to be created, the progress
+// window's creation fails the way a lack of resources would.
 LRESULT CALLBACK RefuseCreation(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) return FALSE;
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-TEST_F(ConverterForm, FailedProgressWindowLeavesTheDialogEnabled) {
+void RegisterForm2Class(WNDPROC procedure) {
+    UnregisterClassA("TForm2", GetModuleHandleA(nullptr));
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = RefuseCreation;
+    wc.style = CS_DBLCLKS;
+    wc.lpfnWndProc = procedure;
     wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = "TForm2";
     ASSERT_TRUE(RegisterClassExA(&wc));
+}
+
+TEST_F(ConverterForm, FailedProgressWindowLeavesTheDialogEnabled) {
+    RegisterForm2Class(RefuseCreation);
     form_->InputFile->SetText("C:\\v\\clip.flv");
     EXPECT_THROW(form_->btnConvertClick(form_), Exception);
     EXPECT_TRUE(IsWindowEnabled(form_->Handle()));
@@ -89,7 +124,7 @@ TEST_F(ConverterForm, FailedProgressWindowLeavesTheDialogEnabled) {
     EXPECT_THROW(form_->ShowProgress(), Exception);
     EXPECT_TRUE(IsWindowEnabled(form_->Handle()));
     EXPECT_EQ(Form2, nullptr);
-    UnregisterClassA("TForm2", GetModuleHandleA(nullptr));
+    RegisterForm2Class(DefWindowProcA);
 }
 
 }  // namespace

@@ -38,6 +38,10 @@ RECT ClientRectOf(HWND child, HWND dialog) {
 TEST_F(ConverterTest, DialogFollowsItsLayout) {
     StartDialog();
     EXPECT_EQ(ui::WindowText(dialog_), "Corvelline Video Converter");
+    std::string title;
+    for (HWND window : ui::TopLevelWindows(program_.pid, false))
+        if (ui::ClassName(window) == "TApplication") title = ui::WindowText(window);
+    EXPECT_EQ(title, "Corvelline Video Converter") << "the application's title";
     SIZE client = ui::ClientSize(dialog_);
     EXPECT_EQ(client.cx, 408);
     EXPECT_EQ(client.cy, 270);
