@@ -1,6 +1,7 @@
 // A recording ffmpeg.exe. Beside itself it appends one line per call to ffmpeg-calls.txt (the
 // argument string exactly as it came), to ffmpeg-programs.txt (the program name that started
-// it) and to ffmpeg-found.txt ("existing" or "new": whether the output file was already there).
+// it), to ffmpeg-show.txt (the show command it was started with, 0 for hidden) and to
+// ffmpeg-found.txt ("existing" or "new": whether the output file was already there).
 // It echoes the arguments on its error output and writes the output file (its last argument).
 // A file ffmpeg-delay.txt beside it holds milliseconds to wait before it does so.
 #include <windows.h>
@@ -65,6 +66,10 @@ int main() {
     std::string line = ArgumentString(program);
     AppendLine(folder + "ffmpeg-calls.txt", line);
     AppendLine(folder + "ffmpeg-programs.txt", program);
+    STARTUPINFOA startup{};
+    GetStartupInfoA(&startup);
+    AppendLine(folder + "ffmpeg-show.txt",
+               (startup.dwFlags & STARTF_USESHOWWINDOW) ? std::to_string(startup.wShowWindow) : "default");
     std::ifstream delayFile(folder + "ffmpeg-delay.txt");
     int delay = 0;
     if (delayFile >> delay && delay > 0) Sleep(static_cast<DWORD>(delay));

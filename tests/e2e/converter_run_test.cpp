@@ -9,9 +9,10 @@ using conv::Tool;
 
 struct ParamsCase {
     const char* name;
-    const char* input;   // relative to the data folder
+    const char* input;   // in the data folder
     int format;          // 0 AVI, 1 MPEG2
-    const char* output;  // relative to the data folder
+    const char* output;  // in the data folder
+    bool relative;       // the argument is the bare name, relative to the program's current folder
 };
 void PrintTo(const ParamsCase& c, std::ostream* os) { *os << c.name; }
 
@@ -21,6 +22,7 @@ const ParamsCase kParamsCases[] = {
     {"no_extension", "clip", 0, "clip.avi"},
     {"two_dots", "a.b.flv", 0, "a.b.avi"},
     {"dot_in_folder", "v.d\\clip", 1, "v.d\\clip.mpg"},
+    {"relative", "clip.flv", 1, "clip.mpg", true},
 };
 
 class ConverterParams : public ConverterTest, public ::testing::WithParamInterface<ParamsCase> {};
@@ -32,21 +34,25 @@ TEST_P(ConverterParams, ToolGetsInputOptionsAndDerivedOutput) {
     std::string input = dataDir_ + c.input, output = dataDir_ + c.output;
     conv::WriteFile(input, "flv");
     conv::WriteFile(output, "an old output");
-    StartDialog(Quoted(input));
+    std::string argument = c.relative ? std::string(c.input) : input;
+    std::string expectedOutput = c.relative ? std::string(c.output) : output;
+    StartDialog(Quoted(argument));
     SelectFormat(c.format);
-    EXPECT_EQ(OutputText(), output);
+    EXPECT_EQ(OutputText(), expectedOutput);
 
     Click("Convert");
     ASSERT_TRUE(WaitForCalls(1, 10000));
     ASSERT_TRUE(WaitUntilIdle(10000));
     std::vector<std::string> calls = Calls();
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0], Params(input, c.format == 0 ? conv::kAviOptions : conv::kMpegOptions, output));
+    EXPECT_EQ(calls[0], Params(argument, c.format == 0 ? conv::kAviOptions : conv::kMpegOptions, expectedOutput));
     std::vector<std::string> programs = conv::ReadLines(runDir_ + "ffmpeg-programs.txt");
     ASSERT_EQ(programs.size(), 1u);
     EXPECT_EQ(programs[0], Quoted(runDir_ + "ffmpeg.exe"));
     EXPECT_EQ(conv::ReadLines(runDir_ + "ffmpeg-found.txt"), std::vector<std::string>{"new"})
         << "the old output is deleted before the tool starts";
+    EXPECT_EQ(conv::ReadLines(runDir_ + "ffmpeg-show.txt"), std::vector<std::string>{"0"}) << "started hidden";
+    EXPECT_EQ(conv::ReadFile(output), "converted by the ffmpeg stand-in\n");
     EXPECT_EQ(conv::ReadFile(input), "flv");
     EXPECT_FALSE(ui::WaitForMessageBox(program_.pid, 500).window) << "no message after a run";
     EXPECT_EQ(Exit(), 0u);
@@ -134,6 +140,23 @@ TEST_F(ConverterTest, MissingToolWithShiftShowsNoMessage) {
     ASSERT_TRUE(WaitUntilIdle(10000));
     EXPECT_FALSE(ui::WaitForMessageBox(program_.pid, 1500).window);
     EXPECT_TRUE(conv::Exists(log)) << "cmd ran and redirected its error output";
+    EXPECT_EQ(Exit(), 0u);
+}
+
+TEST_F(ConverterTest, OutputThatCannotBeDeletedIsLeftToTheTool) {
+    UseTool(Tool::Recorder);
+    std::string input = dataDir_ + "clip.flv", output = dataDir_ + "clip.avi";
+    conv::WriteFile(input, "flv");
+    SetFileAttributesA(output.c_str(), FILE_ATTRIBUTE_NORMAL);
+    conv::WriteFile(output, "locked old output");
+    ASSERT_TRUE(SetFileAttributesA(output.c_str(), FILE_ATTRIBUTE_READONLY));
+    StartDialog(Quoted(input));
+    Click("Convert");
+    ASSERT_TRUE(WaitForCalls(1, 10000));
+    ASSERT_TRUE(WaitUntilIdle(10000));
+    EXPECT_EQ(conv::ReadLines(runDir_ + "ffmpeg-found.txt"), std::vector<std::string>{"existing"});
+    EXPECT_FALSE(ui::WaitForMessageBox(program_.pid, 500).window) << "the failed deletion is not reported";
+    SetFileAttributesA(output.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(Exit(), 0u);
 }
 
