@@ -47,7 +47,9 @@ TEST_F(ConverterForm, DerivesOutputLogAndArguments) {
         EXPECT_EQ(form_->GetInputFileName(), c.input);
         EXPECT_EQ(form_->GetOutputFileName(), c.output);
         EXPECT_EQ(form_->GetLogFileName(), c.log);
-        if (c.params) EXPECT_EQ(form_->GetConvertParams(), c.params);
+        if (c.params) {
+            EXPECT_EQ(form_->GetConvertParams(), c.params);
+        }
         form_->UpdateOutputFile();
         EXPECT_EQ(form_->OutputFile->Caption(), c.output);
         EXPECT_EQ(form_->OutputFile->Hint(), c.output);

@@ -64,7 +64,9 @@ TEST_P(ConverterAutoConvert, DecidesTheDialogAndIsWrittenOnClose) {
         ASSERT_TRUE(dialog_);
         ui::Pause(500);
         EXPECT_EQ(ui::WindowText(InputEdit()), c.withArgument ? input : "");
-        if (c.withArgument) EXPECT_EQ(OutputText(), dataDir_ + "missing video.avi");
+        if (c.withArgument) {
+            EXPECT_EQ(OutputText(), dataDir_ + "missing video.avi");
+        }
         EXPECT_EQ(Exit(), 0u);
     }
     StoredValue after = conv::ReadAutoConvert();

@@ -61,8 +61,12 @@ TEST_F(ConverterTest, DialogFollowsItsLayout) {
         RECT r = ClientRectOf(child, dialog_);
         EXPECT_EQ(r.left, p.left);
         EXPECT_EQ(r.top, p.top);
-        if (p.width >= 0) EXPECT_EQ(r.right - r.left, p.width);
-        if (p.height >= 0) EXPECT_EQ(r.bottom - r.top, p.height);
+        if (p.width >= 0) {
+            EXPECT_EQ(r.right - r.left, p.width);
+        }
+        if (p.height >= 0) {
+            EXPECT_EQ(r.bottom - r.top, p.height);
+        }
     }
 
     HWND edit = InputEdit();

@@ -191,7 +191,9 @@ protected:
         }
         ui::ClickWithMouse(convert);
         ui::Pause(300);
-        if (holdThrough) ASSERT_EQ(ui::RunHostCommand("xdotool keyup shift"), 0);
+        if (holdThrough) {
+            ASSERT_EQ(ui::RunHostCommand("xdotool keyup shift"), 0);
+        }
     }
 
     HWND ProgressWindow() const {
