@@ -1,0 +1,204 @@
+// Frames: descriptor, local table, extension reading, bounds and the screen, pixel access, version.
+#include <gtest/gtest.h>
+
+#include "gifbuilder.h"
+#include "gifimage/messages.h"
+
+namespace {
+
+TEST(GifFrame, ExtensionsBeforeTrailerMakeAnEmptyFrame) {
+    Bytes gif = GifBytes().Header(2, 2).Gce(0, 7, 0).Raw({'!', 0xFE, 1, 'x', 0}).Trailer().b;
+    WarningLog log;
+    auto image = LoadGif(gif, &log);
+    ASSERT_EQ(image->Frames->ItemCount(), 1);
+    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    EXPECT_EQ(frame->Extensions->ItemCount(), 2);
+    EXPECT_TRUE(frame->IsEmpty());
+    EXPECT_EQ(frame->Pixels, nullptr);
+    EXPECT_TRUE(log.entries.empty());
+}
+
+TEST(GifFrame, ZeroSizeDescriptorTakesTheScreen) {
+    Bytes gif = GifBytes().Header(220, 19).Descriptor(0, 0, 0, 5).Data(2, EncodeLZW(Bytes(220 * 19, 1), 2))
+                    .Trailer().b;
+    WarningLog log;
+    auto image = LoadGif(gif, &log);
+    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    EXPECT_EQ(frame->Width(), 220);
+    EXPECT_EQ(frame->Height(), 19);
+    EXPECT_EQ(frame->PixelsSize, 220 * 19);
+    EXPECT_EQ(log.Messages(), std::vector<std::string>{sScreenSizeExceeded});
+}
+
+TEST(GifFrame, LocalTableSizes) {
+    for (auto [field, entries] : {std::pair{0, 2}, {3, 16}, {7, 256}}) {
+        GifBytes gif = GifBytes().Header(1, 1, 0).Descriptor(0, 0, 1, 1, 0x80 | field);
+        for (int i = 0; i < entries; ++i) gif.Raw({i, 0, 0});
+        gif.Data(2, EncodeLZW({1}, 2)).Trailer();
+        auto image = LoadGif(gif.b);
+        TGIFSubImage* frame = image->Frames->FrameAt(0);
+        EXPECT_EQ(frame->LocalColorMap->Count(), entries);
+        EXPECT_EQ(frame->EffectiveColorMap(), frame->LocalColorMap.get());
+        EXPECT_EQ(frame->BitDepth(), BitsForColors(entries));
+    }
+}
+
+TEST(GifFrame, PrepareForSavePackedByte) {
+    struct Case {
+        int packed;
+        int local;  // entries of the local table
+        int saved;
+    };
+    for (Case c : {Case{0x40, 0, 0x40}, Case{0x5F, 0, 0x58}, Case{0xC7, 256, 0x87}, Case{0x80, 3, 0x81}}) {
+        TGIFImage image;
+        TGIFSubImage frame(&image);
+        frame.Descriptor.PackedFields = static_cast<uint8_t>(c.packed);
+        for (int i = 0; i < c.local; ++i) frame.LocalColorMap->AppendColor(i);
+        frame.PrepareForSave();
+        EXPECT_EQ(frame.Descriptor.PackedFields, c.saved) << std::hex << c.packed;
+    }
+}
+
+TEST(GifFrame, PixelAccessChecks) {
+    TGIFImage image;
+    TGIFSubImage frame(&image);
+    auto expectInvalid = [](auto access) {
+        try {
+            access();
+            FAIL();
+        } catch (const GIFException& e) {
+            EXPECT_STREQ(e.what(), sInvalidPixelCoordinates);
+        }
+    };
+    expectInvalid([&] { frame.PixelAt(0, 0); });
+    frame.ApplyBounds(0, 0, 4, 3);
+    frame.PixelAt(3, 2) = 9;
+    EXPECT_EQ(frame.RowAt(2)[3], 9);
+    expectInvalid([&] { frame.PixelAt(4, 0); });
+    expectInvalid([&] { frame.PixelAt(0, 3); });
+    expectInvalid([&] { frame.RowAt(-1); });
+    TGIFSubImage flat(&image);
+    flat.Descriptor.Height = 3;
+    try {
+        flat.RowAt(0);
+        FAIL();
+    } catch (const GIFException& e) {
+        EXPECT_STREQ(e.what(), sImageEmpty);
+    }
+}
+
+TEST(GifFrame, BoundsChangesReallocateOnlyOnResize) {
+    TGIFImage image;
+    TGIFSubImage frame(&image);
+    frame.ApplyBounds(0, 0, 10, 10);
+    frame.PixelAt(1, 1) = 7;
+    frame.SetBoundsField(1, 30);
+    EXPECT_EQ(frame.PixelAt(1, 1), 7) << "moving keeps the pixels";
+    frame.SetBoundsField(3, 12);
+    EXPECT_EQ(frame.PixelsSize, 120);
+    EXPECT_EQ(frame.PixelAt(1, 1), 0);
+    EXPECT_EQ(frame.BoundsField(9), 0);
+    RECT r = frame.FrameRect();
+    EXPECT_EQ(r.left, 30);
+    EXPECT_EQ(r.right, 42);
+    EXPECT_EQ(r.bottom, 10);
+}
+
+TEST(GifFrame, OutgrowingTheScreenWidensIt) {
+    TGIFImage image;
+    WarningLog log;
+    log.Attach(image);
+    auto* frame = new TGIFSubImage(&image);
+    image.Frames->Append(frame);
+    frame->ApplyBounds(0, 0, 220, 19);
+    EXPECT_TRUE(log.entries.empty()) << "a 0 by 0 screen grows silently";
+    EXPECT_EQ(image.ScreenWidth(), 220);
+    frame->ApplyBounds(300, 0, 40, 19);
+    EXPECT_EQ(image.ScreenWidth(), 340);
+    EXPECT_EQ(log.Messages(), (std::vector<std::string>{sWidthTooSmall, sScreenSizeExceeded}));
+}
+
+TEST(GifFrame, ResetFrameOnAFrameBeyondTheScreen) {
+    // The height goes to 0 first while the width is still 40.
+    TGIFImage image;
+    WarningLog log;
+    log.Attach(image);
+    image.Header->Descriptor.LogicalWidth = 220;
+    image.Header->Descriptor.LogicalHeight = 19;
+    TGIFSubImage frame(&image);
+    frame.Descriptor.Left = 300;
+    frame.Descriptor.Width = 40;
+    frame.Descriptor.Height = 5;
+    frame.ResetFrame();
+    EXPECT_EQ(image.ScreenWidth(), 340);
+    EXPECT_EQ(log.Messages(), (std::vector<std::string>{sWidthTooSmall, sScreenSizeExceeded}));
+    EXPECT_EQ(frame.Left(), 300);
+    EXPECT_EQ(frame.Width(), 0);
+}
+
+TEST(GifFrame, VersionAndDepth) {
+    TGIFImage image;
+    image.GlobalColors()->AppendColor(1);
+    image.GlobalColors()->AppendColor(2);
+    TGIFSubImage frame(&image);
+    EXPECT_EQ(frame.ColorDepth(), -1) << "the global table is not consulted";
+    EXPECT_EQ(frame.BitDepth(), 0);
+    EXPECT_EQ(frame.EffectiveColorMap(), image.GlobalColors());
+    for (int i = 0; i < 3; ++i) frame.LocalColorMap->AppendColor(i);
+    EXPECT_EQ(frame.RequiredVersion(), Version87a);
+    frame.Extensions->Append(new TGIFCommentExtension(&frame));
+    EXPECT_EQ(frame.RequiredVersion(), Version89a);
+}
+
+TEST(GifFrame, StrayByteBeforeDescriptor) {
+    // A stray byte ends the extension list with a warning; the descriptor is read from it.
+    Bytes gif = GifBytes().Header(1, 1).Gce(0, 0, 0).Raw({0x2D}).Word(0).Word(0).Word(1).Word(1).Raw({0})
+                    .Data(2, EncodeLZW({1}, 2)).Trailer().b;
+    WarningLog log;
+    auto image = LoadGif(gif, &log);
+    ASSERT_EQ(image->Frames->ItemCount(), 1);
+    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    EXPECT_EQ(frame->Descriptor.Separator, 0x2D);
+    EXPECT_EQ(frame->PixelAt(0, 0), 1);
+    EXPECT_EQ(log.Messages(), std::vector<std::string>{sInvalidIntroducer});
+    EXPECT_EQ(std::get<0>(log.entries[0]), frame->Extensions.get());
+}
+
+TEST(GifFrame, DescriptorCutShortFails) {
+    Bytes gif = GifBytes().Header(1, 1).Raw({',', 0, 0, 0}).b;
+    TGIFImage image;
+    auto stream = StreamOf(gif);
+    try {
+        image.LoadFromStream(*stream);
+        FAIL();
+    } catch (const GIFException& e) {
+        EXPECT_STREQ(e.what(), sPrematureEndOfData);
+    }
+    EXPECT_EQ(image.Frames->ItemCount(), 0) << "the failed frame is destroyed";
+}
+
+TEST(GifFrame, DestroyingAFrameLeavesItsList) {
+    TGIFImage image;
+    auto* a = new TGIFSubImage(&image);
+    auto* b = new TGIFSubImage(&image);
+    image.Frames->Append(a);
+    image.Frames->Append(b);
+    delete a;
+    ASSERT_EQ(image.Frames->ItemCount(), 1);
+    EXPECT_EQ(image.Frames->FrameAt(0), b);
+}
+
+TEST(GifFrame, OversizedDescriptorIsRefused) {
+    Bytes gif = GifBytes().Header(1, 1).Descriptor(0, 0, 65535, 65535).Data(2, EncodeLZW({1}, 2)).Trailer().b;
+    TGIFImage image;
+    auto stream = StreamOf(gif);
+    try {
+        image.LoadFromStream(*stream);
+        FAIL();
+    } catch (const GIFException& e) {
+        EXPECT_STREQ(e.what(), sImageTooLarge);
+    }
+    EXPECT_EQ(stream->Position(), 0);
+}
+
+} // namespace
