@@ -173,3 +173,20 @@ std::unique_ptr<TGIFImage> LoadGif(const Bytes& bytes, WarningLog* log) {
     image->LoadFromStream(*stream);
     return image;
 }
+
+std::string GIFErrorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const GIFException& e) {
+        return e.what();
+    }
+    return "";
+}
+
+std::string LoadError(const Bytes& bytes, int64_t* position) {
+    TGIFImage image;
+    auto stream = StreamOf(bytes);
+    std::string message = GIFErrorOf([&] { image.LoadFromStream(*stream); });
+    if (position) *position = stream->Position();
+    return message;
+}

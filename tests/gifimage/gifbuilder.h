@@ -1,6 +1,7 @@
 // Builders of GIF streams for the tests: raw blocks, packed LZW codes and a reference encoder.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -61,3 +62,9 @@ struct WarningLog {
 
 // Loads bytes into a new image that logs its warnings into log (when given).
 std::unique_ptr<TGIFImage> LoadGif(const Bytes& bytes, WarningLog* log = nullptr);
+
+// The message of the GIFException that loading bytes raises ("" when it loads); the stream's
+// position after the attempt goes to position when given.
+std::string LoadError(const Bytes& bytes, int64_t* position = nullptr);
+// The message of the GIFException that action raises ("" when it raises none).
+std::string GIFErrorOf(const std::function<void()>& action);

@@ -62,13 +62,8 @@ TEST(GifFrame, PrepareForSavePackedByte) {
 TEST(GifFrame, PixelAccessChecks) {
     TGIFImage image;
     TGIFSubImage frame(&image);
-    auto expectInvalid = [](auto access) {
-        try {
-            access();
-            FAIL();
-        } catch (const GIFException& e) {
-            EXPECT_STREQ(e.what(), sInvalidPixelCoordinates);
-        }
+    auto expectInvalid = [](const std::function<void()>& access) {
+        EXPECT_EQ(GIFErrorOf(access), sInvalidPixelCoordinates);
     };
     expectInvalid([&] { frame.PixelAt(0, 0); });
     frame.ApplyBounds(0, 0, 4, 3);
@@ -79,12 +74,7 @@ TEST(GifFrame, PixelAccessChecks) {
     expectInvalid([&] { frame.RowAt(-1); });
     TGIFSubImage flat(&image);
     flat.Descriptor.Height = 3;
-    try {
-        flat.RowAt(0);
-        FAIL();
-    } catch (const GIFException& e) {
-        EXPECT_STREQ(e.what(), sImageEmpty);
-    }
+    EXPECT_EQ(GIFErrorOf([&] { flat.RowAt(0); }), sImageEmpty);
 }
 
 TEST(GifFrame, BoundsChangesReallocateOnlyOnResize) {
@@ -168,12 +158,7 @@ TEST(GifFrame, DescriptorCutShortFails) {
     Bytes gif = GifBytes().Header(1, 1).Raw({',', 0, 0, 0}).b;
     TGIFImage image;
     auto stream = StreamOf(gif);
-    try {
-        image.LoadFromStream(*stream);
-        FAIL();
-    } catch (const GIFException& e) {
-        EXPECT_STREQ(e.what(), sPrematureEndOfData);
-    }
+    EXPECT_EQ(GIFErrorOf([&] { image.LoadFromStream(*stream); }), sPrematureEndOfData);
     EXPECT_EQ(image.Frames->ItemCount(), 0) << "the failed frame is destroyed";
 }
 
@@ -190,15 +175,9 @@ TEST(GifFrame, DestroyingAFrameLeavesItsList) {
 
 TEST(GifFrame, OversizedDescriptorIsRefused) {
     Bytes gif = GifBytes().Header(1, 1).Descriptor(0, 0, 65535, 65535).Data(2, EncodeLZW({1}, 2)).Trailer().b;
-    TGIFImage image;
-    auto stream = StreamOf(gif);
-    try {
-        image.LoadFromStream(*stream);
-        FAIL();
-    } catch (const GIFException& e) {
-        EXPECT_STREQ(e.what(), sImageTooLarge);
-    }
-    EXPECT_EQ(stream->Position(), 0);
+    int64_t position = -1;
+    EXPECT_EQ(LoadError(gif, &position), sImageTooLarge);
+    EXPECT_EQ(position, 0);
 }
 
 } // namespace

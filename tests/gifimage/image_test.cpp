@@ -1,0 +1,264 @@
+// The picture class: defaults, clearing, loading, sizes, versions, palette, copying, registration.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "gifbuilder.h"
+#include "gifimage/messages.h"
+
+namespace {
+
+Bytes TwoFrameGif() {
+    return GifBytes().Header(20, 10, 4).Frame(0, 0, 20, 10, Bytes(200, 1)).Gce(0, 10, 0)
+        .Frame(280, 2, 20, 5, Bytes(100, 2)).Trailer().b;
+}
+
+TEST(GifImage, Defaults) {
+    TGIFImage image;
+    EXPECT_EQ(image.DrawFlags, 0x068F);
+    EXPECT_EQ(image.DrawFlags, dfThreaded | dfTransparent | dfAnimate | dfLoop | dfClearFirstFrame | dfDither |
+                                   dfDitherPaletteOnly);
+    EXPECT_EQ(image.ReductionMethod, crWebPalette);
+    EXPECT_EQ(image.ReductionBits, 8);
+    EXPECT_EQ(image.DitherMode, dkNone);
+    EXPECT_EQ(image.Compression, 0);
+    EXPECT_EQ(image.PainterPriority, 3);
+    EXPECT_EQ(image.SpeedPercent, 100);
+    EXPECT_EQ(image.CurrentFrameIndex, -1);
+    EXPECT_EQ(image.BackgroundOverride, 0x1FFFFFFF);
+    EXPECT_TRUE(image.IsEmpty());
+    EXPECT_TRUE(image.Empty());
+    EXPECT_EQ(image.Width(), 0);
+    EXPECT_EQ(image.RequiredVersion(), VersionNone);
+    EXPECT_EQ(FrameDelayUnitMs, 12);
+    EXPECT_EQ(DefaultFrameDelay, 10);
+    EXPECT_EQ(MinFrameDelay, 3);
+    EXPECT_EQ(MaxFrameDelay, 1000);
+}
+
+TEST(GifImage, LoadWidensTheScreenToItsFrames) {
+    auto image = LoadGif(TwoFrameGif());
+    EXPECT_EQ(image->Frames->ItemCount(), 2);
+    EXPECT_EQ(image->ScreenWidth(), 300);
+    EXPECT_EQ(image->ScreenHeight(), 10) << "the screen never shrinks";
+    EXPECT_EQ(image->Width(), 300);
+    EXPECT_FALSE(image->IsEmpty());
+}
+
+TEST(GifImage, ClearImageEmptiesEverything) {
+    auto image = LoadGif(TwoFrameGif());
+    image->Header->Descriptor.AspectRatio = 9;
+    int changes = 0;
+    image->OnChange = [&](TObject*) { ++changes; };
+    image->ClearImage();
+    EXPECT_EQ(image->Frames->ItemCount(), 0);
+    EXPECT_EQ(image->GlobalColors()->Count(), 0);
+    EXPECT_EQ(image->ScreenWidth(), 0);
+    EXPECT_EQ(image->ScreenHeight(), 0);
+    EXPECT_EQ(image->Header->Descriptor.AspectRatio, 9) << "other descriptor fields stay";
+    EXPECT_EQ(image->Header->Descriptor.PackedFields, 0x77) << "re-packed for no colour table";
+    EXPECT_EQ(changes, 0);
+}
+
+TEST(GifImage, ReloadReplacesTheContent) {
+    auto image = LoadGif(TwoFrameGif());
+    auto stream = StreamOf(GifBytes().Header(3, 3).Frame(0, 0, 3, 3, Bytes(9, 1)).Trailer().b);
+    image->LoadFromStream(*stream);
+    EXPECT_EQ(image->Frames->ItemCount(), 1);
+    EXPECT_EQ(image->ScreenWidth(), 3);
+}
+
+TEST(GifImage, VersionsAndDepths) {
+    struct Case {
+        std::vector<bool> extensions;
+        GIFVersion version;
+    };
+    for (const Case& c : {Case{{false, true, false}, Version89a}, Case{{false}, Version87a}, Case{{}, VersionNone}}) {
+        TGIFImage image;
+        for (bool withExtension : c.extensions) {
+            auto* frame = new TGIFSubImage(&image);
+            image.Frames->Append(frame);
+            if (withExtension) frame->Extensions->Append(new TGIFCommentExtension(frame));
+        }
+        EXPECT_EQ(image.RequiredVersion(), c.version);
+    }
+    auto image = LoadGif(GifBytes().Header(2, 2, 4).Descriptor(0, 0, 2, 2, 0x84).Raw(Bytes(3 * 32, 0))
+                             .Data(2, EncodeLZW({0, 1, 2, 3}, 2)).Trailer().b);
+    EXPECT_EQ(image->BitDepth(), 5);
+    EXPECT_EQ(image->ColorDepth(), 4);
+    EXPECT_EQ(image->Header->BitDepth(), 2);
+}
+
+TEST(GifImage, SetScreenSizeChecksFrames) {
+    auto image = LoadGif(TwoFrameGif());
+    int changes = 0;
+    image->OnChange = [&](TObject*) { ++changes; };
+    EXPECT_EQ(GIFErrorOf([&] { image->SetScreenWidth(299); }), sWidthTooSmall);
+    EXPECT_EQ(GIFErrorOf([&] { image->SetScreenHeight(6); }), sHeightTooSmall);
+    image->SetScreenWidth(300);
+    EXPECT_EQ(changes, 0) << "same width: no change";
+    image->SetScreenWidth(320);
+    image->SetHeight(12);
+    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(image->ScreenWidth(), 320);
+    EXPECT_EQ(image->Height(), 12);
+}
+
+TEST(GifImage, WarningsReachTheHandlerWithSeverityOne) {
+    // One warning from each kind of sender: list, frame, extension, colour table, trailer.
+    Bytes gif = GifBytes().Header(4, 4, 2).Raw({'!', 0xF9, 4, 0}).b;
+    WarningLog log;
+    auto image = LoadGif(gif, &log);
+    image->GlobalColors()->ColorAt(7);
+    auto again = LoadGif(GifBytes().Header(1, 1).Raw({0x2D}).b, &log);
+    EXPECT_EQ(log.Messages(), (std::vector<std::string>{sPrematureEndOfData, sInvalidColorIndex, sUnknownBlockType,
+                                                        sInvalidTrailer}));
+    for (auto& e : log.entries) EXPECT_EQ(std::get<1>(e), 1);
+    EXPECT_EQ(std::get<0>(log.entries[1]), image->GlobalColors());
+    TGIFImage quiet;
+    quiet.GlobalColors()->AppendColor(0x42);
+    EXPECT_EQ(quiet.GlobalColors()->ColorAt(5), 0x42) << "without a handler the warning is dropped";
+}
+
+TEST(GifImage, PaletteHandle) {
+    auto image = LoadGif(TwoFrameGif());
+    image->DrawFlags = 0;
+    HPALETTE palette = image->PaletteHandle();
+    ASSERT_NE(palette, nullptr);
+    EXPECT_EQ(palette, image->PaletteCache);
+    EXPECT_EQ(GetPaletteEntries(palette, 0, 0, nullptr), 4u) << "the global table";
+    EXPECT_EQ(image->Palette(), palette) << "cached";
+    image->GlobalColors()->AppendColor(0x123456);
+    EXPECT_EQ(image->PaletteCache, nullptr) << "a change of the table drops the palette";
+
+    TGIFImage none;
+    none.DrawFlags = 0;
+    EXPECT_EQ(none.PaletteHandle(), nullptr);
+    none.Frames->Append(new TGIFSubImage(&none));
+    EXPECT_EQ(GIFErrorOf([&] { none.PaletteHandle(); }), sNoColorTable);
+    EXPECT_FALSE(none.InPaletteQuery);
+    none.DrawFlags = dfDither;
+    HPALETTE web = none.PaletteHandle();
+    EXPECT_EQ(GetPaletteEntries(web, 0, 0, nullptr), 216u);
+}
+
+TEST(GifImage, NeedsDither) {
+    const bool saved = IsPaletteDisplay;
+    struct Case {
+        uint16_t flags;
+        bool paletteDisplay, needs;
+    };
+    for (Case c : {Case{0x068F, false, false}, Case{0x068F, true, true}, Case{dfDither, false, true},
+                   Case{dfDitherPaletteOnly, true, false}}) {
+        IsPaletteDisplay = c.paletteDisplay;
+        TGIFImage image;
+        image.DrawFlags = c.flags;
+        EXPECT_EQ(image.NeedsDither(), c.needs) << std::hex << c.flags << " " << c.paletteDisplay;
+    }
+    IsPaletteDisplay = saved;
+}
+
+TEST(GifImage, AddFrameFrom) {
+    TGIFImage image;
+    int changes = 0;
+    image.OnChange = [&](TObject*) { ++changes; };
+    auto* frame = new TGIFSubImage(&image);
+    EXPECT_EQ(image.AddFrameFrom(frame), 0);
+    EXPECT_EQ(image.Frames->FrameAt(0), frame) << "the very object";
+    EXPECT_EQ(changes, 1);
+    TStringList other;
+    EXPECT_EQ(GIFErrorOf([&] { image.AddFrameFrom(&other); }), sUnsupportedObject);
+    EXPECT_EQ(image.Frames->ItemCount(), 1);
+}
+
+TEST(GifImage, CopyFromSelfAndNothing) {
+    auto image = LoadGif(TwoFrameGif());
+    image->CopyFrom(image.get());
+    EXPECT_EQ(image->Frames->ItemCount(), 2);
+    image->CopyFrom(nullptr);
+    EXPECT_TRUE(image->IsEmpty());
+}
+
+TEST(GifImage, CopyFromAFramelessImageTakesHeaderAndSettings) {
+    TGIFImage source;
+    source.Header->Descriptor.LogicalWidth = 220;
+    source.Header->Descriptor.LogicalHeight = 19;
+    source.GlobalColors()->AppendColor(0xABCDEF);
+    source.DrawFlags = dfLoop;
+    source.PainterPriority = 5;
+    source.SpeedPercent = 300;
+    source.ReductionBits = 3;
+    source.CurrentFrameIndex = 4;
+    std::vector<int> percents;
+    source.OnProgress = [&](TObject*, TProgressStage, uint8_t percent, bool, const RECT&, const std::string& m) {
+        EXPECT_EQ(m, sProgressCopying);
+        percents.push_back(percent);
+    };
+    source.OnWarningMessage = [](TObject*, uint8_t, const std::string&) {};
+    TGIFImage copy;
+    copy.CopyFrom(&source);
+    EXPECT_EQ(copy.ScreenWidth(), 220);
+    EXPECT_EQ(copy.GlobalColors()->ColorAt(0), 0xABCDEF);
+    EXPECT_EQ(copy.DrawFlags, dfLoop);
+    EXPECT_EQ(copy.PainterPriority, 5);
+    EXPECT_EQ(copy.CurrentFrameIndex, 4);
+    EXPECT_EQ(copy.SpeedPercent, 100) << "not copied";
+    EXPECT_EQ(copy.ReductionBits, 8) << "not copied";
+    EXPECT_FALSE(copy.OnProgress);
+    EXPECT_FALSE(copy.OnWarningMessage);
+    EXPECT_EQ(percents, (std::vector<int>{0, 100}));
+}
+
+TEST(GifImage, LoadFromNamedResource) {
+    TGIFImage image;
+    EXPECT_THROW(image.LoadFromNamedResource(GetModuleHandleA(nullptr), "NO_SUCH_GIF"), EResNotFound);
+}
+
+TEST(GifImage, RegisteredWithThePictureHolder) {
+    TGraphicFactory factory = TPicture::FindFileFormat("gif");
+    ASSERT_TRUE(factory);
+    EXPECT_NE(dynamic_cast<TGIFImage*>(factory().get()), nullptr);
+    char name[64] = {};
+    ASSERT_NE(GIFClipboardFormat, 0);
+    GetClipboardFormatNameA(GIFClipboardFormat, name, sizeof name);
+    EXPECT_STREQ(name, sGIFImage);
+    EXPECT_TRUE(TPicture::SupportsClipboardFormat(GIFClipboardFormat));
+}
+
+TEST(GifImage, PictureHolderLoadsAGifFile) {
+    char folder[MAX_PATH], path[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    GetTempFileNameA(folder, "gif", 0, path);
+    std::string file = std::string(path) + ".gif";
+    {
+        Bytes gif = TwoFrameGif();
+        TFileStream out(file, fmCreate);
+        out.WriteBuffer(gif.data(), static_cast<int32_t>(gif.size()));
+    }
+    TPicture picture;
+    picture.LoadFromFile(file);
+    EXPECT_EQ(picture.Width(), 300);
+    EXPECT_NE(dynamic_cast<TGIFImage*>(picture.Graphic()), nullptr);
+    DeleteFileA(file.c_str());
+    DeleteFileA(path);
+}
+
+TEST(GifImage, ReadClipboardGifData) {
+    Bytes gif = TwoFrameGif();
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, gif.size());
+    std::memcpy(GlobalLock(block), gif.data(), gif.size());
+    GlobalUnlock(block);
+    TGIFImage image;
+    image.ReadClipboard(GIFClipboardFormat, block, nullptr);
+    EXPECT_EQ(image.Frames->ItemCount(), 2);
+    EXPECT_EQ(GIFErrorOf([&] { image.ReadClipboard(CF_TEXT, block, nullptr); }), sUnsupportedClipboardFormat);
+    GlobalFree(block);
+    uint16_t format = 77;
+    HANDLE data = nullptr;
+    HPALETTE palette = nullptr;
+    TGIFImage empty;
+    empty.WriteClipboard(format, data, palette);
+    EXPECT_EQ(format, 77) << "an empty image leaves the out parameters";
+}
+
+} // namespace
