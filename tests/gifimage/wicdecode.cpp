@@ -1,0 +1,80 @@
+#include "wicdecode.h"
+
+#include <windows.h>
+#include <wincodec.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+namespace {
+template <class T> void Release(T*& p) {
+    if (p) p->Release();
+    p = nullptr;
+}
+std::string Hex(HRESULT hr) {
+    char text[32];
+    wsprintfA(text, "0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
+} // namespace
+
+WICGifDecoder::WICGifDecoder() {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                     reinterpret_cast<void**>(&factory_));
+}
+
+WICGifDecoder::~WICGifDecoder() { Release(factory_); }
+
+WICResult WICGifDecoder::Decode(const uint8_t* data, size_t size) {
+    WICResult result;
+    IWICStream* stream = nullptr;
+    IWICBitmapDecoder* decoder = nullptr;
+    HRESULT hr = factory_->CreateStream(&stream);
+    if (SUCCEEDED(hr)) hr = stream->InitializeFromMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size));
+    if (SUCCEEDED(hr))
+        hr = factory_->CreateDecoderFromStream(stream, &GUID_VendorMicrosoft, WICDecodeMetadataCacheOnDemand, &decoder);
+    UINT count = 0;
+    if (SUCCEEDED(hr)) hr = decoder->GetFrameCount(&count);
+    for (UINT i = 0; SUCCEEDED(hr) && i < count; ++i) {
+        IWICBitmapFrameDecode* frame = nullptr;
+        hr = decoder->GetFrame(i, &frame);
+        WICFrame out;
+        WICPixelFormatGUID format{};
+        if (SUCCEEDED(hr)) hr = frame->GetSize(&out.width, &out.height);
+        if (SUCCEEDED(hr)) hr = frame->GetPixelFormat(&format);
+        if (SUCCEEDED(hr) && !IsEqualGUID(format, GUID_WICPixelFormat8bppIndexed)) hr = E_UNEXPECTED;
+        if (SUCCEEDED(hr)) {
+            out.indexes.resize(static_cast<size_t>(out.width) * out.height);
+            hr = frame->CopyPixels(nullptr, out.width, static_cast<UINT>(out.indexes.size()), out.indexes.data());
+        }
+        Release(frame);
+        if (SUCCEEDED(hr)) result.frames.push_back(std::move(out));
+    }
+    if (FAILED(hr)) {
+        result.frames.clear();
+        result.error = "WIC failed with " + Hex(hr);
+    }
+    Release(decoder);
+    Release(stream);
+    return result;
+}
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> GifFilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*.gif").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        names.push_back(folder + "\\" + found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
