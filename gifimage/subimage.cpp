@@ -42,7 +42,17 @@ TGIFSubImage::TGIFSubImage(TGIFImage* ownerImage) : TGIFItem(ownerImage) {
 
 TGIFSubImage::~TGIFSubImage() {
     if (OwnerImage) OwnerImage->Frames->RemoveItem(this);
-    ResetFrame();
+    // As ResetFrame, but a frame that is going away no longer widens its image's screen (which
+    // could raise when other frames do not fit).
+    Extensions->RemoveAll();
+    LocalColorMap->RemoveAll();
+    ReleasePixels();
+    Descriptor.Height = 0;
+    Descriptor.Width = 0;
+    Transparent = false;
+    GraphicControlExtension = nullptr;
+    ReleaseBitmap();
+    ReleaseMask();
     Extensions.reset();
     LocalColorMap.reset();
     if (Palette) DeleteObject(Palette);

@@ -180,4 +180,11 @@ TEST(GifFrame, OversizedDescriptorIsRefused) {
     EXPECT_EQ(position, 0);
 }
 
+TEST(GifFrame, FreeingFramesThatOutgrowTheScreen) {
+    // A load that fails before the screen is fitted leaves such frames; freeing them must not raise.
+    Bytes gif = GifBytes().Header(4, 4).Frame(200, 0, 8, 2, Bytes(16, 1)).Frame(300, 0, 8, 2, Bytes(16, 1))
+                    .Raw({'!', 0x02}).b;
+    EXPECT_EQ(LoadError(gif), sUnknownExtension);
+}
+
 } // namespace
