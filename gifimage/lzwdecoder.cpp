@@ -28,6 +28,7 @@ public:
         for (int i = 0; i < kTableSize; ++i) {
             prefix_[i] = 0;
             suffix_[i] = i < clearCode_ ? static_cast<uint8_t>(i) : 0;
+            length_[i] = i < clearCode_ ? 1 : 2;
         }
         definedUpTo_ = nextCode_;
         std::memset(buffer_, 0, sizeof buffer_);
@@ -44,11 +45,21 @@ public:
                 for (int64_t i = 0; i < n; ++i) d[i] = *--s;
                 top_ -= static_cast<int>(n);
                 stored += n;
-            } else {
-                const int value = DecodeNextCode();
-                if (value < 0) return stored;
-                dst[stored++] = static_cast<uint8_t>(value);
+                continue;
             }
+            const int code = ReadCodeBits(codeSize_);
+            if (code < 0) return stored;
+            if (code != clearCode_ && code != endCode_ && chainsDescend_) {
+                const int length = code < nextCode_ ? length_[code] : length_[oldCode_] + 1;
+                if (length <= count - stored) {
+                    WriteString(code, dst + stored, length);
+                    stored += length;
+                    continue;
+                }
+            }
+            const int value = DecodeCode(code);
+            if (value < 0) return stored;
+            dst[stored++] = static_cast<uint8_t>(value);
         }
         return stored;
     }
@@ -106,7 +117,9 @@ private:
         for (int i = clearCode_ + 2; i < definedUpTo_; ++i) {
             prefix_[i] = 0;
             suffix_[i] = 0;
+            length_[i] = 2;
         }
+        chainsDescend_ = true;
         codeSize_ = minCodeSize_ + 1;
         codeLimit_ = 2 * clearCode_;
         nextCode_ = clearCode_ + 2;
@@ -123,8 +136,46 @@ private:
     // One LZW step: the first pixel of the next string (the rest waits on the stack),
     // -1 when the bits ran out, -2 at the end-of-information code.
     int DecodeNextCode() {
-        int code = ReadCodeBits(codeSize_);
-        if (code < 0) return code;
+        const int code = ReadCodeBits(codeSize_);
+        return code < 0 ? code : DecodeCode(code);
+    }
+
+    // The same step for a string that fits at dst: written in place instead of through the stack.
+    // Only while every entry's prefix is below the entry, so that length_ is exact.
+    void WriteString(int code, uint8_t* dst, int length) {
+        uint8_t* end = dst + length;
+        int c = code;
+        if (code >= nextCode_) {
+            *--end = static_cast<uint8_t>(firstCode_);
+            c = oldCode_;
+        }
+        while (c >= clearCode_ && end > dst + 1) {
+            *--end = suffix_[c];
+            c = prefix_[c];
+        }
+        if (c >= clearCode_ || end != dst + 1) RaiseGIFError(sCircularTable);
+        firstCode_ = suffix_[c];
+        *--end = static_cast<uint8_t>(firstCode_);
+        AddEntry();
+        oldCode_ = code;
+    }
+
+    // Entry nextCode_ := old string + first character; the code widens at the limit.
+    void AddEntry() {
+        if (nextCode_ >= kTableSize) return;
+        prefix_[nextCode_] = static_cast<uint16_t>(oldCode_);
+        suffix_[nextCode_] = static_cast<uint8_t>(firstCode_);
+        length_[nextCode_] = static_cast<uint16_t>(std::min(length_[oldCode_] + 1, 0xFFFF));
+        if (oldCode_ >= nextCode_) chainsDescend_ = false;
+        ++nextCode_;
+        definedUpTo_ = std::max(definedUpTo_, nextCode_);
+        if (nextCode_ >= codeLimit_ && codeLimit_ < kTableSize) {
+            codeLimit_ *= 2;
+            ++codeSize_;
+        }
+    }
+
+    int DecodeCode(int code) {
         if (code == clearCode_) {
             ResetTables();
             do {
@@ -153,16 +204,7 @@ private:
         }
         firstCode_ = suffix_[code];
         stack_[top_++] = static_cast<uint8_t>(firstCode_);
-        if (nextCode_ < kTableSize) {
-            prefix_[nextCode_] = static_cast<uint16_t>(oldCode_);
-            suffix_[nextCode_] = static_cast<uint8_t>(firstCode_);
-            ++nextCode_;
-            definedUpTo_ = std::max(definedUpTo_, nextCode_);
-            if (nextCode_ >= codeLimit_ && codeLimit_ < kTableSize) {
-                codeLimit_ *= 2;
-                ++codeSize_;
-            }
-        }
+        AddEntry();
         oldCode_ = inCode;
         return stack_[--top_];
     }
@@ -181,6 +223,8 @@ private:
     int oldCode_ = 0;
     uint16_t prefix_[kTableSize];
     uint8_t suffix_[kTableSize];
+    uint16_t length_[kTableSize];  // characters of each entry's string
+    bool chainsDescend_ = true;    // every defined entry's prefix lies below it
     uint8_t stack_[kStackSize];
     int top_ = 0;
     // Positions 0 and 1 carry the previous sub-block's last two bytes; one spare byte at the end
