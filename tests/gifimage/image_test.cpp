@@ -211,7 +211,20 @@ TEST(GifImage, CopyFromAFramelessImageTakesHeaderAndSettings) {
 
 TEST(GifImage, LoadFromNamedResource) {
     TGIFImage image;
+    image.LoadFromNamedResource(GetModuleHandleA(nullptr), "GIF_TEST_ANIMATION");
+    EXPECT_EQ(image.Frames->ItemCount(), 5);
+    EXPECT_EQ(image.ScreenWidth(), 40);
     EXPECT_THROW(image.LoadFromNamedResource(GetModuleHandleA(nullptr), "NO_SUCH_GIF"), EResNotFound);
+}
+
+TEST(GifImage, UnitExitWithdrawsTheRegistration) {
+    ExtensionRegistry();
+    GIFImageFinalization();
+    EXPECT_FALSE(TPicture::FindFileFormat("gif"));
+    EXPECT_FALSE(TPicture::SupportsClipboardFormat(GIFClipboardFormat));
+    GIFImageInitialization();
+    EXPECT_TRUE(TPicture::FindFileFormat("gif"));
+    EXPECT_EQ(ExtensionRegistry()->FindByLabel(0xFE), &TGIFCommentExtension::ClassInfo) << "made again on demand";
 }
 
 TEST(GifImage, RegisteredWithThePictureHolder) {
