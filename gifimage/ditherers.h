@@ -1,0 +1,187 @@
+// Ditherers: map a picture's pixels, one row at a time in serpentine order, to palette
+// indices through a colour lookup; the error-diffusion kinds spread each pixel's error
+// over the pixels not yet visited.
+#pragma once
+#include <cstdint>
+#include <memory>
+
+#include "gifimage/lookups.h"
+
+enum TDitherKind : uint8_t {
+    dkNone = 0,
+    dkFloydSteinberg = 1,
+    dkStucki = 2,
+    dkSierra = 3,
+    dkJarvisJudiceNinke = 4,
+    dkStevensonArce = 5,
+    dkBurkes = 6,
+};
+
+inline constexpr const char* sDitherInvalidWidth = "Invalid image dimensions";
+inline constexpr const char* sDitherNoLookup = "No color lookup for dithering";
+
+// The plain engine: each pixel is mapped on its own.
+class TDitherEngine {
+public:
+    // Raises GIFException for a negative width or a missing lookup; the lookup is not owned.
+    TDitherEngine(int32_t width, TColorLookup* lookup);
+    virtual ~TDitherEngine() = default;
+    TDitherEngine(const TDitherEngine&) = delete;
+    TDitherEngine& operator=(const TDitherEngine&) = delete;
+
+    // Maps the pixel at the current column, writes the answered colour and steps the column.
+    virtual uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue,
+                                uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue);
+    // Ends the row; the next one runs the other way.
+    virtual void NextRow();
+    // Passes over one pixel: only the column moves.
+    void StepColumn() { column_ += direction_; }
+
+    int32_t Direction() const { return direction_; }
+    int32_t Column() const { return column_; }
+    int32_t Width() const { return width_; }
+
+protected:
+    // Adds (accumulated + divisor / 2) / divisor to each input, clamps to 0..255, maps the
+    // result through the plain step and answers the error of each channel against the
+    // lookup's colour. An output the lookup leaves alone counts as an error of 0.
+    uint8_t MapCorrected(const int32_t accumulated[3], int32_t divisor, uint8_t red, uint8_t green, uint8_t blue,
+                         uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue, int32_t errors[3]);
+    // False once the row has had width pixels mapped: the error rows have no room for more.
+    bool RowHasRoom() const { return pixelsInRow_ < width_; }
+    // The steps of a row-based kernel: read the current row's numerators, map, spread every
+    // channel's non-zero error with spread(channel, error), move the positions.
+    template <class Rows, class Spread>
+    uint8_t DitherWithRows(Rows& rows, int32_t divisor, uint8_t red, uint8_t green, uint8_t blue,
+                           uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue, Spread spread) {
+        if (!RowHasRoom()) return TDitherEngine::DitherPixel(red, green, blue, outRed, outGreen, outBlue);
+        const int32_t accumulated[3] = {*rows.Position[0][0], *rows.Position[0][1], *rows.Position[0][2]};
+        int32_t errors[3];
+        const uint8_t index = MapCorrected(accumulated, divisor, red, green, blue, outRed, outGreen, outBlue, errors);
+        for (int channel = 0; channel < 3; ++channel)
+            if (errors[channel] != 0) spread(channel, errors[channel]);
+        rows.Advance(direction_);
+        return index;
+    }
+
+private:
+    int32_t direction_ = 1;
+    int32_t column_ = 0;
+    TColorLookup* lookup_;
+    int32_t width_;
+    int32_t pixelsInRow_ = 0;
+};
+
+// Error numerators of a kernel that reaches Lines rows (the current one included) down and
+// Margin columns to each side. Column c of the picture is entry c + Margin of a row.
+template <int Lines, int Margin>
+class TErrorRows {
+public:
+    explicit TErrorRows(int32_t width);
+    // Clears the current row, moves every row up one line, the cleared one to the bottom,
+    // and places each position on the first column of the new row in that direction.
+    void Rotate(int32_t direction);
+    void Advance(int32_t direction) {
+        for (auto& line : Position)
+            for (int32_t*& p : line) p += direction;
+    }
+
+    // [line][channel]: line 0 is the current row; channels red, green, blue.
+    int32_t* Position[Lines][3];
+
+private:
+    int32_t width_;
+    std::unique_ptr<int32_t[]> storage_[Lines][3];
+    int32_t* rows_[Lines][3];
+};
+
+class TFloydSteinbergDitherer : public TDitherEngine {
+public:
+    TFloydSteinbergDitherer(int32_t width, TColorLookup* lookup);
+    uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue,
+                        uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) override;
+    void NextRow() override;
+
+private:
+    void PlacePosition();
+
+    std::unique_ptr<int32_t[]> errorRows_[3];
+    int32_t* position_[3];
+    // Between pixels: the 7/16 share carried to the next pixel of the row.
+    int32_t working_[3] = {0, 0, 0};
+    int32_t lastError_[3] = {0, 0, 0};
+    int32_t pendingSum_[3] = {0, 0, 0};
+};
+
+// The 5-wide, 3-row kernels; each subclass writes out its own weights.
+class T5by3Ditherer : public TDitherEngine {
+public:
+    T5by3Ditherer(int32_t width, TColorLookup* lookup);
+    uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue,
+                        uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) override;
+    void NextRow() override;
+    int32_t Divisor() const { return divisor_; }
+
+protected:
+    virtual void SpreadError(int32_t* current, int32_t* next, int32_t* second, int32_t error) = 0;
+
+    TErrorRows<3, 2> rows_;
+    int32_t direction2_ = 2;
+    int32_t divisor_ = 1;
+};
+
+class TStuckiDitherer : public T5by3Ditherer {
+public:
+    TStuckiDitherer(int32_t width, TColorLookup* lookup);
+
+protected:
+    void SpreadError(int32_t* current, int32_t* next, int32_t* second, int32_t error) override;
+};
+
+class TSierraDitherer : public T5by3Ditherer {
+public:
+    TSierraDitherer(int32_t width, TColorLookup* lookup);
+
+protected:
+    void SpreadError(int32_t* current, int32_t* next, int32_t* second, int32_t error) override;
+};
+
+class TJaJuNiDitherer : public T5by3Ditherer {
+public:
+    TJaJuNiDitherer(int32_t width, TColorLookup* lookup);
+
+protected:
+    void SpreadError(int32_t* current, int32_t* next, int32_t* second, int32_t error) override;
+};
+
+class TSteveArcheDitherer : public TDitherEngine {
+public:
+    TSteveArcheDitherer(int32_t width, TColorLookup* lookup);
+    uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue,
+                        uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) override;
+    void NextRow() override;
+
+private:
+    void SpreadError(int32_t* current, int32_t* next, int32_t* second, int32_t* third, int32_t error);
+
+    TErrorRows<4, 3> rows_;
+    int32_t direction2_ = 2;
+    int32_t direction3_ = 3;
+};
+
+class TBurkesDitherer : public TDitherEngine {
+public:
+    TBurkesDitherer(int32_t width, TColorLookup* lookup);
+    uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue,
+                        uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) override;
+    void NextRow() override;
+
+private:
+    void SpreadError(int32_t* current, int32_t* next, int32_t error);
+
+    TErrorRows<2, 2> rows_;
+    int32_t direction2_ = 2;
+};
+
+// The ditherer a dither mode names, or none for a mode above dkBurkes.
+std::unique_ptr<TDitherEngine> CreateDitherer(TDitherKind kind, int32_t width, TColorLookup* lookup);
