@@ -35,7 +35,7 @@ public:
     }
 
     // Stores decoded pixels into dst until count are stored or the data ends; answers how many.
-    int64_t Fill(uint8_t* dst, int64_t count) {
+    int64_t Fill(uint8_t* __restrict dst, int64_t count) {
         int64_t stored = 0;
         while (stored < count) {
             if (top_ > 0) {
@@ -68,7 +68,21 @@ public:
 
 private:
     // The next code of codeSize bits, or -1 when no more bits can be had.
-    int ReadCodeBits(int codeSize) {
+    inline __attribute__((always_inline)) int ReadCodeBits(int codeSize) {
+        // A code that ends before the last valid bit needs no refill (nor is the first call).
+        if (bitPos_ + codeSize < lastBit_) return TakeCode(codeSize);
+        return ReadCodeBitsAtBoundary(codeSize);
+    }
+
+    inline __attribute__((always_inline)) int TakeCode(int codeSize) {
+        const int start = bitPos_ >> 3;
+        const uint32_t raw = buffer_[start] | (buffer_[start + 1] << 8) | (buffer_[start + 2] << 16);
+        const int code = static_cast<int>((raw >> (bitPos_ & 7)) & ((1u << codeSize) - 1));
+        bitPos_ += codeSize;
+        return code;
+    }
+
+    __attribute__((noinline)) int ReadCodeBitsAtBoundary(int codeSize) {
         if (firstCall_) {
             firstCall_ = false;
             return clearCode_;
@@ -83,11 +97,7 @@ private:
                 if (!Refill()) return kNoMoreBits;
             } while (!done_ && bitPos_ + codeSize > lastBit_);
         }
-        const int start = bitPos_ >> 3;
-        const uint32_t raw = buffer_[start] | (buffer_[start + 1] << 8) | (buffer_[start + 2] << 16);
-        const int code = static_cast<int>((raw >> (bitPos_ & 7)) & ((1u << codeSize) - 1));
-        bitPos_ += codeSize;
-        return code;
+        return TakeCode(codeSize);
     }
 
     // Carries the last two bytes to the front and reads the next sub-block behind them.
@@ -142,8 +152,8 @@ private:
 
     // The same step for a string that fits at dst: written in place instead of through the stack.
     // Only while every entry's prefix is below the entry, so that length_ is exact.
-    void WriteString(int code, uint8_t* dst, int length) {
-        uint8_t* end = dst + length;
+    void WriteString(int code, uint8_t* __restrict dst, int length) {
+        uint8_t* __restrict end = dst + length;
         int c = code;
         if (code >= nextCode_) {
             *--end = static_cast<uint8_t>(firstCode_);

@@ -42,29 +42,28 @@ TGIFSubImage::TGIFSubImage(TGIFImage* ownerImage) : TGIFItem(ownerImage) {
 
 TGIFSubImage::~TGIFSubImage() {
     if (OwnerImage) OwnerImage->Frames->RemoveItem(this);
-    // As ResetFrame, but a frame that is going away no longer widens its image's screen (which
-    // could raise when other frames do not fit).
-    Extensions->RemoveAll();
-    LocalColorMap->RemoveAll();
-    ReleasePixels();
-    Descriptor.Height = 0;
-    Descriptor.Width = 0;
-    Transparent = false;
-    GraphicControlExtension = nullptr;
-    ReleaseBitmap();
-    ReleaseMask();
+    // A frame that is going away no longer widens its image's screen (which could raise when
+    // other frames do not fit).
+    ClearFrame(false);
     Extensions.reset();
     LocalColorMap.reset();
     if (Palette) DeleteObject(Palette);
     Palette = nullptr;
 }
 
-void TGIFSubImage::ResetFrame() {
+void TGIFSubImage::ResetFrame() { ClearFrame(true); }
+
+void TGIFSubImage::ClearFrame(bool throughBounds) {
     Extensions->RemoveAll();
     LocalColorMap->RemoveAll();
     ReleasePixels();
-    SetBoundsField(4, 0);
-    SetBoundsField(3, 0);
+    if (throughBounds) {
+        SetBoundsField(4, 0);
+        SetBoundsField(3, 0);
+    } else {
+        Descriptor.Height = 0;
+        Descriptor.Width = 0;
+    }
     Transparent = false;
     GraphicControlExtension = nullptr;
     ReleaseBitmap();

@@ -99,4 +99,8 @@ public:
     bool Transparent = false;
     // The first graphic control extension made for this frame; not owned.
     TGIFGraphicControlExtension* GraphicControlExtension = nullptr;
+
+private:
+    // Empties the frame; throughBounds sets the zero size through ApplyBounds, as a reset does.
+    void ClearFrame(bool throughBounds);
 };
