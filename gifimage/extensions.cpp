@@ -17,8 +17,10 @@ public:
 
 template <class T> TGIFExtension* CreateExtension(TGIFSubImage* frame) { return new T(frame); }
 
-std::unique_ptr<TExtensionList> extensionRegistry;
-std::unique_ptr<TAppExtensionList> appExtensionRegistry;
+// Plain pointers, not objects with destructors of their own: the library's exit frees them,
+// and it may run after this file's statics are gone.
+TExtensionList* extensionRegistry = nullptr;
+TAppExtensionList* appExtensionRegistry = nullptr;
 } // namespace
 
 const TGIFExtensionClassInfo TGIFGraphicControlExtension::ClassInfo = {
@@ -64,27 +66,29 @@ TGIFExtensionClass TAppExtensionList::FindByIdentifier(const TGIFAppIdentifier& 
 
 TExtensionList* ExtensionRegistry() {
     if (!extensionRegistry) {
-        extensionRegistry = std::make_unique<TExtensionList>();
+        extensionRegistry = new TExtensionList;
         extensionRegistry->AddEntry(0x01, &TGIFTextExtension::ClassInfo);
         extensionRegistry->AddEntry(0xF9, &TGIFGraphicControlExtension::ClassInfo);
         extensionRegistry->AddEntry(0xFE, &TGIFCommentExtension::ClassInfo);
         extensionRegistry->AddEntry(0xFF, &TGIFApplicationExtension::ClassInfo);
     }
-    return extensionRegistry.get();
+    return extensionRegistry;
 }
 
 TAppExtensionList* AppExtensionRegistry() {
     if (!appExtensionRegistry) {
-        appExtensionRegistry = std::make_unique<TAppExtensionList>();
+        appExtensionRegistry = new TAppExtensionList;
         appExtensionRegistry->AddEntry(MakeAppIdentifier("NETSCAPE2.0"), &TGIFAppExtNSLoop::ClassInfo);
         appExtensionRegistry->AddEntry(MakeAppIdentifier("ANIMEXTS1.0"), &TGIFAppExtNSLoop::ClassInfo);
     }
-    return appExtensionRegistry.get();
+    return appExtensionRegistry;
 }
 
 void FreeExtensionRegistries() {
-    extensionRegistry.reset();
-    appExtensionRegistry.reset();
+    delete extensionRegistry;
+    extensionRegistry = nullptr;
+    delete appExtensionRegistry;
+    appExtensionRegistry = nullptr;
 }
 
 // --- TGIFExtension -----------------------------------------------------------
