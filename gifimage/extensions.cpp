@@ -120,8 +120,6 @@ uint8_t TGIFExtension::ReadIntroducer(TStream& stream) {
     return bytes[1];
 }
 
-void TGIFExtension::SaveToStream(TStream&) { RaiseNotAvailable("Saving a GIF extension"); }
-
 void TGIFExtension::LoadFromStream(TStream& stream) {
     if (ReadIntroducer(stream) != LabelByte()) RaiseGIFError(sExtensionMismatch);
 }
@@ -138,8 +136,6 @@ TGIFGraphicControlExtension::~TGIFGraphicControlExtension() {
         if (Frame->GraphicControlExtension == this) Frame->GraphicControlExtension = nullptr;
     }
 }
-
-void TGIFGraphicControlExtension::SaveToStream(TStream& stream) { TGIFExtension::SaveToStream(stream); }
 
 void TGIFGraphicControlExtension::LoadFromStream(TStream& stream) {
     TGIFExtension::LoadFromStream(stream);
@@ -173,8 +169,6 @@ void TGIFGraphicControlExtension::SetTransparentIndex(int index) {
 TGIFTextExtension::TGIFTextExtension(TGIFSubImage* frame)
     : TGIFExtension(frame), Text(std::make_unique<TStringList>()) {}
 
-void TGIFTextExtension::SaveToStream(TStream& stream) { TGIFExtension::SaveToStream(stream); }
-
 void TGIFTextExtension::LoadFromStream(TStream& stream) {
     TGIFExtension::LoadFromStream(stream);
     ReadExact(stream, &Record, sizeof Record);
@@ -183,8 +177,6 @@ void TGIFTextExtension::LoadFromStream(TStream& stream) {
 
 TGIFCommentExtension::TGIFCommentExtension(TGIFSubImage* frame)
     : TGIFExtension(frame), Comment(std::make_unique<TStringList>()) {}
-
-void TGIFCommentExtension::SaveToStream(TStream& stream) { TGIFExtension::SaveToStream(stream); }
 
 void TGIFCommentExtension::LoadFromStream(TStream& stream) {
     TGIFExtension::LoadFromStream(stream);
@@ -216,8 +208,6 @@ TGIFExtensionClass TGIFApplicationExtension::RefineClass(TGIFExtensionClass self
     return self;
 }
 
-void TGIFApplicationExtension::SaveToStream(TStream& stream) { TGIFExtension::SaveToStream(stream); }
-
 void TGIFApplicationExtension::LoadFromStream(TStream& stream) {
     TGIFExtension::LoadFromStream(stream);
     const uint8_t size = GetByte(stream);
@@ -232,13 +222,6 @@ void TGIFApplicationExtension::LoadFromStream(TStream& stream) {
     ReadAppData(stream);
 }
 
-void TGIFBlock::WriteBlock(TStream& stream) const {
-    PutByte(stream, Size);
-    stream.WriteBuffer(Data.get(), Size);
-}
-
-void TGIFUnknownAppExtension::WriteAppData(TStream&) { RaiseNotAvailable("Saving a GIF extension"); }
-
 void TGIFUnknownAppExtension::ReadAppData(TStream& stream) {
     Blocks.clear();
     uint8_t size = 0;
@@ -252,8 +235,6 @@ void TGIFUnknownAppExtension::ReadAppData(TStream& stream) {
 TGIFAppExtNSLoop::TGIFAppExtNSLoop(TGIFSubImage* frame) : TGIFApplicationExtension(frame) {
     Identifier = MakeAppIdentifier("NETSCAPE2.0");
 }
-
-void TGIFAppExtNSLoop::WriteAppData(TStream&) { RaiseNotAvailable("Saving a GIF extension"); }
 
 // Sub-blocks of the loop extension; at the end of the stream each read gives 0, which ends them.
 void TGIFAppExtNSLoop::ReadAppData(TStream& stream) {
@@ -276,8 +257,6 @@ void TGIFAppExtNSLoop::ReadAppData(TStream& stream) {
 }
 
 // --- Trailer -----------------------------------------------------------------
-
-void TGIFTrailer::SaveToStream(TStream&) { RaiseNotAvailable("Saving a GIF trailer"); }
 
 void TGIFTrailer::LoadFromStream(TStream& stream) {
     uint8_t value = 0;

@@ -22,7 +22,7 @@ void ReadExact(TStream& stream, void* buffer, int32_t count) {
     if (count > 0 && stream.Read(buffer, count) != count) RaiseGIFError(sPrematureEndOfData);
 }
 
-void PutByte(TStream& stream, uint8_t value) { stream.Write(&value, 1); }
+void PutByte(TStream& stream, uint8_t value) { stream.WriteBuffer(&value, 1); }
 
 uint8_t GetByte(TStream& stream) {
     uint8_t value = 0;
@@ -101,11 +101,6 @@ void RaiseGdiFailure() {
 
 void TGIFItem::ReportWarning(int severity, const std::string& message) {
     if (OwnerImage) OwnerImage->ReportWarning(this, static_cast<uint8_t>(severity), message);
-}
-
-void TGIFItem::WriteToFile(const std::string& fileName) {
-    TFileStream stream(fileName, fmCreate);
-    SaveToStream(stream);
 }
 
 void TGIFItem::ReadFromFile(const std::string& fileName) {
@@ -261,8 +256,6 @@ void TGIFHeader::LoadFromStream(TStream& stream) {
     else
         ColorMap->RemoveAll();
 }
-
-void TGIFHeader::SaveToStream(TStream&) { RaiseNotAvailable("Saving a GIF header"); }
 
 void TGIFHeader::PackFlags() {
     const bool hasColors = ColorMap->Count() > 0;
