@@ -246,6 +246,24 @@ void TApplication::Terminate() {
     terminated_ = true;
 }
 
+namespace {
+// Esc in a form without a Cancel button, or Enter without a default button (and not on a
+// button), would reach the form as command IDCANCEL or IDOK with no control, which reads like
+// a menu command. Such keys go to the focused control as ordinary keys instead.
+bool IsUnansweredDialogKey(HWND form, const MSG& msg) {
+    if (msg.message != WM_KEYDOWN && msg.message != WM_KEYUP && msg.message != WM_CHAR) return false;
+    WPARAM key = msg.wParam;
+    if (msg.message == WM_CHAR) key = key == 27 ? VK_ESCAPE : key == 13 ? VK_RETURN : 0;
+    if (key == VK_ESCAPE) return !GetDlgItem(form, IDCANCEL);
+    if (key != VK_RETURN || GetDlgItem(form, IDOK)) return false;
+    char cls[16] = {0};
+    GetClassNameA(msg.hwnd, cls, sizeof(cls));
+    LONG buttonType = GetWindowLongA(msg.hwnd, GWL_STYLE) & BS_TYPEMASK;
+    bool onPushButton = lstrcmpiA(cls, "Button") == 0 && (buttonType == BS_PUSHBUTTON || buttonType == BS_DEFPUSHBUTTON);
+    return !onPushButton;
+}
+} // namespace
+
 bool TApplication::PreTranslate(MSG& msg) {
     for (auto& filter : filters_)
         if (filter(msg)) return true;
@@ -253,12 +271,7 @@ bool TApplication::PreTranslate(MSG& msg) {
         HWND top = GetAncestor(msg.hwnd, GA_ROOT);
         TForm* form = dynamic_cast<TForm*>(TWinControl::FromHandle(top));
         if (!form || !form->DialogKeys) return false;
-        // Esc in a form without a Cancel button would reach the form as command IDCANCEL with no
-        // control, which reads like a menu command: it does nothing unless the control wants it.
-        if (msg.wParam == VK_ESCAPE && !GetDlgItem(top, IDCANCEL) &&
-            !(SendMessageA(msg.hwnd, WM_GETDLGCODE, msg.wParam, reinterpret_cast<LPARAM>(&msg)) &
-              (DLGC_WANTALLKEYS | DLGC_WANTMESSAGE)))
-            return true;
+        if (IsUnansweredDialogKey(top, msg)) return false;
         return IsDialogMessageA(top, &msg) != FALSE;
     }
     return false;

@@ -1,0 +1,63 @@
+// Keys in forms: Enter and Esc must never read as menu commands.
+#include <gtest/gtest.h>
+
+#include "classlib/forms.h"
+#include "classlib/stdctrls.h"
+
+namespace {
+
+class FormKeys : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Application->Initialize();
+        form_ = new TForm(Application, "TFormKeysTest");
+        form_->SetBounds(10, 10, 300, 200);
+        edit_ = new TEdit(form_, form_);
+        edit_->SetBounds(10, 10, 120, 21);
+        form_->MenuCommand = [this](WORD id) {
+            commands_.push_back(id);
+            return true;
+        };
+        form_->Show();
+        edit_->SetFocus();
+        Application->ProcessMessages();
+    }
+    void TearDown() override { delete form_; }
+
+    void Press(HWND target, WPARAM key) {
+        PostMessageA(target, WM_KEYDOWN, key, 0);
+        PostMessageA(target, WM_KEYUP, key, 0xC0000000);
+        Application->ProcessMessages();
+    }
+
+    TForm* form_ = nullptr;
+    TEdit* edit_ = nullptr;
+    std::vector<WORD> commands_;
+};
+
+TEST_F(FormKeys, EnterAndEscWithoutButtonsRunNoCommand) {
+    Press(edit_->Handle(), VK_RETURN);
+    Press(edit_->Handle(), VK_ESCAPE);
+    EXPECT_TRUE(commands_.empty());
+}
+
+TEST_F(FormKeys, EnterPressesTheDefaultButton) {
+    TButton* ok = new TButton(form_, form_);
+    ok->SetBounds(150, 10, 75, 25);
+    int clicks = 0;
+    ok->OnClick = [&](TObject*) { ++clicks; };
+    ok->SetDefault(true);
+    Press(edit_->Handle(), VK_RETURN);
+    EXPECT_EQ(clicks, 1);
+    Press(edit_->Handle(), VK_ESCAPE);
+    EXPECT_TRUE(commands_.empty());
+}
+
+TEST_F(FormKeys, TabMovesBetweenControls) {
+    TEdit* second = new TEdit(form_, form_);
+    second->SetBounds(10, 40, 120, 21);
+    Press(edit_->Handle(), VK_TAB);
+    EXPECT_EQ(GetFocus(), second->Handle());
+}
+
+} // namespace
