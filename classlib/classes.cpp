@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
-void TPersistent::Assign(const TPersistent&) { throw EConvertError("Cannot assign this object"); }
+void TPersistent::Assign(const TPersistent& source) { source.AssignTo(*this); }
+
+void TPersistent::AssignTo(TPersistent&) const { throw EConvertError("Cannot assign this object"); }
 
 TComponent::TComponent(TComponent* owner) : owner_(nullptr) {
     if (owner) owner->InsertComponent(this);

@@ -14,8 +14,11 @@ public:
 
 class TPersistent : public TObject {
 public:
-    // Copies the state of source into this object; raises EConvertError when it can't.
+    // Copies the state of source into this object; by default asks source to copy itself
+    // into this object (AssignTo), which raises EConvertError when it can't.
     virtual void Assign(const TPersistent& source);
+    // Copies this object into dest; raises EConvertError when it can't.
+    virtual void AssignTo(TPersistent& dest) const;
 };
 
 using TNotifyEvent = std::function<void(TObject* sender)>;

@@ -16,6 +16,7 @@ private:
 // A silent exception: ends the current handler without an error box.
 class EAbort : public Exception { using Exception::Exception; };
 class EOutOfResources : public Exception { using Exception::Exception; };
+class EOutOfMemory : public Exception { using Exception::Exception; };
 class EConvertError : public Exception { using Exception::Exception; };
 class EOSError : public Exception {
 public:

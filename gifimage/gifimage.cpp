@@ -319,12 +319,6 @@ void TGIFImage::WriteClipboard(uint16_t&, HANDLE&, HPALETTE&) {
 
 void TGIFImage::DrawImage(TCanvas&, const RECT&) { RaiseNotAvailable("Drawing a GIF image"); }
 
-TGraphic* TGIFImage::CurrentBitmap() {
-    if (IsEmpty()) return nullptr;
-    if (CachedBitmap) return CachedBitmap.get();
-    RaiseNotAvailable("Drawing a GIF image into a bitmap");
-}
-
 void TGIFImage::ReportWarning(TObject* sender, uint8_t severity, const std::string& message) {
     if (OnWarningMessage) OnWarningMessage(sender, severity, message);
 }

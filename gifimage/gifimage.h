@@ -10,6 +10,7 @@
 #include "classlib/graphics.h"
 #include "classlib/threads.h"
 #include "gifimage/colormap.h"
+#include "gifimage/ditherers.h"
 #include "gifimage/extensions.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/subimage.h"
@@ -19,9 +20,6 @@ class TGIFPainter;
 enum TReductionMethod : uint8_t {
     crNone, crSystem20, crHalftone, crFourGrays, crMonochrome, crGrayScale,
     crWebPalette, crOptimized, crOptimizedSystem, crCustomPalette
-};
-enum TDitherKind : uint8_t {
-    dkNone, dkFloydSteinberg, dkStucki, dkSierra, dkJarvisJudiceNinke, dkStevensonArce, dkBurkes
 };
 
 enum : uint16_t {
@@ -80,6 +78,9 @@ public:
     void Draw(TCanvas& canvas, const RECT& rect) override { DrawImage(canvas, rect); }
     std::unique_ptr<TGraphic> CreateNew() const override { return std::make_unique<TGIFImage>(); }
     void Assign(const TPersistent& source) override { CopyFrom(const_cast<TPersistent*>(&source)); }
+    // A TBitmap target receives the whole-image bitmap; other targets raise EConvertError.
+    void AssignTo(TPersistent& target) const override;
+    void CopyTo(TPersistent& target);
 
     // The key of the class in the picture registries.
     static TGraphicClass ClassKey();
@@ -106,6 +107,10 @@ public:
     bool NeedsDither() const;
 
     int AddFrameFrom(TPersistent* source);
+    // The cached whole-image bitmap, made on first use (nullptr for an empty image).
+    TBitmap* CurrentBitmap();
+    // The cached bitmap, made blank at the screen's size when missing.
+    TBitmap* AllocBitmap();
     void ReleaseBitmap();
 
     void CopyFrom(TPersistent* source);
@@ -113,7 +118,6 @@ public:
 
     // Operations done by parts of the library that are not in this build.
     void DrawImage(TCanvas& canvas, const RECT& rect);
-    TGraphic* CurrentBitmap();
     void WriteClipboard(uint16_t& format, HANDLE& data, HPALETTE& palette);
 
     virtual void ReportWarning(TObject* sender, uint8_t severity, const std::string& message);
@@ -135,7 +139,7 @@ public:
     TDitherKind DitherMode;
     uint8_t Compression;
     TGIFWarning OnWarningMessage;
-    std::unique_ptr<TGraphic> CachedBitmap;
+    std::unique_ptr<TBitmap> CachedBitmap;
     TGIFPainter* OwnPainter = nullptr;
     uint8_t PainterPriority;
     int SpeedPercent;

@@ -40,3 +40,8 @@ inline constexpr const char* sGIFImage = "GIF Image";
 inline constexpr const char* sProgressLoading = "Loading...";
 inline constexpr const char* sProgressSaving = "Saving...";
 inline constexpr const char* sProgressCopying = "Copying...";
+inline constexpr const char* sProgressRendering = "Rendering...";
+
+inline constexpr const char* sUnsupportedPixelFormat = "Unsupported PixelFormat";
+inline constexpr const char* sInvalidImageDimensions = "Invalid image dimensions";
+inline constexpr const char* sDIBAllocationFailed = "Failed to allocate memory for GIF DIB";

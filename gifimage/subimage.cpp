@@ -246,11 +246,6 @@ void TGIFSubImage::SetPaletteHandle(HPALETTE handle) {
     }
 }
 
-TGraphic* TGIFSubImage::RenderedBitmap() {
-    if (FrameBitmap || IsEmpty()) return FrameBitmap.get();
-    RaiseNotAvailable("Rendering a GIF frame");
-}
-
 void TGIFSubImage::ReleaseBitmap() { FrameBitmap.reset(); }
 
 void TGIFSubImage::ReleaseMask() {

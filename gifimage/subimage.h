@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "classlib/bitmap.h"
 #include "gifimage/colormap.h"
 #include "gifimage/gifstream.h"
 
@@ -81,12 +82,23 @@ public:
     HPALETTE PaletteHandle();
     void SetPaletteHandle(HPALETTE handle);
     bool HasRenderedBitmap() const { return FrameBitmap != nullptr; }
-    // The frame drawn into a bitmap; rendering comes with the library's rendering part.
-    TGraphic* RenderedBitmap();
+    // The frame's pixels as an 8-bit bitmap (web-palette dithered when the image asks for it),
+    // rendered on first demand and kept; nullptr for an empty frame or an aborted render.
+    TBitmap* RenderedBitmap();
+    // A new bitmap of the frame's own colours / of the web palette; may set the mask.
+    std::unique_ptr<TBitmap> RenderDirect();
+    std::unique_ptr<TBitmap> RenderDithered();
+    // Replaces the frame bitmap with a new empty one.
+    void AllocBitmap();
     void ReleaseBitmap();
     void ReleaseMask();
+    // Whether the frame has a transparency mask, rendering first when one is due.
+    bool IsMasked();
+    // A TBitmap target receives the rendered frame; other targets raise EConvertError.
+    void AssignTo(TPersistent& target) const override;
+    void CopyTo(TPersistent& target);
 
-    std::unique_ptr<TGraphic> FrameBitmap;
+    std::unique_ptr<TBitmap> FrameBitmap;
     HBITMAP Mask = nullptr;
     bool NeedMask = true;
     HPALETTE Palette = nullptr;
