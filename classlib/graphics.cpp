@@ -75,9 +75,11 @@ void TGraphic::LoadFromFile(const std::string& fileName) {
     LoadFromStream(stream);
 }
 
+// Saves into memory first: a picture that fails to save leaves an existing file as it was.
 void TGraphic::SaveToFile(const std::string& fileName) {
-    TFileStream stream(fileName, fmCreate);
-    SaveToStream(stream);
+    TMemoryStream saved;
+    SaveToStream(saved);
+    saved.SaveToFile(fileName);
 }
 
 void TGraphic::LoadFromClipboardFormat(UINT, HANDLE, HPALETTE) {

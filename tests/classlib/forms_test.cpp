@@ -61,3 +61,36 @@ TEST_F(FormKeys, TabMovesBetweenControls) {
 }
 
 } // namespace
+
+// A picture whose saving fails after some bytes.
+namespace {
+class FailingPicture : public TGraphic {
+public:
+    bool Empty() const override { return false; }
+    int Width() const override { return 1; }
+    int Height() const override { return 1; }
+    void LoadFromStream(TStream&) override {}
+    void SaveToStream(TStream& stream) override {
+        stream.WriteBuffer("partial", 7);
+        throw EInvalidGraphic("cannot save");
+    }
+    void Draw(TCanvas&, const RECT&) override {}
+    std::unique_ptr<TGraphic> CreateNew() const override { return std::make_unique<FailingPicture>(); }
+};
+} // namespace
+
+TEST(GraphicFiles, AFailedSaveLeavesTheExistingFileAlone) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string path = std::string(temp) + "graphic_save_test.bin";
+    {
+        TFileStream old(path, fmCreate);
+        old.WriteBuffer("original", 8);
+    }
+    FailingPicture picture;
+    EXPECT_THROW(picture.SaveToFile(path), EInvalidGraphic);
+    TMemoryStream kept;
+    kept.LoadFromFile(path);
+    EXPECT_EQ(std::string(static_cast<const char*>(kept.Memory()), size_t(kept.Size())), "original");
+    DeleteFileA(path.c_str());
+}
