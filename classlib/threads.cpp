@@ -122,6 +122,12 @@ DWORD WINAPI TThread::ThreadProc(void* self) {
         thread->Execute();
     } catch (...) {
     }
+    if (thread->OnTerminate) {
+        try {
+            ::Synchronize(thread->OnTerminate);
+        } catch (...) {
+        }
+    }
     DWORD result = thread->ReturnValue;
     bool freeSelf = thread->FreeOnTerminate;
     thread->finished_ = true;

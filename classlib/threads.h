@@ -37,6 +37,10 @@ public:
     void SetPriority(int priority);  // THREAD_PRIORITY_* values
     bool FreeOnTerminate = false;
     bool Finished() const { return finished_; }
+    bool Suspended() const { return !started_; }
+    // Run on the GUI thread through Synchronize after the body has ended (not for a thread
+    // destroyed before it was started).
+    std::function<void()> OnTerminate;
 
 protected:
     virtual void Execute() = 0;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "gifimage/messages.h"
+#include "gifimage/painter.h"
 
 int FrameDelayUnitMs = 12;
 int DefaultFrameDelay = 10;
@@ -55,6 +56,12 @@ TGIFImage::TGIFImage()
 }
 
 TGIFImage::~TGIFImage() {
+    StopAllPainters();
+    {
+        std::vector<TGIFPainter*>& painters = Painters->LockList();
+        for (auto it = painters.rbegin(); it != painters.rend(); ++it) (*it)->OwnerImage = nullptr;
+        Painters->UnlockList();
+    }
     ClearImage();
     Painters.reset();
     Frames.reset();
@@ -62,6 +69,7 @@ TGIFImage::~TGIFImage() {
 }
 
 void TGIFImage::ClearImage() {
+    StopAllPainters();
     ReleaseBitmap();
     Frames->RemoveAll();
     Header->ColorMap->RemoveAll();
@@ -215,7 +223,10 @@ int TGIFImage::AddFrameFrom(TPersistent* source) {
     return index;
 }
 
-void TGIFImage::ReleaseBitmap() { CachedBitmap.reset(); }
+void TGIFImage::ReleaseBitmap() {
+    if (OwnPainter) OwnPainter->StopPainting();
+    CachedBitmap.reset();
+}
 
 void TGIFImage::CopyFrom(TPersistent* source) {
     if (source == this) return;
@@ -316,8 +327,6 @@ void TGIFImage::WriteClipboard(uint16_t&, HANDLE&, HPALETTE&) {
     if (IsEmpty()) return;
     RaiseNotAvailable("Writing a GIF image to the clipboard");
 }
-
-void TGIFImage::DrawImage(TCanvas&, const RECT&) { RaiseNotAvailable("Drawing a GIF image"); }
 
 void TGIFImage::ReportWarning(TObject* sender, uint8_t severity, const std::string& message) {
     if (OnWarningMessage) OnWarningMessage(sender, severity, message);

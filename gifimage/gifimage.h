@@ -116,8 +116,16 @@ public:
     void CopyFrom(TPersistent* source);
     void ReadClipboard(uint16_t format, HANDLE data, HPALETTE palette);
 
-    // Operations done by parts of the library that are not in this build.
+    // Drawing and animation painters.
+    // Draws the image into rect; an animated image starts its own painter on a cached bitmap.
     void DrawImage(TCanvas& canvas, const RECT& rect);
+    // A new painter (still suspended when threaded) or nullptr; writes it into ownerSlot.
+    TGIFPainter* StartPainter(TGIFPainter** ownerSlot, TCanvas* canvas, uint16_t flags, const RECT& rect);
+    // Stop the own painter / every painter, wait for the threaded ones to leave, release the bitmap.
+    void StopOwnPainter();
+    void StopAllPainters();
+
+    // Operations done by parts of the library that are not in this build.
     void WriteClipboard(uint16_t& format, HANDLE& data, HPALETTE& palette);
 
     virtual void ReportWarning(TObject* sender, uint8_t severity, const std::string& message);

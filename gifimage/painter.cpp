@@ -1,0 +1,533 @@
+#include "gifimage/painter.h"
+
+#include <mmsystem.h>
+
+#include <algorithm>
+
+#include "classlib/sysutils.h"
+#include "gifimage/extensions.h"
+#include "gifimage/subimage.h"
+
+namespace {
+const TColor kUnsetBackground = 0x1FFFFFFF;
+
+int WidthOf(const RECT& r) { return r.right - r.left; }
+int HeightOf(const RECT& r) { return r.bottom - r.top; }
+
+// A bitmap of the given size, holding a copy of source's rectangle when source is given.
+std::unique_ptr<TBitmap> AreaBitmap(int width, int height, TCanvas* source, const RECT* from) {
+    auto bitmap = std::make_unique<TBitmap>();
+    bitmap->SetSize(width, height);
+    if (source && from && !bitmap->Empty())
+        BitBlt(bitmap->Canvas().Handle(), 0, 0, width, height, source->Handle(), from->left, from->top, SRCCOPY);
+    return bitmap;
+}
+
+bool IsDeviceContext(HDC dc) {
+    const DWORD type = GetObjectType(dc);
+    return type == OBJ_DC || type == OBJ_MEMDC;
+}
+
+// Calls visit(rect) for every copy of the frame's rectangle on a grid of screen-sized steps
+// that starts at origin plus the frame's offset and covers area.
+template <typename Visit>
+void ForEachTile(const TGIFSubImage& frame, const RECT& area, int stepX, int stepY, Visit visit) {
+    stepX = std::max(stepX, 1);
+    stepY = std::max(stepY, 1);
+    for (int x = area.left + frame.Left(); x < area.right; x += stepX)
+        for (int y = area.top + frame.Top(); y < area.bottom; y += stepY)
+            visit(RECT{x, y, x + frame.Width(), y + frame.Height()});
+}
+
+// Unlocks a thread list on every way out.
+class ListLock {
+public:
+    explicit ListLock(TThreadList<TGIFPainter*>& list) : list_(list) { list_.LockList(); }
+    ~ListLock() { list_.UnlockList(); }
+    ListLock(const ListLock&) = delete;
+    ListLock& operator=(const ListLock&) = delete;
+
+private:
+    TThreadList<TGIFPainter*>& list_;
+};
+
+// Clears a re-entry guard on every way out.
+class DrawingGuard {
+public:
+    explicit DrawingGuard(bool& flag) : flag_(flag) { flag_ = true; }
+    ~DrawingGuard() { flag_ = false; }
+    DrawingGuard(const DrawingGuard&) = delete;
+    DrawingGuard& operator=(const DrawingGuard&) = delete;
+
+private:
+    bool& flag_;
+};
+
+// Lets the GUI thread run what painters handed to it, then gives up the time slice.
+void ServiceDetaches() {
+    if (GetCurrentThreadId() == MainThreadID())
+        while (CheckSynchronize()) {
+        }
+    Sleep(0);
+}
+
+// Copies the cached bitmap onto the caller's canvas: stretched, or tiled at the screen size.
+void BlitBitmap(TGIFImage& image, TCanvas& canvas, const RECT& rect, TBitmap* bitmap) {
+    if (!bitmap) return;
+    if (!(image.DrawFlags & dfTile)) {
+        canvas.StretchDraw(rect, *bitmap);
+        return;
+    }
+    const int width = image.ScreenWidth(), height = image.ScreenHeight();
+    if (width <= 0 || height <= 0) return;
+    for (int x = rect.left; x < rect.right; x += width)
+        for (int y = rect.top; y < rect.bottom; y += height) canvas.StretchDraw(RECT{x, y, x + width, y + height}, *bitmap);
+}
+} // namespace
+
+int PainterThreadPriority(int priority) {
+    static const int kPriorities[] = {THREAD_PRIORITY_IDLE,   THREAD_PRIORITY_LOWEST,       THREAD_PRIORITY_BELOW_NORMAL,
+                                      THREAD_PRIORITY_NORMAL, THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST,
+                                      THREAD_PRIORITY_TIME_CRITICAL};
+    return kPriorities[std::clamp(priority, 0, 6)];
+}
+
+// --- TGIFPainter -------------------------------------------------------------------
+
+TGIFPainter::TGIFPainter(TGIFImage* image, uint16_t drawFlags, const RECT& rect, TCanvas* canvas,
+                         TGIFPainter** ownerSlot)
+    : TThread(true), OwnerImage(image), TargetCanvas(canvas), TargetRect(rect), DrawFlags(drawFlags),
+      SpeedPercent(image->SpeedPercent) {
+    FreeOnTerminate = true;
+    OnTerminate = [this] { Detach(); };
+    if ((DrawFlags & dfThreaded) && (DrawFlags & dfAnimate) && image->Frames->ItemCount() > 1 && SpeedPercent >= 0)
+        WakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    try {
+        if (image->BackgroundOverride != kUnsetBackground)
+            BackgroundColor = static_cast<TColor>(ColorToRGB(image->BackgroundOverride));
+        else if (image->GlobalColors()->Count() == 0)
+            BackgroundColor = static_cast<TColor>(ColorToRGB(clWindow));
+        else
+            BackgroundColor = image->BackgroundColor();
+
+        bool restoresBackground = (DrawFlags & dfClearFirstFrame) != 0;
+        bool restoresPrevious = false;
+        for (int i = 0; i < image->Frames->ItemCount(); ++i) {
+            if (const TGIFGraphicControlExtension* control = image->Frames->FrameAt(i)->GraphicControlExtension) {
+                restoresBackground |= control->DisposalMethod() == 2;
+                restoresPrevious |= control->DisposalMethod() == 3;
+            }
+        }
+        const int width = WidthOf(rect), height = HeightOf(rect);
+        if (restoresBackground && (DrawFlags & dfTransparent))
+            UnderlayBitmap = AreaBitmap(width, height, canvas, &rect);
+        if (restoresBackground || restoresPrevious) {
+            CompositeBitmap = AreaBitmap(width, height, canvas, &rect);
+            ScratchBitmap = AreaBitmap(width, height, nullptr, nullptr);
+        }
+    } catch (...) {
+        ReleaseResources();
+        throw;
+    }
+    OwnerSlot = ownerSlot;
+    if (OwnerSlot) *OwnerSlot = this;
+}
+
+TGIFPainter::~TGIFPainter() {
+    if (!Threaded()) Detach();
+    ReleaseResources();
+}
+
+void TGIFPainter::ReleaseResources() {
+    CompositeBitmap.reset();
+    ScratchBitmap.reset();
+    UnderlayBitmap.reset();
+    if (WakeEvent) CloseHandle(WakeEvent);
+    WakeEvent = nullptr;
+}
+
+void TGIFPainter::StartPainting() {
+    if (Threaded()) Start();
+}
+
+void TGIFPainter::StopPainting() {
+    Terminate();
+    if (!Threaded()) return;
+    if (WakeEvent) SetEvent(WakeEvent);
+    SetPriority(THREAD_PRIORITY_NORMAL);
+    if (Suspended()) Start();
+}
+
+void TGIFPainter::RunInPaintContext(void (TGIFPainter::*method)()) {
+    if (Terminated()) return;
+    if (!Threaded()) {
+        (this->*method)();
+        return;
+    }
+    // Checked again on the GUI thread: a stop (and the release of the target) may come
+    // between the request and its turn in the queue.
+    Synchronize([this, method] {
+        if (!Terminated() && OwnerImage) (this->*method)();
+    });
+}
+
+void TGIFPainter::FireAnimationEvent(const TNotifyEvent& handler) {
+    if (!handler) return;
+    PendingHandler = handler;
+    try {
+        RunInPaintContext(&TGIFPainter::CallPendingEvent);
+    } catch (...) {
+        PendingHandler = nullptr;
+        throw;
+    }
+    PendingHandler = nullptr;
+}
+
+void TGIFPainter::CallPendingEvent() {
+    if (PendingHandler) PendingHandler(this);
+}
+
+TGIFSubImage* TGIFPainter::FrameAt(int index) const { return OwnerImage->Frames->FrameAt(index); }
+
+int TGIFPainter::FrameCount() const { return OwnerImage ? OwnerImage->Frames->ItemCount() : 0; }
+
+void TGIFPainter::RunAnimation() {
+    try {
+        Animate();
+    } catch (const Exception&) {
+        Terminate();
+        FailedException = std::current_exception();
+    }
+    if (Threaded()) return;
+    // A painter on the calling thread frees itself; what ended its body reaches the caller.
+    const std::exception_ptr failed = FailedException;
+    FailedException = nullptr;
+    delete this;
+    if (failed) std::rethrow_exception(failed);
+}
+
+void TGIFPainter::Animate() {
+    if (DrawFlags & dfValidateTarget) TargetDC = TargetCanvas->Handle();
+    CurrentFrame = 0;
+    FireAnimationEvent(OnAnimationStart);
+    FirstFramePainted = false;
+
+    int loopsLeft = 1;
+    int startFrame = 0;
+    bool loopSeen = false;
+    int delay = Threaded() ? 0 : 1;
+    PreviousDisposal = 1;
+    stamp_ = timeGetTime();
+    lastWait_ = 0;
+    const bool animate = (DrawFlags & dfAnimate) != 0;
+
+    bool leave = false;
+    while ((loopsLeft != 0 || (DrawFlags & dfLoopEndlessly)) && !Terminated() && !leave) {
+        CurrentFrame = startFrame;
+        if (FirstFramePainted) FireAnimationEvent(OnLoopPass);
+        bool painted = false;
+        while (!Terminated() && CurrentFrame < FrameCount()) {
+            TGIFSubImage* frame = FrameAt(CurrentFrame);
+            if (frame->IsEmpty()) break;
+            WaitForFrame(frame, delay);
+            if (Terminated()) { leave = true; break; }
+            FireAnimationEvent(OnFrameBegin);
+            if (Terminated()) { leave = true; break; }
+
+            CurrentDisposal = 1;
+            for (int i = 0; i < frame->Extensions->ItemCount(); ++i) {
+                TGIFExtension* extension = frame->Extensions->ExtensionAt(i);
+                if (auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(extension)) {
+                    if (loopSeen) continue;
+                    loopSeen = true;
+                    loopsLeft = loop->LoopCount;
+                    if (Threaded() && (loop->LoopCount == 0 || (DrawFlags & dfLoopEndlessly))) loopsLeft = -1;
+                    startFrame = CurrentFrame;
+                } else if (auto* control = dynamic_cast<TGIFGraphicControlExtension*>(extension)) {
+                    CurrentDisposal = control->DisposalMethod();
+                }
+            }
+
+            RunInPaintContext(CompositeBitmap ? &TGIFPainter::PaintFrameBuffered : &TGIFPainter::PaintFrameDirect);
+            painted = true;
+            PreviousDisposal = CurrentDisposal;
+            if (Terminated()) { leave = true; break; }
+
+            delay = DefaultFrameDelay;
+            if (const TGIFGraphicControlExtension* control = frame->GraphicControlExtension;
+                control && control->DelayUnits() > 0) {
+                delay = std::max<int>(control->DelayUnits(), MinFrameDelay);
+                if (!Threaded()) delay = std::min(delay, MaxFrameDelay);
+            }
+
+            const int noted = CurrentFrame;
+            FireAnimationEvent(OnFrameDone);
+            if (Terminated()) { leave = true; break; }
+            if (CurrentFrame == noted) ++CurrentFrame;
+            if (!animate) break;
+        }
+        if (leave) break;
+        if (loopsLeft > 0) --loopsLeft;
+        if (!(animate && (DrawFlags & dfLoop))) break;
+        // A pass that shows nothing would repeat without painting or waiting.
+        if (!painted) break;
+    }
+    CurrentFrame = -1;
+    FireAnimationEvent(OnAnimationEnd);
+}
+
+void TGIFPainter::WaitForFrame(TGIFSubImage* frame, int delay) {
+    if (delay <= 0) {
+        Sleep(0);
+        return;
+    }
+    frame->RenderedBitmap();
+    const DWORD now = timeGetTime();
+    int wait;
+    if (SpeedPercent <= 0) {
+        wait = Threaded() ? -1 : MaxFrameDelay * FrameDelayUnitMs;
+    } else {
+        const int overrun = static_cast<int>(now - stamp_ - static_cast<DWORD>(lastWait_));
+        wait = MulDiv(delay * FrameDelayUnitMs - overrun / 2, 100, SpeedPercent);
+        lastWait_ = wait;
+    }
+    stamp_ = now;
+
+    if (Threaded()) {
+        if (wait > 0 || SpeedPercent == 0) {
+            const DWORD result =
+                WakeEvent ? WaitForSingleObject(WakeEvent, wait < 0 ? INFINITE : static_cast<DWORD>(wait)) : WAIT_FAILED;
+            if (result != WAIT_TIMEOUT) {
+                lastWait_ = 0;
+                stamp_ = timeGetTime();
+            }
+        }
+        return;
+    }
+    if (wait < 1) wait = 1;
+    while (wait > 0 && !Terminated()) {
+        const DWORD before = timeGetTime();
+        Sleep(static_cast<DWORD>(std::min(wait, 100)));
+        wait -= static_cast<int>(timeGetTime() - before);
+        PumpMessages();
+    }
+}
+
+// The waits of a painter on the calling thread keep its messages flowing; a quit message
+// ends the painter and is posted again for the application's loop.
+void TGIFPainter::PumpMessages() {
+    MSG msg;
+    while (!Terminated() && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            Terminate();
+            break;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+void TGIFPainter::PaintFrameDirect() {
+    FrameAt(CurrentFrame)->DrawFrame(*TargetCanvas, TargetRect, (DrawFlags & dfTransparent) != 0,
+                                     (DrawFlags & dfTile) != 0);
+    TargetCanvas->Changed();
+    FirstFramePainted = true;
+}
+
+void TGIFPainter::PaintFrameBuffered() {
+    if ((DrawFlags & dfValidateTarget) && !IsDeviceContext(TargetDC)) {
+        Terminate();
+        return;
+    }
+    const bool clearFirst = (DrawFlags & dfClearFirstFrame) && CurrentFrame == 0;
+    const RECT whole{0, 0, WidthOf(TargetRect), HeightOf(TargetRect)};
+
+    TCanvas* surface = nullptr;
+    RECT area = whole;
+    bool copyToTarget = false;
+    bool overPrevious = false;
+    if (CurrentDisposal <= 2) {
+        surface = &CompositeBitmap->Canvas();
+        copyToTarget = true;
+    } else if (CurrentDisposal == 3) {
+        if (PreviousDisposal <= 1) {
+            surface = TargetCanvas;
+            area = TargetRect;
+        } else if (PreviousDisposal <= 3) {
+            surface = &ScratchBitmap->Canvas();
+            copyToTarget = true;
+            overPrevious = true;
+        }
+    }
+    if (surface) {
+        TGIFSubImage* frame = FrameAt(CurrentFrame);
+        HDC dc = surface->Handle();
+        HPALETTE palette = frame->PaletteHandle();
+        if (!palette) palette = static_cast<HPALETTE>(GetStockObject(DEFAULT_PALETTE));
+        HPALETTE earlier = SelectPalette(dc, palette, FALSE);
+        RealizePalette(dc);
+        try {
+            if (clearFirst) EraseDisposedArea();
+            if (overPrevious)
+                BitBlt(dc, 0, 0, whole.right, whole.bottom, CompositeBitmap->Canvas().Handle(), 0, 0, SRCCOPY);
+            frame->DrawFrame(*surface, area, (DrawFlags & dfTransparent) != 0, (DrawFlags & dfTile) != 0);
+            if (copyToTarget)
+                BitBlt(TargetCanvas->Handle(), TargetRect.left, TargetRect.top, whole.right, whole.bottom, dc, 0, 0,
+                       SRCCOPY);
+        } catch (...) {
+            if (earlier) SelectPalette(dc, earlier, FALSE);
+            throw;
+        }
+        if (earlier) SelectPalette(dc, earlier, FALSE);
+        TargetCanvas->Changed();
+        if (CurrentDisposal == 2) EraseDisposedArea();
+    }
+    FirstFramePainted = true;
+}
+
+// Restores the current frame's area of the composite picture to what lay under the image,
+// or to the background colour. Works in the composite's own coordinates.
+void TGIFPainter::EraseDisposedArea() {
+    const TGIFSubImage& frame = *FrameAt(CurrentFrame);
+    HDC composite = CompositeBitmap->Canvas().Handle();
+    const RECT whole{0, 0, WidthOf(TargetRect), HeightOf(TargetRect)};
+    const int screenWidth = OwnerImage->ScreenWidth(), screenHeight = OwnerImage->ScreenHeight();
+    const bool transparent = (DrawFlags & dfTransparent) != 0 && UnderlayBitmap;
+    const bool tile = (DrawFlags & dfTile) != 0;
+    if (transparent) {
+        HDC underlay = UnderlayBitmap->Canvas().Handle();
+        auto restore = [&](const RECT& r) {
+            BitBlt(composite, r.left, r.top, WidthOf(r), HeightOf(r), underlay, r.left, r.top, SRCCOPY);
+        };
+        if (tile)
+            ForEachTile(frame, whole, screenWidth, screenHeight, restore);
+        else
+            restore(frame.ScaleFrameRect(whole));
+    } else if (tile && frame.Width() != screenWidth && frame.Height() != screenHeight) {
+        const TColor fill = OwnerImage->BackgroundOverride != kUnsetBackground ? OwnerImage->BackgroundOverride
+                                                                                : BackgroundColor;
+        ForEachTile(frame, whole, screenWidth, screenHeight,
+                    [&](const RECT& r) { CompositeBitmap->Canvas().FillRect(r, fill); });
+    } else {
+        CompositeBitmap->Canvas().FillRect(frame.ScaleFrameRect(whole), BackgroundColor);
+    }
+}
+
+void TGIFPainter::Detach() {
+    if (TGIFImage* image = OwnerImage) {
+        {
+            ListLock lock(*image->Painters);
+            if (OwnerSlot && *OwnerSlot == this) *OwnerSlot = nullptr;
+        }
+        image->Painters->Remove(this);
+        OwnerImage = nullptr;
+    }
+    ReleaseResources();
+}
+
+// --- TGIFImage: drawing and painters -------------------------------------------------
+
+TGIFPainter* TGIFImage::StartPainter(TGIFPainter** ownerSlot, TCanvas* canvas, uint16_t flags, const RECT& rect) {
+    if (IsEmpty() || rect.left >= rect.right || rect.top >= rect.bottom) {
+        if (ownerSlot) *ownerSlot = nullptr;
+        return nullptr;
+    }
+    if (Frames->ItemCount() == 1) flags &= static_cast<uint16_t>(~(dfThreaded | dfAnimate));
+    auto* painter = new TGIFPainter(this, flags, rect, canvas, ownerSlot);
+    Painters->Add(painter);
+    painter->OnAnimationStart = OnAnimationStart;
+    painter->OnFrameBegin = OnFrameBegin;
+    painter->OnFrameDone = OnFrameDone;
+    painter->OnLoopPass = OnLoopPass;
+    painter->OnAnimationEnd = OnAnimationEnd;
+    if (!(flags & dfThreaded)) {
+        painter->RunAnimation();
+        if (ownerSlot) *ownerSlot = nullptr;
+        return nullptr;
+    }
+    painter->SetPriority(PainterThreadPriority(PainterPriority));
+    return painter;
+}
+
+void TGIFImage::StopOwnPainter() {
+    for (;;) {
+        Painters->LockList();
+        if (!OwnPainter) {
+            Painters->UnlockList();
+            break;
+        }
+        OwnPainter->StopPainting();
+        if (!(OwnPainter->DrawFlags & dfThreaded)) {
+            Painters->UnlockList();
+            break;
+        }
+        Painters->UnlockList();
+        ServiceDetaches();
+    }
+    ReleaseBitmap();
+}
+
+void TGIFImage::StopAllPainters() {
+    for (;;) {
+        std::vector<TGIFPainter*>& painters = Painters->LockList();
+        if (painters.empty()) {
+            Painters->UnlockList();
+            break;
+        }
+        int threaded = 0;
+        for (auto it = painters.rbegin(); it != painters.rend(); ++it) {
+            if ((*it)->DrawFlags & dfThreaded) ++threaded;
+            (*it)->StopPainting();
+        }
+        Painters->UnlockList();
+        if (threaded == 0) break;
+        ServiceDetaches();
+    }
+    ReleaseBitmap();
+}
+
+void TGIFImage::DrawImage(TCanvas& canvas, const RECT& rect) {
+    if (DrawingNow || Frames->ItemCount() == 0) return;
+    DrawingGuard guard(DrawingNow);
+    const bool transparent = (DrawFlags & dfTransparent) != 0, tile = (DrawFlags & dfTile) != 0;
+
+    if (Frames->ItemCount() == 1 || !(DrawFlags & dfAnimate)) {
+        const int index = CurrentFrameIndex >= 0 && CurrentFrameIndex < Frames->ItemCount() ? CurrentFrameIndex : 0;
+        Frames->FrameAt(index)->DrawFrame(canvas, rect, transparent, tile);
+        return;
+    }
+    const bool onTarget = (DrawFlags & dfPaintOnTarget) != 0;
+    if (CachedBitmap && !onTarget) {
+        BlitBitmap(*this, canvas, rect, CurrentBitmap());
+        return;
+    }
+
+    ListLock lock(*Painters);
+    if (OwnPainter && !OwnPainter->Terminated() && OwnPainter->TargetCanvas == &canvas &&
+        EqualRect(&OwnPainter->TargetRect, &rect))
+        return;
+    StopOwnPainter();
+
+    TCanvas* target = &canvas;
+    RECT targetRect = rect;
+    if (!onTarget) {
+        TBitmap* cached = AllocBitmap();
+        target = &cached->Canvas();
+        targetRect = RECT{0, 0, ScreenWidth(), ScreenHeight()};
+        StretchBlt(target->Handle(), 0, 0, targetRect.right, targetRect.bottom, canvas.Handle(), rect.left, rect.top,
+                   rect.right - rect.left, rect.bottom - rect.top, SRCCOPY);
+    }
+    TGIFPainter* painter = StartPainter(&OwnPainter, target, DrawFlags, targetRect);
+    if (!painter) {
+        // A painter on this thread has already played its animation into the cached bitmap.
+        if (!onTarget && CachedBitmap) BlitBitmap(*this, canvas, rect, CachedBitmap.get());
+        return;
+    }
+    painter->StartPainting();
+    if (onTarget) return;
+    while (OwnPainter && !OwnPainter->Terminated() && !OwnPainter->FirstFramePainted) {
+        if (!CheckSynchronize()) Sleep(0);
+    }
+    BlitBitmap(*this, canvas, rect, CurrentBitmap());
+}

@@ -1,0 +1,183 @@
+// TGIFImage::DrawImage: still pictures, the own painter on the cached bitmap, painting on
+// the target, re-entry and tiling; results read back from the surfaces.
+#include <gtest/gtest.h>
+
+#include "paintfixtures.h"
+
+namespace {
+const RECT kRect4x2{0, 0, 4, 2};
+
+struct StillCase {
+    const char* name;
+    int frames;
+    uint16_t clearedFlags;
+    int currentFrameIndex;
+    uint8_t expected;
+};
+void PrintTo(const StillCase& c, std::ostream* os) { *os << c.name; }
+
+class GifStillPicture : public testing::TestWithParam<StillCase> {};
+
+TEST_P(GifStillPicture, DrawsOneFrameDirectlyWithoutPainter) {
+    const StillCase& c = GetParam();
+    const std::vector<uint8_t> colors = {kRed, kGreen, kBlue};
+    auto image = Animation(4, 2, SolidFrames(4, 2, std::vector<uint8_t>(colors.begin(), colors.begin() + c.frames)));
+    image->DrawFlags &= static_cast<uint16_t>(~c.clearedFlags);
+    image->CurrentFrameIndex = c.currentFrameIndex;
+    Surface surface(4, 2, kYellow);
+    image->DrawImage(surface.Canvas(), kRect4x2);
+    EXPECT_EQ(surface.Row(1, 0, 4), Colors({c.expected, c.expected, c.expected, c.expected}));
+    EXPECT_TRUE(NoPainters(*image));
+    EXPECT_EQ(image->OwnPainter, nullptr);
+    EXPECT_EQ(image->CachedBitmap, nullptr);
+    // Every draw of a still picture draws the frame again.
+    Surface again(4, 2, kYellow);
+    image->DrawImage(again.Canvas(), kRect4x2);
+    EXPECT_EQ(again.At(0, 0), ColorOfIndex(c.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Gif, GifStillPicture,
+                         testing::Values(StillCase{"OneFrame", 1, 0, -1, kRed},
+                                         StillCase{"OneFrameIndexIgnoredWhenInvalid", 1, 0, 3, kRed},
+                                         StillCase{"NotAnimatedFirst", 3, dfAnimate, -1, kRed},
+                                         StillCase{"NotAnimatedChosen", 3, dfAnimate, 2, kBlue},
+                                         StillCase{"NotAnimatedBeyondLast", 3, dfAnimate, 3, kRed}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(GifDrawImage, EmptyImageDrawsNothing) {
+    TGIFImage image;
+    Surface surface(2, 2, kYellow);
+    image.DrawImage(surface.Canvas(), RECT{0, 0, 2, 2});
+    EXPECT_EQ(surface.At(0, 0), kYellow);
+    EXPECT_TRUE(NoPainters(image));
+}
+
+TEST(GifDrawImage, ReentryDrawsNothing) {
+    auto image = Animation(4, 2, SolidFrames(4, 2, {kRed}));
+    image->DrawingNow = true;
+    Surface surface(4, 2, kYellow);
+    image->DrawImage(surface.Canvas(), kRect4x2);
+    EXPECT_EQ(surface.At(0, 0), kYellow);
+    EXPECT_TRUE(image->DrawingNow);
+}
+
+// The first draw waits for the first frame; the painter then plays into the cached bitmap,
+// which later draws only copy.
+TEST(GifDrawImage, AnimatesThroughOwnPainterAndCachedBitmap) {
+    auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3));
+    EventLog log;
+    log.Attach(*image);
+    Surface surface(4, 2, kYellow);
+    image->DrawImage(surface.Canvas(), kRect4x2);
+    EXPECT_FALSE(image->DrawingNow);
+    EXPECT_EQ(surface.Row(0, 0, 4), Colors({kRed, kRed, kRed, kRed}));
+    ASSERT_NE(image->CachedBitmap, nullptr);
+    EXPECT_NE(image->OwnPainter, nullptr);
+    EXPECT_EQ(PainterCount(*image), 1u);
+
+    ASSERT_TRUE(PumpUntil([&] { return log.Has("end -1") && NoPainters(*image); }));
+    EXPECT_EQ(log.entries, (std::vector<std::string>{"start", "begin 0", "done 0", "begin 1", "done 1", "begin 2",
+                                                     "done 2", "end -1"}));
+    EXPECT_EQ(image->OwnPainter, nullptr);
+    EXPECT_EQ(GetPixel(image->CachedBitmap->Canvas().Handle(), 3, 1), ColorOfIndex(kBlue));
+
+    // The picture stays on the last frame; drawing again copies it, stretched into the rectangle.
+    Surface later(8, 4, kYellow);
+    image->DrawImage(later.Canvas(), RECT{0, 0, 8, 4});
+    EXPECT_EQ(later.Row(3, 0, 8), Colors(std::vector<uint8_t>(8, kBlue)));
+    EXPECT_TRUE(NoPainters(*image));
+}
+
+TEST(GifDrawImage, CachedBitmapChangesNotifyTheImage) {
+    auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3));
+    int changes = 0;
+    image->OnChange = [&](TObject*) { ++changes; };
+    EventLog log;
+    log.Attach(*image);
+    Surface surface(4, 2, kYellow);
+    image->DrawImage(surface.Canvas(), kRect4x2);
+    ASSERT_TRUE(PumpUntil([&] { return NoPainters(*image); }));
+    EXPECT_GE(changes, 2);
+}
+
+TEST(GifDrawImage, PaintOnTargetKeepsPainterForSameCanvasAndRect) {
+    auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3));
+    image->DrawFlags |= dfPaintOnTarget;
+    image->SpeedPercent = 0;  // stays on the first frame until stopped
+    Surface surface(8, 2, kYellow);
+    image->DrawImage(surface.Canvas(), kRect4x2);
+    EXPECT_EQ(image->CachedBitmap, nullptr);
+    TGIFPainter* first = image->OwnPainter;
+    ASSERT_NE(first, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return first->FirstFramePainted; }));
+    EXPECT_EQ(surface.Row(0, 0, 4), Colors({kRed, kRed, kRed, kRed}));
+    EXPECT_EQ(surface.At(4, 0), kYellow);
+
+    image->DrawImage(surface.Canvas(), kRect4x2);
+    EXPECT_EQ(image->OwnPainter, first);
+    EXPECT_EQ(PainterCount(*image), 1u);
+
+    // Another rectangle: the old painter is stopped and has gone before the new one starts.
+    image->DrawImage(surface.Canvas(), RECT{4, 0, 8, 2});
+    ASSERT_NE(image->OwnPainter, nullptr);
+    EXPECT_EQ(PainterCount(*image), 1u);
+    EXPECT_EQ(image->OwnPainter->TargetRect.left, 4);
+    image->StopAllPainters();
+    EXPECT_TRUE(NoPainters(*image));
+    EXPECT_EQ(image->OwnPainter, nullptr);
+}
+
+TEST(GifDrawImage, TiledCopiesAtScreenSize) {
+    FrameSpec frame;
+    frame.width = 2;
+    frame.disposal = 1;
+    frame.delay = 3;
+    frame.pixels = {kRed, kGreen};
+    FrameSpec second = frame;
+    second.pixels = {kBlue, kGreen};
+    auto image = Animation(2, 1, {frame, second});
+    image->DrawFlags |= dfTile;
+    image->SpeedPercent = 0;
+    Surface surface(6, 1, kYellow);
+    image->DrawImage(surface.Canvas(), RECT{0, 0, 5, 1});
+    EXPECT_EQ(surface.Row(0, 0, 6), Colors({kRed, kGreen, kRed, kGreen, kRed, kGreen}));
+    image->StopAllPainters();
+}
+
+TEST(GifDrawImage, StopOwnPainterEndsAnimationAndReleasesBitmap) {
+    auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3), LoopSpec{0, 0});
+    EventLog log;
+    log.Attach(*image);
+    Surface surface(4, 2, kYellow);
+    image->DrawImage(surface.Canvas(), kRect4x2);
+    ASSERT_TRUE(PumpUntil([&] { return log.Begun().size() >= 5; }));
+    image->StopOwnPainter();
+    EXPECT_EQ(image->OwnPainter, nullptr);
+    EXPECT_EQ(image->CachedBitmap, nullptr);
+    EXPECT_TRUE(NoPainters(*image));
+    EXPECT_FALSE(log.Has("end -1"));
+}
+
+TEST(GifDrawImage, ClearingAnImageStopsItsPainters) {
+    auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3), LoopSpec{0, 0});
+    Surface surface(4, 2, kYellow);
+    image->DrawImage(surface.Canvas(), kRect4x2);
+    ASSERT_NE(image->OwnPainter, nullptr);
+    image->ClearImage();
+    EXPECT_TRUE(NoPainters(*image));
+    EXPECT_EQ(image->OwnPainter, nullptr);
+    EXPECT_TRUE(image->IsEmpty());
+}
+
+TEST(GifDrawImage, DestroyingAnAnimatingImageIsSafe) {
+    for (int round = 0; round < 5; ++round) {
+        auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSpec{0, 0});
+        image->SpeedPercent = -1;  // paints as fast as the GUI thread lets it
+        Surface surface(4, 2, kYellow);
+        image->DrawImage(surface.Canvas(), kRect4x2);
+        PumpUntil([] { return false; }, round * 5);
+        image.reset();
+        PumpUntil([] { return false; }, 20);
+    }
+}
+} // namespace
