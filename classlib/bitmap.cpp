@@ -207,7 +207,10 @@ HDC TBitmap::Context() const {
 }
 
 TCanvas& TBitmap::Canvas() {
-    if (!canvas_) canvas_ = std::make_unique<TCanvas>();
+    if (!canvas_) {
+        canvas_ = std::make_unique<TCanvas>();
+        canvas_->OnChange = [this](TObject*) { Changed(); };
+    }
     canvas_->SetHandle(Context());
     return *canvas_;
 }

@@ -66,6 +66,11 @@ public:
     void Draw(int x, int y, TGraphic& graphic);
     void StretchDraw(const RECT& rect, TGraphic& graphic);
     void TextOut(int x, int y, const std::string& text);
+    // The change notification of drawing done directly on the handle.
+    void Changed() {
+        if (OnChange) OnChange(nullptr);
+    }
+    TNotifyEvent OnChange;
 protected:
     HDC dc_;
 };

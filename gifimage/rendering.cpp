@@ -201,11 +201,19 @@ TBitmap* TGIFImage::CurrentBitmap() {
     if (IsEmpty()) return nullptr;
     if (CachedBitmap) return CachedBitmap.get();
     TGIFSubImage* first = Frames->FrameAt(0);
-    if (first->Width() != ScreenWidth() || first->Height() != ScreenHeight())
-        RaiseNotAvailable("Drawing a GIF frame into the image's bitmap");
     auto bitmap = std::make_unique<TBitmap>();
     bitmap->OnChange = [this](TObject*) { Changed(); };
-    if (TBitmap* rendered = first->RenderedBitmap()) bitmap->Assign(*rendered);
+    if (first->Width() == ScreenWidth() && first->Height() == ScreenHeight()) {
+        if (TBitmap* rendered = first->RenderedBitmap()) bitmap->Assign(*rendered);
+    } else {
+        // A frame smaller than the screen (or placed off its origin) is drawn at its place.
+        bitmap->SetPalette(CopyPalette(PaletteHandle()));
+        bitmap->SetHeight(ScreenHeight());
+        bitmap->SetWidth(ScreenWidth());
+        RECT clip{0, 0, 0, 0};
+        GetClipBox(bitmap->Canvas().Handle(), &clip);
+        first->DrawFrame(bitmap->Canvas(), clip, false, false);
+    }
     CachedBitmap = std::move(bitmap);
     return CachedBitmap.get();
 }

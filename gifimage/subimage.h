@@ -98,6 +98,20 @@ public:
     void AssignTo(TPersistent& target) const override;
     void CopyTo(TPersistent& target);
 
+    // Drawing on a canvas, scaling, border trimming and merging with the previous frame.
+    // rect covers the whole logical screen; tiled frames keep their natural size.
+    void DrawFrame(TCanvas& canvas, const RECT& rect, bool transparent, bool tile);
+    // rect is the frame's own destination, or with tile the area to fill.
+    void StretchDrawFrame(TCanvas& canvas, const RECT& rect, bool transparent, bool tile);
+    // The frame's rectangle mapped from logical-screen coordinates into rect.
+    RECT ScaleFrameRect(const RECT& rect) const;
+    // Copies the source where the mask bit is 0 and keeps the destination where it is 1.
+    static bool PaintTransparent(HDC dest, int destX, int destY, int destWidth, int destHeight, HDC source,
+                                 int sourceX, int sourceY, int sourceWidth, int sourceHeight, HDC mask,
+                                 int maskX, int maskY);
+    void TrimBorders();
+    void MergeFrom(TGIFSubImage* previous);
+
     std::unique_ptr<TBitmap> FrameBitmap;
     HBITMAP Mask = nullptr;
     bool NeedMask = true;

@@ -1,0 +1,58 @@
+// Small images built in code for the drawing, trimming and merging tests, and a 32-bit
+// drawing surface whose pixels are read back.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "gifimage/extensions.h"
+#include "gifimage/gifimage.h"
+#include "gifimage/subimage.h"
+
+using Bytes = std::vector<uint8_t>;
+using Colors = std::vector<TGIFColor>;
+
+struct FrameSpec {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+    Bytes pixels;
+    Colors local;          // empty: the frame uses the global table
+    int transparent = -1;  // transparent index; -1 for none
+    int disposal = -1;     // disposal method of a graphic control extension; -1 for none
+};
+
+// An image with a logical screen and a global table (entries in order).
+std::unique_ptr<TGIFImage> MakeImage(int screenWidth, int screenHeight, const Colors& global);
+// Appends a frame built from spec; a graphic control extension is added when the spec asks
+// for transparency or a disposal method.
+TGIFSubImage* AddFrame(TGIFImage& image, const FrameSpec& spec);
+Bytes PixelsOf(TGIFSubImage& frame);
+Colors EntriesOf(const TGIFColorMap& map);
+// n entries, entry i = (i, 100, 200 - i).
+Colors Ramp(int n);
+
+// A top-down 32-bit picture selected into its own memory context.
+class Surface {
+public:
+    Surface(int width, int height, COLORREF fill);
+    ~Surface();
+    Surface(const Surface&) = delete;
+    Surface& operator=(const Surface&) = delete;
+    HDC Dc() const { return dc_; }
+    COLORREF At(int x, int y) const;
+    // The colour of every pixel, rows top to bottom.
+    std::vector<COLORREF> All() const;
+
+private:
+    int width_;
+    int height_;
+    HBITMAP bitmap_;
+    HDC dc_;
+    HGDIOBJ old_;
+};
+
+inline COLORREF Ref(const TGIFColor& c) { return RGB(c.Red, c.Green, c.Blue); }
