@@ -63,6 +63,12 @@ private:
     bool& flag_;
 };
 
+// A threaded painter that the stop can wait for: not one whose paint or handler the
+// calling thread is running right now.
+bool AwaitedPainter(const TGIFPainter& painter) {
+    return (painter.DrawFlags & dfThreaded) && !(painter.InPaintContext && GetCurrentThreadId() == MainThreadID());
+}
+
 // Lets the GUI thread run what painters handed to it, then gives up the time slice.
 void ServiceDetaches() {
     if (GetCurrentThreadId() == MainThreadID())
@@ -167,7 +173,15 @@ void TGIFPainter::RunInPaintContext(void (TGIFPainter::*method)()) {
     // Checked again on the GUI thread: a stop (and the release of the target) may come
     // between the request and its turn in the queue.
     Synchronize([this, method] {
-        if (!Terminated() && OwnerImage) (this->*method)();
+        if (Terminated() || !OwnerImage) return;
+        InPaintContext = true;
+        try {
+            (this->*method)();
+        } catch (...) {
+            InPaintContext = false;
+            throw;
+        }
+        InPaintContext = false;
     });
 }
 
@@ -331,8 +345,8 @@ void TGIFPainter::PumpMessages() {
 void TGIFPainter::PaintFrameDirect() {
     FrameAt(CurrentFrame)->DrawFrame(*TargetCanvas, TargetRect, (DrawFlags & dfTransparent) != 0,
                                      (DrawFlags & dfTile) != 0);
-    TargetCanvas->Changed();
     FirstFramePainted = true;
+    TargetCanvas->Changed();
 }
 
 void TGIFPainter::PaintFrameBuffered() {
@@ -380,10 +394,11 @@ void TGIFPainter::PaintFrameBuffered() {
             throw;
         }
         if (earlier) SelectPalette(dc, earlier, FALSE);
-        TargetCanvas->Changed();
         if (CurrentDisposal == 2) EraseDisposedArea();
     }
     FirstFramePainted = true;
+    // Last: the notification may reach code that stops the painter or frees the image.
+    if (surface) TargetCanvas->Changed();
 }
 
 // Restores the current frame's area of the composite picture to what lay under the image,
@@ -458,7 +473,7 @@ void TGIFImage::StopOwnPainter() {
             break;
         }
         OwnPainter->StopPainting();
-        if (!(OwnPainter->DrawFlags & dfThreaded)) {
+        if (!AwaitedPainter(*OwnPainter)) {
             Painters->UnlockList();
             break;
         }
@@ -477,7 +492,7 @@ void TGIFImage::StopAllPainters() {
         }
         int threaded = 0;
         for (auto it = painters.rbegin(); it != painters.rend(); ++it) {
-            if ((*it)->DrawFlags & dfThreaded) ++threaded;
+            if (AwaitedPainter(**it)) ++threaded;
             (*it)->StopPainting();
         }
         Painters->UnlockList();

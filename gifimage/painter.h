@@ -62,6 +62,9 @@ public:
     TNotifyEvent OnAnimationEnd;
     // The colour of erased areas, chosen at construction.
     TColor BackgroundColor = 0;
+    // Set on the GUI thread while a paint or handler of this threaded painter runs there; a
+    // stop made from inside it cannot wait for the painter, which is blocked until it returns.
+    volatile bool InPaintContext = false;
 
 protected:
     void Execute() override { RunAnimation(); }

@@ -445,6 +445,38 @@ TEST(GifPainterStopping, TargetThatStopsBeingDeviceContextEndsPainterSilently) {
     EXPECT_EQ(log.entries, (std::vector<std::string>{"start", "begin 0", "done 0", "begin 1"}));
 }
 
+// A handler (run on the GUI thread while its painter waits for it) that clears or frees the
+// image cannot wait for that painter; the stop returns and the painter ends afterwards.
+TEST(GifPainterStopping, HandlerMayClearOrFreeTheImage) {
+    for (const bool destroy : {false, true}) {
+        SCOPED_TRACE(destroy ? "destroy" : "clear");
+        auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSpec{0, 0});
+        image->SpeedPercent = -1;
+        bool handled = false;
+        EventLog log;
+        log.action = [&](TGIFPainter&, const std::string& entry) {
+            if (entry != "done 1" || handled) return;
+            handled = true;
+            if (destroy)
+                image.reset();
+            else
+                image->ClearImage();
+        };
+        log.Attach(*image);
+        Surface surface(4, 2, kYellow);
+        image->DrawImage(surface.Canvas(), RECT{0, 0, 4, 2});
+        ASSERT_TRUE(PumpUntil([&] { return handled; }));
+        if (!destroy) {
+            ASSERT_TRUE(PumpUntil([&] { return NoPainters(*image); }));
+            EXPECT_TRUE(image->IsEmpty());
+            EXPECT_EQ(image->OwnPainter, nullptr);
+        } else {
+            PumpUntil([] { return false; }, 100);
+        }
+        EXPECT_EQ(log.Begun(), (std::vector<std::string>{"0", "1"}));
+    }
+}
+
 struct FailureCase {
     const char* name;
     uint16_t flags;

@@ -1,10 +1,39 @@
 #include "paintfixtures.h"
 
 #include <mmsystem.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 
+#include <gtest/gtest.h>
+
 namespace {
+int ThreadsOfProcess() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    int count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snapshot);
+    return count;
+}
+
+// A painter thread frees itself just after its detach, so it may outlive the test briefly;
+// the program waits for such threads so that it never ends while one is still running.
+class PainterThreadsGone : public testing::Environment {
+public:
+    void SetUp() override { threads_ = ThreadsOfProcess(); }
+    void TearDown() override {
+        for (int i = 0; i < 200 && ThreadsOfProcess() > threads_; ++i) Sleep(5);
+    }
+
+private:
+    int threads_ = 0;
+};
+testing::Environment* const painterThreadsGone = testing::AddGlobalTestEnvironment(new PainterThreadsGone);
+
 const COLORREF kTable[4] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255), RGB(255, 255, 255)};
 }
 
