@@ -242,6 +242,23 @@ INSTANTIATE_TEST_SUITE_P(Gif, GifPainterTiming,
                                          TimingCase{"DelayOneRaisedToMinimum", 1, 1, 100, 36}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// 5000 units: lowered to 1000 on the calling thread only (measured at 100 times the speed).
+TEST(GifPainterTiming, LongDelayLoweredOnlyOnCallingThread) {
+    for (const auto& [flags, expectedMs] : {std::pair<uint16_t, int>{kThreadedFlags, 600}, {kCallingThreadFlags, 120}}) {
+        SCOPED_TRACE(expectedMs);
+        auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 5000));
+        image->SpeedPercent = 10000;
+        EventLog log;
+        log.Attach(*image);
+        Surface surface(4, 2, kYellow);
+        ASSERT_TRUE(PlayOn(*image, surface, flags, RECT{0, 0, 4, 2}));
+        ASSERT_EQ(log.beginTimes.size(), 2u);
+        const int waited = static_cast<int>(log.beginTimes[1] - log.beginTimes[0]);
+        EXPECT_GE(waited, expectedMs * 3 / 4);
+        EXPECT_LE(waited, expectedMs * 3 / 2 + 20);
+    }
+}
+
 TEST(GifPainterTiming, SpeedZeroPaintsFirstFrameAndWaitsUntilStopped) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 1));
     image->SpeedPercent = 0;
@@ -371,6 +388,50 @@ TEST(GifPainterDisposal, RestoreBackgroundTransparentShowsUnderlay) {
     const COLORREF r = ColorOfIndex(R), g = ColorOfIndex(G), b = ColorOfIndex(B);
     EXPECT_EQ(rows, (std::vector<std::vector<COLORREF>>{{r, Y, Y, r}, {r, g, Y, r}, {r, Y, Y, b}}));
 }
+
+struct TileCase {
+    const char* name;
+    uint16_t flags;
+    std::vector<COLORREF> lastRow;
+};
+void PrintTo(const TileCase& c, std::ostream* os) { *os << c.name; }
+
+class GifPainterTiledDisposal : public testing::TestWithParam<TileCase> {};
+
+// A tiled frame restored to the background is erased at every tile of a 2 x 2 screen drawn
+// twice across: from the underlay when transparent, with the background colour when opaque.
+TEST_P(GifPainterTiledDisposal, ErasesEveryTile) {
+    FrameSpec first;
+    first.width = 2;
+    first.height = 2;
+    first.pixels = {R, G, G, R};
+    first.disposal = 1;
+    first.delay = 3;
+    FrameSpec dot = Dot(1, B, 2);
+    FrameSpec last = Dot(0, B, 1);
+    last.top = 1;
+    auto image = Animation(2, 2, {first, dot, last});
+    image->SpeedPercent = -1;
+    Surface surface(4, 2, kYellow);
+    std::vector<std::vector<COLORREF>> rows;
+    EventLog log;
+    log.action = [&](TGIFPainter&, const std::string& entry) {
+        if (entry.rfind("done", 0) == 0) rows.push_back(surface.Row(0, 0, 4));
+    };
+    log.Attach(*image);
+    ASSERT_TRUE(PlayOn(*image, surface, GetParam().flags, RECT{0, 0, 4, 2}));
+    const COLORREF r = ColorOfIndex(R), g = ColorOfIndex(G), b = ColorOfIndex(B);
+    EXPECT_EQ(rows, (std::vector<std::vector<COLORREF>>{{r, g, r, g}, {r, b, r, b}, GetParam().lastRow}));
+    EXPECT_EQ(surface.At(2, 1), b);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Gif, GifPainterTiledDisposal,
+    testing::Values(TileCase{"Transparent", kBuffered | dfTile | dfTransparent,
+                             {ColorOfIndex(R), kYellow, ColorOfIndex(R), kYellow}},
+                    TileCase{"Opaque", kBuffered | dfTile,
+                             {ColorOfIndex(R), ColorOfIndex(W), ColorOfIndex(R), ColorOfIndex(W)}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(GifPainterDisposal, BackgroundOverrideColoursRestoredArea) {
     auto image = Animation(4, 1, {Full(R, 1), Dot(1, G, 2), Dot(2, B, 1)});
