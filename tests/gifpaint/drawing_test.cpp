@@ -2,6 +2,8 @@
 // the target, re-entry and tiling; results read back from the surfaces.
 #include <gtest/gtest.h>
 
+#include "classlib/extctrls.h"
+#include "classlib/forms.h"
 #include "paintfixtures.h"
 
 namespace {
@@ -179,5 +181,45 @@ TEST(GifDrawImage, DestroyingAnAnimatingImageIsSafe) {
         image.reset();
         PumpUntil([] { return false; }, 20);
     }
+}
+} // namespace
+
+namespace {
+// A picture control on a shown form animates its GIF image through the application's message
+// loop alone, and freeing the form stops the painter.
+TEST(GifDrawImage, AnimatesInPictureControlThroughMessageLoop) {
+    Application->Initialize();
+    auto* form = new TForm(nullptr, "TGifPaintTestForm", bsDialog);
+    form->SetClientSize(100, 50);
+    auto* control = new TImage(form, form);
+    control->SetBounds(0, 0, 40, 20);
+    std::unique_ptr<TGIFImage> owned = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSpec{0, 0});
+    TGIFImage* image = owned.get();
+    EventLog log;
+    log.Attach(*image);
+    control->Picture().SetGraphic(std::move(owned));
+    form->Show();
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < 600) {
+        Application->ProcessMessages();
+        Sleep(5);
+    }
+    EXPECT_GE(log.Begun().size(), 6u);
+    ASSERT_NE(image->CachedBitmap, nullptr);
+    const COLORREF shown = GetPixel(image->CachedBitmap->Canvas().Handle(), 1, 1);
+    EXPECT_TRUE(shown == ColorOfIndex(kRed) || shown == ColorOfIndex(kGreen) || shown == ColorOfIndex(kBlue));
+    // The painter's changes repaint the control, which copies the cached bitmap.
+    UpdateWindow(control->Handle());
+    HDC dc = GetDC(control->Handle());
+    const COLORREF onScreen = GetPixel(dc, 3, 1);
+    ReleaseDC(control->Handle(), dc);
+    EXPECT_TRUE(onScreen == ColorOfIndex(kRed) || onScreen == ColorOfIndex(kGreen) || onScreen == ColorOfIndex(kBlue))
+        << std::hex << onScreen;
+    delete form;
+    const size_t begun = log.Begun().size();
+    Application->ProcessMessages();
+    Sleep(100);
+    Application->ProcessMessages();
+    EXPECT_EQ(log.Begun().size(), begun);
 }
 } // namespace
