@@ -228,8 +228,8 @@ void TBitmap::Replace(HBITMAP handle, TPixelFormat format, bool ddb, int width, 
     handle_ = handle;
     format_ = format;
     ddb_ = ddb;
-    width_ = handle ? width : 0;
-    height_ = handle ? height : 0;
+    width_ = width;
+    height_ = height;
     bits_ = nullptr;
     rowBytes_ = 0;
     if (handle && !ddb) {
@@ -339,7 +339,8 @@ void TBitmap::SetSize(int width, int height) {
     height = std::max(height, 0);
     if (width == width_ && height == height_) return;
     if (width == 0 || height == 0) {
-        Replace(nullptr, format_, ddb_, 0, 0);
+        // An empty picture still keeps the size it was given.
+        Replace(nullptr, format_, ddb_, width, height);
     } else {
         if (RowBytesOf(width, 32) * height > kMaxImageBytes) throw EOutOfResources("Out of system resources");
         Convert(ddb_ && format_ != pf1bit ? pfDevice : format_, width, height);
@@ -630,9 +631,11 @@ void TBitmap::SaveToStream(TStream& stream) {
     GetObjectA(handle_, sizeof ds, &ds);
     std::vector<RGBQUAD> table;
     ColorTable(table);
-    const bool fields = ds.dsBmih.biCompression == BI_BITFIELDS;
+    // Standard 15- and 32-bit layouts are written without masks.
+    const bool fields = ds.dsBmih.biCompression == BI_BITFIELDS && (format_ == pf16bit || format_ == pfCustom);
     BITMAPINFOHEADER header = ds.dsBmih;
     header.biSize = sizeof header;
+    if (!fields) header.biCompression = BI_RGB;
     header.biSizeImage = static_cast<DWORD>(std::abs(rowBytes_)) * height_;
     header.biClrUsed = static_cast<DWORD>(table.size());
     header.biClrImportant = 0;
