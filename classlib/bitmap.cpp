@@ -232,21 +232,25 @@ void TBitmap::Replace(HBITMAP handle, TPixelFormat format, bool ddb, int width, 
     height_ = height;
     bits_ = nullptr;
     rowBytes_ = 0;
+    tableSize_ = 0;
     if (handle && !ddb) {
         DIBSECTION ds{};
         GetObjectA(handle, sizeof ds, &ds);
         bits_ = static_cast<uint8_t*>(ds.dsBm.bmBits);
         rowBytes_ = ds.dsBm.bmWidthBytes;
+        const int most = BitCount(format) <= 8 ? 1 << BitCount(format) : 0;
+        tableSize_ = ds.dsBmih.biClrUsed > 0 && int(ds.dsBmih.biClrUsed) < most ? int(ds.dsBmih.biClrUsed) : most;
         // Rows run from the top in a top-down section.
         if (ds.dsBmih.biHeight < 0) rowBytes_ = -rowBytes_;
     }
 }
 
-void TBitmap::ColorTable(std::vector<RGBQUAD>& table) const {
+void TBitmap::GetColorTable(std::vector<RGBQUAD>& table) const {
     table.clear();
     if (!handle_ || ddb_ || BitCount(format_) > 8) return;
     RGBQUAD quads[256];
-    const UINT n = GetDIBColorTable(Context(), 0, 256, quads);
+    // The system may report a full table for a section made with fewer entries.
+    const UINT n = std::min<UINT>(GetDIBColorTable(Context(), 0, 256, quads), UINT(tableSize_));
     table.assign(quads, quads + n);
 }
 
@@ -278,7 +282,7 @@ void TBitmap::Convert(TPixelFormat format, int width, int height) {
         table = PaletteQuads(palette_, 1 << bitCount);
         tableFromPalette = !table.empty();
         if (!tableFromPalette) {
-            ColorTable(table);
+            GetColorTable(table);
             if (table.empty() || table.size() > (1u << bitCount)) DefaultTable(format, table);
         }
     }
@@ -304,6 +308,7 @@ void TBitmap::Convert(TPixelFormat format, int width, int height) {
         palette_ = nullptr;
     }
     Replace(handle, format, toDevice, width, height);
+    if (!toDevice && bitCount <= 8) tableSize_ = static_cast<int>(table.size());
 }
 
 // A device bitmap becomes a section of the same depth (a monochrome one exactly, through GetDIBits).
@@ -364,7 +369,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
 HPALETTE TBitmap::Palette() {
     if (palette_ || !handle_ || ddb_ || BitCount(format_) > 8) return palette_;
     std::vector<RGBQUAD> table;
-    ColorTable(table);
+    GetColorTable(table);
     palette_ = PaletteFromQuads(table);
     return palette_;
 }
@@ -379,6 +384,7 @@ void TBitmap::SetPalette(HPALETTE palette) {
         const std::vector<RGBQUAD> quads = PaletteQuads(palette, 256);
         const UINT n = static_cast<UINT>(std::min<size_t>(quads.size(), size_t(1) << BitCount(format_)));
         if (n > 0) SetDIBColorTable(Context(), 0, n, quads.data());
+        tableSize_ = std::max(tableSize_, static_cast<int>(n));
     }
     ReleaseMask();
     Changed();
@@ -501,7 +507,7 @@ void TBitmap::Assign(const TPersistent& source) {
             DIBSECTION ds{};
             GetObjectA(other->handle_, sizeof ds, &ds);
             std::vector<RGBQUAD> table;
-            other->ColorTable(table);
+            other->GetColorTable(table);
             const bool fields = ds.dsBmih.biCompression == BI_BITFIELDS;
             BITMAPINFOHEADER header = ds.dsBmih;
             header.biClrUsed = static_cast<DWORD>(table.size());
@@ -518,6 +524,7 @@ void TBitmap::Assign(const TPersistent& source) {
     if (palette_) DeleteObject(palette_);
     palette_ = palette;
     Replace(handle, other->format_, other->ddb_, other->width_, other->height_);
+    if (handle && !other->ddb_) tableSize_ = other->tableSize_;
     transparent_ = other->transparent_;
     transparentColor_ = other->transparentColor_;
     Changed();
@@ -615,6 +622,7 @@ void TBitmap::LoadFromStream(TStream& stream) {
     palette_ = nullptr;
     Replace(handle, FormatOf(bitCount, made.biCompression, masks), false, static_cast<int>(width),
             static_cast<int>(height));
+    if (bitCount <= 8) tableSize_ = static_cast<int>(table.size());
     Changed();
 }
 
@@ -630,7 +638,7 @@ void TBitmap::SaveToStream(TStream& stream) {
     DIBSECTION ds{};
     GetObjectA(handle_, sizeof ds, &ds);
     std::vector<RGBQUAD> table;
-    ColorTable(table);
+    GetColorTable(table);
     // Standard 15- and 32-bit layouts are written without masks.
     const bool fields = ds.dsBmih.biCompression == BI_BITFIELDS && (format_ == pf16bit || format_ == pfCustom);
     BITMAPINFOHEADER header = ds.dsBmih;

@@ -48,6 +48,10 @@ public:
     // Takes ownership of palette; a palette format takes its entries into the colour table.
     void SetPalette(HPALETTE palette) override;
 
+    // The colour table of a palette format, with as many entries as it was made with
+    // (empty for other formats and device bitmaps).
+    void GetColorTable(std::vector<RGBQUAD>& table) const;
+
     HBITMAP Handle() const { return handle_; }
     // Takes ownership of bitmap (a device bitmap or a DIB section; nullptr empties).
     void SetHandle(HBITMAP bitmap);
@@ -90,7 +94,6 @@ private:
     void Replace(HBITMAP handle, TPixelFormat format, bool ddb, int width, int height);
     void ReleaseMask();
     void EnsureDIB();
-    void ColorTable(std::vector<RGBQUAD>& table) const;
     void DefaultTable(TPixelFormat format, std::vector<RGBQUAD>& table) const;
     void Convert(TPixelFormat format, int width, int height);
 
@@ -101,6 +104,7 @@ private:
     int height_ = 0;
     uint8_t* bits_ = nullptr;   // of a DIB section, bottom-up rows
     int rowBytes_ = 0;
+    int tableSize_ = 0;         // colour-table entries of a palette section
     HPALETTE palette_ = nullptr;
     TColor transparentColor_ = clDefault;
     HBITMAP mask_ = nullptr;

@@ -158,6 +158,27 @@ TEST(Bitmap, ReadsTopDownAndCoreHeaderFiles) {
     EXPECT_EQ(PixelsOf(bitmap), (std::vector<COLORREF>{kRed, RGB(0, 255, 0), kRed}));
 }
 
+TEST(Bitmap, ShortColourTablesStayShort) {
+    for (int entries : {5, 2, 16}) {
+        SCOPED_TRACE(entries);
+        TBitmap source;
+        Paint(source, pf8bit, {kRed});
+        Bytes file = Saved(source);
+        // The same file with only the first entries of its table.
+        Put<DWORD>(file, 14 + 32, DWORD(entries));
+        file.erase(file.begin() + 54 + 4 * entries, file.begin() + 54 + 1024);
+        Put<DWORD>(file, 10, DWORD(54 + 4 * entries));
+        TBitmap bitmap;
+        ASSERT_EQ(LoadError(bitmap, file), "");
+        EXPECT_EQ(ColorTableOf(bitmap).size(), size_t(entries));
+        TBitmap copy;
+        copy.Assign(bitmap);
+        EXPECT_EQ(ColorTableOf(copy).size(), size_t(entries));
+        EXPECT_EQ(GetPaletteEntries(bitmap.Palette(), 0, 0, nullptr), UINT(entries));
+        EXPECT_EQ(Saved(bitmap).size(), file.size());
+    }
+}
+
 TEST(Bitmap, PixelFormatConversionKeepsColours) {
     TBitmap bitmap;
     Paint(bitmap, pf24bit, {kRed, kBlue, kBlack, kWhite});

@@ -25,9 +25,9 @@ Bytes IndexesOf(TBitmap& bitmap) {
 }
 
 std::vector<RGBQUAD> ColorTableOf(TBitmap& bitmap) {
-    RGBQUAD quads[256];
-    const UINT n = GetDIBColorTable(bitmap.Canvas().Handle(), 0, 256, quads);
-    return std::vector<RGBQUAD>(quads, quads + n);
+    std::vector<RGBQUAD> table;
+    bitmap.GetColorTable(table);
+    return table;
 }
 
 std::vector<COLORREF> ColorsOf(HDC dc, int width, int height) {
