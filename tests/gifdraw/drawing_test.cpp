@@ -6,6 +6,7 @@
 #include <string>
 
 #include "classlib/bitmap.h"
+#include "classlib/sysutils.h"
 #include "drawfixtures.h"
 
 namespace {
@@ -206,7 +207,24 @@ TEST(GifDrawPaintTransparent, CopiesWhereTheMaskIsClear) {
         EXPECT_TRUE(TGIFSubImage::PaintTransparent(surface.Dc(), 0, 0, c.destWidth, 1, source.dc, c.sourceX, 0,
                                                    c.sourceWidth, 1, mask.dc, c.sourceX, 0));
         EXPECT_EQ(surface.All(), c.expected) << c.sourceX << " " << c.sourceWidth << " " << c.destWidth;
+        EXPECT_EQ(GetCurrentObject(mask.dc, OBJ_BITMAP), mask.bitmap);
+        EXPECT_EQ(GetCurrentObject(source.dc, OBJ_BITMAP), source.bitmap);
     }
+}
+
+// A working bitmap that cannot be made raises; the destination and the contexts are left as
+// they were.
+TEST(GifDrawPaintTransparent, AFailedCreationRaisesAndReleasesEverything) {
+    RowPicture source(4, false, {0, 0, 0, 0});
+    RowPicture mask(4, true, {0, 0, 0, 0});
+    Surface surface(8, 1, kFill);
+    SetTextColor(surface.Dc(), RGB(1, 2, 3));
+    EXPECT_THROW(TGIFSubImage::PaintTransparent(surface.Dc(), 0, 0, 8, 1, source.dc, 0, 0, 0x7FFFFF, 0x7FFFFF,
+                                                mask.dc, 0, 0),
+                 EOutOfResources);
+    EXPECT_EQ(surface.All(), std::vector<COLORREF>(8, kFill));
+    EXPECT_EQ(GetTextColor(surface.Dc()), RGB(1, 2, 3));
+    EXPECT_EQ(GetCurrentObject(mask.dc, OBJ_BITMAP), mask.bitmap);
 }
 
 TEST(GifDrawFrame, TransparentDrawingNotifiesTheCanvasBitmap) {
