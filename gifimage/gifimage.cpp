@@ -309,7 +309,12 @@ void TGIFImage::ReadClipboard(uint16_t format, HANDLE data, HPALETTE palette) {
         GlobalUnlock(data);
         return;
     }
-    if (data && format == CF_BITMAP) RaiseNotAvailable("Reading a bitmap from the clipboard");
+    if (data && format == CF_BITMAP) {
+        TBitmap bitmap;
+        bitmap.LoadFromClipboardFormat(format, data, palette);
+        CopyFrom(&bitmap);
+        return;
+    }
     RaiseGIFError(sUnsupportedClipboardFormat);
 }
 

@@ -41,6 +41,7 @@ inline constexpr const char* sProgressLoading = "Loading...";
 inline constexpr const char* sProgressSaving = "Saving...";
 inline constexpr const char* sProgressCopying = "Copying...";
 inline constexpr const char* sProgressRendering = "Rendering...";
+inline constexpr const char* sProgressConverting = "Converting...";
 
 inline constexpr const char* sUnsupportedPixelFormat = "Unsupported PixelFormat";
 inline constexpr const char* sInvalidImageDimensions = "Invalid image dimensions";

@@ -72,8 +72,6 @@ void TGIFSubImage::ClearFrame(bool throughBounds) {
 
 void TGIFSubImage::Assign(const TPersistent& source) { CopyFrom(source); }
 
-void TGIFSubImage::CopyFrom(const TPersistent&) { RaiseNotAvailable("Importing a frame"); }
-
 GIFVersion TGIFSubImage::RequiredVersion() const {
     GIFVersion version = LocalColorMap->SortFlag() ? Version89a : Version87a;
     for (int i = 0; i < Extensions->ItemCount() && version < Version89a; ++i) {

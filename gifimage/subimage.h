@@ -43,6 +43,11 @@ public:
     void Assign(const TPersistent& source) override;
     // Import of another frame or picture.
     void CopyFrom(const TPersistent& source);
+    // Import from frames, bitmaps, icons, metafiles and other pictures; nullptr empties the frame.
+    void CopyFrom(const TPersistent* source);
+    void CopyFrame(TGIFSubImage& source);
+    void ImportBitmap(TBitmap& source);
+    void ImportGraphic(TGraphic& source);
     GIFVersion RequiredVersion() const override;
     void SaveToStream(TStream& stream) override;
     void LoadFromStream(TStream& stream) override;
