@@ -1,5 +1,9 @@
 #include "converter/progressform.h"
 
+#include <memory>
+
+#include "gifimage/gifimage.h"
+
 TForm2* Form2 = nullptr;
 
 TForm2::TForm2(TComponent* owner) : TForm(owner, "TForm2", bsDialog, 0) {
@@ -17,6 +21,11 @@ TForm2::~TForm2() {
     if (Form2 == this) Form2 = nullptr;
 }
 
-// The wait animation is handed to Image1 here once the GIF image library is part of the program;
-// until then the window shows its caption over an empty picture.
-void TForm2::FormCreate(TObject*) { Image1->Picture().SetGraphic(nullptr); }
+// Loads the wait animation and hands a copy to Image1, whose drawing starts the animation's
+// painter thread. The loaded image is freed on every path; a missing resource raises.
+void TForm2::FormCreate(TObject*) {
+    auto waitAnimation = std::make_unique<TGIFImage>();
+    waitAnimation->LoadFromNamedResource(GetModuleHandleA(nullptr), "GIF_WAIT");
+    Image1->Picture().SetGraphic(nullptr);
+    Image1->Picture().Assign(*waitAnimation);
+}
