@@ -429,6 +429,42 @@ TEST(GifImportMask, IconMaskBecomesTheTransparentColour) {
     DestroyIcon(handle);
 }
 
+// A monochrome icon's mask holds the AND half above the XOR half: only the top half is the mask.
+// Black is appended as the transparent colour also when the picture has black of its own.
+TEST(GifImportMask, MonochromeIconUsesTheUpperHalfOfItsMask) {
+    const int size = 16, rowBytes = 2;
+    Bytes bits(static_cast<size_t>(rowBytes) * size * 2, 0);
+    for (int y = 0; y < size; ++y) bits[y * rowBytes + 1] = 0xFF;  // AND: right half transparent
+    HBITMAP mask = CreateBitmap(size, size * 2, 1, 1, bits.data());
+    ICONINFO info{};
+    info.fIcon = TRUE;
+    info.hbmMask = mask;
+    HICON handle = CreateIconIndirect(&info);
+    DeleteObject(mask);
+    ASSERT_NE(handle, nullptr);
+    {
+        TIcon icon(handle);
+        ASSERT_EQ(icon.Height(), size);
+        Target t(crNone);
+        t.frame->CopyFrom(icon);
+        ASSERT_EQ(t.frame->Height(), size);
+        ASSERT_NE(t.frame->GraphicControlExtension, nullptr);
+        const Rgbs table = TableOf(*t.frame->LocalColorMap);
+        const int transparent = t.frame->GraphicControlExtension->TransparentIndex();
+        EXPECT_EQ(transparent, static_cast<int>(table.size()) - 1);
+        // White under the transparent half stays in the table: it is compacted before masking.
+        ASSERT_EQ(table.size(), 3u);
+        EXPECT_EQ(table.back(), Black);
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x) {
+                const int pixel = t.frame->PixelAt(x, y);
+                EXPECT_EQ(pixel == transparent, x >= 8) << x << "," << y;
+                EXPECT_EQ(table[pixel], Black) << x << "," << y;
+            }
+    }
+    DestroyIcon(handle);
+}
+
 TEST(GifImportMask, MetafileLeavesItsUnpaintedPartsTransparent) {
     const struct {
         const char* name;
