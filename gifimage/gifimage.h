@@ -13,6 +13,7 @@
 #include "gifimage/ditherers.h"
 #include "gifimage/extensions.h"
 #include "gifimage/gifstream.h"
+#include "gifimage/optimise.h"
 #include "gifimage/subimage.h"
 
 class TGIFPainter;
@@ -124,6 +125,11 @@ public:
     // Stop the own painter / every painter, wait for the threaded ones to leave, release the bitmap.
     void StopOwnPainter();
     void StopAllPainters();
+
+    // Optimisation: rewrites frames, colour tables and extensions in place (os* option bits).
+    void OptimizeFrames(TOptimizeSet options, TReductionMethod method);
+    // The form-data write: the whole image, optimised first when OptimizeOnStore is set.
+    void WriteEmbedded(TStream& stream);
 
     // Operations done by parts of the library that are not in this build.
     void WriteClipboard(uint16_t& format, HANDLE& data, HPALETTE& palette);

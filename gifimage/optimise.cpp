@@ -1,0 +1,194 @@
+// Rewriting an image in place so that it holds fewer colours, settings, extensions and frames
+// while it shows the same animation.
+#include "gifimage/optimise.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "gifimage/extensions.h"
+#include "gifimage/gifimage.h"
+#include "gifimage/subimage.h"
+
+namespace {
+constexpr const char* kOptimizingText = "Optimizing...";
+constexpr const char* kInvalidReductionMethodText = "Invalid reduction method";
+const RECT kNoRect{0, 0, 0, 0};
+
+enum : uint8_t { kRestoreBackground = 2, kRestorePrevious = 3 };
+
+uint8_t DisposalOf(const TGIFSubImage& frame) {
+    return frame.GraphicControlExtension ? frame.GraphicControlExtension->DisposalMethod() : 0;
+}
+
+bool IsKeyed(const TGIFSubImage& frame) { return frame.Transparent && frame.GraphicControlExtension; }
+
+// Whether the restore of frame `current` after its display can be left out: the opaque frame
+// drawn next covers all of it, and does not itself go back to what was there before it.
+bool RestoreIsHidden(const TGIFSubImage& current, const TGIFSubImage& next, const RECT& overlap) {
+    const RECT own = current.FrameRect();
+    return EqualRect(&overlap, &own) && DisposalOf(next) != kRestorePrevious;
+}
+
+// The time a dropped frame was shown goes to the frame before it, so the animation keeps its
+// timing; the sum stops at the largest delay a frame can hold.
+void AddDelay(TGIFSubImage& frame, uint16_t delay) {
+    if (delay == 0) return;
+    TGIFGraphicControlExtension* control = frame.GraphicControlExtension;
+    if (!control) {
+        auto created = std::make_unique<TGIFGraphicControlExtension>(&frame);
+        control = created.get();
+        frame.Extensions->Append(created.release());
+    }
+    control->SetDelayUnits(static_cast<uint16_t>(std::min<int>(0xFFFF, control->DelayUnits() + delay)));
+}
+
+bool CarriesNothingForDisplay(TGIFExtension* extension, bool keepLoop) {
+    if (dynamic_cast<TGIFCommentExtension*>(extension) || dynamic_cast<TGIFTextExtension*>(extension) ||
+        dynamic_cast<TGIFUnknownAppExtension*>(extension))
+        return true;
+    return dynamic_cast<TGIFAppExtNSLoop*>(extension) && !keepLoop;
+}
+
+// A graphic control extension that changes nothing about how its frame is shown.
+bool IsNeedless(const TGIFGraphicControlExtension& control, bool singleFrame) {
+    return (control.DelayUnits() == 0 || singleFrame) && !control.IsTransparent() && !control.WaitsForInput() &&
+           (control.DisposalMethod() < kRestoreBackground || singleFrame);
+}
+
+// The passes of TGIFImage::OptimizeFrames, with their progress reports.
+void OptimizeWithListLocked(TGIFImage& image, TOptimizeSet options, TReductionMethod method) {
+    image.Progress(&image, psStarting, 0, false, kNoRect, kOptimizingText);
+    const int total = 6 * image.Frames->ItemCount();
+    int done = 0;
+    auto report = [&]() {
+        image.Progress(&image, psRunning, static_cast<uint8_t>(MulDiv(done, 100, total)), false, kNoRect,
+                       kOptimizingText);
+    };
+    try {
+        // Colour tables.
+        if (options & osCompactColorMaps) {
+            if (image.GlobalColors()->Count() > 0) image.GlobalColors()->Compact();
+            for (int i = 0; i < image.Frames->ItemCount(); ++i) {
+                ++done;
+                TGIFSubImage* frame = image.Frames->FrameAt(i);
+                if (frame->LocalColorMap->Count() > 0) {
+                    frame->LocalColorMap->Compact();
+                    report();
+                }
+            }
+        }
+
+        // Transparency no pixel uses, and restores that the next frame hides.
+        if (options & osDropRedundant) {
+            for (int i = 0; i < image.Frames->ItemCount(); ++i) {
+                ++done;
+                TGIFSubImage* frame = image.Frames->FrameAt(i);
+                if (IsKeyed(*frame) && !ContainsByte(frame->Pixels, frame->GraphicControlExtension->TransparentIndex(),
+                                                     frame->PixelsSize)) {
+                    frame->GraphicControlExtension->SetIsTransparent(false);
+                    report();
+                }
+            }
+            for (int i = 0; i + 1 < image.Frames->ItemCount(); ++i) {
+                ++done;
+                TGIFSubImage* frame = image.Frames->FrameAt(i);
+                TGIFSubImage* next = image.Frames->FrameAt(i + 1);
+                const uint8_t disposal = DisposalOf(*frame);
+                if (!frame->GraphicControlExtension ||
+                    (disposal != kRestoreBackground && disposal != kRestorePrevious) || next->Transparent)
+                    continue;
+                RECT overlap;
+                const RECT own = frame->FrameRect(), other = next->FrameRect();
+                if (!IntersectRect(&overlap, &own, &other)) continue;
+                if (RestoreIsHidden(*frame, *next, overlap)) frame->GraphicControlExtension->SetDisposalMethod(0);
+                report();
+            }
+        } else {
+            done += 2 * image.Frames->ItemCount();
+        }
+
+        // Each frame loses what the frame it is drawn over already shows; the last goes first so
+        // that every frame is compared with its predecessor as it was.
+        if (options & osMergeFrames) {
+            for (int b = image.Frames->ItemCount() - 1; b >= 1; --b) {
+                ++done;
+                int p = b - 1;
+                while (p > 0 && DisposalOf(*image.Frames->FrameAt(p)) == kRestorePrevious) --p;
+                image.Frames->FrameAt(b)->MergeFrom(image.Frames->FrameAt(p));
+                report();
+            }
+        } else {
+            done += image.Frames->ItemCount();
+        }
+
+        // Transparent borders; a frame left with nothing to show is dropped.
+        if (options & osTrimBorders) {
+            for (int b = image.Frames->ItemCount() - 1; b >= 0; --b) {
+                ++done;
+                TGIFSubImage* frame = image.Frames->FrameAt(b);
+                if (frame->IsEmpty() || !frame->Transparent) continue;
+                const TGIFGraphicControlExtension* control = frame->GraphicControlExtension;
+                const uint16_t delay = control ? control->DelayUnits() : 0;
+                frame->TrimBorders();
+                if (frame->IsEmpty()) {
+                    if (b > 0) AddDelay(*image.Frames->FrameAt(b - 1), delay);
+                    image.Frames->RemoveAt(b);
+                }
+                report();
+            }
+        } else {
+            done += image.Frames->ItemCount();
+        }
+
+        done += image.Frames->ItemCount();
+
+        if (options & osDropRedundant) {
+            for (int b = image.Frames->ItemCount() - 1; b >= 0; --b) {
+                TGIFSubImage* frame = image.Frames->FrameAt(b);
+                const bool keepLoop = b == 0 && image.Frames->ItemCount() > 1;
+                for (int e = frame->Extensions->ItemCount() - 1; e >= 0; --e)
+                    if (CarriesNothingForDisplay(frame->Extensions->ExtensionAt(e), keepLoop))
+                        frame->Extensions->RemoveAt(e);
+                if (TGIFGraphicControlExtension* control = frame->GraphicControlExtension)
+                    if (IsNeedless(*control, image.Frames->ItemCount() == 1)) delete control;
+                if (frame->IsEmpty() && frame->Extensions->ItemCount() == 0) image.Frames->RemoveAt(b);
+            }
+            report();
+        } else if ((options & osColorReduction) && method == crCustomPalette) {
+            RaiseGIFError(kInvalidReductionMethodText);
+        }
+    } catch (...) {
+        image.Progress(&image, psEnding, 0, false, kNoRect, kOptimizingText);
+        throw;
+    }
+    image.Progress(&image, psEnding, 100, false, kNoRect, kOptimizingText);
+}
+} // namespace
+
+bool ContainsByte(const uint8_t* buffer, uint8_t value, int32_t length) {
+    if (!buffer) return false;
+    for (int32_t i = 0; i < length; ++i)
+        if (buffer[i] == value) return true;
+    return false;
+}
+
+void TGIFImage::OptimizeFrames(TOptimizeSet options, TReductionMethod method) {
+    if (IsEmpty()) return;
+    StopAllPainters();
+    // No painter may register while frames change or go.
+    Painters->LockList();
+    try {
+        OptimizeWithListLocked(*this, options, method);
+    } catch (...) {
+        Painters->UnlockList();
+        throw;
+    }
+    Painters->UnlockList();
+}
+
+void TGIFImage::WriteEmbedded(TStream& stream) {
+    if (OptimizeOnStore) OptimizeFrames(osAllOptimizations, crNone);
+    SaveToStream(stream);
+}

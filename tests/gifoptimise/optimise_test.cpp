@@ -1,0 +1,523 @@
+// Optimising images in place: colour tables, unused transparency, needless disposal, merging,
+// trimming, extension clean-up, progress, the reduction check and the painter lock.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "classlib/streams.h"
+#include "gifimage/extensions.h"
+#include "gifimage/gifimage.h"
+#include "gifimage/optimise.h"
+#include "gifimage/subimage.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+enum ExtKind { kComment, kText, kLoop, kUnknownApp, kControl };
+
+struct FrameSpec {
+    int left = 0, top = 0, width = 0, height = 0;
+    Bytes pixels;
+    // A graphic control extension is added when any of these is set.
+    int transparent = -1;
+    int disposal = -1;
+    int delay = -1;
+    bool waitsForInput = false;
+    // Further extensions, in this order before the graphic control extension.
+    std::vector<ExtKind> extras;
+    std::vector<TColor> local;
+};
+
+std::unique_ptr<TGIFImage> MakeImage(int width, int height, int globalColors = 4) {
+    auto image = std::make_unique<TGIFImage>();
+    image->SetScreenWidth(width);
+    image->SetScreenHeight(height);
+    for (int i = 0; i < globalColors; ++i) image->GlobalColors()->AppendColor(TColor(i * 0x101010));
+    return image;
+}
+
+TGIFSubImage* AddFrame(TGIFImage& image, const FrameSpec& spec) {
+    auto* frame = new TGIFSubImage(&image);
+    image.Frames->Append(frame);
+    for (TColor c : spec.local) frame->LocalColorMap->AppendColor(c);
+    if (spec.width > 0 && spec.height > 0) {
+        frame->ApplyBounds(spec.left, spec.top, spec.width, spec.height);
+        std::memcpy(frame->Pixels, spec.pixels.data(), spec.pixels.size());
+    }
+    for (ExtKind kind : spec.extras) {
+        TGIFExtension* extension = nullptr;
+        switch (kind) {
+        case kComment: extension = new TGIFCommentExtension(frame); break;
+        case kText: extension = new TGIFTextExtension(frame); break;
+        case kLoop: extension = new TGIFAppExtNSLoop(frame); break;
+        case kUnknownApp: extension = new TGIFUnknownAppExtension(frame); break;
+        case kControl: extension = new TGIFGraphicControlExtension(frame); break;
+        }
+        frame->Extensions->Append(extension);
+    }
+    if (spec.transparent >= 0 || spec.disposal >= 0 || spec.delay >= 0 || spec.waitsForInput) {
+        auto* control = new TGIFGraphicControlExtension(frame);
+        frame->Extensions->Append(control);
+        if (spec.disposal >= 0) control->SetDisposalMethod(static_cast<uint8_t>(spec.disposal));
+        if (spec.delay >= 0) control->SetDelayUnits(static_cast<uint16_t>(spec.delay));
+        if (spec.waitsForInput) control->Record.PackedFields |= 0x02;
+        if (spec.transparent >= 0) {
+            control->SetIsTransparent(true);
+            control->SetTransparentIndex(spec.transparent);
+        }
+    }
+    return frame;
+}
+
+std::unique_ptr<TGIFImage> MakeAnimation(const std::vector<FrameSpec>& frames, int width = 8, int height = 8) {
+    auto image = MakeImage(width, height);
+    for (const FrameSpec& spec : frames) AddFrame(*image, spec);
+    return image;
+}
+
+Bytes PixelsOf(const TGIFSubImage& frame) {
+    if (frame.IsEmpty()) return {};
+    return Bytes(frame.Pixels, frame.Pixels + frame.PixelsSize);
+}
+
+// The extensions of a frame, by kind, in list order.
+std::vector<ExtKind> KindsOf(const TGIFSubImage& frame) {
+    std::vector<ExtKind> kinds;
+    for (int i = 0; i < frame.Extensions->ItemCount(); ++i) {
+        TGIFExtension* e = frame.Extensions->ExtensionAt(i);
+        if (dynamic_cast<TGIFCommentExtension*>(e)) kinds.push_back(kComment);
+        else if (dynamic_cast<TGIFTextExtension*>(e)) kinds.push_back(kText);
+        else if (dynamic_cast<TGIFAppExtNSLoop*>(e)) kinds.push_back(kLoop);
+        else if (dynamic_cast<TGIFUnknownAppExtension*>(e)) kinds.push_back(kUnknownApp);
+        else if (dynamic_cast<TGIFGraphicControlExtension*>(e)) kinds.push_back(kControl);
+    }
+    return kinds;
+}
+
+int DelayOf(const TGIFSubImage& frame) {
+    return frame.GraphicControlExtension ? frame.GraphicControlExtension->DelayUnits() : -1;
+}
+
+int DisposalOf(const TGIFSubImage& frame) {
+    return frame.GraphicControlExtension ? frame.GraphicControlExtension->DisposalMethod() : -1;
+}
+
+Bytes Fill(int count, uint8_t value) { return Bytes(static_cast<size_t>(count), value); }
+
+struct Report {
+    TProgressStage stage;
+    int percent;
+    std::string message;
+};
+
+std::vector<Report>& Record(TGIFImage& image, std::vector<Report>& reports) {
+    image.OnProgress = [&reports](TObject*, TProgressStage stage, uint8_t percent, bool redrawNow, const RECT&,
+                                  const std::string& message) {
+        EXPECT_FALSE(redrawNow);
+        reports.push_back({stage, percent, message});
+    };
+    return reports;
+}
+
+std::string Saved(TGIFImage& image) {
+    TMemoryStream stream;
+    image.SaveToStream(stream);
+    return std::string(static_cast<const char*>(stream.Memory()), static_cast<size_t>(stream.Size()));
+}
+
+// --- The byte search -------------------------------------------------------------
+
+TEST(GifOptimiseContainsByte, LooksOnlyAtTheFirstLengthBytes) {
+    const uint8_t data[] = {5, 7, 9, 7, 3};
+    struct Case {
+        const char* name;
+        uint8_t value;
+        int32_t length;
+        bool expected;
+    } cases[] = {
+        {"first byte", 5, 5, true},
+        {"last byte within the length", 3, 5, true},
+        {"byte after the length", 3, 4, false},
+        {"value absent", 4, 5, false},
+        {"length 0", 5, 0, false},
+        {"length 1 sees only the first byte", 7, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ContainsByte(data, c.value, c.length), c.expected);
+    }
+    EXPECT_FALSE(ContainsByte(nullptr, 0, 4));
+}
+
+// --- Whole runs ---------------------------------------------------------------------
+
+TEST(GifOptimise, AnEmptyImageIsLeftAloneWithoutProgress) {
+    auto image = MakeImage(4, 4);
+    std::vector<Report> reports;
+    Record(*image, reports);
+    image->OptimizeFrames(osAllOptimizations, crCustomPalette);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(image->GlobalColors()->Count(), 4);
+    EXPECT_EQ(image->ScreenWidth(), 4);
+}
+
+TEST(GifOptimise, ProgressRunsFromStartToEndWithinHundredPercent) {
+    const std::vector<FrameSpec> frames = {
+        {0, 0, 4, 4, Fill(16, 1), 0, 1, 5, false, {kComment}, {0x000000, 0x0000FF, 0x00FF00}},
+        {0, 0, 4, 4, Bytes{0, 0, 0, 0, 0, 2, 2, 0, 0, 2, 2, 0, 0, 0, 0, 0}, 0, 2, 5},
+        {2, 2, 2, 2, Fill(4, 0), 0, 0, 7},
+        {0, 0, 8, 8, Fill(64, 3), -1, 3, 5},
+    };
+    for (TOptimizeSet options : {TOptimizeSet(0x1F), TOptimizeSet(0x0F), TOptimizeSet(0x04), TOptimizeSet(0x01),
+                                 TOptimizeSet(0x02), TOptimizeSet(0x08), TOptimizeSet(0x00)}) {
+        SCOPED_TRACE(testing::Message() << "options " << int(options));
+        auto image = MakeAnimation(frames);
+        std::vector<Report> reports;
+        Record(*image, reports);
+        image->OptimizeFrames(options, crNone);
+        ASSERT_GE(reports.size(), 2u);
+        EXPECT_EQ(reports.front().stage, psStarting);
+        EXPECT_EQ(reports.front().percent, 0);
+        EXPECT_EQ(reports.back().stage, psEnding);
+        EXPECT_EQ(reports.back().percent, 100);
+        int last = 0;
+        for (size_t i = 0; i < reports.size(); ++i) {
+            EXPECT_EQ(reports[i].message, "Optimizing...");
+            if (i > 0 && i + 1 < reports.size()) {
+                EXPECT_EQ(reports[i].stage, psRunning);
+                EXPECT_GE(reports[i].percent, last);
+                EXPECT_LE(reports[i].percent, 100);
+                last = reports[i].percent;
+            }
+        }
+    }
+}
+
+// --- Colour tables ------------------------------------------------------------------
+
+TEST(GifOptimise, CompactingDropsUnusedColoursAndKeepsWhatPixelsShow) {
+    auto image = MakeImage(4, 2, 6);
+    const TColor local[] = {0x111111, 0x222222, 0x333333, 0x444444};
+    AddFrame(*image, {0, 0, 2, 2, Bytes{4, 4, 1, 4}});
+    AddFrame(*image, {2, 0, 2, 2, Bytes{3, 3, 3, 1}, -1, -1, -1, false, {}, {local, local + 4}});
+    auto colours = [](TGIFSubImage& frame) {
+        std::vector<TColor> out;
+        for (uint8_t p : PixelsOf(frame)) out.push_back(frame.EffectiveColorMap()->ColorAt(p));
+        return out;
+    };
+    const std::vector<TColor> before0 = colours(*image->Frames->FrameAt(0));
+    const std::vector<TColor> before1 = colours(*image->Frames->FrameAt(1));
+
+    image->OptimizeFrames(osCompactColorMaps, crNone);
+    EXPECT_EQ(image->GlobalColors()->Count(), 2);
+    EXPECT_EQ(image->Frames->FrameAt(1)->LocalColorMap->Count(), 2);
+    EXPECT_EQ(colours(*image->Frames->FrameAt(0)), before0);
+    EXPECT_EQ(colours(*image->Frames->FrameAt(1)), before1);
+    // Without the option the tables stay as they are.
+    auto untouched = MakeImage(4, 2, 6);
+    AddFrame(*untouched, {0, 0, 2, 2, Bytes{4, 4, 1, 4}});
+    untouched->OptimizeFrames(osAllOptimizations & ~osCompactColorMaps, crNone);
+    EXPECT_EQ(untouched->GlobalColors()->Count(), 6);
+}
+
+// --- Redundancy ------------------------------------------------------------------------
+
+TEST(GifOptimise, TransparencyThatNoPixelUsesIsCleared) {
+    struct Case {
+        const char* name;
+        Bytes pixels;
+        int key;
+        bool staysTransparent;
+    } cases[] = {
+        {"key used once", Bytes{1, 2, 3, 0}, 0, true},
+        {"key never used", Bytes{1, 2, 3, 1}, 0, false},
+        {"key other than 0, used", Bytes{3, 3, 3, 3}, 3, true},
+        {"key other than 0, unused", Bytes{0, 1, 2, 0}, 3, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto image =
+            MakeAnimation({{0, 0, 2, 2, c.pixels, c.key, -1, 20}, {0, 0, 2, 2, Bytes{1, 1, 1, 1}, -1, -1, 20}});
+        TGIFSubImage* frame = image->Frames->FrameAt(0);
+        image->OptimizeFrames(osDropRedundant, crNone);
+        ASSERT_NE(frame->GraphicControlExtension, nullptr);
+        EXPECT_EQ(frame->GraphicControlExtension->IsTransparent(), c.staysTransparent);
+        EXPECT_EQ(frame->Transparent, c.staysTransparent);
+        EXPECT_EQ(PixelsOf(*frame), c.pixels);
+    }
+}
+
+TEST(GifOptimise, ARestoreIsDroppedOnlyWhereTheNextOpaqueFrameHidesIt) {
+    struct Case {
+        const char* name;
+        RECT first;
+        int disposal;
+        RECT second;
+        int secondTransparent;
+        int secondDisposal;
+        int expected;
+    } cases[] = {
+        {"next covers the same area", {0, 0, 4, 4}, 2, {0, 0, 4, 4}, -1, 1, 0},
+        {"next covers a larger area", {2, 2, 4, 4}, 2, {0, 0, 8, 8}, -1, 1, 0},
+        {"restore to previous, covered", {0, 0, 4, 4}, 3, {0, 0, 8, 8}, -1, 0, 0},
+        // The rest of the first frame would stay on the screen.
+        {"next lies inside the frame", {0, 0, 8, 8}, 2, {2, 2, 4, 4}, -1, 1, 2},
+        {"next overlaps part of the frame", {0, 0, 4, 4}, 2, {2, 2, 6, 6}, -1, 1, 2},
+        {"next is transparent", {0, 0, 4, 4}, 2, {0, 0, 4, 4}, 0, 1, 2},
+        {"no overlap", {0, 0, 4, 4}, 2, {4, 4, 8, 8}, -1, 1, 2},
+        // The next frame goes back to what the restore left.
+        {"next restores to previous", {0, 0, 4, 4}, 2, {0, 0, 4, 4}, -1, 3, 2},
+        {"disposal 1 is kept", {0, 0, 4, 4}, 1, {0, 0, 4, 4}, -1, 1, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int w1 = c.first.right - c.first.left, h1 = c.first.bottom - c.first.top;
+        const int w2 = c.second.right - c.second.left, h2 = c.second.bottom - c.second.top;
+        auto image = MakeAnimation({{c.first.left, c.first.top, w1, h1, Fill(w1 * h1, 1), -1, c.disposal, 10},
+                                    {c.second.left, c.second.top, w2, h2, Fill(w2 * h2, 0), c.secondTransparent,
+                                     c.secondDisposal, 10}});
+        image->OptimizeFrames(osDropRedundant, crNone);
+        ASSERT_EQ(image->Frames->ItemCount(), 2);
+        EXPECT_EQ(DisposalOf(*image->Frames->FrameAt(0)), c.expected);
+    }
+}
+
+TEST(GifOptimise, TheCleanUpDropsExtensionsThatShowNothing) {
+    struct Case {
+        const char* name;
+        std::vector<FrameSpec> frames;
+        std::vector<std::vector<ExtKind>> expected;
+    } cases[] = {
+        {"single frame loses a plain graphic control and its loop",
+         {{0, 0, 2, 2, Fill(4, 1), -1, 2, 10, false, {kLoop}}},
+         {{}}},
+        {"two frames keep the first loop only; comments, texts and other applications go",
+         {{0, 0, 2, 2, Fill(4, 1), -1, 1, 10, false, {kLoop, kComment, kUnknownApp}},
+          {0, 0, 2, 2, Fill(4, 2), -1, 1, 10, false, {kText, kLoop, kComment}}},
+         {{kLoop, kControl}, {kControl}}},
+        {"graphic controls that matter in an animation stay",
+         {{0, 0, 2, 2, Fill(4, 1), -1, 0, 0},
+          {0, 0, 2, 2, Fill(4, 2), -1, 1, 0},
+          {0, 0, 2, 2, Bytes{0, 1, 1, 1}, 0, 0, 0},
+          {0, 0, 2, 2, Fill(4, 2), -1, 0, 0, true},
+          {0, 0, 2, 2, Fill(4, 2), -1, 2, 0},
+          {4, 4, 2, 2, Fill(4, 2), -1, 0, 4}},
+         {{}, {}, {kControl}, {kControl}, {kControl}, {kControl}}},
+        {"a transparent single frame keeps its graphic control",
+         {{0, 0, 2, 2, Bytes{0, 1, 1, 1}, 0, 2, 10}},
+         {{kControl}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto image = MakeAnimation(c.frames);
+        image->OptimizeFrames(osDropRedundant, crNone);
+        ASSERT_EQ(image->Frames->ItemCount(), static_cast<int>(c.expected.size()));
+        for (int i = 0; i < image->Frames->ItemCount(); ++i) {
+            SCOPED_TRACE(i);
+            TGIFSubImage* frame = image->Frames->FrameAt(i);
+            EXPECT_EQ(KindsOf(*frame), c.expected[i]);
+            const bool controlExpected = !c.expected[i].empty() && c.expected[i].back() == kControl;
+            EXPECT_EQ(frame->GraphicControlExtension != nullptr, controlExpected);
+            EXPECT_EQ(PixelsOf(*frame), c.frames[i].pixels);
+        }
+    }
+}
+
+TEST(GifOptimise, EmptyFramesGoUnlessAnExtensionStillCarriesSomething) {
+    auto image = MakeAnimation({{0, 0, 2, 2, Fill(4, 1), -1, 0, 5},
+                                {0, 0, 0, 0, {}, -1, -1, -1, false, {kComment}},
+                                {0, 0, 0, 0, {}, -1, 0, 30},
+                                {0, 0, 2, 2, Fill(4, 2), -1, 0, 5}});
+    TGIFSubImage* kept = image->Frames->FrameAt(2);
+    image->OptimizeFrames(osDropRedundant, crNone);
+    ASSERT_EQ(image->Frames->ItemCount(), 3);
+    EXPECT_EQ(image->Frames->FrameAt(1), kept);
+    EXPECT_EQ(DelayOf(*kept), 30);
+}
+
+// --- Merging -------------------------------------------------------------------------------
+
+TEST(GifOptimise, FramesLoseWhatTheFrameTheyAreDrawnOverShows) {
+    // Frame 2 is drawn over frame 0, since frame 1 restores what was there before it.
+    auto image = MakeAnimation({{0, 0, 2, 2, Bytes{1, 2, 1, 2}, -1, 1, 10},
+                                {0, 0, 2, 2, Bytes{3, 3, 3, 3}, -1, 3, 10},
+                                {0, 0, 2, 2, Bytes{1, 3, 1, 3}, 0, 1, 10}});
+    image->OptimizeFrames(osMergeFrames, crNone);
+    ASSERT_EQ(image->Frames->ItemCount(), 3);
+    TGIFSubImage* last = image->Frames->FrameAt(2);
+    EXPECT_EQ(PixelsOf(*last), (Bytes{0, 3, 0, 3}));
+    EXPECT_TRUE(last->Transparent);
+    // Frame 1 against frame 0: nothing equal, nothing changes.
+    EXPECT_EQ(PixelsOf(*image->Frames->FrameAt(1)), (Bytes{3, 3, 3, 3}));
+    EXPECT_FALSE(image->Frames->FrameAt(1)->Transparent);
+}
+
+// --- Trimming ------------------------------------------------------------------------------
+
+TEST(GifOptimise, TrimmingCutsBordersAndDropsFramesLeftEmpty) {
+    auto image = MakeAnimation({{0, 0, 4, 4, Fill(16, 1), -1, 0, 10},
+                                {0, 0, 4, 4, Bytes{0, 0, 0, 0, 0, 2, 2, 0, 0, 0, 2, 0, 0, 0, 0, 0}, 0, 0, 10},
+                                {0, 0, 4, 4, Fill(16, 3), -1, 0, 10}});
+    image->OptimizeFrames(osTrimBorders, crNone);
+    ASSERT_EQ(image->Frames->ItemCount(), 3);
+    TGIFSubImage* trimmed = image->Frames->FrameAt(1);
+    EXPECT_EQ(trimmed->FrameRect().left, 1);
+    EXPECT_EQ(trimmed->FrameRect().top, 1);
+    EXPECT_EQ(trimmed->Width(), 2);
+    EXPECT_EQ(trimmed->Height(), 2);
+    EXPECT_EQ(PixelsOf(*trimmed), (Bytes{2, 2, 0, 2}));
+    // Opaque frames keep their size.
+    EXPECT_EQ(image->Frames->FrameAt(0)->Width(), 4);
+    EXPECT_EQ(image->Frames->FrameAt(2)->Width(), 4);
+}
+
+TEST(GifOptimise, AFrameThatTrimsToNothingPassesItsDelayToTheFrameBefore) {
+    struct Case {
+        const char* name;
+        FrameSpec before;
+        int delay;
+        int expectedDelay;
+    } cases[] = {
+        {"transparent predecessor", {0, 0, 2, 2, Bytes{0, 1, 1, 1}, 0, 0, 10}, 25, 35},
+        {"opaque predecessor with a delay", {0, 0, 2, 2, Fill(4, 1), -1, 0, 10}, 25, 35},
+        {"predecessor without a graphic control", {0, 0, 2, 2, Fill(4, 1)}, 25, 25},
+        {"the sum stops at the largest delay", {0, 0, 2, 2, Fill(4, 1), -1, 0, 65000}, 1000, 65535},
+        {"no delay to pass", {0, 0, 2, 2, Fill(4, 1)}, 0, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto image = MakeAnimation({c.before, {0, 0, 3, 3, Fill(9, 2), 2, 0, c.delay}, {0, 0, 2, 2, Fill(4, 3)}});
+        image->OptimizeFrames(osTrimBorders, crNone);
+        ASSERT_EQ(image->Frames->ItemCount(), 2);
+        EXPECT_EQ(DelayOf(*image->Frames->FrameAt(0)), c.expectedDelay);
+        EXPECT_EQ(PixelsOf(*image->Frames->FrameAt(0)), c.before.pixels);
+        EXPECT_EQ(PixelsOf(*image->Frames->FrameAt(1)), Fill(4, 3));
+    }
+    // A first frame of nothing simply goes.
+    auto image = MakeAnimation({{0, 0, 2, 2, Fill(4, 0), 0, 0, 10}, {0, 0, 2, 2, Fill(4, 3), -1, 0, 10}});
+    image->OptimizeFrames(osTrimBorders, crNone);
+    ASSERT_EQ(image->Frames->ItemCount(), 1);
+    EXPECT_EQ(PixelsOf(*image->Frames->FrameAt(0)), Fill(4, 3));
+}
+
+// --- All together, and the form-data write ----------------------------------------------------
+
+TEST(GifOptimise, AllOptionsTogetherLeaveAnImageThatStillSaves) {
+    auto image = MakeAnimation({{0, 0, 4, 4, Fill(16, 1), -1, 1, 10, false, {kLoop, kComment}},
+                                {0, 0, 4, 4, Fill(16, 1), -1, 1, 10},
+                                {0, 0, 4, 4, Bytes{1, 1, 1, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, -1, 1, 10}});
+    image->OptimizeFrames(osAllOptimizations, crNone);
+    // Frame 1 repeats frame 0 wholly: merged to nothing, trimmed away, its delay passed on.
+    ASSERT_EQ(image->Frames->ItemCount(), 2);
+    EXPECT_EQ(DelayOf(*image->Frames->FrameAt(0)), 20);
+    EXPECT_EQ(KindsOf(*image->Frames->FrameAt(0)), (std::vector<ExtKind>{kLoop, kControl}));
+    TGIFSubImage* last = image->Frames->FrameAt(1);
+    EXPECT_EQ(last->FrameRect().left, 1);
+    EXPECT_EQ(last->FrameRect().top, 1);
+    EXPECT_EQ(last->Width(), 1);
+    EXPECT_EQ(last->Height(), 1);
+    ASSERT_TRUE(last->Transparent);
+    EXPECT_EQ(last->EffectiveColorMap()->ColorAt(PixelsOf(*last)[0]), TColor(0x202020));
+
+    TMemoryStream saved;
+    image->SaveToStream(saved);
+    saved.SetPosition(0);
+    TGIFImage reloaded;
+    reloaded.LoadFromStream(saved);
+    EXPECT_EQ(reloaded.Frames->ItemCount(), 2);
+}
+
+TEST(GifOptimise, TheFormDataWriteOptimisesOnlyWhenAsked) {
+    const std::vector<FrameSpec> frames = {{0, 0, 2, 2, Fill(4, 1), -1, 0, 10, false, {kComment}},
+                                           {0, 0, 2, 2, Fill(4, 2), -1, 0, 10}};
+    for (bool optimise : {false, true}) {
+        SCOPED_TRACE(optimise);
+        auto image = MakeAnimation(frames);
+        auto expected = MakeAnimation(frames);
+        if (optimise) expected->OptimizeFrames(osAllOptimizations, crNone);
+        OptimizeOnStore = optimise;
+        TMemoryStream stream;
+        image->WriteEmbedded(stream);
+        OptimizeOnStore = false;
+        EXPECT_EQ(std::string(static_cast<const char*>(stream.Memory()), static_cast<size_t>(stream.Size())),
+                  Saved(*expected));
+        EXPECT_EQ(KindsOf(*image->Frames->FrameAt(0)).size(), optimise ? 1u : 2u);
+    }
+}
+
+// --- The reduction check -------------------------------------------------------------------
+
+TEST(GifOptimise, TheReductionCheckRefusesOnlyACustomPaletteWithoutTheCleanUp) {
+    struct Case {
+        TOptimizeSet options;
+        TReductionMethod method;
+        bool raises;
+    } cases[] = {
+        {osColorReduction, crCustomPalette, true},
+        {osColorReduction | osTrimBorders, crCustomPalette, true},
+        {osColorReduction | osDropRedundant, crCustomPalette, false},
+        {osColorReduction, crOptimized, false},
+        {osTrimBorders, crCustomPalette, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "options " << int(c.options) << ", method " << int(c.method));
+        auto image = MakeAnimation({{0, 0, 2, 2, Fill(4, 1), -1, 0, 10},
+                                    {0, 0, 4, 4, Bytes{0, 0, 0, 0, 0, 2, 2, 0, 0, 2, 2, 0, 0, 0, 0, 0}, 0, 0, 10}});
+        std::vector<Report> reports;
+        Record(*image, reports);
+        if (c.raises) {
+            try {
+                image->OptimizeFrames(c.options, c.method);
+                ADD_FAILURE() << "no exception";
+            } catch (const GIFException& e) {
+                EXPECT_STREQ(e.what(), "Invalid reduction method");
+            }
+        } else {
+            EXPECT_NO_THROW(image->OptimizeFrames(c.options, c.method));
+        }
+        ASSERT_FALSE(reports.empty());
+        EXPECT_EQ(reports.back().stage, psEnding);
+        EXPECT_EQ(reports.back().percent, c.raises ? 0 : 100);
+        // Work done before the check stays done.
+        EXPECT_EQ(image->Frames->FrameAt(1)->Width(), (c.options & osTrimBorders) ? 2 : 4);
+        EXPECT_EQ(image->Frames->ItemCount(), 2);
+    }
+}
+
+// --- Painters ------------------------------------------------------------------------------
+
+TEST(GifOptimise, ThePainterListStaysLockedWhileFramesChange) {
+    auto image = MakeAnimation({{0, 0, 2, 2, Fill(4, 1), -1, 0, 10}, {0, 0, 2, 2, Fill(4, 1), -1, 0, 10}});
+    image->AllocBitmap();
+    ASSERT_NE(image->CachedBitmap, nullptr);
+    std::atomic<bool> locked{false};
+    std::thread other;
+    bool lockedDuringRun = true;
+    bool sawRunning = false;
+    image->OnProgress = [&](TObject*, TProgressStage stage, uint8_t, bool, const RECT&, const std::string&) {
+        if (stage != psRunning || sawRunning) return;
+        sawRunning = true;
+        EXPECT_EQ(image->CachedBitmap, nullptr);
+        other = std::thread([&] {
+            image->Painters->LockList();
+            locked = true;
+            image->Painters->UnlockList();
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        lockedDuringRun = locked;
+    };
+    image->OptimizeFrames(osAllOptimizations, crNone);
+    ASSERT_TRUE(sawRunning);
+    other.join();
+    EXPECT_FALSE(lockedDuringRun);
+    EXPECT_TRUE(locked);
+}
+
+} // namespace
