@@ -44,6 +44,21 @@ void AddDelay(TGIFSubImage& frame, uint16_t delay) {
     control->SetDelayUnits(static_cast<uint16_t>(std::min<int>(0xFFFF, control->DelayUnits() + delay)));
 }
 
+// Whether trimming transparent frame b, or dropping it when nothing is left, shows the same
+// animation: a frame that restores the background erases its whole rectangle, and the time a
+// wholly transparent frame waits after a restoring predecessor shows the restored screen.
+bool TrimKeepsDisplay(const TGIFImage& image, int b) {
+    const TGIFSubImage& frame = *image.Frames->FrameAt(b);
+    if (DisposalOf(frame) == kRestoreBackground) return false;
+    if (b == 0 || frame.GraphicControlExtension->DelayUnits() == 0) return true;
+    const uint8_t before = DisposalOf(*image.Frames->FrameAt(b - 1));
+    if (before != kRestoreBackground && before != kRestorePrevious) return true;
+    const uint8_t key = frame.GraphicControlExtension->TransparentIndex();
+    for (int32_t i = 0; i < frame.PixelsSize; ++i)
+        if (frame.Pixels[i] != key) return true;
+    return false;
+}
+
 bool CarriesNothingForDisplay(TGIFExtension* extension, bool keepLoop) {
     if (dynamic_cast<TGIFCommentExtension*>(extension) || dynamic_cast<TGIFTextExtension*>(extension) ||
         dynamic_cast<TGIFUnknownAppExtension*>(extension))
@@ -128,7 +143,8 @@ void OptimizeWithListLocked(TGIFImage& image, TOptimizeSet options, TReductionMe
             for (int b = image.Frames->ItemCount() - 1; b >= 0; --b) {
                 ++done;
                 TGIFSubImage* frame = image.Frames->FrameAt(b);
-                if (frame->IsEmpty() || !frame->Transparent) continue;
+                if (frame->IsEmpty() || !IsKeyed(*frame)) continue;
+                if (!TrimKeepsDisplay(image, b)) continue;
                 const TGIFGraphicControlExtension* control = frame->GraphicControlExtension;
                 const uint16_t delay = control ? control->DelayUnits() : 0;
                 frame->TrimBorders();

@@ -407,6 +407,36 @@ TEST(GifOptimise, AFrameThatTrimsToNothingPassesItsDelayToTheFrameBefore) {
     EXPECT_EQ(PixelsOf(*image->Frames->FrameAt(0)), Fill(4, 3));
 }
 
+TEST(GifOptimise, TrimmingLeavesFramesWhoseRestoreWouldShowDifferently) {
+    const Bytes bordered{0, 0, 0, 0, 0, 2, 2, 0, 0, 2, 2, 0, 0, 0, 0, 0};
+    struct Case {
+        const char* name;
+        int beforeDisposal;
+        FrameSpec frame;
+        int frames, width, beforeDelay;
+    } cases[] = {
+        // Its restore erases the whole rectangle, border included.
+        {"a frame restoring the background keeps its border", 0, {0, 0, 4, 4, bordered, 0, 2, 10}, 3, 4, 10},
+        {"a frame restoring to previous is trimmed", 0, {0, 0, 4, 4, bordered, 0, 3, 10}, 3, 2, 10},
+        // Its wait shows the screen the predecessor's restore left.
+        {"nothing to show after a background restore, with a delay", 2, {0, 0, 2, 2, Fill(4, 0), 0, 0, 25}, 3, 2,
+         10},
+        {"nothing to show after a restore to previous, with a delay", 3, {0, 0, 2, 2, Fill(4, 0), 0, 0, 25}, 3, 2,
+         10},
+        {"nothing to show after a restore, without a delay", 2, {0, 0, 2, 2, Fill(4, 0), 0, 0, 0}, 2, 4, 10},
+        {"a border after a restore is trimmed", 2, {0, 0, 4, 4, bordered, 0, 0, 25}, 3, 2, 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto image = MakeAnimation({{0, 0, 4, 4, Fill(16, 1), -1, c.beforeDisposal, 10}, c.frame,
+                                    {0, 0, 4, 4, Fill(16, 3), -1, 0, 10}});
+        image->OptimizeFrames(osTrimBorders, crNone);
+        ASSERT_EQ(image->Frames->ItemCount(), c.frames);
+        EXPECT_EQ(image->Frames->FrameAt(1)->Width(), c.width);
+        EXPECT_EQ(DelayOf(*image->Frames->FrameAt(0)), c.beforeDelay);
+    }
+}
+
 // --- All together, and the form-data write ----------------------------------------------------
 
 TEST(GifOptimise, AllOptionsTogetherLeaveAnImageThatStillSaves) {
