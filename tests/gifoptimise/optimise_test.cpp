@@ -132,6 +132,19 @@ std::string Saved(TGIFImage& image) {
     return std::string(static_cast<const char*>(stream.Memory()), static_cast<size_t>(stream.Size()));
 }
 
+// Whether another thread gets the painter list's lock within two seconds.
+bool LockableFromAnotherThread(TGIFImage& image) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    TThreadList<TGIFPainter*>* list = image.Painters.get();
+    std::thread([list, done] {
+        list->LockList();
+        list->UnlockList();
+        *done = true;
+    }).detach();
+    for (int i = 0; i < 200 && !*done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return *done;
+}
+
 // --- The byte search -------------------------------------------------------------
 
 TEST(GifOptimiseContainsByte, LooksOnlyAtTheFirstLengthBytes) {
@@ -515,6 +528,7 @@ TEST(GifOptimise, TheReductionCheckRefusesOnlyACustomPaletteWithoutTheCleanUp) {
         ASSERT_FALSE(reports.empty());
         EXPECT_EQ(reports.back().stage, psEnding);
         EXPECT_EQ(reports.back().percent, c.raises ? 0 : 100);
+        EXPECT_TRUE(LockableFromAnotherThread(*image));
         // Work done before the check stays done.
         EXPECT_EQ(image->Frames->FrameAt(1)->Width(), (c.options & osTrimBorders) ? 2 : 4);
         EXPECT_EQ(image->Frames->ItemCount(), 2);
