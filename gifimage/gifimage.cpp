@@ -328,9 +328,28 @@ void TGIFImage::SaveToClipboardFormat(UINT& format, HANDLE& data, HPALETTE& pale
     format = shortFormat;
 }
 
-void TGIFImage::WriteClipboard(uint16_t&, HANDLE&, HPALETTE&) {
+// The whole-image bitmap goes out through the out parameters (placed by the caller); the GIF
+// stream itself is put on the open clipboard in the "GIF Image" format.
+void TGIFImage::WriteClipboard(uint16_t& format, HANDLE& data, HPALETTE& palette) {
     if (IsEmpty()) return;
-    RaiseNotAvailable("Writing a GIF image to the clipboard");
+    UINT bitmapFormat = format;
+    CurrentBitmap()->SaveToClipboardFormat(bitmapFormat, data, palette);
+    format = static_cast<uint16_t>(bitmapFormat);
+    TMemoryStream stream;
+    SaveToStream(stream);
+    stream.SetPosition(0);
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(stream.Size()));
+    if (!block) return;
+    try {
+        void* bytes = GlobalLock(block);
+        if (!bytes) RaiseGIFError(sClipboardStoreFailed);
+        std::memcpy(bytes, stream.Memory(), static_cast<size_t>(stream.Size()));
+        GlobalUnlock(block);
+        if (!SetClipboardData(GIFClipboardFormat, block)) RaiseGIFError(sClipboardStoreFailed);
+    } catch (...) {
+        GlobalFree(block);
+        throw;
+    }
 }
 
 void TGIFImage::ReportWarning(TObject* sender, uint8_t severity, const std::string& message) {

@@ -274,4 +274,38 @@ TEST(GifImage, ReadClipboardGifData) {
     EXPECT_EQ(format, 77) << "an empty image leaves the out parameters";
 }
 
+// Copy as a user's program would: the bitmap through the out parameters, the GIF stream on the
+// clipboard; pasting the GIF data gives the same frames back.
+TEST(GifImage, WriteClipboardPutsTheStreamAndHandsOutTheBitmap) {
+    Bytes gif = TwoFrameGif();
+    TMemoryStream source;
+    source.WriteBuffer(gif.data(), int32_t(gif.size()));
+    source.SetPosition(0);
+    TGIFImage image;
+    image.LoadFromStream(source);
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    EmptyClipboard();
+    uint16_t format = 0;
+    HANDLE data = nullptr;
+    HPALETTE palette = nullptr;
+    image.WriteClipboard(format, data, palette);
+    EXPECT_EQ(format, CF_BITMAP);
+    EXPECT_NE(data, nullptr);
+    HANDLE stored = GetClipboardData(GIFClipboardFormat);
+    ASSERT_NE(stored, nullptr);
+    TGIFImage pasted;
+    pasted.ReadClipboard(GIFClipboardFormat, stored, nullptr);
+    EmptyClipboard();
+    CloseClipboard();
+    EXPECT_EQ(pasted.Frames->ItemCount(), image.Frames->ItemCount());
+    EXPECT_EQ(pasted.ScreenWidth(), image.ScreenWidth());
+    TMemoryStream a, b;
+    image.SaveToStream(a);
+    pasted.SaveToStream(b);
+    ASSERT_EQ(a.Size(), b.Size());
+    EXPECT_EQ(std::memcmp(a.Memory(), b.Memory(), size_t(a.Size())), 0);
+    if (data) DeleteObject(data);
+    if (palette) DeleteObject(palette);
+}
+
 } // namespace
