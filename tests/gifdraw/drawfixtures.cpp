@@ -10,19 +10,19 @@ std::unique_ptr<TGIFImage> MakeImage(int screenWidth, int screenHeight, const Co
     return image;
 }
 
-TGIFSubImage* AddFrame(TGIFImage& image, const FrameSpec& spec) {
+TGIFSubImage* AddFrame(TGIFImage& image, const FrameSetup& setup) {
     auto* frame = new TGIFSubImage(&image);
     image.Frames->Append(frame);
-    for (const TGIFColor& c : spec.local) frame->LocalColorMap->AppendColor(TGIFColorMap::TripleToColor(c));
-    frame->ApplyBounds(spec.left, spec.top, spec.width, spec.height);
-    if (!spec.pixels.empty()) std::memcpy(frame->Pixels, spec.pixels.data(), spec.pixels.size());
-    if (spec.transparent >= 0 || spec.disposal >= 0) {
+    for (const TGIFColor& c : setup.local) frame->LocalColorMap->AppendColor(TGIFColorMap::TripleToColor(c));
+    frame->ApplyBounds(setup.left, setup.top, setup.width, setup.height);
+    if (!setup.pixels.empty()) std::memcpy(frame->Pixels, setup.pixels.data(), setup.pixels.size());
+    if (setup.transparent >= 0 || setup.disposal >= 0) {
         auto* control = new TGIFGraphicControlExtension(frame);
         frame->Extensions->Append(control);
-        if (spec.disposal >= 0) control->SetDisposalMethod(static_cast<uint8_t>(spec.disposal));
-        if (spec.transparent >= 0) {
+        if (setup.disposal >= 0) control->SetDisposalMethod(static_cast<uint8_t>(setup.disposal));
+        if (setup.transparent >= 0) {
             control->SetIsTransparent(true);
-            control->SetTransparentIndex(spec.transparent);
+            control->SetTransparentIndex(setup.transparent);
         }
     }
     return frame;

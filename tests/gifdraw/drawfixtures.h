@@ -14,7 +14,7 @@
 using Bytes = std::vector<uint8_t>;
 using Colors = std::vector<TGIFColor>;
 
-struct FrameSpec {
+struct FrameSetup {
     int left = 0;
     int top = 0;
     int width = 0;
@@ -27,9 +27,9 @@ struct FrameSpec {
 
 // An image with a logical screen and a global table (entries in order).
 std::unique_ptr<TGIFImage> MakeImage(int screenWidth, int screenHeight, const Colors& global);
-// Appends a frame built from spec; a graphic control extension is added when the spec asks
+// Appends the frame described; a graphic control extension is added when it asks for one
 // for transparency or a disposal method.
-TGIFSubImage* AddFrame(TGIFImage& image, const FrameSpec& spec);
+TGIFSubImage* AddFrame(TGIFImage& image, const FrameSetup& setup);
 Bytes PixelsOf(TGIFSubImage& frame);
 Colors EntriesOf(const TGIFColorMap& map);
 // n entries, entry i = (i, 100, 200 - i).

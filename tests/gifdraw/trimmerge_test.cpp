@@ -131,8 +131,8 @@ bool operator==(const Snapshot& a, const Snapshot& b) {
 
 struct NoMergeCase {
     const char* name;
-    FrameSpec previous;  // width 0 for an empty previous frame
-    FrameSpec frame;
+    FrameSetup previous;  // width 0 for an empty previous frame
+    FrameSetup frame;
     bool noPrevious;
     Colors global;
 };

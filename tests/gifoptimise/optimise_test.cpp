@@ -22,7 +22,7 @@ using Bytes = std::vector<uint8_t>;
 
 enum ExtKind { kComment, kText, kLoop, kUnknownApp, kControl };
 
-struct FrameSpec {
+struct FrameSetup {
     int left = 0, top = 0, width = 0, height = 0;
     Bytes pixels;
     // A graphic control extension is added when any of these is set.
@@ -43,15 +43,15 @@ std::unique_ptr<TGIFImage> MakeImage(int width, int height, int globalColors = 4
     return image;
 }
 
-TGIFSubImage* AddFrame(TGIFImage& image, const FrameSpec& spec) {
+TGIFSubImage* AddFrame(TGIFImage& image, const FrameSetup& setup) {
     auto* frame = new TGIFSubImage(&image);
     image.Frames->Append(frame);
-    for (TColor c : spec.local) frame->LocalColorMap->AppendColor(c);
-    if (spec.width > 0 && spec.height > 0) {
-        frame->ApplyBounds(spec.left, spec.top, spec.width, spec.height);
-        std::memcpy(frame->Pixels, spec.pixels.data(), spec.pixels.size());
+    for (TColor c : setup.local) frame->LocalColorMap->AppendColor(c);
+    if (setup.width > 0 && setup.height > 0) {
+        frame->ApplyBounds(setup.left, setup.top, setup.width, setup.height);
+        std::memcpy(frame->Pixels, setup.pixels.data(), setup.pixels.size());
     }
-    for (ExtKind kind : spec.extras) {
+    for (ExtKind kind : setup.extras) {
         TGIFExtension* extension = nullptr;
         switch (kind) {
         case kComment: extension = new TGIFCommentExtension(frame); break;
@@ -62,23 +62,23 @@ TGIFSubImage* AddFrame(TGIFImage& image, const FrameSpec& spec) {
         }
         frame->Extensions->Append(extension);
     }
-    if (spec.transparent >= 0 || spec.disposal >= 0 || spec.delay >= 0 || spec.waitsForInput) {
+    if (setup.transparent >= 0 || setup.disposal >= 0 || setup.delay >= 0 || setup.waitsForInput) {
         auto* control = new TGIFGraphicControlExtension(frame);
         frame->Extensions->Append(control);
-        if (spec.disposal >= 0) control->SetDisposalMethod(static_cast<uint8_t>(spec.disposal));
-        if (spec.delay >= 0) control->SetDelayUnits(static_cast<uint16_t>(spec.delay));
-        if (spec.waitsForInput) control->Record.PackedFields |= 0x02;
-        if (spec.transparent >= 0) {
+        if (setup.disposal >= 0) control->SetDisposalMethod(static_cast<uint8_t>(setup.disposal));
+        if (setup.delay >= 0) control->SetDelayUnits(static_cast<uint16_t>(setup.delay));
+        if (setup.waitsForInput) control->Record.PackedFields |= 0x02;
+        if (setup.transparent >= 0) {
             control->SetIsTransparent(true);
-            control->SetTransparentIndex(spec.transparent);
+            control->SetTransparentIndex(setup.transparent);
         }
     }
     return frame;
 }
 
-std::unique_ptr<TGIFImage> MakeAnimation(const std::vector<FrameSpec>& frames, int width = 8, int height = 8) {
+std::unique_ptr<TGIFImage> MakeAnimation(const std::vector<FrameSetup>& frames, int width = 8, int height = 8) {
     auto image = MakeImage(width, height);
-    for (const FrameSpec& spec : frames) AddFrame(*image, spec);
+    for (const FrameSetup& setup : frames) AddFrame(*image, setup);
     return image;
 }
 
@@ -182,7 +182,7 @@ TEST(GifOptimise, AnEmptyImageIsLeftAloneWithoutProgress) {
 }
 
 TEST(GifOptimise, ProgressRunsFromStartToEndWithinHundredPercent) {
-    const std::vector<FrameSpec> frames = {
+    const std::vector<FrameSetup> frames = {
         {0, 0, 4, 4, Fill(16, 1), 0, 1, 5, false, {kComment}, {0x000000, 0x0000FF, 0x00FF00}},
         {0, 0, 4, 4, Bytes{0, 0, 0, 0, 0, 2, 2, 0, 0, 2, 2, 0, 0, 0, 0, 0}, 0, 2, 5},
         {2, 2, 2, 2, Fill(4, 0), 0, 0, 7},
@@ -305,7 +305,7 @@ TEST(GifOptimise, ARestoreIsDroppedOnlyWhereTheNextOpaqueFrameHidesIt) {
 TEST(GifOptimise, TheCleanUpDropsExtensionsThatShowNothing) {
     struct Case {
         const char* name;
-        std::vector<FrameSpec> frames;
+        std::vector<FrameSetup> frames;
         std::vector<std::vector<ExtKind>> expected;
     } cases[] = {
         {"single frame loses a plain graphic control and its loop",
@@ -394,7 +394,7 @@ TEST(GifOptimise, TrimmingCutsBordersAndDropsFramesLeftEmpty) {
 TEST(GifOptimise, AFrameThatTrimsToNothingPassesItsDelayToTheFrameBefore) {
     struct Case {
         const char* name;
-        FrameSpec before;
+        FrameSetup before;
         int delay;
         int expectedDelay;
     } cases[] = {
@@ -425,7 +425,7 @@ TEST(GifOptimise, TrimmingLeavesFramesWhoseRestoreWouldShowDifferently) {
     struct Case {
         const char* name;
         int beforeDisposal;
-        FrameSpec frame;
+        FrameSetup frame;
         int frames, width, beforeDelay;
     } cases[] = {
         // Its restore erases the whole rectangle, border included.
@@ -478,7 +478,7 @@ TEST(GifOptimise, AllOptionsTogetherLeaveAnImageThatStillSaves) {
 }
 
 TEST(GifOptimise, TheFormDataWriteOptimisesOnlyWhenAsked) {
-    const std::vector<FrameSpec> frames = {{0, 0, 2, 2, Fill(4, 1), -1, 0, 10, false, {kComment}},
+    const std::vector<FrameSetup> frames = {{0, 0, 2, 2, Fill(4, 1), -1, 0, 10, false, {kComment}},
                                            {0, 0, 2, 2, Fill(4, 2), -1, 0, 10}};
     for (bool optimise : {false, true}) {
         SCOPED_TRACE(optimise);

@@ -130,12 +130,12 @@ TEST(GifDrawImage, PaintOnTargetKeepsPainterForSameCanvasAndRect) {
 }
 
 TEST(GifDrawImage, TiledCopiesAtScreenSize) {
-    FrameSpec frame;
+    FrameSetup frame;
     frame.width = 2;
     frame.disposal = 1;
     frame.delay = 3;
     frame.pixels = {kRed, kGreen};
-    FrameSpec second = frame;
+    FrameSetup second = frame;
     second.pixels = {kBlue, kGreen};
     auto image = Animation(2, 1, {frame, second});
     image->DrawFlags |= dfTile;
@@ -147,7 +147,7 @@ TEST(GifDrawImage, TiledCopiesAtScreenSize) {
 }
 
 TEST(GifDrawImage, StopOwnPainterEndsAnimationAndReleasesBitmap) {
-    auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3), LoopSpec{0, 0});
+    auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3), LoopSetup{0, 0});
     EventLog log;
     log.Attach(*image);
     Surface surface(4, 2, kYellow);
@@ -161,7 +161,7 @@ TEST(GifDrawImage, StopOwnPainterEndsAnimationAndReleasesBitmap) {
 }
 
 TEST(GifDrawImage, ClearingAnImageStopsItsPainters) {
-    auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3), LoopSpec{0, 0});
+    auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3), LoopSetup{0, 0});
     Surface surface(4, 2, kYellow);
     image->DrawImage(surface.Canvas(), kRect4x2);
     ASSERT_NE(image->OwnPainter, nullptr);
@@ -173,7 +173,7 @@ TEST(GifDrawImage, ClearingAnImageStopsItsPainters) {
 
 TEST(GifDrawImage, DestroyingAnAnimatingImageIsSafe) {
     for (int round = 0; round < 5; ++round) {
-        auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSpec{0, 0});
+        auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{0, 0});
         image->SpeedPercent = -1;  // paints as fast as the GUI thread lets it
         Surface surface(4, 2, kYellow);
         image->DrawImage(surface.Canvas(), kRect4x2);
@@ -193,7 +193,7 @@ TEST(GifDrawImage, AnimatesInPictureControlThroughMessageLoop) {
     form->SetClientSize(100, 50);
     auto* control = new TImage(form, form);
     control->SetBounds(0, 0, 40, 20);
-    std::unique_ptr<TGIFImage> owned = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSpec{0, 0});
+    std::unique_ptr<TGIFImage> owned = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{0, 0});
     TGIFImage* image = owned.get();
     EventLog log;
     log.Attach(*image);

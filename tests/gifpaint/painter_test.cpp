@@ -115,7 +115,7 @@ TEST(GifStartPainter, EmptyImageOrRectangleGivesNoPainter) {
 
 struct PassCase {
     const char* name;
-    LoopSpec loop;
+    LoopSetup loop;
     uint16_t flags;
     int speed;
     std::vector<std::string> begun;  // empty: plays until stopped
@@ -169,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(Gif, GifPainterPasses,
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(GifPainterPasses, EmptyFrameEndsThePass) {
-    auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSpec{2, 0});
+    auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{2, 0});
     image->Frames->FrameAt(1)->ResetFrame();
     image->SpeedPercent = -1;
     EventLog log;
@@ -219,7 +219,7 @@ class GifPainterTiming : public testing::TestWithParam<TimingCase> {};
 // The first frame is painted at once; the second waits the first frame's delay.
 TEST_P(GifPainterTiming, SecondFrameWaitsFirstFramesDelay) {
     const TimingCase& c = GetParam();
-    std::vector<FrameSpec> frames = SolidFrames(4, 2, {kRed, kGreen}, c.delay);
+    std::vector<FrameSetup> frames = SolidFrames(4, 2, {kRed, kGreen}, c.delay);
     frames[0].disposal = c.disposal;
     auto image = Animation(4, 2, frames);
     image->SpeedPercent = c.speed;
@@ -294,15 +294,15 @@ TEST(GifPainterTiming, StopDoesNotWaitForFrameDelay) {
 
 struct DisposalCase {
     const char* name;
-    std::vector<FrameSpec> frames;
+    std::vector<FrameSetup> frames;
     uint16_t flags;
     // Row 0 of the target after each frame's paint (read in its OnFrameDone).
     std::vector<std::vector<uint8_t>> rows;
 };
 void PrintTo(const DisposalCase& c, std::ostream* os) { *os << c.name; }
 
-FrameSpec Full(uint8_t color, int disposal) {
-    FrameSpec f;
+FrameSetup Full(uint8_t color, int disposal) {
+    FrameSetup f;
     f.width = 4;
     f.height = 1;
     f.color = color;
@@ -311,8 +311,8 @@ FrameSpec Full(uint8_t color, int disposal) {
     return f;
 }
 
-FrameSpec Dot(int left, uint8_t color, int disposal) {
-    FrameSpec f;
+FrameSetup Dot(int left, uint8_t color, int disposal) {
+    FrameSetup f;
     f.left = left;
     f.color = color;
     f.disposal = disposal;
@@ -370,10 +370,10 @@ INSTANTIATE_TEST_SUITE_P(Gif, GifPainterDisposal,
 
 // Transparent frames: a restored area shows what lay under the image when the painter began.
 TEST(GifPainterDisposal, RestoreBackgroundTransparentShowsUnderlay) {
-    FrameSpec first = Full(R, 1);
+    FrameSetup first = Full(R, 1);
     first.pixels = {R, W, W, R};
     first.transparentIndex = W;
-    std::vector<FrameSpec> frames = {first, Dot(1, G, 2), Dot(3, B, 1)};
+    std::vector<FrameSetup> frames = {first, Dot(1, G, 2), Dot(3, B, 1)};
     auto image = Animation(4, 1, frames);
     image->SpeedPercent = -1;
     Surface surface(4, 1, kYellow);
@@ -401,14 +401,14 @@ class GifPainterTiledDisposal : public testing::TestWithParam<TileCase> {};
 // A tiled frame restored to the background is erased at every tile of a 2 x 2 screen drawn
 // twice across: from the underlay when transparent, with the background colour when opaque.
 TEST_P(GifPainterTiledDisposal, ErasesEveryTile) {
-    FrameSpec first;
+    FrameSetup first;
     first.width = 2;
     first.height = 2;
     first.pixels = {R, G, G, R};
     first.disposal = 1;
     first.delay = 3;
-    FrameSpec dot = Dot(1, B, 2);
-    FrameSpec last = Dot(0, B, 1);
+    FrameSetup dot = Dot(1, B, 2);
+    FrameSetup last = Dot(0, B, 1);
     last.top = 1;
     auto image = Animation(2, 2, {first, dot, last});
     image->SpeedPercent = -1;
@@ -446,7 +446,7 @@ TEST(GifPainterDisposal, BackgroundOverrideColoursRestoredArea) {
 // --- Stopping and failures ---------------------------------------------------------------
 
 TEST(GifPainterStopping, StopAllWaitsForEveryThreadedPainter) {
-    auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3), LoopSpec{0, 0});
+    auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3), LoopSetup{0, 0});
     std::vector<std::unique_ptr<Surface>> surfaces;
     for (int i = 0; i < 3; ++i) {
         surfaces.push_back(std::make_unique<Surface>(4, 2, kYellow));
@@ -473,7 +473,7 @@ struct StopFromThread {
 };
 
 TEST(GifPainterStopping, FromAnotherThreadWaitsForGuiThreadToServiceDetaches) {
-    auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3), LoopSpec{0, 0});
+    auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3), LoopSetup{0, 0});
     Surface surface(4, 2, kYellow);
     TGIFPainter* painter = Started(*image, surface, kThreadedFlags);
     ASSERT_NE(painter, nullptr);
@@ -490,7 +490,7 @@ TEST(GifPainterStopping, FromAnotherThreadWaitsForGuiThreadToServiceDetaches) {
 }
 
 TEST(GifPainterStopping, TargetThatStopsBeingDeviceContextEndsPainterSilently) {
-    auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSpec{0, 0});
+    auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{0, 0});
     image->SpeedPercent = 0;
     EventLog log;
     log.Attach(*image);
@@ -511,7 +511,7 @@ TEST(GifPainterStopping, TargetThatStopsBeingDeviceContextEndsPainterSilently) {
 TEST(GifPainterStopping, HandlerMayClearOrFreeTheImage) {
     for (const bool destroy : {false, true}) {
         SCOPED_TRACE(destroy ? "destroy" : "clear");
-        auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSpec{0, 0});
+        auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{0, 0});
         image->SpeedPercent = -1;
         bool handled = false;
         EventLog log;
@@ -612,7 +612,7 @@ TEST(GifPainterCallingThread, PaintsEveryFrameAndReturnsLastPicture) {
 }
 
 TEST(GifPainterCallingThread, QuitMessageEndsPainterAndIsPostedAgain) {
-    auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSpec{0, 0});
+    auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{0, 0});
     image->SpeedPercent = 1000;
     EventLog log;
     log.action = [](TGIFPainter&, const std::string& entry) {

@@ -45,12 +45,12 @@ std::vector<COLORREF> Colors(const std::vector<uint8_t>& indexes) {
     return colors;
 }
 
-Bytes AnimationBytes(int screenWidth, int screenHeight, const std::vector<FrameSpec>& frames, LoopSpec loop) {
+Bytes AnimationBytes(int screenWidth, int screenHeight, const std::vector<FrameSetup>& frames, LoopSetup loop) {
     GifBytes gif;
     gif.Text("GIF89a").Word(screenWidth).Word(screenHeight).Raw({0xF1, kWhite, 0});
     for (COLORREF c : kTable) gif.Raw({GetRValue(c), GetGValue(c), GetBValue(c)});
     for (size_t i = 0; i < frames.size(); ++i) {
-        const FrameSpec& f = frames[i];
+        const FrameSetup& f = frames[i];
         if (loop.count >= 0 && static_cast<int>(i) == loop.atFrame) {
             gif.Raw({0x21, 0xFF, 0x0B}).Text("NETSCAPE2.0").Raw({3, 1}).Word(loop.count).Raw({0});
         }
@@ -65,16 +65,16 @@ Bytes AnimationBytes(int screenWidth, int screenHeight, const std::vector<FrameS
     return gif.Trailer().b;
 }
 
-std::unique_ptr<TGIFImage> Animation(int screenWidth, int screenHeight, const std::vector<FrameSpec>& frames,
-                                     LoopSpec loop) {
+std::unique_ptr<TGIFImage> Animation(int screenWidth, int screenHeight, const std::vector<FrameSetup>& frames,
+                                     LoopSetup loop) {
     return LoadGif(AnimationBytes(screenWidth, screenHeight, frames, loop));
 }
 
-std::vector<FrameSpec> SolidFrames(int width, int height, const std::vector<uint8_t>& colors, int delay,
+std::vector<FrameSetup> SolidFrames(int width, int height, const std::vector<uint8_t>& colors, int delay,
                                    int disposal) {
-    std::vector<FrameSpec> frames;
+    std::vector<FrameSetup> frames;
     for (uint8_t color : colors) {
-        FrameSpec f;
+        FrameSetup f;
         f.width = width;
         f.height = height;
         f.color = color;

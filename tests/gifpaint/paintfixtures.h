@@ -16,7 +16,7 @@ enum : uint8_t { kRed, kGreen, kBlue, kWhite };
 COLORREF ColorOfIndex(uint8_t index);
 constexpr COLORREF kYellow = RGB(255, 255, 0);
 
-struct FrameSpec {
+struct FrameSetup {
     int left = 0, top = 0, width = 1, height = 1;
     Bytes pixels;              // width x height indexes; empty: all of color
     uint8_t color = kRed;
@@ -25,17 +25,17 @@ struct FrameSpec {
     int transparentIndex = -1; // -1: opaque
 };
 
-struct LoopSpec {
+struct LoopSetup {
     int count = -1;  // -1: no loop extension
     int atFrame = 0;
 };
 
 // A GIF stream of a screen with the four-colour global table and the frames.
-Bytes AnimationBytes(int screenWidth, int screenHeight, const std::vector<FrameSpec>& frames, LoopSpec loop = {});
-std::unique_ptr<TGIFImage> Animation(int screenWidth, int screenHeight, const std::vector<FrameSpec>& frames,
-                                     LoopSpec loop = {});
+Bytes AnimationBytes(int screenWidth, int screenHeight, const std::vector<FrameSetup>& frames, LoopSetup loop = {});
+std::unique_ptr<TGIFImage> Animation(int screenWidth, int screenHeight, const std::vector<FrameSetup>& frames,
+                                     LoopSetup loop = {});
 // Full-screen frames of the given colours, each with a graphic control extension.
-std::vector<FrameSpec> SolidFrames(int width, int height, const std::vector<uint8_t>& colors, int delay = 1,
+std::vector<FrameSetup> SolidFrames(int width, int height, const std::vector<uint8_t>& colors, int delay = 1,
                                    int disposal = 1);
 
 // A device bitmap selected into a memory device context, filled with one colour.
