@@ -7,11 +7,16 @@ export WINEPREFIX="${WINEPREFIX:-$build/wineprefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
+# Configures the build folder once, then builds the targets named (all when none is).
 configure_and_build() {
   if [ ! -f "$build/build.ninja" ]; then
     cmake -S "$here" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-i686.cmake" >/dev/null
   fi
-  cmake --build "$build"
+  if [ $# -gt 0 ]; then
+    cmake --build "$build" --target "$@"
+  else
+    cmake --build "$build"
+  fi
 }
 
 # Starts Xvfb on a free display number and exports DISPLAY; remembers its pid in xvfb_pid.
