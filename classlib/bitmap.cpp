@@ -1,5 +1,7 @@
 #include "classlib/bitmap.h"
 
+#include "classlib/guards.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -111,34 +113,6 @@ void ReadOrFail(TStream& stream, void* buffer, int64_t count) {
     if (count > 0 && stream.Read(buffer, static_cast<int32_t>(count)) != count) throw EInvalidGraphic(sInvalidBitmap);
 }
 
-// Selects an object into a DC for the lifetime of the guard.
-class Selection {
-public:
-    Selection(HDC dc, HGDIOBJ object) : dc_(dc), old_(SelectObject(dc, object)) {}
-    ~Selection() { SelectObject(dc_, old_); }
-    Selection(const Selection&) = delete;
-    Selection& operator=(const Selection&) = delete;
-
-private:
-    HDC dc_;
-    HGDIOBJ old_;
-};
-
-// A memory DC of its own, deleted with the guard.
-class MemoryDC {
-public:
-    MemoryDC() : dc_(CreateCompatibleDC(nullptr)) {
-        if (!dc_) throw EOutOfResources("Out of system resources");
-    }
-    ~MemoryDC() { DeleteDC(dc_); }
-    MemoryDC(const MemoryDC&) = delete;
-    MemoryDC& operator=(const MemoryDC&) = delete;
-    operator HDC() const { return dc_; }
-
-private:
-    HDC dc_;
-};
-
 // Every pixel as 0x00RRGGBB-ordered blue, green, red, 0 bytes, rows from the top.
 std::vector<uint32_t> Pixels32(HDC source, int width, int height) {
     BITMAPINFOHEADER header{};
@@ -213,6 +187,14 @@ TCanvas& TBitmap::Canvas() {
     }
     canvas_->SetHandle(Context());
     return *canvas_;
+}
+
+// The bitmap owns palette from now on; the one it had is deselected from its context and deleted.
+void TBitmap::TakePalette(HPALETTE palette) {
+    if (dc_) SelectPalette(dc_, dcFirstPalette_, FALSE);
+    dcPalette_ = nullptr;
+    if (palette_ && palette_ != palette) DeleteObject(palette_);
+    palette_ = palette;
 }
 
 void TBitmap::ReleaseMask() {
@@ -301,12 +283,7 @@ void TBitmap::Convert(TPixelFormat format, int width, int height) {
         DeleteObject(handle);
         throw;
     }
-    if (!toDevice && bitCount <= 8 && !tableFromPalette && palette_) {
-        if (dc_) SelectPalette(dc_, dcFirstPalette_, FALSE);
-        dcPalette_ = nullptr;
-        DeleteObject(palette_);
-        palette_ = nullptr;
-    }
+    if (!toDevice && bitCount <= 8 && !tableFromPalette && palette_) TakePalette(nullptr);
     Replace(handle, format, toDevice, width, height);
     if (!toDevice && bitCount <= 8) tableSize_ = static_cast<int>(table.size());
 }
@@ -376,10 +353,7 @@ HPALETTE TBitmap::Palette() {
 
 void TBitmap::SetPalette(HPALETTE palette) {
     if (palette == palette_) return;
-    if (dc_) SelectPalette(dc_, dcFirstPalette_, FALSE);
-    dcPalette_ = nullptr;
-    if (palette_) DeleteObject(palette_);
-    palette_ = palette;
+    TakePalette(palette);
     if (palette && handle_ && !ddb_ && BitCount(format_) <= 8) {
         const std::vector<RGBQUAD> quads = PaletteQuads(palette, 256);
         const UINT n = static_cast<UINT>(std::min<size_t>(quads.size(), size_t(1) << BitCount(format_)));
@@ -392,10 +366,7 @@ void TBitmap::SetPalette(HPALETTE palette) {
 
 void TBitmap::SetHandle(HBITMAP bitmap) {
     if (bitmap == handle_) return;
-    if (dc_) SelectPalette(dc_, dcFirstPalette_, FALSE);
-    dcPalette_ = nullptr;
-    if (palette_) DeleteObject(palette_);
-    palette_ = nullptr;
+    TakePalette(nullptr);
     if (!bitmap) {
         Replace(nullptr, format_, ddb_, 0, 0);
     } else {
@@ -518,11 +489,7 @@ void TBitmap::Assign(const TPersistent& source) {
             std::memcpy(bits, other->bits_, static_cast<size_t>(std::abs(other->rowBytes_)) * other->height_);
         }
     }
-    HPALETTE palette = CopyPalette(other->palette_);
-    if (dc_) SelectPalette(dc_, dcFirstPalette_, FALSE);
-    dcPalette_ = nullptr;
-    if (palette_) DeleteObject(palette_);
-    palette_ = palette;
+    TakePalette(CopyPalette(other->palette_));
     Replace(handle, other->format_, other->ddb_, other->width_, other->height_);
     if (handle && !other->ddb_) tableSize_ = other->tableSize_;
     transparent_ = other->transparent_;
@@ -532,16 +499,30 @@ void TBitmap::Assign(const TPersistent& source) {
 
 // --- BMP files ---------------------------------------------------------------
 
-void TBitmap::LoadFromStream(TStream& stream) {
-    const int64_t start = stream.Position();
+namespace {
+
+// What a BMP file's headers say: the bitmap's header in its long form, the masks of a bit-field
+// picture, and the size of one colour-table entry (3 bytes in the old OS/2 form, else 4).
+struct BmpLayout {
     BITMAPFILEHEADER file{};
-    ReadOrFail(stream, &file, sizeof file);
-    if (file.bfType != 0x4D42) throw EInvalidGraphic(sInvalidBitmap);
-    DWORD infoSize = 0;
-    ReadOrFail(stream, &infoSize, 4);
     BITMAPINFOHEADER header{};
     DWORD masks[3] = {0, 0, 0};
     int entryBytes = 4;
+    int64_t width = 0;
+    int64_t height = 0;  // rows, whatever the direction
+    int64_t rowBytes = 0;
+};
+
+constexpr WORD kBmpSignature = 0x4D42;  // "BM"
+
+// Reads the file header and either kind of bitmap header, with the masks that follow a short one.
+BmpLayout ReadBmpHeaders(TStream& stream) {
+    BmpLayout bmp;
+    ReadOrFail(stream, &bmp.file, sizeof bmp.file);
+    if (bmp.file.bfType != kBmpSignature) throw EInvalidGraphic(sInvalidBitmap);
+    DWORD infoSize = 0;
+    ReadOrFail(stream, &infoSize, 4);
+    BITMAPINFOHEADER& header = bmp.header;
     if (infoSize == sizeof(BITMAPCOREHEADER)) {
         BITMAPCOREHEADER core{};
         ReadOrFail(stream, reinterpret_cast<uint8_t*>(&core) + 4, sizeof core - 4);
@@ -550,78 +531,105 @@ void TBitmap::LoadFromStream(TStream& stream) {
         header.biPlanes = core.bcPlanes;
         header.biBitCount = core.bcBitCount;
         header.biCompression = BI_RGB;
-        entryBytes = 3;
+        bmp.entryBytes = 3;
     } else if (infoSize >= sizeof(BITMAPINFOHEADER) && infoSize <= sizeof(BITMAPV5HEADER)) {
         BITMAPV5HEADER v5{};
         ReadOrFail(stream, reinterpret_cast<uint8_t*>(&v5) + 4, infoSize - 4);
         std::memcpy(&header, &v5, sizeof header);
         if (header.biCompression == BI_BITFIELDS) {
+            // Headers from version 2 on (52 bytes and more) hold the masks; a plain one is followed by them.
             if (infoSize >= 52) {
-                masks[0] = v5.bV5RedMask;
-                masks[1] = v5.bV5GreenMask;
-                masks[2] = v5.bV5BlueMask;
+                bmp.masks[0] = v5.bV5RedMask;
+                bmp.masks[1] = v5.bV5GreenMask;
+                bmp.masks[2] = v5.bV5BlueMask;
             } else {
-                ReadOrFail(stream, masks, sizeof masks);
+                ReadOrFail(stream, bmp.masks, sizeof bmp.masks);
             }
         }
     } else {
         throw EInvalidGraphic(sInvalidBitmap);
     }
+    return bmp;
+}
+
+// Refuses what this reader cannot make a section of: compressed pixels, odd depths, empty or
+// huge pictures; works out the row size.
+void CheckBmpLayout(BmpLayout& bmp) {
+    const BITMAPINFOHEADER& header = bmp.header;
     const int bitCount = header.biBitCount;
     const bool knownDepth = bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 || bitCount == 24 ||
                             bitCount == 32;
     const bool knownCoding = header.biCompression == BI_RGB ||
                              (header.biCompression == BI_BITFIELDS && (bitCount == 16 || bitCount == 32));
-    const int64_t width = header.biWidth;
-    const int64_t height = header.biHeight < 0 ? -int64_t(header.biHeight) : int64_t(header.biHeight);
-    if (header.biPlanes != 1 || !knownDepth || !knownCoding || width <= 0 || height <= 0 || width > 0x7FFFFFF ||
-        height > 0x7FFFFFF)
+    bmp.width = header.biWidth;
+    bmp.height = header.biHeight < 0 ? -int64_t(header.biHeight) : int64_t(header.biHeight);
+    if (header.biPlanes != 1 || !knownDepth || !knownCoding || bmp.width <= 0 || bmp.height <= 0 ||
+        bmp.width > 0x7FFFFFF || bmp.height > 0x7FFFFFF)
         throw EInvalidGraphic(sInvalidBitmap);
-    const int64_t rowBytes = RowBytesOf(width, bitCount);
-    if (rowBytes * height > kMaxImageBytes) throw EInvalidGraphic(sInvalidBitmap);
+    bmp.rowBytes = RowBytesOf(bmp.width, bitCount);
+    if (bmp.rowBytes * bmp.height > kMaxImageBytes) throw EInvalidGraphic(sInvalidBitmap);
+}
 
+// The colour table of a palette picture: as many entries as it says it uses, at most 2^depth.
+std::vector<RGBQUAD> ReadBmpColorTable(TStream& stream, const BmpLayout& bmp) {
     std::vector<RGBQUAD> table;
-    if (bitCount <= 8) {
-        const int64_t most = int64_t(1) << bitCount;
-        const int64_t count = header.biClrUsed == 0 ? most : std::min<int64_t>(header.biClrUsed, most);
-        std::vector<uint8_t> raw(static_cast<size_t>(count * entryBytes));
-        ReadOrFail(stream, raw.data(), static_cast<int64_t>(raw.size()));
-        table.resize(static_cast<size_t>(count));
-        for (int64_t i = 0; i < count; ++i) {
-            const uint8_t* e = &raw[static_cast<size_t>(i * entryBytes)];
-            table[static_cast<size_t>(i)] = RGBQUAD{e[0], e[1], e[2], 0};
-        }
+    const int bitCount = bmp.header.biBitCount;
+    if (bitCount > 8) return table;
+    const int64_t most = int64_t(1) << bitCount;
+    const int64_t count = bmp.header.biClrUsed == 0 ? most : std::min<int64_t>(bmp.header.biClrUsed, most);
+    std::vector<uint8_t> raw(static_cast<size_t>(count * bmp.entryBytes));
+    ReadOrFail(stream, raw.data(), static_cast<int64_t>(raw.size()));
+    table.resize(static_cast<size_t>(count));
+    for (int64_t i = 0; i < count; ++i) {
+        const uint8_t* e = &raw[static_cast<size_t>(i * bmp.entryBytes)];
+        table[static_cast<size_t>(i)] = RGBQUAD{e[0], e[1], e[2], 0};
     }
-    if (file.bfOffBits != 0) {
-        if (start + file.bfOffBits < stream.Position()) throw EInvalidGraphic(sInvalidBitmap);
-        stream.SetPosition(start + file.bfOffBits);
-    }
-    if (stream.Size() - stream.Position() < rowBytes * height) throw EInvalidGraphic(sInvalidBitmap);
+    return table;
+}
 
-    BITMAPINFOHEADER made = header;
-    made.biHeight = static_cast<LONG>(height);
+// Makes a bottom-up section and reads the pixels into it, turning top-down files over row by row.
+// The pixels start where the file header says (start is the file's first byte), or right here.
+HBITMAP ReadBmpPixels(TStream& stream, int64_t start, const BmpLayout& bmp, const std::vector<RGBQUAD>& table) {
+    if (bmp.file.bfOffBits != 0) {
+        if (start + bmp.file.bfOffBits < stream.Position()) throw EInvalidGraphic(sInvalidBitmap);
+        stream.SetPosition(start + bmp.file.bfOffBits);
+    }
+    if (stream.Size() - stream.Position() < bmp.rowBytes * bmp.height) throw EInvalidGraphic(sInvalidBitmap);
+
+    BITMAPINFOHEADER made = bmp.header;
+    made.biHeight = static_cast<LONG>(bmp.height);
     made.biSizeImage = 0;
     made.biClrUsed = static_cast<DWORD>(table.size());
     uint8_t* bits = nullptr;
     HBITMAP handle = made.biCompression == BI_BITFIELDS
-                         ? CreateSection(made, reinterpret_cast<const RGBQUAD*>(masks), 3, &bits)
+                         ? CreateSection(made, reinterpret_cast<const RGBQUAD*>(bmp.masks), 3, &bits)
                          : CreateSection(made, table.data(), static_cast<int>(table.size()), &bits);
     try {
-        if (header.biHeight > 0) {
-            ReadOrFail(stream, bits, rowBytes * height);
+        if (bmp.header.biHeight > 0) {
+            ReadOrFail(stream, bits, bmp.rowBytes * bmp.height);
         } else {
-            for (int64_t y = 0; y < height; ++y) ReadOrFail(stream, bits + (height - 1 - y) * rowBytes, rowBytes);
+            for (int64_t y = 0; y < bmp.height; ++y)
+                ReadOrFail(stream, bits + (bmp.height - 1 - y) * bmp.rowBytes, bmp.rowBytes);
         }
     } catch (...) {
         DeleteObject(handle);
         throw;
     }
-    if (dc_) SelectPalette(dc_, dcFirstPalette_, FALSE);
-    dcPalette_ = nullptr;
-    if (palette_) DeleteObject(palette_);
-    palette_ = nullptr;
-    Replace(handle, FormatOf(bitCount, made.biCompression, masks), false, static_cast<int>(width),
-            static_cast<int>(height));
+    return handle;
+}
+
+} // namespace
+
+void TBitmap::LoadFromStream(TStream& stream) {
+    const int64_t start = stream.Position();
+    BmpLayout bmp = ReadBmpHeaders(stream);
+    CheckBmpLayout(bmp);
+    const std::vector<RGBQUAD> table = ReadBmpColorTable(stream, bmp);
+    HBITMAP handle = ReadBmpPixels(stream, start, bmp, table);
+    const int bitCount = bmp.header.biBitCount;
+    TakePalette(nullptr);
+    Replace(handle, FormatOf(bitCount, bmp.header.biCompression, bmp.masks), false, static_cast<int>(bmp.width),
+            static_cast<int>(bmp.height));
     if (bitCount <= 8) tableSize_ = static_cast<int>(table.size());
     Changed();
 }
@@ -649,7 +657,7 @@ void TBitmap::SaveToStream(TStream& stream) {
     header.biClrImportant = 0;
     const DWORD headerBytes = sizeof header + (fields ? 12 : 0) + static_cast<DWORD>(table.size() * 4);
     BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;
+    file.bfType = kBmpSignature;
     file.bfOffBits = sizeof file + headerBytes;
     file.bfSize = file.bfOffBits + header.biSizeImage;
     stream.WriteBuffer(&file, sizeof file);

@@ -93,6 +93,7 @@ private:
     HDC Context() const;
     void Replace(HBITMAP handle, TPixelFormat format, bool ddb, int width, int height);
     void ReleaseMask();
+    void TakePalette(HPALETTE palette);
     void EnsureDIB();
     void DefaultTable(TPixelFormat format, std::vector<RGBQUAD>& table) const;
     void Convert(TPixelFormat format, int width, int height);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include "classlib/guards.h"
 #include "gifimage/extensions.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/messages.h"
@@ -18,18 +19,10 @@ constexpr DWORD kKeepDestination = 0x00AA0029;
 constexpr DWORD kMaskedCopy = ((static_cast<DWORD>(SRCCOPY) << 8) & 0xFF000000) | kKeepDestination;
 static_assert(kMaskedCopy == 0xCCAA0029);
 
-// A memory device context, deleted with the guard.
-class MemoryContext {
-public:
-    explicit MemoryContext(HDC compatible) : dc_(CheckGdiResult(CreateCompatibleDC(compatible))) {}
-    ~MemoryContext() { DeleteDC(dc_); }
-    MemoryContext(const MemoryContext&) = delete;
-    MemoryContext& operator=(const MemoryContext&) = delete;
-    operator HDC() const { return dc_; }
-
-private:
-    HDC dc_;
-};
+// A memory context compatible with dc; a refusal raises the library's GDI error.
+MemoryDC MemoryContext(HDC compatible) {
+    return MemoryDC(MemoryDC::Adopt{}, CheckGdiResult(CreateCompatibleDC(compatible)));
+}
 
 // A GDI object, deleted with the guard.
 class OwnedObject {
@@ -42,22 +35,6 @@ public:
 
 private:
     HGDIOBJ object_;
-};
-
-// An object selected into a context; what was selected before goes back with the guard.
-class Selection {
-public:
-    Selection(HDC dc, HGDIOBJ object) : dc_(dc), old_(SelectObject(dc, object)) {}
-    ~Selection() {
-        if (old_) SelectObject(dc_, old_);
-    }
-    Selection(const Selection&) = delete;
-    Selection& operator=(const Selection&) = delete;
-    HGDIOBJ Previous() const { return old_; }
-
-private:
-    HDC dc_;
-    HGDIOBJ old_;
 };
 
 bool IsNTFamily() {
@@ -139,7 +116,7 @@ void TGIFSubImage::StretchDrawFrame(TCanvas& canvas, const RECT& rect, bool tran
     if (transparent && Transparent && IsMasked()) {
         TBitmap* bitmap = RenderedBitmap();
         if (!bitmap) return;
-        MemoryContext maskContext(nullptr);
+        MemoryDC maskContext = MemoryContext(nullptr);
         Selection maskSelected(maskContext, Mask);
         HDC source = bitmap->Canvas().Handle();
         if (!tile) {
@@ -173,12 +150,12 @@ bool TGIFSubImage::PaintTransparent(HDC dest, int destX, int destY, int destWidt
         return true;
     }
 
-    MemoryContext colors(dest);
+    MemoryDC colors = MemoryContext(dest);
     OwnedObject colorBitmap(CreateCompatibleBitmap(dest, sourceWidth, sourceHeight));
     Selection colorSelected(colors, colorBitmap.Get());
     std::optional<PaletteSelection> colorPalette;
     {
-        MemoryContext inverse(dest);
+        MemoryDC inverse = MemoryContext(dest);
         OwnedObject inverseBitmap(CreateBitmap(sourceWidth, sourceHeight, 1, 1, nullptr));
         Selection inverseSelected(inverse, inverseBitmap.Get());
         BitBlt(inverse, 0, 0, sourceWidth, sourceHeight, mask, maskX, maskY, NOTSRCCOPY);
