@@ -25,6 +25,23 @@ void RaiseLastOSError() {
 
 std::string IntToStr(long long value) { return std::to_string(value); }
 
+int StrToInt(const std::string& text) {
+    const std::string s = Trim(text);
+    const bool negative = !s.empty() && s[0] == '-';
+    size_t i = (!s.empty() && (s[0] == '-' || s[0] == '+')) ? 1 : 0;
+    bool digits = i < s.size();
+    long long value = 0;
+    for (; i < s.size() && digits; ++i) {
+        if (s[i] < '0' || s[i] > '9') digits = false;
+        else value = value * 10 + (s[i] - '0');
+        if (value > 0x80000000LL) digits = false;
+    }
+    if (negative) value = -value;
+    if (!digits || value > 0x7FFFFFFF || value < -0x7FFFFFFFLL - 1)
+        throw EConvertError("'" + s + "' is not a valid integer value");
+    return static_cast<int>(value);
+}
+
 std::string LowerCase(const std::string& s) {
     std::string r = s;
     std::transform(r.begin(), r.end(), r.begin(),

@@ -53,6 +53,9 @@ std::string SysErrorMessage(unsigned long code);
 [[noreturn]] void RaiseLastOSError();
 
 std::string IntToStr(long long value);
+// A decimal integer with an optional sign, blanks around it allowed; anything else, or a value
+// outside 32 bits, raises EConvertError "'text' is not a valid integer value".
+int StrToInt(const std::string& text);
 // Wide (UTF-16) text to 8-bit text in the ANSI code page.
 std::string WideToAnsi(const std::wstring& text);
 std::string LowerCase(const std::string& s);

@@ -174,3 +174,17 @@ TXMLNode TXMLDocument::DocumentElement() const {
     if (document_->get_documentElement(&root) != S_OK || !root.p) return TXMLNode();
     return TXMLNode(root.p);
 }
+
+std::string XmlEscape(const std::string& text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&': escaped += "&amp;"; break;
+        case '<': escaped += "&lt;"; break;
+        case '>': escaped += "&gt;"; break;
+        default: escaped += c; break;
+        }
+    }
+    return escaped;
+}

@@ -8,6 +8,9 @@
 struct IXMLDOMDocument;
 struct IXMLDOMNode;
 
+// Text with &, < and > written as XML entities, fit to stand as an element's text.
+std::string XmlEscape(const std::string& text);
+
 class EXMLDocError : public Exception { using Exception::Exception; };
 class EDOMParseError : public EXMLDocError { using EXMLDocError::EXMLDocError; };
 

@@ -15,50 +15,13 @@ const char* const kTitleSuffix = " - Corvelline Flash Player";
 const char* const kCompanionMovie = "fvp.swf";
 const char* const kCompanionSkin = "SteelExternalAll.swf";
 
-std::string AsciiLower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
-// A decimal integer, as the class library converts text to a number.
-int TextToInt(const std::wstring& text) {
-    std::string s = Trim(WideToAnsi(text));
-    size_t i = (!s.empty() && (s[0] == '-' || s[0] == '+')) ? 1 : 0;
-    bool digits = i < s.size();
-    long long value = 0;
-    for (size_t k = i; k < s.size() && digits; ++k) {
-        if (s[k] < '0' || s[k] > '9') digits = false;
-        else value = value * 10 + (s[k] - '0');
-        if (value > 0x80000000LL) digits = false;
-    }
-    if (s[0] == '-') value = -value;
-    if (!digits || value > 0x7FFFFFFF || value < -0x7FFFFFFFLL - 1)
-        throw EConvertError("'" + s + "' is not a valid integer value");
-    return static_cast<int>(value);
-}
-
 // The integer held by argument index of a "ready" request: an element with just text.
 int ReadyArgument(const TXMLNode& arguments, int index) {
     TXMLNode argument = arguments.ChildNode(index);
     if (!argument.IsElement()) throw EXMLDocError("Argument " + std::to_string(index) + " is not an element");
-    return TextToInt(argument.Text());
+    return StrToInt(WideToAnsi(argument.Text()));
 }
 } // namespace
-
-std::string XmlEscape(const std::string& text) {
-    std::string escaped;
-    escaped.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&': escaped += "&amp;"; break;
-        case '<': escaped += "&lt;"; break;
-        case '>': escaped += "&gt;"; break;
-        default: escaped += c; break;
-        }
-    }
-    return escaped;
-}
 
 std::wstring MakePlayRequest(const std::string& videoPath) {
     return StringToWide("<invoke name=\"Play\" returntype=\"xml\"><arguments><string>" + XmlEscape(videoPath) +
@@ -164,7 +127,7 @@ void TForm1::WMDropFiles(HDROP drop) {
 }
 
 void TForm1::Play(const std::string& path) {
-    std::string ext = AsciiLower(ExtractFileExt(path));
+    std::string ext = LowerCase(ExtractFileExt(path));
     if (ext == ".swf") PlaySWF(path);
     else if (ext == ".flv") PlayFLV(path);
     else MsgBox("Invalid Flash File!", MsgBoxError);

@@ -25,8 +25,6 @@ constexpr int FlvControlBarHeight = 40;
 // The requests the player sends to the companion movie. The video path is XML-escaped.
 std::wstring MakePlayRequest(const std::string& videoPath);
 std::wstring MakeResizeRequest(int width, int height);
-// Text with &, < and > written as XML entities.
-std::string XmlEscape(const std::string& text);
 
 class TForm1 : public TForm {
 public:
