@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -49,28 +50,33 @@ void SplitCompressedSwf(const std::string& path, const std::string& t0) {
     if (rest > 0) body.CopyFrom(movie, rest);
 }
 
-// Inflates T0 into T1, stopping at the end of the zlib stream, at the end of T0, or once the
-// body reaches the size the movie's header states: a body that inflates to more than its
-// stated length is cut there, so a small file cannot fill the disk.
+// Inflates T0 into T1, stopping at the end of the zlib stream or at the end of T0: a body cut
+// short is read as far as it goes, like an uncompressed movie cut at the same place. Against
+// a small file that inflates without end, the body is also cut once it reaches the length the
+// movie's header states, but never before the bytes the header reader looks at, whatever
+// that length says, so that the answer is the one of the uncompressed twin.
 void InflateFile(const std::string& t0, const std::string& t1) {
     const int64_t statedBody = int64_t(LittleEndian32(SwfHeader + 4)) - kHeaderOffset;
+    const int64_t bound = std::max<int64_t>(statedBody, kHeaderBufSize);
     TFileStream source(t0, fmOpenRead | fmShareDenyWrite);
     TFileStream target(t1, fmCreate);
     TDecompressionStream inflater(source);
     std::vector<uint8_t> buffer(0x10000);
     int64_t written = 0;
-    int rectBytes = 1;
-    while (written < statedBody) {
-        int32_t want = static_cast<int32_t>(std::min<int64_t>(int64_t(buffer.size()), statedBody - written));
+    while (written < bound) {
+        int32_t want = static_cast<int32_t>(std::min<int64_t>(int64_t(buffer.size()), bound - written));
         int32_t n = inflater.Read(buffer.data(), want);
         if (n <= 0) break;
-        if (written == 0) rectBytes = (5 + 4 * (buffer[0] >> 3) + 7) / 8;
         target.WriteBuffer(buffer.data(), n);
         written += n;
     }
-    // A body cut off before its frame rectangle has no header to read.
-    if (!inflater.Finished() && written < rectBytes)
-        throw EZDecompressionError("The compressed movie ends before its header");
+    // A body that fills the bound may end right there; one more byte asked for lets the
+    // inflater reach the check value even when it lies in T0's next block, so a wrong one
+    // raises. A byte that does come belongs to a body longer than the bound and is dropped.
+    if (written == bound && !inflater.Finished()) {
+        uint8_t beyond;
+        inflater.Read(&beyond, 1);
+    }
 }
 
 void WriteUncompressedSwf(const std::string& t1, const std::string& t2) {

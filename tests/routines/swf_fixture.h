@@ -55,16 +55,16 @@ inline std::vector<uint8_t> Deflate(const std::vector<uint8_t>& data) {
     return out;
 }
 
-// An uncompressed movie: header with the true length, then the body.
-inline std::vector<uint8_t> Fws(const std::vector<uint8_t>& body) {
-    std::vector<uint8_t> file = Header("FWS", uint32_t(body.size() + 8));
+// An uncompressed movie: header with the true length (or the one given), then the body.
+inline std::vector<uint8_t> Fws(const std::vector<uint8_t>& body, uint32_t length = 0) {
+    std::vector<uint8_t> file = Header("FWS", length ? length : uint32_t(body.size() + 8));
     file.insert(file.end(), body.begin(), body.end());
     return file;
 }
 
 // The compressed twin: the same header with "CWS" and the zlib-compressed body.
-inline std::vector<uint8_t> Cws(const std::vector<uint8_t>& body) {
-    std::vector<uint8_t> file = Header("CWS", uint32_t(body.size() + 8));
+inline std::vector<uint8_t> Cws(const std::vector<uint8_t>& body, uint32_t length = 0) {
+    std::vector<uint8_t> file = Header("CWS", length ? length : uint32_t(body.size() + 8));
     std::vector<uint8_t> packed = Deflate(body);
     file.insert(file.end(), packed.begin(), packed.end());
     return file;

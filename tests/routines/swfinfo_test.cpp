@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "classlib/streams.h"
@@ -66,6 +67,51 @@ std::vector<Movie> Movies() {
         {"long-form record header not matched", Body(Rect(15, 0, 200, 0, 200), {0x7F, 0x02, 3, 0, 0, 0, 1, 2, 3}), 10,
          10, 0},
     };
+}
+
+// What a reader of a movie's header must answer for the body bytes from offset 8, read bit by
+// bit: the first 50 bytes, zeros after the end of the data.
+struct Answer {
+    int width, height, color;
+};
+
+Answer ModelAnswer(const std::vector<uint8_t>& body) {
+    std::vector<uint8_t> bytes(50, 0);
+    std::copy_n(body.begin(), std::min<size_t>(body.size(), bytes.size()), bytes.begin());
+    size_t bit = 0;
+    auto field = [&](int n) {
+        int64_t v = 0;
+        for (int i = 0; i < n; ++i, ++bit) v = v * 2 + ((bytes[bit / 8] >> (7 - bit % 8)) & 1);
+        return v;
+    };
+    auto signedField = [&](int n) {
+        int64_t v = field(n);
+        return n > 0 && v >= (int64_t(1) << (n - 1)) ? v - (int64_t(1) << n) : v;
+    };
+    int n = int(field(5));
+    int64_t xMin = signedField(n), xMax = signedField(n), yMin = signedField(n), yMax = signedField(n);
+    size_t tag = (bit + 7) / 8 + 4;  // after the frame rate and count
+    int color = bytes[tag] == 0x43 && bytes[tag + 1] == 0x02
+                    ? bytes[tag + 2] << 16 | bytes[tag + 3] << 8 | bytes[tag + 4]
+                    : 0;
+    return {int((xMax - xMin) / 20), int((yMax - yMin) / 20), color};
+}
+
+// What zlib itself yields from the start of a zlib stream, up to where its data ends.
+std::vector<uint8_t> InflatedPrefix(const std::vector<uint8_t>& packed) {
+    z_stream z{};
+    EXPECT_EQ(inflateInit(&z), Z_OK);
+    std::vector<uint8_t> out(1 << 16);
+    std::vector<uint8_t> in = packed;
+    z.next_in = in.data();
+    z.avail_in = uInt(in.size());
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    int rc = inflate(&z, Z_SYNC_FLUSH);
+    EXPECT_TRUE(rc == Z_OK || rc == Z_STREAM_END || rc == Z_BUF_ERROR) << rc;
+    out.resize(z.total_out);
+    inflateEnd(&z);
+    return out;
 }
 
 } // namespace
@@ -156,28 +202,148 @@ TEST_F(SwfFiles, MissingOrLockedFileRaisesTheOpenError) {
     EXPECT_TRUE(ReadSwfInfo(path, w, h, c));
 }
 
-TEST_F(SwfFiles, DamagedCompressedBodyRaisesAndKeepsTheFirstTwoTemporaryFiles) {
-    std::vector<uint8_t> bytes = Cws(Body(Rect(15, 0, 11000, 0, 8000), BackgroundTag(1, 2, 3)));
-    bytes[8] = 0x00;  // not a zlib header
-    bytes[9] = 0x00;
-    int w = 5, h = 5, c = 5;
-    EXPECT_THROW(ReadSwfInfo(Write("damaged.swf", bytes), w, h, c), EZDecompressionError);
-    EXPECT_TRUE(TempExists("_$$$_", "damaged.swf"));
-    EXPECT_TRUE(TempExists("_$1$_", "damaged.swf"));
-    EXPECT_FALSE(TempExists("_$2$_", "damaged.swf"));
-    EXPECT_EQ(w, 5);
-    ForgetTemps("damaged.swf");
+// The length field says nothing about how much of the body the reader looks at: an
+// uncompressed movie is read from its first 50 body bytes whatever the field says, and its
+// compressed twin must give the same answer.
+TEST_F(SwfFiles, CompressedTwinsAgreeWhateverTheLengthFieldSays) {
+    std::vector<Movie> movies = Movies();
+    Movie longBody = movies[0];  // a body far longer than the header, its tail not zero
+    longBody.name = "550x400 with a long body";
+    longBody.body.resize(600, 0xA5);
+    movies.push_back(longBody);
+    struct Length {
+        const char* name;
+        uint32_t (*of)(size_t bodySize);
+    } lengths[] = {
+        {"understated: 21", [](size_t) { return 21u; }},
+        {"understated: colour cut off", [](size_t) { return 8u + 14u; }},
+        {"understated by one", [](size_t n) { return uint32_t(8 + n - 1); }},
+        {"understated, above the header bytes", [](size_t n) { return uint32_t(8 + std::min<size_t>(n - 1, 60)); }},
+        {"exact", [](size_t n) { return uint32_t(8 + n); }},
+        {"overstated by one", [](size_t n) { return uint32_t(8 + n + 1); }},
+        {"overstated: largest accepted", [](size_t) { return 0x7FFFFFFFu; }},
+    };
+    for (const Movie& m : movies) {
+        SCOPED_TRACE(m.name);
+        for (const Length& l : lengths) {
+            SCOPED_TRACE(l.name);
+            uint32_t length = l.of(m.body.size());
+            for (bool compressed : {false, true}) {
+                SCOPED_TRACE(compressed ? "CWS" : "FWS");
+                std::string name = std::string(compressed ? "c" : "f") + "length.swf";
+                std::vector<uint8_t> bytes = compressed ? Cws(m.body, length) : Fws(m.body, length);
+                int w = -1, h = -1, c = -1;
+                ASSERT_TRUE(ReadSwfInfo(Write(name, bytes), w, h, c));
+                EXPECT_EQ(w, m.width);
+                EXPECT_EQ(h, m.height);
+                EXPECT_EQ(c, m.color);
+                for (const char* prefix : {"_$$$_", "_$1$_", "_$2$_"}) EXPECT_FALSE(TempExists(prefix, name)) << prefix;
+            }
+        }
+    }
 }
 
-TEST_F(SwfFiles, CompressedBodyCutBeforeItsRectangleRaises) {
-    std::vector<uint8_t> bytes = Cws(Body(Rect(31, 0, 11000, 0, 8000), BackgroundTag(1, 2, 3)));
-    for (size_t keep : {size_t(0), size_t(2), size_t(4)}) {
-        SCOPED_TRACE(keep);
-        std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + 8 + keep);
-        int w, h, c;
-        EXPECT_THROW(ReadSwfInfo(Write("cut.swf", cut), w, h, c), EZDecompressionError);
-        ForgetTemps("cut.swf");
+// A compressed movie cut anywhere (a download that stopped) reads as the uncompressed movie
+// made of what its bytes inflate to: the reader carries on with what there is, zeros after it.
+TEST_F(SwfFiles, CutCompressedBodyReadsLikeTheSameCutUncompressed) {
+    ForgetTemps("cut.swf");  // a failed run may have left them
+    const std::vector<Movie> movies = Movies();
+    for (const Movie* m : {&movies[0], &movies[5]}) {  // RECTs of 9 and 17 bytes, with colour
+        SCOPED_TRACE(m->name);
+        const uint32_t length = uint32_t(8 + m->body.size());
+        const std::vector<uint8_t> packed = Deflate(m->body);
+        for (size_t keep = 0; keep <= packed.size(); ++keep) {
+            SCOPED_TRACE("compressed bytes kept: " + std::to_string(keep));
+            std::vector<uint8_t> cut(packed.begin(), packed.begin() + keep);
+            std::vector<uint8_t> inflated = InflatedPrefix(cut);
+            Answer expected = ModelAnswer(inflated);
+            if (keep == packed.size()) {  // the whole stream: the model agrees with the table
+                EXPECT_EQ(expected.width, m->width);
+                EXPECT_EQ(expected.height, m->height);
+                EXPECT_EQ(expected.color, m->color);
+            }
+            std::vector<uint8_t> cws = Header("CWS", length);
+            cws.insert(cws.end(), cut.begin(), cut.end());
+            std::vector<uint8_t> fws = Header("FWS", length);
+            fws.insert(fws.end(), inflated.begin(), inflated.end());
+            for (bool compressed : {false, true}) {
+                SCOPED_TRACE(compressed ? "CWS" : "FWS");
+                int w = -1, h = -1, c = -1;
+                bool read = false;
+                EXPECT_NO_THROW(read = ReadSwfInfo(Write("cut.swf", compressed ? cws : fws), w, h, c));
+                EXPECT_TRUE(read);
+                EXPECT_EQ(w, expected.width);
+                EXPECT_EQ(h, expected.height);
+                EXPECT_EQ(c, expected.color);
+                for (const char* p : {"_$$$_", "_$1$_", "_$2$_"}) EXPECT_FALSE(TempExists(p, "cut.swf")) << p;
+                ForgetTemps("cut.swf");
+            }
+        }
     }
+}
+
+// Damage raises, unlike a stream that is merely short: bad data, and a wrong check value
+// wherever inflation reaches it (a body that ends within the bytes the reader needs or at its
+// stated length), whatever the length field says.
+TEST_F(SwfFiles, DamagedCompressedBodyRaisesAndKeepsTheFirstTwoTemporaryFiles) {
+    std::vector<uint8_t> shortBody = Body(Rect(15, 0, 11000, 0, 8000), BackgroundTag(1, 2, 3));
+    std::vector<uint8_t> longBody = shortBody;
+    for (uint32_t i = 0; longBody.size() < 5000; ++i) longBody.push_back(uint8_t(i * 7 + (i >> 5)));
+    auto zeroHeader = [](std::vector<uint8_t>& z) { z[0] = z[1] = 0; };
+    auto reservedBlock = [](std::vector<uint8_t>& z) { z[2] |= 0x06; };  // block type 3
+    auto badCheck = [](std::vector<uint8_t>& z) { z.back() ^= 0x01; };
+    struct Case {
+        const char* name;
+        const std::vector<uint8_t>& body;
+        int64_t lengthChange;  // to the exact length; 0 states the body's own length
+        void (*damage)(std::vector<uint8_t>&);
+    } cases[] = {
+        {"not a zlib header", shortBody, 0, zeroHeader},
+        {"reserved block type", shortBody, 0, reservedBlock},
+        {"reserved block type, long body", longBody, 0, reservedBlock},
+        {"wrong check value", shortBody, 0, badCheck},
+        {"wrong check value, length 21", shortBody, 21 - int64_t(8 + shortBody.size()), badCheck},
+        {"wrong check value, overstated length", shortBody, 1000, badCheck},
+        {"wrong check value, long body", longBody, 0, badCheck},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        std::vector<uint8_t> packed = Deflate(k.body);
+        k.damage(packed);
+        std::vector<uint8_t> bytes = Header("CWS", uint32_t(int64_t(8 + k.body.size()) + k.lengthChange));
+        bytes.insert(bytes.end(), packed.begin(), packed.end());
+        int w = 5, h = 5, c = 5;
+        EXPECT_THROW(ReadSwfInfo(Write("damaged.swf", bytes), w, h, c), EZDecompressionError);
+        EXPECT_TRUE(TempExists("_$$$_", "damaged.swf"));
+        EXPECT_TRUE(TempExists("_$1$_", "damaged.swf"));
+        EXPECT_FALSE(TempExists("_$2$_", "damaged.swf"));
+        EXPECT_EQ(w, 5);
+        EXPECT_EQ(h, 5);
+        EXPECT_EQ(c, 5);
+        ForgetTemps("damaged.swf");
+    }
+}
+
+// The body inflates to exactly its stated length, and the check value that follows lies
+// past the first 64 KiB of the compressed data: a wrong one must still be seen.
+TEST_F(SwfFiles, WrongCheckValueAfterAnExactLengthRaises) {
+    std::vector<uint8_t> body = Body(Rect(15, 0, 11000, 0, 8000), BackgroundTag(1, 2, 3));
+    uint32_t noise = 12345;
+    std::vector<uint8_t> packed;
+    // Incompressible bytes, as many as put the last data byte in the first 64 KiB and the
+    // check value across its end.
+    while (packed.size() <= 0x10000) {
+        noise = noise * 1103515245u + 12345u;
+        body.push_back(uint8_t(noise >> 24));
+        if (body.size() > 0x10000 - 64) packed = Deflate(body);
+    }
+    ASSERT_LE(packed.size(), size_t(0x10000 + 4));
+    packed.back() ^= 0x01;
+    std::vector<uint8_t> bytes = Header("CWS", uint32_t(8 + body.size()));
+    bytes.insert(bytes.end(), packed.begin(), packed.end());
+    int w, h, c;
+    EXPECT_THROW(ReadSwfInfo(Write("check.swf", bytes), w, h, c), EZDecompressionError);
+    ForgetTemps("check.swf");
 }
 
 TEST_F(SwfFiles, CompressedBodyCutAfterItsHeaderStillReads) {
