@@ -131,7 +131,8 @@ public:
     // The form-data write: the whole image, optimised first when OptimizeOnStore is set.
     void WriteEmbedded(TStream& stream);
 
-    // Operations done by parts of the library that are not in this build.
+    // The clipboard write: the whole-image bitmap through the out parameters, the stream itself
+    // on the open clipboard in the "GIF Image" format.
     void WriteClipboard(uint16_t& format, HANDLE& data, HPALETTE& palette);
 
     virtual void ReportWarning(TObject* sender, uint8_t severity, const std::string& message);

@@ -14,10 +14,6 @@ const char* const GIFVersionText[3] = {"", "87a", "89a"};
 
 void RaiseGIFError(const std::string& message) { throw GIFException(message); }
 
-void RaiseNotAvailable(const std::string& operation) {
-    throw GIFException(operation + " is not available in this build");
-}
-
 void ReadExact(TStream& stream, void* buffer, int32_t count) {
     if (count > 0 && stream.Read(buffer, count) != count) RaiseGIFError(sPrematureEndOfData);
 }

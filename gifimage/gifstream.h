@@ -25,8 +25,6 @@ class GIFException : public EInvalidGraphic {
 };
 
 [[noreturn]] void RaiseGIFError(const std::string& message);
-// Raised by operations whose work is done by a part of the library that is not in this build.
-[[noreturn]] void RaiseNotAvailable(const std::string& operation);
 
 // Reads count bytes or raises "Premature end of data".
 void ReadExact(TStream& stream, void* buffer, int32_t count);
