@@ -185,7 +185,9 @@ void TGIFCommentExtension::LoadFromStream(TStream& stream) {
 
 // --- Application extensions --------------------------------------------------
 
-// Identifier blocks longer than 11 bytes are taken as unknown application data.
+// An identifier block longer than 11 bytes is taken as unknown application data. That holds only
+// for the identifier block, the first refinement: later ones read the size of a data sub-block,
+// and a long loop sub-block must leave a loop extension a loop extension.
 TGIFExtensionClass TGIFApplicationExtension::RefineClass(TGIFExtensionClass self, TStream& stream) {
     const int64_t position = stream.Position();
     uint8_t size = 0;
@@ -204,7 +206,7 @@ TGIFExtensionClass TGIFApplicationExtension::RefineClass(TGIFExtensionClass self
         }
     }
     stream.SetPosition(position);
-    if (size > 11) return &TGIFUnknownAppExtension::ClassInfo;
+    if (size > 11 && self == &TGIFApplicationExtension::ClassInfo) return &TGIFUnknownAppExtension::ClassInfo;
     return self;
 }
 

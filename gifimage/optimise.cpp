@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <memory>
 
 #include "gifimage/extensions.h"
 #include "gifimage/gifimage.h"
@@ -31,16 +30,12 @@ bool RestoreIsHidden(const TGIFSubImage& current, const TGIFSubImage& next, cons
     return EqualRect(&overlap, &own) && DisposalOf(next) != kRestorePrevious;
 }
 
-// The time a dropped frame was shown goes to the frame before it, so the animation keeps its
-// timing; the sum stops at the largest delay a frame can hold.
-void AddDelay(TGIFSubImage& frame, uint16_t delay) {
-    if (delay == 0) return;
-    TGIFGraphicControlExtension* control = frame.GraphicControlExtension;
-    if (!control) {
-        auto created = std::make_unique<TGIFGraphicControlExtension>(&frame);
-        control = created.get();
-        frame.Extensions->Append(created.release());
-    }
+// The time a dropped frame was shown is kept only by a transparent predecessor, which holds a
+// graphic control extension to carry it; the sum stops at the largest delay a frame can hold.
+// With any other predecessor the time goes with the dropped frame: none is made up for it.
+void PassDelayTo(TGIFSubImage& before, uint16_t delay) {
+    if (!IsKeyed(before)) return;
+    TGIFGraphicControlExtension* control = before.GraphicControlExtension;
     control->SetDelayUnits(static_cast<uint16_t>(std::min<int>(0xFFFF, control->DelayUnits() + delay)));
 }
 
@@ -149,7 +144,7 @@ void OptimizeWithListLocked(TGIFImage& image, TOptimizeSet options, TReductionMe
                 const uint16_t delay = control ? control->DelayUnits() : 0;
                 frame->TrimBorders();
                 if (frame->IsEmpty()) {
-                    if (b > 0) AddDelay(*image.Frames->FrameAt(b - 1), delay);
+                    if (b > 0) PassDelayTo(*image.Frames->FrameAt(b - 1), delay);
                     image.Frames->RemoveAt(b);
                 }
                 report();

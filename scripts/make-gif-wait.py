@@ -6,11 +6,12 @@ import os
 import struct
 
 WIDTH, HEIGHT, FRAMES = 220, 19, 10
+DARKEST, LIGHTEST = 0x96, 0xF8  # the greys' range, as byte values
 
 
 def palette():
-    # 0 white (transparent), 1 black, then thirty greys from 96 to 248, not in order of brightness.
-    greys = [96 + round(i * (248 - 96) / 29) for i in range(30)]
+    # 0 white (transparent), 1 black, then thirty greys from 0x96 to 0xF8, not in order of brightness.
+    greys = [DARKEST + round(i * (LIGHTEST - DARKEST) / 29) for i in range(30)]
     order = [greys[(i * 7) % 30] for i in range(30)]
     return [(255, 255, 255), (0, 0, 0)] + [(g, g, g) for g in order]
 
@@ -25,11 +26,11 @@ def frame_pixels(colours, n):
     for y in range(top, bottom + 1):
         for x in range(left, right + 1):
             if y in (top, bottom) or x in (left, right):
-                grey = 96  # the bar's frame
+                grey = DARKEST  # the bar's frame
             else:
                 # Diagonal stripes of period 22 that move 2.2 pixels a frame, shaded across the bar.
                 phase = (x - y - n * 22 // 10) % 22
-                grey = 128 + (phase * 120) // 21
+                grey = DARKEST + 16 + (phase * (LIGHTEST - DARKEST - 16)) // 21
             pixels[y * WIDTH + x] = index_of(colours, grey)
     return pixels
 

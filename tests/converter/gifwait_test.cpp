@@ -1,5 +1,11 @@
 // The wait animation the converter carries: the structure its progress window is built around.
 #include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <set>
+#include <vector>
 
 #include "gifimage/extensions.h"
 #include "gifimage/gifimage.h"
@@ -32,4 +38,39 @@ TEST(GifWaitResource, IsTenTransparentFramesOnAnEndlessLoop) {
                 loops = loops || loop->LoopCount == 0;
     }
     EXPECT_TRUE(loops) << "no endless loop extension";
+}
+
+// The resource's bytes as the program carries them, read without the GIF library.
+std::vector<uint8_t> RawGifWait() {
+    HMODULE module = GetModuleHandleA(nullptr);
+    HRSRC found = FindResourceExA(module, MAKEINTRESOURCEA(10) /* RT_RCDATA */, "GIF_WAIT",
+                                  MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    if (!found) return {};
+    const auto* data = static_cast<const uint8_t*>(LockResource(LoadResource(module, found)));
+    return std::vector<uint8_t>(data, data + SizeofResource(module, found));
+}
+
+// White, black, then thirty distinct greys from 0x96 to 0xF8 (hex byte values), not in order of
+// brightness; the stream ends with its trailer and 9 zero bytes.
+TEST(GifWaitResource, ColourTableHoldsWhiteBlackAndThirtyGreysFrom96ToF8) {
+    const std::vector<uint8_t> raw = RawGifWait();
+    ASSERT_GT(raw.size(), 13u + 96u + 10u) << "no GIF_WAIT data resource in language 1033";
+    EXPECT_EQ(std::string(raw.begin(), raw.begin() + 6), "GIF89a");
+    EXPECT_EQ(raw[10], 0xF4) << "global table of 32 entries, 8 colour bits";
+    const uint8_t* table = raw.data() + 13;
+    EXPECT_EQ(std::vector<uint8_t>(table, table + 6), (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0, 0, 0}));
+    std::vector<int> greys;
+    for (int i = 2; i < 32; ++i) {
+        SCOPED_TRACE(i);
+        const uint8_t* entry = table + 3 * i;
+        EXPECT_EQ(entry[0], entry[1]);
+        EXPECT_EQ(entry[0], entry[2]);
+        greys.push_back(entry[0]);
+    }
+    EXPECT_EQ(*std::min_element(greys.begin(), greys.end()), 0x96);
+    EXPECT_EQ(*std::max_element(greys.begin(), greys.end()), 0xF8);
+    EXPECT_EQ(std::set<int>(greys.begin(), greys.end()).size(), 30u) << "thirty different greys";
+    EXPECT_FALSE(std::is_sorted(greys.begin(), greys.end()));
+    EXPECT_FALSE(std::is_sorted(greys.rbegin(), greys.rend()));
+    EXPECT_EQ(std::vector<uint8_t>(raw.end() - 10, raw.end()), (std::vector<uint8_t>{';', 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 }

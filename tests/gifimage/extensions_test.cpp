@@ -51,6 +51,102 @@ TEST(GifExtensions, EveryKindIsRead) {
     }
 }
 
+// The class choice as the reader makes it, written from the format's rule: each refinement reads a
+// size byte N on from where the last one stopped; N = 10 (ten bytes follow) is unknown data, N = 11
+// names a class by the identifier it heads (unknown when it is not registered), and any other N
+// keeps the class. Only the identifier block itself may be longer than 11 bytes and still be
+// application data: a data sub-block of another size never changes the class.
+std::string ModelApplicationClass(const Bytes& afterLabel) {
+    std::string current = "TGIFApplicationExtension";
+    size_t at = 0;
+    for (bool identifierBlock = true;; identifierBlock = false) {
+        if (at >= afterLabel.size()) return "nil";
+        const size_t start = at;
+        const size_t n = afterLabel[at++];
+        std::string next = current;
+        if (n == 10) {
+            if (at + 10 > afterLabel.size()) return "nil";
+            at += 10;
+            next = "TGIFUnknownAppExtension";
+        } else if (n == 11 && at + 11 <= afterLabel.size()) {
+            const std::string name(afterLabel.begin() + at, afterLabel.begin() + at + 11);
+            at += 11;
+            next = name == "NETSCAPE2.0" || name == "ANIMEXTS1.0" ? "TGIFAppExtNSLoop" : "TGIFUnknownAppExtension";
+        } else {
+            at = start; // the size byte is read again by the next refinement
+            if (identifierBlock && n > 11) next = "TGIFUnknownAppExtension";
+        }
+        if (next == current) return current;
+        current = next;
+    }
+}
+
+// Where the refinement ends decides whether a loop block keeps its loop count: the data
+// sub-blocks after the identifier are looked at with the same size rule, not the identifier's.
+TEST(GifExtensions, LoopBlockRefinementByLayout) {
+    struct Case {
+        const char* name;
+        Bytes block;   // from the label on
+        int loopCount; // -1: not a loop extension
+    };
+    auto app = [](const std::string& identifier, Bytes data) {
+        Bytes b{0xFF, static_cast<uint8_t>(identifier.size())};
+        b.insert(b.end(), identifier.begin(), identifier.end());
+        b.insert(b.end(), data.begin(), data.end());
+        return b;
+    };
+    auto subBlock = [](Bytes head, size_t size) {
+        Bytes b{static_cast<uint8_t>(size)};
+        b.insert(b.end(), head.begin(), head.end());
+        for (size_t i = head.size(); i < size; ++i) b.push_back(static_cast<uint8_t>(0x40 + i));
+        b.push_back(0);
+        return b;
+    };
+    const Case cases[] = {
+        {"loop sub-block of 3", app("NETSCAPE2.0", subBlock({1, 5, 0}, 3)), 5},
+        {"loop sub-block of 12", app("NETSCAPE2.0", subBlock({1, 5, 0}, 12)), 5},
+        {"loop sub-block of 13", app("ANIMEXTS1.0", subBlock({1, 7, 1}, 13)), 0x107},
+        {"loop sub-block of 255", app("NETSCAPE2.0", subBlock({1, 5, 0}, 255)), 5},
+        {"loop sub-block of 9", app("NETSCAPE2.0", subBlock({1, 5, 0}, 9)), 5},
+        // A first sub-block of 11 heads a registered identifier: "A" is sub-block 1, loop "NI".
+        {"loop sub-block naming a loop",
+         app("NETSCAPE2.0", subBlock({'A', 'N', 'I', 'M', 'E', 'X', 'T', 'S', '1', '.', '0'}, 11)), 'N' | ('I' << 8)},
+        {"loop sub-block of 11, unregistered", app("NETSCAPE2.0", subBlock({1, 5, 0}, 11)), -1},
+        {"loop sub-block of 10", app("NETSCAPE2.0", subBlock({1, 5, 0}, 10)), -1},
+        {"identifier block of 12", app("ABCDEFGHIJKL", subBlock({1, 5, 0}, 3)), -1},
+        {"identifier block of 12 starting with a loop name", app("NETSCAPE2.0X", subBlock({1, 5, 0}, 3)), -1},
+        {"unknown block with a sub-block of 12", app("XMP DataXMP", subBlock({1, 5, 0}, 12)), -1},
+        {"unknown block with a sub-block naming a loop",
+         app("XMP DataXMP", subBlock({'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0'}, 11)), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string expected = ModelApplicationClass(Bytes(c.block.begin() + 1, c.block.end()));
+        ASSERT_EQ(expected == "TGIFAppExtNSLoop", c.loopCount >= 0) << expected;
+
+        Bytes withIntroducer{'!'};
+        withIntroducer.insert(withIntroducer.end(), c.block.begin(), c.block.end());
+        auto stream = StreamOf(withIntroducer);
+        stream->SetPosition(1);
+        TGIFExtensionClass chosen = TGIFExtension::ClassForLabel(*stream);
+        ASSERT_NE(chosen, nullptr);
+        EXPECT_EQ(chosen->ClassName, expected);
+        EXPECT_EQ(stream->Position(), 1);
+
+        auto image = WithExtension(withIntroducer);
+        TGIFSubImage* frame = image->Frames->FrameAt(0);
+        ASSERT_EQ(frame->Extensions->ItemCount(), 1);
+        TGIFExtension* extension = frame->Extensions->ExtensionAt(0);
+        EXPECT_EQ(extension->ClassType()->ClassName, expected);
+        if (c.loopCount >= 0) {
+            auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(extension);
+            EXPECT_NE(loop, nullptr);
+            if (loop) EXPECT_EQ(loop->LoopCount, c.loopCount);
+        }
+        EXPECT_EQ(frame->PixelAt(1, 1), 3) << "the frame's image follows";
+    }
+}
+
 TEST(GifExtensions, FieldsOfEachKind) {
     auto gce = WithExtension(GifBytes().Gce(0x0B | (2 << 2), 300, 2).b);
     auto* control = dynamic_cast<TGIFGraphicControlExtension*>(gce->Frames->FrameAt(0)->Extensions->ExtensionAt(0));

@@ -391,25 +391,34 @@ TEST(GifOptimise, TrimmingCutsBordersAndDropsFramesLeftEmpty) {
     EXPECT_EQ(image->Frames->FrameAt(2)->Width(), 4);
 }
 
-TEST(GifOptimise, AFrameThatTrimsToNothingPassesItsDelayToTheFrameBefore) {
+// Only a transparent predecessor takes the dropped frame's delay over (a 16-bit sum that stops at
+// 65535); any other predecessor keeps its own, the dropped delay is lost, and no graphic control
+// extension is made for it.
+TEST(GifOptimise, AFrameThatTrimsToNothingPassesItsDelayOnlyToATransparentFrameBefore) {
     struct Case {
         const char* name;
         FrameSetup before;
         int delay;
-        int expectedDelay;
+        int expectedDelay; // -1: no graphic control extension
+        bool flagWithoutControl = false;
     } cases[] = {
         {"transparent predecessor", {0, 0, 2, 2, Bytes{0, 1, 1, 1}, 0, 0, 10}, 25, 35},
-        {"opaque predecessor with a delay", {0, 0, 2, 2, Fill(4, 1), -1, 0, 10}, 25, 35},
-        {"predecessor without a graphic control", {0, 0, 2, 2, Fill(4, 1)}, 25, 25},
-        {"the sum stops at the largest delay", {0, 0, 2, 2, Fill(4, 1), -1, 0, 65000}, 1000, 65535},
+        {"transparent predecessor without a delay", {0, 0, 2, 2, Bytes{0, 1, 1, 1}, 0, 0, 0}, 25, 25},
+        {"the sum stops at the largest delay", {0, 0, 2, 2, Bytes{0, 1, 1, 1}, 0, 0, 65000}, 1000, 65535},
+        {"opaque predecessor with a delay", {0, 0, 2, 2, Fill(4, 1), -1, 0, 10}, 25, 10},
+        {"opaque predecessor without a delay", {0, 0, 2, 2, Fill(4, 1), -1, 0, 0}, 25, 0},
+        {"predecessor without a graphic control", {0, 0, 2, 2, Fill(4, 1)}, 25, -1},
+        {"predecessor marked transparent without a graphic control", {0, 0, 2, 2, Fill(4, 1)}, 25, -1, true},
         {"no delay to pass", {0, 0, 2, 2, Fill(4, 1)}, 0, -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto image = MakeAnimation({c.before, {0, 0, 3, 3, Fill(9, 2), 2, 0, c.delay}, {0, 0, 2, 2, Fill(4, 3)}});
+        if (c.flagWithoutControl) image->Frames->FrameAt(0)->Transparent = true;
         image->OptimizeFrames(osTrimBorders, crNone);
         ASSERT_EQ(image->Frames->ItemCount(), 2);
         EXPECT_EQ(DelayOf(*image->Frames->FrameAt(0)), c.expectedDelay);
+        EXPECT_EQ(image->Frames->FrameAt(0)->Extensions->ItemCount(), c.expectedDelay < 0 ? 0 : 1);
         EXPECT_EQ(PixelsOf(*image->Frames->FrameAt(0)), c.before.pixels);
         EXPECT_EQ(PixelsOf(*image->Frames->FrameAt(1)), Fill(4, 3));
     }
@@ -457,9 +466,10 @@ TEST(GifOptimise, AllOptionsTogetherLeaveAnImageThatStillSaves) {
                                 {0, 0, 4, 4, Fill(16, 1), -1, 1, 10},
                                 {0, 0, 4, 4, Bytes{1, 1, 1, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, -1, 1, 10}});
     image->OptimizeFrames(osAllOptimizations, crNone);
-    // Frame 1 repeats frame 0 wholly: merged to nothing, trimmed away, its delay passed on.
+    // Frame 1 repeats frame 0 wholly: merged to nothing and trimmed away; frame 0 is opaque, so
+    // frame 1's delay goes with it.
     ASSERT_EQ(image->Frames->ItemCount(), 2);
-    EXPECT_EQ(DelayOf(*image->Frames->FrameAt(0)), 20);
+    EXPECT_EQ(DelayOf(*image->Frames->FrameAt(0)), 10);
     EXPECT_EQ(KindsOf(*image->Frames->FrameAt(0)), (std::vector<ExtKind>{kLoop, kControl}));
     TGIFSubImage* last = image->Frames->FrameAt(1);
     EXPECT_EQ(last->FrameRect().left, 1);
