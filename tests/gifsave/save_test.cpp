@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/gifimage/wicdecode.h"
-#include "tests/gifsave/lzwmodel.h"
+#include "tests/gifsave/encodermodels.h"
 #include "tests/gifwriter/codestream.h"
 #include "tests/gifsave/savefixtures.h"
 
@@ -279,9 +279,9 @@ struct PixelDataCase {
 };
 
 // Bits per pixel and the colour limit come from the local table, else from the image's deepest
-// table; the compression setting picks the encoder. LZW data must be the reference writer's
-// bytes; run-length data must decode to the pixels, both by the reference reader and by
-// Windows' decoder, and differ from what LZW writes.
+// table; the compression setting picks the encoder. The data must be the reference writer's
+// bytes and decode to the pixels in Windows' decoder; run-length data must also decode in the
+// reference reader and differ from what LZW writes.
 TEST(GifSave, PixelDataTakesItsDepthFromTheTables) {
     const Bytes noise4 = MakePixels(Pattern::Noise, 6, 4, 2);
     const Bytes noise16 = MakePixels(Pattern::Noise, 6, 4, 16, 7);
@@ -298,7 +298,13 @@ TEST(GifSave, PixelDataTakesItsDepthFromTheTables) {
         {"no table", 0, {0}, 0, 4, 1, {0, 0, 0, 0}, 2},
         // Clear, plain 5, clear, then runs of 1, 2, 3 and 4 zeros through the run codes.
         {"run-length, local 256", 0, {256}, 1, 11, 1, onePlusTen, 8, {256, 5, 256, 0, 258, 259, 260, 257}},
+        // The second run of zeros reuses the run codes the first one left.
+        {"run-length, runs apart", 0, {256}, 1, 21, 1, Concat({Bytes(10, 0), {5}, Bytes(10, 0)}), 8,
+         {256, 0, 258, 259, 260, 5, 260, 260, 258, 257}},
         {"run-length, global 16", 16, {0}, 1, 6, 4, noise16, 4},
+        {"run-length, 2 bits, no equal neighbours", 0, {4}, 1, 40, 3, MakePixels(Pattern::Distinct, 40, 3, 4), 2},
+        {"run-length, 8 bits, long runs", 0, {256}, 1, 200, 60, MakePixels(Pattern::Runs, 200, 60, 256), 8},
+        {"run-length, 4 bits, long runs of few colours", 16, {0}, 1, 150, 40, MakePixels(Pattern::Runs, 150, 40, 3), 4},
         {"run-length, global 16, two colours", 16, {0}, 1, 6, 4, noise4, 4},
     };
     WICGifDecoder wic;
@@ -319,6 +325,7 @@ TEST(GifSave, PixelDataTakesItsDepthFromTheTables) {
         if (c.compression == 0) {
             EXPECT_EQ(written, lzw);
         } else {
+            EXPECT_EQ(written, model::RunLengthWriter(c.minCodeSize).ImageData(c.width, c.height, false, c.pixels.data()));
             const CodeStream codes = ReadCodeStream(written);
             EXPECT_EQ(codes.error, "");
             EXPECT_TRUE(codes.terminated);
