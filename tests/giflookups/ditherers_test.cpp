@@ -350,9 +350,7 @@ TEST(Ditherer, PixelsBeyondTheRowAreMappedPlainlyAndDisturbNothing) {
 TEST(Ditherer, EveryKindMatchesTheReferenceDiffusionOverWholePictures) {
     const std::vector<Rgb> grays = GrayRamp(16);
     OwnedPalette grayPalette(grays);
-    const struct {
-        int width, height;
-    } sizes[] = {{1, 5}, {2, 4}, {7, 9}, {33, 8}};
+    const struct { int width, height; } sizes[] = {{1, 5}, {2, 4}, {7, 9}, {33, 8}};
     for (int k = dkNone; k <= dkBurkes; ++k)
         for (const auto& size : sizes)
             for (int which = 0; which < 3; ++which) {
@@ -362,7 +360,8 @@ TEST(Ditherer, EveryKindMatchesTheReferenceDiffusionOverWholePictures) {
                 model::Picture picture(size.height, std::vector<Rgb>(size.width));
                 for (int y = 0; y < size.height; ++y)
                     for (int x = 0; x < size.width; ++x)
-                        picture[y][x] = {(x * 37 + y * 11) % 256, (200 - x * 5 + y * 19) & 0xFF, (x * y * 7 + 90) % 256};
+                        picture[y][x] = {(x * 37 + y * 11) % 256, (200 - x * 5 + y * 19) & 0xFF,
+                                         (x * y * 7 + 90) % 256};
                 std::unique_ptr<TColorLookup> lookup;
                 std::unique_ptr<model::Lookup> reference;
                 if (which == 0) {

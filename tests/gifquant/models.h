@@ -16,7 +16,7 @@
 
 namespace model {
 
-using Picture = std::vector<std::vector<Rgb>>;  // rows from the top, each of width colours
+using Picture = std::vector<std::vector<Rgb>>; // rows from the top, each of width colours
 using Indices = std::vector<std::vector<int>>;
 
 // --- Octree ----------------------------------------------------------------------
@@ -26,7 +26,9 @@ class Octree {
 public:
     // mergeEachPixel false merges only at the end of every row: a plausible wrong reading.
     Octree(int maximumColors, int colorBits, bool mergeEachPixel = true)
-        : maximum_(maximumColors), bits_(colorBits), mergeEachPixel_(mergeEachPixel) {}
+        : maximum_(maximumColors)
+        , bits_(colorBits)
+        , mergeEachPixel_(mergeEachPixel) {}
 
     void Add(const Picture& picture) {
         for (const auto& row : picture) {
@@ -59,7 +61,7 @@ private:
             nodes_[n].leaf = true;
             ++leaves_;
         } else {
-            reducible_[level].push_back(n);  // the back is the newest
+            reducible_[level].push_back(n); // the back is the newest
         }
         return n;
     }
@@ -268,7 +270,7 @@ public:
 // --- Error diffusion -------------------------------------------------------------
 
 struct Share {
-    int row, column, weight;  // row below the pixel, column in the scan direction
+    int row, column, weight; // row below the pixel, column in the scan direction
 };
 struct Kernel {
     int divisor;
@@ -280,19 +282,60 @@ inline Kernel KernelOf(int kind) {
     switch (kind) {
     case 1: return {16, {{0, 1, 7}, {1, -1, 3}, {1, 0, 5}, {1, 1, 1}}};
     case 2:
-        return {42, {{0, 1, 8}, {0, 2, 4}, {1, -2, 2}, {1, -1, 4}, {1, 0, 8}, {1, 1, 4}, {1, 2, 2},
-                     {2, -2, 1}, {2, -1, 2}, {2, 0, 4}, {2, 1, 2}, {2, 2, 1}}};
+        return {42,
+                {{0, 1, 8},
+                 {0, 2, 4},
+                 {1, -2, 2},
+                 {1, -1, 4},
+                 {1, 0, 8},
+                 {1, 1, 4},
+                 {1, 2, 2},
+                 {2, -2, 1},
+                 {2, -1, 2},
+                 {2, 0, 4},
+                 {2, 1, 2},
+                 {2, 2, 1}}};
     case 3:
-        return {32, {{0, 1, 5}, {0, 2, 3}, {1, -2, 2}, {1, -1, 4}, {1, 0, 5}, {1, 1, 4}, {1, 2, 2},
-                     {2, -1, 2}, {2, 0, 3}, {2, 1, 2}}};
+        return {32,
+                {{0, 1, 5},
+                 {0, 2, 3},
+                 {1, -2, 2},
+                 {1, -1, 4},
+                 {1, 0, 5},
+                 {1, 1, 4},
+                 {1, 2, 2},
+                 {2, -1, 2},
+                 {2, 0, 3},
+                 {2, 1, 2}}};
     case 4:
-        return {48, {{0, 1, 7}, {0, 2, 5}, {1, -2, 3}, {1, -1, 5}, {1, 0, 7}, {1, 1, 5}, {1, 2, 3},
-                     {2, -2, 1}, {2, -1, 3}, {2, 0, 5}, {2, 1, 3}, {2, 2, 1}}};
+        return {48,
+                {{0, 1, 7},
+                 {0, 2, 5},
+                 {1, -2, 3},
+                 {1, -1, 5},
+                 {1, 0, 7},
+                 {1, 1, 5},
+                 {1, 2, 3},
+                 {2, -2, 1},
+                 {2, -1, 3},
+                 {2, 0, 5},
+                 {2, 1, 3},
+                 {2, 2, 1}}};
     case 5:
-        return {200, {{0, 2, 32}, {1, -3, 12}, {1, -1, 26}, {1, 1, 30}, {1, 3, 16}, {2, -2, 12}, {2, 0, 26},
-                      {2, 2, 12}, {3, -3, 5}, {3, -1, 12}, {3, 1, 12}, {3, 3, 5}}};
-    case 6:
-        return {32, {{0, 1, 8}, {0, 2, 4}, {1, -2, 2}, {1, -1, 4}, {1, 0, 8}, {1, 1, 4}, {1, 2, 2}}};
+        return {200,
+                {{0, 2, 32},
+                 {1, -3, 12},
+                 {1, -1, 26},
+                 {1, 1, 30},
+                 {1, 3, 16},
+                 {2, -2, 12},
+                 {2, 0, 26},
+                 {2, 2, 12},
+                 {3, -3, 5},
+                 {3, -1, 12},
+                 {3, 1, 12},
+                 {3, 3, 5}}};
+    case 6: return {32, {{0, 1, 8}, {0, 2, 4}, {1, -2, 2}, {1, -1, 4}, {1, 0, 8}, {1, 1, 4}, {1, 2, 2}}};
     default: return {1, {}};
     }
 }
@@ -346,8 +389,8 @@ struct Variant {
 };
 
 // Reduction methods 1 to 9 (method numbers as stored), with reductionBits kept in 0 to 8.
-inline Reduced Reduce(const Picture& picture, int method, int kind, int reductionBits,
-                      const std::vector<Rgb>& custom, const Variant& variant = {}) {
+inline Reduced Reduce(const Picture& picture, int method, int kind, int reductionBits, const std::vector<Rgb>& custom,
+                      const Variant& variant = {}) {
     Reduced r;
     switch (method) {
     case 1: r.palette = StockColors(); break;
@@ -380,4 +423,4 @@ inline Reduced Reduce(const Picture& picture, int method, int kind, int reductio
     return r;
 }
 
-}  // namespace model
+} // namespace model

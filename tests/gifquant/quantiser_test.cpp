@@ -108,10 +108,9 @@ TEST(GifQuantizer, LeafColoursAndTheirOrder) {
 // Pictures of several rows against the reference tree: merging must follow every pixel, not
 // every row, and the tree must be as deep as it is asked to be.
 TEST(GifQuantizer, LeavesOfPicturesOfSeveralRowsMatchTheReferenceTree) {
-    const model::Picture corners = {
-        {{128, 128, 128}, {0, 254, 0}, {2, 255, 0}, {1, 1, 1}, {254, 129, 128}},
-        {{128, 2, 254}, {2, 0, 1}, {1, 254, 2}, {2, 254, 128}, {128, 129, 255}},
-        {{254, 255, 254}, {254, 128, 2}, {128, 1, 1}, {0, 255, 254}, {128, 0, 0}}};
+    const model::Picture corners = {{{128, 128, 128}, {0, 254, 0}, {2, 255, 0}, {1, 1, 1}, {254, 129, 128}},
+                                    {{128, 2, 254}, {2, 0, 1}, {1, 254, 2}, {2, 254, 128}, {128, 129, 255}},
+                                    {{254, 255, 254}, {254, 128, 2}, {128, 1, 1}, {0, 255, 254}, {128, 0, 0}}};
     model::Picture gradient(12, std::vector<Rgb>(24));
     for (int y = 0; y < 12; ++y)
         for (int x = 0; x < 24; ++x) gradient[y][x] = {x * 11, (y * 23 + x) & 0xFF, (x * y * 3 + 7) & 0xFF};
@@ -121,8 +120,12 @@ TEST(GifQuantizer, LeavesOfPicturesOfSeveralRowsMatchTheReferenceTree) {
         int maximumColors, colorBits;
     };
     const Case cases[] = {
-        {"corners into 8", corners, 8, 8},   {"corners into 4", corners, 4, 8},   {"corners, 7 bits", corners, 8, 7},
-        {"gradient into 16", gradient, 16, 8}, {"gradient into 5", gradient, 5, 8}, {"gradient, 3 bits", gradient, 256, 3},
+        {"corners into 8", corners, 8, 8},
+        {"corners into 4", corners, 4, 8},
+        {"corners, 7 bits", corners, 8, 7},
+        {"gradient into 16", gradient, 16, 8},
+        {"gradient into 5", gradient, 5, 8},
+        {"gradient, 3 bits", gradient, 256, 3},
         {"gradient, 6 bits, into 40", gradient, 40, 6},
     };
     int rowMergeDiffers = 0;

@@ -99,8 +99,9 @@ TEST(GifReduceColors, EachMethodMapsEveryPixelThroughItsPaletteAndLookup) {
         const char* name;
     };
     const Case cases[] = {
-        {crSystem20, "system 20"},       {crHalftone, "halftone"}, {crFourGrays, "four grays"},
-        {crMonochrome, "monochrome"},    {crGrayScale, "gray scale"}, {crWebPalette, "web"},
+        {crSystem20, "system 20"},          {crHalftone, "halftone"},
+        {crFourGrays, "four grays"},        {crMonochrome, "monochrome"},
+        {crGrayScale, "gray scale"},        {crWebPalette, "web"},
         {crOptimized, "optimized, 3 bits"}, {crOptimizedSystem, "optimized with system colours"},
         {crCustomPalette, "custom"},
     };
@@ -130,19 +131,28 @@ struct OptimizedCase {
 std::vector<OptimizedCase> OptimizedCases() {
     // Twins one step apart in the low bit, and colours sharing a 15-bit key with a palette
     // entry while another entry is nearer.
-    const model::Picture twins = {{{0, 0, 0}, {0, 0, 1}, {6, 6, 6}, {100, 100, 100}, {101, 100, 100},
-                                   {103, 100, 100}, {255, 255, 255}, {255, 254, 255}, {40, 200, 9}, {41, 200, 8}}};
+    const model::Picture twins = {{{0, 0, 0},
+                                   {0, 0, 1},
+                                   {6, 6, 6},
+                                   {100, 100, 100},
+                                   {101, 100, 100},
+                                   {103, 100, 100},
+                                   {255, 255, 255},
+                                   {255, 254, 255},
+                                   {40, 200, 9},
+                                   {41, 200, 8}}};
     // Many colours into few leaves over several rows.
     const model::Picture spread = PictureOf(16, 5, [](int x, int y) {
         return Rgb{(x * 16 + y * 3) & 0xFF, (y * 60 + x * 5) & 0xFF, (200 - x * 9 + (x & 1) + y * 7) & 0xFF};
     });
     // Colours near the corners and the middle of the cube: merged after every pixel the tree
     // keeps eight leaves, merged at the end of each row it loses one more.
-    const model::Picture corners = {
-        {{128, 128, 128}, {0, 254, 0}, {2, 255, 0}, {1, 1, 1}, {254, 129, 128}},
-        {{128, 2, 254}, {2, 0, 1}, {1, 254, 2}, {2, 254, 128}, {128, 129, 255}},
-        {{254, 255, 254}, {254, 128, 2}, {128, 1, 1}, {0, 255, 254}, {128, 0, 0}}};
-    const model::Picture ramp = PictureOf(20, 6, [](int x, int y) { return Rgb{x * 12 + y, 255 - y * 40, x * 6 + 30}; });
+    const model::Picture corners = {{{128, 128, 128}, {0, 254, 0}, {2, 255, 0}, {1, 1, 1}, {254, 129, 128}},
+                                    {{128, 2, 254}, {2, 0, 1}, {1, 254, 2}, {2, 254, 128}, {128, 129, 255}},
+                                    {{254, 255, 254}, {254, 128, 2}, {128, 1, 1}, {0, 255, 254}, {128, 0, 0}}};
+    const model::Picture ramp = PictureOf(20, 6, [](int x, int y) {
+        return Rgb{x * 12 + y, 255 - y * 40, x * 6 + 30};
+    });
     return {
         {"twins, 8 bits", crOptimized, dkNone, 8, twins},
         {"twins, 2 bits", crOptimized, dkNone, 2, twins},
@@ -161,7 +171,7 @@ TEST(GifReduceColors, OptimizedMethodsFollowTheOctreeAndTheirLookup) {
     struct Alternative {
         const char* what;
         model::Variant variant;
-        int cases = 0;  // cases on which it gives another answer
+        int cases = 0; // cases on which it gives another answer
     };
     Alternative alternatives[] = {
         {"the system's search for the optimized palette", {true, 8, true}},
@@ -171,7 +181,8 @@ TEST(GifReduceColors, OptimizedMethodsFollowTheOctreeAndTheirLookup) {
     for (const OptimizedCase& c : OptimizedCases()) {
         SCOPED_TRACE(c.name);
         const model::Reduced expected = model::Reduce(c.picture, c.method, c.kind, c.bits, {});
-        const model::Reduced got = LibraryReduction(c.picture, c.method, c.kind, c.bits, nullptr, expected.palette.size());
+        const model::Reduced got = LibraryReduction(c.picture, c.method, c.kind, c.bits, nullptr,
+                                                    expected.palette.size());
         EXPECT_EQ(FirstDifference(got, expected), "");
         for (Alternative& a : alternatives)
             a.cases += !(model::Reduce(c.picture, c.method, c.kind, c.bits, {}, a.variant) == expected);
@@ -185,14 +196,10 @@ TEST(GifReduceColors, EachDitherModeSpreadsTheErrorInSerpentineOrder) {
         const char* name;
     };
     const PaletteCase palettes[] = {
-        {crWebPalette, "web"},
-        {crMonochrome, "monochrome"},
-        {crFourGrays, "four grays"},
-        {crGrayScale, "gray scale"},
-        {crOptimized, "optimized, 8 bits"},
+        {crWebPalette, "web"},       {crMonochrome, "monochrome"},       {crFourGrays, "four grays"},
+        {crGrayScale, "gray scale"}, {crOptimized, "optimized, 8 bits"},
     };
-    const model::Picture picture =
-        PictureOf(37, 6, [](int x, int y) { return Rgb{x * 7, 40 + y * 30, 255 - x * 5}; });
+    const model::Picture picture = PictureOf(37, 6, [](int x, int y) { return Rgb{x * 7, 40 + y * 30, 255 - x * 5}; });
     for (const PaletteCase& p : palettes) {
         for (int mode = dkNone; mode <= dkBurkes; ++mode) {
             SCOPED_TRACE(std::string(p.name) + ", dither mode " + std::to_string(mode));

@@ -32,8 +32,10 @@ inline std::vector<int> CodingRows(int height, bool interlaced) {
 class CodeWriter {
 public:
     explicit CodeWriter(int bitsPerPixel)
-        : bits_(bitsPerPixel < 2 ? 2 : bitsPerPixel), clear_(1 << bits_), initialWidth_(bits_ + 1),
-          width_(initialWidth_) {}
+        : bits_(bitsPerPixel < 2 ? 2 : bitsPerPixel)
+        , clear_(1 << bits_)
+        , initialWidth_(bits_ + 1)
+        , width_(initialWidth_) {}
     virtual ~CodeWriter() = default;
 
     // Minimum code size, sub-blocks and terminator of the pixels (rows of width bytes).
@@ -283,4 +285,4 @@ private:
     bool afterClear_ = false;
 };
 
-}  // namespace model
+} // namespace model

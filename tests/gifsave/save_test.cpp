@@ -5,8 +5,8 @@
 
 #include "tests/gifimage/wicdecode.h"
 #include "tests/gifsave/encodermodels.h"
-#include "tests/gifwriter/codestream.h"
 #include "tests/gifsave/savefixtures.h"
+#include "tests/gifwriter/codestream.h"
 
 namespace {
 
@@ -275,7 +275,7 @@ struct PixelDataCase {
     int width, height;
     Bytes pixels;
     int minCodeSize;
-    std::vector<int> runLengthCodes;  // when known from the rule: the run-length encoder's codes
+    std::vector<int> runLengthCodes; // when known from the rule: the run-length encoder's codes
 };
 
 // Bits per pixel and the colour limit come from the local table, else from the image's deepest
@@ -299,7 +299,14 @@ TEST(GifSave, PixelDataTakesItsDepthFromTheTables) {
         // Clear, plain 5, clear, then runs of 1, 2, 3 and 4 zeros through the run codes.
         {"run-length, local 256", 0, {256}, 1, 11, 1, onePlusTen, 8, {256, 5, 256, 0, 258, 259, 260, 257}},
         // The second run of zeros reuses the run codes the first one left.
-        {"run-length, runs apart", 0, {256}, 1, 21, 1, Concat({Bytes(10, 0), {5}, Bytes(10, 0)}), 8,
+        {"run-length, runs apart",
+         0,
+         {256},
+         1,
+         21,
+         1,
+         Concat({Bytes(10, 0), {5}, Bytes(10, 0)}),
+         8,
          {256, 0, 258, 259, 260, 5, 260, 260, 258, 257}},
         {"run-length, global 16", 16, {0}, 1, 6, 4, noise16, 4},
         {"run-length, 2 bits, no equal neighbours", 0, {4}, 1, 40, 3, MakePixels(Pattern::Distinct, 40, 3, 4), 2},
@@ -325,7 +332,8 @@ TEST(GifSave, PixelDataTakesItsDepthFromTheTables) {
         if (c.compression == 0) {
             EXPECT_EQ(written, lzw);
         } else {
-            EXPECT_EQ(written, model::RunLengthWriter(c.minCodeSize).ImageData(c.width, c.height, false, c.pixels.data()));
+            EXPECT_EQ(written,
+                      model::RunLengthWriter(c.minCodeSize).ImageData(c.width, c.height, false, c.pixels.data()));
             const CodeStream codes = ReadCodeStream(written);
             EXPECT_EQ(codes.error, "");
             EXPECT_TRUE(codes.terminated);
