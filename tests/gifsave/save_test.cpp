@@ -341,7 +341,9 @@ TEST(GifSave, PixelDataTakesItsDepthFromTheTables) {
             EXPECT_EQ(codes.pixels, c.pixels);
             ASSERT_FALSE(codes.codes.empty());
             EXPECT_EQ(codes.codes[0], 1 << c.minCodeSize);
-            if (!c.runLengthCodes.empty()) EXPECT_EQ(codes.codes, c.runLengthCodes);
+            if (!c.runLengthCodes.empty()) {
+                EXPECT_EQ(codes.codes, c.runLengthCodes);
+            }
             EXPECT_NE(written, lzw) << "written as LZW";
         }
         EXPECT_EQ(WICPixels(wic, WrapInGIF(c.width, c.height, c.minCodeSize, false, written)), c.pixels);
