@@ -8,7 +8,9 @@
 #include <typeinfo>
 
 #include "gifimage/gifstream.h"
+#include "gifimage/lookups.h"
 #include "tests/giflookups/palettes.h"
+#include "tests/gifquant/models.h"
 
 namespace {
 
@@ -341,6 +343,50 @@ TEST(Ditherer, PixelsBeyondTheRowAreMappedPlainlyAndDisturbNothing) {
         for (const Rgb& request : lookup.Requests) asked.push_back(request.r - 220);
         EXPECT_EQ(asked, (std::vector<int>{0, c.nextInRow, 0, 0, 0, c.belowInVisitOrder[0], c.belowInVisitOrder[1]}));
     }
+}
+
+// Whole pictures against the reference diffusion, through real lookups: every kind, widths
+// from 1 up, rows enough for the deepest kernel to reach past the last row.
+TEST(Ditherer, EveryKindMatchesTheReferenceDiffusionOverWholePictures) {
+    const std::vector<Rgb> grays = GrayRamp(16);
+    OwnedPalette grayPalette(grays);
+    const struct { int width, height; } sizes[] = {{1, 5}, {2, 4}, {7, 9}, {33, 8}};
+    for (int k = dkNone; k <= dkBurkes; ++k)
+        for (const auto& size : sizes)
+            for (int which = 0; which < 3; ++which) {
+                const auto kind = static_cast<TDitherKind>(k);
+                SCOPED_TRACE(std::string(KindName(kind)) + ", " + std::to_string(size.width) + " x " +
+                             std::to_string(size.height) + ", lookup " + std::to_string(which));
+                model::Picture picture(size.height, std::vector<Rgb>(size.width));
+                for (int y = 0; y < size.height; ++y)
+                    for (int x = 0; x < size.width; ++x)
+                        picture[y][x] = {(x * 37 + y * 11) % 256, (200 - x * 5 + y * 19) & 0xFF,
+                                         (x * y * 7 + 90) % 256};
+                std::unique_ptr<TColorLookup> lookup;
+                std::unique_ptr<model::Lookup> reference;
+                if (which == 0) {
+                    lookup = std::make_unique<TNetscapeColorLookup>(nullptr);
+                    reference = std::make_unique<model::WebLookup>();
+                } else if (which == 1) {
+                    lookup = std::make_unique<TMonochromeLookup>(nullptr);
+                    reference = std::make_unique<model::MonochromeLookup>();
+                } else {
+                    lookup = std::make_unique<TFastColorLookup>(grayPalette.get());
+                    reference = std::make_unique<model::FastLookup>(grays);
+                }
+                auto ditherer = CreateDitherer(kind, size.width, lookup.get());
+                Grid<int> got(size.height, std::vector<int>(size.width, -1));
+                for (int y = 0; y < size.height; ++y) {
+                    for (int x = ditherer->Column(); x >= 0 && x < size.width; x = ditherer->Column()) {
+                        const Rgb& p = picture[y][x];
+                        uint8_t r, g, b;
+                        got[y][x] = ditherer->DitherPixel(static_cast<uint8_t>(p.r), static_cast<uint8_t>(p.g),
+                                                          static_cast<uint8_t>(p.b), r, g, b);
+                    }
+                    ditherer->NextRow();
+                }
+                EXPECT_EQ(got, model::Dither(picture, k, *reference));
+            }
 }
 
 TEST(Ditherer, PlainEngineCarriesNoErrorAndAnswersTheSameIndexForTheSameColour) {

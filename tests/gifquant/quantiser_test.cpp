@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/gifquant/fixtures.h"
+#include "tests/gifquant/models.h"
 
 namespace {
 
@@ -102,6 +103,53 @@ TEST(GifQuantizer, LeafColoursAndTheirOrder) {
         for (size_t i = 0; i < c.expected.size(); ++i)
             EXPECT_EQ(result.table[i], c.expected[i]) << "entry " << i << " is " << Describe(result.table[i]);
     }
+}
+
+// Pictures of several rows against the reference tree: merging must follow every pixel, not
+// every row, and the tree must be as deep as it is asked to be.
+TEST(GifQuantizer, LeavesOfPicturesOfSeveralRowsMatchTheReferenceTree) {
+    const model::Picture corners = {{{128, 128, 128}, {0, 254, 0}, {2, 255, 0}, {1, 1, 1}, {254, 129, 128}},
+                                    {{128, 2, 254}, {2, 0, 1}, {1, 254, 2}, {2, 254, 128}, {128, 129, 255}},
+                                    {{254, 255, 254}, {254, 128, 2}, {128, 1, 1}, {0, 255, 254}, {128, 0, 0}}};
+    model::Picture gradient(12, std::vector<Rgb>(24));
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 24; ++x) gradient[y][x] = {x * 11, (y * 23 + x) & 0xFF, (x * y * 3 + 7) & 0xFF};
+    struct Case {
+        const char* name;
+        const model::Picture& picture;
+        int maximumColors, colorBits;
+    };
+    const Case cases[] = {
+        {"corners into 8", corners, 8, 8},
+        {"corners into 4", corners, 4, 8},
+        {"corners, 7 bits", corners, 8, 7},
+        {"gradient into 16", gradient, 16, 8},
+        {"gradient into 5", gradient, 5, 8},
+        {"gradient, 3 bits", gradient, 256, 3},
+        {"gradient, 6 bits, into 40", gradient, 40, 6},
+    };
+    int rowMergeDiffers = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TBitmap bitmap;
+        FillBitmap(bitmap, pf24bit, static_cast<int>(c.picture[0].size()), static_cast<int>(c.picture.size()),
+                   [&](int x, int y) { return c.picture[y][x]; });
+        TDIBReader reader(bitmap, pf24bit);
+        TColorQuantizer quantizer(c.maximumColors, c.colorBits);
+        quantizer.AddBitmap(reader);
+        TQuantizedColorTable table = {};
+        quantizer.FillColorTable(table);
+        std::vector<Rgb> got;
+        for (int i = 0; i < quantizer.LeafCount; ++i) got.push_back({table[i].Red, table[i].Green, table[i].Blue});
+
+        model::Octree reference(c.maximumColors, c.colorBits);
+        reference.Add(c.picture);
+        EXPECT_EQ(got, reference.Colors());
+        model::Octree perRow(c.maximumColors, c.colorBits, false);
+        perRow.Add(c.picture);
+        rowMergeDiffers += !(perRow.Colors() == reference.Colors());
+    }
+    EXPECT_GT(rowMergeDiffers, 0) << "no case tells merging per row from merging per pixel";
 }
 
 TEST(GifQuantizer, NeverKeepsMoreLeavesThanAllowedAndWritesOneEntryPerLeaf) {

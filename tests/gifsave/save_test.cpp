@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "tests/gifimage/wicdecode.h"
+#include "tests/gifsave/encodermodels.h"
 #include "tests/gifsave/savefixtures.h"
+#include "tests/gifwriter/codestream.h"
 
 namespace {
 
@@ -15,6 +17,13 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
 }
 
 Bytes TextBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// The first frame's colour indexes as Windows' decoder reads the file.
+Bytes WICPixels(WICGifDecoder& wic, const Bytes& gif) {
+    const WICResult decoded = wic.Decode(gif.data(), gif.size());
+    EXPECT_EQ(decoded.error, "");
+    return decoded.frames.empty() ? Bytes{} : decoded.frames[0].indexes;
+}
 
 // --- Header, screen and global table -------------------------------------------
 
@@ -187,6 +196,8 @@ TEST(GifSave, FrameDescriptorIsRepackedForWriting) {
     };
     const int width = 5, height = 9;
     const Bytes pixels = MakePixels(Pattern::Noise, width, height, 4);
+    WICGifDecoder wic;
+    ASSERT_TRUE(wic.Available());
     for (const DescriptorCase& c : cases) {
         SCOPED_TRACE(c.name);
         GifBytes in;
@@ -203,8 +214,7 @@ TEST(GifSave, FrameDescriptorIsRepackedForWriting) {
         EXPECT_EQ(saved[descriptor + 9], c.packedOut);
         const size_t data = descriptor + 10 + 3 * c.localColors;
         const int bits = c.localColors ? TableBits(c.localColors) : 2;
-        const Bytes expectedData =
-            EncodeImageData(false, bits, width, height, c.interlacedOut, pixels.data(), c.localColors ? c.localColors : 4);
+        const Bytes expectedData = model::LZWWriter(bits).ImageData(width, height, c.interlacedOut, pixels.data());
         ASSERT_EQ(saved.size(), data + expectedData.size() + 1);
         EXPECT_EQ(Bytes(saved.begin() + data, saved.end() - 1), expectedData);
         EXPECT_EQ(saved.back(), ';');
@@ -213,6 +223,7 @@ TEST(GifSave, FrameDescriptorIsRepackedForWriting) {
         ASSERT_EQ(again->Frames->ItemCount(), 1);
         TGIFSubImage* frame = again->Frames->FrameAt(0);
         EXPECT_EQ(Bytes(frame->Pixels, frame->Pixels + frame->PixelsSize), pixels);
+        EXPECT_EQ(WICPixels(wic, saved), pixels);
     }
 }
 
@@ -264,25 +275,47 @@ struct PixelDataCase {
     int width, height;
     Bytes pixels;
     int minCodeSize;
-    int maxColor;
+    std::vector<int> runLengthCodes; // when known from the rule: the run-length encoder's codes
 };
 
 // Bits per pixel and the colour limit come from the local table, else from the image's deepest
-// table; the compression setting picks the encoder.
+// table; the compression setting picks the encoder. The data must be the reference writer's
+// bytes and decode to the pixels in Windows' decoder; run-length data must also decode in the
+// reference reader and differ from what LZW writes.
 TEST(GifSave, PixelDataTakesItsDepthFromTheTables) {
     const Bytes noise4 = MakePixels(Pattern::Noise, 6, 4, 2);
+    const Bytes noise16 = MakePixels(Pattern::Noise, 6, 4, 16, 7);
+    const Bytes noise5 = MakePixels(Pattern::Noise, 6, 4, 5, 3);
     const Bytes onePlusTen = {5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     const PixelDataCase cases[] = {
-        {"local 2", 0, {2}, 0, 6, 4, noise4, 2, 2},
-        {"local 5", 0, {5}, 0, 6, 4, noise4, 3, 5},
-        {"local 16", 4, {16}, 0, 6, 4, noise4, 4, 16},
-        {"local 256", 0, {256}, 0, 6, 4, noise4, 8, 256},
-        {"global 4, another frame local 256", 4, {0, 256}, 0, 6, 4, noise4, 8, 256},
-        {"global 2", 2, {0}, 0, 6, 4, noise4, 2, 2},
-        {"no table", 0, {0}, 0, 4, 1, {0, 0, 0, 0}, 2, 1},
-        {"run-length, local 256", 0, {256}, 1, 11, 1, onePlusTen, 8, 256},
-        {"run-length, global 16", 16, {0}, 1, 6, 4, noise4, 4, 16},
+        {"local 2", 0, {2}, 0, 6, 4, noise4, 2},
+        {"local 5", 0, {5}, 0, 6, 4, noise5, 3},
+        {"local 16", 4, {16}, 0, 6, 4, noise16, 4},
+        {"local 256", 0, {256}, 0, 6, 4, noise16, 8},
+        {"local 256, the string table fills twice", 0, {256}, 0, 120, 90, MakePixels(Pattern::Noise, 120, 90, 256), 8},
+        {"global 4, another frame local 256", 4, {0, 256}, 0, 6, 4, noise4, 8},
+        {"global 2", 2, {0}, 0, 6, 4, noise4, 2},
+        {"no table", 0, {0}, 0, 4, 1, {0, 0, 0, 0}, 2},
+        // Clear, plain 5, clear, then runs of 1, 2, 3 and 4 zeros through the run codes.
+        {"run-length, local 256", 0, {256}, 1, 11, 1, onePlusTen, 8, {256, 5, 256, 0, 258, 259, 260, 257}},
+        // The second run of zeros reuses the run codes the first one left.
+        {"run-length, runs apart",
+         0,
+         {256},
+         1,
+         21,
+         1,
+         Concat({Bytes(10, 0), {5}, Bytes(10, 0)}),
+         8,
+         {256, 0, 258, 259, 260, 5, 260, 260, 258, 257}},
+        {"run-length, global 16", 16, {0}, 1, 6, 4, noise16, 4},
+        {"run-length, 2 bits, no equal neighbours", 0, {4}, 1, 40, 3, MakePixels(Pattern::Distinct, 40, 3, 4), 2},
+        {"run-length, 8 bits, long runs", 0, {256}, 1, 200, 60, MakePixels(Pattern::Runs, 200, 60, 256), 8},
+        {"run-length, 4 bits, long runs of few colours", 16, {0}, 1, 150, 40, MakePixels(Pattern::Runs, 150, 40, 3), 4},
+        {"run-length, global 16, two colours", 16, {0}, 1, 6, 4, noise4, 4},
     };
+    WICGifDecoder wic;
+    ASSERT_TRUE(wic.Available());
     for (const PixelDataCase& c : cases) {
         SCOPED_TRACE(c.name);
         TGIFImage image;
@@ -295,8 +328,25 @@ TEST(GifSave, PixelDataTakesItsDepthFromTheTables) {
         const Bytes written = StreamBytes(stream);
         ASSERT_FALSE(written.empty());
         EXPECT_EQ(written[0], c.minCodeSize);
-        EXPECT_EQ(written, EncodeImageData(c.compression == 1, c.minCodeSize, c.width, c.height, false,
-                                           c.pixels.data(), c.maxColor));
+        const Bytes lzw = model::LZWWriter(c.minCodeSize).ImageData(c.width, c.height, false, c.pixels.data());
+        if (c.compression == 0) {
+            EXPECT_EQ(written, lzw);
+        } else {
+            EXPECT_EQ(written,
+                      model::RunLengthWriter(c.minCodeSize).ImageData(c.width, c.height, false, c.pixels.data()));
+            const CodeStream codes = ReadCodeStream(written);
+            EXPECT_EQ(codes.error, "");
+            EXPECT_TRUE(codes.terminated);
+            EXPECT_EQ(codes.consumed, written.size());
+            EXPECT_EQ(codes.pixels, c.pixels);
+            ASSERT_FALSE(codes.codes.empty());
+            EXPECT_EQ(codes.codes[0], 1 << c.minCodeSize);
+            if (!c.runLengthCodes.empty()) {
+                EXPECT_EQ(codes.codes, c.runLengthCodes);
+            }
+            EXPECT_NE(written, lzw) << "written as LZW";
+        }
+        EXPECT_EQ(WICPixels(wic, WrapInGIF(c.width, c.height, c.minCodeSize, false, written)), c.pixels);
     }
 }
 
