@@ -2,6 +2,10 @@
 // the cache of the rendered bitmap and the image's own bitmap.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <vector>
+
 #include "classlib/stringlist.h"
 #include "gifimage/dib.h"
 #include "gifimage/messages.h"
@@ -240,6 +244,52 @@ TEST(GifRender, NeedsDitherChoosesTheWebPalette) {
 
 // The rendering drives a Floyd-Steinberg ditherer over the web lookup in serpentine order,
 // passing over transparent pixels without mapping them.
+// Floyd-Steinberg into the web palette as the ditherer's rule has it: one error row of width + 1
+// entries per channel rolls the next row's sums along, and the 7/16 share travels in a working
+// value. Written from the rule, so that the rendering is checked against more than itself.
+class FloydSteinbergWalk {
+public:
+    explicit FloydSteinbergWalk(int width) : width_(width), row_(width + 1) {}
+    bool Forward() const { return direction_ > 0; }
+
+    uint8_t Pixel(const TGIFColor& color) {
+        const int input[3] = {color.Red, color.Green, color.Blue};
+        int value[3];
+        for (int ch = 0; ch < 3; ++ch) {
+            const int a = row_[position_][ch] + working_[ch];
+            value[ch] = std::clamp(input[ch] + (a + 8) / 16, 0, 255);  // '/' truncates toward zero
+        }
+        // The web lookup: six levels a channel, changing at 48, 99, 150, 201 and 252.
+        auto level = [](int v) { return v < 48 ? 0 : v < 99 ? 1 : v < 150 ? 2 : v < 201 ? 3 : v < 252 ? 4 : 5; };
+        const int levels[3] = {level(value[0]), level(value[1]), level(value[2])};
+        for (int ch = 0; ch < 3; ++ch) {
+            const int e = value[ch] - 51 * levels[ch];
+            row_[position_][ch] = pending_[ch] + 3 * e;
+            pending_[ch] = last_[ch] + 5 * e;
+            last_[ch] = e;
+            working_[ch] = 7 * e;
+        }
+        position_ += direction_;
+        return static_cast<uint8_t>(levels[0] * 36 + levels[1] * 6 + levels[2]);
+    }
+
+    void NextRow() {
+        for (int ch = 0; ch < 3; ++ch) {
+            row_[position_][ch] = pending_[ch];
+            working_[ch] = last_[ch] = pending_[ch] = 0;
+        }
+        direction_ = -direction_;
+        position_ = direction_ > 0 ? 0 : width_;
+    }
+
+private:
+    int width_;
+    std::vector<std::array<int, 3>> row_;
+    int direction_ = 1;
+    int position_ = 0;
+    int working_[3] = {0, 0, 0}, last_[3] = {0, 0, 0}, pending_[3] = {0, 0, 0};
+};
+
 TEST(GifRender, DitheredPixelsFollowTheDitherer) {
     DisplayKind display(true);
     const int width = 5, height = 4;
@@ -250,20 +300,17 @@ TEST(GifRender, DitheredPixelsFollowTheDitherer) {
     TBitmap* bitmap = frame->RenderedBitmap();
     ASSERT_NE(bitmap, nullptr);
 
-    TNetscapeColorLookup lookup(nullptr);
-    TFloydSteinbergDitherer ditherer(width, &lookup);
-    Bytes expected(pixels.size(), 215);  // transparent white keeps white
+    // Transparent pixels keep the fill index (transparent white: 215) and are passed over without
+    // moving the error row, so the next pixel takes the error meant for the skipped one.
+    Bytes expected(pixels.size(), 215);
+    FloydSteinbergWalk walk(width);
     for (int y = 0; y < height; ++y) {
-        for (int x = ditherer.Column(); x >= 0 && x < width; x = ditherer.Column()) {
+        for (int step = 0; step < width; ++step) {
+            const int x = walk.Forward() ? step : width - 1 - step;
             const uint8_t p = pixels[y * width + x];
-            if (p == 3) {
-                ditherer.StepColumn();
-                continue;
-            }
-            uint8_t r, g, b;
-            expected[y * width + x] = ditherer.DitherPixel(colors[p].Red, colors[p].Green, colors[p].Blue, r, g, b);
+            if (p != 3) expected[y * width + x] = walk.Pixel(colors[p]);
         }
-        ditherer.NextRow();
+        walk.NextRow();
     }
     EXPECT_EQ(IndexesOf(*bitmap), expected);
     ASSERT_TRUE(frame->IsMasked());
