@@ -41,15 +41,6 @@ Rgbs FirstColors(const TGIFSubImage& frame, size_t n) {
     return table;
 }
 
-// A logical screen with a global table of these colours (a power of two of them).
-GifBytes& ScreenWithColors(GifBytes& gif, int width, int height, const Rgbs& colors) {
-    int bits = 0;
-    while ((2 << bits) < static_cast<int>(colors.size())) ++bits;
-    gif.Text("GIF89a").Word(width).Word(height).Raw({0xF0 | bits, 0, 0});
-    for (COLORREF c : colors) gif.Raw({GetRValue(c), GetGValue(c), GetBValue(c)});
-    return gif;
-}
-
 Bytes SavedExtensions(TGIFSubImage& frame) {
     TMemoryStream stream;
     frame.Extensions->SaveItems(stream);
