@@ -1,5 +1,6 @@
 #include "gifimage/gifimage.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "gifimage/messages.h"
@@ -212,6 +213,19 @@ int TGIFImage::AddFrameFrom(TPersistent* source) {
         imported->CopyFrom(*graphic);
         frame = imported.get();
     } else if (auto* subImage = dynamic_cast<TGIFSubImage*>(source)) {
+        if (subImage->OwnerImage == this) {
+            const auto listed = std::find(Frames->Items.begin(), Frames->Items.end(), subImage);
+            if (listed != Frames->Items.end()) return static_cast<int>(listed - Frames->Items.begin());
+        } else {
+            // The frame leaves its image, whose painters may be drawing it, and is owned by this
+            // one alone from now on: neither image's end frees it twice or reaches the other.
+            if (TGIFImage* previous = subImage->OwnerImage) {
+                previous->StopAllPainters();
+                previous->Frames->RemoveItem(subImage);
+                previous->NotifyChanged(previous);
+            }
+            subImage->SetOwnerImage(this);
+        }
         frame = subImage;
     } else {
         RaiseGIFError(sUnsupportedObject);

@@ -70,6 +70,18 @@ void TGIFSubImage::ClearFrame(bool throughBounds) {
     ReleaseMask();
 }
 
+// The cached bitmap, mask and palette were made with the colours and settings of the image the
+// frame leaves; they are made again for the new one when needed.
+void TGIFSubImage::SetOwnerImage(TGIFImage* image) {
+    if (image == OwnerImage) return;
+    OwnerImage = image;
+    Extensions->OwnerImage = image;
+    for (int i = 0; i < Extensions->ItemCount(); ++i) Extensions->ExtensionAt(i)->OwnerImage = image;
+    ReleaseBitmap();
+    ReleaseMask();
+    SetPaletteHandle(nullptr);
+}
+
 void TGIFSubImage::Assign(const TPersistent& source) { CopyFrom(source); }
 
 GIFVersion TGIFSubImage::RequiredVersion() const {
