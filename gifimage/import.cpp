@@ -275,6 +275,9 @@ void TGIFSubImage::CopyFrame(TGIFSubImage& source) {
 
 void TGIFSubImage::ImportBitmap(TBitmap& bitmap) {
     if (bitmap.Width() > kMaxFrameSide || bitmap.Height() > kMaxFrameSide) RaiseGIFError(sImageTooLarge);
+    // The frame keeps its place: from there it must still end on the largest logical screen.
+    if (Left() + bitmap.Width() > kMaxFrameSide || Top() + bitmap.Height() > kMaxFrameSide)
+        RaiseGIFError(sImageTooLarge);
     // The reset frees the frame's own bitmap, and widening the screen below frees the image's
     // whole-image bitmap: either one is read from a copy taken before.
     std::unique_ptr<TBitmap> ownCopy;

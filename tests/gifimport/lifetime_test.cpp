@@ -42,14 +42,14 @@ TEST(GifFrameHeap, FreedObjectsReadAsDD) {
 // free the image's cached bitmap; each source below is one of those.
 TEST(GifFrameReimport, FromABitmapTheImportFrees) {
     const Rgbs global{Red, Green, Blue, White};
-    const Bytes frame0{0, 1, 2, 3, 3, 2, 1, 0};  // 4 x 2 at (0, 0)
-    const Bytes frame1{2, 2, 1, 1};              // 2 x 2 at (2, 0)
+    const Bytes frame0{0, 1, 2, 3, 3, 2, 1, 0}; // 4 x 2 at (0, 0)
+    const Bytes frame1{2, 2, 1, 1};             // 2 x 2 at (2, 0)
     const struct {
         const char* name;
         int frameIndex;
         std::function<TBitmap*(TGIFImage&, TGIFSubImage&)> source;
         int width, height;
-        Rgbs shows;  // what the frame shows afterwards, pixel by pixel
+        Rgbs shows; // what the frame shows afterwards, pixel by pixel
         int screenWidth;
     } cases[] = {
         {"its rendered bitmap", 1, [](TGIFImage&, TGIFSubImage& f) { return f.RenderedBitmap(); }, 2, 2,
@@ -64,8 +64,8 @@ TEST(GifFrameReimport, FromABitmapTheImportFrees) {
          2, 2, Rgbs{Red, Grey, Black, Red}, 4},
         // Frame 1 stands at x = 2: the 4-wide whole-image bitmap widens the screen to 6, which
         // releases that bitmap.
-        {"its image's whole-image bitmap", 1, [](TGIFImage& image, TGIFSubImage&) { return image.CurrentBitmap(); },
-         4, 2, Through(global, frame0), 6},
+        {"its image's whole-image bitmap", 1, [](TGIFImage& image, TGIFSubImage&) { return image.CurrentBitmap(); }, 4,
+         2, Through(global, frame0), 6},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -2,10 +2,10 @@
 // free reads 0xDDDDDDDD (a virtual call through it faults) instead of whatever the heap put there.
 #include <windows.h>
 
+#include <malloc.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <malloc.h>
 #include <new>
 
 namespace {
