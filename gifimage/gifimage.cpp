@@ -1,5 +1,6 @@
 #include "gifimage/gifimage.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "gifimage/messages.h"
@@ -22,6 +23,8 @@ uint16_t GIFClipboardFormat = 0;
 
 namespace {
 const RECT kNoRect{0, 0, 0, 0};
+// The logical screen descriptor holds 16-bit sizes.
+constexpr int kMaxScreenSide = 0xFFFF;
 
 // Clears a re-entry guard on every way out.
 class GuardFlag {
@@ -120,14 +123,21 @@ void TGIFImage::LoadFromNamedResource(HMODULE module, const std::string& name) {
     LoadFromStream(stream);
 }
 
+// A frame of a file may reach past the largest screen: the screen then stops at its largest
+// size, with a warning, rather than keeping the low 16 bits of the frame's edge.
 void TGIFImage::FitScreenToFrames() {
+    bool beyondLargest = false;
     for (int i = 0; i < Frames->ItemCount(); ++i) {
         const TGIFSubImage* frame = Frames->FrameAt(i);
-        const int right = frame->BoundsField(1) + frame->BoundsField(3);
-        const int bottom = frame->BoundsField(2) + frame->BoundsField(4);
+        int right = frame->BoundsField(1) + frame->BoundsField(3);
+        int bottom = frame->BoundsField(2) + frame->BoundsField(4);
+        if (right > kMaxScreenSide || bottom > kMaxScreenSide) beyondLargest = true;
+        right = std::min(right, kMaxScreenSide);
+        bottom = std::min(bottom, kMaxScreenSide);
         if (right > ScreenWidth()) Header->Descriptor.LogicalWidth = static_cast<uint16_t>(right);
         if (bottom > ScreenHeight()) Header->Descriptor.LogicalHeight = static_cast<uint16_t>(bottom);
     }
+    if (beyondLargest) ReportWarning(this, 1, sScreenSizeExceeded);
 }
 
 void TGIFImage::SetScreenWidth(int value) { SetScreenExtent(1, value); }
@@ -136,6 +146,7 @@ void TGIFImage::SetScreenHeight(int value) { SetScreenExtent(2, value); }
 
 // side 1 is the width (frames' left + width), side 2 the height (top + height).
 void TGIFImage::SetScreenExtent(int side, int value) {
+    if (value < 0 || value > kMaxScreenSide) RaiseGIFError(sInvalidImageDimensions);
     for (int i = 0; i < Frames->ItemCount(); ++i) {
         const TGIFSubImage* frame = Frames->FrameAt(i);
         if (frame->BoundsField(side) + frame->BoundsField(side + 2) > value)
@@ -212,6 +223,19 @@ int TGIFImage::AddFrameFrom(TPersistent* source) {
         imported->CopyFrom(*graphic);
         frame = imported.get();
     } else if (auto* subImage = dynamic_cast<TGIFSubImage*>(source)) {
+        if (subImage->OwnerImage == this) {
+            const auto listed = std::find(Frames->Items.begin(), Frames->Items.end(), subImage);
+            if (listed != Frames->Items.end()) return static_cast<int>(listed - Frames->Items.begin());
+        } else {
+            // The frame leaves its image, whose painters may be drawing it, and is owned by this
+            // one alone from now on: neither image's end frees it twice or reaches the other.
+            if (TGIFImage* previous = subImage->OwnerImage) {
+                previous->StopAllPainters();
+                previous->Frames->RemoveItem(subImage);
+                previous->NotifyChanged(previous);
+            }
+            subImage->SetOwnerImage(this);
+        }
         frame = subImage;
     } else {
         RaiseGIFError(sUnsupportedObject);

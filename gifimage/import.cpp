@@ -273,8 +273,19 @@ void TGIFSubImage::CopyFrame(TGIFSubImage& source) {
     }
 }
 
-void TGIFSubImage::ImportBitmap(TBitmap& source) {
-    if (source.Width() > kMaxFrameSide || source.Height() > kMaxFrameSide) RaiseGIFError(sImageTooLarge);
+void TGIFSubImage::ImportBitmap(TBitmap& bitmap) {
+    if (bitmap.Width() > kMaxFrameSide || bitmap.Height() > kMaxFrameSide) RaiseGIFError(sImageTooLarge);
+    // The frame keeps its place: from there it must still end on the largest logical screen.
+    if (Left() + bitmap.Width() > kMaxFrameSide || Top() + bitmap.Height() > kMaxFrameSide)
+        RaiseGIFError(sImageTooLarge);
+    // The reset frees the frame's own bitmap, and widening the screen below frees the image's
+    // whole-image bitmap: either one is read from a copy taken before.
+    std::unique_ptr<TBitmap> ownCopy;
+    if (&bitmap == FrameBitmap.get() || (OwnerImage && &bitmap == OwnerImage->CachedBitmap.get())) {
+        ownCopy = std::make_unique<TBitmap>();
+        ownCopy->Assign(bitmap);
+    }
+    TBitmap& source = ownCopy ? *ownCopy : bitmap;
     ResetFrame();
     if (source.Empty()) return;
     // No palette handle of the frame may outlive the import: a later colour-table change would

@@ -7,6 +7,11 @@
 #include "gifimage/gifimage.h"
 #include "gifimage/messages.h"
 
+namespace {
+// The descriptor and the logical screen hold 16-bit sizes and positions.
+constexpr int kMaxSide = 0xFFFF;
+} // namespace
+
 // --- TGIFExtensionList -------------------------------------------------------
 
 TGIFExtension* TGIFExtensionList::ExtensionAt(int index) const {
@@ -68,6 +73,18 @@ void TGIFSubImage::ClearFrame(bool throughBounds) {
     GraphicControlExtension = nullptr;
     ReleaseBitmap();
     ReleaseMask();
+}
+
+// The cached bitmap, mask and palette were made with the colours and settings of the image the
+// frame leaves; they are made again for the new one when needed.
+void TGIFSubImage::SetOwnerImage(TGIFImage* image) {
+    if (image == OwnerImage) return;
+    OwnerImage = image;
+    Extensions->OwnerImage = image;
+    for (int i = 0; i < Extensions->ItemCount(); ++i) Extensions->ExtensionAt(i)->OwnerImage = image;
+    ReleaseBitmap();
+    ReleaseMask();
+    SetPaletteHandle(nullptr);
 }
 
 void TGIFSubImage::Assign(const TPersistent& source) { CopyFrom(source); }
@@ -169,7 +186,15 @@ void TGIFSubImage::SetBoundsField(int index, int value) {
     ApplyBounds(bounds[0], bounds[1], bounds[2], bounds[3]);
 }
 
+// Nothing is written unless the descriptor and a logical screen can hold the bounds. An edge
+// beyond the largest screen that the frame has already (a frame read so from a file) is kept,
+// so that such a frame can still be emptied or moved within its row or column.
 void TGIFSubImage::ApplyBounds(int left, int top, int width, int height) {
+    const auto holds = [](int value) { return value >= 0 && value <= kMaxSide; };
+    const int right = left + width, bottom = top + height;
+    if (!holds(left) || !holds(top) || !holds(width) || !holds(height) ||
+        (right > kMaxSide && right != Left() + Width()) || (bottom > kMaxSide && bottom != Top() + Height()))
+        RaiseGIFError(sInvalidImageDimensions);
     const bool sizeChanged = width != Width() || height != Height();
     Descriptor.Left = static_cast<uint16_t>(left);
     Descriptor.Top = static_cast<uint16_t>(top);
@@ -183,19 +208,19 @@ void TGIFSubImage::ApplyBounds(int left, int top, int width, int height) {
     }
     if (!OwnerImage) return;
     bool tooBig = false;
-    if (OwnerImage->ScreenWidth() < left + width) {
+    if (right <= kMaxSide && OwnerImage->ScreenWidth() < right) {
         if (OwnerImage->ScreenWidth() > 0) {
             tooBig = true;
             ReportWarning(1, sWidthTooSmall);
         }
-        OwnerImage->SetScreenWidth(left + width);
+        OwnerImage->SetScreenWidth(right);
     }
-    if (OwnerImage->ScreenHeight() < top + height) {
+    if (bottom <= kMaxSide && OwnerImage->ScreenHeight() < bottom) {
         if (OwnerImage->ScreenHeight() > 0) {
             tooBig = true;
             ReportWarning(1, sHeightTooSmall);
         }
-        OwnerImage->SetScreenHeight(top + height);
+        OwnerImage->SetScreenHeight(bottom);
     }
     if (tooBig) ReportWarning(1, sScreenSizeExceeded);
 }

@@ -53,6 +53,9 @@ public:
     void LoadFromStream(TStream& stream) override;
 
     void ResetFrame();
+    // Hands the frame, with its extensions, to another image (or to none); the frame's list
+    // membership is the caller's business.
+    void SetOwnerImage(TGIFImage* image);
 
     void AllocPixels();
     void ReleasePixels();

@@ -104,6 +104,66 @@ TEST(GifImage, SetScreenSizeChecksFrames) {
     EXPECT_EQ(image->Height(), 12);
 }
 
+// The logical screen holds 16-bit sizes: a value it cannot hold is refused whole, never cut.
+TEST(GifImage, ScreenSizesOutsideSixteenBitsAreRefused) {
+    const struct {
+        const char* name;
+        bool width;
+        int value;
+    } cases[] = {
+        {"width 65536", true, 65536}, {"width 65636", true, 65636}, {"width 131372", true, 131372},
+        {"width -1", true, -1},       {"width -65236", true, -65236}, {"height 65536", false, 65536},
+        {"height 65546", false, 65546}, {"height -1", false, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const bool withFrames : {true, false}) {
+            auto image = LoadGif(TwoFrameGif());
+            if (!withFrames) image->Frames->RemoveAll();
+            TBitmap* cached = withFrames ? image->CurrentBitmap() : nullptr;
+            int changes = 0;
+            image->OnChange = [&](TObject*) { ++changes; };
+            EXPECT_EQ(GIFErrorOf([&] { c.width ? image->SetScreenWidth(c.value) : image->SetScreenHeight(c.value); }),
+                      sInvalidImageDimensions);
+            EXPECT_EQ(image->ScreenWidth(), 300);
+            EXPECT_EQ(image->ScreenHeight(), 10);
+            EXPECT_EQ(changes, 0);
+            EXPECT_EQ(image->CachedBitmap.get(), cached);
+        }
+    }
+    auto image = LoadGif(TwoFrameGif());
+    image->SetScreenWidth(65535);
+    image->SetScreenHeight(65535);
+    EXPECT_EQ(image->ScreenWidth(), 65535);
+    EXPECT_EQ(image->ScreenHeight(), 65535);
+}
+
+// A frame of a file may reach past the largest screen; the screen then stops at 65535 and the
+// image says so, instead of keeping the low 16 bits of the edge.
+TEST(GifImage, FitStopsAtTheLargestScreen) {
+    const struct {
+        int left, top, width, height, screenWidth, screenHeight;
+        size_t warnings;
+    } cases[] = {
+        {65500, 0, 100, 2, 65535, 20, 1},
+        {0, 65530, 4, 10, 300, 65535, 1},
+        {65500, 65530, 100, 10, 65535, 65535, 1},
+        {65435, 65525, 100, 10, 65535, 65535, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.left << "," << c.top << " " << c.width << "x" << c.height);
+        Bytes gif = GifBytes().Header(300, 20).Frame(c.left, c.top, c.width, c.height, Bytes(c.width * c.height, 1))
+                        .Trailer().b;
+        WarningLog log;
+        auto image = LoadGif(gif, &log);
+        EXPECT_EQ(image->ScreenWidth(), c.screenWidth);
+        EXPECT_EQ(image->ScreenHeight(), c.screenHeight);
+        EXPECT_EQ(log.Messages(), std::vector<std::string>(c.warnings, sScreenSizeExceeded));
+        EXPECT_EQ(image->Frames->FrameAt(0)->Left(), c.left) << "the frame stays as read";
+        EXPECT_EQ(image->Frames->FrameAt(0)->Width(), c.width);
+    }
+}
+
 TEST(GifImage, WarningsReachTheHandlerWithSeverityOne) {
     // One warning from each kind of sender: list, frame, extension, colour table, trailer.
     Bytes gif = GifBytes().Header(4, 4, 2).Raw({'!', 0xF9, 4, 0}).b;

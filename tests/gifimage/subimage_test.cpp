@@ -108,6 +108,52 @@ TEST(GifFrame, OutgrowingTheScreenWidensIt) {
     EXPECT_EQ(log.Messages(), (std::vector<std::string>{sWidthTooSmall, sScreenSizeExceeded}));
 }
 
+// Bounds that neither the descriptor nor a logical screen can hold are refused before
+// anything is written: the frame, its pixels and the screen stay as they were.
+TEST(GifFrame, BoundsBeyondSixteenBitsAreRefused) {
+    const struct {
+        int left, top, width, height;
+    } refused[] = {
+        {65500, 0, 100, 1}, {0, 65530, 1, 10}, {0, 0, 65536, 1}, {0, 0, 1, 65536}, {70000, 0, 1, 1},
+        {-1, 0, 4, 5},      {0, -3, 4, 5},     {0, 0, -4, 5},    {0, 0, 4, -5},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(testing::Message() << c.left << "," << c.top << " " << c.width << "x" << c.height);
+        TGIFImage image;
+        WarningLog log;
+        log.Attach(image);
+        auto* frame = new TGIFSubImage(&image);
+        image.Frames->Append(frame);
+        frame->ApplyBounds(2, 3, 4, 5);
+        frame->PixelAt(3, 4) = 6;
+        EXPECT_EQ(GIFErrorOf([&] { frame->ApplyBounds(c.left, c.top, c.width, c.height); }), sInvalidImageDimensions);
+        EXPECT_EQ(frame->Left(), 2);
+        EXPECT_EQ(frame->Top(), 3);
+        EXPECT_EQ(frame->Width(), 4);
+        EXPECT_EQ(frame->Height(), 5);
+        EXPECT_EQ(frame->PixelAt(3, 4), 6);
+        EXPECT_EQ(image.ScreenWidth(), 6);
+        EXPECT_EQ(image.ScreenHeight(), 8);
+        EXPECT_TRUE(log.entries.empty());
+    }
+    TGIFImage image;
+    TGIFSubImage frame(&image);
+    frame.ApplyBounds(65435, 65525, 100, 10);
+    EXPECT_EQ(image.ScreenWidth(), 65535) << "an edge at 65535 fits";
+    EXPECT_EQ(image.ScreenHeight(), 65535);
+}
+
+TEST(GifFrame, ALoadedFrameReachingPastTheLargestScreenCanBeEmptied) {
+    Bytes gif = GifBytes().Header(300, 20).Frame(65500, 0, 100, 2, Bytes(200, 1)).Trailer().b;
+    auto image = LoadGif(gif);
+    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    frame->ResetFrame();
+    EXPECT_EQ(frame->Left(), 65500);
+    EXPECT_EQ(frame->Width(), 0);
+    EXPECT_EQ(frame->Height(), 0);
+    EXPECT_EQ(image->ScreenWidth(), 65535);
+}
+
 TEST(GifFrame, ResetFrameOnAFrameBeyondTheScreen) {
     // The height goes to 0 first while the width is still 40.
     TGIFImage image;

@@ -41,15 +41,6 @@ Rgbs FirstColors(const TGIFSubImage& frame, size_t n) {
     return table;
 }
 
-// A logical screen with a global table of these colours (a power of two of them).
-GifBytes& ScreenWithColors(GifBytes& gif, int width, int height, const Rgbs& colors) {
-    int bits = 0;
-    while ((2 << bits) < static_cast<int>(colors.size())) ++bits;
-    gif.Text("GIF89a").Word(width).Word(height).Raw({0xF0 | bits, 0, 0});
-    for (COLORREF c : colors) gif.Raw({GetRValue(c), GetGValue(c), GetBValue(c)});
-    return gif;
-}
-
 Bytes SavedExtensions(TGIFSubImage& frame) {
     TMemoryStream stream;
     frame.Extensions->SaveItems(stream);
@@ -326,6 +317,13 @@ TEST(GifImportBitmap, SourcesTooLargeForAFrameAreRefused) {
     LoadPalettized(small, 8, 2, {Red, Green}, {{0, 1}});
     t.frame->CopyFrom(small);
     EXPECT_EQ(GIFErrorOf([&] { t.frame->CopyFrom(source); }), sImageTooLarge);
+    EXPECT_EQ(t.frame->Width(), 2);
+    EXPECT_EQ(PixelsOf(*t.frame), (Bytes{0, 1}));
+    // Placed near the end of the largest screen, a bitmap that would reach past it is refused too.
+    t.frame->SetBoundsField(1, 65533);
+    TBitmap wide;
+    LoadPalettized(wide, 8, 3, {Red, Green}, {{1, 0, 1}});
+    EXPECT_EQ(GIFErrorOf([&] { t.frame->CopyFrom(wide); }), sImageTooLarge);
     EXPECT_EQ(t.frame->Width(), 2);
     EXPECT_EQ(PixelsOf(*t.frame), (Bytes{0, 1}));
 }

@@ -47,6 +47,14 @@ void FillRow24(TBitmap& bitmap, const Rgbs& colors) {
     FillTrueColor(bitmap, pf24bit, static_cast<int>(colors.size()), 1, [&](int x, int) { return colors[x]; });
 }
 
+GifBytes& ScreenWithColors(GifBytes& gif, int width, int height, const Rgbs& colors) {
+    int bits = 0;
+    while ((2 << bits) < static_cast<int>(colors.size())) ++bits;
+    gif.Text("GIF89a").Word(width).Word(height).Raw({0xF0 | bits, 0, 0});
+    for (COLORREF c : colors) gif.Raw({GetRValue(c), GetGValue(c), GetBValue(c)});
+    return gif;
+}
+
 Rgbs TableOf(const TGIFColorMap& map) {
     Rgbs out;
     for (int i = 0; i < map.Count(); ++i) {

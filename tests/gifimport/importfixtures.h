@@ -12,6 +12,7 @@
 #include "classlib/bitmap.h"
 #include "classlib/icon.h"
 #include "classlib/metafile.h"
+#include "gifbuilder.h"
 #include "tests/gifquant/fixtures.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/subimage.h"
@@ -27,6 +28,9 @@ void FillTrueColor(TBitmap& bitmap, TPixelFormat format, int width, int height,
                    const std::function<COLORREF(int, int)>& color);
 // A one-row 24-bit picture of the listed colours.
 void FillRow24(TBitmap& bitmap, const Rgbs& colors);
+
+// A logical screen with a global table of these colours (a power of two of them).
+GifBytes& ScreenWithColors(GifBytes& gif, int width, int height, const Rgbs& colors);
 
 // The frame's local table as RGB() values.
 Rgbs TableOf(const TGIFColorMap& map);

@@ -1,0 +1,191 @@
+// Frames whose source or owner goes away during or after an operation: a frame importing a
+// bitmap that the import itself frees, and a frame handed from one image to another. This
+// program fills freed objects with 0xDD (poisonedheap.cpp), so a use after free faults here.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gifimage/extensions.h"
+#include "gifimage/gifimage.h"
+#include "gifimage/messages.h"
+#include "gifimage/subimage.h"
+#include "importfixtures.h"
+#include "tests/gifrender/renderfixtures.h"
+
+namespace {
+
+const COLORREF Red = RGB(255, 0, 0), Green = RGB(0, 255, 0), Blue = RGB(0, 0, 255), White = RGB(255, 255, 255),
+               Black = RGB(0, 0, 0), Grey = RGB(128, 128, 128);
+
+// What each pixel shows: its index looked up in the table.
+Rgbs Through(const Rgbs& table, const Bytes& pixels) {
+    Rgbs out;
+    for (uint8_t p : pixels) out.push_back(table.at(p));
+    return out;
+}
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuse-after-free"
+TEST(GifFrameHeap, FreedObjectsReadAsDD) {
+    auto* probe = new std::vector<int>(4, 7);
+    auto* raw = reinterpret_cast<volatile uint8_t*>(probe);
+    delete probe;
+    EXPECT_EQ(raw[0], 0xDD) << "this program's heap poisons what it frees";
+}
+#pragma GCC diagnostic pop
+
+// --- Importing a bitmap that the import frees -----------------------------------------------
+
+// The import empties the frame first, which frees the frame's own bitmap, and its screen fit can
+// free the image's cached bitmap; each source below is one of those.
+TEST(GifFrameReimport, FromABitmapTheImportFrees) {
+    const Rgbs global{Red, Green, Blue, White};
+    const Bytes frame0{0, 1, 2, 3, 3, 2, 1, 0}; // 4 x 2 at (0, 0)
+    const Bytes frame1{2, 2, 1, 1};             // 2 x 2 at (2, 0)
+    const struct {
+        const char* name;
+        int frameIndex;
+        std::function<TBitmap*(TGIFImage&, TGIFSubImage&)> source;
+        int width, height;
+        Rgbs shows; // what the frame shows afterwards, pixel by pixel
+        int screenWidth;
+    } cases[] = {
+        {"its rendered bitmap", 1, [](TGIFImage&, TGIFSubImage& f) { return f.RenderedBitmap(); }, 2, 2,
+         Through(global, frame1), 4},
+        {"its frame bitmap after an import", 1,
+         [](TGIFImage&, TGIFSubImage& f) {
+             TBitmap first;
+             LoadPalettized(first, 8, 2, {Grey, Black, Red}, {{2, 0}, {1, 2}});
+             f.CopyFrom(first);
+             return f.FrameBitmap.get();
+         },
+         2, 2, Rgbs{Red, Grey, Black, Red}, 4},
+        // Frame 1 stands at x = 2: the 4-wide whole-image bitmap widens the screen to 6, which
+        // releases that bitmap.
+        {"its image's whole-image bitmap", 1, [](TGIFImage& image, TGIFSubImage&) { return image.CurrentBitmap(); }, 4,
+         2, Through(global, frame0), 6},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        GifBytes gif;
+        ScreenWithColors(gif, 4, 2, global).Frame(0, 0, 4, 2, frame0).Frame(2, 0, 2, 2, frame1).Trailer();
+        auto image = LoadGif(gif.b);
+        image->DrawFlags &= ~dfDither;
+        TGIFSubImage& frame = *image->Frames->FrameAt(c.frameIndex);
+        TBitmap* source = c.source(*image, frame);
+        ASSERT_NE(source, nullptr);
+        frame.CopyFrom(*source);
+        EXPECT_EQ(frame.Width(), c.width);
+        EXPECT_EQ(frame.Height(), c.height);
+        EXPECT_EQ(ColorsOfFrame(frame), c.shows);
+        EXPECT_EQ(image->ScreenWidth(), c.screenWidth);
+        ASSERT_TRUE(frame.HasRenderedBitmap());
+        EXPECT_EQ(frame.FrameBitmap->Width(), c.width);
+    }
+}
+
+// --- A frame handed to another image ---------------------------------------------------------
+
+// An image whose only frame has no colours of its own, a graphic control and a comment extension.
+std::unique_ptr<TGIFImage> ImageWithOneFrame(const Rgbs& global, WarningLog* log) {
+    GifBytes gif;
+    ScreenWithColors(gif, 3, 2, global).Gce(0x01, 4, 3).Raw({'!', 0xFE, 2, 'h', 'i', 0});
+    gif.Frame(1, 0, 2, 2, {0, 1, 1, 0}).Trailer();
+    return LoadGif(gif.b, log);
+}
+
+struct Adoption {
+    std::unique_ptr<TGIFImage> from;
+    std::unique_ptr<TGIFImage> to;
+    TGIFSubImage* frame;
+    WarningLog fromLog, toLog;
+};
+
+// The frame of one image, rendered there, appended to a second image of other colours.
+void Adopt(Adoption& a) {
+    a.from = ImageWithOneFrame({Red, Green}, &a.fromLog);
+    a.to = ImageWithOneFrame({Blue, White}, &a.toLog);
+    a.to->DrawFlags = a.from->DrawFlags = 0;
+    a.frame = a.from->Frames->FrameAt(0);
+    ASSERT_NE(a.frame->RenderedBitmap(), nullptr);
+    ASSERT_NE(a.frame->PaletteHandle(), nullptr);
+    EXPECT_EQ(a.to->AddFrameFrom(a.frame), 1);
+}
+
+TEST(GifFrameAdoption, TheFrameBelongsToTheNewImageOnly) {
+    Adoption a;
+    Adopt(a);
+    EXPECT_EQ(a.from->Frames->ItemCount(), 0) << "the frame left its old image";
+    ASSERT_EQ(a.to->Frames->ItemCount(), 2);
+    EXPECT_EQ(a.to->Frames->FrameAt(1), a.frame) << "the very object";
+    EXPECT_EQ(a.frame->OwnerImage, a.to.get());
+    EXPECT_EQ(a.frame->Extensions->OwnerImage, a.to.get());
+    ASSERT_EQ(a.frame->Extensions->ItemCount(), 2);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(a.frame->Extensions->ExtensionAt(i)->OwnerImage, a.to.get());
+    EXPECT_EQ(a.frame->GraphicControlExtension->Frame, a.frame);
+
+    // Colours come from the new image's global table.
+    EXPECT_EQ(a.frame->EffectiveColorMap(), a.to->GlobalColors());
+    TBitmap* rendered = a.frame->RenderedBitmap();
+    ASSERT_NE(rendered, nullptr);
+    const Rgbs table = [&] {
+        Rgbs out;
+        for (const RGBQUAD& q : ColorTableOf(*rendered)) out.push_back(RGB(q.rgbRed, q.rgbGreen, q.rgbBlue));
+        return out;
+    }();
+    ASSERT_GE(table.size(), 2u);
+    EXPECT_EQ(Through(table, IndexesOf(*rendered)), (Rgbs{Blue, White, White, Blue}));
+
+    // Warnings and the screen fit go to the new image.
+    a.frame->ReportWarning(1, "frame");
+    a.frame->Extensions->ExtensionAt(1)->ReportWarning(1, "extension");
+    a.frame->LocalColorMap->ReportWarning(1, "table");
+    EXPECT_TRUE(a.fromLog.entries.empty());
+    EXPECT_EQ(a.toLog.Messages(), (std::vector<std::string>{"frame", "extension", "table"}));
+    a.frame->SetBoundsField(3, 9);
+    EXPECT_EQ(a.to->ScreenWidth(), 10);
+    EXPECT_EQ(a.from->ScreenWidth(), 3);
+}
+
+TEST(GifFrameAdoption, BothImagesFreedInEitherOrder) {
+    for (const bool oldFirst : {true, false}) {
+        SCOPED_TRACE(oldFirst ? "old image freed first" : "new image freed first");
+        Adoption a;
+        Adopt(a);
+        if (oldFirst) {
+            a.from.reset();
+            ASSERT_EQ(a.to->Frames->ItemCount(), 2);
+            EXPECT_EQ(PixelsOf(*a.to->Frames->FrameAt(1)), (Bytes{0, 1, 1, 0}));
+            EXPECT_EQ(a.to->Frames->FrameAt(1)->GraphicControlExtension->TransparentIndex(), 3);
+            a.to.reset();
+        } else {
+            a.to.reset();
+            EXPECT_EQ(a.from->Frames->ItemCount(), 0);
+            a.from.reset();
+        }
+    }
+}
+
+TEST(GifFrameAdoption, FramesWithoutAnImageOrOfTheImageItself) {
+    // A frame made without an image joins the one it is added to.
+    auto image = ImageWithOneFrame({Red, Green}, nullptr);
+    auto* loose = new TGIFSubImage(nullptr);
+    EXPECT_EQ(image->AddFrameFrom(loose), 1);
+    EXPECT_EQ(loose->OwnerImage, image.get());
+    EXPECT_EQ(loose->Extensions->OwnerImage, image.get());
+    EXPECT_EQ(loose->EffectiveColorMap(), image->GlobalColors());
+
+    // A frame the image holds already is not listed twice.
+    int changes = 0;
+    image->OnChange = [&](TObject*) { ++changes; };
+    TGIFSubImage* first = image->Frames->FrameAt(0);
+    EXPECT_EQ(image->AddFrameFrom(first), 0);
+    EXPECT_EQ(image->AddFrameFrom(loose), 1);
+    EXPECT_EQ(image->Frames->ItemCount(), 2);
+    EXPECT_EQ(changes, 0) << "nothing changed";
+    image.reset();
+}
+
+} // namespace
