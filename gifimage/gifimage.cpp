@@ -252,6 +252,31 @@ void TGIFImage::ReleaseBitmap() {
     CachedBitmap.reset();
 }
 
+// Clearing the image frees its frames, their bitmaps and its whole-image bitmap. A source among
+// those is answered by a copy held by the caller: a frame by the same frame in an image of its
+// own with this image's header, a bitmap by a bitmap.
+TPersistent* TGIFImage::SourceThatOutlivesClearing(TPersistent* source, std::unique_ptr<TGIFImage>& heldImage,
+                                                   std::unique_ptr<TBitmap>& heldBitmap) {
+    auto copyOf = [&](TBitmap& bitmap) {
+        heldBitmap = std::make_unique<TBitmap>();
+        heldBitmap->Assign(bitmap);
+        return heldBitmap.get();
+    };
+    if (CachedBitmap && source == CachedBitmap.get()) return copyOf(*CachedBitmap);
+    for (int i = 0; i < Frames->ItemCount(); ++i) {
+        TGIFSubImage* frame = Frames->FrameAt(i);
+        if (frame->FrameBitmap && source == frame->FrameBitmap.get()) return copyOf(*frame->FrameBitmap);
+        if (source != frame) continue;
+        heldImage = std::make_unique<TGIFImage>();
+        heldImage->Header->CopyFrom(*Header);
+        auto held = std::make_unique<TGIFSubImage>(heldImage.get());
+        held->CopyFrom(*frame);
+        heldImage->Frames->Append(held.get());
+        return held.release();
+    }
+    return source;
+}
+
 void TGIFImage::CopyFrom(TPersistent* source) {
     if (source == this) return;
     if (!source) {
@@ -302,6 +327,9 @@ void TGIFImage::CopyFrom(TPersistent* source) {
         OnWarningMessage = nullptr;
         return;
     }
+    std::unique_ptr<TGIFImage> heldImage;
+    std::unique_ptr<TBitmap> heldBitmap;
+    source = SourceThatOutlivesClearing(source, heldImage, heldBitmap);
     ClearImage();
     auto frame = std::make_unique<TGIFSubImage>(this);
     try {

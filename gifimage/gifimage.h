@@ -168,6 +168,8 @@ public:
 
 private:
     void SetScreenExtent(int side, int value);
+    TPersistent* SourceThatOutlivesClearing(TPersistent* source, std::unique_ptr<TGIFImage>& heldImage,
+                                            std::unique_ptr<TBitmap>& heldBitmap);
 };
 
 void GIFImageInitialization();

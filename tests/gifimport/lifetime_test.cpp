@@ -86,6 +86,70 @@ TEST(GifFrameReimport, FromABitmapTheImportFrees) {
     }
 }
 
+// --- Copying into the image what it holds itself ----------------------------------------------
+
+// What a frame shows through the table it draws with: its own, else the image's.
+Rgbs ShownColors(const TGIFSubImage& frame) {
+    const Rgbs table = TableOf(*const_cast<TGIFSubImage&>(frame).EffectiveColorMap());
+    Rgbs out;
+    for (uint8_t p : PixelsOf(frame)) out.push_back(p < table.size() ? table[p] : 0xFFFFFFFF);
+    return out;
+}
+
+// The copy empties the image before it reads the source, and its whole-image bitmap, its
+// frames and their bitmaps go with the frames: each source below is one of those.
+TEST(GifImageCopy, FromWhatTheImageItselfHolds) {
+    const Rgbs global{Red, Green, Blue, White};
+    const Bytes frame0{0, 1, 2, 3, 3, 2, 1, 0}; // 4 x 2 at (0, 0)
+    const Bytes frame1{2, 2, 1, 1};             // 2 x 2 at (2, 0)
+    const struct {
+        const char* name;
+        std::function<TPersistent*(TGIFImage&)> source;
+        int width, height;
+        Rgbs shows;
+    } cases[] = {
+        {"its whole-image bitmap", [](TGIFImage& image) { return image.CurrentBitmap(); }, 4, 2,
+         Through(global, frame0)},
+        {"a frame's rendered bitmap", [](TGIFImage& image) { return image.Frames->FrameAt(1)->RenderedBitmap(); }, 2,
+         2, Through(global, frame1)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        GifBytes gif;
+        ScreenWithColors(gif, 4, 2, global).Frame(0, 0, 4, 2, frame0).Frame(2, 0, 2, 2, frame1).Trailer();
+        auto image = LoadGif(gif.b);
+        image->DrawFlags &= ~dfDither;
+        TPersistent* source = c.source(*image);
+        ASSERT_NE(source, nullptr);
+        image->CopyFrom(source);
+        ASSERT_EQ(image->Frames->ItemCount(), 1);
+        const TGIFSubImage& frame = *image->Frames->FrameAt(0);
+        EXPECT_EQ(frame.Width(), c.width);
+        EXPECT_EQ(frame.Height(), c.height);
+        EXPECT_EQ(ShownColors(frame), c.shows);
+    }
+}
+
+// A frame of the image itself copies as the same frame of another image does.
+TEST(GifImageCopy, FromOneOfItsOwnFrames) {
+    const Rgbs global{Red, Green, Blue, White};
+    GifBytes gif;
+    ScreenWithColors(gif, 4, 2, global).Frame(0, 0, 4, 2, {0, 1, 2, 3, 3, 2, 1, 0});
+    FrameWithTable(gif, 2, 2, Colors{{0, 0, 0}, {128, 128, 128}, {255, 0, 0}, {0, 255, 0}}, {2, 2, 1, 1}).Trailer();
+    auto other = LoadGif(gif.b);
+    TGIFImage fromOther;
+    fromOther.CopyFrom(other->Frames->FrameAt(1));
+
+    auto image = LoadGif(gif.b);
+    image->CopyFrom(image->Frames->FrameAt(1));
+    ASSERT_EQ(image->Frames->ItemCount(), 1);
+    const TGIFSubImage& frame = *image->Frames->FrameAt(0);
+    const TGIFSubImage& expected = *fromOther.Frames->FrameAt(0);
+    EXPECT_EQ(PixelsOf(frame), PixelsOf(expected));
+    EXPECT_EQ(TableOf(*frame.LocalColorMap), TableOf(*expected.LocalColorMap));
+    EXPECT_EQ(ShownColors(frame), Through(Rgbs{Black, Grey, Red, Green}, {2, 2, 1, 1}));
+}
+
 // --- A frame handed to another image ---------------------------------------------------------
 
 // An image whose only frame has no colours of its own, a graphic control and a comment extension.
