@@ -4,8 +4,16 @@
 
 #include "gifimage/extensions.h"
 #include "gifimage/gifimage.h"
+#include "gifimage/gifio.h"
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
+
+int BitsForColors(int colors) {
+    if (colors <= 0) return 0;
+    int bits = 1;
+    while ((1 << bits) < colors) ++bits;
+    return bits;
+}
 
 void TGIFColorMap::RemoveAll() {
     entries_.reset();

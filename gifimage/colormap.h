@@ -14,6 +14,9 @@
 class TGIFHeader;
 class TGIFSubImage;
 
+// 0 for 0 colours, else the smallest b >= 1 with 2^b >= colors.
+int BitsForColors(int colors);
+
 #pragma pack(push, 1)
 struct TGIFColor {
     uint8_t Red;

@@ -5,6 +5,8 @@
 #include <exception>
 
 #include "classlib/streams.h"
+#include "gifimage/gdiutils.h"
+#include "gifimage/giferror.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "gifimage/giferror.h"
 #include "gifimage/gifstream.h"
 
 // --- Plain engine --------------------------------------------------------------

@@ -8,6 +8,8 @@
 
 #include "classlib/guards.h"
 #include "gifimage/extensions.h"
+#include "gifimage/gdiutils.h"
+#include "gifimage/giferror.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"

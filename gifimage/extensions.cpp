@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "classlib/stringlist.h"
+#include "gifimage/gifformat.h"
+#include "gifimage/gifio.h"
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
 
@@ -67,10 +70,10 @@ TGIFExtensionClass TAppExtensionList::FindByIdentifier(const TGIFAppIdentifier& 
 TExtensionList* ExtensionRegistry() {
     if (!extensionRegistry) {
         extensionRegistry = new TExtensionList;
-        extensionRegistry->AddEntry(0x01, &TGIFTextExtension::ClassInfo);
-        extensionRegistry->AddEntry(0xF9, &TGIFGraphicControlExtension::ClassInfo);
-        extensionRegistry->AddEntry(0xFE, &TGIFCommentExtension::ClassInfo);
-        extensionRegistry->AddEntry(0xFF, &TGIFApplicationExtension::ClassInfo);
+        extensionRegistry->AddEntry(kPlainTextLabel, &TGIFTextExtension::ClassInfo);
+        extensionRegistry->AddEntry(kGraphicControlLabel, &TGIFGraphicControlExtension::ClassInfo);
+        extensionRegistry->AddEntry(kCommentLabel, &TGIFCommentExtension::ClassInfo);
+        extensionRegistry->AddEntry(kApplicationLabel, &TGIFApplicationExtension::ClassInfo);
     }
     return extensionRegistry;
 }
@@ -116,12 +119,17 @@ TGIFExtensionClass TGIFExtension::ClassForLabel(TStream& stream) {
 uint8_t TGIFExtension::ReadIntroducer(TStream& stream) {
     uint8_t bytes[2];
     ReadExact(stream, bytes, 2);
-    if (bytes[0] != '!') RaiseGIFError(sInvalidIntroducer);
+    if (bytes[0] != kExtensionIntroducer) RaiseGIFError(sInvalidIntroducer);
     return bytes[1];
 }
 
 void TGIFExtension::LoadFromStream(TStream& stream) {
     if (ReadIntroducer(stream) != LabelByte()) RaiseGIFError(sExtensionMismatch);
+}
+
+void TGIFExtension::SaveToStream(TStream& stream) {
+    const uint8_t introducer[2] = {kExtensionIntroducer, LabelByte()};
+    stream.WriteBuffer(introducer, 2);
 }
 
 // --- Graphic control ---------------------------------------------------------
@@ -143,16 +151,21 @@ void TGIFGraphicControlExtension::LoadFromStream(TStream& stream) {
         ReportWarning(1, sPrematureEndOfData);
         return;
     }
-    if ((Record.PackedFields & 0x01) && Frame) Frame->Transparent = true;
+    if ((Record.PackedFields & kTransparentFlag) && Frame) Frame->Transparent = true;
+}
+
+void TGIFGraphicControlExtension::SaveToStream(TStream& stream) {
+    TGIFExtension::SaveToStream(stream);
+    stream.WriteBuffer(&Record, sizeof Record);
 }
 
 void TGIFGraphicControlExtension::SetIsTransparent(bool value) {
-    Record.PackedFields = static_cast<uint8_t>((Record.PackedFields & ~0x01) | (value ? 0x01 : 0));
+    Record.PackedFields = static_cast<uint8_t>((Record.PackedFields & ~kTransparentFlag) | (value ? kTransparentFlag : 0));
     if (Frame) Frame->Transparent = value;
 }
 
 void TGIFGraphicControlExtension::SetDisposalMethod(uint8_t value) {
-    Record.PackedFields = static_cast<uint8_t>((Record.PackedFields & 0xE3) | ((value << 2) & 0x1C));
+    Record.PackedFields = static_cast<uint8_t>((Record.PackedFields & ~kDisposalMask) | ((value << kDisposalShift) & kDisposalMask));
 }
 
 void TGIFGraphicControlExtension::SetTransparentIndex(int index) {
@@ -175,12 +188,23 @@ void TGIFTextExtension::LoadFromStream(TStream& stream) {
     ReadStringsFromBlocks(stream, *Text);
 }
 
+void TGIFTextExtension::SaveToStream(TStream& stream) {
+    TGIFExtension::SaveToStream(stream);
+    stream.WriteBuffer(&Record, sizeof Record);
+    WriteStringsAsBlocks(stream, *Text);
+}
+
 TGIFCommentExtension::TGIFCommentExtension(TGIFSubImage* frame)
     : TGIFExtension(frame), Comment(std::make_unique<TStringList>()) {}
 
 void TGIFCommentExtension::LoadFromStream(TStream& stream) {
     TGIFExtension::LoadFromStream(stream);
     ReadStringsFromBlocks(stream, *Comment);
+}
+
+void TGIFCommentExtension::SaveToStream(TStream& stream) {
+    TGIFExtension::SaveToStream(stream);
+    WriteStringsAsBlocks(stream, *Comment);
 }
 
 // --- Application extensions --------------------------------------------------
@@ -224,6 +248,14 @@ void TGIFApplicationExtension::LoadFromStream(TStream& stream) {
     ReadAppData(stream);
 }
 
+// Always an identifier block of 11 bytes; one read with 10 comes back zero-padded.
+void TGIFApplicationExtension::SaveToStream(TStream& stream) {
+    TGIFExtension::SaveToStream(stream);
+    PutByte(stream, 11);
+    stream.WriteBuffer(Identifier.data(), static_cast<int32_t>(Identifier.size()));
+    WriteAppData(stream);
+}
+
 void TGIFUnknownAppExtension::ReadAppData(TStream& stream) {
     Blocks.clear();
     uint8_t size = 0;
@@ -234,6 +266,18 @@ void TGIFUnknownAppExtension::ReadAppData(TStream& stream) {
     }
 }
 
+void TGIFBlock::WriteBlock(TStream& stream) const {
+    PutByte(stream, Size);
+    stream.WriteBuffer(Data.get(), Size);
+}
+
+// An empty block would end the data early, so it is left out.
+void TGIFUnknownAppExtension::WriteAppData(TStream& stream) {
+    for (const auto& block : Blocks)
+        if (block->Size > 0) block->WriteBlock(stream);
+    PutByte(stream, 0);
+}
+
 TGIFAppExtNSLoop::TGIFAppExtNSLoop(TGIFSubImage* frame) : TGIFApplicationExtension(frame) {
     Identifier = MakeAppIdentifier("NETSCAPE2.0");
 }
@@ -242,7 +286,7 @@ TGIFAppExtNSLoop::TGIFAppExtNSLoop(TGIFSubImage* frame) : TGIFApplicationExtensi
 void TGIFAppExtNSLoop::ReadAppData(TStream& stream) {
     uint8_t length = GetByte(stream);
     while (length != 0) {
-        const int identifier = GetByte(stream) & 7;
+        const int identifier = GetByte(stream) & kLoopSubBlockIdMask;
         int remaining = length - 1;
         if (identifier == 1) {
             if (remaining < 2) RaiseGIFError(sInvalidData);
@@ -258,9 +302,23 @@ void TGIFAppExtNSLoop::ReadAppData(TStream& stream) {
     }
 }
 
+// Sub-block 1 (loop count) always, sub-block 2 (buffer size) only when set.
+void TGIFAppExtNSLoop::WriteAppData(TStream& stream) {
+    const uint8_t loop[4] = {3, 1, static_cast<uint8_t>(LoopCount), static_cast<uint8_t>(LoopCount >> 8)};
+    stream.WriteBuffer(loop, sizeof loop);
+    if (BufferSize != 0) {
+        uint8_t buffer[6] = {5, 2};
+        for (int i = 0; i < 4; ++i) buffer[2 + i] = static_cast<uint8_t>(BufferSize >> (8 * i));
+        stream.WriteBuffer(buffer, sizeof buffer);
+    }
+    PutByte(stream, 0);
+}
+
 // --- Trailer -----------------------------------------------------------------
 
 void TGIFTrailer::LoadFromStream(TStream& stream) {
     uint8_t value = 0;
-    if (ReadByte(stream, value) && value != ';') ReportWarning(1, sInvalidTrailer);
+    if (ReadByte(stream, value) && value != kTrailer) ReportWarning(1, sInvalidTrailer);
 }
+
+void TGIFTrailer::SaveToStream(TStream& stream) { PutByte(stream, kTrailer); }

@@ -6,6 +6,9 @@
 #include <memory>
 #include <vector>
 
+#include "classlib/stringlist.h"
+#include "gifimage/gifformat.h"
+#include "gifimage/gifio.h"
 #include "gifimage/gifstream.h"
 
 class TGIFExtension;
@@ -73,15 +76,15 @@ public:
     static const TGIFExtensionClassInfo ClassInfo;
     explicit TGIFGraphicControlExtension(TGIFSubImage* frame);
     ~TGIFGraphicControlExtension() override;
-    uint8_t LabelByte() const override { return 0xF9; }
+    uint8_t LabelByte() const override { return kGraphicControlLabel; }
     TGIFExtensionClass ClassType() const override { return &ClassInfo; }
     void SaveToStream(TStream& stream) override;
     void LoadFromStream(TStream& stream) override;
 
-    bool IsTransparent() const { return (Record.PackedFields & 0x01) != 0; }
+    bool IsTransparent() const { return (Record.PackedFields & kTransparentFlag) != 0; }
     void SetIsTransparent(bool value);
-    bool WaitsForInput() const { return (Record.PackedFields & 0x02) != 0; }
-    uint8_t DisposalMethod() const { return (Record.PackedFields >> 2) & 7; }
+    bool WaitsForInput() const { return (Record.PackedFields & kUserInputFlag) != 0; }
+    uint8_t DisposalMethod() const { return (Record.PackedFields & kDisposalMask) >> kDisposalShift; }
     void SetDisposalMethod(uint8_t value);
     uint16_t DelayUnits() const { return Record.Delay; }
     void SetDelayUnits(uint16_t value) { Record.Delay = value; }
@@ -95,7 +98,7 @@ class TGIFTextExtension : public TGIFExtension {
 public:
     static const TGIFExtensionClassInfo ClassInfo;
     explicit TGIFTextExtension(TGIFSubImage* frame);
-    uint8_t LabelByte() const override { return 0x01; }
+    uint8_t LabelByte() const override { return kPlainTextLabel; }
     TGIFExtensionClass ClassType() const override { return &ClassInfo; }
     void SaveToStream(TStream& stream) override;
     void LoadFromStream(TStream& stream) override;
@@ -108,7 +111,7 @@ class TGIFCommentExtension : public TGIFExtension {
 public:
     static const TGIFExtensionClassInfo ClassInfo;
     explicit TGIFCommentExtension(TGIFSubImage* frame);
-    uint8_t LabelByte() const override { return 0xFE; }
+    uint8_t LabelByte() const override { return kCommentLabel; }
     TGIFExtensionClass ClassType() const override { return &ClassInfo; }
     void SaveToStream(TStream& stream) override;
     void LoadFromStream(TStream& stream) override;
@@ -121,7 +124,7 @@ class TGIFApplicationExtension : public TGIFExtension {
 public:
     static const TGIFExtensionClassInfo ClassInfo;
     explicit TGIFApplicationExtension(TGIFSubImage* frame) : TGIFExtension(frame) {}
-    uint8_t LabelByte() const override { return 0xFF; }
+    uint8_t LabelByte() const override { return kApplicationLabel; }
     TGIFExtensionClass ClassType() const override { return &ClassInfo; }
     static TGIFExtensionClass RefineClass(TGIFExtensionClass self, TStream& stream);
     void SaveToStream(TStream& stream) override;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "gifimage/gdiutils.h"
+#include "gifimage/giferror.h"
 #include "gifimage/messages.h"
 #include "gifimage/painter.h"
 
@@ -19,6 +21,7 @@ uint8_t DefaultThreadPriority = 3;
 int DefaultAnimationSpeed = 100;
 bool IsPaletteDisplay = false;
 bool OptimizeOnStore = false;
+bool RenderFramesWhileLoading = false;
 uint16_t GIFClipboardFormat = 0;
 
 namespace {

@@ -51,6 +51,8 @@ extern int DefaultAnimationSpeed;
 // The screen has 8 bits per pixel or fewer; set at the library's start.
 extern bool IsPaletteDisplay;
 extern bool OptimizeOnStore;
+// When true, a frame renders its bitmap as soon as it is loaded.
+extern bool RenderFramesWhileLoading;
 // Registered at the library's start under the name "GIF Image".
 extern uint16_t GIFClipboardFormat;
 

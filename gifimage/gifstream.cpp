@@ -3,95 +3,13 @@
 #include <cstring>
 
 #include "gifimage/colormap.h"
+#include "gifimage/gifformat.h"
 #include "gifimage/gifimage.h"
+#include "gifimage/gifio.h"
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
 
-bool RenderFramesWhileLoading = false;
 const char* const GIFVersionText[3] = {"", "87a", "89a"};
-
-// --- Unit routines -----------------------------------------------------------
-
-void RaiseGIFError(const std::string& message) { throw GIFException(message); }
-
-void ReadExact(TStream& stream, void* buffer, int32_t count) {
-    if (count > 0 && stream.Read(buffer, count) != count) RaiseGIFError(sPrematureEndOfData);
-}
-
-void PutByte(TStream& stream, uint8_t value) { stream.WriteBuffer(&value, 1); }
-
-uint8_t GetByte(TStream& stream) {
-    uint8_t value = 0;
-    if (stream.Read(&value, 1) != 1) return 0;
-    return value;
-}
-
-void WriteStringsAsBlocks(TStream& stream, const TStrings& strings) {
-    for (int i = 0; i < strings.Count(); ++i) {
-        const std::string& line = strings[i];
-        size_t done = 0;
-        while (done < line.size()) {
-            const size_t piece = std::min<size_t>(255, line.size() - done);
-            PutByte(stream, static_cast<uint8_t>(piece));
-            stream.WriteBuffer(line.data() + done, static_cast<int32_t>(piece));
-            done += piece;
-        }
-    }
-    PutByte(stream, 0);
-}
-
-void ReadStringsFromBlocks(TStream& stream, TStrings& strings) {
-    strings.Clear();
-    uint8_t length = 0;
-    char block[256];
-    while (ReadByte(stream, length) && length != 0) {
-        ReadExact(stream, block, length);
-        strings.Add(std::string(block, strnlen(block, length)));
-    }
-}
-
-int BitsForColors(int colors) {
-    if (colors <= 0) return 0;
-    int bits = 1;
-    while ((1 << bits) < colors) ++bits;
-    return bits;
-}
-
-int AlignedRowBytes(int width, int bitsPerPixel, int alignment) {
-    return ((width * bitsPerPixel + alignment - 1) & ~(alignment - 1)) / 8;
-}
-
-HPALETTE CreateWebSafePalette() {
-    struct {
-        WORD version;
-        WORD count;
-        PALETTEENTRY entries[216];
-    } palette;
-    palette.version = 0x300;
-    palette.count = 216;
-    for (int r = 0; r < 6; ++r)
-        for (int g = 0; g < 6; ++g)
-            for (int b = 0; b < 6; ++b) {
-                PALETTEENTRY& e = palette.entries[r * 36 + g * 6 + b];
-                e.peRed = static_cast<BYTE>(51 * r);
-                e.peGreen = static_cast<BYTE>(51 * g);
-                e.peBlue = static_cast<BYTE>(51 * b);
-                e.peFlags = 0;
-            }
-    return CreatePalette(reinterpret_cast<LOGPALETTE*>(&palette));
-}
-
-void RaiseGdiFailure() {
-    const DWORD code = GetLastError();
-    if (code != 0) {
-        char text[256];
-        const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                            code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text,
-                                            nullptr);
-        if (length > 0) throw EOutOfResources(std::string(text, length));
-    }
-    throw EOutOfResources(sOutOfResources);
-}
 
 // --- TGIFItem ----------------------------------------------------------------
 
@@ -102,6 +20,15 @@ void TGIFItem::ReportWarning(int severity, const std::string& message) {
 void TGIFItem::ReadFromFile(const std::string& fileName) {
     TFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
     LoadFromStream(stream);
+}
+
+// The item is written to memory first, so that a save that fails leaves an existing file
+// as it was.
+void TGIFItem::WriteToFile(const std::string& fileName) {
+    TMemoryStream memory;
+    SaveToStream(memory);
+    TFileStream stream(fileName, fmCreate);
+    stream.WriteBuffer(memory.Memory(), static_cast<int32_t>(memory.Size()));
 }
 
 // --- TGIFList ----------------------------------------------------------------
@@ -163,9 +90,9 @@ void TGIFImageList::LoadItems(TStream& stream, TObject* parent) {
     TGIFImage* image = dynamic_cast<TGIFImage*>(parent);
     uint8_t introducer = 0;
     if (!NextBlockByte(stream, introducer)) return;
-    while (introducer != ';') {
+    while (introducer != kTrailer) {
         stream.Seek(-1, soCurrent);
-        if (introducer != '!' && introducer != ',') {
+        if (introducer != kExtensionIntroducer && introducer != kImageSeparator) {
             ReportWarning(1, sUnknownBlockType);
             stream.Seek(-1, soCurrent);
             return;
@@ -247,24 +174,38 @@ void TGIFHeader::LoadFromStream(TStream& stream) {
         if (!IsGIFSignature(signature)) RaiseGIFError(sInvalidSignature);
     }
     ReadExact(stream, &Descriptor, sizeof Descriptor);
-    if (Descriptor.PackedFields & 0x80)
-        ColorMap->ReadTable(stream, 2 << (Descriptor.PackedFields & 7));
+    if (Descriptor.PackedFields & kColorTableFlag)
+        ColorMap->ReadTable(stream, 2 << (Descriptor.PackedFields & kColorTableSizeMask));
     else
         ColorMap->RemoveAll();
+}
+
+// Signature, logical screen descriptor and global table; an image without frames has no
+// version and writes nothing.
+void TGIFHeader::SaveToStream(TStream& stream) {
+    const GIFVersion version = OwnerImage ? OwnerImage->RequiredVersion() : VersionNone;
+    if (version == VersionNone) RaiseGIFError(sUnsupportedVersion);
+    PackFlags();
+    uint8_t bytes[6 + sizeof Descriptor];
+    std::memcpy(bytes, "GIF", 3);
+    std::memcpy(bytes + 3, GIFVersionText[version], 3);
+    std::memcpy(bytes + 6, &Descriptor, sizeof Descriptor);
+    stream.WriteBuffer(bytes, sizeof bytes);
+    if (Descriptor.PackedFields & kColorTableFlag) ColorMap->WriteTable(stream);
 }
 
 void TGIFHeader::PackFlags() {
     const bool hasColors = ColorMap->Count() > 0;
     uint8_t flags = 0;
-    if (hasColors) flags |= 0x80;
-    if (hasColors && ColorMap->SortFlag()) flags |= 0x08;
+    if (hasColors) flags |= kColorTableFlag;
+    if (hasColors && ColorMap->SortFlag()) flags |= kScreenSortFlag;
     const int imageColorDepth = OwnerImage ? OwnerImage->ColorDepth() : ColorDepth();
     const int imageBitDepth = OwnerImage ? OwnerImage->BitDepth() : BitDepth();
-    flags |= static_cast<uint8_t>((imageColorDepth & 7) << 4);
+    flags |= static_cast<uint8_t>((imageColorDepth << kColorResolutionShift) & kColorResolutionMask);
     if (hasColors)
-        flags |= static_cast<uint8_t>((ColorMap->BitDepth() - 1) & 7);
+        flags |= static_cast<uint8_t>((ColorMap->BitDepth() - 1) & kColorTableSizeMask);
     else
-        flags |= static_cast<uint8_t>((imageBitDepth - 1) & 7);
+        flags |= static_cast<uint8_t>((imageBitDepth - 1) & kColorTableSizeMask);
     Descriptor.PackedFields = flags;
 }
 

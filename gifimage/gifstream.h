@@ -1,5 +1,5 @@
-// The object model of a GIF stream: items, owned item lists, the header with its logical
-// screen, and the stream routines the whole library shares.
+// The object model of a GIF stream: items, owned item lists, the frame list with the block
+// loop, and the header with its logical screen.
 #pragma once
 #include <windows.h>
 
@@ -11,47 +11,11 @@
 #include "classlib/classes.h"
 #include "classlib/graphics.h"
 #include "classlib/streams.h"
-#include "classlib/stringlist.h"
+#include "gifimage/gifformat.h"
 
 class TGIFImage;
 class TGIFSubImage;
 class TGIFGlobalColorMap;
-
-enum GIFVersion : uint8_t { VersionNone = 0, Version87a = 1, Version89a = 2 };
-
-// The library's error: a fixed message text.
-class GIFException : public EInvalidGraphic {
-    using EInvalidGraphic::EInvalidGraphic;
-};
-
-[[noreturn]] void RaiseGIFError(const std::string& message);
-
-// Reads count bytes or raises "Premature end of data".
-void ReadExact(TStream& stream, void* buffer, int32_t count);
-void PutByte(TStream& stream, uint8_t value);
-// One byte; 0 at the end of the stream.
-uint8_t GetByte(TStream& stream);
-// One byte when the stream has one.
-inline bool ReadByte(TStream& stream, uint8_t& value) { return stream.Read(&value, 1) == 1; }
-// Lines as data sub-blocks of at most 255 bytes, then a zero byte; empty lines write nothing.
-void WriteStringsAsBlocks(TStream& stream, const TStrings& strings);
-// Replaces strings by the sub-blocks up to the terminator, one line each.
-void ReadStringsFromBlocks(TStream& stream, TStrings& strings);
-// 0 for 0 colours, else the smallest b >= 1 with 2^b >= colors.
-int BitsForColors(int colors);
-int AlignedRowBytes(int width, int bitsPerPixel, int alignment);
-// The 216 colours (51r, 51g, 51b), red slowest; the caller owns the handle.
-HPALETTE CreateWebSafePalette();
-
-[[noreturn]] void RaiseGdiFailure();
-// Passes a non-zero GDI result through; zero raises EOutOfResources with the system's text.
-template <typename T> T CheckGdiResult(T value) {
-    if (!value) RaiseGdiFailure();
-    return value;
-}
-
-// When true, a frame renders its bitmap as soon as it is loaded.
-extern bool RenderFramesWhileLoading;
 
 // A part of a GIF image: it knows its image, reports warnings to it and reads and writes itself.
 class TGIFItem : public TPersistent {
@@ -140,6 +104,3 @@ public:
     TLogicalScreenDescriptor Descriptor{};
     std::unique_ptr<TGIFGlobalColorMap> ColorMap;
 };
-
-// Version texts by version code.
-extern const char* const GIFVersionText[3];

@@ -10,6 +10,8 @@
 #include "classlib/metafile.h"
 #include "gifimage/dib.h"
 #include "gifimage/extensions.h"
+#include "gifimage/gdiutils.h"
+#include "gifimage/giferror.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/messages.h"
 #include "gifimage/quantiser.h"

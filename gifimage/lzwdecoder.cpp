@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "gifimage/extensions.h"
+#include "gifimage/gifio.h"
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "gifimage/extensions.h"
+#include "gifimage/giferror.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/subimage.h"
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "gifimage/gdiutils.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/lookups.h"
 

@@ -8,6 +8,7 @@
 #include "gifimage/dib.h"
 #include "gifimage/ditherers.h"
 #include "gifimage/extensions.h"
+#include "gifimage/gdiutils.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/lookups.h"
 #include "gifimage/messages.h"

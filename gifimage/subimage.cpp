@@ -3,8 +3,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gifimage/encoders.h"
 #include "gifimage/extensions.h"
+#include "gifimage/gdiutils.h"
+#include "gifimage/gifformat.h"
 #include "gifimage/gifimage.h"
+#include "gifimage/gifio.h"
 #include "gifimage/messages.h"
 
 namespace {
@@ -22,8 +26,8 @@ void TGIFExtensionList::LoadItems(TStream& stream, TObject* parent) {
     TGIFSubImage* frame = dynamic_cast<TGIFSubImage*>(parent);
     uint8_t introducer = 0;
     if (!ReadByte(stream, introducer)) return;
-    while (introducer != ',' && introducer != ';') {
-        if (introducer != '!') {
+    while (introducer != kImageSeparator && introducer != kTrailer) {
+        if (introducer != kExtensionIntroducer) {
             ReportWarning(1, sInvalidIntroducer);
             break;
         }
@@ -104,7 +108,7 @@ void TGIFSubImage::LoadFromStream(TStream& stream) {
     uint8_t separator = 0;
     if (!ReadByte(stream, separator)) return;
     stream.Seek(-1, soCurrent);
-    if (separator == ';' || separator == 0) return;
+    if (separator == kTrailer || separator == 0) return;
 
     ReadExact(stream, &Descriptor, sizeof Descriptor);
     if (Descriptor.Width == 0 || Descriptor.Height == 0) {
@@ -112,20 +116,56 @@ void TGIFSubImage::LoadFromStream(TStream& stream) {
         Descriptor.Width = static_cast<uint16_t>(OwnerImage ? OwnerImage->ScreenWidth() : 0);
         ReportWarning(1, sScreenSizeExceeded);
     }
-    if (Descriptor.PackedFields & 0x80) LocalColorMap->ReadTable(stream, 2 << (Descriptor.PackedFields & 7));
+    if (Descriptor.PackedFields & kColorTableFlag)
+        LocalColorMap->ReadTable(stream, 2 << (Descriptor.PackedFields & kColorTableSizeMask));
     DecodePixels(stream);
     if (RenderFramesWhileLoading) RenderedBitmap();
 }
 
 void TGIFSubImage::PrepareForSave() {
     if (LocalColorMap->Count() > 0) {
-        uint8_t packed = 0x80;
-        if (LocalColorMap->SortFlag()) packed |= 0x20;
-        packed |= static_cast<uint8_t>(ColorDepth() & 7);
+        uint8_t packed = kColorTableFlag;
+        if (LocalColorMap->SortFlag()) packed |= kImageSortFlag;
+        packed |= static_cast<uint8_t>(ColorDepth() & kColorTableSizeMask);
         Descriptor.PackedFields = packed;
     } else {
-        Descriptor.PackedFields &= 0x58;
+        Descriptor.PackedFields &= kInterlaceFlag | kImageReservedBits;
     }
+}
+
+// Extensions, then (unless the frame is empty) descriptor, local table and pixel data.
+void TGIFSubImage::SaveToStream(TStream& stream) {
+    Extensions->SaveItems(stream);
+    if (IsEmpty()) return;
+    PrepareForSave();
+    // A frame read after a stray byte keeps that byte as its separator; the stream needs ",".
+    TImageDescriptor descriptor = Descriptor;
+    descriptor.Separator = kImageSeparator;
+    stream.WriteBuffer(&descriptor, sizeof descriptor);
+    LocalColorMap->WriteTable(stream);
+    WritePixelData(stream);
+}
+
+// Pixels index the local table when it has entries (and must lie below its count), else
+// any colour of the image's deepest table.
+void TGIFSubImage::WritePixelData(TStream& stream) {
+    int bitsPerPixel;
+    int32_t maxColor;
+    if (LocalColorMap->Count() > 0) {
+        bitsPerPixel = LocalColorMap->BitDepth();
+        maxColor = LocalColorMap->Count();
+    } else {
+        bitsPerPixel = OwnerImage ? OwnerImage->BitDepth() : 0;
+        maxColor = 1 << bitsPerPixel;
+    }
+    TGIFImage* image = OwnerImage;
+    const int compression = image ? image->Compression : DefaultCompression;
+    WriteGIFPixelData(
+        stream, compression, static_cast<uint8_t>(bitsPerPixel), Width(), Height(), IsInterlaced(), Pixels, maxColor,
+        [image](TObject* sender, int severity, const std::string& message) {
+            if (image) image->ReportWarning(sender, static_cast<uint8_t>(severity), message);
+        },
+        [](const std::string& message) { RaiseGIFError(message); });
 }
 
 // --- Pixels ------------------------------------------------------------------

@@ -8,6 +8,7 @@
 
 #include "classlib/bitmap.h"
 #include "gifimage/colormap.h"
+#include "gifimage/gifformat.h"
 #include "gifimage/gifstream.h"
 
 class TGIFExtension;
@@ -69,7 +70,7 @@ public:
     void SetBoundsField(int index, int value);
     void ApplyBounds(int left, int top, int width, int height);
     RECT FrameRect() const;
-    bool IsInterlaced() const { return (Descriptor.PackedFields & 0x40) != 0; }
+    bool IsInterlaced() const { return (Descriptor.PackedFields & kInterlaceFlag) != 0; }
     int Left() const { return Descriptor.Left; }
     int Top() const { return Descriptor.Top; }
     int Width() const { return Descriptor.Width; }
@@ -127,7 +128,7 @@ public:
     uint8_t* Pixels = nullptr;
     int32_t PixelsSize = 0;
     std::unique_ptr<TGIFLocalColorMap> LocalColorMap;
-    TImageDescriptor Descriptor{0x2C, 0, 0, 0, 0, 0};
+    TImageDescriptor Descriptor{kImageSeparator, 0, 0, 0, 0, 0};
     std::unique_ptr<TGIFExtensionList> Extensions;
     // Set and cleared by the frame's graphic control extension.
     bool Transparent = false;

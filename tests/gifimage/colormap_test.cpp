@@ -1,7 +1,9 @@
 // Colour tables: growth, search, append and remove, table I/O, palettes, sort by usage.
 #include <gtest/gtest.h>
 
+#include "classlib/stringlist.h"
 #include "gifbuilder.h"
+#include "gifimage/giferror.h"
 #include "gifimage/messages.h"
 
 namespace {
@@ -203,6 +205,12 @@ TEST(GifColorMap, CopyFromCopiesEntriesAndFlag) {
     EXPECT_EQ(other.GlobalColors()->ColorAt(0), 3);
     TStringList notAMap;
     EXPECT_THROW(other.GlobalColors()->CopyFrom(notAMap), EConvertError);
+}
+
+TEST(GifRoutines, BitsForColors) {
+    const std::pair<int, int> cases[] = {{0, 0}, {1, 1}, {2, 1}, {3, 2}, {4, 2}, {5, 3}, {16, 4},
+                                         {17, 5}, {129, 8}, {256, 8}, {257, 9}};
+    for (auto [colors, bits] : cases) EXPECT_EQ(BitsForColors(colors), bits) << colors;
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "gifbuilder.h"
+#include "gifimage/giferror.h"
 
 #include <map>
 

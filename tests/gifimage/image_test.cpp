@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "classlib/stringlist.h"
 #include "gifbuilder.h"
 #include "gifimage/messages.h"
 

@@ -1,7 +1,8 @@
-// The stream model: signature, header, block loop, trailer, shared routines.
+// The stream model: signature, header, block loop, trailer, the item list.
 #include <gtest/gtest.h>
 
 #include "gifbuilder.h"
+#include "gifimage/giferror.h"
 #include "gifimage/messages.h"
 
 namespace {
@@ -197,87 +198,6 @@ TEST(GifBlockLoop, FailedLoadEndsProgressAtZero) {
     auto stream = StreamOf({'G', 'I', 'F'});
     EXPECT_THROW(image.LoadFromStream(*stream), GIFException);
     EXPECT_EQ(percents, std::vector<int>{0});
-}
-
-TEST(GifRoutines, BitsForColors) {
-    const std::pair<int, int> cases[] = {{0, 0}, {1, 1}, {2, 1}, {3, 2}, {4, 2}, {5, 3}, {16, 4},
-                                         {17, 5}, {129, 8}, {256, 8}, {257, 9}};
-    for (auto [colors, bits] : cases) EXPECT_EQ(BitsForColors(colors), bits) << colors;
-}
-
-TEST(GifRoutines, AlignedRowBytes) {
-    struct Case {
-        int width, bits, alignment, bytes;
-    };
-    for (Case c : {Case{3, 8, 32, 4}, Case{3, 1, 32, 4}, Case{3, 24, 32, 12}, Case{17, 1, 16, 4}, Case{8, 8, 8, 8}})
-        EXPECT_EQ(AlignedRowBytes(c.width, c.bits, c.alignment), c.bytes) << c.width << "x" << c.bits;
-}
-
-TEST(GifRoutines, StringsAsBlocksRoundTrip) {
-    TStringList lines;
-    lines.Add("");
-    lines.Add(std::string(300, 'q'));
-    TMemoryStream stream;
-    WriteStringsAsBlocks(stream, lines);
-    ASSERT_EQ(stream.Size(), 1 + 255 + 1 + 45 + 1);
-    const uint8_t* bytes = static_cast<const uint8_t*>(stream.Memory());
-    EXPECT_EQ(bytes[0], 255);
-    EXPECT_EQ(bytes[256], 45);
-    EXPECT_EQ(bytes[302], 0);
-    stream.SetPosition(0);
-    TStringList back;
-    back.Add("old");
-    ReadStringsFromBlocks(stream, back);
-    ASSERT_EQ(back.Count(), 2);
-    EXPECT_EQ(back[0], std::string(255, 'q'));
-    EXPECT_EQ(back[1], std::string(45, 'q'));
-}
-
-TEST(GifRoutines, StringsFromBlocksEdges) {
-    TStringList lines;
-    auto cut = StreamOf({3, 'a', 0, 'b', 2, 'x'});
-    EXPECT_THROW(ReadStringsFromBlocks(*cut, lines), GIFException) << "sub-block shorter than its length";
-    auto open = StreamOf({3, 'a', 0, 'b'});
-    ReadStringsFromBlocks(*open, lines);
-    ASSERT_EQ(lines.Count(), 1) << "the end of the stream ends the list";
-    EXPECT_EQ(lines[0], "a") << "cut at the zero byte";
-}
-
-TEST(GifRoutines, WebSafePalette) {
-    HPALETTE palette = CreateWebSafePalette();
-    ASSERT_NE(palette, nullptr);
-    PALETTEENTRY entries[256];
-    ASSERT_EQ(GetPaletteEntries(palette, 0, 256, entries), 216u);
-    EXPECT_EQ(entries[0].peRed | entries[0].peGreen | entries[0].peBlue, 0);
-    EXPECT_EQ(entries[215].peRed & entries[215].peGreen & entries[215].peBlue, 255);
-    EXPECT_EQ(entries[1 * 36 + 2 * 6 + 3].peRed, 51);
-    EXPECT_EQ(entries[1 * 36 + 2 * 6 + 3].peGreen, 102);
-    EXPECT_EQ(entries[1 * 36 + 2 * 6 + 3].peBlue, 153);
-    DeleteObject(palette);
-}
-
-TEST(GifRoutines, CheckGdiResult) {
-    EXPECT_EQ(CheckGdiResult(5), 5);
-    SetLastError(0);
-    try {
-        CheckGdiResult(0);
-        FAIL();
-    } catch (const EOutOfResources& e) {
-        EXPECT_STREQ(e.what(), sOutOfResources);
-    }
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    try {
-        CheckGdiResult(static_cast<HGDIOBJ>(nullptr));
-        FAIL();
-    } catch (const EOutOfResources& e) {
-        EXPECT_STRNE(e.what(), sOutOfResources) << "the system's text for the error";
-    }
-}
-
-TEST(GifRoutines, GetByteAtEndIsZero) {
-    auto stream = StreamOf({7});
-    EXPECT_EQ(GetByte(*stream), 7);
-    EXPECT_EQ(GetByte(*stream), 0);
 }
 
 TEST(GifList, OwnsAndRemovesItems) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "gifimage/ditherers.h"
+#include "gifimage/gdiutils.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/lookups.h"
 

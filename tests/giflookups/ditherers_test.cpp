@@ -7,6 +7,8 @@
 #include <string>
 #include <typeinfo>
 
+#include "gifimage/gdiutils.h"
+#include "gifimage/giferror.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/lookups.h"
 #include "tests/giflookups/palettes.h"

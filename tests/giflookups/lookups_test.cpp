@@ -1,3 +1,4 @@
+#include "gifimage/gdiutils.h"
 #include "gifimage/lookups.h"
 
 #include <gtest/gtest.h>

@@ -12,6 +12,7 @@
 
 #include "classlib/streams.h"
 #include "gifimage/extensions.h"
+#include "gifimage/giferror.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/optimise.h"
 #include "gifimage/subimage.h"

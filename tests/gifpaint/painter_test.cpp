@@ -1,5 +1,6 @@
 // TGIFPainter: construction, passes and loop counts, frame timing, disposal methods,
 // stopping, failing handlers and the message pumping of a painter on the calling thread.
+#include "gifimage/giferror.h"
 #include "paintfixtures.h"
 
 #include <gtest/gtest.h>

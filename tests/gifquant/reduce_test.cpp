@@ -1,3 +1,4 @@
+#include "gifimage/giferror.h"
 #include "gifimage/quantiser.h"
 
 #include <gtest/gtest.h>

@@ -5,6 +5,7 @@
 
 #include "classlib/bitmap.h"
 #include "classlib/stringlist.h"
+#include "gifimage/gdiutils.h"
 #include "renderfixtures.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "gifimage/dib.h"
+#include "gifimage/gdiutils.h"
 #include "gifimage/messages.h"
 #include "renderfixtures.h"
 
