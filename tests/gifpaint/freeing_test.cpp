@@ -240,6 +240,35 @@ INSTANTIATE_TEST_SUITE_P(Gif, GifImageFreedByItsPainter,
                                       {"start", "begin 0", "change"}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A handler that frees the image and then fails: on the calling thread the failure reaches
+// DrawImage's caller; a threaded painter keeps it, and DrawImage returns after its wait.
+TEST(GifImageFreedByItsPainter, HandlerThatFreesAndFails) {
+    for (const bool threaded : {false, true}) {
+        SCOPED_TRACE(threaded ? "threaded" : "calling thread");
+        std::unique_ptr<TGIFImage> image = ShortAnimation({Player::DrawImage, threaded, false, FreedBy::Handler});
+        TGIFImage* const drawn = image.get();
+        HANDLE painterThread = nullptr;
+        image->OnFrameBegin = [&](TObject* sender) {
+            DuplicateHandle(GetCurrentProcess(), dynamic_cast<TGIFPainter&>(*sender).Handle(), GetCurrentProcess(),
+                            &painterThread, SYNCHRONIZE, FALSE, 0);
+            image.reset();
+            throw EConvertError("freed, then failed");
+        };
+        Surface surface(4, 2, kYellow);
+        std::string failure = "none";
+        try {
+            drawn->DrawImage(surface.Canvas(), kRect4x2);
+        } catch (const EConvertError& e) {
+            failure = e.Message();
+        }
+        EXPECT_EQ(failure, threaded ? "none" : "freed, then failed");
+        EXPECT_EQ(image, nullptr);
+        EXPECT_TRUE(PumpUntil([&] { return painterThread && WaitForSingleObject(painterThread, 0) == WAIT_OBJECT_0; }));
+        if (painterThread) CloseHandle(painterThread);
+        EXPECT_EQ(FreedBlocksWritten(), 0u);
+    }
+}
+
 // --- A free at every point of the play ------------------------------------------------------
 
 // "begin 2" and the like without the frame.
