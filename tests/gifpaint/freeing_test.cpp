@@ -269,6 +269,46 @@ TEST(GifImageFreedByItsPainter, HandlerThatFreesAndFails) {
     }
 }
 
+// DrawImage on another rectangle stops its own painter first and serves the queue until that
+// painter has gone; a handler of another painter of the image, already waiting in the queue,
+// frees the image there.
+TEST(GifImageFreedByItsPainter, OtherPainterWhileDrawImageStopsItsOwn) {
+    std::unique_ptr<TGIFImage> image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{0, 0});
+    image->DrawFlags = dfThreaded | dfAnimate | dfLoop | dfPaintOnTarget;
+    image->SpeedPercent = 0; // the own painter shows frame 0 and waits until stopped
+    Surface surface(8, 2, kYellow);
+    image->DrawImage(surface.Canvas(), kRect4x2);
+    TGIFPainter* const own = image->OwnPainter;
+    ASSERT_NE(own, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return own->FirstFramePainted; }));
+    PumpUntil([] { return false; }, 50);
+
+    std::vector<std::string> entries;
+    bool drawing = false;
+    image->OnAnimationStart = [&](TObject*) {
+        entries.push_back(drawing ? "start while drawing" : "start");
+        if (drawing) image.reset();
+    };
+    Surface other(4, 2, kYellow);
+    TGIFPainter* const painter = image->StartPainter(nullptr, &other.Canvas(), dfThreaded | dfAnimate, kRect4x2);
+    ASSERT_NE(painter, nullptr);
+    HANDLE painterThread = nullptr;
+    DuplicateHandle(GetCurrentProcess(), painter->Handle(), GetCurrentProcess(), &painterThread, SYNCHRONIZE, FALSE, 0);
+    painter->StartPainting();
+    Sleep(100); // its start handler waits in the queue, which nothing serves meanwhile
+
+    drawing = true;
+    TGIFImage* const drawn = image.get();
+    drawn->DrawImage(surface.Canvas(), RECT{4, 0, 8, 2});
+    drawing = false;
+    EXPECT_EQ(image, nullptr);
+    EXPECT_EQ(entries, std::vector<std::string>{"start while drawing"});
+    EXPECT_TRUE(PumpUntil([&] { return WaitForSingleObject(painterThread, 0) == WAIT_OBJECT_0; }));
+    CloseHandle(painterThread);
+    EXPECT_EQ(surface.At(5, 0), kYellow);
+    EXPECT_EQ(FreedBlocksWritten(), 0u);
+}
+
 // --- A free at every point of the play ------------------------------------------------------
 
 // "begin 2" and the like without the frame.
