@@ -102,7 +102,7 @@ std::unique_ptr<TGIFImage> ShortAnimation(const PlaySetup& s) {
 
 struct Outcome {
     // "start", "begin N", "done N", "loop N", "end N" from the painter's handlers, "change"
-    // from the image's change notification.
+    // from the change notifications of its paints.
     std::vector<std::string> entries;
     // Entries noted when the play freed the image; -1: the play did not free it.
     int freedAt = -1;
@@ -123,8 +123,8 @@ Outcome PlayAndFree(const PlaySetup& s, const std::function<bool(size_t, const s
         out.freedAt = static_cast<int>(out.entries.size());
         image.reset();
     };
-    // Touches nothing of its own closure after the free: the change handler's closure is
-    // stored in the image and goes with it.
+    // Returns at once after the free: the image's change handler, which may be the caller,
+    // goes with the image.
     auto note = [&](const std::string& entry) {
         out.entries.push_back(entry);
         if (triggered || !freeAt(out.entries.size() - 1, entry)) return;
