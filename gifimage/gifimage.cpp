@@ -50,7 +50,7 @@ TGraphicClass TGIFImage::ClassKey() {
 TGIFImage::TGIFImage()
     : Frames(std::make_unique<TGIFImageList>(this)),
       Header(std::make_unique<TGIFHeader>(this)),
-      Painters(std::make_unique<TThreadList<TGIFPainter*>>()),
+      Painters(std::make_shared<TThreadList<TGIFPainter*>>()),
       DrawFlags(DefaultDrawFlags),
       ReductionMethod(DefaultColorReduction),
       ReductionBits(DefaultReductionBits),

@@ -149,7 +149,9 @@ public:
     std::unique_ptr<TGIFImageList> Frames;
     std::unique_ptr<TGIFHeader> Header;
     HPALETTE PaletteCache = nullptr;
-    std::unique_ptr<TThreadList<TGIFPainter*>> Painters;
+    // Shared: code that holds its lock while it runs handlers or dispatches messages keeps the
+    // list, and with it the lock, when the image is freed under it, until it unlocks.
+    std::shared_ptr<TThreadList<TGIFPainter*>> Painters;
     uint16_t DrawFlags;
     TReductionMethod ReductionMethod;
     int ReductionBits;
@@ -167,6 +169,10 @@ public:
     TNotifyEvent OnFrameDone;
     TNotifyEvent OnLoopPass;
     TNotifyEvent OnAnimationEnd;
+    // Lives exactly as long as the image. Drawing and painter operations that run handlers,
+    // paints or messages (any of which may free the image) watch it through a weak reference
+    // and touch nothing of the image once it has expired.
+    const std::shared_ptr<const char> Lifetime = std::make_shared<const char>('\0');
 
 private:
     void SetScreenExtent(int side, int value);

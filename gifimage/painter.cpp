@@ -39,28 +39,34 @@ void ForEachTile(const TGIFSubImage& frame, const RECT& area, int stepX, int ste
             visit(RECT{x, y, x + frame.Width(), y + frame.Height()});
 }
 
-// Unlocks a thread list on every way out.
+// Unlocks a thread list on every way out; holds a share of the list, so that it can still
+// unlock when the image that owned the list has been freed meanwhile.
 class ListLock {
 public:
-    explicit ListLock(TThreadList<TGIFPainter*>& list) : list_(list) { list_.LockList(); }
-    ~ListLock() { list_.UnlockList(); }
+    explicit ListLock(std::shared_ptr<TThreadList<TGIFPainter*>> list) : list_(std::move(list)) { list_->LockList(); }
+    ~ListLock() { list_->UnlockList(); }
     ListLock(const ListLock&) = delete;
     ListLock& operator=(const ListLock&) = delete;
 
 private:
-    TThreadList<TGIFPainter*>& list_;
+    std::shared_ptr<TThreadList<TGIFPainter*>> list_;
 };
 
-// Clears a re-entry guard on every way out.
+// Clears a re-entry guard of the image on every way out, unless the image has been freed.
 class DrawingGuard {
 public:
-    explicit DrawingGuard(bool& flag) : flag_(flag) { flag_ = true; }
-    ~DrawingGuard() { flag_ = false; }
+    DrawingGuard(bool& flag, std::weak_ptr<const char> imageLife) : flag_(flag), imageLife_(std::move(imageLife)) {
+        flag_ = true;
+    }
+    ~DrawingGuard() {
+        if (!imageLife_.expired()) flag_ = false;
+    }
     DrawingGuard(const DrawingGuard&) = delete;
     DrawingGuard& operator=(const DrawingGuard&) = delete;
 
 private:
     bool& flag_;
+    std::weak_ptr<const char> imageLife_;
 };
 
 // A threaded painter that the stop can wait for: not one whose paint or handler the
@@ -346,7 +352,9 @@ void TGIFPainter::PaintFrameDirect() {
     FrameAt(CurrentFrame)->DrawFrame(*TargetCanvas, TargetRect, (DrawFlags & dfTransparent) != 0,
                                      (DrawFlags & dfTile) != 0);
     FirstFramePainted = true;
-    TargetCanvas->Changed();
+    // A transparent drawing notifies the target itself; what that ran may have stopped the
+    // painter and freed the target (the image's cached bitmap), or the whole image.
+    if (!Terminated()) TargetCanvas->Changed();
 }
 
 void TGIFPainter::PaintFrameBuffered() {
@@ -381,19 +389,24 @@ void TGIFPainter::PaintFrameBuffered() {
         if (!palette) palette = static_cast<HPALETTE>(GetStockObject(DEFAULT_PALETTE));
         HPALETTE earlier = SelectPalette(dc, palette, FALSE);
         RealizePalette(dc);
+        bool stopped = false;
         try {
             if (clearFirst) EraseDisposedArea();
             if (overPrevious)
                 BitBlt(dc, 0, 0, whole.right, whole.bottom, CompositeBitmap->Canvas().Handle(), 0, 0, SRCCOPY);
             frame->DrawFrame(*surface, area, (DrawFlags & dfTransparent) != 0, (DrawFlags & dfTile) != 0);
-            if (copyToTarget)
+            // Drawn transparently on the target itself, the frame notifies it; what that ran
+            // may have stopped the painter and freed the frames, the target or the image.
+            stopped = Terminated();
+            if (copyToTarget && !stopped)
                 BitBlt(TargetCanvas->Handle(), TargetRect.left, TargetRect.top, whole.right, whole.bottom, dc, 0, 0,
                        SRCCOPY);
         } catch (...) {
             if (earlier) SelectPalette(dc, earlier, FALSE);
             throw;
         }
-        if (earlier) SelectPalette(dc, earlier, FALSE);
+        if (earlier && !(stopped && surface == TargetCanvas)) SelectPalette(dc, earlier, FALSE);
+        if (stopped) return;
         if (CurrentDisposal == 2) EraseDisposedArea();
     }
     FirstFramePainted = true;
@@ -432,7 +445,7 @@ void TGIFPainter::EraseDisposedArea() {
 void TGIFPainter::Detach() {
     if (TGIFImage* image = OwnerImage) {
         {
-            ListLock lock(*image->Painters);
+            ListLock lock(image->Painters);
             if (OwnerSlot && *OwnerSlot == this) *OwnerSlot = nullptr;
         }
         image->Painters->Remove(this);
@@ -457,8 +470,11 @@ TGIFPainter* TGIFImage::StartPainter(TGIFPainter** ownerSlot, TCanvas* canvas, u
     painter->OnLoopPass = OnLoopPass;
     painter->OnAnimationEnd = OnAnimationEnd;
     if (!(flags & dfThreaded)) {
+        // The body runs handlers and dispatches messages, and any of them may free the image.
+        const std::weak_ptr<const char> life = Lifetime;
+        const bool slotInImage = ownerSlot == &OwnPainter;
         painter->RunAnimation();
-        if (ownerSlot) *ownerSlot = nullptr;
+        if (ownerSlot && !(slotInImage && life.expired())) *ownerSlot = nullptr;
         return nullptr;
     }
     painter->SetPriority(PainterThreadPriority(PainterPriority));
@@ -466,6 +482,7 @@ TGIFPainter* TGIFImage::StartPainter(TGIFPainter** ownerSlot, TCanvas* canvas, u
 }
 
 void TGIFImage::StopOwnPainter() {
+    const std::weak_ptr<const char> life = Lifetime;
     for (;;) {
         Painters->LockList();
         if (!OwnPainter) {
@@ -479,11 +496,14 @@ void TGIFImage::StopOwnPainter() {
         }
         Painters->UnlockList();
         ServiceDetaches();
+        // The queue may have run a handler of another painter that freed the image.
+        if (life.expired()) return;
     }
     ReleaseBitmap();
 }
 
 void TGIFImage::StopAllPainters() {
+    const std::weak_ptr<const char> life = Lifetime;
     for (;;) {
         std::vector<TGIFPainter*>& painters = Painters->LockList();
         if (painters.empty()) {
@@ -498,13 +518,17 @@ void TGIFImage::StopAllPainters() {
         Painters->UnlockList();
         if (threaded == 0) break;
         ServiceDetaches();
+        if (life.expired()) return;
     }
     ReleaseBitmap();
 }
 
 void TGIFImage::DrawImage(TCanvas& canvas, const RECT& rect) {
     if (DrawingNow || Frames->ItemCount() == 0) return;
-    DrawingGuard guard(DrawingNow);
+    // The handlers and paints of the painters, and the messages that a painter on this thread
+    // dispatches, run from here on; any of them may free the image, which is then left alone.
+    const std::weak_ptr<const char> life = Lifetime;
+    DrawingGuard guard(DrawingNow, life);
     const bool transparent = (DrawFlags & dfTransparent) != 0, tile = (DrawFlags & dfTile) != 0;
 
     if (Frames->ItemCount() == 1 || !(DrawFlags & dfAnimate)) {
@@ -518,11 +542,12 @@ void TGIFImage::DrawImage(TCanvas& canvas, const RECT& rect) {
         return;
     }
 
-    ListLock lock(*Painters);
+    ListLock lock(Painters);
     if (OwnPainter && !OwnPainter->Terminated() && OwnPainter->TargetCanvas == &canvas &&
         EqualRect(&OwnPainter->TargetRect, &rect))
         return;
     StopOwnPainter();
+    if (life.expired()) return;
 
     TCanvas* target = &canvas;
     RECT targetRect = rect;
@@ -534,6 +559,7 @@ void TGIFImage::DrawImage(TCanvas& canvas, const RECT& rect) {
                    rect.right - rect.left, rect.bottom - rect.top, SRCCOPY);
     }
     TGIFPainter* painter = StartPainter(&OwnPainter, target, DrawFlags, targetRect);
+    if (life.expired()) return;
     if (!painter) {
         // A painter on this thread has already played its animation into the cached bitmap.
         if (!onTarget && CachedBitmap) BlitBitmap(*this, canvas, rect, CachedBitmap.get());
@@ -541,8 +567,9 @@ void TGIFImage::DrawImage(TCanvas& canvas, const RECT& rect) {
     }
     painter->StartPainting();
     if (onTarget) return;
-    while (OwnPainter && !OwnPainter->Terminated() && !OwnPainter->FirstFramePainted) {
+    while (!life.expired() && OwnPainter && !OwnPainter->Terminated() && !OwnPainter->FirstFramePainted) {
         if (!CheckSynchronize()) Sleep(0);
     }
+    if (life.expired()) return;
     BlitBitmap(*this, canvas, rect, CurrentBitmap());
 }

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "freedmemory.h"
+
 namespace {
 int ThreadsOfProcess() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -21,12 +23,14 @@ int ThreadsOfProcess() {
 }
 
 // A painter thread frees itself just after its detach, so it may outlive the test briefly;
-// the program waits for such threads so that it never ends while one is still running.
+// the program waits for such threads so that it never ends while one is still running. Then
+// no block that the program freed may have been written to.
 class PainterThreadsGone : public testing::Environment {
 public:
     void SetUp() override { threads_ = ThreadsOfProcess(); }
     void TearDown() override {
         for (int i = 0; i < 200 && ThreadsOfProcess() > threads_; ++i) Sleep(5);
+        EXPECT_EQ(FreedBlocksWritten(), 0u) << "memory was written after it was freed";
     }
 
 private:

@@ -1,0 +1,93 @@
+#include "freedmemory.h"
+
+#include <malloc.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+// Enough blocks that one freed by a test is still held when the test ends.
+constexpr size_t kHeldBlocks = 16384;
+
+struct HeldBlock {
+    unsigned char* bytes;
+    size_t size;
+};
+// Plain zero-initialised data: operator delete runs before any constructor of the program.
+HeldBlock held[kHeldBlocks];
+size_t nextHeld;
+volatile LONG holdLock;
+volatile LONG writtenAfterRelease;
+
+class HoldLock {
+public:
+    HoldLock() {
+        while (InterlockedExchange(&holdLock, 1) != 0) Sleep(0);
+    }
+    ~HoldLock() { InterlockedExchange(&holdLock, 0); }
+    HoldLock(const HoldLock&) = delete;
+    HoldLock& operator=(const HoldLock&) = delete;
+};
+
+bool StillFreed(const HeldBlock& block) {
+    for (size_t i = 0; i < block.size; ++i)
+        if (block.bytes[i] != kFreedByte) return false;
+    return true;
+}
+
+void* Allocate(size_t size) {
+    void* block = std::malloc(size ? size : 1);
+    if (!block) throw std::bad_alloc();
+    return block;
+}
+
+void Release(void* block) noexcept {
+    if (!block) return;
+    const HeldBlock freed{static_cast<unsigned char*>(block), _msize(block)};
+    std::memset(freed.bytes, kFreedByte, freed.size);
+    HeldBlock leaving;
+    {
+        HoldLock lock;
+        leaving = held[nextHeld];
+        held[nextHeld] = freed;
+        nextHeld = (nextHeld + 1) % kHeldBlocks;
+    }
+    if (!leaving.bytes) return;
+    if (!StillFreed(leaving)) InterlockedIncrement(&writtenAfterRelease);
+    std::free(leaving.bytes);
+}
+
+LONG WINAPI ReportFault(EXCEPTION_POINTERS* info) {
+    const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+    std::fflush(stdout);
+    std::fprintf(stderr, "fault %08lX at %p", record.ExceptionCode, record.ExceptionAddress);
+    if (record.ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record.NumberParameters >= 2)
+        std::fprintf(stderr, ", %s %p", record.ExceptionInformation[0] ? "writing" : "reading",
+                     reinterpret_cast<void*>(record.ExceptionInformation[1]));
+    std::fprintf(stderr, "\n");
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 3);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+// Set after the C run-time's own filter, which the start-up code installs first.
+const bool faultsReported = (SetUnhandledExceptionFilter(&ReportFault), true);
+} // namespace
+
+size_t FreedBlocksWritten() {
+    size_t written = static_cast<size_t>(writtenAfterRelease);
+    HoldLock lock;
+    for (const HeldBlock& block : held)
+        if (block.bytes && !StillFreed(block)) ++written;
+    return written;
+}
+
+void* operator new(size_t size) { return Allocate(size); }
+void* operator new[](size_t size) { return Allocate(size); }
+void operator delete(void* block) noexcept { Release(block); }
+void operator delete[](void* block) noexcept { Release(block); }
+void operator delete(void* block, size_t) noexcept { Release(block); }
+void operator delete[](void* block, size_t) noexcept { Release(block); }

@@ -1,0 +1,373 @@
+// Images freed by what their painters run: an animation handler, the change notification of a
+// paint, or a message that a painter on the calling thread dispatches while it waits. The
+// program's allocator poisons freed memory (freedmemory.h), so that any use of the freed image
+// after its destructor faults or is counted.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "freedmemory.h"
+#include "paintfixtures.h"
+
+namespace {
+const RECT kRect4x2{0, 0, 4, 2};
+
+// A message-only window that runs the work posted to it when the message is dispatched.
+class MessageSink {
+public:
+    MessageSink() {
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = &Proc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = kClassName;
+        RegisterClassA(&windowClass); // refused harmlessly when registered before
+        window_ = CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance,
+                                  nullptr);
+        SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~MessageSink() {
+        MSG msg;
+        while (PeekMessageA(&msg, window_, WM_APP, WM_APP, PM_REMOVE)) {
+        }
+        DestroyWindow(window_);
+    }
+    MessageSink(const MessageSink&) = delete;
+    MessageSink& operator=(const MessageSink&) = delete;
+    bool Valid() const { return window_ != nullptr; }
+    void Post(std::function<void()> work) {
+        work_ = std::move(work);
+        PostMessageA(window_, WM_APP, 0, 0);
+    }
+
+private:
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message != WM_APP) return DefWindowProcA(window, message, wParam, lParam);
+        auto* self = reinterpret_cast<MessageSink*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (self && self->work_) {
+            std::function<void()> work = std::move(self->work_);
+            self->work_ = nullptr;
+            work();
+        }
+        return 0;
+    }
+    static constexpr const char* kClassName = "TGifPaintMessageSink";
+    HWND window_ = nullptr;
+    std::function<void()> work_;
+};
+
+enum class Player { DrawImage, StartPainter };
+enum class FreedBy { Handler, Message };
+
+struct PlaySetup {
+    Player player;
+    bool threaded;
+    // With restore frames the painter composes on a bitmap of its own; without, it paints
+    // straight on its target.
+    bool buffered;
+    FreedBy freedBy;
+};
+
+std::string NameOf(const PlaySetup& s) {
+    return std::string(s.player == Player::DrawImage ? "DrawImage" : "StartPainter") +
+           (s.threaded ? "Threaded" : "CallingThread") + (s.buffered ? "Buffered" : "Direct") +
+           (s.freedBy == FreedBy::Handler ? "InHandler" : "ByMessage");
+}
+void PrintTo(const PlaySetup& s, std::ostream* os) { *os << NameOf(s); }
+
+FrameSetup Transparent(int left, int width, const Bytes& pixels, int disposal) {
+    FrameSetup f;
+    f.left = left;
+    f.width = width;
+    f.height = 2;
+    f.pixels = pixels;
+    f.transparentIndex = kWhite;
+    f.disposal = disposal;
+    f.delay = 1;
+    return f;
+}
+
+// Three frames played twice (loop count 2), each with a transparent pixel, so that drawing it
+// transparently notifies the canvas as well as the paint. Buffered: a restore-previous frame
+// after a kept one (drawn on the target itself), then a restore-background one.
+std::unique_ptr<TGIFImage> ShortAnimation(const PlaySetup& s) {
+    const uint8_t R = kRed, G = kGreen, B = kBlue, W = kWhite;
+    std::vector<FrameSetup> frames = {Transparent(0, 4, {R, W, R, R, R, R, R, R}, 1),
+                                      Transparent(1, 2, {G, W, G, G}, s.buffered ? 3 : 1),
+                                      Transparent(2, 2, {B, B, W, B}, s.buffered ? 2 : 1)};
+    auto image = Animation(4, 2, frames, LoopSetup{2, 0});
+    image->SpeedPercent = 10000;
+    image->DrawFlags = static_cast<uint16_t>(dfAnimate | dfLoop | dfTransparent | (s.threaded ? dfThreaded : 0));
+    return image;
+}
+
+struct Outcome {
+    // "start", "begin N", "done N", "loop N", "end N" from the painter's handlers, "change"
+    // from the change notifications of its paints.
+    std::vector<std::string> entries;
+    // Entries noted when the play freed the image; -1: the play did not free it.
+    int freedAt = -1;
+    bool painterEnded = false;
+};
+
+// Plays the short animation and frees the image when freeAt(index, entry) holds for an entry
+// just noted: in that handler, or through a message posted there and dispatched later.
+Outcome PlayAndFree(const PlaySetup& s, const std::function<bool(size_t, const std::string&)>& freeAt) {
+    Outcome out;
+    std::unique_ptr<TGIFImage> image = ShortAnimation(s);
+    Surface surface(4, 2, kYellow);
+    MessageSink sink;
+    EXPECT_TRUE(sink.Valid());
+    HANDLE painterThread = nullptr;
+    bool triggered = false;
+    auto freeImage = [&] {
+        out.freedAt = static_cast<int>(out.entries.size());
+        image.reset();
+    };
+    // Returns at once after the free: the image's change handler, which may be the caller,
+    // goes with the image.
+    auto note = [&](const std::string& entry) {
+        out.entries.push_back(entry);
+        if (triggered || !freeAt(out.entries.size() - 1, entry)) return;
+        triggered = true;
+        if (s.freedBy == FreedBy::Handler)
+            freeImage();
+        else
+            sink.Post(freeImage);
+    };
+    auto painterEntry = [&](const std::string& name) {
+        return [&, name](TObject* sender) {
+            auto* painter = dynamic_cast<TGIFPainter*>(sender);
+            if (!painter) {
+                note("no painter");
+                return;
+            }
+            if (name == "start")
+                DuplicateHandle(GetCurrentProcess(), painter->Handle(), GetCurrentProcess(), &painterThread,
+                                SYNCHRONIZE, FALSE, 0);
+            note(name == "start" ? name : name + " " + std::to_string(painter->CurrentFrame));
+        };
+    };
+    image->OnAnimationStart = painterEntry("start");
+    image->OnFrameBegin = painterEntry("begin");
+    image->OnFrameDone = painterEntry("done");
+    image->OnLoopPass = painterEntry("loop");
+    image->OnAnimationEnd = painterEntry("end");
+    // The notifications of the painter's paints: through the image for its cached bitmap, or
+    // from the caller's canvas. DrawImage's own set-up of the cached bitmap notifies too,
+    // before the painter starts.
+    image->OnChange = [&](TObject*) {
+        if (painterThread) note("change");
+    };
+    surface.Canvas().OnChange = image->OnChange;
+
+    if (s.player == Player::DrawImage) {
+        image->DrawImage(surface.Canvas(), kRect4x2);
+    } else {
+        TGIFPainter* slot = nullptr;
+        if (TGIFPainter* painter = image->StartPainter(&slot, &surface.Canvas(), image->DrawFlags, kRect4x2))
+            painter->StartPainting();
+    }
+    out.painterEnded = PumpUntil(
+        [&] { return painterThread && WaitForSingleObject(painterThread, 0) == WAIT_OBJECT_0; });
+    if (painterThread) CloseHandle(painterThread);
+    image.reset();
+    return out;
+}
+
+// The image was freed by the play, nothing of the painter ran after that, the painter ended
+// and the freed memory stayed untouched.
+void ExpectFreedAndEnded(const Outcome& out) {
+    EXPECT_GE(out.freedAt, 0) << "the play did not free the image";
+    EXPECT_EQ(static_cast<int>(out.entries.size()), out.freedAt) << "the painter ran on after the free";
+    EXPECT_TRUE(out.painterEnded);
+    EXPECT_EQ(FreedBlocksWritten(), 0u);
+}
+
+std::string Joined(const std::vector<std::string>& entries) {
+    std::string text;
+    for (const std::string& e : entries) text += (text.empty() ? "" : ", ") + e;
+    return text;
+}
+
+// --- One free at a chosen point --------------------------------------------------------------
+
+struct FreeCase {
+    const char* name;
+    PlaySetup setup;
+    const char* trigger;               // the first entry of this text frees the image
+    std::vector<std::string> expected; // the entries of the play
+};
+void PrintTo(const FreeCase& c, std::ostream* os) { *os << c.name; }
+
+class GifImageFreedByItsPainter : public testing::TestWithParam<FreeCase> {};
+
+TEST_P(GifImageFreedByItsPainter, PainterEndsAndCallerReturns) {
+    const FreeCase& c = GetParam();
+    const Outcome out = PlayAndFree(c.setup, [&](size_t, const std::string& entry) { return entry == c.trigger; });
+    ExpectFreedAndEnded(out);
+    EXPECT_EQ(out.entries, c.expected) << Joined(out.entries);
+}
+
+// Frame 0 is drawn transparently: the drawing notifies the canvas, then the paint does.
+INSTANTIATE_TEST_SUITE_P(Gif, GifImageFreedByItsPainter,
+                         testing::Values(
+                             // The painter on the calling thread dispatches the message in its wait before frame 1,
+                             // with DrawImage and StartPainter below it on the stack.
+                             FreeCase{"MessageWhileCallingThreadPainterWaits",
+                                      {Player::DrawImage, false, false, FreedBy::Message},
+                                      "done 0",
+                                      {"start", "begin 0", "change", "change", "done 0"}},
+                             FreeCase{"HandlerOfCallingThreadPainter",
+                                      {Player::DrawImage, false, false, FreedBy::Handler},
+                                      "begin 1",
+                                      {"start", "begin 0", "change", "change", "done 0", "begin 1"}},
+                             // DrawImage waits for the first frame of its threaded painter and serves its handlers.
+                             FreeCase{"FirstFrameBeginDuringDrawImagesWait",
+                                      {Player::DrawImage, true, false, FreedBy::Handler},
+                                      "begin 0",
+                                      {"start", "begin 0"}},
+                             FreeCase{"AnimationStartDuringDrawImagesWait",
+                                      {Player::DrawImage, true, false, FreedBy::Handler},
+                                      "start",
+                                      {"start"}},
+                             FreeCase{"FirstPaintsChangeDuringDrawImagesWait",
+                                      {Player::DrawImage, true, false, FreedBy::Handler},
+                                      "change",
+                                      {"start", "begin 0", "change"}},
+                             FreeCase{"FirstPaintsChangeOnCallingThread",
+                                      {Player::DrawImage, false, true, FreedBy::Handler},
+                                      "change",
+                                      {"start", "begin 0", "change"}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A handler that frees the image and then fails: on the calling thread the failure reaches
+// DrawImage's caller; a threaded painter keeps it, and DrawImage returns after its wait.
+TEST(GifImageFreedByItsPainter, HandlerThatFreesAndFails) {
+    for (const bool threaded : {false, true}) {
+        SCOPED_TRACE(threaded ? "threaded" : "calling thread");
+        std::unique_ptr<TGIFImage> image = ShortAnimation({Player::DrawImage, threaded, false, FreedBy::Handler});
+        TGIFImage* const drawn = image.get();
+        HANDLE painterThread = nullptr;
+        image->OnFrameBegin = [&](TObject* sender) {
+            DuplicateHandle(GetCurrentProcess(), dynamic_cast<TGIFPainter&>(*sender).Handle(), GetCurrentProcess(),
+                            &painterThread, SYNCHRONIZE, FALSE, 0);
+            image.reset();
+            throw EConvertError("freed, then failed");
+        };
+        Surface surface(4, 2, kYellow);
+        std::string failure = "none";
+        try {
+            drawn->DrawImage(surface.Canvas(), kRect4x2);
+        } catch (const EConvertError& e) {
+            failure = e.Message();
+        }
+        EXPECT_EQ(failure, threaded ? "none" : "freed, then failed");
+        EXPECT_EQ(image, nullptr);
+        EXPECT_TRUE(PumpUntil([&] { return painterThread && WaitForSingleObject(painterThread, 0) == WAIT_OBJECT_0; }));
+        if (painterThread) CloseHandle(painterThread);
+        EXPECT_EQ(FreedBlocksWritten(), 0u);
+    }
+}
+
+// DrawImage on another rectangle stops its own painter first and serves the queue until that
+// painter has gone; a handler of another painter of the image, already waiting in the queue,
+// frees the image there.
+TEST(GifImageFreedByItsPainter, OtherPainterWhileDrawImageStopsItsOwn) {
+    std::unique_ptr<TGIFImage> image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{0, 0});
+    image->DrawFlags = dfThreaded | dfAnimate | dfLoop | dfPaintOnTarget;
+    image->SpeedPercent = 0; // the own painter shows frame 0 and waits until stopped
+    Surface surface(8, 2, kYellow);
+    image->DrawImage(surface.Canvas(), kRect4x2);
+    TGIFPainter* const own = image->OwnPainter;
+    ASSERT_NE(own, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return own->FirstFramePainted; }));
+    PumpUntil([] { return false; }, 50);
+
+    std::vector<std::string> entries;
+    bool drawing = false;
+    image->OnAnimationStart = [&](TObject*) {
+        entries.push_back(drawing ? "start while drawing" : "start");
+        if (drawing) image.reset();
+    };
+    Surface other(4, 2, kYellow);
+    TGIFPainter* const painter = image->StartPainter(nullptr, &other.Canvas(), dfThreaded | dfAnimate, kRect4x2);
+    ASSERT_NE(painter, nullptr);
+    HANDLE painterThread = nullptr;
+    DuplicateHandle(GetCurrentProcess(), painter->Handle(), GetCurrentProcess(), &painterThread, SYNCHRONIZE, FALSE, 0);
+    painter->StartPainting();
+    Sleep(100); // its start handler waits in the queue, which nothing serves meanwhile
+
+    drawing = true;
+    TGIFImage* const drawn = image.get();
+    drawn->DrawImage(surface.Canvas(), RECT{4, 0, 8, 2});
+    drawing = false;
+    EXPECT_EQ(image, nullptr);
+    EXPECT_EQ(entries, std::vector<std::string>{"start while drawing"});
+    EXPECT_TRUE(PumpUntil([&] { return WaitForSingleObject(painterThread, 0) == WAIT_OBJECT_0; }));
+    CloseHandle(painterThread);
+    EXPECT_EQ(surface.At(5, 0), kYellow);
+    EXPECT_EQ(FreedBlocksWritten(), 0u);
+}
+
+// --- A free at every point of the play ------------------------------------------------------
+
+// "begin 2" and the like without the frame.
+std::string KindOf(const std::string& entry) { return entry.substr(0, entry.find(' ')); }
+
+class GifImageFreedAtEveryPoint : public testing::TestWithParam<PlaySetup> {};
+
+// The image is freed at each entry of the play in turn, until a play ends before it reaches
+// the entry; in several rounds, since a threaded painter's timing differs from run to run.
+TEST_P(GifImageFreedAtEveryPoint, PainterEndsAndCallerReturns) {
+    const PlaySetup& s = GetParam();
+    const int kRounds = 3;
+    std::set<std::string> freedAtKinds;
+    int freedByPlay = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        for (size_t at = 0;; ++at) {
+            ASSERT_LT(at, 100u) << "the play does not end";
+            const Outcome out = PlayAndFree(s, [&](size_t index, const std::string&) { return index == at; });
+            SCOPED_TRACE("round " + std::to_string(round) + ", freed at entry " + std::to_string(at) + " of " +
+                         Joined(out.entries));
+            if (out.entries.size() <= at) {
+                // The whole play came before this point: every point has been tried.
+                EXPECT_EQ(out.freedAt, -1);
+                EXPECT_TRUE(out.painterEnded);
+                break;
+            }
+            if (s.freedBy == FreedBy::Handler) {
+                ExpectFreedAndEnded(out);
+                EXPECT_EQ(out.freedAt, static_cast<int>(at) + 1);
+                freedAtKinds.insert(KindOf(out.entries[at]));
+            } else if (out.freedAt >= 0) {
+                // Dispatched in the painter's next wait; none follows the last frame.
+                ExpectFreedAndEnded(out);
+                EXPECT_GT(out.freedAt, static_cast<int>(at));
+            } else {
+                EXPECT_TRUE(out.painterEnded);
+                EXPECT_EQ(FreedBlocksWritten(), 0u);
+            }
+            freedByPlay += out.freedAt >= 0;
+            if (HasFailure()) return;
+        }
+    }
+    if (s.freedBy == FreedBy::Handler) {
+        EXPECT_EQ(freedAtKinds, (std::set<std::string>{"begin", "change", "done", "end", "loop", "start"}));
+    }
+    EXPECT_GT(freedByPlay, 0);
+}
+
+std::vector<PlaySetup> EveryPlay() {
+    std::vector<PlaySetup> plays;
+    for (Player player : {Player::DrawImage, Player::StartPainter})
+        for (bool buffered : {false, true}) {
+            for (bool threaded : {true, false}) plays.push_back({player, threaded, buffered, FreedBy::Handler});
+            // Only a painter on the calling thread dispatches messages.
+            plays.push_back({player, false, buffered, FreedBy::Message});
+        }
+    return plays;
+}
+
+INSTANTIATE_TEST_SUITE_P(Gif, GifImageFreedAtEveryPoint, testing::ValuesIn(EveryPlay()),
+                         [](const auto& info) { return NameOf(info.param); });
+} // namespace
