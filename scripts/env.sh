@@ -43,7 +43,8 @@ start_wine() {
     wineboot -i >/dev/null 2>&1
     wineserver -w
   fi
-  wineserver -p >/dev/null 2>&1 </dev/null
+  # A server already running for this prefix (another run of the tests) is simply shared.
+  wineserver -p >/dev/null 2>&1 </dev/null || true
   wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 }
 
