@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "classlib/guards.h"
 #include "gifimage/gdiutils.h"
 #include "gifimage/giferror.h"
 #include "gifimage/messages.h"
@@ -29,17 +30,6 @@ const RECT kNoRect{0, 0, 0, 0};
 // The logical screen descriptor holds 16-bit sizes.
 constexpr int kMaxScreenSide = 0xFFFF;
 
-// Clears a re-entry guard on every way out.
-class GuardFlag {
-public:
-    explicit GuardFlag(bool& flag) : flag_(flag) { flag_ = true; }
-    ~GuardFlag() { flag_ = false; }
-    GuardFlag(const GuardFlag&) = delete;
-    GuardFlag& operator=(const GuardFlag&) = delete;
-
-private:
-    bool& flag_;
-};
 } // namespace
 
 TGraphicClass TGIFImage::ClassKey() {
@@ -185,7 +175,7 @@ int TGIFImage::BitDepth() const {
 
 HPALETTE TGIFImage::PaletteHandle() {
     if (InPaletteQuery) RaiseGIFError(sNoColorTable);
-    GuardFlag guard(InPaletteQuery);
+    FlagGuard guard(InPaletteQuery);
     if (CachedBitmap) {
         if (HPALETTE palette = CachedBitmap->Palette()) return palette;
     }
