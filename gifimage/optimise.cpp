@@ -188,7 +188,10 @@ bool ContainsByte(const uint8_t* buffer, uint8_t value, int32_t length) {
 
 void TGIFImage::OptimizeFrames(TOptimizeSet options, TReductionMethod method) {
     if (IsEmpty()) return;
+    const std::weak_ptr<const char> life = Lifetime;
     StopAllPainters();
+    // The stop serves the queue, where a handler may have freed the image.
+    if (life.expired()) return;
     // No painter may register while frames change or go.
     Painters->LockList();
     try {

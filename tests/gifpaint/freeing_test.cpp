@@ -309,6 +309,41 @@ TEST(GifImageFreedByItsPainter, OtherPainterWhileDrawImageStopsItsOwn) {
     EXPECT_EQ(FreedBlocksWritten(), 0u);
 }
 
+// Optimisation stops every painter of the image first and serves the queue until they have
+// gone; a handler of another image's painter, waiting there, frees the image, and the
+// optimisation must not go on with it.
+TEST(GifImageFreedByItsPainter, OtherImagesHandlerWhileOptimisationStopsThePainters) {
+    std::unique_ptr<TGIFImage> image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{0, 0});
+    image->SpeedPercent = 0; // its painter shows frame 0 and waits until stopped
+    Surface surface(4, 2, kYellow);
+    TGIFPainter* const own = image->StartPainter(nullptr, &surface.Canvas(), dfThreaded | dfAnimate, kRect4x2);
+    ASSERT_NE(own, nullptr);
+    own->StartPainting();
+    ASSERT_TRUE(PumpUntil([&] { return own->FirstFramePainted; }));
+
+    std::unique_ptr<TGIFImage> other = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3), LoopSetup{0, 0});
+    std::vector<std::string> entries;
+    bool optimising = false;
+    other->OnAnimationStart = [&](TObject*) {
+        entries.push_back(optimising ? "start while optimising" : "start");
+        if (optimising) image.reset();
+    };
+    Surface otherSurface(4, 2, kYellow);
+    TGIFPainter* const painter = other->StartPainter(nullptr, &otherSurface.Canvas(), dfThreaded | dfAnimate, kRect4x2);
+    ASSERT_NE(painter, nullptr);
+    painter->StartPainting();
+    Sleep(100); // its start handler waits in the queue, which nothing serves meanwhile
+
+    optimising = true;
+    TGIFImage* const optimised = image.get();
+    optimised->OptimizeFrames(osAllOptimizations, crNone);
+    optimising = false;
+    EXPECT_EQ(image, nullptr);
+    EXPECT_EQ(entries, std::vector<std::string>{"start while optimising"});
+    other.reset();
+    EXPECT_EQ(FreedBlocksWritten(), 0u);
+}
+
 // --- A free at every point of the play ------------------------------------------------------
 
 // "begin 2" and the like without the frame.
