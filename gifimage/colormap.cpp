@@ -5,6 +5,7 @@
 #include "gifimage/extensions.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/gifio.h"
+#include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
 

@@ -5,17 +5,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "gifimage/colorreduction.h"
 #include "gifimage/lookups.h"
 
-enum TDitherKind : uint8_t {
-    dkNone = 0,
-    dkFloydSteinberg = 1,
-    dkStucki = 2,
-    dkSierra = 3,
-    dkJarvisJudiceNinke = 4,
-    dkStevensonArce = 5,
-    dkBurkes = 6,
-};
 
 inline constexpr const char* sDitherInvalidWidth = "Invalid image dimensions";
 inline constexpr const char* sDitherNoLookup = "No color lookup for dithering";

@@ -7,10 +7,12 @@
 #include <optional>
 
 #include "classlib/guards.h"
+#include "gifimage/colormap.h"
 #include "gifimage/extensions.h"
 #include "gifimage/gdiutils.h"
 #include "gifimage/giferror.h"
 #include "gifimage/gifimage.h"
+#include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
 

@@ -5,6 +5,7 @@
 #include "classlib/stringlist.h"
 #include "gifimage/gifformat.h"
 #include "gifimage/gifio.h"
+#include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
 

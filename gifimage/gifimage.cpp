@@ -4,10 +4,14 @@
 #include <cstring>
 
 #include "classlib/guards.h"
+#include "gifimage/colormap.h"
+#include "gifimage/extensions.h"
 #include "gifimage/gdiutils.h"
 #include "gifimage/giferror.h"
+#include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
 #include "gifimage/painter.h"
+#include "gifimage/subimage.h"
 
 int FrameDelayUnitMs = 12;
 int DefaultFrameDelay = 10;
@@ -36,6 +40,12 @@ TGraphicClass TGIFImage::ClassKey() {
     static const char key = 0;
     return &key;
 }
+
+bool TGIFImage::IsEmpty() const { return Frames->ItemCount() == 0; }
+int TGIFImage::ScreenWidth() const { return Header->Descriptor.LogicalWidth; }
+int TGIFImage::ScreenHeight() const { return Header->Descriptor.LogicalHeight; }
+TColor TGIFImage::BackgroundColor() { return Header->BackgroundColor(); }
+TGIFColorMap* TGIFImage::GlobalColors() const { return Header->ColorMap.get(); }
 
 TGIFImage::TGIFImage()
     : Frames(std::make_unique<TGIFImageList>(this)),

@@ -7,21 +7,21 @@
 #include <memory>
 #include <string>
 
+#include "classlib/bitmap.h"
 #include "classlib/graphics.h"
 #include "classlib/threads.h"
-#include "gifimage/colormap.h"
-#include "gifimage/ditherers.h"
-#include "gifimage/extensions.h"
-#include "gifimage/gifstream.h"
+#include "gifimage/colorreduction.h"
+#include "gifimage/giferror.h"
+#include "gifimage/gifformat.h"
 #include "gifimage/optimise.h"
-#include "gifimage/subimage.h"
 
+// The parts of an image, declared in the library's own headers (gifimage/gifstream.h,
+// gifimage/subimage.h, gifimage/colormap.h, gifimage/painter.h) for those who work on them.
+class TGIFColorMap;
+class TGIFHeader;
+class TGIFImageList;
 class TGIFPainter;
-
-enum TReductionMethod : uint8_t {
-    crNone, crSystem20, crHalftone, crFourGrays, crMonochrome, crGrayScale,
-    crWebPalette, crOptimized, crOptimizedSystem, crCustomPalette
-};
+class TGIFSubImage;
 
 enum : uint16_t {
     dfThreaded = 0x0001,
@@ -93,9 +93,9 @@ public:
     void LoadFromNamedResource(HMODULE module, const std::string& name);
     void FitScreenToFrames();
 
-    bool IsEmpty() const { return Frames->ItemCount() == 0; }
-    int ScreenWidth() const { return Header->Descriptor.LogicalWidth; }
-    int ScreenHeight() const { return Header->Descriptor.LogicalHeight; }
+    bool IsEmpty() const;
+    int ScreenWidth() const;
+    int ScreenHeight() const;
     void SetScreenWidth(int value);
     void SetScreenHeight(int value);
     bool SameAs(const TGraphic& other) const { return &other == this; }
@@ -103,8 +103,8 @@ public:
     GIFVersion RequiredVersion() const;
     int ColorDepth() const;
     int BitDepth() const;
-    TColor BackgroundColor() { return Header->BackgroundColor(); }
-    TGIFColorMap* GlobalColors() const { return Header->ColorMap.get(); }
+    TColor BackgroundColor();
+    TGIFColorMap* GlobalColors() const;
     HPALETTE PaletteHandle();
     void SetPaletteHandle(HPALETTE handle);
     bool NeedsDither() const;

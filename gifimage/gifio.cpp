@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "classlib/stringlist.h"
 #include "gifimage/messages.h"
 
 void RaiseGIFError(const std::string& message) { throw GIFException(message); }

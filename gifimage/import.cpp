@@ -8,6 +8,7 @@
 
 #include "classlib/icon.h"
 #include "classlib/metafile.h"
+#include "gifimage/colormap.h"
 #include "gifimage/dib.h"
 #include "gifimage/extensions.h"
 #include "gifimage/gdiutils.h"

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 
+#include "gifimage/colormap.h"
 #include "gifimage/extensions.h"
 #include "gifimage/giferror.h"
 #include "gifimage/gifimage.h"
+#include "gifimage/gifstream.h"
 #include "gifimage/subimage.h"
 
 namespace {

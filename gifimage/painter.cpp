@@ -5,7 +5,9 @@
 #include <algorithm>
 
 #include "classlib/sysutils.h"
+#include "gifimage/colormap.h"
 #include "gifimage/extensions.h"
+#include "gifimage/gifstream.h"
 #include "gifimage/subimage.h"
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "gifimage/ditherers.h"
 #include "gifimage/gdiutils.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/lookups.h"

@@ -5,11 +5,13 @@
 #include <optional>
 #include <vector>
 
+#include "gifimage/colormap.h"
 #include "gifimage/dib.h"
 #include "gifimage/ditherers.h"
 #include "gifimage/extensions.h"
 #include "gifimage/gdiutils.h"
 #include "gifimage/gifimage.h"
+#include "gifimage/gifstream.h"
 #include "gifimage/lookups.h"
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"

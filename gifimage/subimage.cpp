@@ -3,12 +3,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gifimage/colormap.h"
 #include "gifimage/encoders.h"
 #include "gifimage/extensions.h"
 #include "gifimage/gdiutils.h"
 #include "gifimage/gifformat.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/gifio.h"
+#include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
 
 namespace {

@@ -7,8 +7,10 @@
 #include <set>
 #include <vector>
 
+#include "gifimage/colormap.h"
 #include "gifimage/extensions.h"
 #include "gifimage/gifimage.h"
+#include "gifimage/gifstream.h"
 #include "gifimage/subimage.h"
 
 TEST(GifWaitResource, IsTenTransparentFramesOnAnEndlessLoop) {

@@ -7,6 +7,8 @@
 #include "classlib/forms.h"
 #include "converter/progressform.h"
 #include "gifimage/gifimage.h"
+#include "gifimage/gifstream.h"
+#include "gifimage/subimage.h"
 
 namespace {
 

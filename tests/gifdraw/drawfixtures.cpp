@@ -1,4 +1,8 @@
 #include "drawfixtures.h"
+#include "gifimage/colormap.h"
+#include "gifimage/extensions.h"
+#include "gifimage/gifstream.h"
+#include "gifimage/subimage.h"
 
 #include <cstring>
 

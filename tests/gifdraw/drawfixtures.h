@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "gifimage/colormap.h"
 #include "gifimage/extensions.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/subimage.h"

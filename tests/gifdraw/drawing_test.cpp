@@ -8,6 +8,8 @@
 #include "classlib/bitmap.h"
 #include "classlib/sysutils.h"
 #include "drawfixtures.h"
+#include "gifimage/gifstream.h"
+#include "gifimage/subimage.h"
 
 namespace {
 

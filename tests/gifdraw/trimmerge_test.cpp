@@ -5,6 +5,9 @@
 #include <string>
 
 #include "drawfixtures.h"
+#include "gifimage/colormap.h"
+#include "gifimage/extensions.h"
+#include "gifimage/subimage.h"
 
 namespace {
 

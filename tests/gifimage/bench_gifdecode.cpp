@@ -7,6 +7,8 @@
 #include <string>
 
 #include "gifimage/gifimage.h"
+#include "gifimage/gifstream.h"
+#include "gifimage/subimage.h"
 #include "wicdecode.h"
 
 namespace {

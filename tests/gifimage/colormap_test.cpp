@@ -3,8 +3,12 @@
 
 #include "classlib/stringlist.h"
 #include "gifbuilder.h"
+#include "gifimage/colormap.h"
+#include "gifimage/extensions.h"
 #include "gifimage/giferror.h"
+#include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
+#include "gifimage/subimage.h"
 
 namespace {
 

@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "gifbuilder.h"
+#include "gifimage/gifstream.h"
+#include "gifimage/subimage.h"
 #include "wicdecode.h"
 
 namespace {

@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "gifbuilder.h"
+#include "gifimage/colormap.h"
+#include "gifimage/extensions.h"
+#include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
+#include "gifimage/subimage.h"
 
 namespace {
 

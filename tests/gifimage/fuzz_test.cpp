@@ -7,6 +7,8 @@
 #include <random>
 
 #include "gifbuilder.h"
+#include "gifimage/gifstream.h"
+#include "gifimage/subimage.h"
 #include "wicdecode.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "classlib/streams.h"
+#include "gifimage/giferror.h"
 #include "gifimage/gifimage.h"
 
 using Bytes = std::vector<uint8_t>;

@@ -5,7 +5,11 @@
 
 #include "classlib/stringlist.h"
 #include "gifbuilder.h"
+#include "gifimage/colormap.h"
+#include "gifimage/extensions.h"
+#include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
+#include "gifimage/subimage.h"
 
 namespace {
 

@@ -4,7 +4,9 @@
 #include <random>
 
 #include "gifbuilder.h"
+#include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
+#include "gifimage/subimage.h"
 
 namespace {
 

@@ -2,8 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "gifbuilder.h"
+#include "gifimage/colormap.h"
+#include "gifimage/extensions.h"
 #include "gifimage/giferror.h"
+#include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
+#include "gifimage/subimage.h"
 
 namespace {
 

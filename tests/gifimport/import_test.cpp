@@ -3,8 +3,10 @@
 #include <cstring>
 #include <memory>
 
+#include "gifimage/colormap.h"
 #include "gifimage/extensions.h"
 #include "gifimage/gifimage.h"
+#include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
 #include "gifimage/quantiser.h"
 #include "gifimage/subimage.h"

@@ -1,3 +1,5 @@
+#include "gifimage/colormap.h"
+#include "gifimage/subimage.h"
 #include "importfixtures.h"
 
 #include <cstring>

@@ -13,6 +13,7 @@
 #include "classlib/icon.h"
 #include "classlib/metafile.h"
 #include "gifbuilder.h"
+#include "gifimage/colormap.h"
 #include "tests/gifquant/fixtures.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/subimage.h"

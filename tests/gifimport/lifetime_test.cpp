@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "gifimage/colormap.h"
 #include "gifimage/extensions.h"
 #include "gifimage/gifimage.h"
+#include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
 #include "importfixtures.h"

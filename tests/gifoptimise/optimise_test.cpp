@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "classlib/streams.h"
+#include "gifimage/colormap.h"
 #include "gifimage/extensions.h"
 #include "gifimage/giferror.h"
 #include "gifimage/gifimage.h"
+#include "gifimage/gifstream.h"
 #include "gifimage/optimise.h"
 #include "gifimage/subimage.h"
 

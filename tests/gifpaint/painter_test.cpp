@@ -1,6 +1,8 @@
 // TGIFPainter: construction, passes and loop counts, frame timing, disposal methods,
 // stopping, failing handlers and the message pumping of a painter on the calling thread.
 #include "gifimage/giferror.h"
+#include "gifimage/gifstream.h"
+#include "gifimage/subimage.h"
 #include "paintfixtures.h"
 
 #include <gtest/gtest.h>

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "gifimage/gifimage.h"
+#include "gifimage/gifstream.h"
+#include "gifimage/subimage.h"
 #include "wicdecode.h"
 #include "wicpixels.h"
 

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "gifimage/gifstream.h"
+#include "gifimage/subimage.h"
 #include "renderfixtures.h"
 #include "wicdecode.h"
 #include "wicpixels.h"

@@ -1,3 +1,4 @@
+#include "gifimage/colormap.h"
 #include "renderfixtures.h"
 
 #include <cstring>

@@ -8,6 +8,7 @@
 
 #include "classlib/bitmap.h"
 #include "gifbuilder.h"
+#include "gifimage/colormap.h"
 
 using Colors = std::vector<TGIFColor>;
 

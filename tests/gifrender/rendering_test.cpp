@@ -7,8 +7,11 @@
 #include <vector>
 
 #include "classlib/stringlist.h"
+#include "gifimage/colormap.h"
 #include "gifimage/dib.h"
+#include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
+#include "gifimage/subimage.h"
 #include "renderfixtures.h"
 
 namespace {

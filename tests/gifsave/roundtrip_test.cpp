@@ -9,6 +9,10 @@
 #include <cstring>
 #include <sstream>
 
+#include "gifimage/colormap.h"
+#include "gifimage/extensions.h"
+#include "gifimage/gifstream.h"
+#include "gifimage/subimage.h"
 #include "tests/gifimage/wicdecode.h"
 #include "tests/gifsave/savefixtures.h"
 

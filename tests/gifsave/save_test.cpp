@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include "gifimage/colormap.h"
+#include "gifimage/extensions.h"
+#include "gifimage/gifstream.h"
+#include "gifimage/subimage.h"
 #include "tests/gifimage/wicdecode.h"
 #include "tests/gifsave/encodermodels.h"
 #include "tests/gifsave/savefixtures.h"

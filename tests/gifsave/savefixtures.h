@@ -4,7 +4,10 @@
 #include <fstream>
 #include <string>
 
+#include "gifimage/colormap.h"
 #include "gifimage/gifimage.h"
+#include "gifimage/gifstream.h"
+#include "gifimage/subimage.h"
 #include "tests/gifimage/gifbuilder.h"
 #include "tests/gifwriter/gifwriter_fixtures.h"
 
