@@ -32,11 +32,6 @@ TGIFSubImage* AddFrame(TGIFImage& image, const FrameSetup& setup) {
     return frame;
 }
 
-Bytes PixelsOf(TGIFSubImage& frame) {
-    if (frame.IsEmpty()) return {};
-    return Bytes(frame.Pixels, frame.Pixels + frame.PixelsSize);
-}
-
 Colors EntriesOf(const TGIFColorMap& map) { return Colors(map.Entries(), map.Entries() + map.Count()); }
 
 Colors Ramp(int n) {
@@ -46,38 +41,3 @@ Colors Ramp(int n) {
     return out;
 }
 
-Surface::Surface(int width, int height, COLORREF fill) : width_(width), height_(height) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    bitmap_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    dc_ = CreateCompatibleDC(nullptr);
-    old_ = SelectObject(dc_, bitmap_);
-    HBRUSH brush = CreateSolidBrush(fill);
-    RECT all{0, 0, width, height};
-    FillRect(dc_, &all, brush);
-    DeleteObject(brush);
-}
-
-Surface::~Surface() {
-    SelectObject(dc_, old_);
-    DeleteDC(dc_);
-    DeleteObject(bitmap_);
-}
-
-COLORREF Surface::At(int x, int y) const {
-    GdiFlush();
-    return GetPixel(dc_, x, y);
-}
-
-std::vector<COLORREF> Surface::All() const {
-    GdiFlush();
-    std::vector<COLORREF> out;
-    for (int y = 0; y < height_; ++y)
-        for (int x = 0; x < width_; ++x) out.push_back(GetPixel(dc_, x, y));
-    return out;
-}

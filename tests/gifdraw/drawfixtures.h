@@ -11,8 +11,9 @@
 #include "gifimage/extensions.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/subimage.h"
+#include "tests/support/frames.h"
+#include "tests/support/surface.h"
 
-using Bytes = std::vector<uint8_t>;
 using Colors = std::vector<TGIFColor>;
 
 struct FrameSetup {
@@ -31,29 +32,9 @@ std::unique_ptr<TGIFImage> MakeImage(int screenWidth, int screenHeight, const Co
 // Appends the frame described; a graphic control extension is added when it asks for one
 // for transparency or a disposal method.
 TGIFSubImage* AddFrame(TGIFImage& image, const FrameSetup& setup);
-Bytes PixelsOf(TGIFSubImage& frame);
 Colors EntriesOf(const TGIFColorMap& map);
 // n entries, entry i = (i, 100, 200 - i).
 Colors Ramp(int n);
 
-// A top-down 32-bit picture selected into its own memory context.
-class Surface {
-public:
-    Surface(int width, int height, COLORREF fill);
-    ~Surface();
-    Surface(const Surface&) = delete;
-    Surface& operator=(const Surface&) = delete;
-    HDC Dc() const { return dc_; }
-    COLORREF At(int x, int y) const;
-    // The colour of every pixel, rows top to bottom.
-    std::vector<COLORREF> All() const;
-
-private:
-    int width_;
-    int height_;
-    HBITMAP bitmap_;
-    HDC dc_;
-    HGDIOBJ old_;
-};
 
 inline COLORREF Ref(const TGIFColor& c) { return RGB(c.Red, c.Green, c.Blue); }

@@ -66,11 +66,6 @@ Rgbs TableOf(const TGIFColorMap& map) {
     return out;
 }
 
-Bytes PixelsOf(const TGIFSubImage& frame) {
-    if (!frame.Pixels) return {};
-    return Bytes(frame.Pixels, frame.Pixels + frame.PixelsSize);
-}
-
 Rgbs ColorsOfFrame(const TGIFSubImage& frame) {
     const Rgbs table = TableOf(*frame.LocalColorMap);
     Rgbs out;

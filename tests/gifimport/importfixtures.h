@@ -16,9 +16,9 @@
 #include "gifimage/colormap.h"
 #include "tests/gifquant/fixtures.h"
 #include "gifimage/gifimage.h"
+#include "tests/support/frames.h"
 #include "gifimage/subimage.h"
 
-using Bytes = std::vector<uint8_t>;
 using Rgbs = std::vector<COLORREF>;  // RGB() values: red in the low byte
 
 // A device-independent picture of bitCount 1, 4 or 8 bits with exactly the colours of table;
@@ -35,8 +35,6 @@ GifBytes& ScreenWithColors(GifBytes& gif, int width, int height, const Rgbs& col
 
 // The frame's local table as RGB() values.
 Rgbs TableOf(const TGIFColorMap& map);
-// The frame's colour indexes, rows from the top.
-Bytes PixelsOf(const TGIFSubImage& frame);
 // The colour each pixel of the frame shows through its local table.
 Rgbs ColorsOfFrame(const TGIFSubImage& frame);
 

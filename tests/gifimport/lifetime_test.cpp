@@ -1,6 +1,6 @@
 // Frames whose source or owner goes away during or after an operation: a frame importing a
 // bitmap that the import itself frees, and a frame handed from one image to another. This
-// program fills freed objects with 0xDD (poisonedheap.cpp), so a use after free faults here.
+// program fills freed objects with 0xDD (tests/support/freedmemory.h), so a use after free faults here.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -14,6 +14,7 @@
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
 #include "importfixtures.h"
+#include "tests/support/freedmemory.h"
 #include "tests/gifrender/renderfixtures.h"
 
 namespace {
@@ -34,7 +35,7 @@ TEST(GifFrameHeap, FreedObjectsReadAsDD) {
     auto* probe = new std::vector<int>(4, 7);
     auto* raw = reinterpret_cast<volatile uint8_t*>(probe);
     delete probe;
-    EXPECT_EQ(raw[0], 0xDD) << "this program's heap poisons what it frees";
+    EXPECT_EQ(raw[0], kFreedByte) << "this program's heap poisons what it frees";
 }
 #pragma GCC diagnostic pop
 

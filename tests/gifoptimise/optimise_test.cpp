@@ -18,10 +18,10 @@
 #include "gifimage/gifstream.h"
 #include "gifimage/optimise.h"
 #include "gifimage/subimage.h"
+#include "tests/support/frames.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 
 enum ExtKind { kComment, kText, kLoop, kUnknownApp, kControl };
 
@@ -83,11 +83,6 @@ std::unique_ptr<TGIFImage> MakeAnimation(const std::vector<FrameSetup>& frames, 
     auto image = MakeImage(width, height);
     for (const FrameSetup& setup : frames) AddFrame(*image, setup);
     return image;
-}
-
-Bytes PixelsOf(const TGIFSubImage& frame) {
-    if (frame.IsEmpty()) return {};
-    return Bytes(frame.Pixels, frame.Pixels + frame.PixelsSize);
 }
 
 // The extensions of a frame, by kind, in list order.

@@ -26,14 +26,14 @@ TEST_P(GifStillPicture, DrawsOneFrameDirectlyWithoutPainter) {
     auto image = Animation(4, 2, SolidFrames(4, 2, std::vector<uint8_t>(colors.begin(), colors.begin() + c.frames)));
     image->DrawFlags &= static_cast<uint16_t>(~c.clearedFlags);
     image->CurrentFrameIndex = c.currentFrameIndex;
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), kRect4x2);
     EXPECT_EQ(surface.Row(1, 0, 4), Colors({c.expected, c.expected, c.expected, c.expected}));
     EXPECT_TRUE(NoPainters(*image));
     EXPECT_EQ(image->OwnPainter, nullptr);
     EXPECT_EQ(image->CachedBitmap, nullptr);
     // Every draw of a still picture draws the frame again.
-    Surface again(4, 2, kYellow);
+    Surface again(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(again.Canvas(), kRect4x2);
     EXPECT_EQ(again.At(0, 0), ColorOfIndex(c.expected));
 }
@@ -48,7 +48,7 @@ INSTANTIATE_TEST_SUITE_P(Gif, GifStillPicture,
 
 TEST(GifDrawImage, EmptyImageDrawsNothing) {
     TGIFImage image;
-    Surface surface(2, 2, kYellow);
+    Surface surface(2, 2, kYellow, SurfaceKind::ScreenCompatible);
     image.DrawImage(surface.Canvas(), RECT{0, 0, 2, 2});
     EXPECT_EQ(surface.At(0, 0), kYellow);
     EXPECT_TRUE(NoPainters(image));
@@ -57,7 +57,7 @@ TEST(GifDrawImage, EmptyImageDrawsNothing) {
 TEST(GifDrawImage, ReentryDrawsNothing) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed}));
     image->DrawingNow = true;
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), kRect4x2);
     EXPECT_EQ(surface.At(0, 0), kYellow);
     EXPECT_TRUE(image->DrawingNow);
@@ -69,7 +69,7 @@ TEST(GifDrawImage, AnimatesThroughOwnPainterAndCachedBitmap) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3));
     EventLog log;
     log.Attach(*image);
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), kRect4x2);
     EXPECT_FALSE(image->DrawingNow);
     EXPECT_EQ(surface.Row(0, 0, 4), Colors({kRed, kRed, kRed, kRed}));
@@ -84,7 +84,7 @@ TEST(GifDrawImage, AnimatesThroughOwnPainterAndCachedBitmap) {
     EXPECT_EQ(GetPixel(image->CachedBitmap->Canvas().Handle(), 3, 1), ColorOfIndex(kBlue));
 
     // The picture stays on the last frame; drawing again copies it, stretched into the rectangle.
-    Surface later(8, 4, kYellow);
+    Surface later(8, 4, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(later.Canvas(), RECT{0, 0, 8, 4});
     EXPECT_EQ(later.Row(3, 0, 8), Colors(std::vector<uint8_t>(8, kBlue)));
     EXPECT_TRUE(NoPainters(*image));
@@ -96,7 +96,7 @@ TEST(GifDrawImage, CachedBitmapChangesNotifyTheImage) {
     image->OnChange = [&](TObject*) { ++changes; };
     EventLog log;
     log.Attach(*image);
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), kRect4x2);
     ASSERT_TRUE(PumpUntil([&] { return NoPainters(*image); }));
     EXPECT_GE(changes, 2);
@@ -106,7 +106,7 @@ TEST(GifDrawImage, PaintOnTargetKeepsPainterForSameCanvasAndRect) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3));
     image->DrawFlags |= dfPaintOnTarget;
     image->SpeedPercent = 0;  // stays on the first frame until stopped
-    Surface surface(8, 2, kYellow);
+    Surface surface(8, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), kRect4x2);
     EXPECT_EQ(image->CachedBitmap, nullptr);
     TGIFPainter* first = image->OwnPainter;
@@ -140,7 +140,7 @@ TEST(GifDrawImage, TiledCopiesAtScreenSize) {
     auto image = Animation(2, 1, {frame, second});
     image->DrawFlags |= dfTile;
     image->SpeedPercent = 0;
-    Surface surface(6, 1, kYellow);
+    Surface surface(6, 1, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), RECT{0, 0, 5, 1});
     EXPECT_EQ(surface.Row(0, 0, 6), Colors({kRed, kGreen, kRed, kGreen, kRed, kGreen}));
     image->StopAllPainters();
@@ -150,7 +150,7 @@ TEST(GifDrawImage, StopOwnPainterEndsAnimationAndReleasesBitmap) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3), LoopSetup{0, 0});
     EventLog log;
     log.Attach(*image);
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), kRect4x2);
     ASSERT_TRUE(PumpUntil([&] { return log.Begun().size() >= 5; }));
     image->StopOwnPainter();
@@ -162,7 +162,7 @@ TEST(GifDrawImage, StopOwnPainterEndsAnimationAndReleasesBitmap) {
 
 TEST(GifDrawImage, ClearingAnImageStopsItsPainters) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3), LoopSetup{0, 0});
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), kRect4x2);
     ASSERT_NE(image->OwnPainter, nullptr);
     image->ClearImage();
@@ -175,7 +175,7 @@ TEST(GifDrawImage, DestroyingAnAnimatingImageIsSafe) {
     for (int round = 0; round < 5; ++round) {
         auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{0, 0});
         image->SpeedPercent = -1;  // paints as fast as the GUI thread lets it
-        Surface surface(4, 2, kYellow);
+        Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
         image->DrawImage(surface.Canvas(), kRect4x2);
         PumpUntil([] { return false; }, round * 5);
         image.reset();

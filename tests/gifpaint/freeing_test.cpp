@@ -6,7 +6,7 @@
 
 #include <set>
 
-#include "freedmemory.h"
+#include "tests/support/freedmemory.h"
 #include "paintfixtures.h"
 
 namespace {
@@ -114,7 +114,7 @@ struct Outcome {
 Outcome PlayAndFree(const PlaySetup& s, const std::function<bool(size_t, const std::string&)>& freeAt) {
     Outcome out;
     std::unique_ptr<TGIFImage> image = ShortAnimation(s);
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     MessageSink sink;
     EXPECT_TRUE(sink.Valid());
     HANDLE painterThread = nullptr;
@@ -254,7 +254,7 @@ TEST(GifImageFreedByItsPainter, HandlerThatFreesAndFails) {
             image.reset();
             throw EConvertError("freed, then failed");
         };
-        Surface surface(4, 2, kYellow);
+        Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
         std::string failure = "none";
         try {
             drawn->DrawImage(surface.Canvas(), kRect4x2);
@@ -276,7 +276,7 @@ TEST(GifImageFreedByItsPainter, OtherPainterWhileDrawImageStopsItsOwn) {
     std::unique_ptr<TGIFImage> image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{0, 0});
     image->DrawFlags = dfThreaded | dfAnimate | dfLoop | dfPaintOnTarget;
     image->SpeedPercent = 0; // the own painter shows frame 0 and waits until stopped
-    Surface surface(8, 2, kYellow);
+    Surface surface(8, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), kRect4x2);
     TGIFPainter* const own = image->OwnPainter;
     ASSERT_NE(own, nullptr);
@@ -289,7 +289,7 @@ TEST(GifImageFreedByItsPainter, OtherPainterWhileDrawImageStopsItsOwn) {
         entries.push_back(drawing ? "start while drawing" : "start");
         if (drawing) image.reset();
     };
-    Surface other(4, 2, kYellow);
+    Surface other(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     TGIFPainter* const painter = image->StartPainter(nullptr, &other.Canvas(), dfThreaded | dfAnimate, kRect4x2);
     ASSERT_NE(painter, nullptr);
     HANDLE painterThread = nullptr;
@@ -315,7 +315,7 @@ TEST(GifImageFreedByItsPainter, OtherPainterWhileDrawImageStopsItsOwn) {
 TEST(GifImageFreedByItsPainter, OtherImagesHandlerWhileOptimisationStopsThePainters) {
     std::unique_ptr<TGIFImage> image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{0, 0});
     image->SpeedPercent = 0; // its painter shows frame 0 and waits until stopped
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     TGIFPainter* const own = image->StartPainter(nullptr, &surface.Canvas(), dfThreaded | dfAnimate, kRect4x2);
     ASSERT_NE(own, nullptr);
     own->StartPainting();
@@ -328,7 +328,7 @@ TEST(GifImageFreedByItsPainter, OtherImagesHandlerWhileOptimisationStopsThePaint
         entries.push_back(optimising ? "start while optimising" : "start");
         if (optimising) image.reset();
     };
-    Surface otherSurface(4, 2, kYellow);
+    Surface otherSurface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     TGIFPainter* const painter = other->StartPainter(nullptr, &otherSurface.Canvas(), dfThreaded | dfAnimate, kRect4x2);
     ASSERT_NE(painter, nullptr);
     painter->StartPainting();

@@ -46,7 +46,7 @@ TEST_P(GifPainterConstruction, CreatesEventAndBitmapsAsNeeded) {
                                              c.disposal));
     image->SpeedPercent = c.speed;
     image->PainterPriority = 1;
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     TGIFPainter* slot = nullptr;
     TGIFPainter* painter = image->StartPainter(&slot, &surface.Canvas(), c.flags, RECT{0, 0, 4, 2});
     ASSERT_NE(painter, nullptr);
@@ -88,7 +88,7 @@ TEST(GifStartPainter, OneFrameRunsAtOnceOnCallingThread) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kGreen}));
     EventLog log;
     log.Attach(*image);
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     TGIFPainter* slot = reinterpret_cast<TGIFPainter*>(1);
     EXPECT_EQ(image->StartPainter(&slot, &surface.Canvas(), kDefault, RECT{0, 0, 4, 2}), nullptr);
     EXPECT_EQ(slot, nullptr);
@@ -100,7 +100,7 @@ TEST(GifStartPainter, OneFrameRunsAtOnceOnCallingThread) {
 TEST(GifStartPainter, EmptyImageOrRectangleGivesNoPainter) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}));
     TGIFImage empty;
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     const RECT rects[] = {{0, 0, 0, 2}, {0, 0, 4, 0}, {4, 0, 2, 2}};
     for (const RECT& rect : rects) {
         TGIFPainter* slot = reinterpret_cast<TGIFPainter*>(1);
@@ -134,7 +134,7 @@ TEST_P(GifPainterPasses, PlayFramesAsLoopCountAndFlagsSay) {
     image->SpeedPercent = c.speed;
     EventLog log;
     log.Attach(*image);
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     if (c.begun.empty()) {
         TGIFPainter* painter = Started(*image, surface, c.flags);
         ASSERT_NE(painter, nullptr);
@@ -177,7 +177,7 @@ TEST(GifPainterPasses, EmptyFrameEndsThePass) {
     image->SpeedPercent = -1;
     EventLog log;
     log.Attach(*image);
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     ASSERT_TRUE(PlayOn(*image, surface, kThreadedFlags, RECT{0, 0, 4, 2}));
     EXPECT_EQ(log.Begun(), (std::vector<std::string>{"0", "0"}));
 }
@@ -187,7 +187,7 @@ TEST(GifPainterPasses, PassWithoutPaintIsNotRepeatedEndlessly) {
     image->Frames->FrameAt(0)->ResetFrame();
     EventLog log;
     log.Attach(*image);
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     ASSERT_TRUE(PlayOn(*image, surface, kThreadedFlags | dfLoopEndlessly, RECT{0, 0, 4, 2}));
     EXPECT_TRUE(log.Begun().empty());
     EXPECT_EQ(surface.At(0, 0), kYellow);
@@ -201,7 +201,7 @@ TEST(GifPainterPasses, FrameDoneHandlerMayJumpToAnotherFrame) {
         if (entry == "done 0") painter.CurrentFrame = 2;
     };
     log.Attach(*image);
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     ASSERT_TRUE(PlayOn(*image, surface, kThreadedFlags, RECT{0, 0, 4, 2}));
     EXPECT_EQ(log.Begun(), (std::vector<std::string>{"0", "2"}));
 }
@@ -228,7 +228,7 @@ TEST_P(GifPainterTiming, SecondFrameWaitsFirstFramesDelay) {
     image->SpeedPercent = c.speed;
     EventLog log;
     log.Attach(*image);
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     ASSERT_TRUE(PlayOn(*image, surface, kThreadedFlags, RECT{0, 0, 4, 2}));
     ASSERT_EQ(log.beginTimes.size(), 2u);
     const int waited = static_cast<int>(log.beginTimes[1] - log.beginTimes[0]);
@@ -253,7 +253,7 @@ TEST(GifPainterTiming, LongDelayLoweredOnlyOnCallingThread) {
         image->SpeedPercent = 10000;
         EventLog log;
         log.Attach(*image);
-        Surface surface(4, 2, kYellow);
+        Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
         ASSERT_TRUE(PlayOn(*image, surface, flags, RECT{0, 0, 4, 2}));
         ASSERT_EQ(log.beginTimes.size(), 2u);
         const int waited = static_cast<int>(log.beginTimes[1] - log.beginTimes[0]);
@@ -267,7 +267,7 @@ TEST(GifPainterTiming, SpeedZeroPaintsFirstFrameAndWaitsUntilStopped) {
     image->SpeedPercent = 0;
     EventLog log;
     log.Attach(*image);
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     TGIFPainter* painter = Started(*image, surface, kThreadedFlags);
     ASSERT_NE(painter, nullptr);
     PumpUntil([] { return false; }, 400);
@@ -282,7 +282,7 @@ TEST(GifPainterTiming, StopDoesNotWaitForFrameDelay) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 5000));
     EventLog log;
     log.Attach(*image);
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     TGIFPainter* painter = Started(*image, surface, kThreadedFlags);
     ASSERT_NE(painter, nullptr);
     ASSERT_TRUE(PumpUntil([&] { return log.Has("done 0"); }));
@@ -334,7 +334,7 @@ TEST_P(GifPainterDisposal, ComposesFramesAsTheirDisposalSays) {
     const int offset = std::get<1>(GetParam());
     auto image = Animation(4, 1, c.frames);
     image->SpeedPercent = -1;
-    Surface surface(4 + 2 * offset, 1 + 2 * offset, RGB(255, 255, 255));
+    Surface surface(4 + 2 * offset, 1 + 2 * offset, RGB(255, 255, 255), SurfaceKind::ScreenCompatible);
     const RECT rect{offset, offset, offset + 4, offset + 1};
     std::vector<std::vector<COLORREF>> rows;
     EventLog log;
@@ -379,7 +379,7 @@ TEST(GifPainterDisposal, RestoreBackgroundTransparentShowsUnderlay) {
     std::vector<FrameSetup> frames = {first, Dot(1, G, 2), Dot(3, B, 1)};
     auto image = Animation(4, 1, frames);
     image->SpeedPercent = -1;
-    Surface surface(4, 1, kYellow);
+    Surface surface(4, 1, kYellow, SurfaceKind::ScreenCompatible);
     std::vector<std::vector<COLORREF>> rows;
     EventLog log;
     log.action = [&](TGIFPainter&, const std::string& entry) {
@@ -415,7 +415,7 @@ TEST_P(GifPainterTiledDisposal, ErasesEveryTile) {
     last.top = 1;
     auto image = Animation(2, 2, {first, dot, last});
     image->SpeedPercent = -1;
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     std::vector<std::vector<COLORREF>> rows;
     EventLog log;
     log.action = [&](TGIFPainter&, const std::string& entry) {
@@ -440,7 +440,7 @@ TEST(GifPainterDisposal, BackgroundOverrideColoursRestoredArea) {
     auto image = Animation(4, 1, {Full(R, 1), Dot(1, G, 2), Dot(2, B, 1)});
     image->SpeedPercent = -1;
     image->BackgroundOverride = static_cast<TColor>(RGB(10, 20, 30));
-    Surface surface(4, 1, kYellow);
+    Surface surface(4, 1, kYellow, SurfaceKind::ScreenCompatible);
     ASSERT_TRUE(PlayOn(*image, surface, kBuffered, RECT{0, 0, 4, 1}));
     EXPECT_EQ(surface.Row(0, 0, 4), (std::vector<COLORREF>{ColorOfIndex(R), RGB(10, 20, 30), ColorOfIndex(B),
                                                            ColorOfIndex(R)}));
@@ -477,7 +477,7 @@ struct StopFromThread {
 
 TEST(GifPainterStopping, FromAnotherThreadWaitsForGuiThreadToServiceDetaches) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3), LoopSetup{0, 0});
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     TGIFPainter* painter = Started(*image, surface, kThreadedFlags);
     ASSERT_NE(painter, nullptr);
     PumpUntil([] { return false; }, 50);
@@ -527,7 +527,7 @@ TEST(GifPainterStopping, HandlerMayClearOrFreeTheImage) {
                 image->ClearImage();
         };
         log.Attach(*image);
-        Surface surface(4, 2, kYellow);
+        Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
         image->DrawImage(surface.Canvas(), RECT{0, 0, 4, 2});
         ASSERT_TRUE(PumpUntil([&] { return handled; }));
         if (!destroy) {
@@ -559,7 +559,7 @@ TEST_P(GifPainterFailure, ExceptionInBodyEndsPainter) {
         if (entry == "begin 1") throw EConvertError("handler failed");
     };
     log.Attach(*image);
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     TGIFPainter* slot = nullptr;
     if (threaded) {
         TGIFPainter* painter = image->StartPainter(&slot, &surface.Canvas(), GetParam().flags, RECT{0, 0, 4, 2});
@@ -590,7 +590,7 @@ TEST(GifPainterFailure, DrawImageOnCallingThreadPassesExceptionOn) {
     image->DrawFlags &= static_cast<uint16_t>(~dfThreaded);
     image->SpeedPercent = 2000;
     image->OnFrameDone = [](TObject*) { throw GIFException("stop here"); };
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     EXPECT_EQ(GIFErrorOf([&] { image->DrawImage(surface.Canvas(), RECT{0, 0, 4, 2}); }), "stop here");
     EXPECT_FALSE(image->DrawingNow);
     EXPECT_EQ(image->OwnPainter, nullptr);
@@ -606,7 +606,7 @@ TEST(GifPainterCallingThread, PaintsEveryFrameAndReturnsLastPicture) {
     image->SpeedPercent = 1000;
     EventLog log;
     log.Attach(*image);
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), RECT{0, 0, 4, 2});
     EXPECT_EQ(log.Begun(), (std::vector<std::string>{"0", "1", "2"}));
     EXPECT_EQ(surface.At(1, 1), ColorOfIndex(kBlue));
@@ -622,7 +622,7 @@ TEST(GifPainterCallingThread, QuitMessageEndsPainterAndIsPostedAgain) {
         if (entry == "done 0") PostQuitMessage(7);
     };
     log.Attach(*image);
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     EXPECT_EQ(image->StartPainter(nullptr, &surface.Canvas(), kCallingThreadFlags | dfLoopEndlessly, RECT{0, 0, 4, 2}),
               nullptr);
     EXPECT_EQ(log.Begun(), std::vector<std::string>{"0"});
@@ -639,7 +639,7 @@ TEST(GifPainterCallingThread, DispatchesMessagesWhileWaiting) {
     image->SpeedPercent = 100;
     timerCalls = 0;
     UINT_PTR timer = SetTimer(nullptr, 0, 10, &CountTimer);
-    Surface surface(4, 2, kYellow);
+    Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->StartPainter(nullptr, &surface.Canvas(), kCallingThreadFlags, RECT{0, 0, 4, 2});
     KillTimer(nullptr, timer);
     EXPECT_GE(timerCalls, 1);

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "freedmemory.h"
+#include "tests/support/freedmemory.h"
 
 namespace {
 int ThreadsOfProcess() {
@@ -88,41 +88,6 @@ std::vector<FrameSetup> SolidFrames(int width, int height, const std::vector<uin
     }
     return frames;
 }
-
-Surface::Surface(int width, int height, COLORREF fill) {
-    HDC screen = GetDC(nullptr);
-    dc_ = CreateCompatibleDC(screen);
-    bitmap_ = CreateCompatibleBitmap(screen, width, height);
-    ReleaseDC(nullptr, screen);
-    old_ = SelectObject(dc_, bitmap_);
-    RECT all{0, 0, width, height};
-    HBRUSH brush = CreateSolidBrush(fill);
-    FillRect(dc_, &all, brush);
-    DeleteObject(brush);
-    canvas_.SetHandle(dc_);
-}
-
-Surface::~Surface() {
-    if (dc_) {
-        SelectObject(dc_, old_);
-        DeleteDC(dc_);
-    }
-    DeleteObject(bitmap_);
-}
-
-void Surface::DeleteContext() {
-    SelectObject(dc_, old_);
-    DeleteDC(dc_);
-    dc_ = nullptr;
-}
-
-std::vector<COLORREF> RowOf(HDC dc, int y, int from, int count) {
-    std::vector<COLORREF> row;
-    for (int x = from; x < from + count; ++x) row.push_back(GetPixel(dc, x, y));
-    return row;
-}
-
-std::vector<COLORREF> Surface::Row(int y, int from, int count) const { return RowOf(dc_, y, from, count); }
 
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
     const DWORD start = GetTickCount();

@@ -10,6 +10,7 @@
 
 #include "../gifimage/gifbuilder.h"
 #include "gifimage/painter.h"
+#include "tests/support/surface.h"
 
 // Colours of the fixtures' global table, by index; the background is index 3 (white).
 enum : uint8_t { kRed, kGreen, kBlue, kWhite };
@@ -38,28 +39,7 @@ std::unique_ptr<TGIFImage> Animation(int screenWidth, int screenHeight, const st
 std::vector<FrameSetup> SolidFrames(int width, int height, const std::vector<uint8_t>& colors, int delay = 1,
                                    int disposal = 1);
 
-// A device bitmap selected into a memory device context, filled with one colour.
-class Surface {
-public:
-    Surface(int width, int height, COLORREF fill);
-    ~Surface();
-    Surface(const Surface&) = delete;
-    Surface& operator=(const Surface&) = delete;
-    TCanvas& Canvas() { return canvas_; }
-    HDC DC() const { return dc_; }
-    COLORREF At(int x, int y) const { return GetPixel(dc_, x, y); }
-    std::vector<COLORREF> Row(int y, int from, int count) const;
-    // Deletes the device context (the canvas keeps the stale handle).
-    void DeleteContext();
 
-private:
-    HDC dc_;
-    HBITMAP bitmap_;
-    HGDIOBJ old_;
-    TCanvas canvas_;
-};
-
-std::vector<COLORREF> RowOf(HDC dc, int y, int from, int count);
 std::vector<COLORREF> Colors(const std::vector<uint8_t>& indexes);
 
 // Runs the GUI thread's synchronisation queue until done() holds or timeoutMs pass.

@@ -309,9 +309,9 @@ TEST(Bitmap, MaskAndTransparentDrawing) {
     const COLORREF back = RGB(20, 40, 60);
     bitmap.SetTransparent(true);
     Surface surface(6, 4, back);
-    TCanvas canvas(surface.DC());
+    TCanvas canvas(surface.Dc());
     bitmap.Draw(canvas, RECT{0, 0, 6, 4});
-    const std::vector<COLORREF> seen = surface.Pixels();
+    const std::vector<COLORREF> seen = surface.All();
     // Each source pixel covers 2 by 2 target pixels.
     const COLORREF want[2][3] = {{back, kBlue, kWhite}, {kWhite, back, kWhite}};
     for (int y = 0; y < 4; ++y)
@@ -319,9 +319,9 @@ TEST(Bitmap, MaskAndTransparentDrawing) {
 
     bitmap.SetTransparent(false);
     Surface opaque(3, 2, back);
-    TCanvas plain(opaque.DC());
+    TCanvas plain(opaque.Dc());
     bitmap.Draw(plain, RECT{0, 0, 3, 2});
-    EXPECT_EQ(opaque.Pixels(), (std::vector<COLORREF>{kRed, kBlue, kWhite, kWhite, kRed, kWhite}));
+    EXPECT_EQ(opaque.All(), (std::vector<COLORREF>{kRed, kBlue, kWhite, kWhite, kRed, kWhite}));
 }
 
 TEST(Bitmap, AssignCopiesEverything) {

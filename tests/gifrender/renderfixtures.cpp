@@ -31,13 +31,6 @@ std::vector<RGBQUAD> ColorTableOf(TBitmap& bitmap) {
     return table;
 }
 
-std::vector<COLORREF> ColorsOf(HDC dc, int width, int height) {
-    std::vector<COLORREF> out;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) out.push_back(GetPixel(dc, x, y));
-    return out;
-}
-
 Bytes MaskBitsOf(HBITMAP mask, int width, int height) {
     BITMAP info{};
     GetObjectA(mask, sizeof info, &info);
@@ -53,29 +46,6 @@ Bytes Where(const Bytes& pixels, uint8_t index) {
     Bytes out;
     for (uint8_t p : pixels) out.push_back(p == index ? 1 : 0);
     return out;
-}
-
-Surface::Surface(int width, int height, COLORREF fill) : width_(width), height_(height) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    bitmap_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    dc_ = CreateCompatibleDC(nullptr);
-    old_ = SelectObject(dc_, bitmap_);
-    HBRUSH brush = CreateSolidBrush(fill);
-    RECT all{0, 0, width, height};
-    FillRect(dc_, &all, brush);
-    DeleteObject(brush);
-}
-
-Surface::~Surface() {
-    SelectObject(dc_, old_);
-    DeleteDC(dc_);
-    DeleteObject(bitmap_);
 }
 
 void ProgressLog::Attach(TGraphic& graphic) {

@@ -8,6 +8,7 @@
 
 #include "classlib/bitmap.h"
 #include "gifbuilder.h"
+#include "tests/support/surface.h"
 #include "gifimage/colormap.h"
 
 using Colors = std::vector<TGIFColor>;
@@ -20,29 +21,11 @@ GifBytes& FrameWithTable(GifBytes& gif, int width, int height, const Colors& col
 Bytes IndexesOf(TBitmap& bitmap);
 // The colour table of a device-independent bitmap.
 std::vector<RGBQUAD> ColorTableOf(TBitmap& bitmap);
-// Every pixel as an RGB colour (red in the low byte), rows from the top, as GDI reads it.
-std::vector<COLORREF> ColorsOf(HDC dc, int width, int height);
 // The bits of a monochrome bitmap: 1 or 0 per pixel, rows from the top.
 Bytes MaskBitsOf(HBITMAP mask, int width, int height);
 // 1 where pixels equals index, else 0.
 Bytes Where(const Bytes& pixels, uint8_t index);
 
-// A 32-bit colour surface to draw on, filled with one colour.
-class Surface {
-public:
-    Surface(int width, int height, COLORREF fill);
-    ~Surface();
-    Surface(const Surface&) = delete;
-    Surface& operator=(const Surface&) = delete;
-    HDC DC() const { return dc_; }
-    std::vector<COLORREF> Pixels() const { return ColorsOf(dc_, width_, height_); }
-
-private:
-    int width_, height_;
-    HDC dc_;
-    HBITMAP bitmap_;
-    HGDIOBJ old_;
-};
 
 // Progress reports an image sent: (sender, stage, percent, redraw, message).
 struct ProgressEntry {

@@ -188,18 +188,18 @@ TEST(GifRender, MaskKeepsTheBackgroundUnderTransparentPixels) {
 
     Surface masked(4, 3, background);
     // Where the mask bit is 1 the destination stays, elsewhere the frame is copied.
-    ASSERT_TRUE(MaskBlt(masked.DC(), 0, 0, 4, 3, bitmap->Canvas().Handle(), 0, 0, frame->Mask, 0, 0, 0xCCAA0029));
-    EXPECT_EQ(masked.Pixels(), expected);
+    ASSERT_TRUE(MaskBlt(masked.Dc(), 0, 0, 4, 3, bitmap->Canvas().Handle(), 0, 0, frame->Mask, 0, 0, 0xCCAA0029));
+    EXPECT_EQ(masked.All(), expected);
 
     // The same through the mask alone: the background turns black under opaque pixels, the
     // frame black under transparent ones, and the two are or-ed.
     Surface anded(4, 3, background);
-    BitBlt(anded.DC(), 0, 0, 4, 3, maskDC, 0, 0, SRCAND);
+    BitBlt(anded.Dc(), 0, 0, 4, 3, maskDC, 0, 0, SRCAND);
     Surface opaquePart(4, 3, RGB(0, 0, 0));
-    BitBlt(opaquePart.DC(), 0, 0, 4, 3, bitmap->Canvas().Handle(), 0, 0, SRCCOPY);
-    BitBlt(opaquePart.DC(), 0, 0, 4, 3, maskDC, 0, 0, 0x00220326);  // destination and not mask
-    BitBlt(anded.DC(), 0, 0, 4, 3, opaquePart.DC(), 0, 0, SRCPAINT);
-    EXPECT_EQ(anded.Pixels(), expected);
+    BitBlt(opaquePart.Dc(), 0, 0, 4, 3, bitmap->Canvas().Handle(), 0, 0, SRCCOPY);
+    BitBlt(opaquePart.Dc(), 0, 0, 4, 3, maskDC, 0, 0, 0x00220326);  // destination and not mask
+    BitBlt(anded.Dc(), 0, 0, 4, 3, opaquePart.Dc(), 0, 0, SRCPAINT);
+    EXPECT_EQ(anded.All(), expected);
 
     SelectObject(maskDC, old);
     DeleteDC(maskDC);

@@ -1,4 +1,4 @@
-#include "freedmemory.h"
+#include "tests/support/freedmemory.h"
 
 #include <malloc.h>
 #include <windows.h>
@@ -73,8 +73,13 @@ LONG WINAPI ReportFault(EXCEPTION_POINTERS* info) {
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
-// Set after the C run-time's own filter, which the start-up code installs first.
-const bool faultsReported = (SetUnhandledExceptionFilter(&ReportFault), true);
+// Set after the C run-time's own filter, which the start-up code installs first; no error box
+// waits for a click either.
+const bool faultsReported = [] {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    SetUnhandledExceptionFilter(&ReportFault);
+    return true;
+}();
 } // namespace
 
 size_t FreedBlocksWritten() {
@@ -87,7 +92,11 @@ size_t FreedBlocksWritten() {
 
 void* operator new(size_t size) { return Allocate(size); }
 void* operator new[](size_t size) { return Allocate(size); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return std::malloc(size ? size : 1); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return std::malloc(size ? size : 1); }
 void operator delete(void* block) noexcept { Release(block); }
 void operator delete[](void* block) noexcept { Release(block); }
 void operator delete(void* block, size_t) noexcept { Release(block); }
 void operator delete[](void* block, size_t) noexcept { Release(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { Release(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { Release(block); }
