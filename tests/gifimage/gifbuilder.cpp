@@ -148,13 +148,6 @@ Bytes Interlace(const Bytes& pixels, int width, int height) {
     return out;
 }
 
-std::unique_ptr<TMemoryStream> StreamOf(const Bytes& bytes) {
-    auto stream = std::make_unique<TMemoryStream>();
-    if (!bytes.empty()) stream->WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
-    stream->SetPosition(0);
-    return stream;
-}
-
 void WarningLog::Attach(TGIFImage& image) {
     image.OnWarningMessage = [this](TObject* sender, uint8_t severity, const std::string& message) {
         entries.emplace_back(sender, severity, message);

@@ -11,8 +11,8 @@
 #include "classlib/streams.h"
 #include "gifimage/giferror.h"
 #include "gifimage/gifimage.h"
+#include "tests/support/bitmaps.h"
 
-using Bytes = std::vector<uint8_t>;
 
 // A GIF stream put together block by block.
 struct GifBytes {
@@ -51,8 +51,6 @@ Bytes EncodeLZW(const Bytes& pixels, int minCodeSize, const EncodeOptions& optio
 // Rows in GIF interlace order.
 Bytes Interlace(const Bytes& pixels, int width, int height);
 
-// A memory stream holding bytes, positioned at 0.
-std::unique_ptr<TMemoryStream> StreamOf(const Bytes& bytes);
 
 // Warnings an image reported: (sender, severity, message).
 struct WarningLog {

@@ -8,6 +8,7 @@
 
 #include "classlib/bitmap.h"
 #include "gifbuilder.h"
+#include "tests/support/bitmaps.h"
 #include "tests/support/surface.h"
 #include "gifimage/colormap.h"
 
@@ -17,12 +18,6 @@ using Colors = std::vector<TGIFColor>;
 GifBytes& FrameWithTable(GifBytes& gif, int width, int height, const Colors& colors, const Bytes& pixels,
                          bool interlaced = false);
 
-// The colour indexes of an 8-bit bitmap, rows from the top.
-Bytes IndexesOf(TBitmap& bitmap);
-// The colour table of a device-independent bitmap.
-std::vector<RGBQUAD> ColorTableOf(TBitmap& bitmap);
-// The bits of a monochrome bitmap: 1 or 0 per pixel, rows from the top.
-Bytes MaskBitsOf(HBITMAP mask, int width, int height);
 // 1 where pixels equals index, else 0.
 Bytes Where(const Bytes& pixels, uint8_t index);
 

@@ -5,8 +5,8 @@
 
 #include "classlib/bitmap.h"
 #include "classlib/stringlist.h"
-#include "gifimage/gdiutils.h"
-#include "renderfixtures.h"
+#include "tests/support/bitmaps.h"
+#include "tests/support/surface.h"
 
 namespace {
 
@@ -257,8 +257,19 @@ TEST(Bitmap, ScanLinesCountFromTheTop) {
     EXPECT_EQ(GetPixel(device.Canvas().Handle(), 0, 0), kRed);
 }
 
+// The 216 colours (51r, 51g, 51b), red slowest, as a palette the caller owns.
+HPALETTE WebPalette() {
+    std::vector<uint8_t> bytes(sizeof(LOGPALETTE) + 216 * sizeof(PALETTEENTRY));
+    auto* palette = reinterpret_cast<LOGPALETTE*>(bytes.data());
+    palette->palVersion = 0x300;
+    palette->palNumEntries = 216;
+    for (int i = 0; i < 216; ++i)
+        palette->palPalEntry[i] = PALETTEENTRY{BYTE(51 * (i / 36)), BYTE(51 * (i / 6 % 6)), BYTE(51 * (i % 6)), 0};
+    return CreatePalette(palette);
+}
+
 TEST(Bitmap, PalettesAndColourTables) {
-    HPALETTE web = CreateWebSafePalette();
+    HPALETTE web = WebPalette();
     TBitmap bitmap;
     Paint(bitmap, pf8bit, {});
     bitmap.SetPalette(web);
