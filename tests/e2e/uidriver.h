@@ -84,4 +84,15 @@ int RunHostCommand(const std::string& command, int timeoutMs = 60000);
 // Moves the pointer to the middle of the window and clicks it with real mouse input.
 void ClickWithMouse(HWND window);
 
+// Real input through the X server (xdotool), as a user's mouse and keyboard give it. Under
+// Wine a menu of another process cannot be read nor sent commands by handle, but it takes
+// real clicks; keys go to the window under the pointer. True when xdotool ran.
+bool XClick(int x, int y);
+bool XKeys(const std::string& keys);  // xdotool key names, blank-separated ("Down Return", "ctrl+o")
+bool XMovePointer(int x, int y);
+// Where the top-level entry index of a menu bar with these captions lies on window's menu bar,
+// in screen coordinates: the same menu bar is laid out in a window of this process (same
+// fonts, same metrics) and the rectangle moved to window.
+RECT MenuBarItemRect(HWND window, const std::vector<std::string>& captions, int index);
+
 } // namespace ui
