@@ -7,24 +7,9 @@
 
 #include "classlib/forms.h"
 #include "player/shockwaveflash.h"
+#include "tests/player/flash_standin.h"
 
 namespace {
-std::string BinFolder() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string p(path);
-    return p.substr(0, p.rfind("\\tests\\")) + "\\bin\\";
-}
-
-bool RegisterStandIn() {
-    HMODULE dll = LoadLibraryA((BinFolder() + "flashctl.dll").c_str());
-    if (!dll) return false;
-    auto doRegister = reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(dll, "DllRegisterServer"));
-    bool ok = doRegister && SUCCEEDED(doRegister());
-    FreeLibrary(dll);
-    return ok;
-}
-
 // A property read back through the control's dispatch interface.
 VARIANT GetProperty(TOleControl& control, DISPID id) {
     VARIANT result;
@@ -44,7 +29,7 @@ std::wstring GetText(TOleControl& control, DISPID id) {
 
 class Hosting : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(RegisterStandIn()); }
+    static void SetUpTestSuite() { ASSERT_TRUE(standin::RegisterFlashStandIn()); }
     void SetUp() override {
         Application->Initialize();
         form_ = new TForm(nullptr, "THostingTestForm");
