@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 
+#include <cstdio>
 #include <string>
 
 #include "classlib/forms.h"
@@ -27,6 +28,37 @@ std::wstring GetText(TOleControl& control, DISPID id) {
     return text;
 }
 
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+const wchar_t* const kResize =
+    L"<invoke name=\"Resize\" returntype=\"xml\"><arguments><string>320</string><string>240</string></arguments></invoke>";
+
+// The control's XML call through its dispatch interface, as a client sees it come back.
+struct RawCall {
+    HRESULT hr;
+    SCODE scode;
+};
+RawCall CallThroughDispatch(TOleControl& control, const std::wstring& request) {
+    IDispatch* dispatch = control.DefaultDispatch();
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"CallFunction")};
+    if (FAILED(dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) return {E_UNEXPECTED, 0};
+    VARIANT arg;
+    arg.vt = VT_BSTR;
+    arg.bstrVal = SysAllocStringLen(request.data(), static_cast<UINT>(request.size()));
+    DISPPARAMS params{&arg, nullptr, 1, 0};
+    VARIANT result;
+    VariantInit(&result);
+    EXCEPINFO info{};
+    HRESULT hr = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, &info, nullptr);
+    SysFreeString(arg.bstrVal);
+    VariantClear(&result);
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrHelpFile);
+    return {hr, info.scode};
+}
+
 class Hosting : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ASSERT_TRUE(standin::RegisterFlashStandIn()); }
@@ -39,12 +71,16 @@ protected:
         flash_->OnFlashCall = [this](TObject*, const std::wstring& request) { requests_.push_back(request); };
         form_->Show();
     }
-    void TearDown() override { delete form_; }
+    void TearDown() override {
+        delete form_;
+        if (!scratch_.empty()) DeleteFileA(scratch_.c_str());
+    }
     HWND ControlWindow() { return GetWindow(flash_->Handle(), GW_CHILD); }
 
     TForm* form_ = nullptr;
     TShockwaveFlash* flash_ = nullptr;
     std::vector<std::wstring> requests_;
+    std::string scratch_;
 };
 } // namespace
 
@@ -79,7 +115,8 @@ TEST_F(Hosting, PropertiesGoByTheirDispatchIdentifiers) {
 }
 
 TEST_F(Hosting, CallReturnsTheReplyAndEventsReachTheHandler) {
-    EXPECT_EQ(flash_->CallFunction(L"<invoke name=\"x\"/>"), L"<null/>");
+    flash_->SetMovie(Wide(standin::BinFolder() + "fvp.swf"));
+    EXPECT_EQ(flash_->CallFunction(kResize), L"<null/>");
     std::wstring request = L"<invoke name=\"ready\"><arguments><number>1</number><number>2</number></arguments></invoke>";
     COPYDATASTRUCT data{0x464C, static_cast<DWORD>(request.size() * sizeof(wchar_t)), request.data()};
     ASSERT_TRUE(SendMessageA(ControlWindow(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)));
@@ -95,4 +132,48 @@ TEST_F(Hosting, WhatAnEventHandlerRaisesStaysInTheHandler) {
     SendMessageA(ControlWindow(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
     EXPECT_NO_THROW(Application->ProcessMessages());
     EXPECT_TRUE(IsWindow(ControlWindow()));
+}
+
+// The real control delivers a call only to a loaded movie that offers the function; anything
+// else fails the call with E_FAIL (through the dispatch interface: an exception of that code).
+TEST_F(Hosting, CallThatNoLoadedMovieTakesFails) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string notAMovieDir = std::string(temp) + "hosting_not_a_movie\\";
+    CreateDirectoryA(notAMovieDir.c_str(), nullptr);
+    scratch_ = notAMovieDir + "fvp.swf";
+    if (FILE* f = std::fopen(scratch_.c_str(), "wb")) {
+        std::fputs("not a movie", f);
+        std::fclose(f);
+    }
+    std::wstring companion = Wide(standin::BinFolder() + "fvp.swf");
+    std::wstring play = L"<invoke name=\"Play\" returntype=\"xml\"><arguments><string>C:\\none.flv</string></arguments></invoke>";
+    struct Case {
+        const char* what;
+        std::wstring movie;  // empty: none put
+        std::wstring request;
+        bool delivered;
+    } cases[] = {
+        {"no movie", L"", kResize, false},
+        {"a movie that is not the companion", Wide(standin::BinFolder() + "SteelExternalAll.swf"), kResize, false},
+        {"a companion file that is no movie", Wide(scratch_), kResize, false},
+        {"request not well-formed", companion, L"<invoke name=\"Resize\"><arguments>", false},
+        {"not an invocation", companion, L"<call name=\"Resize\"/>", false},
+        {"a function the movie does not offer", companion, L"<invoke name=\"Stop\" returntype=\"xml\"/>", false},
+        {"Resize to the companion", companion, kResize, true},
+        {"Play to the companion", companion, play, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!c.movie.empty()) flash_->SetMovie(c.movie);
+        RawCall raw = CallThroughDispatch(*flash_, c.request);
+        if (c.delivered) {
+            EXPECT_EQ(raw.hr, S_OK);
+            EXPECT_EQ(flash_->CallFunction(c.request), L"<null/>");
+        } else {
+            EXPECT_EQ(raw.hr, DISP_E_EXCEPTION);
+            EXPECT_EQ(raw.scode, E_FAIL);
+            EXPECT_THROW(flash_->CallFunction(c.request), EOleSysError);
+        }
+    }
 }
