@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 
+#include <atomic>
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "classlib/forms.h"
 #include "player/shockwaveflash.h"
@@ -58,6 +61,58 @@ RawCall CallThroughDispatch(TOleControl& control, const std::wstring& request) {
     SysFreeString(info.bstrHelpFile);
     return {hr, info.scode};
 }
+
+// Watches, from a thread of its own, for a message box of this process while the test's thread
+// is held inside it; reads what it says and presses OK.
+class BoxWatch {
+public:
+    struct Seen {
+        bool shown = false;
+        std::string caption, text;
+    };
+    BoxWatch() : thread_([this] { Watch(); }) {}
+    ~BoxWatch() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    // Ends the watch (after a short grace for a box still coming) and tells what was seen.
+    Seen Result() {
+        Sleep(300);
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        return seen_;
+    }
+
+private:
+    void Watch() {
+        while (!stop_ && !seen_.shown) {
+            EnumWindows(
+                [](HWND window, LPARAM data) WINAPI -> BOOL {
+                    auto* self = reinterpret_cast<BoxWatch*>(data);
+                    DWORD pid = 0;
+                    GetWindowThreadProcessId(window, &pid);
+                    char cls[64] = {0};
+                    GetClassNameA(window, cls, sizeof(cls));
+                    if (pid != GetCurrentProcessId() || std::string(cls) != "#32770" || !IsWindowVisible(window))
+                        return TRUE;
+                    char text[1024] = {0};
+                    GetWindowTextA(window, text, sizeof(text));
+                    self->seen_.caption = text;
+                    text[0] = 0;
+                    GetDlgItemTextA(window, 0xFFFF, text, sizeof(text));
+                    self->seen_.text = text;
+                    self->seen_.shown = true;
+                    PostMessageA(window, WM_COMMAND, IDOK, 0);
+                    return FALSE;
+                },
+                reinterpret_cast<LPARAM>(this));
+            Sleep(50);
+        }
+    }
+    Seen seen_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 class Hosting : public ::testing::Test {
 protected:
@@ -125,13 +180,49 @@ TEST_F(Hosting, CallReturnsTheReplyAndEventsReachTheHandler) {
     EXPECT_EQ(requests_[0], request);
 }
 
-TEST_F(Hosting, WhatAnEventHandlerRaisesStaysInTheHandler) {
-    flash_->OnFlashCall = [](TObject*, const std::wstring&) { throw EAbort("stop"); };
-    std::wstring request = L"<a/>";
-    COPYDATASTRUCT data{0x464C, static_cast<DWORD>(request.size() * sizeof(wchar_t)), request.data()};
-    SendMessageA(ControlWindow(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
-    EXPECT_NO_THROW(Application->ProcessMessages());
-    EXPECT_TRUE(IsWindow(ControlWindow()));
+// What a user sees of an error raised by an event handler: the application's error box (the
+// error's text with a full stop, the application's title as caption), and afterwards the control
+// goes on delivering events. An EAbort is the silent error: no box.
+TEST_F(Hosting, WhatAnEventHandlerRaisesEndsInTheErrorBox) {
+    Application->SetTitle("Hosting test");
+    struct Case {
+        const char* what;
+        std::function<void()> raise;
+        const char* shown;  // nullptr: no box
+    } cases[] = {
+        {"error", [] { throw Exception("The request was refused"); }, "The request was refused."},
+        {"error ending in a full stop", [] { throw EOleError("Not a movie."); }, "Not a movie."},
+        {"abort", [] { throw EAbort("stop"); }, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        int raised = 0;
+        flash_->OnFlashCall = [&](TObject*, const std::wstring&) {
+            ++raised;
+            c.raise();
+        };
+        BoxWatch watch;
+        std::wstring request = L"<a/>";
+        COPYDATASTRUCT data{0x464C, static_cast<DWORD>(request.size() * sizeof(wchar_t)), request.data()};
+        SendMessageA(ControlWindow(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+        EXPECT_NO_THROW(Application->ProcessMessages());
+        BoxWatch::Seen seen = watch.Result();
+        EXPECT_EQ(raised, 1);
+        if (c.shown) {
+            EXPECT_TRUE(seen.shown) << "no error box";
+            EXPECT_EQ(seen.caption, "Hosting test");
+            EXPECT_EQ(seen.text, c.shown);
+        } else {
+            EXPECT_FALSE(seen.shown) << seen.text;
+        }
+        ASSERT_TRUE(IsWindow(ControlWindow()));
+        // The next event still reaches its handler.
+        flash_->OnFlashCall = [this](TObject*, const std::wstring& r) { requests_.push_back(r); };
+        requests_.clear();
+        SendMessageA(ControlWindow(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+        Application->ProcessMessages();
+        EXPECT_EQ(requests_.size(), 1u);
+    }
 }
 
 // The real control delivers a call only to a loaded movie that offers the function; anything
