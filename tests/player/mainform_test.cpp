@@ -35,7 +35,7 @@ std::string MenuText(HMENU menu, int position) {
     return text;
 }
 
-class RealMainForm : public ::testing::Test {
+class PlayerMainForm : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ASSERT_TRUE(standin::RegisterFlashStandIn()); }
     void SetUp() override {
@@ -74,7 +74,7 @@ protected:
 
 } // namespace
 
-TEST_F(RealMainForm, MenuTreeCaptionsAndShortcuts) {
+TEST_F(PlayerMainForm, MenuTreeCaptionsAndShortcuts) {
     HMENU bar = Bar();
     ASSERT_NE(bar, nullptr);
     ASSERT_EQ(GetMenuItemCount(bar), static_cast<int>(kMenu.size()));
@@ -102,7 +102,7 @@ TEST_F(RealMainForm, MenuTreeCaptionsAndShortcuts) {
     }
 }
 
-TEST_F(RealMainForm, EntriesAreTheNamedFields) {
+TEST_F(PlayerMainForm, EntriesAreTheNamedFields) {
     struct Case {
         int popup, position;
         TMenuItem* TForm1::*field;
@@ -123,7 +123,7 @@ TEST_F(RealMainForm, EntriesAreTheNamedFields) {
     EXPECT_EQ(form_->Help1->Caption, "Help");
 }
 
-TEST_F(RealMainForm, ViewEntriesAndTheirShortcutsSizeTheClientArea) {
+TEST_F(PlayerMainForm, ViewEntriesAndTheirShortcutsSizeTheClientArea) {
     // Nothing played: the frame is 320 x 240; the status bar is 19 high.
     struct Case {
         const char* how;
@@ -155,7 +155,7 @@ TEST_F(RealMainForm, ViewEntriesAndTheirShortcutsSizeTheClientArea) {
     }
 }
 
-TEST_F(RealMainForm, StoredSizesCaptionAndOpenFilter) {
+TEST_F(PlayerMainForm, StoredSizesCaptionAndOpenFilter) {
     RECT outer;
     GetWindowRect(form_->Handle(), &outer);
     EXPECT_EQ(outer.right - outer.left, 556);
