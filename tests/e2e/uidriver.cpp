@@ -204,30 +204,6 @@ void PressButton(HWND dialog, int id) {
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
-namespace {
-int FindInMenu(HMENU menu, const std::vector<std::string>& path, size_t depth) {
-    if (!menu || depth >= path.size()) return -1;
-    int count = GetMenuItemCount(menu);
-    for (int i = 0; i < count; ++i) {
-        char text[256] = {0};
-        GetMenuStringA(menu, i, text, sizeof(text), MF_BYPOSITION);
-        std::string caption(text);
-        size_t tab = caption.find('\t');
-        if (tab != std::string::npos) caption.erase(tab);
-        if (caption != path[depth]) continue;
-        if (depth + 1 == path.size()) return static_cast<int>(GetMenuItemID(menu, i));
-        return FindInMenu(GetSubMenu(menu, i), path, depth + 1);
-    }
-    return -1;
-}
-} // namespace
-
-int FindMenuCommand(HWND window, const std::vector<std::string>& path) {
-    return FindInMenu(GetMenu(window), path, 0);
-}
-
-void SendMenuCommand(HWND window, int id) { PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
-
 void Pause(int ms) {
     DWORD start = GetTickCount();
     while (static_cast<int>(GetTickCount() - start) < ms) {

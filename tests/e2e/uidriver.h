@@ -1,5 +1,5 @@
 // Drives the real programs from a test running in the same Wine session: starts them,
-// finds their windows, reads texts, presses buttons, sends menu commands.
+// finds their windows, reads texts, presses buttons, clicks and types through the X server.
 #pragma once
 #include <windows.h>
 
@@ -47,11 +47,6 @@ MessageBoxInfo WaitForMessageBox(DWORD pid, int timeoutMs);
 bool MessageBoxShowsIcon(HWND box, LPCSTR iconId);
 // Presses the button with that id (IDOK, IDYES, ...) of a dialog.
 void PressButton(HWND dialog, int id);
-
-// The command id of a menu item found by its captions ("&File", "&Open..." ...); -1 if none.
-int FindMenuCommand(HWND window, const std::vector<std::string>& path);
-// Sends a menu command as a click on the item would.
-void SendMenuCommand(HWND window, int id);
 
 // Routes the prefix's http addresses to the recording stand-in browser while it lives, and
 // puts the previous handler back afterwards.

@@ -97,7 +97,9 @@ TEST_F(PlayerMainForm, MenuTreeCaptionsAndShortcuts) {
             TMenuItem* item = form_->MainMenu1->FindCommand(static_cast<WORD>(GetMenuItemID(sub, position)));
             ASSERT_NE(item, nullptr) << entry.shown;
             EXPECT_EQ(item->ShortCut, entry.shortCut) << entry.shown;
-            if (entry.shortCut) EXPECT_EQ(form_->MainMenu1->FindShortCut(entry.shortCut), item) << entry.shown;
+            if (entry.shortCut) {
+                EXPECT_EQ(form_->MainMenu1->FindShortCut(entry.shortCut), item) << entry.shown;
+            }
         }
     }
 }
