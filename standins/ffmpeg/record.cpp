@@ -4,6 +4,10 @@
 // ffmpeg-found.txt ("existing" or "new": whether the output file was already there).
 // It echoes the arguments on its error output and writes the output file (its last argument).
 // A file ffmpeg-delay.txt beside it holds milliseconds to wait before it does so.
+// Like the real tool, it does not overwrite an existing output unasked: without -y it asks on
+// its standard input, and with no answer (a hidden run has no one to give one) or any answer
+// but yes it writes nothing and fails; -n refuses without asking. Its exit code goes to
+// ffmpeg-exit.txt.
 #include <windows.h>
 
 #include <cstdio>
@@ -34,6 +38,31 @@ std::string ArgumentString(std::string& program) {
     program.assign(start, p);
     if (*p == ' ' || *p == '\t') ++p;
     return p;
+}
+
+// One line from the standard input, as the tool's yes/no question reads it; empty when none
+// comes: end of input, no input at all, or nothing typed within a few seconds.
+std::string AnswerFromInput() {
+    struct Reading {
+        HANDLE input;
+        std::string line;
+    };
+    static Reading reading;
+    reading.input = GetStdHandle(STD_INPUT_HANDLE);
+    if (!reading.input || reading.input == INVALID_HANDLE_VALUE) return "";
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](LPVOID) WINAPI -> DWORD {
+            char c = 0;
+            DWORD got = 0;
+            while (ReadFile(reading.input, &c, 1, &got, nullptr) && got == 1 && c != '\n') reading.line += c;
+            return 0;
+        },
+        nullptr, 0, nullptr);
+    if (!thread) return "";
+    bool answered = WaitForSingleObject(thread, 3000) == WAIT_OBJECT_0;
+    CloseHandle(thread);  // a reader still waiting ends with the process
+    return answered ? reading.line : "";
 }
 
 void AppendLine(const std::string& file, const std::string& line) {
@@ -75,11 +104,38 @@ int main() {
     if (delayFile >> delay && delay > 0) Sleep(static_cast<DWORD>(delay));
     std::fprintf(stderr, "ffmpeg stand-in called with: %s\n", line.c_str());
     std::vector<std::string> args = Arguments(line);
+    int code = 0;
     if (args.size() >= 2 && args[args.size() - 2] != "-i") {
-        AppendLine(folder + "ffmpeg-found.txt",
-                   GetFileAttributesA(args.back().c_str()) != INVALID_FILE_ATTRIBUTES ? "existing" : "new");
-        std::ofstream output(args.back(), std::ios::binary);
-        output << "converted by the ffmpeg stand-in\n";
+        const std::string& target = args.back();
+        bool existing = GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES;
+        AppendLine(folder + "ffmpeg-found.txt", existing ? "existing" : "new");
+        bool overwrite = !existing;
+        if (existing) {
+            bool yes = false, no = false;
+            for (const std::string& a : args) {
+                if (a == "-y") yes = true;
+                if (a == "-n") no = true;
+            }
+            if (yes) {
+                overwrite = true;
+            } else if (no) {
+                std::fprintf(stderr, "File '%s' already exists. Exiting.\n", target.c_str());
+            } else {
+                std::fprintf(stderr, "File '%s' already exists. Overwrite? [y/N] ", target.c_str());
+                std::fflush(stderr);
+                std::string answer = AnswerFromInput();
+                overwrite = !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+                if (!overwrite) std::fprintf(stderr, "Not overwriting - exiting\n");
+            }
+        }
+        if (overwrite) {
+            std::ofstream output(target, std::ios::binary);
+            output << "converted by the ffmpeg stand-in\n";
+            if (!output) code = 1;
+        } else {
+            code = 1;
+        }
     }
-    return 0;
+    AppendLine(folder + "ffmpeg-exit.txt", std::to_string(code));
+    return code;
 }

@@ -1,7 +1,8 @@
 // Stand-in for the Flash Player ActiveX control in a test Wine prefix. It registers under
 // the control's program identifier, is hosted in place, takes the properties and the XML
 // call the player uses, plays the companion movie's part for videos and logs everything
-// it receives, in order, to the file named by FLASHCTL_LOG.
+// it receives, in order, to the file named by FLASHCTL_LOG. It refuses what the real control
+// refuses: a call no loaded movie takes fails.
 #include <windows.h>
 #include <msxml2.h>
 #include <ocidl.h>
@@ -61,8 +62,10 @@ bool SameTextAscii(std::wstring a, std::wstring b) {
     return true;
 }
 
-// The request's name and its text arguments, read with MSXML; false when not well-formed.
-bool ParseInvoke(const std::wstring& xml, std::wstring& name, std::vector<std::wstring>& arguments) {
+// The request's element, its name attribute and its text arguments, read with MSXML; false
+// when not well-formed.
+bool ParseInvoke(const std::wstring& xml, std::wstring& element, std::wstring& name,
+                 std::vector<std::wstring>& arguments) {
     CLSID cls;
     IXMLDOMDocument* doc = nullptr;
     if (FAILED(CLSIDFromProgID(L"Msxml2.DOMDocument", &cls)) ||
@@ -74,6 +77,9 @@ bool ParseInvoke(const std::wstring& xml, std::wstring& name, std::vector<std::w
     SysFreeString(text);
     IXMLDOMElement* root = nullptr;
     if (ok == VARIANT_TRUE && doc->get_documentElement(&root) == S_OK && root) {
+        BSTR tag = nullptr;
+        if (root->get_tagName(&tag) == S_OK && tag) element = tag;
+        SysFreeString(tag);
         VARIANT v;
         VariantInit(&v);
         BSTR key = SysAllocString(L"name");
@@ -98,6 +104,17 @@ bool ParseInvoke(const std::wstring& xml, std::wstring& name, std::vector<std::w
     }
     doc->Release();
     return ok == VARIANT_TRUE;
+}
+
+// Whether the file holds a movie the control can load: a Flash file signature, plain or compressed.
+bool IsMovieFile(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    char head[3] = {0};
+    DWORD got = 0;
+    ReadFile(file, head, sizeof(head), &got, nullptr);
+    CloseHandle(file);
+    return got == 3 && (head[0] == 'F' || head[0] == 'C') && head[1] == 'W' && head[2] == 'S';
 }
 
 bool ReadFlvFile(const std::wstring& path, int& width, int& height) {
@@ -356,8 +373,8 @@ public:
         }
         return hr;
     }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
-                        UINT*) override {
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                        EXCEPINFO* excepInfo, UINT*) override {
         if (result) VariantInit(result);
         if ((flags & DISPATCH_PROPERTYPUT) && params && params->cArgs == 1) return PutProperty(id, params->rgvarg[0]);
         if ((flags & DISPATCH_METHOD) && id == DISPID_CALLFUNCTION) {
@@ -367,7 +384,17 @@ public:
             if (FAILED(VariantChangeType(&text, &params->rgvarg[0], 0, VT_BSTR))) return DISP_E_TYPEMISMATCH;
             std::wstring request(text.bstrVal ? text.bstrVal : L"", text.bstrVal ? SysStringLen(text.bstrVal) : 0);
             VariantClear(&text);
-            std::wstring reply = CallFunction(request);
+            std::wstring reply;
+            HRESULT hr = CallFunction(request, reply);
+            if (FAILED(hr)) {
+                // The control's dispatch goes through its type library: a failing method comes
+                // back as an exception whose code is the method's result, with no description.
+                if (excepInfo) {
+                    *excepInfo = EXCEPINFO{};
+                    excepInfo->scode = hr;
+                }
+                return DISP_E_EXCEPTION;
+            }
             if (result) {
                 result->vt = VT_BSTR;
                 result->bstrVal = SysAllocString(reply.c_str());
@@ -452,6 +479,8 @@ private:
         case DISPID_MOVIE:
             movie_ = s;
             Log("put Movie " + Narrow(s));
+            movieLoaded_ = IsMovieFile(s);
+            if (!movieLoaded_) Log("movie not loaded");
             videoWidth_ = videoHeight_ = 0;
             videoPath_.clear();
             break;
@@ -481,19 +510,29 @@ private:
         }
     }
 
-    bool CompanionLoaded() const { return SameTextAscii(FileNameOf(movie_), L"fvp.swf"); }
+    bool CompanionLoaded() const { return movieLoaded_ && SameTextAscii(FileNameOf(movie_), L"fvp.swf"); }
 
     // The companion movie's side of the exchange: "Play" finds the video's size and answers
     // "ready" from the message loop, as the movie would once it knows it; "Resize" sets the video area.
-    std::wstring CallFunction(const std::wstring& request) {
+    // As with the real control, a call that no loaded movie takes fails with E_FAIL: a request
+    // that is not a well-formed invocation, no movie (or one that did not load), or a function
+    // the movie does not offer.
+    HRESULT CallFunction(const std::wstring& request, std::wstring& reply) {
         Log("call " + Narrow(request));
-        std::wstring name;
+        std::wstring element, name;
         std::vector<std::wstring> args;
-        if (!ParseInvoke(request, name, args)) {
-            Log("malformed request");
-            return L"";
+        if (!ParseInvoke(request, element, name, args) || element != L"invoke") {
+            Log("refused: malformed request");
+            return E_FAIL;
         }
-        if (!CompanionLoaded()) return L"<null/>";
+        if (!CompanionLoaded()) {
+            Log("refused: no movie offers " + Narrow(name));
+            return E_FAIL;
+        }
+        if (name != L"Play" && name != L"Resize") {
+            Log("refused: the movie offers no " + Narrow(name));
+            return E_FAIL;
+        }
         if (name == L"Play" && args.size() == 1) {
             videoPath_ = args[0];
             Log("play " + Narrow(videoPath_));
@@ -512,7 +551,8 @@ private:
             areaHeight_ = _wtoi(args[1].c_str());
         }
         if (window_) InvalidateRect(window_, nullptr, TRUE);
-        return L"<null/>";
+        reply = L"<null/>";
+        return S_OK;
     }
 
     LONG refs_ = 1;
@@ -522,6 +562,7 @@ private:
     HWND window_ = nullptr;
     SIZEL extent_{0, 0};
     std::wstring movie_, salign_, scale_, videoPath_;
+    bool movieLoaded_ = false;
     int alignMode_ = 0, background_ = 0xFFFFFF;
     int videoWidth_ = 0, videoHeight_ = 0, areaWidth_ = 0, areaHeight_ = 0;
 

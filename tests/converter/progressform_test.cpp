@@ -8,6 +8,7 @@
 #include "converter/progressform.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/gifstream.h"
+#include "gifimage/painter.h"
 #include "gifimage/subimage.h"
 
 namespace {
@@ -84,12 +85,38 @@ TEST_F(ProgressWindow, ReleasedDuringTheAnimationStopsItsPainter) {
     Pump(300);
     auto* gif = dynamic_cast<TGIFImage*>(Form2->Image1->Picture().Graphic());
     ASSERT_NE(gif, nullptr);
-    EXPECT_EQ(gif->Painters->LockList().size(), 1u) << "one painter animates the picture";
+    std::vector<TGIFPainter*>& painters = gif->Painters->LockList();
+    EXPECT_EQ(painters.size(), 1u) << "one painter animates the picture";
+    // A handle of our own on the painter's thread: the painter closes its own when it ends.
+    HANDLE painterThread = painters.empty() ? nullptr : OpenThread(SYNCHRONIZE, FALSE, painters[0]->ThreadID());
     gif->Painters->UnlockList();
+    ASSERT_NE(painterThread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(painterThread, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "animating";
+    HWND window = Form2->Handle();
+    HWND image = Form2->Image1->Handle();
+
     Form2->Release();
-    Form2 = nullptr;
+    EXPECT_TRUE(IsWindow(window)) << "the release waits for its message";
     Pump(300);  // the release is handled, the painter stopped before its image is freed
-    SUCCEED();
+    EXPECT_EQ(Form2, nullptr) << "the window is freed";
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(IsWindow(image));
+    EXPECT_EQ(WaitForSingleObject(painterThread, 2000), static_cast<DWORD>(WAIT_OBJECT_0)) << "the painter lives on";
+    CloseHandle(painterThread);
+
+    // Later messages find nothing of the old window: the owner answers and repaints, and a new
+    // progress window animates as the first did.
+    Pump(300);
+    DWORD_PTR answer = 0;
+    EXPECT_TRUE(SendMessageTimeoutA(owner_->Handle(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer));
+    InvalidateRect(owner_->Handle(), nullptr, TRUE);
+    Pump(100);
+    EXPECT_FALSE(GetUpdateRect(owner_->Handle(), nullptr, FALSE)) << "the owner repainted";
+    Form2 = new TForm2(owner_);
+    Form2->Show();
+    UpdateWindow(Form2->Handle());
+    Pump(300);
+    EXPECT_GT(GreyPixels(ScreenPixels(Form2->Image1->Handle())), 200) << "a new window shows its bar";
 }
 
 TEST_F(ProgressWindow, GoesWithItsOwner) {

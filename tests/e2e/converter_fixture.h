@@ -114,7 +114,7 @@ protected:
         CreateDirectoryA(runDir_.c_str(), nullptr);
         CreateDirectoryA(dataDir_.c_str(), nullptr);
         for (const char* file : {"ffmpeg.exe", "ffmpeg-calls.txt", "ffmpeg-programs.txt", "ffmpeg-found.txt",
-                                 "ffmpeg-show.txt", "ffmpeg-delay.txt"})
+                                 "ffmpeg-show.txt", "ffmpeg-delay.txt", "ffmpeg-exit.txt"})
             DeleteFileA((runDir_ + file).c_str());
         ASSERT_TRUE(CopyFileA((ui::BinFolder() + "Convert.exe").c_str(), (runDir_ + "Convert.exe").c_str(), FALSE));
     }

@@ -143,22 +143,65 @@ TEST_F(ConverterTest, MissingToolWithShiftShowsNoMessage) {
     EXPECT_EQ(Exit(), 0u);
 }
 
-TEST_F(ConverterTest, OutputThatCannotBeDeletedIsLeftToTheTool) {
+// An output that cannot be deleted is left to the tool, which (run without an overwrite
+// option) asks whether to overwrite it; hidden, no answer comes, so it keeps the file, writes
+// nothing and fails. The converter does not look at the result: no message, the dialog back;
+// only the log of the Shift variant tells why.
+struct LockedOutputCase {
+    const char* name;
+    bool shift;
+    // How the old output resists deletion: read-only, or held open by another program that
+    // lets others read and write it but not delete it (the tool could write it).
+    bool heldOpen;
+};
+void PrintTo(const LockedOutputCase& c, std::ostream* os) { *os << c.name; }
+
+class ConverterLockedOutput : public ConverterTest, public ::testing::WithParamInterface<LockedOutputCase> {};
+
+TEST_P(ConverterLockedOutput, OutputThatCannotBeDeletedIsLeftToTheTool) {
+    const LockedOutputCase& c = GetParam();
     UseTool(Tool::Recorder);
-    std::string input = dataDir_ + "clip.flv", output = dataDir_ + "clip.avi";
+    std::string input = dataDir_ + "clip.flv", output = dataDir_ + "clip.avi", log = dataDir_ + "clip.log";
     conv::WriteFile(input, "flv");
+    DeleteFileA(log.c_str());
     SetFileAttributesA(output.c_str(), FILE_ATTRIBUTE_NORMAL);
     conv::WriteFile(output, "locked old output");
-    ASSERT_TRUE(SetFileAttributesA(output.c_str(), FILE_ATTRIBUTE_READONLY));
+    HANDLE holder = INVALID_HANDLE_VALUE;
+    if (c.heldOpen) {
+        holder = CreateFileA(output.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                             nullptr);
+        ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    } else {
+        ASSERT_TRUE(SetFileAttributesA(output.c_str(), FILE_ATTRIBUTE_READONLY));
+    }
     StartDialog(Quoted(input));
-    Click("Convert");
-    ASSERT_TRUE(WaitForCalls(1, 10000));
-    ASSERT_TRUE(WaitUntilIdle(10000));
+    if (c.shift) ClickConvertWithShift(true);
+    else Click("Convert");
+    ASSERT_TRUE(WaitForCalls(1, 15000));
+    ASSERT_TRUE(WaitUntilIdle(15000));
     EXPECT_EQ(conv::ReadLines(runDir_ + "ffmpeg-found.txt"), std::vector<std::string>{"existing"});
     EXPECT_FALSE(ui::WaitForMessageBox(program_.pid, 500).window) << "the failed deletion is not reported";
+    EXPECT_TRUE(IsWindowEnabled(dialog_));
+    EXPECT_EQ(conv::ReadFile(output), "locked old output") << "the tool overwrote it unasked";
+    EXPECT_EQ(conv::ReadLines(runDir_ + "ffmpeg-exit.txt"), std::vector<std::string>{"1"}) << "the tool failed";
+    if (c.shift) {
+        std::string logged = conv::ReadFile(log);
+        EXPECT_NE(logged.find("File '" + output + "' already exists. Overwrite? [y/N] Not overwriting - exiting"),
+                  std::string::npos)
+            << "log: " << logged;
+    } else {
+        EXPECT_FALSE(conv::Exists(log));
+    }
+    EXPECT_EQ(conv::ReadFile(input), "flv");
+    if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
     SetFileAttributesA(output.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(Exit(), 0u);
 }
+
+const LockedOutputCase kLockedOutputCases[] = {
+    {"read_only", false, false}, {"read_only_shift", true, false}, {"held_open", false, true}, {"held_open_shift", true, true}};
+INSTANTIATE_TEST_SUITE_P(Runs, ConverterLockedOutput, ::testing::ValuesIn(kLockedOutputCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // While the tool runs: the dialog is disabled but alive, the progress window stands over it.
 TEST_F(ConverterTest, WhileTheToolRunsTheDialogIsDisabledAndRepaints) {

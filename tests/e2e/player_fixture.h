@@ -7,6 +7,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -260,17 +261,56 @@ protected:
     std::string Caption() { return ui::WindowText(window_); }
     HWND StandInWindow() { return ui::FindChild(window_, "FlashStandIn", nullptr); }
 
-    // Under Wine a menu handle is private to its process, so the menu cannot be read from here:
-    // the entries are numbered from 1 in menu order, separators skipped (the player's unit
-    // tests check that numbering against the captions).
-    void Menu(const std::vector<std::string>& path) {
-        static const char* const entries[] = {"Open...", "Exit", "Original Size", "Double Size",
-                                              "Associate with .swf and .flv", "About"};
-        int id = ui::FindMenuCommand(window_, path);
-        for (int i = 0; id <= 0 && i < 6; ++i)
-            if (path.back() == entries[i]) id = i + 1;
-        ASSERT_GT(id, 0) << path.back();
-        ui::SendMenuCommand(window_, id);
+    // The player's menu as a user knows it: top-level entries in bar order, their entries in
+    // popup order ("-" a separator).
+    static const std::vector<std::vector<std::string>>& MenuLayout() {
+        static const std::vector<std::vector<std::string>> layout = {
+            {"File", "Open...", "-", "Exit"},
+            {"View", "Original Size", "Double Size"},
+            {"Tools", "Associate with .swf and .flv"},
+            {"Help", "About"},
+        };
+        return layout;
+    }
+
+    // Chooses a menu entry as a user does: a real click on the top-level entry of the menu bar,
+    // then the arrow keys down to the entry and Enter. A menu that differs from the layout
+    // above runs another command (or none).
+    void Menu(std::vector<std::string> path) {
+        for (std::string& name : path) name.erase(std::remove(name.begin(), name.end(), '&'), name.end());
+        ASSERT_EQ(path.size(), 2u);
+        const auto& layout = MenuLayout();
+        std::vector<std::string> bar;
+        int top = -1, downs = 0;
+        for (size_t i = 0; i < layout.size(); ++i) {
+            bar.push_back(layout[i][0]);
+            if (layout[i][0] != path[0]) continue;
+            top = static_cast<int>(i);
+            for (size_t k = 1; k < layout[i].size() && downs >= 0; ++k) {
+                if (layout[i][k] == "-") continue;
+                ++downs;
+                if (layout[i][k] == path[1]) break;
+                if (k + 1 == layout[i].size()) downs = -1;
+            }
+        }
+        ASSERT_GE(top, 0) << path[0];
+        ASSERT_GT(downs, 0) << path[1];
+        RECT item = ui::MenuBarItemRect(window_, bar, top);
+        ASSERT_LT(item.left, item.right) << "menu bar not laid out";
+        ASSERT_TRUE(ui::XClick((item.left + item.right) / 2, (item.top + item.bottom) / 2)) << "xdotool";
+        std::string keys;
+        for (int i = 0; i < downs; ++i) keys += "Down ";
+        ASSERT_TRUE(ui::XKeys(keys + "Return"));
+        ui::Pause(400);
+    }
+
+    // Presses a key combination over the main window, as a user's keyboard does.
+    void KeysOverWindow(const std::string& keys) {
+        RECT r{};
+        GetWindowRect(window_, &r);
+        ASSERT_TRUE(ui::XMovePointer((r.left + r.right) / 2, (r.top + r.bottom) / 2));
+        ui::Pause(200);
+        ASSERT_TRUE(ui::XKeys(keys));
         ui::Pause(400);
     }
 

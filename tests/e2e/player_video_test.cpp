@@ -206,3 +206,56 @@ TEST_F(PlayerVideo, MissingCompanionFilesGiveTheCorruptedMessage) {
         DeleteFileA(log_.c_str());
     }
 }
+
+// An installation whose companion movie is damaged: the file is there, so the player goes on,
+// but the control loads nothing and fails the "Play" call. The failure ends the handler in the
+// application's error box, which tells the failing call's error; what was set before stays,
+// so video mode is on and the next size change fails the same way before the window changes.
+TEST_F(PlayerVideo, CompanionMovieThatDoesNotLoadEndsInTheErrorBox) {
+    std::string dir = folder_ + "damaged install\\";
+    CreateDirectoryA(dir.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA((ui::BinFolder() + "Velloscope.exe").c_str(), (dir + "Velloscope.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((ui::BinFolder() + "SteelExternalAll.swf").c_str(), (dir + "SteelExternalAll.swf").c_str(), FALSE));
+    player::WriteBytes(dir + "fvp.swf", {});  // cut to nothing
+    std::string video = Fixture("clip.flv", FlvWithMetaData(320, 240));
+    // The system's own text for the call's failure code (E_FAIL), as the error box shows an error.
+    char text[512] = {0};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(E_FAIL), 0,
+                   text, sizeof(text), nullptr);
+    std::string callFailed = text;
+    while (!callFailed.empty() && (callFailed.back() == '\n' || callFailed.back() == '\r' || callFailed.back() == ' '))
+        callFailed.pop_back();
+    if (!callFailed.empty() && callFailed.back() != '.') callFailed += '.';
+    ASSERT_FALSE(callFailed.empty());
+
+    Start("", dir + "Velloscope.exe");
+    SIZE before = Client();
+    std::string status = Status();
+    ASSERT_TRUE(player::DropFiles(window_, program_.pid, {video}));
+    ui::MessageBoxInfo box = ui::WaitForMessageBox(program_.pid, 5000);
+    ASSERT_NE(box.window, nullptr) << "the failed call shows nothing";
+    EXPECT_EQ(box.caption, kTitle);
+    EXPECT_EQ(box.text, callFailed);
+    EXPECT_EQ(box.buttons, std::vector<std::string>{"OK"});
+    EXPECT_TRUE(ui::MessageBoxShowsIcon(box.window, IDI_ERROR));
+    ui::PressButton(box.window, IDOK);
+    ui::Pause(300);
+    std::vector<std::string> expected = {"put Scale noscale", "put AlignMode 5", "put Movie " + dir + "fvp.swf",
+                                         "put BackgroundColor 0x000000", PlayCall(video)};
+    EXPECT_EQ(LogLines({"put ", "call "}), expected);
+    EXPECT_EQ(Caption(), kTitle) << "the caption comes after the call";
+    EXPECT_EQ(Status(), status);
+    EXPECT_EQ(Client().cx, before.cx);
+    EXPECT_EQ(Client().cy, before.cy);
+
+    Menu({"View", "Original Size"});  // video mode: "Resize" goes first, and fails
+    box = ui::WaitForMessageBox(program_.pid, 5000);
+    ASSERT_NE(box.window, nullptr) << "video mode did not stay on";
+    EXPECT_EQ(box.text, callFailed);
+    ui::PressButton(box.window, IDOK);
+    ui::Pause(300);
+    EXPECT_EQ(LogLines({"call "}).back(), ResizeCall(320, 240));
+    EXPECT_EQ(Client().cx, before.cx) << "the window changed after the failed call";
+    EXPECT_EQ(Client().cy, before.cy);
+    EXPECT_TRUE(IsWindow(window_));
+}

@@ -204,30 +204,6 @@ void PressButton(HWND dialog, int id) {
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
-namespace {
-int FindInMenu(HMENU menu, const std::vector<std::string>& path, size_t depth) {
-    if (!menu || depth >= path.size()) return -1;
-    int count = GetMenuItemCount(menu);
-    for (int i = 0; i < count; ++i) {
-        char text[256] = {0};
-        GetMenuStringA(menu, i, text, sizeof(text), MF_BYPOSITION);
-        std::string caption(text);
-        size_t tab = caption.find('\t');
-        if (tab != std::string::npos) caption.erase(tab);
-        if (caption != path[depth]) continue;
-        if (depth + 1 == path.size()) return static_cast<int>(GetMenuItemID(menu, i));
-        return FindInMenu(GetSubMenu(menu, i), path, depth + 1);
-    }
-    return -1;
-}
-} // namespace
-
-int FindMenuCommand(HWND window, const std::vector<std::string>& path) {
-    return FindInMenu(GetMenu(window), path, 0);
-}
-
-void SendMenuCommand(HWND window, int id) { PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
-
 void Pause(int ms) {
     DWORD start = GetTickCount();
     while (static_cast<int>(GetTickCount() - start) < ms) {
@@ -296,6 +272,45 @@ void ClickWithMouse(HWND window) {
     SendInput(1, &input[0], sizeof(INPUT));
     Pause(50);
     SendInput(1, &input[1], sizeof(INPUT));
+}
+
+bool XMovePointer(int x, int y) {
+    return RunHostCommand("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y)) == 0;
+}
+
+bool XClick(int x, int y) {
+    bool ok = RunHostCommand("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) +
+                             " sleep 0.2 click 1") == 0;
+    Pause(300);
+    return ok;
+}
+
+bool XKeys(const std::string& keys) {
+    bool ok = RunHostCommand("xdotool key --delay 120 " + keys) == 0;
+    Pause(300);
+    return ok;
+}
+
+RECT MenuBarItemRect(HWND window, const std::vector<std::string>& captions, int index) {
+    RECT result{0, 0, 0, 0};
+    HMENU bar = CreateMenu();
+    for (const std::string& caption : captions) AppendMenuA(bar, MF_STRING | MF_POPUP, (UINT_PTR)CreatePopupMenu(), caption.c_str());
+    RECT target{};
+    GetWindowRect(window, &target);
+    LONG style = GetWindowLongA(window, GWL_STYLE), exStyle = GetWindowLongA(window, GWL_EXSTYLE);
+    HWND like = CreateWindowExA(exStyle & ~WS_EX_ACCEPTFILES, "STATIC", "", (style & 0xFFFF0000 & ~WS_VISIBLE) | WS_OVERLAPPED, 0, 0,
+                                target.right - target.left, target.bottom - target.top, nullptr, bar, nullptr, nullptr);
+    if (!like) return result;
+    SetWindowPos(like, HWND_BOTTOM, -3000, -3000, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    DrawMenuBar(like);
+    Pause(50);
+    RECT item{}, own{};
+    if (GetMenuItemRect(like, bar, static_cast<UINT>(index), &item) && GetWindowRect(like, &own)) {
+        result = RECT{item.left - own.left + target.left, item.top - own.top + target.top,
+                      item.right - own.left + target.left, item.bottom - own.top + target.top};
+    }
+    DestroyWindow(like);  // destroys the menu with it
+    return result;
 }
 
 namespace {

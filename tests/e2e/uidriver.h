@@ -1,5 +1,5 @@
 // Drives the real programs from a test running in the same Wine session: starts them,
-// finds their windows, reads texts, presses buttons, sends menu commands.
+// finds their windows, reads texts, presses buttons, clicks and types through the X server.
 #pragma once
 #include <windows.h>
 
@@ -48,11 +48,6 @@ bool MessageBoxShowsIcon(HWND box, LPCSTR iconId);
 // Presses the button with that id (IDOK, IDYES, ...) of a dialog.
 void PressButton(HWND dialog, int id);
 
-// The command id of a menu item found by its captions ("&File", "&Open..." ...); -1 if none.
-int FindMenuCommand(HWND window, const std::vector<std::string>& path);
-// Sends a menu command as a click on the item would.
-void SendMenuCommand(HWND window, int id);
-
 // Routes the prefix's http addresses to the recording stand-in browser while it lives, and
 // puts the previous handler back afterwards.
 class UrlRecorder {
@@ -83,5 +78,16 @@ std::string UnixPath(const std::string& windowsPath);
 int RunHostCommand(const std::string& command, int timeoutMs = 60000);
 // Moves the pointer to the middle of the window and clicks it with real mouse input.
 void ClickWithMouse(HWND window);
+
+// Real input through the X server (xdotool), as a user's mouse and keyboard give it. Under
+// Wine a menu of another process cannot be read nor sent commands by handle, but it takes
+// real clicks; keys go to the window under the pointer. True when xdotool ran.
+bool XClick(int x, int y);
+bool XKeys(const std::string& keys);  // xdotool key names, blank-separated ("Down Return", "ctrl+o")
+bool XMovePointer(int x, int y);
+// Where the top-level entry index of a menu bar with these captions lies on window's menu bar,
+// in screen coordinates: the same menu bar is laid out in a window of this process (same
+// fonts, same metrics) and the rectangle moved to window.
+RECT MenuBarItemRect(HWND window, const std::vector<std::string>& captions, int index);
 
 } // namespace ui
