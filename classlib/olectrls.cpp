@@ -31,7 +31,11 @@ void CheckInvoke(HRESULT hr, EXCEPINFO& info) {
     SysFreeString(info.bstrSource);
     SysFreeString(info.bstrDescription);
     SysFreeString(info.bstrHelpFile);
+    // An exception raised by the control is told by the code it handed back, not by the
+    // dispatch's own DISP_E_EXCEPTION, which has no text of its own.
+    const HRESULT raised = info.scode;
     info = EXCEPINFO{};
+    if (hr == DISP_E_EXCEPTION && FAILED(raised)) hr = raised;
     if (FAILED(hr) && !description.empty()) throw EOleSysError(description, hr);
     OleCheck(hr);
 }
