@@ -175,6 +175,109 @@ void TGIFEncoder::ColorNotInTable() {
 
 // --- TLZWEncoder -------------------------------------------------------------
 
+// The strings of THashTable, found by one multiplicative hash and linear probing over twice as
+// many buckets as entries. THashTable can refuse a store: its probe from a bucket visits only
+// one of the two cycles of its probe step (bucket 0 leads into one of them), and when that cycle
+// is full the entry is not kept. This table refuses the same stores, by counting what THashTable
+// would hold on each cycle once enough entries exist for a cycle to fill.
+class TLZWEncoder::TStringTable {
+public:
+    static constexpr uint32_t kBits = 13;
+    static constexpr uint32_t kMask = (1u << kBits) - 1;
+    static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+
+    TStringTable() { Reset(); }
+
+    void Reset() {
+        std::memset(buckets_, 0xFF, sizeof buckets_);
+        count_ = 0;
+        counting_ = false;
+    }
+
+    static uint32_t Start(uint32_t key) { return (key * 0x9E3779B1u) >> (32 - kBits); }
+    static uint32_t Next(uint32_t h) { return (h + 1) & kMask; }
+
+    // The code of key, or -1 with h on the empty bucket where it would go.
+    inline __attribute__((always_inline)) int Lookup(uint32_t key, uint32_t& h) const {
+        h = Start(key);
+        for (;;) {
+            const uint32_t stored = buckets_[h];
+            if ((stored >> 12) == key) return static_cast<int>(stored & 0xFFF);
+            if (stored == kEmpty) return -1;
+            h = Next(h);
+        }
+    }
+
+    // Stores key at h (from a missed Lookup) unless THashTable would have had no room for it.
+    inline __attribute__((always_inline)) void StoreAt(uint32_t h, uint32_t key, int code) {
+        if (count_ >= kShortestCycle && !Admit(key)) return;
+        buckets_[h] = (key << 12) | (static_cast<uint32_t>(code) & 0xFFF);
+        ++count_;
+    }
+
+private:
+    // Bucket 0 of THashTable and, for every other bucket, which of the two cycles it lies on.
+    struct Cycles {
+        uint8_t of[THashTable::kBuckets];
+        int length[2] = {0, 0};
+        Cycles() {
+            std::memset(of, 0, sizeof of);
+            for (int h = 1; h < THashTable::kBuckets; ++h) of[h] = 2;
+            for (int start = 1, cycle = 0; start < THashTable::kBuckets && cycle < 2; ++start) {
+                if (of[start] != 2) continue;
+                int h = start;
+                do {
+                    of[h] = static_cast<uint8_t>(cycle);
+                    ++length[cycle];
+                    h = THashTable::NextHashBucket(h);
+                } while (h != start);
+                ++cycle;
+            }
+        }
+    };
+    static const Cycles& CycleMap() {
+        static const Cycles cycles;
+        return cycles;
+    }
+    static constexpr int kShortestCycle = 4004;
+
+    // Whether THashTable would find an empty bucket for key; counts it in when so.
+    bool Admit(uint32_t key) {
+        const Cycles& cycles = CycleMap();
+        if (!counting_) {
+            // Until now no cycle could fill: count what THashTable holds on each.
+            counting_ = true;
+            zeroTaken_ = false;
+            held_[0] = held_[1] = 0;
+            for (uint32_t stored : buckets_)
+                if (stored != kEmpty) Place(cycles, static_cast<int>(stored >> 12));
+        }
+        const int h = THashTable::HashBucket(key);
+        if (h == 0 && !zeroTaken_) {
+            zeroTaken_ = true;
+            return true;
+        }
+        const int cycle = cycles.of[h == 0 ? THashTable::kBuckets - 1 : h];
+        if (held_[cycle] >= cycles.length[cycle]) return false;
+        ++held_[cycle];
+        return true;
+    }
+
+    void Place(const Cycles& cycles, int key) {
+        const int h = THashTable::HashBucket(static_cast<uint32_t>(key));
+        if (h == 0 && !zeroTaken_)
+            zeroTaken_ = true;
+        else
+            ++held_[cycles.of[h == 0 ? THashTable::kBuckets - 1 : h]];
+    }
+
+    uint32_t buckets_[1u << kBits];
+    int count_ = 0;
+    bool counting_ = false;
+    bool zeroTaken_ = false;
+    int held_[2] = {0, 0};
+};
+
 void TLZWEncoder::EmitCode(int16_t code) {
     TGIFEncoder::EmitCode(code);
     if (clearFlag_) {
@@ -189,49 +292,98 @@ void TLZWEncoder::EmitCode(int16_t code) {
 
 void TLZWEncoder::EmitClear() {
     TGIFEncoder::EmitClear();
-    table_->Reset();
+    if (table_) table_->Reset();
     nextFreeCode_ = static_cast<int16_t>(clearCode_ + 2);
 }
 
+// The loop keeps the packer's state in locals and gathers the packed bytes before handing them to
+// the writer, which sees the same bytes in the same order as through EmitCode.
 void TLZWEncoder::EncodePixels() {
-    auto table = std::make_unique<THashTable>();
+    auto table = std::make_unique<TStringTable>();
     table_ = table.get();
+    constexpr int kGather = 4096;
+    uint8_t gathered[kGather + 8];
+    int gatheredCount = 0;
     try {
         EmitClear();
         prefix_ = -1;
         const int32_t maxColor = maxColor_;
+        const int clearCode = clearCode_;
+        const int initialWidth = static_cast<int>(initialCodeWidth_);
+        uint32_t bucket = bitsInBucket_ > 0 ? bitBucket_ & ((1u << bitsInBucket_) - 1) : 0;
+        int bits = bitsInBucket_;
+        int width = static_cast<int>(codeWidth_);
+        int maxCode = maxCode_;
+        int nextFree = nextFreeCode_;
+        TStringTable& strings = *table;
+        auto flush = [&] {
+            if (gatheredCount > 0) writer_->BufferBytes(gathered, gatheredCount);
+            gatheredCount = 0;
+        };
+        auto pack = [&](int code) {
+            bucket |= static_cast<uint32_t>(code) << bits;
+            bits += width;
+            while (bits >= 8) {
+                gathered[gatheredCount++] = static_cast<uint8_t>(bucket);
+                bucket >>= 8;
+                bits -= 8;
+            }
+            if (gatheredCount >= kGather) flush();
+        };
+        // Hands the state back, so that EmitCode and the writer carry on where the loop stopped.
+        auto sync = [&] {
+            flush();
+            bitBucket_ = bucket;
+            bitsInBucket_ = bits;
+            codeWidth_ = static_cast<uint32_t>(width);
+            maxCode_ = static_cast<int16_t>(maxCode);
+            nextFreeCode_ = static_cast<int16_t>(nextFree);
+        };
         VisitPixels([&](const uint8_t* pixels, int64_t count) {
             int64_t i = 0;
             if (prefix_ < 0) {
-                if (pixels[0] >= maxColor) ColorNotInTable();
+                if (pixels[0] >= maxColor) {
+                    sync();
+                    ColorNotInTable();
+                }
                 prefix_ = pixels[0];
                 i = 1;
             }
-            int16_t prefix = prefix_;
+            int prefix = prefix_;
             for (const uint8_t *p = pixels + i, *end = pixels + count; p != end; ++p) {
                 const uint8_t c = *p;
                 if (c >= maxColor) {
-                    prefix_ = prefix;
+                    prefix_ = static_cast<int16_t>(prefix);
+                    sync();
                     ColorNotInTable();
                 }
                 const uint32_t key = (static_cast<uint32_t>(prefix) << 8) | c;
-                int freeBucket;
-                const int16_t found = table_->Lookup(key, freeBucket);
+                uint32_t h;
+                const int found = strings.Lookup(key, h);
                 if (found >= 0) {
                     prefix = found;
                     continue;
                 }
-                EmitCode(prefix);
+                pack(prefix);
+                if (nextFree > maxCode) {
+                    ++width;
+                    maxCode = width == kMaxLZWBits ? 4096 : (1 << width) - 1;
+                }
                 prefix = c;
-                if (nextFreeCode_ >= kLZWTableFull) {
-                    EmitClear();
+                if (nextFree >= kLZWTableFull) {
+                    pack(clearCode);
+                    width = initialWidth;
+                    maxCode = (1 << initialWidth) - 1;
+                    strings.Reset();
+                    nextFree = clearCode + 2;
                 } else {
-                    table_->StoreAt(freeBucket, key, nextFreeCode_);
-                    ++nextFreeCode_;
+                    strings.StoreAt(h, key, nextFree);
+                    ++nextFree;
                 }
             }
-            prefix_ = prefix;
+            prefix_ = static_cast<int16_t>(prefix);
         });
+        sync();
         EmitCode(prefix_);
     } catch (...) {
         table_ = nullptr;
