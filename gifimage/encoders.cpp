@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 namespace {
 const char kInvalidStreamOperation[] = "Invalid stream operation";
@@ -190,6 +191,7 @@ public:
 
     void Reset() {
         std::memset(buckets_, 0xFF, sizeof buckets_);
+        std::memset(repeat_, 0xFF, sizeof repeat_);
         count_ = 0;
         counting_ = false;
     }
@@ -208,12 +210,18 @@ public:
         }
     }
 
-    // Stores key at h (from a missed Lookup) unless THashTable would have had no room for it.
-    inline __attribute__((always_inline)) void StoreAt(uint32_t h, uint32_t key, int code) {
+    // Stores key at h (from a missed Lookup) unless THashTable would have had no room for it;
+    // repeated tells that the key's character is the last one of its prefix's string.
+    inline __attribute__((always_inline)) void StoreAt(uint32_t h, uint32_t key, int code, bool repeated) {
         if (count_ >= kShortestCycle && !Admit(key)) return;
         buckets_[h] = (key << 12) | (static_cast<uint32_t>(code) & 0xFFF);
+        if (repeated) repeat_[key >> 8] = static_cast<int16_t>(code);
         ++count_;
     }
+
+    // The code of prefix's string followed by its own last character again, -1 when not stored:
+    // a run of one colour finds its strings with one load each.
+    int Repeat(int prefix) const { return repeat_[prefix]; }
 
 private:
     // Bucket 0 of THashTable and, for every other bucket, which of the two cycles it lies on.
@@ -272,11 +280,22 @@ private:
     }
 
     uint32_t buckets_[1u << kBits];
+    int16_t repeat_[4096];
     int count_ = 0;
     bool counting_ = false;
     bool zeroTaken_ = false;
     int held_[2] = {0, 0};
 };
+
+// Whether most pixels, in a sample spread over the frame, repeat the pixel to their left.
+bool TLZWEncoder::MostlyRuns() const {
+    const int64_t n = int64_t{width_} * height_;
+    if (n < 2) return false;
+    const int64_t step = std::max<int64_t>(1, n / 4096);
+    int64_t alike = 0, pairs = 0;
+    for (int64_t k = 0; k + 1 < n; k += step, ++pairs) alike += pixelData_[k] == pixelData_[k + 1];
+    return 2 * alike >= pairs;
+}
 
 void TLZWEncoder::EmitCode(int16_t code) {
     TGIFEncoder::EmitCode(code);
@@ -339,50 +358,78 @@ void TLZWEncoder::EncodePixels() {
             maxCode_ = static_cast<int16_t>(maxCode);
             nextFreeCode_ = static_cast<int16_t>(nextFree);
         };
-        VisitPixels([&](const uint8_t* pixels, int64_t count) {
-            int64_t i = 0;
-            if (prefix_ < 0) {
-                if (pixels[0] >= maxColor) {
-                    sync();
-                    ColorNotInTable();
+        // Pictures with runs take a loop that finds the strings of a run without hashing; on busy
+        // pictures its extra tests cost more than they save. Both write the same codes.
+        auto encode = [&](auto runs) {
+            VisitPixels([&](const uint8_t* pixels, int64_t count) {
+                int64_t i = 0;
+                if (prefix_ < 0) {
+                    if (pixels[0] >= maxColor) {
+                        sync();
+                        ColorNotInTable();
+                    }
+                    prefix_ = pixels[0];
+                    i = 1;
                 }
-                prefix_ = pixels[0];
-                i = 1;
-            }
-            int prefix = prefix_;
-            for (const uint8_t *p = pixels + i, *end = pixels + count; p != end; ++p) {
-                const uint8_t c = *p;
-                if (c >= maxColor) {
-                    prefix_ = static_cast<int16_t>(prefix);
-                    sync();
-                    ColorNotInTable();
+                int prefix = prefix_;
+                // The pixels of this stretch are adjacent in coding order, so p[-1] is the last
+                // character of the prefix's string from the stretch's second pixel on.
+                const uint8_t* const second = pixels + 1;
+                const uint8_t* const end = pixels + count;
+                for (const uint8_t* p = pixels + i; p != end;) {
+                    const uint8_t c = *p;
+                    if (c >= maxColor) {
+                        prefix_ = static_cast<int16_t>(prefix);
+                        sync();
+                        ColorNotInTable();
+                    }
+                    // Inside a run (three alike) the strings of the run are found without hashing.
+                    if constexpr (decltype(runs)::value) {
+                        if (p > second && ((c == p[-1]) & (c == p[-2]))) {
+                            int found = strings.Repeat(prefix);
+                            if (found >= 0) {
+                                do {
+                                    prefix = found;
+                                    ++p;
+                                } while (p != end && *p == c && (found = strings.Repeat(prefix)) >= 0);
+                                continue;
+                            }
+                        }
+                    }
+                    const uint32_t key = (static_cast<uint32_t>(prefix) << 8) | c;
+                    uint32_t h;
+                    const int found = strings.Lookup(key, h);
+                    if (found >= 0) {
+                        prefix = found;
+                        ++p;
+                        continue;
+                    }
+                    pack(prefix);
+                    if (nextFree > maxCode) {
+                        ++width;
+                        maxCode = width == kMaxLZWBits ? 4096 : (1 << width) - 1;
+                    }
+                    const bool repeated = decltype(runs)::value && p >= second && c == p[-1];
+                    prefix = c;
+                    if (nextFree >= kLZWTableFull) {
+                        pack(clearCode);
+                        width = initialWidth;
+                        maxCode = (1 << initialWidth) - 1;
+                        strings.Reset();
+                        nextFree = clearCode + 2;
+                    } else {
+                        strings.StoreAt(h, key, nextFree, repeated);
+                        ++nextFree;
+                    }
+                    ++p;
                 }
-                const uint32_t key = (static_cast<uint32_t>(prefix) << 8) | c;
-                uint32_t h;
-                const int found = strings.Lookup(key, h);
-                if (found >= 0) {
-                    prefix = found;
-                    continue;
-                }
-                pack(prefix);
-                if (nextFree > maxCode) {
-                    ++width;
-                    maxCode = width == kMaxLZWBits ? 4096 : (1 << width) - 1;
-                }
-                prefix = c;
-                if (nextFree >= kLZWTableFull) {
-                    pack(clearCode);
-                    width = initialWidth;
-                    maxCode = (1 << initialWidth) - 1;
-                    strings.Reset();
-                    nextFree = clearCode + 2;
-                } else {
-                    strings.StoreAt(h, key, nextFree);
-                    ++nextFree;
-                }
-            }
-            prefix_ = static_cast<int16_t>(prefix);
-        });
+                prefix_ = static_cast<int16_t>(prefix);
+            });
+        };
+        if (MostlyRuns())
+            encode(std::true_type{});
+        else
+            encode(std::false_type{});
         sync();
         EmitCode(prefix_);
     } catch (...) {

@@ -180,6 +180,7 @@ public:
     class TStringTable;
 
 private:
+    bool MostlyRuns() const;
     int16_t prefix_ = 0;
     int16_t nextFreeCode_ = 0;
     TStringTable* table_ = nullptr;
