@@ -339,14 +339,15 @@ void TLZWEncoder::EncodePixels() {
             if (gatheredCount > 0) writer_->BufferBytes(gathered, gatheredCount);
             gatheredCount = 0;
         };
+        // Stores four bytes and keeps the whole ones: no branch on how many a code completes.
         auto pack = [&](int code) {
             bucket |= static_cast<uint32_t>(code) << bits;
             bits += width;
-            while (bits >= 8) {
-                gathered[gatheredCount++] = static_cast<uint8_t>(bucket);
-                bucket >>= 8;
-                bits -= 8;
-            }
+            std::memcpy(gathered + gatheredCount, &bucket, 4);
+            const int whole = bits >> 3;
+            gatheredCount += whole;
+            bucket >>= whole * 8;
+            bits &= 7;
             if (gatheredCount >= kGather) flush();
         };
         // Hands the state back, so that EmitCode and the writer carry on where the loop stopped.
