@@ -494,6 +494,14 @@ std::vector<DecodeCase> DecodeCases() {
         for (int n = 0; n < 1 + k % 3; ++n) packed[random() % packed.size()] ^= static_cast<uint8_t>(1 + random() % 255);
         cases.push_back({"spoilt " + std::to_string(k), 90, 70, k % 2 == 1, InBlocks(6, packed, {255, 31})});
     }
+    // Spoilt early in a stream with many clear codes: decoding goes on past the damage and
+    // through the resets that follow it.
+    for (int k = 0; k < 12; ++k) {
+        const Bytes pixels = NoisePixels(200 * 150, 256, 40 + k);
+        Bytes packed = EncodeLZW(pixels, 8);
+        for (int n = 0; n < 1 + k % 3; ++n) packed[random() % (packed.size() / 4)] ^= static_cast<uint8_t>(1 + random() % 255);
+        cases.push_back({"spoilt with clears " + std::to_string(k), 200, 150, k % 2 == 0, InBlocks(8, packed, {255})});
+    }
     return cases;
 }
 
