@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 namespace {
 const char kInvalidStreamOperation[] = "Invalid stream operation";
@@ -175,6 +176,127 @@ void TGIFEncoder::ColorNotInTable() {
 
 // --- TLZWEncoder -------------------------------------------------------------
 
+// The strings of THashTable, found by one multiplicative hash and linear probing over twice as
+// many buckets as entries. THashTable can refuse a store: its probe from a bucket visits only
+// one of the two cycles of its probe step (bucket 0 leads into one of them), and when that cycle
+// is full the entry is not kept. This table refuses the same stores, by counting what THashTable
+// would hold on each cycle once enough entries exist for a cycle to fill.
+class TLZWEncoder::TStringTable {
+public:
+    static constexpr uint32_t kBits = 13;
+    static constexpr uint32_t kMask = (1u << kBits) - 1;
+    static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+
+    TStringTable() { Reset(); }
+
+    void Reset() {
+        std::memset(buckets_, 0xFF, sizeof buckets_);
+        std::memset(repeat_, 0xFF, sizeof repeat_);
+        count_ = 0;
+        counting_ = false;
+    }
+
+    static uint32_t Start(uint32_t key) { return (key * 0x9E3779B1u) >> (32 - kBits); }
+    static uint32_t Next(uint32_t h) { return (h + 1) & kMask; }
+
+    // The code of key, or -1 with h on the empty bucket where it would go.
+    inline __attribute__((always_inline)) int Lookup(uint32_t key, uint32_t& h) const {
+        h = Start(key);
+        for (;;) {
+            const uint32_t stored = buckets_[h];
+            if ((stored >> 12) == key) return static_cast<int>(stored & 0xFFF);
+            if (stored == kEmpty) return -1;
+            h = Next(h);
+        }
+    }
+
+    // Stores key at h (from a missed Lookup) unless THashTable would have had no room for it;
+    // repeated tells that the key's character is the last one of its prefix's string.
+    inline __attribute__((always_inline)) void StoreAt(uint32_t h, uint32_t key, int code, bool repeated) {
+        if (count_ >= kShortestCycle && !Admit(key)) return;
+        buckets_[h] = (key << 12) | (static_cast<uint32_t>(code) & 0xFFF);
+        if (repeated) repeat_[key >> 8] = static_cast<int16_t>(code);
+        ++count_;
+    }
+
+    // The code of prefix's string followed by its own last character again, -1 when not stored:
+    // a run of one colour finds its strings with one load each.
+    int Repeat(int prefix) const { return repeat_[prefix]; }
+
+private:
+    // Bucket 0 of THashTable and, for every other bucket, which of the two cycles it lies on.
+    struct Cycles {
+        uint8_t of[THashTable::kBuckets];
+        int length[2] = {0, 0};
+        Cycles() {
+            std::memset(of, 0, sizeof of);
+            for (int h = 1; h < THashTable::kBuckets; ++h) of[h] = 2;
+            for (int start = 1, cycle = 0; start < THashTable::kBuckets && cycle < 2; ++start) {
+                if (of[start] != 2) continue;
+                int h = start;
+                do {
+                    of[h] = static_cast<uint8_t>(cycle);
+                    ++length[cycle];
+                    h = THashTable::NextHashBucket(h);
+                } while (h != start);
+                ++cycle;
+            }
+        }
+    };
+    static const Cycles& CycleMap() {
+        static const Cycles cycles;
+        return cycles;
+    }
+    static constexpr int kShortestCycle = 4004;
+
+    // Whether THashTable would find an empty bucket for key; counts it in when so.
+    bool Admit(uint32_t key) {
+        const Cycles& cycles = CycleMap();
+        if (!counting_) {
+            // Until now no cycle could fill: count what THashTable holds on each.
+            counting_ = true;
+            zeroTaken_ = false;
+            held_[0] = held_[1] = 0;
+            for (uint32_t stored : buckets_)
+                if (stored != kEmpty) Place(cycles, static_cast<int>(stored >> 12));
+        }
+        const int h = THashTable::HashBucket(key);
+        if (h == 0 && !zeroTaken_) {
+            zeroTaken_ = true;
+            return true;
+        }
+        const int cycle = cycles.of[h == 0 ? THashTable::kBuckets - 1 : h];
+        if (held_[cycle] >= cycles.length[cycle]) return false;
+        ++held_[cycle];
+        return true;
+    }
+
+    void Place(const Cycles& cycles, int key) {
+        const int h = THashTable::HashBucket(static_cast<uint32_t>(key));
+        if (h == 0 && !zeroTaken_)
+            zeroTaken_ = true;
+        else
+            ++held_[cycles.of[h == 0 ? THashTable::kBuckets - 1 : h]];
+    }
+
+    uint32_t buckets_[1u << kBits];
+    int16_t repeat_[4096];
+    int count_ = 0;
+    bool counting_ = false;
+    bool zeroTaken_ = false;
+    int held_[2] = {0, 0};
+};
+
+// Whether most pixels, in a sample spread over the frame, repeat the pixel to their left.
+bool TLZWEncoder::MostlyRuns() const {
+    const int64_t n = int64_t{width_} * height_;
+    if (n < 2) return false;
+    const int64_t step = std::max<int64_t>(1, n / 4096);
+    int64_t alike = 0, pairs = 0;
+    for (int64_t k = 0; k + 1 < n; k += step, ++pairs) alike += pixelData_[k] == pixelData_[k + 1];
+    return 2 * alike >= pairs;
+}
+
 void TLZWEncoder::EmitCode(int16_t code) {
     TGIFEncoder::EmitCode(code);
     if (clearFlag_) {
@@ -189,49 +311,127 @@ void TLZWEncoder::EmitCode(int16_t code) {
 
 void TLZWEncoder::EmitClear() {
     TGIFEncoder::EmitClear();
-    table_->Reset();
+    if (table_) table_->Reset();
     nextFreeCode_ = static_cast<int16_t>(clearCode_ + 2);
 }
 
+// The loop keeps the packer's state in locals and gathers the packed bytes before handing them to
+// the writer, which sees the same bytes in the same order as through EmitCode.
 void TLZWEncoder::EncodePixels() {
-    auto table = std::make_unique<THashTable>();
+    auto table = std::make_unique<TStringTable>();
     table_ = table.get();
+    constexpr int kGather = 4096;
+    uint8_t gathered[kGather + 8];
+    int gatheredCount = 0;
     try {
         EmitClear();
         prefix_ = -1;
         const int32_t maxColor = maxColor_;
-        VisitPixels([&](const uint8_t* pixels, int64_t count) {
-            int64_t i = 0;
-            if (prefix_ < 0) {
-                if (pixels[0] >= maxColor) ColorNotInTable();
-                prefix_ = pixels[0];
-                i = 1;
-            }
-            int16_t prefix = prefix_;
-            for (const uint8_t *p = pixels + i, *end = pixels + count; p != end; ++p) {
-                const uint8_t c = *p;
-                if (c >= maxColor) {
-                    prefix_ = prefix;
-                    ColorNotInTable();
+        const int clearCode = clearCode_;
+        const int initialWidth = static_cast<int>(initialCodeWidth_);
+        uint32_t bucket = bitsInBucket_ > 0 ? bitBucket_ & ((1u << bitsInBucket_) - 1) : 0;
+        int bits = bitsInBucket_;
+        int width = static_cast<int>(codeWidth_);
+        int maxCode = maxCode_;
+        int nextFree = nextFreeCode_;
+        TStringTable& strings = *table;
+        auto flush = [&] {
+            if (gatheredCount > 0) writer_->BufferBytes(gathered, gatheredCount);
+            gatheredCount = 0;
+        };
+        // Stores four bytes and keeps the whole ones: no branch on how many a code completes.
+        auto pack = [&](int code) {
+            bucket |= static_cast<uint32_t>(code) << bits;
+            bits += width;
+            std::memcpy(gathered + gatheredCount, &bucket, 4);
+            const int whole = bits >> 3;
+            gatheredCount += whole;
+            bucket >>= whole * 8;
+            bits &= 7;
+            if (gatheredCount >= kGather) flush();
+        };
+        // Hands the state back, so that EmitCode and the writer carry on where the loop stopped.
+        auto sync = [&] {
+            flush();
+            bitBucket_ = bucket;
+            bitsInBucket_ = bits;
+            codeWidth_ = static_cast<uint32_t>(width);
+            maxCode_ = static_cast<int16_t>(maxCode);
+            nextFreeCode_ = static_cast<int16_t>(nextFree);
+        };
+        // Pictures with runs take a loop that finds the strings of a run without hashing; on busy
+        // pictures its extra tests cost more than they save. Both write the same codes.
+        auto encode = [&](auto runs) {
+            VisitPixels([&](const uint8_t* pixels, int64_t count) {
+                int64_t i = 0;
+                if (prefix_ < 0) {
+                    if (pixels[0] >= maxColor) {
+                        sync();
+                        ColorNotInTable();
+                    }
+                    prefix_ = pixels[0];
+                    i = 1;
                 }
-                const uint32_t key = (static_cast<uint32_t>(prefix) << 8) | c;
-                int freeBucket;
-                const int16_t found = table_->Lookup(key, freeBucket);
-                if (found >= 0) {
-                    prefix = found;
-                    continue;
+                int prefix = prefix_;
+                // The pixels of this stretch are adjacent in coding order, so p[-1] is the last
+                // character of the prefix's string from the stretch's second pixel on.
+                const uint8_t* const second = pixels + 1;
+                const uint8_t* const end = pixels + count;
+                for (const uint8_t* p = pixels + i; p != end;) {
+                    const uint8_t c = *p;
+                    if (c >= maxColor) {
+                        prefix_ = static_cast<int16_t>(prefix);
+                        sync();
+                        ColorNotInTable();
+                    }
+                    // Inside a run (three alike) the strings of the run are found without hashing.
+                    if constexpr (decltype(runs)::value) {
+                        if (p > second && ((c == p[-1]) & (c == p[-2]))) {
+                            int found = strings.Repeat(prefix);
+                            if (found >= 0) {
+                                do {
+                                    prefix = found;
+                                    ++p;
+                                } while (p != end && *p == c && (found = strings.Repeat(prefix)) >= 0);
+                                continue;
+                            }
+                        }
+                    }
+                    const uint32_t key = (static_cast<uint32_t>(prefix) << 8) | c;
+                    uint32_t h;
+                    const int found = strings.Lookup(key, h);
+                    if (found >= 0) {
+                        prefix = found;
+                        ++p;
+                        continue;
+                    }
+                    pack(prefix);
+                    if (nextFree > maxCode) {
+                        ++width;
+                        maxCode = width == kMaxLZWBits ? 4096 : (1 << width) - 1;
+                    }
+                    const bool repeated = decltype(runs)::value && p >= second && c == p[-1];
+                    prefix = c;
+                    if (nextFree >= kLZWTableFull) {
+                        pack(clearCode);
+                        width = initialWidth;
+                        maxCode = (1 << initialWidth) - 1;
+                        strings.Reset();
+                        nextFree = clearCode + 2;
+                    } else {
+                        strings.StoreAt(h, key, nextFree, repeated);
+                        ++nextFree;
+                    }
+                    ++p;
                 }
-                EmitCode(prefix);
-                prefix = c;
-                if (nextFreeCode_ >= kLZWTableFull) {
-                    EmitClear();
-                } else {
-                    table_->StoreAt(freeBucket, key, nextFreeCode_);
-                    ++nextFreeCode_;
-                }
-            }
-            prefix_ = prefix;
-        });
+                prefix_ = static_cast<int16_t>(prefix);
+            });
+        };
+        if (MostlyRuns())
+            encode(std::true_type{});
+        else
+            encode(std::false_type{});
+        sync();
         EmitCode(prefix_);
     } catch (...) {
         table_ = nullptr;

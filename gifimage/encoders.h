@@ -169,17 +169,21 @@ protected:
     int32_t interlacePass_ = 0;
 };
 
-// LZW compression with a hashed string table.
+// LZW compression with a hashed string table. It keeps the strings that THashTable would keep,
+// in a table of its own that answers a lookup with fewer steps.
 class TLZWEncoder final : public TGIFEncoder {
 public:
     void EmitCode(int16_t code) override;
     void EmitClear() override;
     void EncodePixels() override;
 
+    class TStringTable;
+
 private:
+    bool MostlyRuns() const;
     int16_t prefix_ = 0;
     int16_t nextFreeCode_ = 0;
-    THashTable* table_ = nullptr;
+    TStringTable* table_ = nullptr;
 };
 
 // Run-length coding in LZW codes that any decoder reads; keeps no string table.

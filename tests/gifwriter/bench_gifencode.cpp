@@ -1,4 +1,6 @@
-// Benchmark, not a test: LZW encoding speed against Wine's WIC GIF encoder, and compressed size
+// Benchmark, not a test. First whole-image saving (TGIFImage::SaveToStream) against giflib's
+// encoder on the decoding benchmark's images, with a check that giflib reads our output back to
+// the same indexes; then LZW encoding speed against Wine's WIC GIF encoder, and compressed size
 // against WIC, ImageMagick and gifsicle -O3 on the same pixels. Prints figures; always exits 0
 // unless an encoder fails outright.
 #include <windows.h>
@@ -11,6 +13,9 @@
 #include <functional>
 #include <string>
 
+#include "gifimage/gifimage.h"
+#include "gifimage/subimage.h"
+#include "tests/gifimage/giflib_peer.h"
 #include "tests/gifwriter/gifwriter_fixtures.h"
 
 namespace {
@@ -180,9 +185,71 @@ std::string Ratio(size_t ours, size_t theirs) {
     return text;
 }
 
+// FNV-1a of the bytes: shows at a glance whether two builds write the same file.
+uint32_t Digest(const uint8_t* data, size_t size) {
+    uint32_t h = 2166136261u;
+    for (size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 16777619u;
+    return h;
+}
+
+// Whole images saved by us and by giflib, from what each decoded of the same file.
+bool SaveAgainstGiflib() {
+    using namespace giflib_peer;
+    std::printf("GIF saving, whole images to memory (best of at least 10 runs; MB of pixels per second)\n\n");
+    std::printf("%-11s %9s %9s %9s %9s %9s %9s %9s %9s\n", "image", "ours", "giflib", "WIC", "speed x",
+                "size x", "our bytes", "digest", "read back");
+    WIC wic;
+    for (const BenchImage& bench : BenchImages(GIF_BENCH_DIR)) {
+        GifFileType* peer = bench.file.empty() ? nullptr : Slurp(bench.file);
+        if (!peer) {
+            std::printf("%s: missing or unreadable in %s\n", bench.name.c_str(), GIF_BENCH_DIR);
+            return false;
+        }
+        const std::vector<Frame> expected = DecodeFrames(bench.file);
+        TMemoryStream in;
+        in.WriteBuffer(bench.file.data(), static_cast<int32_t>(bench.file.size()));
+        in.SetPosition(0);
+        TGIFImage image;
+        image.LoadFromStream(in);
+        double pixels = 0;
+        for (int i = 0; i < image.Frames->ItemCount(); ++i) pixels += image.Frames->FrameAt(i)->PixelsSize;
+        TMemoryStream out;
+        const double ours = BestTime([&] {
+            out.SetPosition(0);
+            image.SaveToStream(out);
+        });
+        const size_t ourSize = static_cast<size_t>(out.Position());
+        const Bytes ourFile(static_cast<const uint8_t*>(out.Memory()), static_cast<const uint8_t*>(out.Memory()) + ourSize);
+        Bytes theirFile;
+        theirFile.reserve(bench.file.size() * 2);
+        bool peerOk = true;
+        const double theirs = BestTime([&] { peerOk = Encode(peer, theirFile) && peerOk; });
+        // WIC writes single frames only: its figure is for the first frame's pixels, scaled to all.
+        double windows = 0;
+        if (wic.factory && image.Frames->ItemCount() > 0) {
+            const Frame& first = expected[0];
+            const double t = BestTime([&] { wic.Encode(first.indexes, first.width, first.height); }, 0.5);
+            windows = static_cast<double>(first.indexes.size()) / 1e6 / t;
+        }
+        Close(peer);
+        const bool same = peerOk && DecodeFrames(ourFile) == expected;
+        const double mpx = pixels / 1e6;
+        char digest[16];
+        std::snprintf(digest, sizeof digest, "%08x", Digest(ourFile.data(), ourFile.size()));
+        std::printf("%-11s %9.1f %9.1f %9.1f %9.2f %9.4f %9zu %9s %9s\n", bench.name.c_str(), mpx / ours, mpx / theirs,
+                    windows, theirs / ours, static_cast<double>(ourSize) / static_cast<double>(theirFile.size()),
+                    ourSize, digest, same ? "same" : "DIFFER");
+        std::fflush(stdout);
+    }
+    std::printf("\nspeed x: our speed over giflib's. size x: our file over giflib's. digest: of our file. read back: "
+                "giflib reads our file to the indexes it read from the original.\n\n");
+    return true;
+}
+
 }  // namespace
 
 int main() {
+    if (!SaveAgainstGiflib()) return 1;
     struct Image { const char* name; Bytes pixels; int width, height; };
     const int w = 1024, h = 768;
     const Image images[] = {
