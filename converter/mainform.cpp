@@ -7,7 +7,7 @@
 #include "classlib/jpeg.h"
 #include "classlib/registry.h"
 #include "converter/progressform.h"
-#include "converter/routines.h"
+#include "converter/toolrun.h"
 #include "converter/startup.h"
 #include "routines/msgbox.h"
 

@@ -1,4 +1,4 @@
-#include "converter/routines.h"
+#include "converter/toolrun.h"
 
 #include <windows.h>
 #include <shellapi.h>

@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "classlib/forms.h"
-#include "converter/routines.h"
+#include "converter/toolrun.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// The converter's free routines: running the tool and the Shift test.
+// Running the conversion tool hidden while the dialog stays responsive, and the Shift test.
 #pragma once
 #include <string>
 
