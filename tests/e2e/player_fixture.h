@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/e2e/uidriver.h"
+#include "tests/support/swfbuilder.h"
 
 namespace player {
 
@@ -25,38 +26,11 @@ inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& byte
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-// Most significant bit first.
-struct BitWriter {
-    std::vector<uint8_t> bytes;
-    int used = 8;
-    void Put(uint32_t value, int bits) {
-        for (int i = bits - 1; i >= 0; --i) {
-            if (used == 8) {
-                bytes.push_back(0);
-                used = 0;
-            }
-            if ((value >> i) & 1) bytes.back() |= static_cast<uint8_t>(0x80 >> used);
-            ++used;
-        }
-    }
-};
-
 // An uncompressed movie of width x height pixels with a SetBackgroundColor tag.
 inline std::vector<uint8_t> SwfBytes(int width, int height, uint32_t rgb) {
-    BitWriter rect;
-    rect.Put(16, 5);
-    for (int v : {0, width * 20, 0, height * 20}) rect.Put(static_cast<uint32_t>(v), 16);
-    std::vector<uint8_t> body = rect.bytes;
-    for (uint8_t b : {0, 12, 1, 0, 0x43, 0x02}) body.push_back(b);
-    body.push_back(static_cast<uint8_t>(rgb >> 16));
-    body.push_back(static_cast<uint8_t>(rgb >> 8));
-    body.push_back(static_cast<uint8_t>(rgb));
-    for (uint8_t b : {0x40, 0, 0, 0}) body.push_back(b);
-    std::vector<uint8_t> file = {'F', 'W', 'S', 8};
-    uint32_t length = static_cast<uint32_t>(8 + body.size());
-    for (int i = 0; i < 4; ++i) file.push_back(static_cast<uint8_t>(length >> (8 * i)));
-    file.insert(file.end(), body.begin(), body.end());
-    return file;
+    using namespace swftest;
+    const auto background = BackgroundTag(uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb));
+    return Fws(Body(Rect(16, 0, width * 20, 0, height * 20), background));
 }
 
 inline void PutBigEndian(std::vector<uint8_t>& out, uint32_t v, int n) {
@@ -107,7 +81,7 @@ inline std::vector<uint8_t> FlvWithMetaData(int width, int height) {
 
 // A video without metadata whose first video tag is a Sorenson H.263 key frame.
 inline std::vector<uint8_t> FlvWithH263Frame(int width, int height) {
-    BitWriter bits;
+    swftest::BitWriter bits;
     bits.Put(1, 17);  // picture start code
     bits.Put(0, 5);
     bits.Put(0, 8);

@@ -9,7 +9,7 @@
 #include "gifimage/gifstream.h"
 #include "gifimage/subimage.h"
 #include "tests/gifimage/giflib_peer.h"
-#include "wicdecode.h"
+#include "tests/support/wic.h"
 
 using namespace giflib_peer;
 

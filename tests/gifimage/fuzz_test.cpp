@@ -9,7 +9,7 @@
 #include "gifbuilder.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/subimage.h"
-#include "wicdecode.h"
+#include "tests/support/wic.h"
 
 namespace {
 

@@ -10,8 +10,7 @@
 #include "gifimage/gifimage.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/subimage.h"
-#include "wicdecode.h"
-#include "wicpixels.h"
+#include "tests/support/wic.h"
 
 namespace {
 

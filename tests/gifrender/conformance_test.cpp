@@ -7,8 +7,7 @@
 #include "gifimage/gifstream.h"
 #include "gifimage/subimage.h"
 #include "renderfixtures.h"
-#include "wicdecode.h"
-#include "wicpixels.h"
+#include "tests/support/wic.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "gifimage/extensions.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/subimage.h"
-#include "tests/gifimage/wicdecode.h"
+#include "tests/support/wic.h"
 #include "tests/gifsave/encodermodels.h"
 #include "tests/gifsave/savefixtures.h"
 #include "tests/gifwriter/codestream.h"

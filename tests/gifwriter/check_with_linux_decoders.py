@@ -3,49 +3,25 @@
 gifsicle must read each without complaint, and ImageMagick and ffmpeg must decode each to the
 colour indexes stored beside it (entry i of every table is the grey i, so red = index)."""
 import pathlib
-import subprocess
 import sys
 
-
-def run(args):
-    return subprocess.run(args, capture_output=True, timeout=120)
+sys.dont_write_bytecode = True  # nothing is written into the source tree
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "support"))
+import hostdecoders as host  # noqa: E402
 
 
 def check(gif):
     indexes = gif.with_suffix(".idx").read_bytes()
-    problems = []
-    info = run(["gifsicle", "--info", str(gif)])
-    if info.returncode != 0 or info.stderr.strip():
-        problems.append("gifsicle: " + info.stderr.decode(errors="replace").strip())
-    decoders = {
-        "ImageMagick": ["convert", str(gif) + "[0]", "-depth", "8", "rgb:-"],
-        "ffmpeg": ["ffmpeg", "-v", "error", "-i", str(gif), "-frames:v", "1", "-f", "rawvideo",
-                   "-pix_fmt", "rgb24", "-"],
-    }
-    for name, args in decoders.items():
-        result = run(args)
-        if result.returncode != 0 or (name == "ffmpeg" and result.stderr.strip()):
-            problems.append(f"{name}: " + result.stderr.decode(errors="replace").strip())
-        elif result.stdout[0::3] != indexes:
+    problems = host.gifsicle_problems(gif)
+    for name, decode in (("ImageMagick", host.imagemagick_first_rgb), ("ffmpeg", host.ffmpeg_first_rgb)):
+        code, rgb, errors = decode(gif)
+        if code != 0 or (name == "ffmpeg" and errors.strip()):
+            problems.append(f"{name}: " + host.text(errors))
+        elif rgb[0::3] != indexes:
             problems.append(f"{name}: decoded indexes differ")
     return problems
 
 
-def main():
-    folder = pathlib.Path(sys.argv[1])
-    gifs = sorted(folder.glob("*.gif"))
-    if not gifs:
-        print(f"no GIF files in {folder}")
-        return 1
-    failed = 0
-    for gif in gifs:
-        problems = check(gif)
-        for p in problems:
-            print(f"{gif.name}: {p}")
-        failed += bool(problems)
-    print(f"{len(gifs) - failed} of {len(gifs)} files accepted and decoded alike")
-    return 1 if failed else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    folder = pathlib.Path(sys.argv[1])
+    sys.exit(host.report(sorted(folder.glob("*.gif")), check, f"GIF files in {folder}"))

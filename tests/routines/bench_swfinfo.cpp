@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "routines/swfinfo.h"
-#include "tests/routines/swf_fixture.h"
+#include "tests/support/swfbuilder.h"
 
 using namespace swftest;
 

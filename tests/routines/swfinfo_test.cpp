@@ -8,7 +8,7 @@
 
 #include "classlib/streams.h"
 #include "classlib/zstream.h"
-#include "tests/routines/swf_fixture.h"
+#include "tests/support/swfbuilder.h"
 
 using namespace swftest;
 

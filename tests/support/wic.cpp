@@ -1,4 +1,4 @@
-#include "wicdecode.h"
+#include "tests/support/wic.h"
 
 #include <windows.h>
 #include <wincodec.h>
@@ -27,8 +27,8 @@ WICGifDecoder::WICGifDecoder() {
 
 WICGifDecoder::~WICGifDecoder() { Release(factory_); }
 
-WICResult WICGifDecoder::Decode(const uint8_t* data, size_t size) {
-    WICResult result;
+template <class Each> long WICGifDecoder::EachFrame(const uint8_t* data, size_t size, Each each) {
+    if (!factory_) return E_NOINTERFACE;
     IWICStream* stream = nullptr;
     IWICBitmapDecoder* decoder = nullptr;
     HRESULT hr = factory_->CreateStream(&stream);
@@ -40,26 +40,63 @@ WICResult WICGifDecoder::Decode(const uint8_t* data, size_t size) {
     for (UINT i = 0; SUCCEEDED(hr) && i < count; ++i) {
         IWICBitmapFrameDecode* frame = nullptr;
         hr = decoder->GetFrame(i, &frame);
+        if (SUCCEEDED(hr)) hr = each(frame);
+        Release(frame);
+    }
+    Release(decoder);
+    Release(stream);
+    return hr;
+}
+
+WICResult WICGifDecoder::Decode(const uint8_t* data, size_t size) {
+    WICResult result;
+    const HRESULT hr = EachFrame(data, size, [&](IWICBitmapFrameDecode* frame) {
         WICFrame out;
         WICPixelFormatGUID format{};
-        if (SUCCEEDED(hr)) hr = frame->GetSize(&out.width, &out.height);
+        HRESULT hr = frame->GetSize(&out.width, &out.height);
         if (SUCCEEDED(hr)) hr = frame->GetPixelFormat(&format);
         if (SUCCEEDED(hr) && !IsEqualGUID(format, GUID_WICPixelFormat8bppIndexed)) hr = E_UNEXPECTED;
         if (SUCCEEDED(hr)) {
             out.indexes.resize(static_cast<size_t>(out.width) * out.height);
             hr = frame->CopyPixels(nullptr, out.width, static_cast<UINT>(out.indexes.size()), out.indexes.data());
         }
-        Release(frame);
         if (SUCCEEDED(hr)) result.frames.push_back(std::move(out));
-    }
+        return hr;
+    });
     if (FAILED(hr)) {
         result.frames.clear();
         result.error = "WIC failed with " + Hex(hr);
     }
-    Release(decoder);
-    Release(stream);
     return result;
 }
+
+WICPixelsResult WICGifDecoder::DecodeToBGRA(const uint8_t* data, size_t size) {
+    WICPixelsResult result;
+    const HRESULT hr = EachFrame(data, size, [&](IWICBitmapFrameDecode* frame) {
+        IWICFormatConverter* converter = nullptr;
+        WICPixels out;
+        HRESULT hr = frame->GetSize(&out.width, &out.height);
+        if (SUCCEEDED(hr)) hr = factory_->CreateFormatConverter(&converter);
+        if (SUCCEEDED(hr))
+            hr = converter->Initialize(frame, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                       WICBitmapPaletteTypeCustom);
+        if (SUCCEEDED(hr)) {
+            out.bgra.resize(static_cast<size_t>(out.width) * out.height);
+            hr = converter->CopyPixels(nullptr, out.width * 4, static_cast<UINT>(out.bgra.size() * 4),
+                                       reinterpret_cast<BYTE*>(out.bgra.data()));
+        }
+        Release(converter);
+        if (SUCCEEDED(hr)) result.frames.push_back(std::move(out));
+        return hr;
+    });
+    if (FAILED(hr)) {
+        result.frames.clear();
+        result.error = "WIC failed with " + Hex(hr);
+    }
+    return result;
+}
+
+WICPixelsResult DecodeToBGRA(const uint8_t* data, size_t size) { return WICGifDecoder().DecodeToBGRA(data, size); }
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -1,4 +1,5 @@
-// Builds SWF files byte by byte for the header reader's tests and benchmark.
+// Builds SWF files byte by byte for the header reader's tests, its benchmark and fuzz run, and
+// the movies the black-box tests play.
 #pragma once
 #include <zlib.h>
 
@@ -13,12 +14,13 @@ class BitWriter {
 public:
     void Put(uint32_t value, int bits) {
         for (int i = bits - 1; i >= 0; --i) {
-            if (used_ == 0) bytes_.push_back(0);
-            if ((value >> i) & 1) bytes_.back() |= uint8_t(0x80 >> used_);
+            if (used_ == 0) bytes.push_back(0);
+            if ((value >> i) & 1) bytes.back() |= uint8_t(0x80 >> used_);
             used_ = (used_ + 1) % 8;
         }
     }
-    std::vector<uint8_t> bytes_;
+    std::vector<uint8_t> bytes;
+
 private:
     int used_ = 0;
 };
@@ -27,7 +29,7 @@ inline std::vector<uint8_t> Rect(int nbits, int32_t xMin, int32_t xMax, int32_t 
     BitWriter w;
     w.Put(uint32_t(nbits), 5);
     for (int32_t v : {xMin, xMax, yMin, yMax}) w.Put(uint32_t(v) & (nbits == 32 ? ~0u : ((1u << nbits) - 1)), nbits);
-    return w.bytes_;
+    return w.bytes;
 }
 
 // Frame rate 12.0, frame count 1, the first tag, then ShowFrame and End.
