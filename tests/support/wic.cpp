@@ -17,6 +17,14 @@ std::string Hex(HRESULT hr) {
     wsprintfA(text, "0x%08lX", static_cast<unsigned long>(hr));
     return text;
 }
+// A failed decoding keeps no frames, only what failed.
+template <class Result> Result Finished(Result result, HRESULT hr) {
+    if (FAILED(hr)) {
+        result.frames.clear();
+        result.error = "WIC failed with " + Hex(hr);
+    }
+    return result;
+}
 } // namespace
 
 WICGifDecoder::WICGifDecoder() {
@@ -63,11 +71,7 @@ WICResult WICGifDecoder::Decode(const uint8_t* data, size_t size) {
         if (SUCCEEDED(hr)) result.frames.push_back(std::move(out));
         return hr;
     });
-    if (FAILED(hr)) {
-        result.frames.clear();
-        result.error = "WIC failed with " + Hex(hr);
-    }
-    return result;
+    return Finished(std::move(result), hr);
 }
 
 WICPixelsResult WICGifDecoder::DecodeToBGRA(const uint8_t* data, size_t size) {
@@ -89,11 +93,7 @@ WICPixelsResult WICGifDecoder::DecodeToBGRA(const uint8_t* data, size_t size) {
         if (SUCCEEDED(hr)) result.frames.push_back(std::move(out));
         return hr;
     });
-    if (FAILED(hr)) {
-        result.frames.clear();
-        result.error = "WIC failed with " + Hex(hr);
-    }
-    return result;
+    return Finished(std::move(result), hr);
 }
 
 WICPixelsResult DecodeToBGRA(const uint8_t* data, size_t size) { return WICGifDecoder().DecodeToBGRA(data, size); }
