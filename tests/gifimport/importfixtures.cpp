@@ -73,30 +73,6 @@ Rgbs ColorsOfFrame(const TGIFSubImage& frame) {
     return out;
 }
 
-HENHMETAFILE MakeMetafile(int width, int height, const std::function<void(HDC)>& paint) {
-    HDC screen = GetDC(nullptr);
-    // The picture frame in hundredths of a millimetre of the reference device.
-    const int horzSize = GetDeviceCaps(screen, HORZSIZE), vertSize = GetDeviceCaps(screen, VERTSIZE);
-    const int horzRes = GetDeviceCaps(screen, HORZRES), vertRes = GetDeviceCaps(screen, VERTRES);
-    RECT frame{0, 0, MulDiv(width, horzSize * 100, horzRes), MulDiv(height, vertSize * 100, vertRes)};
-    HDC dc = CreateEnhMetaFileA(screen, nullptr, &frame, nullptr);
-    paint(dc);
-    HENHMETAFILE metafile = CloseEnhMetaFile(dc);
-    // The reference context stays valid until the metafile is closed.
-    ReleaseDC(nullptr, screen);
-    return metafile;
-}
-
-HENHMETAFILE MetafileFilling(int width, int height, const RECT& painted, COLORREF color) {
-    return MakeMetafile(width, height, [&](HDC dc) { FillArea(dc, painted, color); });
-}
-
-void FillArea(HDC dc, const RECT& rect, COLORREF color) {
-    HBRUSH brush = CreateSolidBrush(color);
-    FillRect(dc, &rect, brush);
-    DeleteObject(brush);
-}
-
 HICON MakeIcon(int width, int height, const std::function<COLORREF(int, int)>& color,
                const std::function<bool(int, int)>& transparent) {
     TBitmap colors;

@@ -19,7 +19,6 @@
 #include "tests/support/frames.h"
 #include "gifimage/subimage.h"
 
-using Rgbs = std::vector<COLORREF>;  // RGB() values: red in the low byte
 
 // A device-independent picture of bitCount 1, 4 or 8 bits with exactly the colours of table;
 // rows holds each row's bytes as stored (top row first, without padding).
@@ -38,11 +37,6 @@ Rgbs TableOf(const TGIFColorMap& map);
 // The colour each pixel of the frame shows through its local table.
 Rgbs ColorsOfFrame(const TGIFSubImage& frame);
 
-// A metafile of width x height pixels of the screen painted by paint; the caller owns it.
-HENHMETAFILE MakeMetafile(int width, int height, const std::function<void(HDC)>& paint);
-// A metafile of width x height pixels that fills only the rectangle painted with color.
-HENHMETAFILE MetafileFilling(int width, int height, const RECT& painted, COLORREF color);
-void FillArea(HDC dc, const RECT& rect, COLORREF color);
 // A colour icon of width x height: color(x, y) where mask(x, y) is false, transparent elsewhere.
 HICON MakeIcon(int width, int height, const std::function<COLORREF(int, int)>& color,
                const std::function<bool(int, int)>& transparent);

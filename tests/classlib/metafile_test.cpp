@@ -4,7 +4,7 @@
 
 #include "classlib/bitmap.h"
 #include "classlib/streams.h"
-#include "importfixtures.h"
+#include "tests/support/bitmaps.h"
 
 namespace {
 
@@ -23,7 +23,9 @@ Bytes SavedBytes(TMetafile& metafile) {
 // The picture played at its own size over white, as colours.
 Rgbs Played(TMetafile& metafile) {
     TBitmap target;
-    FillTrueColor(target, pf24bit, metafile.Width(), metafile.Height(), [](int, int) { return RGB(255, 255, 255); });
+    target.SetPixelFormat(pf24bit);
+    target.SetSize(metafile.Width(), metafile.Height());
+    FillArea(target.Canvas().Handle(), RECT{0, 0, metafile.Width(), metafile.Height()}, RGB(255, 255, 255));
     target.Canvas().Draw(0, 0, metafile);
     GdiFlush();
     Rgbs out;
@@ -39,7 +41,7 @@ Rgbs HalfRedColors(int width, int height) {
     return out;
 }
 
-TEST(GifMetafile, SizeComesFromThePictureFrame) {
+TEST(Metafile, SizeComesFromThePictureFrame) {
     const struct {
         int width, height;
     } cases[] = {{20, 10}, {1, 1}, {33, 7}, {100, 64}};
@@ -56,13 +58,13 @@ TEST(GifMetafile, SizeComesFromThePictureFrame) {
     EXPECT_EQ(SavedBytes(empty).size(), 0u);
 }
 
-TEST(GifMetafile, DrawPlaysTheRecordsIntoTheRectangle) {
+TEST(Metafile, DrawPlaysTheRecordsIntoTheRectangle) {
     TMetafile metafile;
     metafile.SetHandle(HalfRed(20, 10));
     EXPECT_EQ(Played(metafile), HalfRedColors(20, 10));
 }
 
-TEST(GifMetafile, SavedFileLoadsBackTheSamePicture) {
+TEST(Metafile, SavedFileLoadsBackTheSamePicture) {
     TMetafile metafile;
     metafile.SetHandle(HalfRed(20, 10));
     const Bytes saved = SavedBytes(metafile);
@@ -81,7 +83,7 @@ TEST(GifMetafile, SavedFileLoadsBackTheSamePicture) {
     EXPECT_EQ(Played(loaded), HalfRedColors(20, 10));
 }
 
-TEST(GifMetafile, InvalidFilesRaiseAndKeepThePicture) {
+TEST(Metafile, InvalidFilesRaiseAndKeepThePicture) {
     TMetafile original;
     original.SetHandle(HalfRed(20, 10));
     const Bytes good = SavedBytes(original);
@@ -122,7 +124,7 @@ TEST(GifMetafile, InvalidFilesRaiseAndKeepThePicture) {
     }
 }
 
-TEST(GifMetafile, AssignMakesAnIndependentCopy) {
+TEST(Metafile, AssignMakesAnIndependentCopy) {
     auto original = std::make_unique<TMetafile>();
     original->SetHandle(HalfRed(20, 10));
     original->SetTransparent(true);
@@ -144,7 +146,7 @@ TEST(GifMetafile, AssignMakesAnIndependentCopy) {
     EXPECT_THROW(copy.Assign(bitmap), EConvertError);
 }
 
-TEST(GifMetafile, ReleaseHandleHandsTheMetafileOver) {
+TEST(Metafile, ReleaseHandleHandsTheMetafileOver) {
     TMetafile metafile;
     metafile.SetHandle(HalfRed(8, 8));
     HENHMETAFILE handle = metafile.ReleaseHandle();
