@@ -39,14 +39,22 @@ TEST(GifFrameHeap, FreedObjectsReadAsDD) {
 }
 #pragma GCC diagnostic pop
 
+// A 4 x 2 screen with four global colours, a full frame and a 2 x 2 frame at (2, 0).
+const Rgbs global{Red, Green, Blue, White};
+const Bytes frame0{0, 1, 2, 3, 3, 2, 1, 0};
+const Bytes frame1{2, 2, 1, 1};
+
+std::unique_ptr<TGIFImage> TwoFrames() {
+    GifBytes gif;
+    ScreenWithColors(gif, 4, 2, global).Frame(0, 0, 4, 2, frame0).Frame(2, 0, 2, 2, frame1).Trailer();
+    return LoadGif(gif.b);
+}
+
 // --- Importing a bitmap that the import frees -----------------------------------------------
 
 // The import empties the frame first, which frees the frame's own bitmap, and its screen fit can
 // free the image's cached bitmap; each source below is one of those.
 TEST(GifFrameReimport, FromABitmapTheImportFrees) {
-    const Rgbs global{Red, Green, Blue, White};
-    const Bytes frame0{0, 1, 2, 3, 3, 2, 1, 0}; // 4 x 2 at (0, 0)
-    const Bytes frame1{2, 2, 1, 1};             // 2 x 2 at (2, 0)
     const struct {
         const char* name;
         int frameIndex;
@@ -72,9 +80,7 @@ TEST(GifFrameReimport, FromABitmapTheImportFrees) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        GifBytes gif;
-        ScreenWithColors(gif, 4, 2, global).Frame(0, 0, 4, 2, frame0).Frame(2, 0, 2, 2, frame1).Trailer();
-        auto image = LoadGif(gif.b);
+        auto image = TwoFrames();
         image->DrawFlags &= ~dfDither;
         TGIFSubImage& frame = *image->Frames->FrameAt(c.frameIndex);
         TBitmap* source = c.source(*image, frame);
@@ -102,9 +108,6 @@ Rgbs ShownColors(const TGIFSubImage& frame) {
 // The copy empties the image before it reads the source, and its whole-image bitmap, its
 // frames and their bitmaps go with the frames: each source below is one of those.
 TEST(GifImageCopy, FromWhatTheImageItselfHolds) {
-    const Rgbs global{Red, Green, Blue, White};
-    const Bytes frame0{0, 1, 2, 3, 3, 2, 1, 0}; // 4 x 2 at (0, 0)
-    const Bytes frame1{2, 2, 1, 1};             // 2 x 2 at (2, 0)
     const struct {
         const char* name;
         std::function<TPersistent*(TGIFImage&)> source;
@@ -118,9 +121,7 @@ TEST(GifImageCopy, FromWhatTheImageItselfHolds) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        GifBytes gif;
-        ScreenWithColors(gif, 4, 2, global).Frame(0, 0, 4, 2, frame0).Frame(2, 0, 2, 2, frame1).Trailer();
-        auto image = LoadGif(gif.b);
+        auto image = TwoFrames();
         image->DrawFlags &= ~dfDither;
         TPersistent* source = c.source(*image);
         ASSERT_NE(source, nullptr);
