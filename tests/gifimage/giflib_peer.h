@@ -11,33 +11,12 @@
 
 #include <gif_lib.h>
 
+#include "tests/support/bench.h"
+#include "tests/support/files.h"
+
 namespace giflib_peer {
 
 using Bytes = std::vector<uint8_t>;
-
-inline double Seconds() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-// The best time of one run, over at least 10 runs and at least minSeconds.
-template <class Work> double BestTime(Work&& work, double minSeconds = 1.0) {
-    double best = 1e30, total = 0;
-    for (int runs = 0; runs < 10 || total < minSeconds; ++runs) {
-        const double start = Seconds();
-        work();
-        const double t = Seconds() - start;
-        total += t;
-        best = std::min(best, t);
-    }
-    return best;
-}
 
 struct Frame {
     int width = 0, height = 0;
@@ -159,17 +138,6 @@ inline Bytes InterlacedCrop(const Bytes& file, int size) {
     return out;
 }
 
-inline Bytes ReadFile(const std::string& path) {
-    Bytes out;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        uint8_t buffer[65536];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) out.insert(out.end(), buffer, buffer + n);
-        std::fclose(f);
-    }
-    return out;
-}
-
 struct BenchImage {
     std::string name;
     Bytes file;
@@ -178,9 +146,9 @@ struct BenchImage {
 // Photo-like (ImageMagick's plasma in 256 colours), flat colours (ImageMagick), an animation
 // (ffmpeg) and an interlaced photo (giflib's encoder): the images both benchmarks time.
 inline std::vector<BenchImage> BenchImages(const std::string& folder) {
-    std::vector<BenchImage> images = {{"photo-like", ReadFile(folder + "\\photo.gif")},
-                                      {"flat", ReadFile(folder + "\\flat.gif")},
-                                      {"animation", ReadFile(folder + "\\animation.gif")}};
+    std::vector<BenchImage> images = {{"photo-like", ReadWholeFile(folder + "\\photo.gif")},
+                                      {"flat", ReadWholeFile(folder + "\\flat.gif")},
+                                      {"animation", ReadWholeFile(folder + "\\animation.gif")}};
     images.push_back({"interlaced", InterlacedCrop(images[0].file, 1000)});
     return images;
 }

@@ -13,6 +13,7 @@
 #include "gifimage/gdiutils.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/lookups.h"
+#include "tests/support/bench.h"
 
 namespace {
 
@@ -66,13 +67,6 @@ HPALETTE MakeMixedPalette() {
                 log->palPalEntry[n++] = {static_cast<BYTE>(r * 51), static_cast<BYTE>(g * 42), static_cast<BYTE>(b * 51), 0};
     for (int v : {64, 96, 160, 192}) log->palPalEntry[n++] = {static_cast<BYTE>(v), static_cast<BYTE>(v), static_cast<BYTE>(v), 0};
     return CreatePalette(log);
-}
-
-double Seconds() {
-    static LARGE_INTEGER frequency = [] { LARGE_INTEGER f; QueryPerformanceFrequency(&f); return f; }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / frequency.QuadPart;
 }
 
 double BestMegapixelsPerSecond(const std::function<unsigned()>& run) {

@@ -10,32 +10,10 @@
 #include "gifimage/gifimage.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/subimage.h"
+#include "tests/support/bench.h"
 #include "tests/support/wic.h"
 
 namespace {
-
-double Seconds() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-template <class Work> double BestTime(Work&& work, double minSeconds = 1.0) {
-    double best = 1e30, total = 0;
-    for (int runs = 0; runs < 3 || total < minSeconds; ++runs) {
-        const double start = Seconds();
-        work();
-        const double t = Seconds() - start;
-        total += t;
-        if (t < best) best = t;
-    }
-    return best;
-}
 
 // Renders every frame of the image afresh; the pixels rendered.
 double RenderAll(TGIFImage& image) {
@@ -69,11 +47,11 @@ int main(int argc, char** argv) {
         image.LoadFromStream(stream);
         double pixels = 0;
         image.DrawFlags = 0;
-        const double direct = BestTime([&] { pixels = RenderAll(image); });
+        const double direct = BestTime([&] { pixels = RenderAll(image); }, 1.0, 3);
         image.DrawFlags = dfDither;
         for (int i = 0; i < image.Frames->ItemCount(); ++i) image.Frames->FrameAt(i)->SetPaletteHandle(nullptr);
-        const double dithered = BestTime([&] { RenderAll(image); });
-        const double wic = BestTime([&] { DecodeToBGRA(bytes.data(), bytes.size()); });
+        const double dithered = BestTime([&] { RenderAll(image); }, 1.0, 3);
+        const double wic = BestTime([&] { DecodeToBGRA(bytes.data(), bytes.size()); }, 1.0, 3);
         const double mp = pixels / 1e6;
         std::printf("%-14s %7d %8.2f %13.1f %13.1f %13.1f\n", name, image.Frames->ItemCount(), mp, mp / direct,
                     mp / dithered, mp / wic);

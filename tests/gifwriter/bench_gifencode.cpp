@@ -138,17 +138,6 @@ struct WIC {
     }
 };
 
-Bytes ReadWholeFile(const std::string& path) {
-    Bytes out;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        uint8_t buffer[65536];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) out.insert(out.end(), buffer, buffer + n);
-        std::fclose(f);
-    }
-    return out;
-}
-
 void WriteWholeFile(const std::string& path, const Bytes& bytes) {
     if (FILE* f = std::fopen(path.c_str(), "wb")) {
         std::fwrite(bytes.data(), 1, bytes.size(), f);

@@ -7,18 +7,12 @@
 #include <fstream>
 
 #include "routines/swfinfo.h"
+#include "tests/support/bench.h"
 #include "tests/support/swfbuilder.h"
 
 using namespace swftest;
 
 namespace {
-double Seconds() {
-    LARGE_INTEGER f, t;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&t);
-    return double(t.QuadPart) / double(f.QuadPart);
-}
-
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }

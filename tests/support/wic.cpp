@@ -3,10 +3,6 @@
 #include <windows.h>
 #include <wincodec.h>
 
-#include <algorithm>
-#include <fstream>
-#include <iterator>
-
 namespace {
 template <class T> void Release(T*& p) {
     if (p) p->Release();
@@ -98,20 +94,3 @@ WICPixelsResult WICGifDecoder::DecodeToBGRA(const uint8_t* data, size_t size) {
 
 WICPixelsResult DecodeToBGRA(const uint8_t* data, size_t size) { return WICGifDecoder().DecodeToBGRA(data, size); }
 
-std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> GifFilesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*.gif").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        names.push_back(folder + "\\" + found.cFileName);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}

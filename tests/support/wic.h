@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
+
 struct WICFrame {
     unsigned width = 0;
     unsigned height = 0;
@@ -49,6 +51,3 @@ private:
 // The same with a decoder of its own.
 WICPixelsResult DecodeToBGRA(const uint8_t* data, size_t size);
 
-std::vector<uint8_t> ReadWholeFile(const std::string& path);
-// The .gif files of a folder, sorted by name.
-std::vector<std::string> GifFilesIn(const std::string& folder);

@@ -1,0 +1,30 @@
+// Timing for the benchmarks: a monotonic clock and the best of repeated runs.
+#pragma once
+#include <windows.h>
+
+#include <algorithm>
+
+// Seconds on the performance counter.
+inline double Seconds() {
+    static const LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// The best time of one run of work, over at least minRuns runs and at least minSeconds in all.
+template <class Work> double BestTime(Work&& work, double minSeconds = 1.0, int minRuns = 10) {
+    double best = 1e30, total = 0;
+    for (int runs = 0; runs < minRuns || total < minSeconds; ++runs) {
+        const double start = Seconds();
+        work();
+        const double t = Seconds() - start;
+        total += t;
+        best = std::min(best, t);
+    }
+    return best;
+}
