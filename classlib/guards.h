@@ -1,5 +1,5 @@
 // Scope guards for the few resources the libraries borrow and must give back on every way out:
-// a re-entry flag, a GDI object selected into a device context, and a memory device context.
+// a re-entry flag, a GDI object, its selection into a device context, and a memory device context.
 #pragma once
 #include <windows.h>
 
@@ -15,6 +15,19 @@ public:
 
 private:
     bool& flag_;
+};
+
+// A GDI object the caller made (and checked), deleted with the guard.
+class GdiObject {
+public:
+    explicit GdiObject(HGDIOBJ object) : object_(object) {}
+    ~GdiObject() { DeleteObject(object_); }
+    GdiObject(const GdiObject&) = delete;
+    GdiObject& operator=(const GdiObject&) = delete;
+    HGDIOBJ Get() const { return object_; }
+
+private:
+    HGDIOBJ object_;
 };
 
 // An object selected into a context; what was selected before goes back with the guard.

@@ -28,19 +28,6 @@ MemoryDC MemoryContext(HDC compatible) {
     return MemoryDC(MemoryDC::Adopt{}, CheckGdiResult(CreateCompatibleDC(compatible)));
 }
 
-// A GDI object, deleted with the guard.
-class OwnedObject {
-public:
-    explicit OwnedObject(HGDIOBJ object) : object_(CheckGdiResult(object)) {}
-    ~OwnedObject() { DeleteObject(object_); }
-    OwnedObject(const OwnedObject&) = delete;
-    OwnedObject& operator=(const OwnedObject&) = delete;
-    HGDIOBJ Get() const { return object_; }
-
-private:
-    HGDIOBJ object_;
-};
-
 bool IsNTFamily() {
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof info;
@@ -63,7 +50,7 @@ void ForEachTile(const RECT& rect, int left, int top, int screenWidth, int scree
 // MaskBlt with a 1 x 1 stand-in selected into mask, so that the mask bitmap itself can be passed.
 void MaskedCopy(HDC dest, int destX, int destY, int width, int height, HDC source, int sourceX, int sourceY,
                 HDC mask, int maskX, int maskY) {
-    OwnedObject standIn(CreateCompatibleBitmap(source, 1, 1));
+    GdiObject standIn(CheckGdiResult(CreateCompatibleBitmap(source, 1, 1)));
     Selection selected(mask, standIn.Get());
     MaskBlt(dest, destX, destY, width, height, source, sourceX, sourceY, static_cast<HBITMAP>(selected.Previous()),
             maskX, maskY, kMaskedCopy);
@@ -155,12 +142,12 @@ bool TGIFSubImage::PaintTransparent(HDC dest, int destX, int destY, int destWidt
     }
 
     MemoryDC colors = MemoryContext(dest);
-    OwnedObject colorBitmap(CreateCompatibleBitmap(dest, sourceWidth, sourceHeight));
+    GdiObject colorBitmap(CheckGdiResult(CreateCompatibleBitmap(dest, sourceWidth, sourceHeight)));
     Selection colorSelected(colors, colorBitmap.Get());
     std::optional<PaletteSelection> colorPalette;
     {
         MemoryDC inverse = MemoryContext(dest);
-        OwnedObject inverseBitmap(CreateBitmap(sourceWidth, sourceHeight, 1, 1, nullptr));
+        GdiObject inverseBitmap(CheckGdiResult(CreateBitmap(sourceWidth, sourceHeight, 1, 1, nullptr)));
         Selection inverseSelected(inverse, inverseBitmap.Get());
         BitBlt(inverse, 0, 0, sourceWidth, sourceHeight, mask, maskX, maskY, NOTSRCCOPY);
 
