@@ -1,0 +1,344 @@
+// Mutated GIF streams through the whole life of an image: each stream that loads is rendered
+// (direct and dithered), drawn scaled and tiled, made into the whole-image bitmap, saved with
+// both encoders and loaded again, optimised, colour-reduced, played a few frames by a painter
+// and copied to and from other images and bitmaps. Only the library's and the class library's
+// exceptions may come out; a saved image must load again with the same frames and pixels.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+#include "../gifimage/gifbuilder.h"
+#include "../gifimage/wicdecode.h"
+#include "fuzzrun.h"
+#include "gifimage/painter.h"
+#include "gifimage/quantiser.h"
+
+namespace {
+
+// One case stays fast: larger images are skipped and counted.
+constexpr int64_t kMaxScreenPixels = 512 * 512;
+constexpr int64_t kMaxFramePixels = 512 * 512;
+constexpr int64_t kMaxTotalPixels = 2'000'000;
+constexpr int kMaxFramesWorkedOn = 12;
+constexpr int kPainterFrames = 3;
+
+std::vector<fuzz::Bytes> Seeds() {
+    std::vector<fuzz::Bytes> seeds;
+    for (const std::string& file : GifFilesIn(GIF_CORPUS_DIR)) {
+        fuzz::Bytes bytes = ReadWholeFile(file);
+        if (bytes.size() <= 80000) seeds.push_back(std::move(bytes));
+    }
+    // Hand-made: every extension kind, an interlaced frame, a local table, transparency,
+    // restore-to-background and restore-to-previous disposal, a frame off the screen.
+    seeds.push_back(GifBytes().Header(8, 8, 4).Gce(0x05, 10, 1).Raw({'!', 0xFE, 2, 'h', 'i', 0})
+                        .Raw({'!', 0xFF, 11}).Text("NETSCAPE2.0").Raw({3, 1, 0, 0, 5, 2, 1, 0, 0, 0, 0})
+                        .Raw({'!', 0x01, 12}).Raw(Bytes(12, 2)).Raw({1, 'x', 0})
+                        .Frame(0, 0, 8, 8, Bytes(64, 3), 2, 0x40).Trailer().b);
+    Bytes pattern(6 * 5);
+    for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<uint8_t>(i % 4);
+    seeds.push_back(GifBytes().Header(10, 8, 4).Gce(0x09, 2, 0).Frame(1, 1, 6, 5, pattern)
+                        .Gce(0x0D, 3, 2).Raw({',', 2, 0, 2, 0, 4, 0, 3, 0, 0x81}).Raw(Bytes(12, 0x40))
+                        .Data(2, EncodeLZW(Bytes(12, 1), 2)).Gce(0x04, 1, 0).Frame(8, 6, 4, 4, Bytes(16, 2))
+                        .Trailer().b);
+    return seeds;
+}
+
+// The first difference between the non-empty frames of two images ("" when none).
+std::string FrameDifference(TGIFImage& a, TGIFImage& b, bool includeEmpty) {
+    auto frames = [includeEmpty](TGIFImage& image) {
+        std::vector<TGIFSubImage*> list;
+        for (int i = 0; i < image.Frames->ItemCount(); ++i)
+            if (includeEmpty || !image.Frames->FrameAt(i)->IsEmpty()) list.push_back(image.Frames->FrameAt(i));
+        return list;
+    };
+    const std::vector<TGIFSubImage*> fa = frames(a), fb = frames(b);
+    if (fa.size() != fb.size())
+        return "frame count " + std::to_string(fa.size()) + " became " + std::to_string(fb.size());
+    if (a.ScreenWidth() != b.ScreenWidth() || a.ScreenHeight() != b.ScreenHeight()) return "screen size changed";
+    for (size_t i = 0; i < fa.size(); ++i) {
+        const TGIFSubImage& x = *fa[i];
+        const TGIFSubImage& y = *fb[i];
+        const std::string at = "frame " + std::to_string(i) + ": ";
+        if (x.Left() != y.Left() || x.Top() != y.Top() || x.Width() != y.Width() || x.Height() != y.Height())
+            return at + "bounds changed";
+        if (x.IsEmpty() != y.IsEmpty()) return at + "emptiness changed";
+        const int64_t n = int64_t(x.Width()) * x.Height();
+        if (x.IsEmpty() || n == 0) continue;
+        if (!x.Pixels || !y.Pixels || x.PixelsSize < n || y.PixelsSize < n) return at + "pixel buffer missing";
+        for (int64_t k = 0; k < n; ++k)
+            if (x.Pixels[k] != y.Pixels[k])
+                return at + "pixel " + std::to_string(k) + " was " + std::to_string(x.Pixels[k]) + ", became " +
+                       std::to_string(y.Pixels[k]);
+    }
+    return "";
+}
+
+class GifLife {
+public:
+    GifLife(std::mt19937& random, fuzz::Tally& tally) : random_(random), tally_(tally) {}
+
+    std::string Run(const fuzz::Bytes& stream) {
+        std::unique_ptr<TGIFImage> image;
+        if (!Step("load", [&] { image = LoadGif(stream); })) return fault_;
+        tally_.Add("loaded");
+        if (!WithinBound(*image)) {
+            tally_.Add("skipped: too large");
+            return fault_;
+        }
+        tally_.Add("worked on");
+        Render(*image);
+        Draw(*image);
+        WholeBitmap(*image);
+        for (int compression : {0, 1}) SaveAndReload(*image, compression, compression ? "rle" : "lzw");
+        Optimise(*image);
+        Paint(*image);
+        Copy(*image);
+        return fault_;
+    }
+
+private:
+    // Runs a stage: a class-library exception is a refusal and is counted, anything else a fault.
+    bool Step(const char* stage, const std::function<void()>& action) {
+        if (!fault_.empty()) return false;
+        fuzz::NoteStage(stage);
+        try {
+            action();
+            return fault_.empty();
+        } catch (const Exception& e) {
+            tally_.Add(std::string("refused: ") + stage);
+            return false;
+        } catch (const std::exception& e) {
+            fault_ = std::string(stage) + ": " + fuzz::ClassName(e) + " " + e.what();
+        } catch (...) {
+            fault_ = std::string(stage) + ": an exception of no known class";
+        }
+        return false;
+    }
+    void Fail(const std::string& what) {
+        if (fault_.empty()) fault_ = std::string(fuzz::CurrentStage()) + ": " + what;
+    }
+    int Pick(int n) { return n <= 0 ? 0 : int(random_() % uint32_t(n)); }
+    bool Chance(int oneIn) { return Pick(oneIn) == 0; }
+
+    static bool WithinBound(TGIFImage& image) {
+        if (int64_t(image.ScreenWidth()) * image.ScreenHeight() > kMaxScreenPixels) return false;
+        int64_t total = 0;
+        for (int i = 0; i < image.Frames->ItemCount(); ++i) {
+            const TGIFSubImage* frame = image.Frames->FrameAt(i);
+            const int64_t n = int64_t(frame->Width()) * frame->Height();
+            if (n > kMaxFramePixels) return false;
+            total += n;
+        }
+        return total <= kMaxTotalPixels;
+    }
+    int FramesWorkedOn(TGIFImage& image) const { return std::min(image.Frames->ItemCount(), kMaxFramesWorkedOn); }
+
+    // A 24-bit drawing surface of the given size, filled with a colour no GIF table is likely to use.
+    static std::unique_ptr<TBitmap> Surface(int width, int height) {
+        auto surface = std::make_unique<TBitmap>();
+        surface->SetPixelFormat(pf24bit);
+        surface->SetSize(std::max(width, 1), std::max(height, 1));
+        surface->Canvas().FillRect(RECT{0, 0, surface->Width(), surface->Height()}, 0x00123456);
+        return surface;
+    }
+    // A destination between half and twice the screen, at a random offset.
+    RECT ScaledRect(TGIFImage& image) {
+        const int w = std::max(image.ScreenWidth(), 1), h = std::max(image.ScreenHeight(), 1);
+        const int width = std::clamp(w * (1 + Pick(4)) / 2, 1, 700), height = std::clamp(h * (1 + Pick(4)) / 2, 1, 700);
+        const int x = Pick(9) - 4, y = Pick(9) - 4;
+        return RECT{x, y, x + width, y + height};
+    }
+
+    void Render(TGIFImage& image) {
+        bool rendered = true;
+        for (int i = 0; i < FramesWorkedOn(image); ++i) {
+            TGIFSubImage* frame = image.Frames->FrameAt(i);
+            rendered &= Step("render direct", [&] {
+                std::unique_ptr<TBitmap> bitmap = frame->RenderDirect();
+                if (bitmap && !frame->IsEmpty() && (bitmap->Width() != frame->Width() || bitmap->Height() != frame->Height()))
+                    Fail("bitmap of " + std::to_string(bitmap->Width()) + "x" + std::to_string(bitmap->Height()) +
+                         " for a frame of " + std::to_string(frame->Width()) + "x" + std::to_string(frame->Height()));
+            });
+            rendered &= Step("render dithered", [&] {
+                std::unique_ptr<TBitmap> bitmap = frame->RenderDithered();
+                if (bitmap && !frame->IsEmpty() && (bitmap->Width() != frame->Width() || bitmap->Height() != frame->Height()))
+                    Fail("dithered bitmap of the wrong size");
+            });
+            rendered &= Step("rendered bitmap", [&] { frame->RenderedBitmap(); frame->IsMasked(); });
+        }
+        if (rendered) tally_.Add("rendered");
+    }
+
+    void Draw(TGIFImage& image) {
+        const RECT rect = ScaledRect(image);
+        std::unique_ptr<TBitmap> surface = Surface(rect.right + 4, rect.bottom + 4);
+        bool drawn = true;
+        for (int i = 0; i < FramesWorkedOn(image); ++i) {
+            TGIFSubImage* frame = image.Frames->FrameAt(i);
+            const bool transparent = Chance(2), tile = Chance(2);
+            drawn &= Step("draw frame", [&] { frame->DrawFrame(surface->Canvas(), rect, transparent, tile); });
+            drawn &= Step("stretch-draw frame", [&] { frame->StretchDrawFrame(surface->Canvas(), rect, !transparent, !tile); });
+        }
+        // The picture's own draw, of one frame: without animation no painter starts.
+        image.DrawFlags = static_cast<uint16_t>(random_() & (dfTransparent | dfTile | dfDither | dfDitherPaletteOnly));
+        image.CurrentFrameIndex = Pick(image.Frames->ItemCount() + 1) - 1;
+        drawn &= Step("draw image", [&] { image.Draw(surface->Canvas(), rect); });
+        image.CurrentFrameIndex = -1;
+        if (drawn) tally_.Add("drawn");
+    }
+
+    void WholeBitmap(TGIFImage& image) {
+        Step("whole-image bitmap", [&] {
+            TBitmap* bitmap = image.CurrentBitmap();
+            if (!bitmap) return;
+            if (bitmap->Width() != image.ScreenWidth() || bitmap->Height() != image.ScreenHeight())
+                Fail("whole-image bitmap of the wrong size");
+            tally_.Add("whole-image bitmap made");
+            Reduce(*bitmap);
+        });
+    }
+
+    void Reduce(TBitmap& whole) {
+        if (whole.Empty() || whole.Width() == 0 || whole.Height() == 0) return;
+        const auto method = static_cast<TReductionMethod>(Pick(crCustomPalette + 1));
+        const auto dither = static_cast<TDitherKind>(Pick(dkBurkes + 1));
+        const int bits = Pick(9);
+        HPALETTE custom = Chance(2) ? CreateGrayPalette() : CreateFourGrayPalette();
+        Step("colour reduction", [&] {
+            TBitmap copy;
+            copy.Assign(whole);
+            std::unique_ptr<TBitmap> reduced = ReduceBitmapColors(copy, method, dither, bits, custom);
+            if (reduced && !reduced->Empty() && (reduced->Width() != whole.Width() || reduced->Height() != whole.Height()))
+                Fail("reduced bitmap of the wrong size");
+            tally_.Add("colour-reduced");
+        });
+        DeleteObject(custom);
+    }
+
+    // Saves with one encoder; when the save is accepted the load must give the same frames back.
+    void SaveAndReload(TGIFImage& image, int compression, const char* name) {
+        TMemoryStream saved;
+        image.Compression = static_cast<uint8_t>(compression);
+        if (!Step(compression ? "save (run-length)" : "save (LZW)", [&] { image.SaveToStream(saved); })) return;
+        tally_.Add(std::string("saved ") + name);
+        fuzz::NoteStage(compression ? "reload (run-length)" : "reload (LZW)");
+        TGIFImage again;
+        try {
+            saved.SetPosition(0);
+            again.LoadFromStream(saved);
+        } catch (const std::exception& e) {
+            Fail(std::string("a saved image does not load again: ") + e.what());
+            return;
+        } catch (...) {
+            Fail("a saved image does not load again");
+            return;
+        }
+        const std::string difference = FrameDifference(image, again, false);
+        if (!difference.empty()) {
+            Fail("the reloaded image differs: " + difference);
+            return;
+        }
+        tally_.Add(std::string("saved and reloaded the same ") + name);
+    }
+
+    void Optimise(TGIFImage& image) {
+        TGIFImage copy;
+        if (!Step("copy for optimisation", [&] { copy.Assign(image); })) return;
+        const TOptimizeSet options = static_cast<TOptimizeSet>(random_() & osAllOptimizations);
+        const auto method = static_cast<TReductionMethod>(Pick(crCustomPalette + 1));
+        if (!Step("optimisation", [&] { copy.OptimizeFrames(options, method); })) return;
+        tally_.Add("optimised");
+        Step("optimised bitmap", [&] { copy.CurrentBitmap(); });
+        if (!copy.IsEmpty() && WithinBound(copy)) SaveAndReload(copy, Pick(2), "optimised");
+    }
+
+    // A painter on the calling thread, stopped after a few frames; now and then a threaded one.
+    void Paint(TGIFImage& image) {
+        const RECT rect = ScaledRect(image);
+        std::unique_ptr<TBitmap> surface = Surface(rect.right + 4, rect.bottom + 4);
+        uint16_t flags = static_cast<uint16_t>(
+            (random_() & (dfTransparent | dfLoop | dfValidateTarget | dfClearFirstFrame | dfTile | dfDither)) | dfAnimate);
+        const bool threaded = Chance(8);
+        if (threaded) flags |= dfThreaded;
+        int framesDone = 0;
+        image.SpeedPercent = 100000;  // frame delays of a few milliseconds at most
+        image.OnFrameDone = [&framesDone](TObject* sender) {
+            if (++framesDone >= kPainterFrames) static_cast<TGIFPainter*>(sender)->StopPainting();
+        };
+        const bool painted = Step(threaded ? "threaded painter" : "painter", [&] {
+            TGIFPainter* painter = image.StartPainter(nullptr, &surface->Canvas(), flags, rect);
+            if (!painter) return;
+            painter->StartPainting();
+            const DWORD start = GetTickCount();
+            while (PainterCount(image) > 0 && framesDone < kPainterFrames && GetTickCount() - start < 2000)
+                if (!CheckSynchronize()) Sleep(1);
+            image.StopAllPainters();
+        });
+        image.OnFrameDone = nullptr;
+        if (painted) tally_.Add(threaded ? "painted (threaded)" : "painted");
+    }
+    static size_t PainterCount(TGIFImage& image) {
+        const size_t n = image.Painters->LockList().size();
+        image.Painters->UnlockList();
+        return n;
+    }
+
+    void Copy(TGIFImage& image) {
+        bool copied = true;
+        // To another image and back: the same frames both ways.
+        TGIFImage other;
+        copied &= Step("copy to another image", [&] {
+            other.Assign(image);
+            const std::string difference = FrameDifference(image, other, true);
+            if (!difference.empty()) Fail("the copy differs: " + difference);
+        });
+        TGIFImage back;
+        copied &= Step("copy back", [&] {
+            back.Assign(other);
+            const std::string difference = FrameDifference(image, back, true);
+            if (!difference.empty()) Fail("the copy of the copy differs: " + difference);
+        });
+        // To bitmaps, and from them into new images.
+        TBitmap whole, frameBitmap;
+        copied &= Step("image to bitmap", [&] { image.AssignTo(whole); });
+        TGIFSubImage* frame = image.Frames->ItemCount() > 0 ? image.Frames->FrameAt(Pick(FramesWorkedOn(image))) : nullptr;
+        if (frame) copied &= Step("frame to bitmap", [&] { frame->AssignTo(frameBitmap); });
+        TGIFImage imported;
+        imported.ReductionMethod = static_cast<TReductionMethod>(Pick(crCustomPalette));
+        imported.DitherMode = static_cast<TDitherKind>(Pick(dkBurkes + 1));
+        copied &= Step("image from bitmap", [&] {
+            if (!whole.Empty()) imported.Assign(whole);
+            if (!frameBitmap.Empty()) imported.AddFrameFrom(&frameBitmap);
+            if (frame && Chance(2)) imported.AddFrameFrom(static_cast<TGraphic*>(&image));
+        });
+        if (copied) tally_.Add("copied");
+        if (!imported.IsEmpty() && WithinBound(imported)) SaveAndReload(imported, Pick(2), "imported");
+    }
+
+    std::mt19937& random_;
+    fuzz::Tally& tally_;
+    std::string fault_;
+};
+
+TEST(GifLifeFuzz, MutatedStreamsSurviveEveryPathOfTheirImage) {
+    fuzz::InstallCrashReport("gif_life_fuzz");
+    const fuzz::Settings settings = fuzz::Settings::FromEnvironment();
+    const std::vector<fuzz::Bytes> seeds = Seeds();
+    ASSERT_GT(seeds.size(), 10u);
+    fuzz::Tally tally;
+    double seconds = 0;
+    const std::vector<std::string> faults = fuzz::RunLoop(settings, tally, seconds, [&](uint64_t, std::mt19937& random) {
+        fuzz::Bytes bytes = seeds[random() % seeds.size()];
+        // A few streams go unmutated, so that every path also sees well-formed images.
+        if (random() % 16 != 0) fuzz::Mutate(bytes, random, seeds);
+        GifLife life(random, tally);
+        return life.Run(bytes);
+    });
+    tally.Print("GIF image life", seconds);
+    for (const std::string& fault : faults) ADD_FAILURE() << fault;
+    EXPECT_GT(tally.Get("worked on"), 0u);
+}
+
+} // namespace
