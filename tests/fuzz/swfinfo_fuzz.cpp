@@ -276,6 +276,7 @@ TEST(SwfInfoFuzz, MutatedMoviesNeverCrashLeaveFilesOrFillTheDisk) {
     RemoveTemps(folder);
     RemoveDirectoryA(folder.c_str());
     for (const std::string& fault : faults) ADD_FAILURE() << fault;
+    if (settings.onlyRun >= 0) return;
     EXPECT_GT(tally.Get("read (compressed)"), 0u);
     EXPECT_GT(tally.Get("read (uncompressed)"), 0u);
 }
