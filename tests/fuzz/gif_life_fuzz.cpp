@@ -63,11 +63,12 @@ std::string FrameDifference(TGIFImage& a, TGIFImage& b, bool includeEmpty) {
         const TGIFSubImage& x = *fa[i];
         const TGIFSubImage& y = *fb[i];
         const std::string at = "frame " + std::to_string(i) + ": ";
+        if (x.IsEmpty() != y.IsEmpty()) return at + "emptiness changed";
+        // An empty frame is copied as a reset one, without its position.
+        if (x.IsEmpty()) continue;
         if (x.Left() != y.Left() || x.Top() != y.Top() || x.Width() != y.Width() || x.Height() != y.Height())
             return at + "bounds changed";
-        if (x.IsEmpty() != y.IsEmpty()) return at + "emptiness changed";
         const int64_t n = int64_t(x.Width()) * x.Height();
-        if (x.IsEmpty() || n == 0) continue;
         if (!x.Pixels || !y.Pixels || x.PixelsSize < n || y.PixelsSize < n) return at + "pixel buffer missing";
         for (int64_t k = 0; k < n; ++k)
             if (x.Pixels[k] != y.Pixels[k])
@@ -91,6 +92,14 @@ public:
             return fault_;
         }
         tally_.Add("worked on");
+        if (Chance(4)) {
+            EditAsACaller(*image);
+            if (!fault_.empty()) return fault_;
+            if (!WithinBound(*image)) {
+                tally_.Add("skipped: too large after edits");
+                return fault_;
+            }
+        }
         Render(*image);
         Draw(*image);
         WholeBitmap(*image);
@@ -111,6 +120,7 @@ private:
             return fault_.empty();
         } catch (const Exception& e) {
             tally_.Add(std::string("refused: ") + stage);
+            if (std::getenv("FUZZ_MESSAGES")) tally_.Add(std::string("refused: ") + stage + ": " + fuzz::ClassName(e) + " " + e.what());
             return false;
         } catch (const std::exception& e) {
             fault_ = std::string(stage) + ": " + fuzz::ClassName(e) + " " + e.what();
@@ -153,12 +163,36 @@ private:
         surface->Canvas().FillRect(RECT{0, 0, surface->Width(), surface->Height()}, 0x00123456);
         return surface;
     }
-    // A destination between half and twice the screen, at a random offset.
+    // A destination between half and twice the screen, at a random offset; now and then one
+    // that is empty or upside down, as a minimised window gives.
     RECT ScaledRect(TGIFImage& image) {
+        if (Chance(16)) {
+            const int x = Pick(20) - 10, y = Pick(20) - 10;
+            return RECT{x, y, x - Pick(8), y + Pick(8) - 4};
+        }
         const int w = std::max(image.ScreenWidth(), 1), h = std::max(image.ScreenHeight(), 1);
         const int width = std::clamp(w * (1 + Pick(4)) / 2, 1, 700), height = std::clamp(h * (1 + Pick(4)) / 2, 1, 700);
         const int x = Pick(9) - 4, y = Pick(9) - 4;
         return RECT{x, y, x + width, y + height};
+    }
+
+    // What a program may do to a loaded image: move and resize frames, widen the screen.
+    void EditAsACaller(TGIFImage& image) {
+        const int edits = 1 + Pick(3);
+        for (int e = 0; e < edits && image.Frames->ItemCount() > 0; ++e) {
+            TGIFSubImage* frame = image.Frames->FrameAt(Pick(image.Frames->ItemCount()));
+            const int field = 1 + Pick(4);
+            const int value = field <= 2 ? Pick(600) : Pick(300);
+            Step("frame bounds", [&] { frame->SetBoundsField(field, value); });
+        }
+        if (Chance(3)) {
+            const int width = image.ScreenWidth() + Pick(100), height = image.ScreenHeight() + Pick(100);
+            Step("screen size", [&] {
+                image.SetScreenWidth(width);
+                image.SetScreenHeight(height);
+            });
+        }
+        tally_.Add("edited");
     }
 
     void Render(TGIFImage& image) {
