@@ -219,6 +219,7 @@ private:
                     Fail("dithered bitmap of the wrong size");
             });
             rendered &= Step("rendered bitmap", [&] { frame->RenderedBitmap(); frame->IsMasked(); });
+            if (i == 0 && frame->HasRenderedBitmap() && Chance(4)) Reduce(*frame->FrameBitmap);
         }
         if (rendered) tally_.Add("rendered");
     }
@@ -238,6 +239,26 @@ private:
         image.CurrentFrameIndex = Pick(image.Frames->ItemCount() + 1) - 1;
         drawn &= Step("draw image", [&] { image.Draw(surface->Canvas(), rect); });
         image.CurrentFrameIndex = -1;
+        // Animated, the picture plays into its cached bitmap through a painter of its own.
+        if (Chance(4)) {
+            image.DrawFlags = static_cast<uint16_t>(
+                (random_() & (dfTransparent | dfTile | dfLoop | dfClearFirstFrame | dfThreaded | dfPaintOnTarget)) |
+                dfAnimate);
+            int framesDone = 0;
+            image.SpeedPercent = 100000;
+            image.OnFrameDone = [&framesDone](TObject* sender) {
+                if (++framesDone >= kPainterFrames) static_cast<TGIFPainter*>(sender)->StopPainting();
+            };
+            drawn &= Step("draw image animated", [&] {
+                image.Draw(surface->Canvas(), rect);
+                const DWORD start = GetTickCount();
+                while (PainterCount(image) > 0 && framesDone < kPainterFrames && GetTickCount() - start < 2000)
+                    if (!CheckSynchronize()) Sleep(1);
+                image.StopAllPainters();
+            });
+            image.OnFrameDone = nullptr;
+        }
+        image.DrawFlags = DefaultDrawFlags;
         if (drawn) tally_.Add("drawn");
     }
 
