@@ -195,6 +195,20 @@ private:
         tally_.Add("edited");
     }
 
+    // The colours of a bitmap as 24-bit rows.
+    static std::vector<uint8_t> Colors(TBitmap* bitmap) {
+        std::vector<uint8_t> colors;
+        if (!bitmap || bitmap->Empty()) return colors;
+        TBitmap copy;
+        copy.Assign(*bitmap);
+        copy.SetPixelFormat(pf24bit);
+        for (int y = 0; y < copy.Height(); ++y) {
+            const uint8_t* row = copy.ScanLine(y);
+            colors.insert(colors.end(), row, row + 3 * copy.Width());
+        }
+        return colors;
+    }
+
     void Render(TGIFImage& image) {
         bool rendered = true;
         for (int i = 0; i < FramesWorkedOn(image); ++i) {
@@ -367,9 +381,17 @@ private:
         if (!Step("copy for optimisation", [&] { copy.Assign(image); })) return;
         const TOptimizeSet options = static_cast<TOptimizeSet>(random_() & osAllOptimizations);
         const auto method = static_cast<TReductionMethod>(Pick(crCustomPalette + 1));
+        // Without trimming, the first frame of an opaque image shows the same after optimisation.
+        const bool firstKept = !(options & osTrimBorders) && !image.IsEmpty() && !image.Frames->FrameAt(0)->IsEmpty() &&
+                               !image.Frames->FrameAt(0)->Transparent;
+        std::vector<uint8_t> before;
+        if (firstKept) Step("bitmap before optimisation", [&] { before = Colors(image.CurrentBitmap()); });
         if (!Step("optimisation", [&] { copy.OptimizeFrames(options, method); })) return;
         tally_.Add("optimised");
-        Step("optimised bitmap", [&] { copy.CurrentBitmap(); });
+        Step("optimised bitmap", [&] {
+            const std::vector<uint8_t> after = Colors(copy.CurrentBitmap());
+            if (firstKept && !before.empty() && after != before) Fail("the first frame shows other colours");
+        });
         if (!copy.IsEmpty() && WithinBound(copy)) SaveAndReload(copy, Pick(2), "optimised");
     }
 
