@@ -243,7 +243,7 @@ private:
             const int64_t real = int64_t(ReferenceInflate(Bytes(movie.begin() + 8, movie.end()), size_t(stated) + 1).size());
             if (sizes[1] > std::min(stated, real))
                 return "inflated " + std::to_string(sizes[1]) + " bytes to disk; the movie states " +
-                       std::to_string(stated) + " and holds " + std::to_string(real);
+                       std::to_string(stated) + " and holds " + (real > stated ? "more" : std::to_string(real));
             if (blocked) tally_.Add("inflated size measured");
         }
         return "";
