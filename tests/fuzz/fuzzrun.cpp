@@ -1,5 +1,7 @@
 #include "fuzzrun.h"
 
+#include <psapi.h>
+
 #include <cxxabi.h>
 
 #include <algorithm>
@@ -144,6 +146,24 @@ void Mutate(Bytes& bytes, std::mt19937& random, const std::vector<Bytes>& others
         }
         }
     }
+}
+
+int GdiHeadroom() {
+    std::vector<HGDIOBJ> made;
+    for (;;) {
+        HGDIOBJ pen = CreatePen(PS_SOLID, 1, RGB(made.size() & 255, 0, 0));
+        if (!pen) break;
+        made.push_back(pen);
+        if (made.size() >= 200000) break;
+    }
+    for (HGDIOBJ object : made) DeleteObject(object);
+    return int(made.size());
+}
+
+uint64_t PrivateBytes() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? counters.PagefileUsage : 0;
 }
 
 void Tally::Print(const char* title, double seconds) const {

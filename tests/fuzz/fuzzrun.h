@@ -46,6 +46,12 @@ std::string ClassName(const std::exception& e);
 // stretches, interesting 16-bit little-endian values, splices with another string.
 void Mutate(Bytes& bytes, std::mt19937& random, const std::vector<Bytes>& others, int maxEdits = 8);
 
+// How many more GDI objects the process can make (the table is finite; a leak shrinks it).
+int GdiHeadroom();
+
+// The process's private memory in bytes (0 when unknown).
+uint64_t PrivateBytes();
+
 // Counts of named outcomes, printed in a fixed order.
 class Tally {
 public:

@@ -471,6 +471,7 @@ TEST(GifLifeFuzz, MutatedStreamsSurviveEveryPathOfTheirImage) {
     ASSERT_GT(seeds.size(), 10u);
     fuzz::Tally tally;
     WICGifDecoder wic;
+    const int headroom = fuzz::GdiHeadroom();
     double seconds = 0;
     const std::vector<std::string> faults = fuzz::RunLoop(settings, tally, seconds, [&](uint64_t, std::mt19937& random) {
         fuzz::Bytes bytes = seeds[random() % seeds.size()];
@@ -479,8 +480,15 @@ TEST(GifLifeFuzz, MutatedStreamsSurviveEveryPathOfTheirImage) {
         GifLife life(random, tally, wic);
         return life.Run(bytes);
     });
+    // Every image of the run is gone: what the GDI table lost since the start was leaked.
+    const int leaked = headroom - fuzz::GdiHeadroom();
+    tally.Add("GDI objects leaked", uint64_t(std::max(leaked, 0)));
+    tally.Add("GDI objects free at the start", uint64_t(headroom));
+    tally.Add("private memory at the end (KB)", fuzz::PrivateBytes() / 1024);
     tally.Print("GIF image life", seconds);
     for (const std::string& fault : faults) ADD_FAILURE() << fault;
+    // A few objects made once and kept (stock palettes, say) are no leak; one per image is.
+    EXPECT_LE(leaked, 32) << "GDI objects leaked over the run";
     if (settings.onlyRun < 0) {
         EXPECT_GT(tally.Get("worked on"), 0u);
     }
