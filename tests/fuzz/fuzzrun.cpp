@@ -14,7 +14,8 @@ namespace {
 volatile uint32_t noteSeed = 0;
 volatile LONG64 noteRun = -1;
 const char* volatile noteStage = "start";
-volatile DWORD noteSince = 0;
+// Counts the runs begun, so that the watchdog also sees a repeated run move on.
+volatile LONG runsBegun = 0;
 const char* programName = "fuzz";
 int hangLimitSeconds = 60;
 
@@ -39,15 +40,15 @@ void OnTerminate() {
 
 // Checks once a second that the current run moves on.
 DWORD WINAPI Watchdog(void*) {
-    LONG64 lastRun = -2;
+    LONG lastBegun = -1;
     DWORD since = GetTickCount();
     for (;;) {
         Sleep(1000);
-        const LONG64 run = noteRun;
-        if (run != lastRun) {
-            lastRun = run;
+        const LONG begun = runsBegun;
+        if (begun != lastBegun) {
+            lastBegun = begun;
             since = GetTickCount();
-        } else if (run >= 0 && GetTickCount() - since > DWORD(hangLimitSeconds) * 1000) {
+        } else if (noteRun >= 0 && GetTickCount() - since > DWORD(hangLimitSeconds) * 1000) {
             PrintReport("HANG");
             ExitProcess(4);
         }
@@ -66,6 +67,7 @@ Settings Settings::FromEnvironment() {
     s.seconds = EnvNumber("FUZZ_SECONDS", s.seconds);
     s.onlyRun = static_cast<int64_t>(EnvNumber("FUZZ_RUN", -1));
     s.keepGoing = EnvNumber("FUZZ_KEEP_GOING", 0) != 0;
+    s.repeat = std::max(1, static_cast<int>(EnvNumber("FUZZ_REPEAT", 1)));
     return s;
 }
 
@@ -78,6 +80,7 @@ void NoteRun(uint32_t seed, uint64_t run) {
     noteSeed = seed;
     noteStage = "mutate";
     noteRun = static_cast<LONG64>(run);
+    InterlockedIncrement(&runsBegun);
 }
 void NoteStage(const char* stage) { noteStage = stage; }
 const char* CurrentStage() { return noteStage; }

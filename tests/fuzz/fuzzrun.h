@@ -17,12 +17,14 @@ namespace fuzz {
 using Bytes = std::vector<uint8_t>;
 
 // FUZZ_SEED (default a fixed one), FUZZ_SECONDS (default 3), FUZZ_RUN (replay only that run),
-// FUZZ_KEEP_GOING (report every fault instead of stopping at the first).
+// FUZZ_KEEP_GOING (report every fault instead of stopping at the first), FUZZ_REPEAT (run the
+// replayed run that many times and print the memory it gained: a leak grows with the count).
 struct Settings {
     uint32_t seed = 20261210;
     double seconds = 3.0;
     int64_t onlyRun = -1;
     bool keepGoing = false;
+    int repeat = 1;
     static Settings FromEnvironment();
 };
 
@@ -73,8 +75,13 @@ std::vector<std::string> RunLoop(const Settings& settings, Tally& tally, double&
     std::vector<std::string> faults;
     const DWORD start = GetTickCount();
     const DWORD budgetMs = static_cast<DWORD>(settings.seconds * 1000);
+    const uint64_t memoryBefore = PrivateBytes();
+    int repeated = 0;
     for (uint64_t run = settings.onlyRun >= 0 ? uint64_t(settings.onlyRun) : 0;; ++run) {
-        if (settings.onlyRun >= 0 && run != uint64_t(settings.onlyRun)) break;
+        if (settings.onlyRun >= 0 && run != uint64_t(settings.onlyRun)) {
+            if (++repeated >= settings.repeat) break;
+            run = uint64_t(settings.onlyRun);
+        }
         if (settings.onlyRun < 0 && GetTickCount() - start >= budgetMs) break;
         NoteRun(settings.seed, run);
         std::mt19937 random = RunRandom(settings.seed, run);
@@ -90,6 +97,9 @@ std::vector<std::string> RunLoop(const Settings& settings, Tally& tally, double&
         }
     }
     NoteStage("done");
+    if (settings.repeat > 1)
+        std::printf("%d times: private memory grew by %lld KB\n", settings.repeat,
+                    (static_cast<long long>(PrivateBytes()) - static_cast<long long>(memoryBefore)) / 1024);
     seconds = (GetTickCount() - start) / 1000.0;
     return faults;
 }
