@@ -203,8 +203,16 @@ TGIFExtensionClass TGIFApplicationExtension::RefineClass(TGIFExtensionClass self
             return found ? found : &TGIFUnknownAppExtension::ClassInfo;
         }
     }
+    // A longer block is written back with 11 bytes; its identifier must pick the class it will
+    // have then, or a loop identifier over other data would save what no load accepts.
+    TGIFExtensionClass longer = &TGIFUnknownAppExtension::ClassInfo;
+    if (size > 11 && stream.Read(identifier, 11) == 11) {
+        TGIFAppIdentifier key;
+        std::memcpy(key.data(), identifier, 11);
+        if (TGIFExtensionClass found = AppExtensionRegistry()->FindByIdentifier(key)) longer = found;
+    }
     stream.SetPosition(position);
-    if (size > 11) return &TGIFUnknownAppExtension::ClassInfo;
+    if (size > 11) return longer;
     return self;
 }
 
