@@ -130,7 +130,9 @@ private:
             return fault_.empty();
         } catch (const Exception& e) {
             tally_.Add(std::string("refused: ") + stage);
-            if (std::getenv("FUZZ_MESSAGES")) tally_.Add(std::string("refused: ") + stage + ": " + fuzz::ClassName(e) + " " + e.what());
+            // FUZZ_MESSAGES set: each refusal is also counted by its message.
+            if (std::getenv("FUZZ_MESSAGES"))
+                tally_.Add(std::string("refused: ") + stage + ": " + fuzz::ClassName(e) + " " + e.what());
             return false;
         } catch (const std::exception& e) {
             fault_ = std::string(stage) + ": " + fuzz::ClassName(e) + " " + e.what();
