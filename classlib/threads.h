@@ -56,20 +56,34 @@ private:
     bool started_ = false;
 };
 
+// A re-entrant lock of the system's own. This tool chain's std::recursive_mutex never frees
+// what its first lock allocates, so every list once locked would leak it.
+class TCriticalLock {
+public:
+    TCriticalLock() { InitializeCriticalSection(&section_); }
+    ~TCriticalLock() { DeleteCriticalSection(&section_); }
+    TCriticalLock(const TCriticalLock&) = delete;
+    TCriticalLock& operator=(const TCriticalLock&) = delete;
+    void lock() { EnterCriticalSection(&section_); }
+    void unlock() { LeaveCriticalSection(&section_); }
+private:
+    CRITICAL_SECTION section_;
+};
+
 // A list guarded by a re-entrant lock: LockList gives the list and holds the lock until UnlockList.
 template <typename T>
 class TThreadList {
 public:
     std::vector<T>& LockList() { mutex_.lock(); return items_; }
     void UnlockList() { mutex_.unlock(); }
-    void Add(const T& item) { std::lock_guard<std::recursive_mutex> g(mutex_); items_.push_back(item); }
+    void Add(const T& item) { std::lock_guard<TCriticalLock> g(mutex_); items_.push_back(item); }
     void Remove(const T& item) {
-        std::lock_guard<std::recursive_mutex> g(mutex_);
+        std::lock_guard<TCriticalLock> g(mutex_);
         for (auto it = items_.begin(); it != items_.end(); ++it)
             if (*it == item) { items_.erase(it); return; }
     }
-    void Clear() { std::lock_guard<std::recursive_mutex> g(mutex_); items_.clear(); }
+    void Clear() { std::lock_guard<TCriticalLock> g(mutex_); items_.clear(); }
 private:
-    std::recursive_mutex mutex_;
+    TCriticalLock mutex_;
     std::vector<T> items_;
 };
