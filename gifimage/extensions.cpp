@@ -249,12 +249,19 @@ void TGIFApplicationExtension::LoadFromStream(TStream& stream) {
     ReadAppData(stream);
 }
 
-// Always an identifier block of 11 bytes; one read with 10 comes back zero-padded.
+// An identifier block of 11 bytes (one read with 10 comes back zero-padded), longer only where
+// 11 would change what a load reads; the bytes beyond the identifier are zero.
 void TGIFApplicationExtension::SaveToStream(TStream& stream) {
     TGIFExtension::SaveToStream(stream);
-    PutByte(stream, 11);
+    const uint8_t size = SavedIdentifierBlockSize();
+    PutByte(stream, size);
     stream.WriteBuffer(Identifier.data(), static_cast<int32_t>(Identifier.size()));
+    for (int i = static_cast<int>(Identifier.size()); i < size; ++i) PutByte(stream, 0);
     WriteAppData(stream);
+}
+
+uint8_t TGIFUnknownAppExtension::SavedIdentifierBlockSize() const {
+    return AppExtensionRegistry()->FindByIdentifier(Identifier) ? 12 : 11;
 }
 
 void TGIFUnknownAppExtension::ReadAppData(TStream& stream) {

@@ -133,6 +133,10 @@ public:
     virtual void ReadAppData(TStream& stream) = 0;
 
     TGIFAppIdentifier Identifier{};
+
+protected:
+    // The size byte of the identifier block the save writes.
+    virtual uint8_t SavedIdentifierBlockSize() const { return 11; }
 };
 
 // One raw data sub-block.
@@ -156,6 +160,11 @@ public:
     void ReadAppData(TStream& stream) override;
 
     std::vector<std::unique_ptr<TGIFBlock>> Blocks;
+
+protected:
+    // An identifier that names a registered kind (read from a longer identifier block) is
+    // written with one byte more, so that a load reads the block as unknown data again.
+    uint8_t SavedIdentifierBlockSize() const override;
 };
 
 // The loop extension ("NETSCAPE2.0" or "ANIMEXTS1.0").

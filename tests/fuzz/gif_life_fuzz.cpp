@@ -11,8 +11,11 @@
 #include <fstream>
 #include <functional>
 
-#include "../gifimage/gifbuilder.h"
-#include "../gifimage/wicdecode.h"
+#include "gifimage/extensions.h"
+#include "gifimage/gifstream.h"
+#include "gifimage/subimage.h"
+#include "tests/gifimage/gifbuilder.h"
+#include "tests/support/wic.h"
 #include "fuzzrun.h"
 #include "gifimage/painter.h"
 #include "gifimage/quantiser.h"
