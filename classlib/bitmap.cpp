@@ -138,7 +138,7 @@ TColor ColorOfPixel(uint32_t pixel) {
     return static_cast<TColor>(((pixel >> 16) & 0xFF) | (pixel & 0xFF00) | ((pixel & 0xFF) << 16));
 }
 
-} // namespace
+}  // namespace
 
 HPALETTE CopyPalette(HPALETTE palette) {
     if (!palette) return nullptr;
@@ -295,8 +295,11 @@ void TBitmap::EnsureDIB() {
         HDC screen = GetDC(nullptr);
         const int depth = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES);
         ReleaseDC(nullptr, screen);
-        const TPixelFormat format = depth == 32 ? pf32bit : depth == 16 ? pf16bit : depth == 15 ? pf15bit
-                                    : depth == 8 ? pf8bit : pf24bit;
+        const TPixelFormat format = depth == 32   ? pf32bit
+                                    : depth == 16 ? pf16bit
+                                    : depth == 15 ? pf15bit
+                                    : depth == 8  ? pf8bit
+                                                  : pf24bit;
         Convert(format, width_, height_);
         return;
     }
@@ -618,7 +621,7 @@ HBITMAP ReadBmpPixels(TStream& stream, int64_t start, const BmpLayout& bmp, cons
     return handle;
 }
 
-} // namespace
+}  // namespace
 
 void TBitmap::LoadFromStream(TStream& stream) {
     const int64_t start = stream.Position();

@@ -103,9 +103,9 @@ private:
     bool ddb_ = false;
     int width_ = 0;
     int height_ = 0;
-    uint8_t* bits_ = nullptr;   // of a DIB section, bottom-up rows
+    uint8_t* bits_ = nullptr;  // of a DIB section, bottom-up rows
     int rowBytes_ = 0;
-    int tableSize_ = 0;         // colour-table entries of a palette section
+    int tableSize_ = 0;  // colour-table entries of a palette section
     HPALETTE palette_ = nullptr;
     TColor transparentColor_ = clDefault;
     HBITMAP mask_ = nullptr;

@@ -5,8 +5,8 @@
 TStatusBar::TStatusBar(TComponent* owner, TWinControl* parent) : TWinControl(owner, parent) {
     height_ = 19;
     // The bar neither sizes nor places itself: its owner keeps it at the bottom with its own height.
-    CreateWindowHandle(STATUSCLASSNAMEA, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP | CCS_NOPARENTALIGN | CCS_NORESIZE,
-                       0, parent->Handle());
+    CreateWindowHandle(STATUSCLASSNAMEA, WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP | CCS_NOPARENTALIGN | CCS_NORESIZE, 0,
+                       parent->Handle());
     AlignToParent();
 }
 

@@ -40,8 +40,7 @@ TWinControl* TWinControl::FromHandle(HWND window) {
     return window ? static_cast<TWinControl*>(GetPropA(window, kObjectProperty)) : nullptr;
 }
 
-void TWinControl::CreateWindowHandle(const char* className, DWORD style, DWORD exStyle, HWND parentWindow,
-                                     HMENU menu) {
+void TWinControl::CreateWindowHandle(const char* className, DWORD style, DWORD exStyle, HWND parentWindow, HMENU menu) {
     handle_ = CreateWindowExA(exStyle, className, "", style, left_, top_, width_, height_, parentWindow, menu,
                               GetModuleHandleA(nullptr), nullptr);
     if (!handle_) RaiseLastOSError();
@@ -49,7 +48,8 @@ void TWinControl::CreateWindowHandle(const char* className, DWORD style, DWORD e
     defaultProc_ = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(handle_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWinControl::StaticWndProc)));
     UpdateBoundsFromWindow();
-    if (parent_ && (style & WS_CHILD)) SendMessageA(handle_, WM_SETFONT, SendMessageA(parent_->Handle(), WM_GETFONT, 0, 0), 0);
+    if (parent_ && (style & WS_CHILD))
+        SendMessageA(handle_, WM_SETFONT, SendMessageA(parent_->Handle(), WM_GETFONT, 0, 0), 0);
 }
 
 LRESULT CALLBACK TWinControl::StaticWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -97,8 +97,7 @@ LRESULT TWinControl::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
         UpdateBoundsFromWindow();
         return result;
     }
-    default:
-        break;
+    default: break;
     }
     return DefaultHandler(message, wParam, lParam);
 }

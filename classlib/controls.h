@@ -59,8 +59,7 @@ public:
 
 protected:
     // Creates the window; a className of nullptr registers and uses this library's class.
-    void CreateWindowHandle(const char* className, DWORD style, DWORD exStyle, HWND parentWindow,
-                            HMENU menu = nullptr);
+    void CreateWindowHandle(const char* className, DWORD style, DWORD exStyle, HWND parentWindow, HMENU menu = nullptr);
     // Handles a message; the default hands it to the window class's own procedure.
     virtual LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT DefaultHandler(UINT message, WPARAM wParam, LPARAM lParam);

@@ -50,8 +50,7 @@ void TImage::Paint(HDC dc) {
 
 LRESULT TImage::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_ERASEBKGND:
-        return 1;
+    case WM_ERASEBKGND: return 1;
     case WM_PAINT: {
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(handle_, &ps);
@@ -59,11 +58,8 @@ LRESULT TImage::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
         EndPaint(handle_, &ps);
         return 0;
     }
-    case WM_SIZE:
-        Invalidate();
-        break;
-    default:
-        break;
+    case WM_SIZE: Invalidate(); break;
+    default: break;
     }
     return TWinControl::WndProc(message, wParam, lParam);
 }
@@ -100,10 +96,26 @@ LRESULT TBevel::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
         switch (shape_) {
         case bsBox:
         case bsFrame: sides = BF_RECT; break;
-        case bsTopLine: sides = BF_TOP; r.bottom = r.top + 2; edge = style_ == bsLowered ? EDGE_ETCHED : EDGE_BUMP; break;
-        case bsBottomLine: sides = BF_BOTTOM; r.top = r.bottom - 2; edge = style_ == bsLowered ? EDGE_ETCHED : EDGE_BUMP; break;
-        case bsLeftLine: sides = BF_LEFT; r.right = r.left + 2; edge = style_ == bsLowered ? EDGE_ETCHED : EDGE_BUMP; break;
-        case bsRightLine: sides = BF_RIGHT; r.left = r.right - 2; edge = style_ == bsLowered ? EDGE_ETCHED : EDGE_BUMP; break;
+        case bsTopLine:
+            sides = BF_TOP;
+            r.bottom = r.top + 2;
+            edge = style_ == bsLowered ? EDGE_ETCHED : EDGE_BUMP;
+            break;
+        case bsBottomLine:
+            sides = BF_BOTTOM;
+            r.top = r.bottom - 2;
+            edge = style_ == bsLowered ? EDGE_ETCHED : EDGE_BUMP;
+            break;
+        case bsLeftLine:
+            sides = BF_LEFT;
+            r.right = r.left + 2;
+            edge = style_ == bsLowered ? EDGE_ETCHED : EDGE_BUMP;
+            break;
+        case bsRightLine:
+            sides = BF_RIGHT;
+            r.left = r.right - 2;
+            edge = style_ == bsLowered ? EDGE_ETCHED : EDGE_BUMP;
+            break;
         case bsSpacer: break;
         }
         if (sides) DrawEdge(dc, &r, edge, sides);
@@ -117,7 +129,7 @@ LRESULT TBevel::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
 
 namespace {
 const int LabelSpacing = 3;
-} // namespace
+}  // namespace
 
 TLabeledEdit::TLabeledEdit(TComponent* owner, TWinControl* parent) : TEdit(owner, parent) {
     label_ = new TLabel(this, parent);

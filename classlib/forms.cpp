@@ -55,7 +55,7 @@ DWORD ExStyleFor(TBorderStyle border) {
     default: return WS_EX_WINDOWEDGE;
     }
 }
-} // namespace
+}  // namespace
 
 TApplication* Application = &TheApplication();
 
@@ -141,7 +141,7 @@ BOOL CALLBACK DisableOne(HWND window, LPARAM data) {
     }
     return TRUE;
 }
-} // namespace
+}  // namespace
 
 int TForm::ShowModal() {
     DisabledWindows disabled{handle_, {}};
@@ -177,12 +177,8 @@ void TForm::Release() { PostMessageA(handle_, CM_RELEASE, 0, 0); }
 
 LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case CM_RELEASE:
-        delete this;
-        return 0;
-    case WM_CLOSE:
-        Close();
-        return 0;
+    case CM_RELEASE: delete this; return 0;
+    case WM_CLOSE: Close(); return 0;
     case WM_GETFONT:
         // Child controls take the form's font from here when they are created.
         return reinterpret_cast<LRESULT>(font_.Handle());
@@ -194,8 +190,7 @@ LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
         if (lParam == 0 && MenuCommand && MenuCommand(LOWORD(wParam))) return 0;
         break;
-    default:
-        break;
+    default: break;
     }
     return TWinControl::WndProc(message, wParam, lParam);
 }
@@ -259,10 +254,11 @@ bool IsUnansweredDialogKey(HWND form, const MSG& msg) {
     char cls[16] = {0};
     GetClassNameA(msg.hwnd, cls, sizeof(cls));
     LONG buttonType = GetWindowLongA(msg.hwnd, GWL_STYLE) & BS_TYPEMASK;
-    bool onPushButton = lstrcmpiA(cls, "Button") == 0 && (buttonType == BS_PUSHBUTTON || buttonType == BS_DEFPUSHBUTTON);
+    bool onPushButton = lstrcmpiA(cls, "Button") == 0 &&
+                        (buttonType == BS_PUSHBUTTON || buttonType == BS_DEFPUSHBUTTON);
     return !onPushButton;
 }
-} // namespace
+}  // namespace
 
 bool TApplication::PreTranslate(MSG& msg) {
     for (auto& filter : filters_)
@@ -331,11 +327,16 @@ int MessageDlg(const std::string& text, TMsgDlgType type, uint16_t buttons, int)
     static const char* const captions[] = {"Warning", "Error", "Information", "Confirm", nullptr};
     static const UINT icons[] = {MB_ICONWARNING, MB_ICONERROR, MB_ICONINFORMATION, MB_ICONQUESTION, 0};
     UINT flags = icons[type];
-    if ((buttons & mbYes) && (buttons & mbNo)) flags |= (buttons & mbCancel) ? MB_YESNOCANCEL : MB_YESNO;
-    else if ((buttons & mbOK) && (buttons & mbCancel)) flags |= MB_OKCANCEL;
-    else if (buttons & mbAbort) flags |= MB_ABORTRETRYIGNORE;
-    else if ((buttons & mbRetry) && (buttons & mbCancel)) flags |= MB_RETRYCANCEL;
-    else flags |= MB_OK;
+    if ((buttons & mbYes) && (buttons & mbNo))
+        flags |= (buttons & mbCancel) ? MB_YESNOCANCEL : MB_YESNO;
+    else if ((buttons & mbOK) && (buttons & mbCancel))
+        flags |= MB_OKCANCEL;
+    else if (buttons & mbAbort)
+        flags |= MB_ABORTRETRYIGNORE;
+    else if ((buttons & mbRetry) && (buttons & mbCancel))
+        flags |= MB_RETRYCANCEL;
+    else
+        flags |= MB_OK;
     const char* caption = captions[type] ? captions[type] : Application->Title().c_str();
     return Application->MessageBox(text, caption, flags);
 }

@@ -94,8 +94,8 @@ void TGraphic::Changed() {
     if (OnChange) OnChange(this);
 }
 
-void TGraphic::Progress(TObject* sender, TProgressStage stage, uint8_t percentDone, bool redrawNow,
-                        const RECT& rect, const std::string& message) {
+void TGraphic::Progress(TObject* sender, TProgressStage stage, uint8_t percentDone, bool redrawNow, const RECT& rect,
+                        const std::string& message) {
     if (OnProgress) OnProgress(sender, stage, percentDone, redrawNow, rect, message);
 }
 
@@ -126,7 +126,7 @@ std::string NormaliseExtension(const std::string& extension) {
     if (!e.empty() && e[0] == '.') e.erase(0, 1);
     return e;
 }
-} // namespace
+}  // namespace
 
 void TPicture::RegisterFileFormat(const std::string& extension, const std::string& description,
                                   TGraphicClass graphicClass, TGraphicFactory factory) {
@@ -140,9 +140,9 @@ void TPicture::RegisterClipboardFormat(UINT format, TGraphicClass graphicClass, 
 
 void TPicture::UnregisterGraphicClass(TGraphicClass graphicClass) {
     auto& files = FileFormats();
-    files.erase(std::remove_if(files.begin(), files.end(),
-                               [&](const FileFormat& f) { return f.graphicClass == graphicClass; }),
-                files.end());
+    files.erase(
+        std::remove_if(files.begin(), files.end(), [&](const FileFormat& f) { return f.graphicClass == graphicClass; }),
+        files.end());
     auto& clips = ClipboardFormats();
     clips.erase(std::remove_if(clips.begin(), clips.end(),
                                [&](const ClipboardFormat& f) { return f.graphicClass == graphicClass; }),

@@ -12,9 +12,9 @@
 
 // A colour: red in bits 0-7, green 8-15, blue 16-23; negative values name system colours.
 using TColor = int32_t;
-constexpr TColor clBlack = 0x000000, clMaroon = 0x000080, clGreen = 0x008000, clNavy = 0x800000,
-                 clBlue = 0xFF0000, clRed = 0x0000FF, clWhite = 0xFFFFFF, clSilver = 0xC0C0C0,
-                 clGray = 0x808080, clNone = 0x1FFFFFFF, clDefault = 0x20000000;
+constexpr TColor clBlack = 0x000000, clMaroon = 0x000080, clGreen = 0x008000, clNavy = 0x800000, clBlue = 0xFF0000,
+                 clRed = 0x0000FF, clWhite = 0xFFFFFF, clSilver = 0xC0C0C0, clGray = 0x808080, clNone = 0x1FFFFFFF,
+                 clDefault = 0x20000000;
 constexpr TColor clBtnFace = static_cast<TColor>(0x80000000 | COLOR_BTNFACE);
 constexpr TColor clWindow = static_cast<TColor>(0x80000000 | COLOR_WINDOW);
 constexpr TColor clWindowText = static_cast<TColor>(0x80000000 | COLOR_WINDOWTEXT);
@@ -34,13 +34,25 @@ public:
     void Assign(const TFont& other);
 
     std::string Name() const { return name_; }
-    void SetName(const std::string& name) { name_ = name; Changed(); }
-    int Size() const { return size_; }          // points
-    void SetSize(int points) { size_ = points; Changed(); }
-    uint8_t Style() const { return style_; }    // TFontStyle bits
-    void SetStyle(uint8_t style) { style_ = style; Changed(); }
+    void SetName(const std::string& name) {
+        name_ = name;
+        Changed();
+    }
+    int Size() const { return size_; }  // points
+    void SetSize(int points) {
+        size_ = points;
+        Changed();
+    }
+    uint8_t Style() const { return style_; }  // TFontStyle bits
+    void SetStyle(uint8_t style) {
+        style_ = style;
+        Changed();
+    }
     TColor Color() const { return color_; }
-    void SetColor(TColor color) { color_ = color; Changed(); }
+    void SetColor(TColor color) {
+        color_ = color;
+        Changed();
+    }
     HFONT Handle() const;
     TNotifyEvent OnChange;
 
@@ -71,14 +83,15 @@ public:
         if (OnChange) OnChange(nullptr);
     }
     TNotifyEvent OnChange;
+
 protected:
     HDC dc_;
 };
 
 // Progress of a long picture operation, reported to the picture's OnProgress handler.
 enum TProgressStage { psStarting, psRunning, psEnding };
-using TProgressEvent = std::function<void(TObject* sender, TProgressStage stage, uint8_t percentDone,
-                                          bool redrawNow, const RECT& rect, const std::string& message)>;
+using TProgressEvent = std::function<void(TObject* sender, TProgressStage stage, uint8_t percentDone, bool redrawNow,
+                                          const RECT& rect, const std::string& message)>;
 
 // An abstract picture: loaded from and saved to streams, drawn on a canvas.
 class TGraphic : public TPersistent {
@@ -92,7 +105,10 @@ public:
     virtual void SetWidth(int width) {}
     virtual void SetHeight(int height) {}
     virtual bool Transparent() const { return transparent_; }
-    virtual void SetTransparent(bool value) { transparent_ = value; Changed(); }
+    virtual void SetTransparent(bool value) {
+        transparent_ = value;
+        Changed();
+    }
     virtual HPALETTE Palette() { return nullptr; }
     virtual void SetPalette(HPALETTE) {}
 

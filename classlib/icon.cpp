@@ -33,7 +33,7 @@ int Score(const IconDirEntry& e) {
     int w = e.width ? e.width : 256;
     return std::abs(w - 32) * 64 - e.bitCount;
 }
-} // namespace
+}  // namespace
 
 TIcon::TIcon(HICON shared) : handle_(shared) { IconSize(handle_, width_, height_); }
 

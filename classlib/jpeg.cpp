@@ -28,8 +28,7 @@ int RowStride(int width) { return (width * 3 + 3) & ~3; }
 
 // Decodes a whole JPEG file into top-down BGR rows. False with a message
 // on any error. No object with a destructor lives in this frame: libjpeg may jump out of it.
-bool Decode(const uint8_t* data, size_t size, std::vector<uint8_t>& pixels, int& width, int& height,
-            char* message) {
+bool Decode(const uint8_t* data, size_t size, std::vector<uint8_t>& pixels, int& width, int& height, char* message) {
     jpeg_decompress_struct info{};
     ErrorManager errors{};
     info.err = jpeg_std_error(&errors.base);
@@ -71,7 +70,7 @@ struct JPEGRegistration {
     }
     ~JPEGRegistration() { TPicture::UnregisterGraphicClass(TJPEGImage::ClassKey()); }
 } registration;
-} // namespace
+}  // namespace
 
 TGraphicClass TJPEGImage::ClassKey() {
     static const char key = 0;

@@ -34,7 +34,7 @@ void ForEachItem(TMenuItem* item, const std::function<bool(TMenuItem*)>& visit) 
         ForEachItem(item->Item(i), visit);
     }
 }
-} // namespace
+}  // namespace
 
 std::string ShortCutToText(TShortCut shortCut) {
     std::string name = KeyName(shortCut & 0xFF);
@@ -55,7 +55,9 @@ TShortCut ShortCutFromKey(WORD virtualKey) {
 }
 
 TMenuItem::TMenuItem(TComponent* owner, TMenuItem* parentItem, const std::string& caption, TShortCut shortCut)
-    : TComponent(owner), Caption(caption), ShortCut(shortCut) {
+    : TComponent(owner)
+    , Caption(caption)
+    , ShortCut(shortCut) {
     if (parentItem) parentItem->Add(this);
 }
 
@@ -64,8 +66,10 @@ void TMenuItem::Click() {
 }
 
 TMainMenu::TMainMenu(TForm* form)
-    : TComponent(form), form_(form), root_(new TMenuItem(this, nullptr, "")),
-      self_(std::make_shared<TMainMenu*>(this)) {
+    : TComponent(form)
+    , form_(form)
+    , root_(new TMenuItem(this, nullptr, ""))
+    , self_(std::make_shared<TMainMenu*>(this)) {
     form_->MenuCommand = [self = std::weak_ptr<TMainMenu*>(self_)](WORD command) {
         auto menu = self.lock();
         if (!menu || !*menu) return false;

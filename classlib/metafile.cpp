@@ -23,7 +23,7 @@ void SizeOf(HENHMETAFILE metafile, int& width, int& height) {
     if (height < 0) height = 0;
 }
 
-} // namespace
+}  // namespace
 
 TGraphicClass TMetafile::ClassKey() {
     static const char key = 0;

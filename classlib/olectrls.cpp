@@ -22,12 +22,14 @@ SIZEL PixelsToHimetric(int width, int height) {
     ReleaseDC(nullptr, screen);
     return SIZEL{MulDiv(width, 2540, dpiX), MulDiv(height, 2540, dpiY)};
 }
-} // namespace
+}  // namespace
 
 namespace {
 // Frees what an Invoke left in info and raises for a failing result.
 void CheckInvoke(HRESULT hr, EXCEPINFO& info) {
-    std::string description = info.bstrDescription ? WideToAnsi(std::wstring(info.bstrDescription, SysStringLen(info.bstrDescription))) : "";
+    std::string description = info.bstrDescription
+                                  ? WideToAnsi(std::wstring(info.bstrDescription, SysStringLen(info.bstrDescription)))
+                                  : "";
     SysFreeString(info.bstrSource);
     SysFreeString(info.bstrDescription);
     SysFreeString(info.bstrHelpFile);
@@ -39,12 +41,13 @@ void CheckInvoke(HRESULT hr, EXCEPINFO& info) {
     if (FAILED(hr) && !description.empty()) throw EOleSysError(description, hr);
     OleCheck(hr);
 }
-} // namespace
+}  // namespace
 
 void OleCheck(HRESULT hr, const EXCEPINFO* info) {
     if (SUCCEEDED(hr)) return;
     std::string message;
-    if (info && info->bstrDescription) message = WideToAnsi(std::wstring(info->bstrDescription, SysStringLen(info->bstrDescription)));
+    if (info && info->bstrDescription)
+        message = WideToAnsi(std::wstring(info->bstrDescription, SysStringLen(info->bstrDescription)));
     if (message.empty()) message = SysErrorMessage(static_cast<unsigned long>(hr));
     if (message.empty()) {
         char code[32];
@@ -72,8 +75,11 @@ public:
 
 // The container side of the hosting: client site, in-place site and frame, control site
 // and the ambient properties. Reference counted; the control drops it when it is freed.
-class TOleControl::Site : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame,
-                          public IOleControlSite, public IdOnlyDispatch {
+class TOleControl::Site : public IOleClientSite,
+                          public IOleInPlaceSite,
+                          public IOleInPlaceFrame,
+                          public IOleControlSite,
+                          public IdOnlyDispatch {
 public:
     explicit Site(TOleControl* owner) : owner_(owner) {}
     virtual ~Site() = default;
@@ -83,12 +89,18 @@ public:
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
-        if (iid == IID_IUnknown || iid == IID_IOleClientSite) *out = static_cast<IOleClientSite*>(this);
-        else if (iid == IID_IOleWindow || iid == IID_IOleInPlaceSite) *out = static_cast<IOleInPlaceSite*>(this);
-        else if (iid == IID_IOleInPlaceUIWindow || iid == IID_IOleInPlaceFrame) *out = static_cast<IOleInPlaceFrame*>(this);
-        else if (iid == IID_IOleControlSite) *out = static_cast<IOleControlSite*>(this);
-        else if (iid == IID_IDispatch) *out = static_cast<IDispatch*>(this);
-        else return E_NOINTERFACE;
+        if (iid == IID_IUnknown || iid == IID_IOleClientSite)
+            *out = static_cast<IOleClientSite*>(this);
+        else if (iid == IID_IOleWindow || iid == IID_IOleInPlaceSite)
+            *out = static_cast<IOleInPlaceSite*>(this);
+        else if (iid == IID_IOleInPlaceUIWindow || iid == IID_IOleInPlaceFrame)
+            *out = static_cast<IOleInPlaceFrame*>(this);
+        else if (iid == IID_IOleControlSite)
+            *out = static_cast<IOleControlSite*>(this);
+        else if (iid == IID_IDispatch)
+            *out = static_cast<IDispatch*>(this);
+        else
+            return E_NOINTERFACE;
         AddRef();
         return S_OK;
     }
@@ -185,8 +197,7 @@ public:
     STDMETHODIMP ShowPropertyFrame() override { return E_NOTIMPL; }
 
     // IDispatch: the ambient properties. The control runs in user mode.
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
-                        UINT*) override {
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
         if (!(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
         switch (id) {
         case DISPID_AMBIENT_USERMODE:
@@ -194,8 +205,7 @@ public:
             result->vt = VT_BOOL;
             result->boolVal = id == DISPID_AMBIENT_USERMODE ? VARIANT_TRUE : VARIANT_FALSE;
             return S_OK;
-        default:
-            return DISP_E_MEMBERNOTFOUND;
+        default: return DISP_E_MEMBERNOTFOUND;
         }
     }
 
@@ -249,7 +259,8 @@ private:
 // --- TOleControl -----------------------------------------------------------
 
 TOleControl::TOleControl(TComponent* owner, TWinControl* parent, const std::wstring& progId)
-    : TWinControl(owner, parent), self_(std::make_shared<TOleControl*>(this)) {
+    : TWinControl(owner, parent)
+    , self_(std::make_shared<TOleControl*>(this)) {
     RegisterLibraryClass(kContainerClass, CS_DBLCLKS, reinterpret_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     width_ = 100;
     height_ = 100;
@@ -313,8 +324,7 @@ void TOleControl::CreateControl(const std::wstring& progId) {
 // it, otherwise the first connection point that is not the property-change one.
 void TOleControl::ConnectEvents() {
     IConnectionPointContainer* container = nullptr;
-    if (oleObject_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)) != S_OK)
-        return;
+    if (oleObject_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)) != S_OK) return;
     bool found = false;
     IProvideClassInfo2* info2 = nullptr;
     if (oleObject_->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&info2)) == S_OK) {
@@ -332,10 +342,12 @@ void TOleControl::ConnectEvents() {
                 ITypeInfo* source = nullptr;
                 TYPEATTR* sourceAttributes = nullptr;
                 if (classInfo->GetImplTypeFlags(i, &flags) != S_OK ||
-                    (flags & (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE)) != (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE))
+                    (flags & (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE)) !=
+                        (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE))
                     continue;
                 if (classInfo->GetRefTypeOfImplType(i, &reference) == S_OK &&
-                    classInfo->GetRefTypeInfo(reference, &source) == S_OK && source->GetTypeAttr(&sourceAttributes) == S_OK) {
+                    classInfo->GetRefTypeInfo(reference, &source) == S_OK &&
+                    source->GetTypeAttr(&sourceAttributes) == S_OK) {
                     eventIid_ = sourceAttributes->guid;
                     found = true;
                     source->ReleaseTypeAttr(sourceAttributes);
@@ -418,11 +430,8 @@ LRESULT TOleControl::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         break;
-    case WM_SIZE:
-        UpdateObjectRects();
-        break;
-    default:
-        break;
+    case WM_SIZE: UpdateObjectRects(); break;
+    default: break;
     }
     return TWinControl::WndProc(message, wParam, lParam);
 }
@@ -488,7 +497,8 @@ std::wstring TOleControl::CallStringMethod(const wchar_t* name, const std::wstri
                                   &argumentError);
     SysFreeString(arg.bstrVal);
     std::wstring reply;
-    if (SUCCEEDED(hr) && result.vt == VT_BSTR && result.bstrVal) reply.assign(result.bstrVal, SysStringLen(result.bstrVal));
+    if (SUCCEEDED(hr) && result.vt == VT_BSTR && result.bstrVal)
+        reply.assign(result.bstrVal, SysStringLen(result.bstrVal));
     VariantClear(&result);
     CheckInvoke(hr, info);
     return reply;

@@ -27,8 +27,8 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
     std::string relative;
     HKEY base = BaseFor(key, relative);
     HKEY opened = nullptr;
-    LONG rc = canCreate ? RegCreateKeyExA(base, relative.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                          access_, nullptr, &opened, nullptr)
+    LONG rc = canCreate ? RegCreateKeyExA(base, relative.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access_, nullptr,
+                                          &opened, nullptr)
                         : RegOpenKeyExA(base, relative.c_str(), 0, access_, &opened);
     if (rc != ERROR_SUCCESS) return false;
     std::string newPath = (base == current_ && current_) ? path_ + "\\" + relative : relative;
@@ -59,8 +59,8 @@ bool TRegistry::CreateKey(const std::string& key) {
     std::string relative;
     HKEY base = BaseFor(key, relative);
     HKEY created = nullptr;
-    if (RegCreateKeyExA(base, relative.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access_, nullptr,
-                        &created, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExA(base, relative.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access_, nullptr, &created,
+                        nullptr) != ERROR_SUCCESS)
         throw ERegistryException("Failed to create key " + key);
     RegCloseKey(created);
     return true;
@@ -75,11 +75,10 @@ std::string TRegistry::ReadString(const std::string& name) {
     if (!current_) return "";
     DWORD type = 0, size = 0;
     if (RegQueryValueExA(current_, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return "";
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
-        throw ERegistryException("Invalid data type for '" + name + "'");
+    if (type != REG_SZ && type != REG_EXPAND_SZ) throw ERegistryException("Invalid data type for '" + name + "'");
     std::vector<char> data(size + 1, 0);
-    if (RegQueryValueExA(current_, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                         &size) != ERROR_SUCCESS)
+    if (RegQueryValueExA(current_, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
+        ERROR_SUCCESS)
         return "";
     return std::string(data.data());
 }
@@ -95,8 +94,7 @@ int TRegistry::ReadInteger(const std::string& name) {
 }
 
 void TRegistry::WriteString(const std::string& name, const std::string& value) {
-    if (!current_ || RegSetValueExA(current_, name.c_str(), 0, REG_SZ,
-                                    reinterpret_cast<const BYTE*>(value.c_str()),
+    if (!current_ || RegSetValueExA(current_, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                                     static_cast<DWORD>(value.size() + 1)) != ERROR_SUCCESS)
         throw ERegistryException("Failed to set data for '" + name + "'");
 }

@@ -11,7 +11,7 @@ HBRUSH FaceBrush(HDC dc) {
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
     return GetSysColorBrush(COLOR_BTNFACE);
 }
-} // namespace
+}  // namespace
 
 // --- TStdControl ------------------------------------------------------------
 
@@ -138,15 +138,15 @@ bool TEdit::CtlColor(HDC dc, HBRUSH& brush) {
 namespace {
 // Room for the dropped list: eight items, as the class library shows by default.
 const int DropDownHeight = 8 * 16 + 24;
-} // namespace
+}  // namespace
 
 TComboBox::TComboBox(TComponent* owner, TWinControl* parent, TComboBoxStyle style)
-    : TStdControl(owner, parent), style_(style) {
+    : TStdControl(owner, parent)
+    , style_(style) {
     width_ = 145;
     height_ = DropDownHeight;
-    CreateChild("COMBOBOX",
-                (style == csDropDownList ? CBS_DROPDOWNLIST : CBS_DROPDOWN | CBS_AUTOHSCROLL) | WS_VSCROLL |
-                    WS_TABSTOP);
+    CreateChild("COMBOBOX", (style == csDropDownList ? CBS_DROPDOWNLIST : CBS_DROPDOWN | CBS_AUTOHSCROLL) | WS_VSCROLL |
+                                WS_TABSTOP);
 }
 
 void TComboBox::SetBounds(int left, int top, int width, int) {
@@ -217,4 +217,3 @@ void TStaticText::SetPathEllipsis(bool ellipsis) {
     SetWindowLongA(handle_, GWL_STYLE, ellipsis ? style | SS_PATHELLIPSIS : style & ~SS_PATHELLIPSIS);
     Invalidate();
 }
-

@@ -74,20 +74,21 @@ void THandleStream::SetSize(int64_t size) {
 namespace {
 void* OpenFileHandle(const std::string& name, uint16_t mode) {
     if (mode == fmCreate)
-        return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
     static const DWORD access[] = {GENERIC_READ, GENERIC_WRITE, GENERIC_READ | GENERIC_WRITE};
-    static const DWORD share[] = {FILE_SHARE_READ | FILE_SHARE_WRITE, 0, FILE_SHARE_READ,
-                                  FILE_SHARE_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE};
+    static const DWORD share[] = {FILE_SHARE_READ | FILE_SHARE_WRITE, 0, FILE_SHARE_READ, FILE_SHARE_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE};
     unsigned accessIndex = std::min(mode & 3u, 2u);
     unsigned shareIndex = std::min((mode & 0xF0u) >> 4, 4u);
     return CreateFileA(name.c_str(), access[accessIndex], share[shareIndex], nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
-} // namespace
+}  // namespace
 
 TFileStream::TFileStream(const std::string& fileName, uint16_t mode)
-    : THandleStream(OpenFileHandle(fileName, mode)), fileName_(fileName) {
+    : THandleStream(OpenFileHandle(fileName, mode))
+    , fileName_(fileName) {
     if (handle_ == INVALID_HANDLE_VALUE) {
         std::string reason = SysErrorMessage(GetLastError());
         handle_ = nullptr;
@@ -182,8 +183,7 @@ TResourceStream::TResourceStream(void* instance, int id, const char* type) {
     Initialise(instance, MAKEINTRESOURCEA(id), type, IntToStr(id));
 }
 
-void TResourceStream::Initialise(void* instance, const char* name, const char* type,
-                                 const std::string& shown) {
+void TResourceStream::Initialise(void* instance, const char* name, const char* type, const std::string& shown) {
     HMODULE module = static_cast<HMODULE>(instance);
     HRSRC info = FindResourceA(module, name, type);
     if (!info) throw EResNotFound("Resource " + shown + " not found");

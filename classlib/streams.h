@@ -51,6 +51,7 @@ public:
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
     void SetSize(int64_t size) override;
     void* Handle() const { return handle_; }
+
 protected:
     void* handle_;
 };
@@ -63,6 +64,7 @@ class TFileStream : public THandleStream {
 public:
     TFileStream(const std::string& fileName, uint16_t mode);
     const std::string& FileName() const { return fileName_; }
+
 private:
     std::string fileName_;
 };
@@ -76,8 +78,12 @@ public:
     const void* Memory() const { return memory_; }
     void SaveToStream(TStream& stream);
     void SaveToFile(const std::string& fileName);
+
 protected:
-    void SetPointer(void* memory, int64_t size) { memory_ = static_cast<uint8_t*>(memory); size_ = size; }
+    void SetPointer(void* memory, int64_t size) {
+        memory_ = static_cast<uint8_t*>(memory);
+        size_ = size;
+    }
     uint8_t* memory_ = nullptr;
     int64_t size_ = 0;
     int64_t position_ = 0;
@@ -96,6 +102,7 @@ public:
     void LoadFromStream(TStream& stream);
     void LoadFromFile(const std::string& fileName);
     void* Memory() { return memory_; }
+
 private:
     void Reserve(int64_t capacity);
     int64_t capacity_ = 0;
@@ -108,6 +115,7 @@ public:
     TResourceStream(void* instance, const std::string& name, const char* type);
     TResourceStream(void* instance, int id, const char* type);
     int32_t Write(const void* buffer, int32_t count) override;
+
 private:
     void Initialise(void* instance, const char* name, const char* type, const std::string& shown);
 };

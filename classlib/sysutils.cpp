@@ -8,13 +8,12 @@
 
 std::string SysErrorMessage(unsigned long code) {
     char* buffer = nullptr;
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    DWORD n = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+        reinterpret_cast<char*>(&buffer), 0, nullptr);
     std::string text = n && buffer ? std::string(buffer, n) : "System error " + IntToStr(code);
     if (buffer) LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
     return text;
 }
 
@@ -32,8 +31,10 @@ int StrToInt(const std::string& text) {
     bool digits = i < s.size();
     long long value = 0;
     for (; i < s.size() && digits; ++i) {
-        if (s[i] < '0' || s[i] > '9') digits = false;
-        else value = value * 10 + (s[i] - '0');
+        if (s[i] < '0' || s[i] > '9')
+            digits = false;
+        else
+            value = value * 10 + (s[i] - '0');
         if (value > 0x80000000LL) digits = false;
     }
     if (negative) value = -value;
@@ -70,7 +71,7 @@ size_t NameStart(const std::string& path) {
     while (i > 0 && !IsPathDelimiter(path[i - 1])) --i;
     return i;
 }
-} // namespace
+}  // namespace
 
 std::string ExtractFileName(const std::string& path) { return path.substr(NameStart(path)); }
 std::string ExtractFilePath(const std::string& path) { return path.substr(0, NameStart(path)); }
@@ -118,15 +119,17 @@ std::vector<std::string> SplitCommandLine() {
         std::string arg;
         bool quoted = false;
         while (*p && (quoted || static_cast<unsigned char>(*p) > ' ')) {
-            if (*p == '"') quoted = !quoted;
-            else arg += *p;
+            if (*p == '"')
+                quoted = !quoted;
+            else
+                arg += *p;
             ++p;
         }
         args.push_back(arg);
     }
     return args;
 }
-} // namespace
+}  // namespace
 
 int ParamCount() {
     auto args = SplitCommandLine();
@@ -138,7 +141,6 @@ std::string ParamStr(int index) {
     auto args = SplitCommandLine();
     return index > 0 && index < static_cast<int>(args.size()) ? args[index] : std::string();
 }
-
 
 std::string WideToAnsi(const std::wstring& text) {
     if (text.empty()) return "";

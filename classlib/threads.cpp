@@ -24,7 +24,7 @@ HANDLE SyncEvent() {
     static HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     return event;
 }
-} // namespace
+}  // namespace
 
 void (*WakeMainThread)() = nullptr;
 

@@ -26,7 +26,7 @@ public:
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;
 
-    void Start();          // starts a suspended thread
+    void Start();  // starts a suspended thread
     void Terminate() { terminated_ = true; }
     bool Terminated() const { return terminated_; }
     // Waits for the body to end and returns its exit value.
@@ -66,6 +66,7 @@ public:
     TCriticalLock& operator=(const TCriticalLock&) = delete;
     void lock() { EnterCriticalSection(&section_); }
     void unlock() { LeaveCriticalSection(&section_); }
+
 private:
     CRITICAL_SECTION section_;
 };
@@ -74,15 +75,28 @@ private:
 template <typename T>
 class TThreadList {
 public:
-    std::vector<T>& LockList() { mutex_.lock(); return items_; }
+    std::vector<T>& LockList() {
+        mutex_.lock();
+        return items_;
+    }
     void UnlockList() { mutex_.unlock(); }
-    void Add(const T& item) { std::lock_guard<TCriticalLock> g(mutex_); items_.push_back(item); }
+    void Add(const T& item) {
+        std::lock_guard<TCriticalLock> g(mutex_);
+        items_.push_back(item);
+    }
     void Remove(const T& item) {
         std::lock_guard<TCriticalLock> g(mutex_);
         for (auto it = items_.begin(); it != items_.end(); ++it)
-            if (*it == item) { items_.erase(it); return; }
+            if (*it == item) {
+                items_.erase(it);
+                return;
+            }
     }
-    void Clear() { std::lock_guard<TCriticalLock> g(mutex_); items_.clear(); }
+    void Clear() {
+        std::lock_guard<TCriticalLock> g(mutex_);
+        items_.clear();
+    }
+
 private:
     TCriticalLock mutex_;
     std::vector<T> items_;

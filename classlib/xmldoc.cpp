@@ -31,7 +31,7 @@ DOMNodeType TypeOf(IXMLDOMNode* node) {
     node->get_nodeType(&type);
     return type;
 }
-} // namespace
+}  // namespace
 
 // --- TXMLNode --------------------------------------------------------------
 

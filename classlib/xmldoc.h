@@ -11,8 +11,12 @@ struct IXMLDOMNode;
 // Text with &, < and > written as XML entities, fit to stand as an element's text.
 std::string XmlEscape(const std::string& text);
 
-class EXMLDocError : public Exception { using Exception::Exception; };
-class EDOMParseError : public EXMLDocError { using EXMLDocError::EXMLDocError; };
+class EXMLDocError : public Exception {
+    using Exception::Exception;
+};
+class EDOMParseError : public EXMLDocError {
+    using EXMLDocError::EXMLDocError;
+};
 
 // A reference to one node of a document; empty when default-made.
 class TXMLNode {

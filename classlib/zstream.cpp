@@ -6,8 +6,7 @@ struct TDecompressionStream::State {
     z_stream z{};
 };
 
-TDecompressionStream::TDecompressionStream(TStream& source)
-    : source_(source), state_(new State), input_(0x10000) {
+TDecompressionStream::TDecompressionStream(TStream& source) : source_(source), state_(new State), input_(0x10000) {
     if (inflateInit(&state_->z) != Z_OK) {
         delete state_;
         throw EZDecompressionError("zlib initialisation failed");
@@ -48,9 +47,7 @@ int32_t TDecompressionStream::Read(void* buffer, int32_t count) {
     return done;
 }
 
-int32_t TDecompressionStream::Write(const void*, int32_t) {
-    throw EZDecompressionError("Invalid ZStream operation!");
-}
+int32_t TDecompressionStream::Write(const void*, int32_t) { throw EZDecompressionError("Invalid ZStream operation!"); }
 
 int64_t TDecompressionStream::Seek(int64_t offset, TSeekOrigin origin) {
     if (offset == 0 && origin == soCurrent) return produced_;

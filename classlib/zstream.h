@@ -5,8 +5,12 @@
 
 #include "classlib/streams.h"
 
-class EZLibError : public EStreamError { using EStreamError::EStreamError; };
-class EZDecompressionError : public EZLibError { using EZLibError::EZLibError; };
+class EZLibError : public EStreamError {
+    using EStreamError::EStreamError;
+};
+class EZDecompressionError : public EZLibError {
+    using EZLibError::EZLibError;
+};
 
 // Reading yields the inflated bytes. It ends at the end of the zlib stream or when the
 // source runs out, whichever comes first; bytes after the zlib stream are not read on.

@@ -7,16 +7,15 @@
 #include "classlib/jpeg.h"
 #include "classlib/registry.h"
 #include "converter/progressform.h"
-#include "converter/toolrun.h"
 #include "converter/startup.h"
+#include "converter/toolrun.h"
 #include "routines/msgbox.h"
 
 TForm1* Form1 = nullptr;
 
 const char* const EmptyInputText = "Please specify an input video file.";
 const char* const ToolMissingText = "Corvelline Converter is corrupted, please reinstall!";
-const char* const SameFileText =
-    "The output file would replace the input file.\rPlease choose another output format.";
+const char* const SameFileText = "The output file would replace the input file.\rPlease choose another output format.";
 
 namespace {
 const char* const ToolName = "ffmpeg.exe";
@@ -62,7 +61,7 @@ struct ProgressGuard {
         if (Form2 || !IsWindowEnabled(form->Handle())) form->HideProgress();
     }
 };
-} // namespace
+}  // namespace
 
 TForm1::TForm1(TComponent* owner) : TForm(owner, "TForm1", bsDialog) {
     SetCaption("Corvelline Video Converter");

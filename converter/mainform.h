@@ -44,7 +44,6 @@ public:
     void ShowProgress();
     void HideProgress();
     bool GetAutoConvert() const;
-
 };
 
 extern TForm1* Form1;

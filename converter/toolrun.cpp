@@ -7,7 +7,7 @@
 
 namespace {
 const DWORD WaitSliceMs = 100;
-} // namespace
+}  // namespace
 
 bool ExecuteAndWait(const std::string& program, const std::string& params) {
     SHELLEXECUTEINFOA info{};

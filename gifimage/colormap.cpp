@@ -242,7 +242,7 @@ void RemapFrame(TGIFSubImage& frame, const IndexMap& map, int count) {
 void ResetUsage(ColorUsageTable& usage, int count) {
     for (int i = 0; i < count; ++i) usage[i] = ColorUsage{0, static_cast<uint32_t>(i)};
 }
-} // namespace
+}  // namespace
 
 TGIFGlobalColorMap::~TGIFGlobalColorMap() {
     RemoveAll();

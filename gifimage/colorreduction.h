@@ -4,8 +4,16 @@
 #include <cstdint>
 
 enum TReductionMethod : uint8_t {
-    crNone, crSystem20, crHalftone, crFourGrays, crMonochrome, crGrayScale,
-    crWebPalette, crOptimized, crOptimizedSystem, crCustomPalette
+    crNone,
+    crSystem20,
+    crHalftone,
+    crFourGrays,
+    crMonochrome,
+    crGrayScale,
+    crWebPalette,
+    crOptimized,
+    crOptimizedSystem,
+    crCustomPalette
 };
 
 enum TDitherKind : uint8_t {

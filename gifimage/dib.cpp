@@ -35,8 +35,11 @@ uint8_t* TDIBReader::RowPointer(int y) { return Bitmap.ScanLine(y); }
 // --- TDIBWriter ----------------------------------------------------------------
 
 TDIBWriter::TDIBWriter(TBitmap& bitmap, TPixelFormat pixelFormat, int width, int height, HPALETTE palette)
-    : TDIB(bitmap, pixelFormat), palette_(palette), height_(height), width_(width),
-      uncaught_(std::uncaught_exceptions()) {
+    : TDIB(bitmap, pixelFormat)
+    , palette_(palette)
+    , height_(height)
+    , width_(width)
+    , uncaught_(std::uncaught_exceptions()) {
     if (pixelFormat != pf8bit && pixelFormat != pf24bit) RaiseGIFError(sUnsupportedPixelFormat);
     if (width == 0 || height == 0) RaiseGIFError(sInvalidImageDimensions);
 }
@@ -89,8 +92,8 @@ void TDIBWriter::AllocateSection() {
             WORD count = 0;
             int n = 0;
             if (palette_ && GetObjectA(palette_, sizeof count, &count) != 0 && count > 0) {
-                n = static_cast<int>(GetPaletteEntries(palette_, 0, count > 256 ? 256 : count,
-                                                       reinterpret_cast<PALETTEENTRY*>(table)));
+                n = static_cast<int>(
+                    GetPaletteEntries(palette_, 0, count > 256 ? 256 : count, reinterpret_cast<PALETTEENTRY*>(table)));
                 SwapRedBlue(table, n);
             }
             std::memset(table + n * 4, 0, (256 - n) * 4);

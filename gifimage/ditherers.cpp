@@ -12,8 +12,8 @@ TDitherEngine::TDitherEngine(int32_t width, TColorLookup* lookup) : lookup_(look
     if (!lookup) RaiseGIFError(sDitherNoLookup);
 }
 
-uint8_t TDitherEngine::DitherPixel(uint8_t red, uint8_t green, uint8_t blue,
-                                   uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) {
+uint8_t TDitherEngine::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                                   uint8_t& outBlue) {
     const uint8_t index = lookup_->MatchColor(red, green, blue, outRed, outGreen, outBlue);
     StepColumn();
     return index;
@@ -85,8 +85,8 @@ void TFloydSteinbergDitherer::PlacePosition() {
 
 // The entry just read takes the finished next-row sum of the column behind the pixel
 // (1 share of the pixel two behind, 5 of the one behind, 3 of this one); 7 shares go on.
-uint8_t TFloydSteinbergDitherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue,
-                                             uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) {
+uint8_t TFloydSteinbergDitherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed,
+                                             uint8_t& outGreen, uint8_t& outBlue) {
     if (!RowHasRoom()) return TDitherEngine::DitherPixel(red, green, blue, outRed, outGreen, outBlue);
     int32_t accumulated[3];
     for (int channel = 0; channel < 3; ++channel) accumulated[channel] = *position_[channel] + working_[channel];
@@ -116,8 +116,8 @@ void TFloydSteinbergDitherer::NextRow() {
 
 T5by3Ditherer::T5by3Ditherer(int32_t width, TColorLookup* lookup) : TDitherEngine(width, lookup), rows_(width) {}
 
-uint8_t T5by3Ditherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue,
-                                   uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) {
+uint8_t T5by3Ditherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                                   uint8_t& outBlue) {
     return DitherWithRows(rows_, divisor_, red, green, blue, outRed, outGreen, outBlue, [this](int c, int32_t e) {
         SpreadError(rows_.Position[0][c], rows_.Position[1][c], rows_.Position[2][c], e);
     });
@@ -184,10 +184,11 @@ void TJaJuNiDitherer::SpreadError(int32_t* current, int32_t* next, int32_t* seco
 // --- Stevenson-Arce ------------------------------------------------------------
 
 TSteveArcheDitherer::TSteveArcheDitherer(int32_t width, TColorLookup* lookup)
-    : TDitherEngine(width, lookup), rows_(width) {}
+    : TDitherEngine(width, lookup)
+    , rows_(width) {}
 
-uint8_t TSteveArcheDitherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue,
-                                         uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) {
+uint8_t TSteveArcheDitherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                                         uint8_t& outBlue) {
     return DitherWithRows(rows_, 200, red, green, blue, outRed, outGreen, outBlue, [this](int c, int32_t e) {
         SpreadError(rows_.Position[0][c], rows_.Position[1][c], rows_.Position[2][c], rows_.Position[3][c], e);
     });
@@ -200,8 +201,7 @@ void TSteveArcheDitherer::NextRow() {
     direction3_ = 3 * Direction();
 }
 
-void TSteveArcheDitherer::SpreadError(int32_t* current, int32_t* next, int32_t* second, int32_t* third,
-                                      int32_t error) {
+void TSteveArcheDitherer::SpreadError(int32_t* current, int32_t* next, int32_t* second, int32_t* third, int32_t error) {
     const int32_t d = Direction(), d2 = direction2_, d3 = direction3_;
     current[d2] += 32 * error;
     next[-d3] += 12 * error;
@@ -221,11 +221,10 @@ void TSteveArcheDitherer::SpreadError(int32_t* current, int32_t* next, int32_t* 
 
 TBurkesDitherer::TBurkesDitherer(int32_t width, TColorLookup* lookup) : TDitherEngine(width, lookup), rows_(width) {}
 
-uint8_t TBurkesDitherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue,
-                                     uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) {
-    return DitherWithRows(rows_, 32, red, green, blue, outRed, outGreen, outBlue, [this](int c, int32_t e) {
-        SpreadError(rows_.Position[0][c], rows_.Position[1][c], e);
-    });
+uint8_t TBurkesDitherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                                     uint8_t& outBlue) {
+    return DitherWithRows(rows_, 32, red, green, blue, outRed, outGreen, outBlue,
+                          [this](int c, int32_t e) { SpreadError(rows_.Position[0][c], rows_.Position[1][c], e); });
 }
 
 void TBurkesDitherer::NextRow() {

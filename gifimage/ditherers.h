@@ -8,7 +8,6 @@
 #include "gifimage/colorreduction.h"
 #include "gifimage/lookups.h"
 
-
 inline constexpr const char* sDitherInvalidWidth = "Invalid image dimensions";
 inline constexpr const char* sDitherNoLookup = "No color lookup for dithering";
 
@@ -22,8 +21,8 @@ public:
     TDitherEngine& operator=(const TDitherEngine&) = delete;
 
     // Maps the pixel at the current column, writes the answered colour and steps the column.
-    virtual uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue,
-                                uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue);
+    virtual uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                                uint8_t& outBlue);
     // Ends the row; the next one runs the other way.
     virtual void NextRow();
     // Passes over one pixel: only the column moves.
@@ -44,8 +43,8 @@ protected:
     // The steps of a row-based kernel: read the current row's numerators, map, spread every
     // channel's non-zero error with spread(channel, error), move the positions.
     template <class Rows, class Spread>
-    uint8_t DitherWithRows(Rows& rows, int32_t divisor, uint8_t red, uint8_t green, uint8_t blue,
-                           uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue, Spread spread) {
+    uint8_t DitherWithRows(Rows& rows, int32_t divisor, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed,
+                           uint8_t& outGreen, uint8_t& outBlue, Spread spread) {
         if (!RowHasRoom()) return TDitherEngine::DitherPixel(red, green, blue, outRed, outGreen, outBlue);
         const int32_t accumulated[3] = {*rows.Position[0][0], *rows.Position[0][1], *rows.Position[0][2]};
         int32_t errors[3];
@@ -90,8 +89,8 @@ private:
 class TFloydSteinbergDitherer : public TDitherEngine {
 public:
     TFloydSteinbergDitherer(int32_t width, TColorLookup* lookup);
-    uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue,
-                        uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) override;
+    uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                        uint8_t& outBlue) override;
     void NextRow() override;
 
 private:
@@ -109,8 +108,8 @@ private:
 class T5by3Ditherer : public TDitherEngine {
 public:
     T5by3Ditherer(int32_t width, TColorLookup* lookup);
-    uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue,
-                        uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) override;
+    uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                        uint8_t& outBlue) override;
     void NextRow() override;
     int32_t Divisor() const { return divisor_; }
 
@@ -149,8 +148,8 @@ protected:
 class TSteveArcheDitherer : public TDitherEngine {
 public:
     TSteveArcheDitherer(int32_t width, TColorLookup* lookup);
-    uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue,
-                        uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) override;
+    uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                        uint8_t& outBlue) override;
     void NextRow() override;
 
 private:
@@ -164,8 +163,8 @@ private:
 class TBurkesDitherer : public TDitherEngine {
 public:
     TBurkesDitherer(int32_t width, TColorLookup* lookup);
-    uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue,
-                        uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) override;
+    uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                        uint8_t& outBlue) override;
     void NextRow() override;
 
 private:

@@ -48,8 +48,8 @@ void ForEachTile(const RECT& rect, int left, int top, int screenWidth, int scree
 }
 
 // MaskBlt with a 1 x 1 stand-in selected into mask, so that the mask bitmap itself can be passed.
-void MaskedCopy(HDC dest, int destX, int destY, int width, int height, HDC source, int sourceX, int sourceY,
-                HDC mask, int maskX, int maskY) {
+void MaskedCopy(HDC dest, int destX, int destY, int width, int height, HDC source, int sourceX, int sourceY, HDC mask,
+                int maskX, int maskY) {
     GdiObject standIn(CheckGdiResult(CreateCompatibleBitmap(source, 1, 1)));
     Selection selected(mask, standIn.Get());
     MaskBlt(dest, destX, destY, width, height, source, sourceX, sourceY, static_cast<HBITMAP>(selected.Previous()),
@@ -60,7 +60,8 @@ void MaskedCopy(HDC dest, int destX, int destY, int width, int height, HDC sourc
 class PaletteSelection {
 public:
     PaletteSelection(HDC dc, HPALETTE palette, bool background)
-        : dc_(dc), kept_(SelectPalette(dc, palette, background ? TRUE : FALSE)) {}
+        : dc_(dc)
+        , kept_(SelectPalette(dc, palette, background ? TRUE : FALSE)) {}
     ~PaletteSelection() {
         if (kept_) SelectPalette(dc_, kept_, FALSE);
     }
@@ -79,7 +80,7 @@ HPALETTE SelectedPalette(HDC dc) {
     return palette;
 }
 
-} // namespace
+}  // namespace
 
 // --- Drawing ---------------------------------------------------------------------
 
@@ -115,8 +116,7 @@ void TGIFSubImage::StretchDrawFrame(TCanvas& canvas, const RECT& rect, bool tran
                              source, 0, 0, width, height, maskContext, 0, 0);
         } else {
             ForEachTile(rect, Left(), Top(), screenWidth, screenHeight, [&](int x, int y) {
-                PaintTransparent(canvas.Handle(), x, y, width, height, source, 0, 0, width, height, maskContext, 0,
-                                 0);
+                PaintTransparent(canvas.Handle(), x, y, width, height, source, 0, 0, width, height, maskContext, 0, 0);
             });
         }
         canvas.Changed();
@@ -129,13 +129,14 @@ void TGIFSubImage::StretchDrawFrame(TCanvas& canvas, const RECT& rect, bool tran
         canvas.StretchDraw(rect, *bitmap);
         return;
     }
-    ForEachTile(rect, Left(), Top(), screenWidth, screenHeight,
-                [&](int x, int y) { canvas.StretchDraw(RECT{x, y, x + width, y + height}, *bitmap); });
+    ForEachTile(rect, Left(), Top(), screenWidth, screenHeight, [&](int x, int y) {
+        canvas.StretchDraw(RECT{x, y, x + width, y + height}, *bitmap);
+    });
 }
 
 bool TGIFSubImage::PaintTransparent(HDC dest, int destX, int destY, int destWidth, int destHeight, HDC source,
-                                    int sourceX, int sourceY, int sourceWidth, int sourceHeight, HDC mask,
-                                    int maskX, int maskY) {
+                                    int sourceX, int sourceY, int sourceWidth, int sourceHeight, HDC mask, int maskX,
+                                    int maskY) {
     if (IsNTFamily() && sourceWidth == destWidth && sourceHeight == destHeight) {
         MaskedCopy(dest, destX, destY, destWidth, destHeight, source, sourceX, sourceY, mask, maskX, maskY);
         return true;
@@ -152,8 +153,8 @@ bool TGIFSubImage::PaintTransparent(HDC dest, int destX, int destY, int destWidt
         BitBlt(inverse, 0, 0, sourceWidth, sourceHeight, mask, maskX, maskY, NOTSRCCOPY);
 
         HPALETTE sourcePalette = SelectedPalette(source);
-        colorPalette.emplace(colors, sourcePalette ? sourcePalette : static_cast<HPALETTE>(GetStockObject(DEFAULT_PALETTE)),
-                             true);
+        colorPalette.emplace(
+            colors, sourcePalette ? sourcePalette : static_cast<HPALETTE>(GetStockObject(DEFAULT_PALETTE)), true);
         RealizePalette(colors);
         // With the context's default colours opaque pixels become white and transparent ones
         // black; ANDing the source in leaves the source where opaque and black elsewhere.
@@ -235,7 +236,7 @@ bool UsesIndex(TGIFSubImage& frame, uint8_t index) {
     return std::memchr(frame.Pixels, index, static_cast<size_t>(frame.PixelsSize)) != nullptr;
 }
 
-} // namespace
+}  // namespace
 
 void TGIFSubImage::MergeFrom(TGIFSubImage* previous) {
     if (IsEmpty() || !previous || previous->IsEmpty()) return;

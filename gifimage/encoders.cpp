@@ -83,8 +83,8 @@ void THashTable::Store(uint32_t key, int16_t code) {
 
 // --- TGIFEncoder -------------------------------------------------------------
 
-void TGIFEncoder::EncodeFrame(TStream& stream, uint8_t bitsPerPixel, int32_t width, int32_t height,
-                              bool interlaced, const uint8_t* pixelData, int32_t maxColor) {
+void TGIFEncoder::EncodeFrame(TStream& stream, uint8_t bitsPerPixel, int32_t width, int32_t height, bool interlaced,
+                              const uint8_t* pixelData, int32_t maxColor) {
     // Pixels are bytes, so 8 bits always suffice; wider codes would leave no room in a 12-bit table.
     bitsPerPixel = std::clamp<uint8_t>(bitsPerPixel, 2, 8);
     stream_ = &stream;
@@ -598,8 +598,8 @@ void TRLEEncoder::EncodePixels() {
 // --- Entry for the frame save ------------------------------------------------
 
 void WriteGIFPixelData(TStream& stream, int compression, uint8_t bitsPerPixel, int32_t width, int32_t height,
-                       bool interlaced, const uint8_t* pixelData, int32_t maxColor,
-                       const TGIFEncodeWarning& onWarning, const TGIFEncodeError& onError) {
+                       bool interlaced, const uint8_t* pixelData, int32_t maxColor, const TGIFEncodeWarning& onWarning,
+                       const TGIFEncodeError& onError) {
     std::unique_ptr<TGIFEncoder> encoder;
     if (compression == 1)
         encoder = std::make_unique<TRLEEncoder>();

@@ -136,7 +136,8 @@ public:
 protected:
     [[noreturn]] void ColorNotInTable();
     // Calls visit(first, count) for each stretch of pixels that are adjacent in coding order.
-    template <class Visit> void VisitPixels(Visit&& visit) {
+    template <class Visit>
+    void VisitPixels(Visit&& visit) {
         do {
             const int64_t n = pixelsLeftInRow_;
             visit(pixelCursor_, n);

@@ -19,20 +19,23 @@ public:
     void ReadAppData(TStream&) override { RaiseGIFError(sUnsupportedAppBlockSize); }
 };
 
-template <class T> TGIFExtension* CreateExtension(TGIFSubImage* frame) { return new T(frame); }
+template <class T>
+TGIFExtension* CreateExtension(TGIFSubImage* frame) {
+    return new T(frame);
+}
 
 // Plain pointers, not objects with destructors of their own: the library's exit frees them,
 // and it may run after this file's statics are gone.
 TExtensionList* extensionRegistry = nullptr;
 TAppExtensionList* appExtensionRegistry = nullptr;
-} // namespace
+}  // namespace
 
 const TGIFExtensionClassInfo TGIFGraphicControlExtension::ClassInfo = {
     "TGIFGraphicControlExtension", &TGIFExtension::RefineClass, &CreateExtension<TGIFGraphicControlExtension>};
 const TGIFExtensionClassInfo TGIFTextExtension::ClassInfo = {"TGIFTextExtension", &TGIFExtension::RefineClass,
                                                              &CreateExtension<TGIFTextExtension>};
-const TGIFExtensionClassInfo TGIFCommentExtension::ClassInfo = {
-    "TGIFCommentExtension", &TGIFExtension::RefineClass, &CreateExtension<TGIFCommentExtension>};
+const TGIFExtensionClassInfo TGIFCommentExtension::ClassInfo = {"TGIFCommentExtension", &TGIFExtension::RefineClass,
+                                                                &CreateExtension<TGIFCommentExtension>};
 const TGIFExtensionClassInfo TGIFApplicationExtension::ClassInfo = {
     "TGIFApplicationExtension", &TGIFApplicationExtension::RefineClass, &CreateExtension<TGIFPlainAppExtension>};
 const TGIFExtensionClassInfo TGIFUnknownAppExtension::ClassInfo = {
@@ -161,12 +164,14 @@ void TGIFGraphicControlExtension::SaveToStream(TStream& stream) {
 }
 
 void TGIFGraphicControlExtension::SetIsTransparent(bool value) {
-    Record.PackedFields = static_cast<uint8_t>((Record.PackedFields & ~kTransparentFlag) | (value ? kTransparentFlag : 0));
+    Record.PackedFields = static_cast<uint8_t>((Record.PackedFields & ~kTransparentFlag) |
+                                               (value ? kTransparentFlag : 0));
     if (Frame) Frame->Transparent = value;
 }
 
 void TGIFGraphicControlExtension::SetDisposalMethod(uint8_t value) {
-    Record.PackedFields = static_cast<uint8_t>((Record.PackedFields & ~kDisposalMask) | ((value << kDisposalShift) & kDisposalMask));
+    Record.PackedFields = static_cast<uint8_t>((Record.PackedFields & ~kDisposalMask) |
+                                               ((value << kDisposalShift) & kDisposalMask));
 }
 
 void TGIFGraphicControlExtension::SetTransparentIndex(int index) {
@@ -181,7 +186,8 @@ void TGIFGraphicControlExtension::SetTransparentIndex(int index) {
 // --- Plain text and comment ----------------------------------------------------
 
 TGIFTextExtension::TGIFTextExtension(TGIFSubImage* frame)
-    : TGIFExtension(frame), Text(std::make_unique<TStringList>()) {}
+    : TGIFExtension(frame)
+    , Text(std::make_unique<TStringList>()) {}
 
 void TGIFTextExtension::LoadFromStream(TStream& stream) {
     TGIFExtension::LoadFromStream(stream);
@@ -196,7 +202,8 @@ void TGIFTextExtension::SaveToStream(TStream& stream) {
 }
 
 TGIFCommentExtension::TGIFCommentExtension(TGIFSubImage* frame)
-    : TGIFExtension(frame), Comment(std::make_unique<TStringList>()) {}
+    : TGIFExtension(frame)
+    , Comment(std::make_unique<TStringList>()) {}
 
 void TGIFCommentExtension::LoadFromStream(TStream& stream) {
     TGIFExtension::LoadFromStream(stream);

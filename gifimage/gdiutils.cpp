@@ -33,9 +33,8 @@ void RaiseGdiFailure() {
     const DWORD code = GetLastError();
     if (code != 0) {
         char text[256];
-        const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                            code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text,
-                                            nullptr);
+        const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                                            MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
         if (length > 0) throw EOutOfResources(std::string(text, length));
     }
     throw EOutOfResources(sOutOfResources);

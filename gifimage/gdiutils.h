@@ -5,7 +5,8 @@
 
 [[noreturn]] void RaiseGdiFailure();
 // Passes a non-zero GDI result through; zero raises EOutOfResources with the system's text.
-template <typename T> T CheckGdiResult(T value) {
+template <typename T>
+T CheckGdiResult(T value) {
     if (!value) RaiseGdiFailure();
     return value;
 }

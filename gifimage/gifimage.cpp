@@ -34,7 +34,7 @@ const RECT kNoRect{0, 0, 0, 0};
 // The logical screen descriptor holds 16-bit sizes.
 constexpr int kMaxScreenSide = 0xFFFF;
 
-} // namespace
+}  // namespace
 
 TGraphicClass TGIFImage::ClassKey() {
     static const char key = 0;
@@ -48,16 +48,16 @@ TColor TGIFImage::BackgroundColor() { return Header->BackgroundColor(); }
 TGIFColorMap* TGIFImage::GlobalColors() const { return Header->ColorMap.get(); }
 
 TGIFImage::TGIFImage()
-    : Frames(std::make_unique<TGIFImageList>(this)),
-      Header(std::make_unique<TGIFHeader>(this)),
-      Painters(std::make_shared<TThreadList<TGIFPainter*>>()),
-      DrawFlags(DefaultDrawFlags),
-      ReductionMethod(DefaultColorReduction),
-      ReductionBits(DefaultReductionBits),
-      DitherMode(DefaultDitherMode),
-      Compression(DefaultCompression),
-      PainterPriority(DefaultThreadPriority),
-      SpeedPercent(DefaultAnimationSpeed) {
+    : Frames(std::make_unique<TGIFImageList>(this))
+    , Header(std::make_unique<TGIFHeader>(this))
+    , Painters(std::make_shared<TThreadList<TGIFPainter*>>())
+    , DrawFlags(DefaultDrawFlags)
+    , ReductionMethod(DefaultColorReduction)
+    , ReductionBits(DefaultReductionBits)
+    , DitherMode(DefaultDitherMode)
+    , Compression(DefaultCompression)
+    , PainterPriority(DefaultThreadPriority)
+    , SpeedPercent(DefaultAnimationSpeed) {
     ResetImage();
 }
 
@@ -417,7 +417,7 @@ namespace {
 bool unitStarted = false;
 
 std::unique_ptr<TGraphic> NewGIFImage() { return std::make_unique<TGIFImage>(); }
-} // namespace
+}  // namespace
 
 void GIFImageInitialization() {
     if (unitStarted) return;
@@ -443,4 +443,4 @@ struct GIFImageUnit {
     GIFImageUnit() { GIFImageInitialization(); }
     ~GIFImageUnit() { GIFImageFinalization(); }
 } gifImageUnit;
-} // namespace
+}  // namespace

@@ -84,7 +84,7 @@ bool NextBlockByte(TStream& stream, uint8_t& value) {
     } while (value == 0);
     return true;
 }
-} // namespace
+}  // namespace
 
 void TGIFImageList::LoadItems(TStream& stream, TObject* parent) {
     TGIFImage* image = dynamic_cast<TGIFImage*>(parent);
@@ -161,7 +161,7 @@ bool IsGIFSignature(const char* bytes) {
     }
     return std::strcmp(text, "GIF") == 0;
 }
-} // namespace
+}  // namespace
 
 void TGIFHeader::LoadFromStream(TStream& stream) {
     const int64_t start = stream.Position();

@@ -26,8 +26,7 @@ constexpr int kMaxFrameSide = 0xFFFF;
 
 void ReportConverting(TGIFSubImage& frame, TProgressStage stage, int percent, bool redraw) {
     if (frame.OwnerImage)
-        frame.OwnerImage->Progress(&frame, stage, static_cast<uint8_t>(percent), redraw, kNoRect,
-                                   sProgressConverting);
+        frame.OwnerImage->Progress(&frame, stage, static_cast<uint8_t>(percent), redraw, kNoRect, sProgressConverting);
 }
 
 // The running report of row y, every 32 rows.
@@ -113,7 +112,8 @@ private:
         frame_.LocalColorMap->LoadFromPaletteHandle(reader_.Bitmap.Palette());
     }
 
-    template <typename RowCopy> void ImportRows(RowCopy copyRow) {
+    template <typename RowCopy>
+    void ImportRows(RowCopy copyRow) {
         const int width = frame_.Width(), height = frame_.Height();
         for (int y = 0; y < height; ++y) {
             ReportRow(frame_, y, height);
@@ -153,7 +153,7 @@ void PaintMetafile(TBitmap& target, TMetafile& metafile, TColor background) {
     canvas.Draw(0, 0, metafile);
 }
 
-} // namespace
+}  // namespace
 
 // --- The mask routines ----------------------------------------------------------
 
@@ -227,7 +227,7 @@ void AttachMetafileMask(TGIFSubImage& frame, TMetafile& metafile) {
     AttachMask(frame, onWhite);
 }
 
-} // namespace
+}  // namespace
 
 // --- TGIFSubImage::CopyFrom ------------------------------------------------------
 

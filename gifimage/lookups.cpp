@@ -19,7 +19,9 @@ void SetOutputs(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8
 
 // Every palette entry seeds the cache cell of its own key; the first entry of a key wins.
 TFastColorLookup::TFastColorLookup(HPALETTE palette)
-    : TColorLookup(palette), paletteEntries_(new PALETTEENTRY[256]()), cache_(new int16_t[CacheSize]) {
+    : TColorLookup(palette)
+    , paletteEntries_(new PALETTEENTRY[256]())
+    , cache_(new int16_t[CacheSize]) {
     colorCount_ = palette ? static_cast<int32_t>(GetPaletteEntries(palette, 0, 256, paletteEntries_.get())) : 0;
     for (int key = 0; key < CacheSize; ++key) cache_[key] = -1;
     for (int i = 0; i < colorCount_; ++i) {
@@ -30,8 +32,8 @@ TFastColorLookup::TFastColorLookup(HPALETTE palette)
 }
 
 // A miss searches the palette once; the answer then stands for every colour of that key.
-uint8_t TFastColorLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blue,
-                                     uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) {
+uint8_t TFastColorLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                                     uint8_t& outBlue) {
     // Without colours there is nothing to answer: index 0, outputs left as they were.
     if (colorCount_ <= 0) return 0;
     const int key = ColorKey(red, green, blue);
@@ -67,8 +69,8 @@ TSlowColorLookup::TSlowColorLookup(HPALETTE palette) : TColorLookup(palette), pa
 
 // The system's answer; its colour only when the index lies among the entries read, so a
 // failed search (CLR_INVALID) or an entry past the first 256 never reads outside the copy.
-uint8_t TSlowColorLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blue,
-                                     uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) {
+uint8_t TSlowColorLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                                     uint8_t& outBlue) {
     const UINT index = GetNearestPaletteIndex(palette_, static_cast<COLORREF>(red + green * 256 + blue * 65536));
     if (paletteEntries_ && index < static_cast<UINT>(colorCount_)) {
         const PALETTEENTRY& chosen = paletteEntries_[index];
@@ -82,18 +84,18 @@ uint8_t TSlowColorLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blue,
 TNetscapeColorLookup::TNetscapeColorLookup(HPALETTE palette) : TColorLookup(palette) { colorCount_ = 216; }
 
 // Levels change at 48, 99, 150, 201 and 252, which is not always the nearest of the six.
-uint8_t TNetscapeColorLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blue,
-                                         uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) {
+uint8_t TNetscapeColorLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                                         uint8_t& outBlue) {
     const int r = (red + 3) / 51, g = (green + 3) / 51, b = (blue + 3) / 51;
-    SetOutputs(static_cast<uint8_t>(r * 51), static_cast<uint8_t>(g * 51), static_cast<uint8_t>(b * 51),
-               outRed, outGreen, outBlue);
+    SetOutputs(static_cast<uint8_t>(r * 51), static_cast<uint8_t>(g * 51), static_cast<uint8_t>(b * 51), outRed,
+               outGreen, outBlue);
     return static_cast<uint8_t>(r * 36 + g * 6 + b);
 }
 
 TGrayScaleLookup::TGrayScaleLookup(HPALETTE palette) : TColorLookup(palette) { colorCount_ = 256; }
 
-uint8_t TGrayScaleLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blue,
-                                     uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) {
+uint8_t TGrayScaleLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                                     uint8_t& outBlue) {
     const auto gray = static_cast<uint8_t>(LuminanceTimes256(red, green, blue) >> 8);
     SetOutputs(gray, gray, gray, outRed, outGreen, outBlue);
     return gray;
@@ -101,8 +103,8 @@ uint8_t TGrayScaleLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blue,
 
 TMonochromeLookup::TMonochromeLookup(HPALETTE palette) : TColorLookup(palette) { colorCount_ = 2; }
 
-uint8_t TMonochromeLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blue,
-                                      uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) {
+uint8_t TMonochromeLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                                      uint8_t& outBlue) {
     if (LuminanceTimes256(red, green, blue) > 127 * 256) {
         SetOutputs(255, 255, 255, outRed, outGreen, outBlue);
         return 1;

@@ -14,8 +14,8 @@ public:
     TColorLookup& operator=(const TColorLookup&) = delete;
 
     // Answers the palette index for (red, green, blue) and writes that entry's colour.
-    virtual uint8_t MatchColor(uint8_t red, uint8_t green, uint8_t blue,
-                               uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) = 0;
+    virtual uint8_t MatchColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                               uint8_t& outBlue) = 0;
 
     // Palette colours the lookup can answer; 0 when it has no usable palette.
     int32_t ColorCount() const { return colorCount_; }
@@ -28,8 +28,8 @@ protected:
 class TFastColorLookup : public TColorLookup {
 public:
     explicit TFastColorLookup(HPALETTE palette);
-    uint8_t MatchColor(uint8_t red, uint8_t green, uint8_t blue,
-                       uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) override;
+    uint8_t MatchColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                       uint8_t& outBlue) override;
 
     static constexpr int CacheSize = 32768;
     static int ColorKey(uint8_t red, uint8_t green, uint8_t blue) {
@@ -45,8 +45,8 @@ private:
 class TSlowColorLookup : public TColorLookup {
 public:
     explicit TSlowColorLookup(HPALETTE palette);
-    uint8_t MatchColor(uint8_t red, uint8_t green, uint8_t blue,
-                       uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) override;
+    uint8_t MatchColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                       uint8_t& outBlue) override;
 
 private:
     std::unique_ptr<PALETTEENTRY[]> paletteEntries_;
@@ -57,22 +57,22 @@ private:
 class TNetscapeColorLookup : public TColorLookup {
 public:
     explicit TNetscapeColorLookup(HPALETTE palette);
-    uint8_t MatchColor(uint8_t red, uint8_t green, uint8_t blue,
-                       uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) override;
+    uint8_t MatchColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                       uint8_t& outBlue) override;
 };
 
 // 256 grays: entry i holds (i, i, i).
 class TGrayScaleLookup : public TColorLookup {
 public:
     explicit TGrayScaleLookup(HPALETTE palette);
-    uint8_t MatchColor(uint8_t red, uint8_t green, uint8_t blue,
-                       uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) override;
+    uint8_t MatchColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                       uint8_t& outBlue) override;
 };
 
 // Black at entry 0, white at entry 1.
 class TMonochromeLookup : public TColorLookup {
 public:
     explicit TMonochromeLookup(HPALETTE palette);
-    uint8_t MatchColor(uint8_t red, uint8_t green, uint8_t blue,
-                       uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) override;
+    uint8_t MatchColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                       uint8_t& outBlue) override;
 };

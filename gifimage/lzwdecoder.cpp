@@ -19,7 +19,10 @@ constexpr int kEndOfInformation = -2;
 class LZWDecoder {
 public:
     LZWDecoder(TGIFSubImage& frame, TStream& stream, int minCodeSize, uint8_t fill)
-        : frame_(frame), stream_(stream), streamSize_(stream.Size()), fill_(fill) {
+        : frame_(frame)
+        , stream_(stream)
+        , streamSize_(stream.Size())
+        , fill_(fill) {
         minCodeSize_ = std::min(minCodeSize, 8);
         clearCode_ = 1 << minCodeSize_;
         endCode_ = clearCode_ + 1;
@@ -443,7 +446,7 @@ void DeinterlaceRows(uint8_t* pixels, int width, int height) {
     }
 }
 
-} // namespace
+}  // namespace
 
 void TGIFSubImage::DecodePixels(TStream& stream) {
     AllocPixels();

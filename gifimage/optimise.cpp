@@ -179,7 +179,7 @@ void OptimizeWithListLocked(TGIFImage& image, TOptimizeSet options, TReductionMe
     }
     image.Progress(&image, psEnding, 100, false, kNoRect, kOptimizingText);
 }
-} // namespace
+}  // namespace
 
 bool ContainsByte(const uint8_t* buffer, uint8_t value, int32_t length) {
     if (!buffer) return false;

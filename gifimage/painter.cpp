@@ -95,14 +95,15 @@ void BlitBitmap(TGIFImage& image, TCanvas& canvas, const RECT& rect, TBitmap* bi
     const int width = image.ScreenWidth(), height = image.ScreenHeight();
     if (width <= 0 || height <= 0) return;
     for (int x = rect.left; x < rect.right; x += width)
-        for (int y = rect.top; y < rect.bottom; y += height) canvas.StretchDraw(RECT{x, y, x + width, y + height}, *bitmap);
+        for (int y = rect.top; y < rect.bottom; y += height)
+            canvas.StretchDraw(RECT{x, y, x + width, y + height}, *bitmap);
 }
-} // namespace
+}  // namespace
 
 int PainterThreadPriority(int priority) {
-    static const int kPriorities[] = {THREAD_PRIORITY_IDLE,   THREAD_PRIORITY_LOWEST,       THREAD_PRIORITY_BELOW_NORMAL,
-                                      THREAD_PRIORITY_NORMAL, THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST,
-                                      THREAD_PRIORITY_TIME_CRITICAL};
+    static const int kPriorities[] = {
+        THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST,  THREAD_PRIORITY_BELOW_NORMAL, THREAD_PRIORITY_NORMAL,
+        THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST, THREAD_PRIORITY_TIME_CRITICAL};
     return kPriorities[std::clamp(priority, 0, 6)];
 }
 
@@ -110,8 +111,12 @@ int PainterThreadPriority(int priority) {
 
 TGIFPainter::TGIFPainter(TGIFImage* image, uint16_t drawFlags, const RECT& rect, TCanvas* canvas,
                          TGIFPainter** ownerSlot)
-    : TThread(true), OwnerImage(image), TargetCanvas(canvas), TargetRect(rect), DrawFlags(drawFlags),
-      SpeedPercent(image->SpeedPercent) {
+    : TThread(true)
+    , OwnerImage(image)
+    , TargetCanvas(canvas)
+    , TargetRect(rect)
+    , DrawFlags(drawFlags)
+    , SpeedPercent(image->SpeedPercent) {
     FreeOnTerminate = true;
     OnTerminate = [this] { Detach(); };
     if ((DrawFlags & dfThreaded) && (DrawFlags & dfAnimate) && image->Frames->ItemCount() > 1 && SpeedPercent >= 0)
@@ -252,9 +257,15 @@ void TGIFPainter::Animate() {
             TGIFSubImage* frame = FrameAt(CurrentFrame);
             if (frame->IsEmpty()) break;
             WaitForFrame(frame, delay);
-            if (Terminated()) { leave = true; break; }
+            if (Terminated()) {
+                leave = true;
+                break;
+            }
             FireAnimationEvent(OnFrameBegin);
-            if (Terminated()) { leave = true; break; }
+            if (Terminated()) {
+                leave = true;
+                break;
+            }
 
             CurrentDisposal = 1;
             for (int i = 0; i < frame->Extensions->ItemCount(); ++i) {
@@ -273,7 +284,10 @@ void TGIFPainter::Animate() {
             RunInPaintContext(CompositeBitmap ? &TGIFPainter::PaintFrameBuffered : &TGIFPainter::PaintFrameDirect);
             painted = true;
             PreviousDisposal = CurrentDisposal;
-            if (Terminated()) { leave = true; break; }
+            if (Terminated()) {
+                leave = true;
+                break;
+            }
 
             delay = DefaultFrameDelay;
             if (const TGIFGraphicControlExtension* control = frame->GraphicControlExtension;
@@ -284,7 +298,10 @@ void TGIFPainter::Animate() {
 
             const int noted = CurrentFrame;
             FireAnimationEvent(OnFrameDone);
-            if (Terminated()) { leave = true; break; }
+            if (Terminated()) {
+                leave = true;
+                break;
+            }
             if (CurrentFrame == noted) ++CurrentFrame;
             if (!animate) break;
         }
@@ -317,8 +334,9 @@ void TGIFPainter::WaitForFrame(TGIFSubImage* frame, int delay) {
 
     if (Threaded()) {
         if (wait > 0 || SpeedPercent == 0) {
-            const DWORD result =
-                WakeEvent ? WaitForSingleObject(WakeEvent, wait < 0 ? INFINITE : static_cast<DWORD>(wait)) : WAIT_FAILED;
+            const DWORD result = WakeEvent
+                                     ? WaitForSingleObject(WakeEvent, wait < 0 ? INFINITE : static_cast<DWORD>(wait))
+                                     : WAIT_FAILED;
             if (result != WAIT_TIMEOUT) {
                 lastWait_ = 0;
                 stamp_ = timeGetTime();
@@ -351,8 +369,8 @@ void TGIFPainter::PumpMessages() {
 }
 
 void TGIFPainter::PaintFrameDirect() {
-    FrameAt(CurrentFrame)->DrawFrame(*TargetCanvas, TargetRect, (DrawFlags & dfTransparent) != 0,
-                                     (DrawFlags & dfTile) != 0);
+    FrameAt(CurrentFrame)
+        ->DrawFrame(*TargetCanvas, TargetRect, (DrawFlags & dfTransparent) != 0, (DrawFlags & dfTile) != 0);
     FirstFramePainted = true;
     // A transparent drawing notifies the target itself; what that ran may have stopped the
     // painter and freed the target (the image's cached bitmap), or the whole image.
@@ -436,7 +454,7 @@ void TGIFPainter::EraseDisposedArea() {
             restore(frame.ScaleFrameRect(whole));
     } else if (tile && frame.Width() != screenWidth && frame.Height() != screenHeight) {
         const TColor fill = OwnerImage->BackgroundOverride != kUnsetBackground ? OwnerImage->BackgroundOverride
-                                                                                : BackgroundColor;
+                                                                               : BackgroundColor;
         ForEachTile(frame, whole, screenWidth, screenHeight,
                     [&](const RECT& r) { CompositeBitmap->Canvas().FillRect(r, fill); });
     } else {

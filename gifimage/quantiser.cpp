@@ -59,8 +59,8 @@ TOctreeNode::~TOctreeNode() {
 // --- TColorQuantizer -------------------------------------------------------------
 
 TColorQuantizer::TColorQuantizer(int32_t maximumColors, int32_t colorBits)
-    : MaximumColors(std::max<int32_t>(maximumColors, 1)),
-      ColorBits(std::clamp<int32_t>(colorBits, 1, MaxOctreeColorBits)) {}
+    : MaximumColors(std::max<int32_t>(maximumColors, 1))
+    , ColorBits(std::clamp<int32_t>(colorBits, 1, MaxOctreeColorBits)) {}
 
 TColorQuantizer::~TColorQuantizer() { FreeTree(Root); }
 
@@ -215,8 +215,7 @@ HPALETTE PaletteForMethod(TReductionMethod method, TBitmap& source, TDIBReader& 
     case crMonochrome: return CreateMonoPalette();
     case crGrayScale: return CreateGrayPalette();
     case crWebPalette: return CreateWebSafePalette();
-    case crOptimized:
-        return CreateOptimizedPalette(reader, 1 << std::clamp<int32_t>(reductionBits, 0, 8), 8, false);
+    case crOptimized: return CreateOptimizedPalette(reader, 1 << std::clamp<int32_t>(reductionBits, 0, 8), 8, false);
     case crOptimizedSystem: return CreateOptimizedPaletteForBitmap(source, 256, 8, true);
     case crCustomPalette: return CopyPalette(customPalette);
     default: return nullptr;

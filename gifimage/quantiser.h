@@ -89,10 +89,10 @@ HPALETTE CreateOptimizedPalette(TDIBReader& reader, int32_t colors, int32_t colo
 HPALETTE CreateOptimizedPaletteForBitmap(TBitmap& bitmap, int32_t colors, int32_t colorBits, bool keepSystemColors);
 
 // Fixed palettes; the caller owns each handle.
-HPALETTE CreateGrayPalette();             // 256 grays, entry i = (i, i, i)
-HPALETTE CreateMonoPalette();             // black, white
-HPALETTE CreateFourGrayPalette();         // grays 0, 128, 192, 255
-HPALETTE CreateSystemHalftonePalette();   // the screen's halftone palette
+HPALETTE CreateGrayPalette();            // 256 grays, entry i = (i, i, i)
+HPALETTE CreateMonoPalette();            // black, white
+HPALETTE CreateFourGrayPalette();        // grays 0, 128, 192, 255
+HPALETTE CreateSystemHalftonePalette();  // the screen's halftone palette
 
 // A new bitmap (the caller's) of 8 bits per pixel holding source reduced by method and mapped
 // by ditherMode; crNone gives a 24-bit copy. Every other method converts source to 24 bits per

@@ -25,8 +25,10 @@ const RECT kNoRect{0, 0, 0, 0};
 class MaskRows {
 public:
     MaskRows(int width, int height)
-        : width_(width), height_(height), rowBytes_(((width + 15) >> 4) * 2),
-          rows_(static_cast<size_t>(rowBytes_) * height) {}
+        : width_(width)
+        , height_(height)
+        , rowBytes_(((width + 15) >> 4) * 2)
+        , rows_(static_cast<size_t>(rowBytes_) * height) {}
     void Set(int x, int y) {
         rows_[static_cast<size_t>(y) * rowBytes_ + (x >> 3)] |= static_cast<uint8_t>(0x80 >> (x & 7));
         used_ = true;
@@ -52,7 +54,7 @@ void ReportRow(TGIFSubImage& frame, int y, int height) {
     if (y % 32 == 0) ReportRendering(frame, psRunning, MulDiv(y, 100, height), false);
 }
 
-} // namespace
+}  // namespace
 
 // --- Rendering -------------------------------------------------------------------
 

@@ -16,13 +16,11 @@
 namespace {
 // The descriptor and the logical screen hold 16-bit sizes and positions.
 constexpr int kMaxSide = 0xFFFF;
-} // namespace
+}  // namespace
 
 // --- TGIFExtensionList -------------------------------------------------------
 
-TGIFExtension* TGIFExtensionList::ExtensionAt(int index) const {
-    return static_cast<TGIFExtension*>(ItemAt(index));
-}
+TGIFExtension* TGIFExtensionList::ExtensionAt(int index) const { return static_cast<TGIFExtension*>(ItemAt(index)); }
 
 void TGIFExtensionList::LoadItems(TStream& stream, TObject* parent) {
     TGIFSubImage* frame = dynamic_cast<TGIFSubImage*>(parent);

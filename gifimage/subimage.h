@@ -115,9 +115,8 @@ public:
     // The frame's rectangle mapped from logical-screen coordinates into rect.
     RECT ScaleFrameRect(const RECT& rect) const;
     // Copies the source where the mask bit is 0 and keeps the destination where it is 1.
-    static bool PaintTransparent(HDC dest, int destX, int destY, int destWidth, int destHeight, HDC source,
-                                 int sourceX, int sourceY, int sourceWidth, int sourceHeight, HDC mask,
-                                 int maskX, int maskY);
+    static bool PaintTransparent(HDC dest, int destX, int destY, int destWidth, int destHeight, HDC source, int sourceX,
+                                 int sourceY, int sourceWidth, int sourceHeight, HDC mask, int maskX, int maskY);
     void TrimBorders();
     void MergeFrom(TGIFSubImage* previous);
 

@@ -29,7 +29,8 @@ TLabel* MakeLabel(TAboutBox* box, int left, int top, const std::string& caption)
 class TLinkLabel : public TLabel {
 public:
     TLinkLabel(TAboutBox* box, int left, int top, const std::string& caption, TNotifyEvent onClick)
-        : TLabel(box, box), onClick_(std::move(onClick)) {
+        : TLabel(box, box)
+        , onClick_(std::move(onClick)) {
         font_.Assign(box->Font());
         font_.SetStyle(fsUnderline);
         font_.SetColor(clBlue);
@@ -60,7 +61,7 @@ private:
     TFont font_;
     TNotifyEvent onClick_;
 };
-} // namespace
+}  // namespace
 
 TAboutBox::TAboutBox(TComponent* owner) : TForm(owner, "TAboutBox", bsDialog, biSystemMenu) {
     SetCaption("About");

@@ -21,7 +21,7 @@ int ReadyArgument(const TXMLNode& arguments, int index) {
     if (!argument.IsElement()) throw EXMLDocError("Argument " + std::to_string(index) + " is not an element");
     return StrToInt(WideToAnsi(argument.Text()));
 }
-} // namespace
+}  // namespace
 
 std::wstring MakePlayRequest(const std::string& videoPath) {
     return StringToWide("<invoke name=\"Play\" returntype=\"xml\"><arguments><string>" + XmlEscape(videoPath) +
@@ -88,14 +88,9 @@ void TForm1::AlignControls() {
 
 LRESULT TForm1::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_SIZE:
-        AlignControls();
-        break;
-    case WM_DROPFILES:
-        WMDropFiles(reinterpret_cast<HDROP>(wParam));
-        return 0;
-    default:
-        break;
+    case WM_SIZE: AlignControls(); break;
+    case WM_DROPFILES: WMDropFiles(reinterpret_cast<HDROP>(wParam)); return 0;
+    default: break;
     }
     return TForm::WndProc(message, wParam, lParam);
 }
@@ -128,9 +123,12 @@ void TForm1::WMDropFiles(HDROP drop) {
 
 void TForm1::Play(const std::string& path) {
     std::string ext = LowerCase(ExtractFileExt(path));
-    if (ext == ".swf") PlaySWF(path);
-    else if (ext == ".flv") PlayFLV(path);
-    else MsgBox("Invalid Flash File!", MsgBoxError);
+    if (ext == ".swf")
+        PlaySWF(path);
+    else if (ext == ".flv")
+        PlayFLV(path);
+    else
+        MsgBox("Invalid Flash File!", MsgBoxError);
 }
 
 void TForm1::PlaySWF(const std::string& path) {
@@ -190,8 +188,10 @@ void TForm1::Flash1FlashCall(TObject*, const std::wstring& request) {
 void TForm1::SetActiveControl(TWinControl* control) {
     // As with a form's active control: the focus moves only while the form is the active window.
     if (GetActiveWindow() != Handle()) return;
-    if (control) control->SetFocus();
-    else ::SetFocus(Handle());
+    if (control)
+        control->SetFocus();
+    else
+        ::SetFocus(Handle());
 }
 
 void TForm1::SendResize(int width, int height) { Flash1->CallFunction(MakeResizeRequest(width, height)); }
@@ -229,4 +229,3 @@ void TForm1::Associatewithflvandswf1Click(TObject*) {
         MsgBox("Failed to associate files!\rFile association requires administartor privilege.", MsgBoxError);
     }
 }
-

@@ -11,7 +11,8 @@ void TShockwaveFlash::InvokeEvent(DISPID id, DISPPARAMS* params) {
     if (argument.vt == VT_BSTR) {
         if (argument.bstrVal) request.assign(argument.bstrVal, SysStringLen(argument.bstrVal));
     } else if (argument.vt == (VT_BSTR | VT_BYREF)) {
-        if (argument.pbstrVal && *argument.pbstrVal) request.assign(*argument.pbstrVal, SysStringLen(*argument.pbstrVal));
+        if (argument.pbstrVal && *argument.pbstrVal)
+            request.assign(*argument.pbstrVal, SysStringLen(*argument.pbstrVal));
     } else {
         VARIANT text;
         VariantInit(&text);

@@ -13,8 +13,7 @@ const char* const InstallPromptText =
     "A required component, Adobe Flash player 8 or higher, is not installed.\r\r"
     "Click Yes to install it immediately.\rOr click No to close this application.";
 // The control maker's download page: its host is ours to configure, path and query are fixed.
-const char* const FlashDownloadUrl =
-    "http://www.adobe.com/shockwave/download/index.cgi?P1_Prod_Version=ShockwaveFlash";
+const char* const FlashDownloadUrl = "http://www.adobe.com/shockwave/download/index.cgi?P1_Prod_Version=ShockwaveFlash";
 
 int PlayerStartup() {
     if (GetFlashVersion() < MinFlashVersion) {

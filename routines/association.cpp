@@ -11,7 +11,7 @@ void WriteDefault(TRegistry& registry, const std::string& key, const std::string
     registry.WriteString("", value);
     registry.CloseKey();
 }
-} // namespace
+}  // namespace
 
 void RegisterFileType(const std::string& ext, const std::string& progId) {
     const std::string program = ExeName();

@@ -14,7 +14,7 @@ std::string ReadClassesRootDefault(TRegistry& registry, const std::string& key) 
     registry.CloseKey();
     return value;
 }
-} // namespace
+}  // namespace
 
 int GetFlashVersion() {
     int version = 0;

@@ -5,8 +5,8 @@
 // Each program defines its own caption ("Corvelline Flash Player", "Corvelline Converter").
 extern const char* const MsgBoxCaption;
 
-constexpr int MsgBoxError = 16;        // OK button, error icon
-constexpr int MsgBoxInstallPrompt = 52; // Yes and No buttons, warning icon
+constexpr int MsgBoxError = 16;          // OK button, error icon
+constexpr int MsgBoxInstallPrompt = 52;  // Yes and No buttons, warning icon
 constexpr int MsgBoxAnswerYes = 6;
 
 // Shows text through the application object's message box and returns the button pressed.

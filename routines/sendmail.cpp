@@ -19,12 +19,11 @@ void FillRecipient(MapiRecipDesc& desc, ULONG recipClass, const std::string& nam
     desc.lpszName = nameText.data();
     desc.lpszAddress = addressText.data();
 }
-} // namespace
+}  // namespace
 
 void FillMailRecords(TMailRecords& r, const std::string& subject, const std::string& body,
-                     const std::string& senderName, const std::string& senderAddress,
-                     const std::string& recipientName, const std::string& recipientAddress,
-                     const std::string& attachment) {
+                     const std::string& senderName, const std::string& senderAddress, const std::string& recipientName,
+                     const std::string& recipientAddress, const std::string& attachment) {
     r.message = MapiMessage{};
     r.sender = MapiRecipDesc{};
     r.recipient = MapiRecipDesc{};
@@ -52,8 +51,8 @@ void FillMailRecords(TMailRecords& r, const std::string& subject, const std::str
 }
 
 int SendMail(const std::string& subject, const std::string& body, const std::string& senderName,
-             const std::string& senderAddress, const std::string& recipientName,
-             const std::string& recipientAddress, const std::string& attachment) {
+             const std::string& senderAddress, const std::string& recipientName, const std::string& recipientAddress,
+             const std::string& attachment) {
     TMailRecords records;
     FillMailRecords(records, subject, body, senderName, senderAddress, recipientName, recipientAddress, attachment);
     int result = kNoMailSystem;
@@ -61,7 +60,8 @@ int SendMail(const std::string& subject, const std::string& body, const std::str
         auto send = reinterpret_cast<LPMAPISENDMAIL>(GetProcAddress(mapi, "MAPISendMail"));
         if (send) {
             HWND parent = Application->MainForm() ? Application->MainForm()->Handle() : Application->Handle();
-            result = static_cast<int>(send(0, reinterpret_cast<ULONG_PTR>(parent), &records.message, kMapiSendFlags, 0));
+            result = static_cast<int>(
+                send(0, reinterpret_cast<ULONG_PTR>(parent), &records.message, kMapiSendFlags, 0));
         }
         FreeLibrary(mapi);
     }

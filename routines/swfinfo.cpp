@@ -92,7 +92,7 @@ std::string TempFolder() {
     DWORD n = GetTempPathA(255, buffer);
     return n > 0 && n < 255 ? std::string(buffer, n) : std::string();
 }
-} // namespace
+}  // namespace
 
 namespace swf {
 
@@ -176,7 +176,7 @@ int ReadBackgroundColor() {
 
 int HeaderPosition() { return HeaderPos; }
 
-} // namespace swf
+}  // namespace swf
 
 bool ReadSwfInfo(const std::string& path, int& width, int& height, int& color) {
     switch (swf::GetSwfKind(path)) {
@@ -199,7 +199,6 @@ bool ReadSwfInfo(const std::string& path, int& width, int& height, int& color) {
         DeleteFileA(t2.c_str());
         return true;
     }
-    default:
-        return false;
+    default: return false;
     }
 }

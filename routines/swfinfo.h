@@ -24,4 +24,4 @@ int32_t ReadSignedBits(int n);
 void ReadFrameSize(int& width, int& height);
 int ReadBackgroundColor();
 int HeaderPosition();
-} // namespace swf
+}  // namespace swf

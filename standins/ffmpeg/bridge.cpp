@@ -45,7 +45,7 @@ std::string ReadAll(const std::wstring& path) {
 }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-} // namespace
+}  // namespace
 
 int main() {
     int argc = 0;
@@ -73,9 +73,9 @@ int main() {
     }
     std::string unixScript = UnixPath(script);
     std::wstring wideScript(unixScript.size(), L'\0');
-    wideScript.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, unixScript.data(),
-                                                              static_cast<int>(unixScript.size()),
-                                                              wideScript.data(), static_cast<int>(wideScript.size()))));
+    wideScript.resize(
+        static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, unixScript.data(), static_cast<int>(unixScript.size()),
+                                                wideScript.data(), static_cast<int>(wideScript.size()))));
     std::wstring params = L"\"" + wideScript + L"\"";
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);

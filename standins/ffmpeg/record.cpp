@@ -80,14 +80,16 @@ std::vector<std::string> Arguments(const std::string& line) {
         std::string arg;
         bool quoted = false;
         for (; i < line.size() && (quoted || (line[i] != ' ' && line[i] != '\t')); ++i) {
-            if (line[i] == '"') quoted = !quoted;
-            else arg += line[i];
+            if (line[i] == '"')
+                quoted = !quoted;
+            else
+                arg += line[i];
         }
         args.push_back(arg);
     }
     return args;
 }
-} // namespace
+}  // namespace
 
 int main() {
     std::string folder = OwnFolder();

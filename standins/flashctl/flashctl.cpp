@@ -200,8 +200,12 @@ private:
     std::vector<IDispatch*> sinks_;
 };
 
-class StandIn : public IOleObject, public IOleInPlaceObject, public IDispatch, public IPersistStreamInit,
-                public IConnectionPointContainer, public IProvideClassInfo2 {
+class StandIn : public IOleObject,
+                public IOleInPlaceObject,
+                public IDispatch,
+                public IPersistStreamInit,
+                public IConnectionPointContainer,
+                public IProvideClassInfo2 {
 public:
     StandIn() : point_(this) {
         InterlockedIncrement(&g_objects);
@@ -218,13 +222,20 @@ public:
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
         *out = nullptr;
-        if (iid == IID_IUnknown || iid == IID_IOleObject) *out = static_cast<IOleObject*>(this);
-        else if (iid == IID_IOleWindow || iid == IID_IOleInPlaceObject) *out = static_cast<IOleInPlaceObject*>(this);
-        else if (iid == IID_IDispatch) *out = static_cast<IDispatch*>(this);
-        else if (iid == IID_IPersistStreamInit || iid == IID_IPersist) *out = static_cast<IPersistStreamInit*>(this);
-        else if (iid == IID_IConnectionPointContainer) *out = static_cast<IConnectionPointContainer*>(this);
-        else if (iid == IID_IProvideClassInfo || iid == IID_IProvideClassInfo2) *out = static_cast<IProvideClassInfo2*>(this);
-        else return E_NOINTERFACE;
+        if (iid == IID_IUnknown || iid == IID_IOleObject)
+            *out = static_cast<IOleObject*>(this);
+        else if (iid == IID_IOleWindow || iid == IID_IOleInPlaceObject)
+            *out = static_cast<IOleInPlaceObject*>(this);
+        else if (iid == IID_IDispatch)
+            *out = static_cast<IDispatch*>(this);
+        else if (iid == IID_IPersistStreamInit || iid == IID_IPersist)
+            *out = static_cast<IPersistStreamInit*>(this);
+        else if (iid == IID_IConnectionPointContainer)
+            *out = static_cast<IConnectionPointContainer*>(this);
+        else if (iid == IID_IProvideClassInfo || iid == IID_IProvideClassInfo2)
+            *out = static_cast<IProvideClassInfo2*>(this);
+        else
+            return E_NOINTERFACE;
         AddRef();
         return S_OK;
     }
@@ -361,9 +372,12 @@ public:
         return E_NOTIMPL;
     }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        static const struct { const wchar_t* name; DISPID id; } known[] = {
-            {L"Movie", DISPID_MOVIE}, {L"AlignMode", DISPID_ALIGNMODE}, {L"BackgroundColor", DISPID_BACKGROUNDCOLOR},
-            {L"SAlign", DISPID_SALIGN}, {L"Scale", DISPID_SCALE}, {L"CallFunction", DISPID_CALLFUNCTION}};
+        static const struct {
+            const wchar_t* name;
+            DISPID id;
+        } known[] = {
+            {L"Movie", DISPID_MOVIE},   {L"AlignMode", DISPID_ALIGNMODE}, {L"BackgroundColor", DISPID_BACKGROUNDCOLOR},
+            {L"SAlign", DISPID_SALIGN}, {L"Scale", DISPID_SCALE},         {L"CallFunction", DISPID_CALLFUNCTION}};
         HRESULT hr = S_OK;
         for (UINT i = 0; i < count; ++i) {
             ids[i] = DISPID_UNKNOWN;
@@ -373,8 +387,8 @@ public:
         }
         return hr;
     }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* excepInfo, UINT*) override {
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
+                        UINT*) override {
         if (result) VariantInit(result);
         if ((flags & DISPATCH_PROPERTYPUT) && params && params->cArgs == 1) return PutProperty(id, params->rgvarg[0]);
         if ((flags & DISPATCH_METHOD) && id == DISPID_CALLFUNCTION) {
@@ -457,7 +471,8 @@ public:
 private:
     void LogRect(const char* what, const RECT& r) {
         char line[96];
-        std::snprintf(line, sizeof(line), "%s %ld %ld %ld %ld", what, r.left, r.top, r.right - r.left, r.bottom - r.top);
+        std::snprintf(line, sizeof(line), "%s %ld %ld %ld %ld", what, r.left, r.top, r.right - r.left,
+                      r.bottom - r.top);
         Log(line);
     }
 
@@ -484,7 +499,10 @@ private:
             videoWidth_ = videoHeight_ = 0;
             videoPath_.clear();
             break;
-        case DISPID_ALIGNMODE: alignMode_ = n; Log("put AlignMode " + std::to_string(n)); break;
+        case DISPID_ALIGNMODE:
+            alignMode_ = n;
+            Log("put AlignMode " + std::to_string(n));
+            break;
         case DISPID_BACKGROUNDCOLOR: {
             background_ = n;
             char hex[16];
@@ -492,8 +510,14 @@ private:
             Log(std::string("put BackgroundColor ") + hex);
             break;
         }
-        case DISPID_SALIGN: salign_ = s; Log("put SAlign " + Narrow(s)); break;
-        case DISPID_SCALE: scale_ = s; Log("put Scale " + Narrow(s)); break;
+        case DISPID_SALIGN:
+            salign_ = s;
+            Log("put SAlign " + Narrow(s));
+            break;
+        case DISPID_SCALE:
+            scale_ = s;
+            Log("put Scale " + Narrow(s));
+            break;
         }
         if (window_) InvalidateRect(window_, nullptr, TRUE);
         return S_OK;
@@ -501,11 +525,26 @@ private:
 
     HRESULT GetProperty(DISPID id, VARIANT& result) {
         switch (id) {
-        case DISPID_MOVIE: result.vt = VT_BSTR; result.bstrVal = SysAllocString(movie_.c_str()); return S_OK;
-        case DISPID_SALIGN: result.vt = VT_BSTR; result.bstrVal = SysAllocString(salign_.c_str()); return S_OK;
-        case DISPID_SCALE: result.vt = VT_BSTR; result.bstrVal = SysAllocString(scale_.c_str()); return S_OK;
-        case DISPID_ALIGNMODE: result.vt = VT_I4; result.lVal = alignMode_; return S_OK;
-        case DISPID_BACKGROUNDCOLOR: result.vt = VT_I4; result.lVal = background_; return S_OK;
+        case DISPID_MOVIE:
+            result.vt = VT_BSTR;
+            result.bstrVal = SysAllocString(movie_.c_str());
+            return S_OK;
+        case DISPID_SALIGN:
+            result.vt = VT_BSTR;
+            result.bstrVal = SysAllocString(salign_.c_str());
+            return S_OK;
+        case DISPID_SCALE:
+            result.vt = VT_BSTR;
+            result.bstrVal = SysAllocString(scale_.c_str());
+            return S_OK;
+        case DISPID_ALIGNMODE:
+            result.vt = VT_I4;
+            result.lVal = alignMode_;
+            return S_OK;
+        case DISPID_BACKGROUNDCOLOR:
+            result.vt = VT_I4;
+            result.lVal = background_;
+            return S_OK;
         default: return DISP_E_MEMBERNOTFOUND;
         }
     }
@@ -657,11 +696,8 @@ LRESULT CALLBACK StandInWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         EndPaint(window, &ps);
         return 0;
     }
-    case WM_ERASEBKGND:
-        return 1;
-    case WM_SIZE:
-        InvalidateRect(window, nullptr, TRUE);
-        return 0;
+    case WM_ERASEBKGND: return 1;
+    case WM_SIZE: InvalidateRect(window, nullptr, TRUE); return 0;
     case WM_FIRE_READY:
         if (control) {
             control->AddRef();
@@ -688,8 +724,7 @@ LRESULT CALLBACK StandInWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         delete text;
         return 0;
     }
-    default:
-        return DefWindowProcA(window, message, wParam, lParam);
+    default: return DefWindowProcA(window, message, wParam, lParam);
     }
 }
 
@@ -714,8 +749,10 @@ public:
         return hr;
     }
     STDMETHODIMP LockServer(BOOL lock) override {
-        if (lock) InterlockedIncrement(&g_locks);
-        else InterlockedDecrement(&g_locks);
+        if (lock)
+            InterlockedIncrement(&g_locks);
+        else
+            InterlockedDecrement(&g_locks);
         return S_OK;
     }
 };
@@ -723,7 +760,8 @@ Factory g_factory;
 
 bool SetDefault(const std::string& key, const std::string& name, const std::string& value) {
     HKEY k;
-    if (RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr) !=
+        ERROR_SUCCESS)
         return false;
     LONG rc = RegSetValueExA(k, name.empty() ? nullptr : name.c_str(), 0, REG_SZ, (const BYTE*)value.c_str(),
                              DWORD(value.size() + 1));
@@ -737,7 +775,7 @@ std::string ClsidText() {
     return Narrow(text);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
@@ -770,7 +808,8 @@ STDAPI DllRegisterServer() {
     GetModuleFileNameA(g_module, path, MAX_PATH);
     std::string clsid = ClsidText();
     std::string classKey = "CLSID\\" + clsid;
-    bool ok = SetDefault(kProgId, "", "Flash control stand-in") && SetDefault(std::string(kProgId) + "\\CLSID", "", clsid) &&
+    bool ok = SetDefault(kProgId, "", "Flash control stand-in") &&
+              SetDefault(std::string(kProgId) + "\\CLSID", "", clsid) &&
               SetDefault(classKey, "", "Flash control stand-in") &&
               SetDefault(classKey + "\\InprocServer32", "", path) &&
               SetDefault(classKey + "\\InprocServer32", "ThreadingModel", "Apartment") &&

@@ -74,18 +74,22 @@ void ReadAmfValue(Reader& r, const std::string& key, MetaSize& size, int depth) 
         if (depth == 1 && key == "height") size.height = v;
         break;
     }
-    case 1: r.Skip(1); break;             // boolean
-    case 2: r.Skip(r.Uint(2)); break;     // string
+    case 1: r.Skip(1); break;                              // boolean
+    case 2: r.Skip(r.Uint(2)); break;                      // string
     case 3: ReadAmfProperties(r, size, depth + 1); break;  // object
-    case 5: case 6: break;                // null, undefined
-    case 8: r.Skip(4); ReadAmfProperties(r, size, depth + 1); break;  // ECMA array
-    case 10: {                            // strict array
+    case 5:
+    case 6: break;  // null, undefined
+    case 8:
+        r.Skip(4);
+        ReadAmfProperties(r, size, depth + 1);
+        break;  // ECMA array
+    case 10: {  // strict array
         uint32_t n = r.Uint(4);
         for (uint32_t i = 0; i < n && r.ok; ++i) ReadAmfValue(r, "", size, depth + 1);
         break;
     }
-    case 11: r.Skip(10); break;           // date
-    case 12: r.Skip(r.Uint(4)); break;    // long string
+    case 11: r.Skip(10); break;         // date
+    case 12: r.Skip(r.Uint(4)); break;  // long string
     default: r.ok = false; break;
     }
 }
@@ -152,7 +156,7 @@ bool SizeFromVp6(const uint8_t* data, size_t size, int& width, int& height) {
     height = rows * 16 - (adjust & 0x0F);
     return width > 0 && height > 0;
 }
-} // namespace
+}  // namespace
 
 bool FlvPictureSize(const std::vector<uint8_t>& bytes, int& width, int& height) {
     if (bytes.size() < 9 || std::memcmp(bytes.data(), "FLV", 3) != 0) return false;

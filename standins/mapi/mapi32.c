@@ -1,9 +1,9 @@
 /* Stands in for a Simple MAPI mail client in tests. MAPISendMail appends the message it is
    handed to the file named by MAPI_RECORD_FILE and answers with MAPI_ANSWER (default 0). */
-#include <stdio.h>
-#include <stdlib.h>
 #include <windows.h>
 #include <mapi.h>
+#include <stdio.h>
+#include <stdlib.h>
 
 static const char* Show(const char* s) { return s ? s : "(null)"; }
 

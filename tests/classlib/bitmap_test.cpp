@@ -16,11 +16,12 @@ const COLORREF kRed = RGB(255, 0, 0), kBlue = RGB(0, 0, 255), kWhite = RGB(255, 
 void Paint(TBitmap& bitmap, TPixelFormat format, const std::vector<COLORREF>& colors) {
     bitmap.SetPixelFormat(format);
     bitmap.SetSize(5, 3);
-    for (size_t i = 0; i < colors.size(); ++i)
-        SetPixel(bitmap.Canvas().Handle(), int(i % 5), int(i / 5), colors[i]);
+    for (size_t i = 0; i < colors.size(); ++i) SetPixel(bitmap.Canvas().Handle(), int(i % 5), int(i / 5), colors[i]);
 }
 
-std::vector<COLORREF> PixelsOf(TBitmap& bitmap) { return ColorsOf(bitmap.Canvas().Handle(), bitmap.Width(), bitmap.Height()); }
+std::vector<COLORREF> PixelsOf(TBitmap& bitmap) {
+    return ColorsOf(bitmap.Canvas().Handle(), bitmap.Width(), bitmap.Height());
+}
 
 Bytes Saved(TBitmap& bitmap) {
     TMemoryStream stream;
@@ -39,7 +40,10 @@ std::string LoadError(TBitmap& bitmap, const Bytes& bytes) {
     return "";
 }
 
-template <class T> void Put(Bytes& bytes, size_t offset, T value) { std::memcpy(&bytes[offset], &value, sizeof value); }
+template <class T>
+void Put(Bytes& bytes, size_t offset, T value) {
+    std::memcpy(&bytes[offset], &value, sizeof value);
+}
 
 TEST(Bitmap, FormatsSurviveABmpFile) {
     struct Case {
@@ -50,14 +54,15 @@ TEST(Bitmap, FormatsSurviveABmpFile) {
         bool fields;
     };
     const Case cases[] = {
-        {pf1bit, pf1bit, 1, 2, false},    {pf4bit, pf4bit, 4, 16, false},  {pf8bit, pf8bit, 8, 256, false},
-        {pf15bit, pf15bit, 16, 0, false}, {pf16bit, pf16bit, 16, 0, true}, {pf24bit, pf24bit, 24, 0, false},
+        {pf1bit, pf1bit, 1, 2, false},    {pf4bit, pf4bit, 4, 16, false},    {pf8bit, pf8bit, 8, 256, false},
+        {pf15bit, pf15bit, 16, 0, false}, {pf16bit, pf16bit, 16, 0, true},   {pf24bit, pf24bit, 24, 0, false},
         {pf32bit, pf32bit, 32, 0, false}, {pfDevice, pf24bit, 24, 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(int(c.format));
-        const std::vector<COLORREF> colors = c.format == pf1bit ? std::vector<COLORREF>{kBlack, kWhite, kBlack}
-                                                                : std::vector<COLORREF>{kBlack, kRed, kBlue, kWhite, kRed};
+        const std::vector<COLORREF> colors = c.format == pf1bit
+                                                 ? std::vector<COLORREF>{kBlack, kWhite, kBlack}
+                                                 : std::vector<COLORREF>{kBlack, kRed, kBlue, kWhite, kRed};
         TBitmap bitmap;
         Paint(bitmap, c.format, colors);
         EXPECT_EQ(bitmap.PixelFormat(), c.format);
@@ -97,18 +102,65 @@ TEST(Bitmap, BadFilesRaiseAndKeepThePicture) {
     };
     const Case cases[] = {
         {"empty", [] { return Bytes{}; }},
-        {"wrong type", [&] { Bytes b = good; b[0] = 'X'; return b; }},
+        {"wrong type",
+         [&] {
+             Bytes b = good;
+             b[0] = 'X';
+             return b;
+         }},
         {"header cut", [&] { return Bytes(good.begin(), good.begin() + 30); }},
-        {"odd info size", [&] { Bytes b = good; Put<DWORD>(b, 14, 20); return b; }},
-        {"3 bits per pixel", [&] { Bytes b = good; Put<WORD>(b, 28, 3); return b; }},
-        {"two planes", [&] { Bytes b = good; Put<WORD>(b, 26, 2); return b; }},
-        {"run-length coded", [&] { Bytes b = good; Put<DWORD>(b, 30, BI_RLE8); return b; }},
-        {"zero width", [&] { Bytes b = good; Put<LONG>(b, 18, 0); return b; }},
-        {"zero height", [&] { Bytes b = good; Put<LONG>(b, 22, 0); return b; }},
+        {"odd info size",
+         [&] {
+             Bytes b = good;
+             Put<DWORD>(b, 14, 20);
+             return b;
+         }},
+        {"3 bits per pixel",
+         [&] {
+             Bytes b = good;
+             Put<WORD>(b, 28, 3);
+             return b;
+         }},
+        {"two planes",
+         [&] {
+             Bytes b = good;
+             Put<WORD>(b, 26, 2);
+             return b;
+         }},
+        {"run-length coded",
+         [&] {
+             Bytes b = good;
+             Put<DWORD>(b, 30, BI_RLE8);
+             return b;
+         }},
+        {"zero width",
+         [&] {
+             Bytes b = good;
+             Put<LONG>(b, 18, 0);
+             return b;
+         }},
+        {"zero height",
+         [&] {
+             Bytes b = good;
+             Put<LONG>(b, 22, 0);
+             return b;
+         }},
         {"pixels cut", [&] { return Bytes(good.begin(), good.end() - 1); }},
         {"colour table cut", [&] { return Bytes(good.begin(), good.begin() + 300); }},
-        {"huge", [&] { Bytes b = good; Put<LONG>(b, 18, 30000); Put<LONG>(b, 22, 30000); Put<WORD>(b, 28, 32); return b; }},
-        {"pixels before the header's end", [&] { Bytes b = good; Put<DWORD>(b, 10, 20); return b; }},
+        {"huge",
+         [&] {
+             Bytes b = good;
+             Put<LONG>(b, 18, 30000);
+             Put<LONG>(b, 22, 30000);
+             Put<WORD>(b, 28, 32);
+             return b;
+         }},
+        {"pixels before the header's end",
+         [&] {
+             Bytes b = good;
+             Put<DWORD>(b, 10, 20);
+             return b;
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -409,4 +461,4 @@ TEST(Bitmap, ClipboardFormatCopiesTheBitmap) {
     DeleteObject(palette);
 }
 
-} // namespace
+}  // namespace

@@ -85,8 +85,7 @@ TEST_F(Controls, ComboBoxItemsSelectionAndChange) {
     combo->SetItemIndex(1);
     EXPECT_EQ(combo->ItemIndex(), 1);
     EXPECT_EQ(changes, 0) << "only the user's choice is a change";
-    SendMessageA(form_->Handle(), WM_COMMAND, MAKEWPARAM(0, CBN_SELCHANGE),
-                 reinterpret_cast<LPARAM>(combo->Handle()));
+    SendMessageA(form_->Handle(), WM_COMMAND, MAKEWPARAM(0, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo->Handle()));
     EXPECT_EQ(changes, 1);
     RECT closed;
     GetWindowRect(combo->Handle(), &closed);
@@ -164,8 +163,8 @@ TEST_F(Controls, ImagePlacesItsPicture) {
         image->SetStretch(c.stretch);
         image->SetCenter(c.center);
         RECT r = image->DestRect();
-        EXPECT_TRUE(EqualRect(&r, &c.expected)) << c.stretch << c.center << " " << r.left << "," << r.top << ","
-                                                << r.right << "," << r.bottom;
+        EXPECT_TRUE(EqualRect(&r, &c.expected))
+            << c.stretch << c.center << " " << r.left << "," << r.top << "," << r.right << "," << r.bottom;
     }
 }
 

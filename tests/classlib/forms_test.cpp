@@ -60,7 +60,7 @@ TEST_F(FormKeys, TabMovesBetweenControls) {
     EXPECT_EQ(GetFocus(), second->Handle());
 }
 
-} // namespace
+}  // namespace
 
 // A picture whose saving fails after some bytes.
 namespace {
@@ -77,7 +77,7 @@ public:
     void Draw(TCanvas&, const RECT&) override {}
     std::unique_ptr<TGraphic> CreateNew() const override { return std::make_unique<FailingPicture>(); }
 };
-} // namespace
+}  // namespace
 
 TEST(GraphicFiles, AFailedSaveLeavesTheExistingFileAlone) {
     char temp[MAX_PATH];

@@ -42,9 +42,7 @@ Rgbs HalfRedColors(int width, int height) {
 }
 
 TEST(Metafile, SizeComesFromThePictureFrame) {
-    const struct {
-        int width, height;
-    } cases[] = {{20, 10}, {1, 1}, {33, 7}, {100, 64}};
+    const struct { int width, height; } cases[] = {{20, 10}, {1, 1}, {33, 7}, {100, 64}};
     for (const auto& c : cases) {
         TMetafile metafile;
         metafile.SetHandle(HalfRed(c.width, c.height));
@@ -101,10 +99,10 @@ TEST(Metafile, InvalidFilesRaiseAndKeepThePicture) {
         {"truncated records", Bytes(good.begin(), good.end() - 8)},
         {"not a header record", damaged(0, 2)},
         {"wrong signature", damaged(40, 'X')},
-        {"a BMP file", Bytes{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                             0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                             0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                             0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"a BMP file",
+         Bytes{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+               0,   0,   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+               0,   0,   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
     };
     for (const auto& c : cases) {
         TMetafile metafile;
@@ -157,4 +155,4 @@ TEST(Metafile, ReleaseHandleHandsTheMetafileOver) {
     DeleteEnhMetaFile(handle);
 }
 
-} // namespace
+}  // namespace

@@ -15,16 +15,22 @@ struct IntCase {
 
 TEST(StrToInt, ReadsSignedDecimalsWithBlanksAround) {
     const IntCase cases[] = {
-        {"0", 0},           {"42", 42},         {"+7", 7},          {"-15", -15},
-        {"  320 ", 320},    {"\t240\r\n", 240}, {"007", 7},         {"2147483647", 2147483647},
+        {"0", 0},
+        {"42", 42},
+        {"+7", 7},
+        {"-15", -15},
+        {"  320 ", 320},
+        {"\t240\r\n", 240},
+        {"007", 7},
+        {"2147483647", 2147483647},
         {"-2147483648", -2147483647 - 1},
     };
     for (const IntCase& c : cases) EXPECT_EQ(StrToInt(c.text), c.value) << '"' << c.text << '"';
 }
 
 TEST(StrToInt, RefusesWhatIsNoIntegerNamingTheTrimmedText) {
-    const char* const cases[] = {"", "   ", "-", "+", "12a", "1 2", "0x10", "3.5", "2147483648", "-2147483649",
-                                 "99999999999999999999"};
+    const char* const cases[] = {
+        "", "   ", "-", "+", "12a", "1 2", "0x10", "3.5", "2147483648", "-2147483649", "99999999999999999999"};
     for (const char* text : cases) {
         try {
             StrToInt(text);
@@ -49,4 +55,4 @@ TEST(XmlEscape, WritesTheThreeMarkupCharactersAsEntities) {
     for (const auto& [text, escaped] : cases) EXPECT_EQ(XmlEscape(text), escaped) << text;
 }
 
-} // namespace
+}  // namespace

@@ -56,7 +56,7 @@ protected:
     TForm* owner_ = nullptr;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(ProgressWindow, HoldsACopyOfTheWaitAnimation) {
     auto* gif = dynamic_cast<TGIFImage*>(Form2->Image1->Picture().Graphic());

@@ -10,7 +10,7 @@ const char* const kPrompt = "Please select an input file first.";
 
 struct Placement {
     const char* className;
-    const char* text;  // nullptr: any
+    const char* text;              // nullptr: any
     int left, top, width, height;  // height -1: not checked
 };
 

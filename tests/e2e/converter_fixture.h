@@ -131,8 +131,10 @@ protected:
         std::string source = ui::BinFolder() + "..\\standins\\" +
                              (tool == Tool::Recorder ? "ffmpeg-record" : "ffmpeg-bridge") + "\\ffmpeg.exe";
         std::string target = runDir_ + "ffmpeg.exe";
-        if (tool == Tool::None) DeleteFileA(target.c_str());
-        else ASSERT_TRUE(CopyFileA(source.c_str(), target.c_str(), FALSE)) << source;
+        if (tool == Tool::None)
+            DeleteFileA(target.c_str());
+        else
+            ASSERT_TRUE(CopyFileA(source.c_str(), target.c_str(), FALSE)) << source;
     }
 
     // Starts Convert with the argument string as written and waits for its dialog.
@@ -241,4 +243,4 @@ protected:
     }
 };
 
-} // namespace conv
+}  // namespace conv

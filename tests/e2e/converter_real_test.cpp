@@ -42,7 +42,8 @@ TEST_P(ConverterReal, FlashVideoBecomesTheChosenFormat) {
     DeleteFileA(probe.c_str());
     ASSERT_EQ(ui::RunHostCommand("ffmpeg -nostdin -v error -f lavfi -i testsrc=duration=1:size=160x120:rate=25 "
                                  "-f lavfi -i sine=frequency=440:duration=1 -c:v flv1 -c:a libmp3lame -ar 44100 "
-                                 "-f flv '" + ui::UnixPath(input) + "'"),
+                                 "-f flv '" +
+                                 ui::UnixPath(input) + "'"),
               0)
         << "making the test video";
 

@@ -61,7 +61,6 @@ TEST_P(ConverterParams, ToolGetsInputOptionsAndDerivedOutput) {
 INSTANTIATE_TEST_SUITE_P(Paths, ConverterParams, ::testing::ValuesIn(kParamsCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-
 std::string ShortPath(const std::string& path) {
     char buffer[MAX_PATH * 2] = {0};
     GetShortPathNameA(path.c_str(), buffer, sizeof(buffer));
@@ -107,7 +106,6 @@ TEST_F(ConverterTest, ShiftReleasedBeforeTheClickRunsThePlainTool) {
     EXPECT_FALSE(conv::Exists(log));
     EXPECT_EQ(Exit(), 0u);
 }
-
 
 TEST_F(ConverterTest, MissingToolShowsProgressThenTheCorruptedMessage) {
     UseTool(Tool::None);
@@ -168,15 +166,17 @@ TEST_P(ConverterLockedOutput, OutputThatCannotBeDeletedIsLeftToTheTool) {
     conv::WriteFile(output, "locked old output");
     HANDLE holder = INVALID_HANDLE_VALUE;
     if (c.heldOpen) {
-        holder = CreateFileA(output.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                             nullptr);
+        holder = CreateFileA(output.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             0, nullptr);
         ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     } else {
         ASSERT_TRUE(SetFileAttributesA(output.c_str(), FILE_ATTRIBUTE_READONLY));
     }
     StartDialog(Quoted(input));
-    if (c.shift) ClickConvertWithShift(true);
-    else Click("Convert");
+    if (c.shift)
+        ClickConvertWithShift(true);
+    else
+        Click("Convert");
     ASSERT_TRUE(WaitForCalls(1, 15000));
     ASSERT_TRUE(WaitUntilIdle(15000));
     EXPECT_EQ(conv::ReadLines(runDir_ + "ffmpeg-found.txt"), std::vector<std::string>{"existing"});
@@ -198,8 +198,10 @@ TEST_P(ConverterLockedOutput, OutputThatCannotBeDeletedIsLeftToTheTool) {
     EXPECT_EQ(Exit(), 0u);
 }
 
-const LockedOutputCase kLockedOutputCases[] = {
-    {"read_only", false, false}, {"read_only_shift", true, false}, {"held_open", false, true}, {"held_open_shift", true, true}};
+const LockedOutputCase kLockedOutputCases[] = {{"read_only", false, false},
+                                               {"read_only_shift", true, false},
+                                               {"held_open", false, true},
+                                               {"held_open_shift", true, true}};
 INSTANTIATE_TEST_SUITE_P(Runs, ConverterLockedOutput, ::testing::ValuesIn(kLockedOutputCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -238,7 +240,8 @@ TEST_F(ConverterTest, WhileTheToolRunsTheDialogIsDisabledAndRepaints) {
     EXPECT_EQ(i.bottom - i.top, 19);
     EXPECT_FALSE(IsWindowEnabled(dialog_));
 
-    ui::RunHostCommand("import -window root '" + ui::UnixPath(ui::BinFolder() + "..\\screenshot-Convert-progress.png") + "'");
+    ui::RunHostCommand("import -window root '" + ui::UnixPath(ui::BinFolder() + "..\\screenshot-Convert-progress.png") +
+                       "'");
     InvalidateRect(dialog_, nullptr, FALSE);
     ui::Pause(400);
     EXPECT_FALSE(GetUpdateRect(dialog_, nullptr, FALSE)) << "the disabled dialog has repainted";
@@ -275,8 +278,10 @@ TEST_P(ConverterSameFile, InputIsNeverDeletedNorOverwritten) {
     conv::WriteFile(input, "the input video");
     StartDialog(Quoted(input));
     SelectFormat(c.format);
-    if (c.shift) ClickConvertWithShift(true);
-    else Click("Convert");
+    if (c.shift)
+        ClickConvertWithShift(true);
+    else
+        Click("Convert");
     ui::MessageBoxInfo box = ui::WaitForMessageBox(program_.pid, 10000);
     ASSERT_TRUE(box.window);
     EXPECT_EQ(box.caption, conv::kCaption);

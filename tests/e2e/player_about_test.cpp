@@ -37,9 +37,13 @@ TEST_F(AboutBoxTest, ShowsTheProductTextsAtTheirPlaces) {
         const char* text;
         int left, top;
     } texts[] = {
-        {"Corvelline Flash Player Version 1.1", 80, 112}, {"Part of Corvelline Glimmerdeck", 80, 128},
-        {"Copyright (C) 2005-2007 Corvelline Software", 80, 144}, {"Website:", 80, 200}, {kWebSite, 128, 200},
-        {"Support:", 80, 216}, {kSupport, 128, 216},
+        {"Corvelline Flash Player Version 1.1", 80, 112},
+        {"Part of Corvelline Glimmerdeck", 80, 128},
+        {"Copyright (C) 2005-2007 Corvelline Software", 80, 144},
+        {"Website:", 80, 200},
+        {kWebSite, 128, 200},
+        {"Support:", 80, 216},
+        {kSupport, 128, 216},
     };
     for (const Text& t : texts) {
         HWND label = ui::FindChild(box, "Static", t.text);
@@ -144,10 +148,8 @@ TEST_F(FeedbackMail, EveryFailureButACancelShowsTheMailError) {
         const char* answer;
         bool error;
     } cases[] = {
-        {"cancelled by the user", "mapi", "1", false},
-        {"mail client error", "mapi", "2", true},
-        {"login failure", "mapi", "3", true},
-        {"DLL without MAPISendMail", "mapi-nosend", "0", true},
+        {"cancelled by the user", "mapi", "1", false}, {"mail client error", "mapi", "2", true},
+        {"login failure", "mapi", "3", true},          {"DLL without MAPISendMail", "mapi-nosend", "0", true},
         {"no MAPI32.DLL at all", "", "0", true},
     };
     for (const Case& c : cases) {
@@ -171,4 +173,4 @@ TEST_F(FeedbackMail, EveryFailureButACancelShowsTheMailError) {
     }
 }
 
-} // namespace
+}  // namespace

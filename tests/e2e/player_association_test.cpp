@@ -50,7 +50,7 @@ protected:
         player::RegisterStandIn();
     }
 };
-} // namespace
+}  // namespace
 
 TEST_F(PlayerAssociation, WritesTheKeysWithTheProgramPathUnquoted) {
     std::string dir = folder_ + "Program Files With Blanks\\";

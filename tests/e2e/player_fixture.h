@@ -147,7 +147,8 @@ inline HWND FindChildByClassSuffix(HWND parent, const std::string& suffix) {
         [](HWND child, LPARAM data) WINAPI -> BOOL {
             auto* s = reinterpret_cast<Search*>(data);
             std::string name = ui::ClassName(child);
-            if (name.size() >= s->suffix->size() && name.compare(name.size() - s->suffix->size(), s->suffix->size(), *s->suffix) == 0) {
+            if (name.size() >= s->suffix->size() &&
+                name.compare(name.size() - s->suffix->size(), s->suffix->size(), *s->suffix) == 0) {
                 s->found = child;
                 return FALSE;
             }
@@ -367,4 +368,4 @@ inline std::string ResizeCall(int width, int height) {
            "</string><string>" + std::to_string(height) + "</string></arguments></invoke>";
 }
 
-} // namespace player
+}  // namespace player

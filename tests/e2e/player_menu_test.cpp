@@ -29,7 +29,7 @@ protected:
     }
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(PlayerMenu, WindowAndControlShowAtTheirStoredSizes) {
     Start();

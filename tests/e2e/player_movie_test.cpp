@@ -9,7 +9,7 @@ namespace {
 const char* const kTitle = "Corvelline Flash Player";
 
 class PlayerMovie : public PlayerTest {};
-} // namespace
+}  // namespace
 
 TEST_F(PlayerMovie, CommandLineMovieSizesTheWindowAndLoadsTheControlInOrder) {
     std::string movie = Fixture("movie.swf", SwfBytes(550, 400, 0x336699));
@@ -26,7 +26,10 @@ TEST_F(PlayerMovie, ExtensionDecidesWhatIsPlayed) {
     struct Case {
         const char* name;
         bool plays;
-    } cases[] = {{"UPPER.SWF", true}, {"Mixed.Swf", true}, {"movie.swf.txt", false}, {"noextension", false},
+    } cases[] = {{"UPPER.SWF", true},
+                 {"Mixed.Swf", true},
+                 {"movie.swf.txt", false},
+                 {"noextension", false},
                  {"dotted.folder\\movie", false}};
     CreateDirectoryA((folder_ + "dotted.folder").c_str(), nullptr);
     for (const Case& c : cases) {
@@ -56,7 +59,8 @@ TEST_F(PlayerMovie, ExtensionDecidesWhatIsPlayed) {
 }
 
 TEST_F(PlayerMovie, InvalidHeaderIsRejectedAndNothingChanges) {
-    std::string bad = Fixture("bad.swf", {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    std::string bad = Fixture("bad.swf",
+                              {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
     Start();
     SIZE before = Client();
     ASSERT_TRUE(player::DropFiles(window_, program_.pid, {bad}));

@@ -27,7 +27,7 @@ protected:
     }
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(PlayerOpen, ChosenMovieIsPlayed) {
     std::string movie = Fixture("chosen.swf", SwfBytes(400, 300, 0x204060));

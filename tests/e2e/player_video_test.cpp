@@ -28,7 +28,7 @@ protected:
     }
     size_t LogSize() { return LogLines().size(); }
 };
-} // namespace
+}  // namespace
 
 TEST_F(PlayerVideo, CompanionMovieGetsItsSettingsAndThePlayRequest) {
     std::string video = StartWithVideo();
@@ -81,7 +81,8 @@ TEST_F(PlayerVideo, ViewSizesAndWindowResizesReachTheCompanionMovie) {
 TEST_F(PlayerVideo, ReadyRequestsThatAreNotExactlyReadyAreIgnored) {
     StartWithVideo();
     const wchar_t* ignored[] = {
-        L"<invoke name=\"Ready\" returntype=\"xml\"><arguments><number>100</number><number>50</number></arguments></invoke>",
+        L"<invoke name=\"Ready\" "
+        L"returntype=\"xml\"><arguments><number>100</number><number>50</number></arguments></invoke>",
         L"<invoke name=\"ready \"><arguments><number>100</number><number>50</number></arguments></invoke>",
         L"<invoke name=\"pause\"/>",
         L"<invoke returntype=\"xml\"><arguments><number>100</number><number>50</number></arguments></invoke>",
@@ -125,7 +126,8 @@ TEST_F(PlayerVideo, BrokenReadyRequestsEndInTheErrorBoxAndThePlayerGoesOn) {
     }
     // Still answering: a good request sizes the window.
     ASSERT_TRUE(player::SendFlashCall(
-        StandInWindow(), L"<invoke name=\"ready\"><arguments><number>200</number><number>100</number></arguments></invoke>"));
+        StandInWindow(),
+        L"<invoke name=\"ready\"><arguments><number>200</number><number>100</number></arguments></invoke>"));
     EXPECT_TRUE(WaitForClient(200, 159));
     EXPECT_EQ(Status(), "Video Size: 200 x 100");
 }
@@ -155,7 +157,8 @@ TEST_F(PlayerVideo, MovieDroppedDuringAVideoResizesTheCompanionMovieFirst) {
     ASSERT_GE(lines.size(), 5u);
     EXPECT_EQ(lines.front(), ResizeCall(550, 240)) << "the width changes first";
     EXPECT_EQ(std::vector<std::string>(lines.end() - 4, lines.end()), puts);
-    for (size_t i = 0; i + 4 < lines.size(); ++i) EXPECT_EQ(lines[i].rfind("call <invoke name=\"Resize\"", 0), 0u) << lines[i];
+    for (size_t i = 0; i + 4 < lines.size(); ++i)
+        EXPECT_EQ(lines[i].rfind("call <invoke name=\"Resize\"", 0), 0u) << lines[i];
     EXPECT_EQ(Status(), "Frame Size: 550 x 400");
     // Movie mode now: resizing sends nothing.
     from = LogSize();
@@ -188,7 +191,8 @@ TEST_F(PlayerVideo, MissingCompanionFilesGiveTheCorruptedMessage) {
         ASSERT_TRUE(CopyFileA((ui::BinFolder() + "Velloscope.exe").c_str(), (dir + "Velloscope.exe").c_str(), FALSE));
         if (c.companion) CopyFileA((ui::BinFolder() + "fvp.swf").c_str(), (dir + "fvp.swf").c_str(), FALSE);
         if (c.skin)
-            CopyFileA((ui::BinFolder() + "SteelExternalAll.swf").c_str(), (dir + "SteelExternalAll.swf").c_str(), FALSE);
+            CopyFileA((ui::BinFolder() + "SteelExternalAll.swf").c_str(), (dir + "SteelExternalAll.swf").c_str(),
+                      FALSE);
         Start("", dir + "Velloscope.exe");
         SIZE before = Client();
         ASSERT_TRUE(player::DropFiles(window_, program_.pid, {video}));
@@ -215,7 +219,8 @@ TEST_F(PlayerVideo, CompanionMovieThatDoesNotLoadEndsInTheErrorBox) {
     std::string dir = folder_ + "damaged install\\";
     CreateDirectoryA(dir.c_str(), nullptr);
     ASSERT_TRUE(CopyFileA((ui::BinFolder() + "Velloscope.exe").c_str(), (dir + "Velloscope.exe").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileA((ui::BinFolder() + "SteelExternalAll.swf").c_str(), (dir + "SteelExternalAll.swf").c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileA((ui::BinFolder() + "SteelExternalAll.swf").c_str(), (dir + "SteelExternalAll.swf").c_str(), FALSE));
     player::WriteBytes(dir + "fvp.swf", {});  // cut to nothing
     std::string video = Fixture("clip.flv", FlvWithMetaData(320, 240));
     // The system's own text for the call's failure code (E_FAIL), as the error box shows an error.

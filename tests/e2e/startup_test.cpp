@@ -72,7 +72,7 @@ protected:
     bool hadFlash_ = false;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(PlayerWithoutFlash, NoEndsTheProgramWithoutOpeningAnything) {
     AnswerPrompt(IDNO);

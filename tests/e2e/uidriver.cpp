@@ -4,8 +4,8 @@
 
 #include "standins/ffmpeg/unixpath.h"
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -68,7 +68,7 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM data) {
     if (pid == state->pid && (!state->visibleOnly || IsWindowVisible(window))) state->found.push_back(window);
     return TRUE;
 }
-} // namespace
+}  // namespace
 
 std::vector<HWND> TopLevelWindows(DWORD pid, bool visibleOnly) {
     EnumState state{pid, visibleOnly, {}};
@@ -79,8 +79,8 @@ std::vector<HWND> TopLevelWindows(DWORD pid, bool visibleOnly) {
 std::string WindowText(HWND window) {
     char text[4096] = {0};
     // WM_GETTEXT works across processes for the standard controls, GetWindowText does not.
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                        2000, nullptr);
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
+                        nullptr);
     return text;
 }
 
@@ -128,7 +128,7 @@ BOOL CALLBACK MatchChild(HWND window, LPARAM data) {
     search->found = window;
     return FALSE;
 }
-} // namespace
+}  // namespace
 
 HWND FindChild(HWND parent, const char* className, const char* text) {
     ChildSearch search{className, text, nullptr};
@@ -141,7 +141,7 @@ BOOL CALLBACK CollectChild(HWND window, LPARAM data) {
     reinterpret_cast<std::vector<HWND>*>(data)->push_back(window);
     return TRUE;
 }
-} // namespace
+}  // namespace
 
 MessageBoxInfo WaitForMessageBox(DWORD pid, int timeoutMs) {
     MessageBoxInfo info;
@@ -155,8 +155,10 @@ MessageBoxInfo WaitForMessageBox(DWORD pid, int timeoutMs) {
     for (HWND child : children) {
         std::string cls = ClassName(child);
         int id = GetDlgCtrlID(child);
-        if (cls == "Static" && id == 0xFFFF) info.text = WindowText(child);
-        else if (cls == "Button" && IsWindowVisible(child)) info.buttons.push_back(WindowText(child));
+        if (cls == "Static" && id == 0xFFFF)
+            info.text = WindowText(child);
+        else if (cls == "Button" && IsWindowVisible(child))
+            info.buttons.push_back(WindowText(child));
     }
     return info;
 }
@@ -218,8 +220,8 @@ void Pause(int ms) {
 
 std::string UnixPath(const std::string& windowsPath) {
     std::wstring wide(windowsPath.size() + 1, L'\0');
-    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, wide.data(),
-                                                        static_cast<int>(wide.size()))));
+    wide.resize(static_cast<size_t>(
+        MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, wide.data(), static_cast<int>(wide.size()))));
     if (!wide.empty() && wide.back() == L'\0') wide.pop_back();
     return WineUnixPath(wide);
 }
@@ -294,12 +296,14 @@ bool XKeys(const std::string& keys) {
 RECT MenuBarItemRect(HWND window, const std::vector<std::string>& captions, int index) {
     RECT result{0, 0, 0, 0};
     HMENU bar = CreateMenu();
-    for (const std::string& caption : captions) AppendMenuA(bar, MF_STRING | MF_POPUP, (UINT_PTR)CreatePopupMenu(), caption.c_str());
+    for (const std::string& caption : captions)
+        AppendMenuA(bar, MF_STRING | MF_POPUP, (UINT_PTR)CreatePopupMenu(), caption.c_str());
     RECT target{};
     GetWindowRect(window, &target);
     LONG style = GetWindowLongA(window, GWL_STYLE), exStyle = GetWindowLongA(window, GWL_EXSTYLE);
-    HWND like = CreateWindowExA(exStyle & ~WS_EX_ACCEPTFILES, "STATIC", "", (style & 0xFFFF0000 & ~WS_VISIBLE) | WS_OVERLAPPED, 0, 0,
-                                target.right - target.left, target.bottom - target.top, nullptr, bar, nullptr, nullptr);
+    HWND like = CreateWindowExA(exStyle & ~WS_EX_ACCEPTFILES, "STATIC", "",
+                                (style & 0xFFFF0000 & ~WS_VISIBLE) | WS_OVERLAPPED, 0, 0, target.right - target.left,
+                                target.bottom - target.top, nullptr, bar, nullptr, nullptr);
     if (!like) return result;
     SetWindowPos(like, HWND_BOTTOM, -3000, -3000, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
     DrawMenuBar(like);
@@ -342,8 +346,8 @@ UrlRecorder::~UrlRecorder() {
 
 std::string UrlRecorder::Recorded(int timeoutMs) const {
     for (int waited = 0; waited < timeoutMs && NothingRecorded(); waited += 100) Pause(100);
-    HANDLE file = CreateFileA(record_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileA(record_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return "";
     char buffer[8192] = {0};
     DWORD got = 0;
@@ -359,4 +363,4 @@ void Click(HWND control) {
     PostMessageA(control, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
 }
 
-} // namespace ui
+}  // namespace ui

@@ -59,6 +59,7 @@ public:
     // What the browser was asked to open so far (one line per start; waits up to timeoutMs for one).
     std::string Recorded(int timeoutMs = 10000) const;
     bool NothingRecorded() const;
+
 private:
     std::string record_;
     std::string savedCommand_;
@@ -90,4 +91,4 @@ bool XMovePointer(int x, int y);
 // fonts, same metrics) and the rectangle moved to window.
 RECT MenuBarItemRect(HWND window, const std::vector<std::string>& captions, int index);
 
-} // namespace ui
+}  // namespace ui

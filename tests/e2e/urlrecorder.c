@@ -1,7 +1,7 @@
 /* Stands in for the browser in tests: appends its command line to the file named by URL_RECORD_FILE. */
+#include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <windows.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
     const char* path = getenv("URL_RECORD_FILE");

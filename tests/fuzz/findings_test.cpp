@@ -2,20 +2,21 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "gifimage/gifstream.h"
-#include "gifimage/subimage.h"
-#include "tests/gifimage/gifbuilder.h"
 #include "classlib/threads.h"
 #include "fuzzrun.h"
 #include "gifimage/extensions.h"
 #include "gifimage/gifimage.h"
+#include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
+#include "gifimage/subimage.h"
+#include "tests/gifimage/gifbuilder.h"
 
 namespace {
 
 // Growth of the process's private memory over count calls of make, after a warm-up that lets
 // the heap reach its working size.
-template <class Make> int64_t MemoryGrowth(int count, Make make) {
+template <class Make>
+int64_t MemoryGrowth(int count, Make make) {
     for (int i = 0; i < 500; ++i) make();
     const int64_t before = int64_t(fuzz::PrivateBytes());
     for (int i = 0; i < count; ++i) make();
@@ -31,7 +32,8 @@ TEST(FuzzFindings, LockedThreadListsAndImagesGiveBackTheirMemory) {
         int count;
         void (*make)();
     } cases[] = {
-        {"thread list", 40000, [] {
+        {"thread list", 40000,
+         [] {
              TThreadList<int> list;
              list.LockList();
              list.UnlockList();
@@ -72,7 +74,8 @@ TEST(FuzzFindings, LongerIdentifierBlocksStayUnknownDataWhenSaved) {
         auto* unknown = dynamic_cast<TGIFUnknownAppExtension*>(image.Frames->FrameAt(0)->Extensions->ExtensionAt(0));
         std::vector<Bytes> blocks;
         if (!unknown) return blocks;
-        for (const auto& block : unknown->Blocks) blocks.emplace_back(block->Data.get(), block->Data.get() + block->Size);
+        for (const auto& block : unknown->Blocks)
+            blocks.emplace_back(block->Data.get(), block->Data.get() + block->Size);
         return blocks;
     };
     for (const Case& c : cases) {
@@ -87,12 +90,11 @@ TEST(FuzzFindings, LongerIdentifierBlocksStayUnknownDataWhenSaved) {
         TGIFImage again;
         saved.SetPosition(0);
         ASSERT_NO_THROW(again.LoadFromStream(saved));
-        auto* reread =
-            dynamic_cast<TGIFUnknownAppExtension*>(again.Frames->FrameAt(0)->Extensions->ExtensionAt(0));
+        auto* reread = dynamic_cast<TGIFUnknownAppExtension*>(again.Frames->FrameAt(0)->Extensions->ExtensionAt(0));
         ASSERT_NE(reread, nullptr) << "read back as another kind";
         EXPECT_EQ(std::string(reread->Identifier.begin(), reread->Identifier.end()), c.identifier);
         EXPECT_EQ(blocksOf(again), c.blocks);
     }
 }
 
-} // namespace
+}  // namespace

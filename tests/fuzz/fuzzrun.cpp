@@ -59,7 +59,7 @@ double EnvNumber(const char* name, double fallback) {
     const char* text = std::getenv(name);
     return text && *text ? std::atof(text) : fallback;
 }
-} // namespace
+}  // namespace
 
 Settings Settings::FromEnvironment() {
     Settings s;
@@ -173,8 +173,9 @@ void Tally::Print(const char* title, double seconds) const {
     const uint64_t tried = Get("streams tried");
     std::printf("%s: %.1f s, %llu streams, %.1f streams/s\n", title, seconds, static_cast<unsigned long long>(tried),
                 seconds > 0 ? tried / seconds : 0.0);
-    for (const auto& [name, n] : counts_) std::printf("  %-34s %llu\n", name.c_str(), static_cast<unsigned long long>(n));
+    for (const auto& [name, n] : counts_)
+        std::printf("  %-34s %llu\n", name.c_str(), static_cast<unsigned long long>(n));
     std::fflush(stdout);
 }
 
-} // namespace fuzz
+}  // namespace fuzz

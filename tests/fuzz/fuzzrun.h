@@ -104,4 +104,4 @@ std::vector<std::string> RunLoop(const Settings& settings, Tally& tally, double&
     return faults;
 }
 
-} // namespace fuzz
+}  // namespace fuzz

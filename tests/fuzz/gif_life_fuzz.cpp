@@ -6,19 +6,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 
+#include "fuzzrun.h"
 #include "gifimage/extensions.h"
 #include "gifimage/gifstream.h"
+#include "gifimage/painter.h"
+#include "gifimage/quantiser.h"
 #include "gifimage/subimage.h"
 #include "tests/gifimage/gifbuilder.h"
 #include "tests/support/wic.h"
-#include "fuzzrun.h"
-#include "gifimage/painter.h"
-#include "gifimage/quantiser.h"
 
 namespace {
 
@@ -37,16 +37,33 @@ std::vector<fuzz::Bytes> Seeds() {
     }
     // Hand-made: every extension kind, an interlaced frame, a local table, transparency,
     // restore-to-background and restore-to-previous disposal, a frame off the screen.
-    seeds.push_back(GifBytes().Header(8, 8, 4).Gce(0x05, 10, 1).Raw({'!', 0xFE, 2, 'h', 'i', 0})
-                        .Raw({'!', 0xFF, 11}).Text("NETSCAPE2.0").Raw({3, 1, 0, 0, 5, 2, 1, 0, 0, 0, 0})
-                        .Raw({'!', 0x01, 12}).Raw(Bytes(12, 2)).Raw({1, 'x', 0})
-                        .Frame(0, 0, 8, 8, Bytes(64, 3), 2, 0x40).Trailer().b);
+    seeds.push_back(GifBytes()
+                        .Header(8, 8, 4)
+                        .Gce(0x05, 10, 1)
+                        .Raw({'!', 0xFE, 2, 'h', 'i', 0})
+                        .Raw({'!', 0xFF, 11})
+                        .Text("NETSCAPE2.0")
+                        .Raw({3, 1, 0, 0, 5, 2, 1, 0, 0, 0, 0})
+                        .Raw({'!', 0x01, 12})
+                        .Raw(Bytes(12, 2))
+                        .Raw({1, 'x', 0})
+                        .Frame(0, 0, 8, 8, Bytes(64, 3), 2, 0x40)
+                        .Trailer()
+                        .b);
     Bytes pattern(6 * 5);
     for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<uint8_t>(i % 4);
-    seeds.push_back(GifBytes().Header(10, 8, 4).Gce(0x09, 2, 0).Frame(1, 1, 6, 5, pattern)
-                        .Gce(0x0D, 3, 2).Raw({',', 2, 0, 2, 0, 4, 0, 3, 0, 0x81}).Raw(Bytes(12, 0x40))
-                        .Data(2, EncodeLZW(Bytes(12, 1), 2)).Gce(0x04, 1, 0).Frame(8, 6, 4, 4, Bytes(16, 2))
-                        .Trailer().b);
+    seeds.push_back(GifBytes()
+                        .Header(10, 8, 4)
+                        .Gce(0x09, 2, 0)
+                        .Frame(1, 1, 6, 5, pattern)
+                        .Gce(0x0D, 3, 2)
+                        .Raw({',', 2, 0, 2, 0, 4, 0, 3, 0, 0x81})
+                        .Raw(Bytes(12, 0x40))
+                        .Data(2, EncodeLZW(Bytes(12, 1), 2))
+                        .Gce(0x04, 1, 0)
+                        .Frame(8, 6, 4, 4, Bytes(16, 2))
+                        .Trailer()
+                        .b);
     return seeds;
 }
 
@@ -244,10 +261,14 @@ private:
             });
             rendered &= Step("render dithered", [&] {
                 std::unique_ptr<TBitmap> bitmap = frame->RenderDithered();
-                if (bitmap && !frame->IsEmpty() && (bitmap->Width() != frame->Width() || bitmap->Height() != frame->Height()))
+                if (bitmap && !frame->IsEmpty() &&
+                    (bitmap->Width() != frame->Width() || bitmap->Height() != frame->Height()))
                     Fail("dithered bitmap of the wrong size");
             });
-            rendered &= Step("rendered bitmap", [&] { frame->RenderedBitmap(); frame->IsMasked(); });
+            rendered &= Step("rendered bitmap", [&] {
+                frame->RenderedBitmap();
+                frame->IsMasked();
+            });
             if (i == 0 && frame->HasRenderedBitmap() && Chance(4)) Reduce(*frame->FrameBitmap);
         }
         if (rendered) tally_.Add("rendered");
@@ -261,7 +282,8 @@ private:
             TGIFSubImage* frame = image.Frames->FrameAt(i);
             const bool transparent = Chance(2), tile = Chance(2);
             drawn &= Step("draw frame", [&] { frame->DrawFrame(surface->Canvas(), rect, transparent, tile); });
-            drawn &= Step("stretch-draw frame", [&] { frame->StretchDrawFrame(surface->Canvas(), rect, !transparent, !tile); });
+            drawn &= Step("stretch-draw frame",
+                          [&] { frame->StretchDrawFrame(surface->Canvas(), rect, !transparent, !tile); });
         }
         // The picture's own draw, of one frame: without animation no painter starts.
         image.DrawFlags = static_cast<uint16_t>(random_() & (dfTransparent | dfTile | dfDither | dfDitherPaletteOnly));
@@ -314,7 +336,8 @@ private:
             TBitmap copy;
             copy.Assign(whole);
             std::unique_ptr<TBitmap> reduced = ReduceBitmapColors(copy, method, dither, bits, custom);
-            if (reduced && !reduced->Empty() && (reduced->Width() != whole.Width() || reduced->Height() != whole.Height()))
+            if (reduced && !reduced->Empty() &&
+                (reduced->Width() != whole.Width() || reduced->Height() != whole.Height()))
                 Fail("reduced bitmap of the wrong size");
             tally_.Add("colour-reduced");
         });
@@ -417,7 +440,8 @@ private:
         const RECT rect = ScaledRect(image);
         std::unique_ptr<TBitmap> surface = Surface(rect.right + 4, rect.bottom + 4);
         uint16_t flags = static_cast<uint16_t>(
-            (random_() & (dfTransparent | dfLoop | dfValidateTarget | dfClearFirstFrame | dfTile | dfDither)) | dfAnimate);
+            (random_() & (dfTransparent | dfLoop | dfValidateTarget | dfClearFirstFrame | dfTile | dfDither)) |
+            dfAnimate);
         const bool threaded = Chance(8);
         if (threaded) flags |= dfThreaded;
         int framesDone = 0;
@@ -461,7 +485,8 @@ private:
         // To bitmaps, and from them into new images.
         TBitmap whole, frameBitmap;
         copied &= Step("image to bitmap", [&] { image.AssignTo(whole); });
-        TGIFSubImage* frame = image.Frames->ItemCount() > 0 ? image.Frames->FrameAt(Pick(FramesWorkedOn(image))) : nullptr;
+        TGIFSubImage* frame = image.Frames->ItemCount() > 0 ? image.Frames->FrameAt(Pick(FramesWorkedOn(image)))
+                                                            : nullptr;
         if (frame) copied &= Step("frame to bitmap", [&] { frame->AssignTo(frameBitmap); });
         TGIFImage imported;
         imported.ReductionMethod = static_cast<TReductionMethod>(Pick(crCustomPalette));
@@ -490,13 +515,16 @@ TEST(GifLifeFuzz, MutatedStreamsSurviveEveryPathOfTheirImage) {
     WICGifDecoder wic;
     const int headroom = fuzz::GdiHeadroom();
     double seconds = 0;
-    const std::vector<std::string> faults = fuzz::RunLoop(settings, tally, seconds, [&](uint64_t, std::mt19937& random) {
-        fuzz::Bytes bytes = seeds[random() % seeds.size()];
-        // A few streams go unmutated, so that every path also sees well-formed images.
-        if (random() % 16 != 0) fuzz::Mutate(bytes, random, seeds);
-        GifLife life(random, tally, wic);
-        return life.Run(bytes);
-    });
+    const std::vector<std::string> faults = fuzz::RunLoop(settings, tally, seconds,
+                                                          [&](uint64_t, std::mt19937& random) {
+                                                              fuzz::Bytes bytes = seeds[random() % seeds.size()];
+                                                              // A few streams go unmutated, so that every path also
+                                                              // sees well-formed images.
+                                                              if (random() % 16 != 0)
+                                                                  fuzz::Mutate(bytes, random, seeds);
+                                                              GifLife life(random, tally, wic);
+                                                              return life.Run(bytes);
+                                                          });
     // Every image of the run is gone: what the GDI table lost since the start was leaked.
     const int leaked = headroom - fuzz::GdiHeadroom();
     tally.Add("GDI objects leaked", uint64_t(std::max(leaked, 0)));
@@ -511,4 +539,4 @@ TEST(GifLifeFuzz, MutatedStreamsSurviveEveryPathOfTheirImage) {
     }
 }
 
-} // namespace
+}  // namespace

@@ -150,7 +150,8 @@ Bytes MutatedMovie(const std::vector<Bytes>& seeds, std::mt19937& random) {
         break;
     }
     case 2: {  // the stated length: from too small to far too large
-        static const uint32_t kLengths[] = {21, 22, 30, 58, 100, 0x10000, 0x10008, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu};
+        static const uint32_t kLengths[] = {21,      22,      30,         58,          100,
+                                            0x10000, 0x10008, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu};
         uint32_t length = random() % 3 ? kLengths[random() % 10] : uint32_t(random());
         for (int i = 0; i < 4; ++i) movie[4 + i] = uint8_t(length >> (8 * i));
         break;
@@ -244,7 +245,8 @@ private:
                    std::to_string(movie.size() - 8);
         if (sizes[1] >= 0) {
             const int64_t stated = int64_t(InflationBound(movie));
-            const int64_t real = int64_t(ReferenceInflate(Bytes(movie.begin() + 8, movie.end()), size_t(stated) + 1).size());
+            const int64_t real = int64_t(
+                ReferenceInflate(Bytes(movie.begin() + 8, movie.end()), size_t(stated) + 1).size());
             if (sizes[1] > std::min(stated, real))
                 return "inflated " + std::to_string(sizes[1]) + " bytes to disk; the bound is " +
                        std::to_string(stated) + " and holds " + (real > stated ? "more" : std::to_string(real));
@@ -271,10 +273,11 @@ TEST(SwfInfoFuzz, MutatedMoviesNeverCrashLeaveFilesOrFillTheDisk) {
     fuzz::Tally tally;
     SwfCase one(folder, tally);
     double seconds = 0;
-    const std::vector<std::string> faults = fuzz::RunLoop(settings, tally, seconds, [&](uint64_t, std::mt19937& random) {
-        const Bytes movie = MutatedMovie(seeds, random);
-        return one.Run(movie, random() % 3 == 0);
-    });
+    const std::vector<std::string> faults = fuzz::RunLoop(settings, tally, seconds,
+                                                          [&](uint64_t, std::mt19937& random) {
+                                                              const Bytes movie = MutatedMovie(seeds, random);
+                                                              return one.Run(movie, random() % 3 == 0);
+                                                          });
     tally.Print("SWF header reader", seconds);
     DeleteFileA((folder + kMovieName).c_str());
     RemoveTemps(folder);
@@ -285,4 +288,4 @@ TEST(SwfInfoFuzz, MutatedMoviesNeverCrashLeaveFilesOrFillTheDisk) {
     EXPECT_GT(tally.Get("read (uncompressed)"), 0u);
 }
 
-} // namespace
+}  // namespace

@@ -42,11 +42,20 @@ TEST(GifTrimBorders, CutsTransparentColumnsAndRows) {
     const TrimCase cases[] = {
         {"borders on three sides", 5, 5, 10, 10, framed, 0, 7, 8, 7, 7, Inner(framed, 10, 2, 8, 3, 9)},
         {"one pixel in a corner", 0, 0, 4, 3, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5}, 0, 3, 2, 1, 1, {5}},
-        {"transparent pixels between opaque ones stay", 2, 1, 5, 3, {0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0}, 0,
-         2, 2, 5, 1, {1, 0, 0, 0, 1}},
+        {"transparent pixels between opaque ones stay",
+         2,
+         1,
+         5,
+         3,
+         {0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0},
+         0,
+         2,
+         2,
+         5,
+         1,
+         {1, 0, 0, 0, 1}},
         {"a key other than 0", 0, 0, 3, 3, {4, 4, 4, 4, 1, 2, 4, 4, 4}, 4, 1, 1, 2, 1, {1, 2}},
-        {"a transparent top row", 0, 0, 3, 3, {0, 0, 0, 1, 0, 0, 0, 0, 2}, 0, 0, 1, 3, 2,
-         {1, 0, 0, 0, 0, 2}},
+        {"a transparent top row", 0, 0, 3, 3, {0, 0, 0, 1, 0, 0, 0, 0, 2}, 0, 0, 1, 3, 2, {1, 0, 0, 0, 0, 2}},
         {"no border", 3, 3, 2, 2, {1, 2, 3, 1}, 0, 3, 3, 2, 2, {1, 2, 3, 1}},
     };
     for (const TrimCase& c : cases) {
@@ -121,15 +130,14 @@ struct Snapshot {
 };
 
 Snapshot Take(TGIFImage& image, TGIFSubImage& frame) {
-    return {PixelsOf(frame),        frame.LocalColorMap->Count(), image.GlobalColors()->Count(),
-            frame.Extensions->ItemCount(), frame.Transparent,     frame.HasRenderedBitmap(),
-            frame.Mask != nullptr};
+    return {
+        PixelsOf(frame),   frame.LocalColorMap->Count(), image.GlobalColors()->Count(), frame.Extensions->ItemCount(),
+        frame.Transparent, frame.HasRenderedBitmap(),    frame.Mask != nullptr};
 }
 
 bool operator==(const Snapshot& a, const Snapshot& b) {
     return a.pixels == b.pixels && a.localCount == b.localCount && a.globalCount == b.globalCount &&
-           a.extensions == b.extensions && a.transparent == b.transparent && a.bitmap == b.bitmap &&
-           a.mask == b.mask;
+           a.extensions == b.extensions && a.transparent == b.transparent && a.bitmap == b.bitmap && a.mask == b.mask;
 }
 
 struct NoMergeCase {
@@ -264,10 +272,16 @@ TEST(GifMergeFrom, MatchesRepeatedColours) {
     Colors copy = Ramp(8);
     const MatchCase cases[] = {
         {"already transparent, previous transparent too", {}, 2, {1, 2, 3, 4}, {}, 0, {1, 2, 5, 0}, {0, 2, 5, 0}, 0},
-        {"equal colours in different tables", copy, -1, {1, 2, 3, 4}, Colors(copy.rbegin(), copy.rend()), 0,
-         {6, 6, 4, 3}, {0, 6, 0, 0}, 0},
-        {"an index outside the table never matches", {}, -1, {20, 1, 20, 2}, {}, -1, {20, 1, 21, 3},
-         {20, 8, 21, 3}, 8},
+        {"equal colours in different tables",
+         copy,
+         -1,
+         {1, 2, 3, 4},
+         Colors(copy.rbegin(), copy.rend()),
+         0,
+         {6, 6, 4, 3},
+         {0, 6, 0, 0},
+         0},
+        {"an index outside the table never matches", {}, -1, {20, 1, 20, 2}, {}, -1, {20, 1, 21, 3}, {20, 8, 21, 3}, 8},
     };
     for (const MatchCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -295,4 +309,4 @@ TEST(GifMergeFrom, ComparesOnlyTheOverlap) {
     EXPECT_EQ(frame->GraphicControlExtension->TransparentIndex(), 8);
 }
 
-} // namespace
+}  // namespace

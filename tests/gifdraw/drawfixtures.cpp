@@ -36,8 +36,6 @@ Colors EntriesOf(const TGIFColorMap& map) { return Colors(map.Entries(), map.Ent
 
 Colors Ramp(int n) {
     Colors out;
-    for (int i = 0; i < n; ++i)
-        out.push_back(TGIFColor{static_cast<uint8_t>(i), 100, static_cast<uint8_t>(200 - i)});
+    for (int i = 0; i < n; ++i) out.push_back(TGIFColor{static_cast<uint8_t>(i), 100, static_cast<uint8_t>(200 - i)});
     return out;
 }
-

@@ -36,5 +36,4 @@ Colors EntriesOf(const TGIFColorMap& map);
 // n entries, entry i = (i, 100, 200 - i).
 Colors Ramp(int n);
 
-
 inline COLORREF Ref(const TGIFColor& c) { return RGB(c.Red, c.Green, c.Blue); }

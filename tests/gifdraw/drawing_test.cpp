@@ -221,9 +221,9 @@ TEST(GifDrawPaintTransparent, AFailedCreationRaisesAndReleasesEverything) {
     RowPicture mask(4, true, {0, 0, 0, 0});
     Surface surface(8, 1, kFill);
     SetTextColor(surface.Dc(), RGB(1, 2, 3));
-    EXPECT_THROW(TGIFSubImage::PaintTransparent(surface.Dc(), 0, 0, 8, 1, source.dc, 0, 0, 0x7FFFFF, 0x7FFFFF,
-                                                mask.dc, 0, 0),
-                 EOutOfResources);
+    EXPECT_THROW(
+        TGIFSubImage::PaintTransparent(surface.Dc(), 0, 0, 8, 1, source.dc, 0, 0, 0x7FFFFF, 0x7FFFFF, mask.dc, 0, 0),
+        EOutOfResources);
     EXPECT_EQ(surface.All(), std::vector<COLORREF>(8, kFill));
     EXPECT_EQ(GetTextColor(surface.Dc()), RGB(1, 2, 3));
     EXPECT_EQ(GetCurrentObject(mask.dc, OBJ_BITMAP), mask.bitmap);
@@ -261,4 +261,4 @@ TEST(GifDrawCurrentBitmap, DrawsASmallFirstFrameAtItsPlace) {
     EXPECT_EQ(image->CurrentBitmap(), bitmap);
 }
 
-} // namespace
+}  // namespace

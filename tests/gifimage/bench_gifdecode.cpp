@@ -21,8 +21,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("GIF decoding, whole files from memory (best of at least 10 runs; MB of pixels per second)\n\n");
-    std::printf("%-11s %9s %6s %7s %9s %9s %9s %10s %9s %8s\n", "image", "size", "frames", "Mpixel", "ours",
-                "giflib", "WIC", "ours/gif", "ours/WIC", "indexes");
+    std::printf("%-11s %9s %6s %7s %9s %9s %9s %10s %9s %8s\n", "image", "size", "frames", "Mpixel", "ours", "giflib",
+                "WIC", "ours/gif", "ours/WIC", "indexes");
     for (const BenchImage& bench : BenchImages(folder)) {
         if (bench.file.empty()) {
             std::printf("%s: missing in %s\n", bench.name.c_str(), folder.c_str());
@@ -37,7 +37,8 @@ int main(int argc, char** argv) {
         });
         const double theirs = BestTime([&] { Close(Slurp(bench.file)); });
         size_t wicFrames = 0;
-        const double windows = BestTime([&] { wicFrames = wic.Decode(bench.file.data(), bench.file.size()).frames.size(); });
+        const double windows = BestTime(
+            [&] { wicFrames = wic.Decode(bench.file.data(), bench.file.size()).frames.size(); });
 
         const std::vector<Frame> peer = DecodeFrames(bench.file);
         const int frames = image.Frames->ItemCount();
@@ -56,7 +57,8 @@ int main(int argc, char** argv) {
                     mpx / ours, mpx / theirs, mpx / windows, theirs / ours, windows / ours, same ? "same" : "DIFFER");
         std::fflush(stdout);
     }
-    std::printf("\nours/gif, ours/WIC: our speed over theirs. indexes: every frame's indexes equal giflib's "
-                "(and WIC found as many frames).\n");
+    std::printf(
+        "\nours/gif, ours/WIC: our speed over theirs. indexes: every frame's indexes equal giflib's "
+        "(and WIC found as many frames).\n");
     return 0;
 }

@@ -212,9 +212,9 @@ TEST(GifColorMap, CopyFromCopiesEntriesAndFlag) {
 }
 
 TEST(GifRoutines, BitsForColors) {
-    const std::pair<int, int> cases[] = {{0, 0}, {1, 1}, {2, 1}, {3, 2}, {4, 2}, {5, 3}, {16, 4},
-                                         {17, 5}, {129, 8}, {256, 8}, {257, 9}};
+    const std::pair<int, int> cases[] = {{0, 0},  {1, 1},  {2, 1},   {3, 2},   {4, 2},  {5, 3},
+                                         {16, 4}, {17, 5}, {129, 8}, {256, 8}, {257, 9}};
     for (auto [colors, bits] : cases) EXPECT_EQ(BitsForColors(colors), bits) << colors;
 }
 
-} // namespace
+}  // namespace

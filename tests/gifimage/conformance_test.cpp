@@ -42,4 +42,4 @@ TEST(GifConformance, CorpusMatchesWindowsDecoder) {
     std::printf("compared %u frames of %u files\n", unsigned(framesCompared), unsigned(files.size()));
 }
 
-} // namespace
+}  // namespace

@@ -77,7 +77,7 @@ std::string ModelApplicationClass(const Bytes& afterLabel) {
             at += 11;
             next = name == "NETSCAPE2.0" || name == "ANIMEXTS1.0" ? "TGIFAppExtNSLoop" : "TGIFUnknownAppExtension";
         } else {
-            at = start; // the size byte is read again by the next refinement
+            at = start;  // the size byte is read again by the next refinement
             if (identifierBlock && n > 11) next = "TGIFUnknownAppExtension";
         }
         if (next == current) return current;
@@ -90,8 +90,8 @@ std::string ModelApplicationClass(const Bytes& afterLabel) {
 TEST(GifExtensions, LoopBlockRefinementByLayout) {
     struct Case {
         const char* name;
-        Bytes block;   // from the label on
-        int loopCount; // -1: not a loop extension
+        Bytes block;    // from the label on
+        int loopCount;  // -1: not a loop extension
     };
     auto app = [](const std::string& identifier, Bytes data) {
         Bytes b{0xFF, static_cast<uint8_t>(identifier.size())};
@@ -163,8 +163,14 @@ TEST(GifExtensions, FieldsOfEachKind) {
     EXPECT_TRUE(gce->Frames->FrameAt(0)->Transparent);
     EXPECT_EQ(gce->Frames->FrameAt(0)->GraphicControlExtension, control);
 
-    auto text = WithExtension(GifBytes().Raw({'!', 0x01, 12}).Word(1).Word(2).Word(30).Word(40)
-                                  .Raw({8, 16, 1, 0, 2, 'h', 'i', 3, 'y', 'o', 'u', 0}).b);
+    auto text = WithExtension(GifBytes()
+                                  .Raw({'!', 0x01, 12})
+                                  .Word(1)
+                                  .Word(2)
+                                  .Word(30)
+                                  .Word(40)
+                                  .Raw({8, 16, 1, 0, 2, 'h', 'i', 3, 'y', 'o', 'u', 0})
+                                  .b);
     auto* plain = dynamic_cast<TGIFTextExtension*>(text->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
     ASSERT_NE(plain, nullptr);
     EXPECT_EQ(plain->Record.GridWidth, 30);
@@ -199,12 +205,12 @@ TEST(GifExtensions, LoopSubBlocks) {
         const char* error;
     };
     const Case cases[] = {
-        {{3, 9, 5, 0, 0}, 5, ""},              // identifier byte 9: its low three bits are 1
-        {{4, 1, 5, 0, 0xFF, 0}, 5, ""},        // one byte more is skipped
-        {{2, 1, 5, 0}, 0, sInvalidData},       // too short for a loop count
-        {{3, 2, 0, 0, 0}, 0, sInvalidData},    // too short for a buffer size
-        {{2, 7, 9, 3, 1, 4, 0, 0}, 4, ""},     // another identifier is skipped
-        {{3, 1, 6, 0}, 6, ""},                 // the stream ends where the terminator is due
+        {{3, 9, 5, 0, 0}, 5, ""},            // identifier byte 9: its low three bits are 1
+        {{4, 1, 5, 0, 0xFF, 0}, 5, ""},      // one byte more is skipped
+        {{2, 1, 5, 0}, 0, sInvalidData},     // too short for a loop count
+        {{3, 2, 0, 0, 0}, 0, sInvalidData},  // too short for a buffer size
+        {{2, 7, 9, 3, 1, 4, 0, 0}, 4, ""},   // another identifier is skipped
+        {{3, 1, 6, 0}, 6, ""},               // the stream ends where the terminator is due
     };
     for (const Case& c : cases) {
         Bytes gif = GifBytes().Header(1, 1).Raw(AppBlock("NETSCAPE2.0", c.data)).b;
@@ -229,13 +235,14 @@ TEST(GifExtensions, ReadingErrors) {
     const Case cases[] = {
         {"unknown label", {'!', 0x02, 0}, sUnknownExtension},
         {"end after introducer", {'!'}, sUnknownExtension},
-        {"identifier block of 9", {'!', 0xFF, 9, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 0},
+        {"identifier block of 9",
+         {'!', 0xFF, 9, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 0},
          sUnsupportedAppBlockSize},
         {"identifier cut short", {'!', 0xFF, 11, 'N', 'E', 'T'}, sPrematureEndOfData},
         {"text record cut short", {'!', 0x01, 12, 0, 0}, sPrematureEndOfData},
         {"comment longer than the stream", {'!', 0xFE, 200, 'a', 'b'}, sPrematureEndOfData},
-        {"application data longer than the stream", {'!', 0xFF, 11, 'X', 'M', 'P', ' ', 'D', 'a', 't', 'a', 'X',
-                                                     'M', 'P', 250, 1, 2},
+        {"application data longer than the stream",
+         {'!', 0xFF, 11, 'X', 'M', 'P', ' ', 'D', 'a', 't', 'a', 'X', 'M', 'P', 250, 1, 2},
          sPrematureEndOfData},
     };
     for (const Case& c : cases) {
@@ -326,4 +333,4 @@ TEST(GifExtensions, ClassChoiceLeavesTheStreamInPlace) {
     EXPECT_EQ(TGIFExtension::ClassForLabel(*cut), &TGIFApplicationExtension::ClassInfo);
 }
 
-} // namespace
+}  // namespace

@@ -40,10 +40,19 @@ std::vector<Bytes> Seeds() {
         if (bytes.size() <= 80000) seeds.push_back(std::move(bytes));
     }
     // Hand-made streams with every extension kind and an interlaced frame.
-    seeds.push_back(GifBytes().Header(8, 8, 4).Gce(0x05, 10, 1).Raw({'!', 0xFE, 2, 'h', 'i', 0})
-                        .Raw({'!', 0xFF, 11}).Text("NETSCAPE2.0").Raw({3, 1, 0, 0, 5, 2, 1, 0, 0, 0, 0})
-                        .Raw({'!', 0x01, 12}).Raw(Bytes(12, 2)).Raw({1, 'x', 0})
-                        .Frame(0, 0, 8, 8, Bytes(64, 3), 2, 0x40).Trailer().b);
+    seeds.push_back(GifBytes()
+                        .Header(8, 8, 4)
+                        .Gce(0x05, 10, 1)
+                        .Raw({'!', 0xFE, 2, 'h', 'i', 0})
+                        .Raw({'!', 0xFF, 11})
+                        .Text("NETSCAPE2.0")
+                        .Raw({3, 1, 0, 0, 5, 2, 1, 0, 0, 0, 0})
+                        .Raw({'!', 0x01, 12})
+                        .Raw(Bytes(12, 2))
+                        .Raw({1, 'x', 0})
+                        .Frame(0, 0, 8, 8, Bytes(64, 3), 2, 0x40)
+                        .Trailer()
+                        .b);
     return seeds;
 }
 
@@ -62,8 +71,8 @@ TEST(GifFuzz, TruncationsAtManyOffsets) {
 TEST(GifFuzz, DamagedLargeFrames) {
     // Oversized and odd descriptors over short data.
     for (auto [w, h] : {std::pair{65535, 65535}, {65535, 1}, {1, 65535}, {30000, 30000}, {0, 0}}) {
-        Bytes gif = GifBytes().Header(1, 1).Gce(1, 0, 7).Descriptor(0, 0, w, h, 0x40).Data(8, Bytes(40, 0xFF))
-                        .Trailer().b;
+        Bytes gif =
+            GifBytes().Header(1, 1).Gce(1, 0, 7).Descriptor(0, 0, w, h, 0x40).Data(8, Bytes(40, 0xFF)).Trailer().b;
         EXPECT_TRUE(SurvivesLoad(gif)) << w << "x" << h;
     }
 }
@@ -100,4 +109,4 @@ TEST(GifFuzz, MutationsWithinTimeBudget) {
     EXPECT_GT(runs, 0u);
 }
 
-} // namespace
+}  // namespace

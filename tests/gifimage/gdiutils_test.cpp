@@ -46,4 +46,4 @@ TEST(GifRoutines, CheckGdiResult) {
     }
 }
 
-} // namespace
+}  // namespace

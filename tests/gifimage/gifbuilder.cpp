@@ -50,8 +50,7 @@ GifBytes& GifBytes::Data(int minCodeSize, const Bytes& packed, int blockSize) {
     return Raw({0});
 }
 
-GifBytes& GifBytes::Frame(int left, int top, int width, int height, const Bytes& pixels, int minCodeSize,
-                          int packed) {
+GifBytes& GifBytes::Frame(int left, int top, int width, int height, const Bytes& pixels, int minCodeSize, int packed) {
     Descriptor(left, top, width, height, packed);
     return Data(minCodeSize, EncodeLZW((packed & 0x40) ? Interlace(pixels, width, height) : pixels, minCodeSize));
 }

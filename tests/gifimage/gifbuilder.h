@@ -13,7 +13,6 @@
 #include "gifimage/gifimage.h"
 #include "tests/support/bitmaps.h"
 
-
 // A GIF stream put together block by block.
 struct GifBytes {
     Bytes b;
@@ -28,8 +27,7 @@ struct GifBytes {
     // Minimum code size, the data cut into sub-blocks of blockSize bytes, terminator.
     GifBytes& Data(int minCodeSize, const Bytes& packed, int blockSize = 255);
     // A whole frame: descriptor and LZW data of pixels.
-    GifBytes& Frame(int left, int top, int width, int height, const Bytes& pixels, int minCodeSize = 2,
-                    int packed = 0);
+    GifBytes& Frame(int left, int top, int width, int height, const Bytes& pixels, int minCodeSize = 2, int packed = 0);
     GifBytes& Trailer() { return Raw({';'}); }
 };
 
@@ -50,7 +48,6 @@ Bytes EncodeLZW(const Bytes& pixels, int minCodeSize, const EncodeOptions& optio
 
 // Rows in GIF interlace order.
 Bytes Interlace(const Bytes& pixels, int width, int height);
-
 
 // Warnings an image reported: (sender, severity, message).
 struct WarningLog {

@@ -14,15 +14,20 @@
 namespace {
 
 Bytes TwoFrameGif() {
-    return GifBytes().Header(20, 10, 4).Frame(0, 0, 20, 10, Bytes(200, 1)).Gce(0, 10, 0)
-        .Frame(280, 2, 20, 5, Bytes(100, 2)).Trailer().b;
+    return GifBytes()
+        .Header(20, 10, 4)
+        .Frame(0, 0, 20, 10, Bytes(200, 1))
+        .Gce(0, 10, 0)
+        .Frame(280, 2, 20, 5, Bytes(100, 2))
+        .Trailer()
+        .b;
 }
 
 TEST(GifImage, Defaults) {
     TGIFImage image;
     EXPECT_EQ(image.DrawFlags, 0x068F);
-    EXPECT_EQ(image.DrawFlags, dfThreaded | dfTransparent | dfAnimate | dfLoop | dfClearFirstFrame | dfDither |
-                                   dfDitherPaletteOnly);
+    EXPECT_EQ(image.DrawFlags,
+              dfThreaded | dfTransparent | dfAnimate | dfLoop | dfClearFirstFrame | dfDither | dfDitherPaletteOnly);
     EXPECT_EQ(image.ReductionMethod, crWebPalette);
     EXPECT_EQ(image.ReductionBits, 8);
     EXPECT_EQ(image.DitherMode, dkNone);
@@ -87,8 +92,13 @@ TEST(GifImage, VersionsAndDepths) {
         }
         EXPECT_EQ(image.RequiredVersion(), c.version);
     }
-    auto image = LoadGif(GifBytes().Header(2, 2, 4).Descriptor(0, 0, 2, 2, 0x84).Raw(Bytes(3 * 32, 0))
-                             .Data(2, EncodeLZW({0, 1, 2, 3}, 2)).Trailer().b);
+    auto image = LoadGif(GifBytes()
+                             .Header(2, 2, 4)
+                             .Descriptor(0, 0, 2, 2, 0x84)
+                             .Raw(Bytes(3 * 32, 0))
+                             .Data(2, EncodeLZW({0, 1, 2, 3}, 2))
+                             .Trailer()
+                             .b);
     EXPECT_EQ(image->BitDepth(), 5);
     EXPECT_EQ(image->ColorDepth(), 4);
     EXPECT_EQ(image->Header->BitDepth(), 2);
@@ -116,8 +126,8 @@ TEST(GifImage, ScreenSizesOutsideSixteenBitsAreRefused) {
         bool width;
         int value;
     } cases[] = {
-        {"width 65536", true, 65536}, {"width 65636", true, 65636}, {"width 131372", true, 131372},
-        {"width -1", true, -1},       {"width -65236", true, -65236}, {"height 65536", false, 65536},
+        {"width 65536", true, 65536},   {"width 65636", true, 65636},   {"width 131372", true, 131372},
+        {"width -1", true, -1},         {"width -65236", true, -65236}, {"height 65536", false, 65536},
         {"height 65546", false, 65546}, {"height -1", false, -1},
     };
     for (const auto& c : cases) {
@@ -157,8 +167,11 @@ TEST(GifImage, FitStopsAtTheLargestScreen) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.left << "," << c.top << " " << c.width << "x" << c.height);
-        Bytes gif = GifBytes().Header(300, 20).Frame(c.left, c.top, c.width, c.height, Bytes(c.width * c.height, 1))
-                        .Trailer().b;
+        Bytes gif = GifBytes()
+                        .Header(300, 20)
+                        .Frame(c.left, c.top, c.width, c.height, Bytes(c.width * c.height, 1))
+                        .Trailer()
+                        .b;
         WarningLog log;
         auto image = LoadGif(gif, &log);
         EXPECT_EQ(image->ScreenWidth(), c.screenWidth);
@@ -176,8 +189,8 @@ TEST(GifImage, WarningsReachTheHandlerWithSeverityOne) {
     auto image = LoadGif(gif, &log);
     image->GlobalColors()->ColorAt(7);
     auto again = LoadGif(GifBytes().Header(1, 1).Raw({0x2D}).b, &log);
-    EXPECT_EQ(log.Messages(), (std::vector<std::string>{sPrematureEndOfData, sInvalidColorIndex, sUnknownBlockType,
-                                                        sInvalidTrailer}));
+    EXPECT_EQ(log.Messages(),
+              (std::vector<std::string>{sPrematureEndOfData, sInvalidColorIndex, sUnknownBlockType, sInvalidTrailer}));
     for (auto& e : log.entries) EXPECT_EQ(std::get<1>(e), 1);
     EXPECT_EQ(std::get<0>(log.entries[1]), image->GlobalColors());
     TGIFImage quiet;
@@ -373,4 +386,4 @@ TEST(GifImage, WriteClipboardPutsTheStreamAndHandsOutTheBitmap) {
     if (palette) DeleteObject(palette);
 }
 
-} // namespace
+}  // namespace

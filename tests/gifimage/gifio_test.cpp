@@ -44,4 +44,4 @@ TEST(GifRoutines, GetByteAtEndIsZero) {
     EXPECT_EQ(GetByte(*stream), 0);
 }
 
-} // namespace
+}  // namespace

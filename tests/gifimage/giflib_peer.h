@@ -121,8 +121,8 @@ inline Bytes InterlacedCrop(const Bytes& file, int size) {
     const int width = std::min(size, image.ImageDesc.Width), height = std::min(size, image.ImageDesc.Height);
     Bytes crop(static_cast<size_t>(width) * height);
     for (int y = 0; y < height; ++y)
-        std::memcpy(&crop[static_cast<size_t>(y) * width], image.RasterBits + static_cast<size_t>(y) * image.ImageDesc.Width,
-                    width);
+        std::memcpy(&crop[static_cast<size_t>(y) * width],
+                    image.RasterBits + static_cast<size_t>(y) * image.ImageDesc.Width, width);
     ColorMapObject* map = image.ImageDesc.ColorMap ? image.ImageDesc.ColorMap : gif->SColorMap;
     int error = 0;
     GifFileType* outGif = EGifOpen(&out, WriteMemory, &error);
@@ -153,4 +153,4 @@ inline std::vector<BenchImage> BenchImages(const std::string& folder) {
     return images;
 }
 
-} // namespace giflib_peer
+}  // namespace giflib_peer

@@ -82,8 +82,15 @@ TEST(GifHeader, GlobalTableCutShortFails) {
 }
 
 TEST(GifBlockLoop, ZeroBytesBetweenBlocksAreSkipped) {
-    Bytes bytes = GifBytes().Header(1, 1).Raw({0, 0}).Raw(OnePixelFrame()).Raw({0, 0, 0}).Raw(OnePixelFrame())
-                      .Raw({0}).Trailer().b;
+    Bytes bytes = GifBytes()
+                      .Header(1, 1)
+                      .Raw({0, 0})
+                      .Raw(OnePixelFrame())
+                      .Raw({0, 0, 0})
+                      .Raw(OnePixelFrame())
+                      .Raw({0})
+                      .Trailer()
+                      .b;
     WarningLog log;
     auto image = LoadGif(bytes, &log);
     EXPECT_EQ(image->Frames->ItemCount(), 2);
@@ -221,4 +228,4 @@ TEST(GifList, OwnsAndRemovesItems) {
     EXPECT_EQ(list.ItemCount(), 0);
 }
 
-} // namespace
+}  // namespace

@@ -38,14 +38,13 @@ TEST(GifLzw, RoundTripsAcrossSizesAndWidths) {
         int width, height, minCodeSize, colors, blockSize;
     };
     const Case cases[] = {{1, 1, 2, 2, 255}, {7, 5, 2, 4, 255}, {64, 64, 8, 256, 255}, {300, 200, 5, 32, 255},
-                          {33, 17, 3, 8, 1},  {33, 17, 3, 8, 2},  {120, 90, 8, 256, 7}, {500, 400, 8, 256, 255}};
+                          {33, 17, 3, 8, 1}, {33, 17, 3, 8, 2}, {120, 90, 8, 256, 7},  {500, 400, 8, 256, 255}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " min " << c.minCodeSize << " blocks "
                                         << c.blockSize);
         Bytes pixels = NoisePixels(c.width * c.height, c.colors, c.width);
         WarningLog log;
-        auto image = LoadGif(FrameGif(c.width, c.height, c.minCodeSize, EncodeLZW(pixels, c.minCodeSize),
-                                      c.blockSize),
+        auto image = LoadGif(FrameGif(c.width, c.height, c.minCodeSize, EncodeLZW(pixels, c.minCodeSize), c.blockSize),
                              &log);
         EXPECT_EQ(FramePixels(*image), pixels);
         EXPECT_TRUE(log.entries.empty());
@@ -411,7 +410,8 @@ Bytes FlatPixels(int width, int height, int colors, unsigned seed) {
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             pixels[static_cast<size_t>(y) * width + x] = static_cast<uint8_t>(((x / 13) + (y / 7) * 3) % colors);
-    for (int i = 0; i < width * height / 50; ++i) pixels[random() % pixels.size()] = static_cast<uint8_t>(random() % colors);
+    for (int i = 0; i < width * height / 50; ++i)
+        pixels[random() % pixels.size()] = static_cast<uint8_t>(random() % colors);
     return pixels;
 }
 
@@ -423,8 +423,8 @@ std::vector<DecodeCase> DecodeCases() {
         int width, height, minCodeSize, colors;
         bool flat;
     };
-    const Shape shapes[] = {{1, 1, 2, 2, false},    {5, 3, 2, 4, false},     {97, 61, 8, 256, false},
-                            {64, 64, 1, 2, true},   {150, 90, 3, 8, true},   {333, 200, 8, 256, true},
+    const Shape shapes[] = {{1, 1, 2, 2, false},       {5, 3, 2, 4, false},    {97, 61, 8, 256, false},
+                            {64, 64, 1, 2, true},      {150, 90, 3, 8, true},  {333, 200, 8, 256, true},
                             {200, 150, 8, 256, false}, {17, 40, 4, 16, false}, {1000, 7, 5, 32, true}};
     const std::vector<std::vector<int>> blockings = {{255}, {1}, {2}, {3, 1, 254}, {7}};
     for (const Shape& s : shapes)
@@ -435,15 +435,17 @@ std::vector<DecodeCase> DecodeCases() {
                 if (interlaced) pixels = Interlace(pixels, s.width, s.height);
                 cases.push_back({"valid " + std::to_string(s.width) + "x" + std::to_string(s.height) + " min " +
                                      std::to_string(s.minCodeSize) + " block " + std::to_string(blocks[0]),
-                                 s.width, s.height, interlaced, InBlocks(s.minCodeSize, EncodeLZW(pixels, s.minCodeSize), blocks)});
+                                 s.width, s.height, interlaced,
+                                 InBlocks(s.minCodeSize, EncodeLZW(pixels, s.minCodeSize), blocks)});
             }
     // A full table kept without a clear, with and without the end code, and with no leading clear.
     for (bool endCode : {true, false}) {
         const Bytes pixels = NoisePixels(300 * 300, 256, 77);
-        cases.push_back({"full table", 300, 300, false,
-                         InBlocks(8, EncodeLZW(pixels, 8, {false, false, endCode}), {255})});
+        cases.push_back(
+            {"full table", 300, 300, false, InBlocks(8, EncodeLZW(pixels, 8, {false, false, endCode}), {255})});
         const Bytes flat = FlatPixels(400, 300, 200, 5);
-        cases.push_back({"full table flat", 400, 300, true, InBlocks(8, EncodeLZW(flat, 8, {true, false, endCode}), {5})});
+        cases.push_back(
+            {"full table flat", 400, 300, true, InBlocks(8, EncodeLZW(flat, 8, {true, false, endCode}), {5})});
     }
     // Early ends: a valid stream cut anywhere, with the terminator, without it, or mid sub-block.
     {
@@ -466,17 +468,20 @@ std::vector<DecodeCase> DecodeCases() {
         cases.push_back({"early end code", 120, 80, true, InBlocks(4, PackCodes(WithDecoderWidths(early, 4)), {200})});
         std::vector<int> extra(codes.begin(), codes.end() - 1);
         extra.insert(extra.end(), {16, 3, 3, 17});
-        cases.push_back({"codes after the last pixel", 120, 80, false, InBlocks(4, PackCodes(WithDecoderWidths(extra, 4)), {255})});
+        cases.push_back(
+            {"codes after the last pixel", 120, 80, false, InBlocks(4, PackCodes(WithDecoderWidths(extra, 4)), {255})});
         extra = std::vector<int>(codes.begin(), codes.end() - 1);
         extra.insert(extra.end(), {3, 20});
-        cases.push_back({"string past the last pixel", 120, 80, true, InBlocks(4, PackCodes(WithDecoderWidths(extra, 4)), {255})});
+        cases.push_back(
+            {"string past the last pixel", 120, 80, true, InBlocks(4, PackCodes(WithDecoderWidths(extra, 4)), {255})});
     }
     // Damaged and hostile streams: first codes at or above the clear code, codes beyond the next
     // entry, chains through entries defined later, self-references, random bits.
     const std::vector<std::vector<int>> hostile = {
-        {4, 6, 0, 1, 7, 9, 8, 5},      {4, 5},       {4, 7, 6, 0, 6, 5},       {4, 0, 7, 0, 7, 5},
-        {4, 4, 4, 1, 6, 6, 6, 6, 6},   {4, 7, 0, 9, 9, 4, 2, 6, 7, 8, 5},      {6, 6, 6, 4, 3, 7},
-        {4, 0, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 14, 13, 12}};
+        {4, 6, 0, 1, 7, 9, 8, 5},    {4, 5},
+        {4, 7, 6, 0, 6, 5},          {4, 0, 7, 0, 7, 5},
+        {4, 4, 4, 1, 6, 6, 6, 6, 6}, {4, 7, 0, 9, 9, 4, 2, 6, 7, 8, 5},
+        {6, 6, 6, 4, 3, 7},          {4, 0, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 14, 13, 12}};
     for (size_t i = 0; i < hostile.size(); ++i)
         for (int w : {4, 9})
             cases.push_back({"hostile " + std::to_string(i) + " width " + std::to_string(w), w, 3, w == 9,
@@ -493,7 +498,8 @@ std::vector<DecodeCase> DecodeCases() {
     for (int k = 0; k < 30; ++k) {
         const Bytes pixels = FlatPixels(90, 70, 64, k);
         Bytes packed = EncodeLZW(pixels, 6);
-        for (int n = 0; n < 1 + k % 3; ++n) packed[random() % packed.size()] ^= static_cast<uint8_t>(1 + random() % 255);
+        for (int n = 0; n < 1 + k % 3; ++n)
+            packed[random() % packed.size()] ^= static_cast<uint8_t>(1 + random() % 255);
         cases.push_back({"spoilt " + std::to_string(k), 90, 70, k % 2 == 1, InBlocks(6, packed, {255, 31})});
     }
     // Spoilt early in a stream with many clear codes: decoding goes on past the damage and
@@ -501,7 +507,8 @@ std::vector<DecodeCase> DecodeCases() {
     for (int k = 0; k < 12; ++k) {
         const Bytes pixels = NoisePixels(200 * 150, 256, 40 + k);
         Bytes packed = EncodeLZW(pixels, 8);
-        for (int n = 0; n < 1 + k % 3; ++n) packed[random() % (packed.size() / 4)] ^= static_cast<uint8_t>(1 + random() % 255);
+        for (int n = 0; n < 1 + k % 3; ++n)
+            packed[random() % (packed.size() / 4)] ^= static_cast<uint8_t>(1 + random() % 255);
         cases.push_back({"spoilt with clears " + std::to_string(k), 200, 150, k % 2 == 0, InBlocks(8, packed, {255})});
     }
     return cases;
@@ -517,8 +524,8 @@ TEST(GifLzw, MatchesAPlainReferenceDecoder) {
             const size_t dataStart = gif.b.size();
             gif.Raw(c.data).Raw({'!', 0xFE, 1, 'x', 0}).Trailer();
             Bytes file = gif.b;
-            ReferenceResult expected =
-                ReferenceDecode(file, dataStart, c.width, c.height, c.interlaced, static_cast<uint8_t>(fill < 0 ? 0 : fill));
+            ReferenceResult expected = ReferenceDecode(file, dataStart, c.width, c.height, c.interlaced,
+                                                       static_cast<uint8_t>(fill < 0 ? 0 : fill));
             ReferenceResult got = LoadFrame(file);
             EXPECT_EQ(got.error, expected.error);
             if (expected.error.empty()) {
@@ -532,4 +539,4 @@ TEST(GifLzw, MatchesAPlainReferenceDecoder) {
         }
 }
 
-} // namespace
+}  // namespace

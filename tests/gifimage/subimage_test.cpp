@@ -23,8 +23,7 @@ TEST(GifFrame, ExtensionsBeforeTrailerMakeAnEmptyFrame) {
 }
 
 TEST(GifFrame, ZeroSizeDescriptorTakesTheScreen) {
-    Bytes gif = GifBytes().Header(220, 19).Descriptor(0, 0, 0, 5).Data(2, EncodeLZW(Bytes(220 * 19, 1), 2))
-                    .Trailer().b;
+    Bytes gif = GifBytes().Header(220, 19).Descriptor(0, 0, 0, 5).Data(2, EncodeLZW(Bytes(220 * 19, 1), 2)).Trailer().b;
     WarningLog log;
     auto image = LoadGif(gif, &log);
     TGIFSubImage* frame = image->Frames->FrameAt(0);
@@ -192,8 +191,18 @@ TEST(GifFrame, VersionAndDepth) {
 
 TEST(GifFrame, StrayByteBeforeDescriptor) {
     // A stray byte ends the extension list with a warning; the descriptor is read from it.
-    Bytes gif = GifBytes().Header(1, 1).Gce(0, 0, 0).Raw({0x2D}).Word(0).Word(0).Word(1).Word(1).Raw({0})
-                    .Data(2, EncodeLZW({1}, 2)).Trailer().b;
+    Bytes gif = GifBytes()
+                    .Header(1, 1)
+                    .Gce(0, 0, 0)
+                    .Raw({0x2D})
+                    .Word(0)
+                    .Word(0)
+                    .Word(1)
+                    .Word(1)
+                    .Raw({0})
+                    .Data(2, EncodeLZW({1}, 2))
+                    .Trailer()
+                    .b;
     WarningLog log;
     auto image = LoadGif(gif, &log);
     ASSERT_EQ(image->Frames->ItemCount(), 1);
@@ -232,9 +241,9 @@ TEST(GifFrame, OversizedDescriptorIsRefused) {
 
 TEST(GifFrame, FreeingFramesThatOutgrowTheScreen) {
     // A load that fails before the screen is fitted leaves such frames; freeing them must not raise.
-    Bytes gif = GifBytes().Header(4, 4).Frame(200, 0, 8, 2, Bytes(16, 1)).Frame(300, 0, 8, 2, Bytes(16, 1))
-                    .Raw({'!', 0x02}).b;
+    Bytes gif =
+        GifBytes().Header(4, 4).Frame(200, 0, 8, 2, Bytes(16, 1)).Frame(300, 0, 8, 2, Bytes(16, 1)).Raw({'!', 0x02}).b;
     EXPECT_EQ(LoadError(gif), sUnknownExtension);
 }
 
-} // namespace
+}  // namespace

@@ -14,8 +14,8 @@
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
 #include "importfixtures.h"
-#include "tests/support/freedmemory.h"
 #include "tests/gifrender/renderfixtures.h"
+#include "tests/support/freedmemory.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ TEST(GifFrameReimport, FromABitmapTheImportFrees) {
         int frameIndex;
         std::function<TBitmap*(TGIFImage&, TGIFSubImage&)> source;
         int width, height;
-        Rgbs shows; // what the frame shows afterwards, pixel by pixel
+        Rgbs shows;  // what the frame shows afterwards, pixel by pixel
         int screenWidth;
     } cases[] = {
         {"its rendered bitmap", 1, [](TGIFImage&, TGIFSubImage& f) { return f.RenderedBitmap(); }, 2, 2,
@@ -116,8 +116,8 @@ TEST(GifImageCopy, FromWhatTheImageItselfHolds) {
     } cases[] = {
         {"its whole-image bitmap", [](TGIFImage& image) { return image.CurrentBitmap(); }, 4, 2,
          Through(global, frame0)},
-        {"a frame's rendered bitmap", [](TGIFImage& image) { return image.Frames->FrameAt(1)->RenderedBitmap(); }, 2,
-         2, Through(global, frame1)},
+        {"a frame's rendered bitmap", [](TGIFImage& image) { return image.Frames->FrameAt(1)->RenderedBitmap(); }, 2, 2,
+         Through(global, frame1)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -256,4 +256,4 @@ TEST(GifFrameAdoption, FramesWithoutAnImageOrOfTheImageItself) {
     image.reset();
 }
 
-} // namespace
+}  // namespace

@@ -105,7 +105,11 @@ TEST(GifImportBitmap, PalettizedBitmapsKeepTheirTableAndIndexes) {
         {"8 bits, full table", 8, 2, Rgbs(256, RGB(5, 6, 7)), {{255, 128}}, {255, 128}},
         {"4 bits, high nibble first", 4, 2, sixteen, {{0x3A}}, {3, 10}},
         {"4 bits, odd width", 4, 3, sixteen, {{0x3A, 0x5F}, {0xF0, 0x1C}}, {3, 10, 5, 15, 0, 1}},
-        {"1 bit, leftmost in the top bit", 1, 8, {RGB(10, 20, 30), RGB(200, 100, 50)}, {{0xA0}},
+        {"1 bit, leftmost in the top bit",
+         1,
+         8,
+         {RGB(10, 20, 30), RGB(200, 100, 50)},
+         {{0xA0}},
          {1, 0, 1, 0, 0, 0, 0, 0}},
         {"1 bit, across a byte", 1, 10, {Black, White}, {{0x01, 0x40}}, {0, 0, 0, 0, 0, 0, 0, 1, 0, 1}},
     };
@@ -176,8 +180,13 @@ TEST(GifImportBitmap, TrueColourWithoutReductionListsColoursInOrderOfFirstUse) {
         {"32 bits", pf32bit, 2, 2, {Red, White, Red, Blue}, {Red, White, Blue}, {0, 1, 0, 2}},
         {"more colours than cache slots, twice", pf24bit, 12, 2, repeat(twelve, 2), twelve, indexes(12, 2)},
         {"nine colours cycling over rows", pf24bit, 9, 3, repeat(nine, 3), nine, indexes(9, 3)},
-        {"runs and returns", pf24bit, 5, 2, {Blue, Blue, Green, Blue, Green, Red, Red, Blue, Green, Red},
-         {Blue, Green, Red}, {0, 0, 1, 0, 1, 2, 2, 0, 1, 2}},
+        {"runs and returns",
+         pf24bit,
+         5,
+         2,
+         {Blue, Blue, Green, Blue, Green, Red, Red, Blue, Green, Red},
+         {Blue, Green, Red},
+         {0, 0, 1, 0, 1, 2, 2, 0, 1, 2}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -260,21 +269,16 @@ TEST(GifImportBitmap, ProgressEvery32RowsBetweenStartAndEnd) {
         auto entry = [&](TProgressStage stage, int percent, bool redraw) {
             return ProgressEntry{t.frame, stage, percent, redraw, "Converting..."};
         };
-        EXPECT_EQ(log.entries, (std::vector<ProgressEntry>{entry(psStarting, 0, false), entry(psRunning, 0, false),
-                                                           entry(psRunning, 32, false), entry(psRunning, 64, false),
-                                                           entry(psRunning, 96, false),
-                                                           entry(psEnding, 100, paletteModified)}));
+        EXPECT_EQ(log.entries,
+                  (std::vector<ProgressEntry>{entry(psStarting, 0, false), entry(psRunning, 0, false),
+                                              entry(psRunning, 32, false), entry(psRunning, 64, false),
+                                              entry(psRunning, 96, false), entry(psEnding, 100, paletteModified)}));
     }
 }
 
 TEST(GifImportBitmap, ImportReplacesContentButKeepsThePosition) {
-    auto gif = LoadGif(GifBytes()
-                           .Header(10, 10)
-                           .Gce(1, 5, 0)
-                           .Raw({'!', 0xFE, 1, 'x', 0})
-                           .Frame(3, 2, 2, 2, {0, 1, 1, 0})
-                           .Trailer()
-                           .b);
+    auto gif = LoadGif(
+        GifBytes().Header(10, 10).Gce(1, 5, 0).Raw({'!', 0xFE, 1, 'x', 0}).Frame(3, 2, 2, 2, {0, 1, 1, 0}).Trailer().b);
     TGIFSubImage* frame = gif->Frames->FrameAt(0);
     ASSERT_EQ(frame->Extensions->ItemCount(), 2);
     TBitmap source;
@@ -404,7 +408,8 @@ TEST(GifImportMask, FullTableStaysOpaque) {
 }
 
 TEST(GifImportMask, IconMaskBecomesTheTransparentColour) {
-    HICON handle = MakeIcon(16, 16, [](int, int) { return Red; }, [](int x, int) { return x >= 8; });
+    HICON handle = MakeIcon(
+        16, 16, [](int, int) { return Red; }, [](int x, int) { return x >= 8; });
     ASSERT_NE(handle, nullptr);
     {
         TIcon icon(handle);
@@ -719,8 +724,9 @@ TEST(GifImageCopy, PictureHolderCopiesTheWholeImage) {
     EXPECT_EQ(copy->ReductionBits, DefaultReductionBits);
     EXPECT_EQ(copy->Compression, DefaultCompression);
     EXPECT_FALSE(copy->OnWarningMessage);
-    for (TNotifyEvent TGIFImage::*event : {&TGIFImage::OnAnimationStart, &TGIFImage::OnFrameBegin, &TGIFImage::OnFrameDone,
-                        &TGIFImage::OnLoopPass, &TGIFImage::OnAnimationEnd}) {
+    for (TNotifyEvent TGIFImage::*event :
+         {&TGIFImage::OnAnimationStart, &TGIFImage::OnFrameBegin, &TGIFImage::OnFrameDone, &TGIFImage::OnLoopPass,
+          &TGIFImage::OnAnimationEnd}) {
         ASSERT_TRUE(copy->*event);
         (copy->*event)(copy);
     }
@@ -729,9 +735,9 @@ TEST(GifImageCopy, PictureHolderCopiesTheWholeImage) {
     const auto copying = [&](TProgressStage stage, int percent) {
         return ProgressEntry{copy, stage, percent, false, "Copying..."};
     };
-    EXPECT_EQ(progress, (std::vector<ProgressEntry>{copying(psStarting, 0), copying(psRunning, 33),
-                                                    copying(psRunning, 67), copying(psRunning, 100),
-                                                    copying(psEnding, 100)}));
+    EXPECT_EQ(progress,
+              (std::vector<ProgressEntry>{copying(psStarting, 0), copying(psRunning, 33), copying(psRunning, 67),
+                                          copying(psRunning, 100), copying(psEnding, 100)}));
     // Frames and header byte for byte, as written with the same encoder.
     source->Compression = DefaultCompression;
     EXPECT_EQ(SavedImage(*copy), SavedImage(*source));
@@ -825,4 +831,4 @@ TEST(GifImageClipboard, OtherFormatsAreUnsupported) {
     GlobalFree(text);
 }
 
-} // namespace
+}  // namespace

@@ -1,6 +1,6 @@
+#include "importfixtures.h"
 #include "gifimage/colormap.h"
 #include "gifimage/subimage.h"
-#include "importfixtures.h"
 
 #include <cstring>
 

@@ -14,11 +14,10 @@
 #include "classlib/metafile.h"
 #include "gifbuilder.h"
 #include "gifimage/colormap.h"
-#include "tests/gifquant/fixtures.h"
 #include "gifimage/gifimage.h"
-#include "tests/support/frames.h"
 #include "gifimage/subimage.h"
-
+#include "tests/gifquant/fixtures.h"
+#include "tests/support/frames.h"
 
 // A device-independent picture of bitCount 1, 4 or 8 bits with exactly the colours of table;
 // rows holds each row's bytes as stored (top row first, without padding).

@@ -29,20 +29,28 @@ Picture MakePhotoLike() {
     Picture p;
     p.rgb.resize(static_cast<size_t>(Width) * Height * 3);
     uint32_t seed = 12345;
-    const struct { double x, y, r; int red, green, blue; } discs[] = {
-        {300, 250, 120, 230, 180, 60}, {700, 400, 200, 40, 120, 60}, {850, 150, 80, 250, 250, 240}};
+    const struct {
+        double x, y, r;
+        int red, green, blue;
+    } discs[] = {{300, 250, 120, 230, 180, 60}, {700, 400, 200, 40, 120, 60}, {850, 150, 80, 250, 250, 240}};
     for (int y = 0; y < Height; ++y)
         for (int x = 0; x < Width; ++x) {
             double r, g, b;
             if (y < Height / 2) {
-                r = 90 + 60.0 * y / Height;  g = 140 + 50.0 * y / Height;  b = 230 - 40.0 * x / Width;
+                r = 90 + 60.0 * y / Height;
+                g = 140 + 50.0 * y / Height;
+                b = 230 - 40.0 * x / Width;
             } else {
-                r = 110 + 40 * std::sin(x / 37.0);  g = 90 + 30 * std::cos(y / 23.0);  b = 50 + 20.0 * x / Width;
+                r = 110 + 40 * std::sin(x / 37.0);
+                g = 90 + 30 * std::cos(y / 23.0);
+                b = 50 + 20.0 * x / Width;
             }
             for (const auto& d : discs) {
                 const double dist = std::hypot(x - d.x, y - d.y);
                 const double w = std::clamp((d.r - dist) / 20.0, 0.0, 1.0);
-                r = r * (1 - w) + d.red * w;  g = g * (1 - w) + d.green * w;  b = b * (1 - w) + d.blue * w;
+                r = r * (1 - w) + d.red * w;
+                g = g * (1 - w) + d.green * w;
+                b = b * (1 - w) + d.blue * w;
             }
             seed = seed * 1664525u + 1013904223u;
             const int grain = static_cast<int>(seed >> 28) - 8;
@@ -64,8 +72,10 @@ HPALETTE MakeMixedPalette() {
     for (int r = 0; r < 6; ++r)
         for (int g = 0; g < 7; ++g)
             for (int b = 0; b < 6; ++b)
-                log->palPalEntry[n++] = {static_cast<BYTE>(r * 51), static_cast<BYTE>(g * 42), static_cast<BYTE>(b * 51), 0};
-    for (int v : {64, 96, 160, 192}) log->palPalEntry[n++] = {static_cast<BYTE>(v), static_cast<BYTE>(v), static_cast<BYTE>(v), 0};
+                log->palPalEntry[n++] = {static_cast<BYTE>(r * 51), static_cast<BYTE>(g * 42),
+                                         static_cast<BYTE>(b * 51), 0};
+    for (int v : {64, 96, 160, 192})
+        log->palPalEntry[n++] = {static_cast<BYTE>(v), static_cast<BYTE>(v), static_cast<BYTE>(v), 0};
     return CreatePalette(log);
 }
 
@@ -134,7 +144,8 @@ int main() {
                         return LookUpAll(picture, *lookup);
                     }));
 
-    const char* kindNames[] = {"none", "Floyd-Steinberg", "Stucki", "Sierra", "Jarvis-Judice-Ninke", "Stevenson-Arce", "Burkes"};
+    const char* kindNames[] = {"none",           "Floyd-Steinberg", "Stucki", "Sierra", "Jarvis-Judice-Ninke",
+                               "Stevenson-Arce", "Burkes"};
     std::printf("\nDitherers          %12s %12s %12s\n", "web", "fast", "slow");
     for (int k = dkNone; k <= dkBurkes; ++k) {
         std::printf("  %-20s", kindNames[k]);

@@ -16,7 +16,8 @@
 
 namespace {
 
-const TDitherKind DiffusionKinds[] = {dkFloydSteinberg, dkStucki, dkSierra, dkJarvisJudiceNinke, dkStevensonArce, dkBurkes};
+const TDitherKind DiffusionKinds[] = {dkFloydSteinberg,    dkStucki,        dkSierra,
+                                      dkJarvisJudiceNinke, dkStevensonArce, dkBurkes};
 
 const char* KindName(TDitherKind kind) {
     switch (kind) {
@@ -36,7 +37,8 @@ int DivisorOf(TDitherKind kind) {
     switch (kind) {
     case dkFloydSteinberg: return 16;
     case dkStucki: return 42;
-    case dkSierra: case dkBurkes: return 32;
+    case dkSierra:
+    case dkBurkes: return 32;
     case dkJarvisJudiceNinke: return 48;
     case dkStevensonArce: return 200;
     default: return 1;
@@ -48,12 +50,13 @@ int DivisorOf(TDitherKind kind) {
 class ScriptedLookup : public TColorLookup {
 public:
     explicit ScriptedLookup(TColorLookup* inner = nullptr) : TColorLookup(nullptr), inner_(inner) { colorCount_ = 256; }
-    uint8_t MatchColor(uint8_t red, uint8_t green, uint8_t blue,
-                       uint8_t& outRed, uint8_t& outGreen, uint8_t& outBlue) override {
+    uint8_t MatchColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                       uint8_t& outBlue) override {
         const int call = static_cast<int>(Requests.size());
         Requests.push_back({red, green, blue});
         const auto scripted = AnswerAt.find(call);
-        if (scripted == AnswerAt.end() && inner_) return inner_->MatchColor(red, green, blue, outRed, outGreen, outBlue);
+        if (scripted == AnswerAt.end() && inner_)
+            return inner_->MatchColor(red, green, blue, outRed, outGreen, outBlue);
         const Rgb answer = scripted != AnswerAt.end() ? scripted->second : Rgb{red, green, blue};
         outRed = static_cast<uint8_t>(answer.r);
         outGreen = static_cast<uint8_t>(answer.g);
@@ -80,7 +83,8 @@ public:
 };
 
 using Picture = std::vector<std::vector<Rgb>>;
-template <class T> using Grid = std::vector<std::vector<T>>;
+template <class T>
+using Grid = std::vector<std::vector<T>>;
 
 Picture Flat(int width, int height, Rgb color) { return Picture(height, std::vector<Rgb>(width, color)); }
 
@@ -93,7 +97,8 @@ struct DitherRun {
 template <class Lookup>
 DitherRun Drive(TDitherEngine& ditherer, Lookup& lookup, const Picture& picture) {
     const int height = static_cast<int>(picture.size()), width = height ? static_cast<int>(picture[0].size()) : 0;
-    DitherRun run{Grid<Rgb>(height, std::vector<Rgb>(width, Rgb{-1, -1, -1})), Grid<int>(height, std::vector<int>(width, -1))};
+    DitherRun run{Grid<Rgb>(height, std::vector<Rgb>(width, Rgb{-1, -1, -1})),
+                  Grid<int>(height, std::vector<int>(width, -1))};
     for (int y = 0; y < height; ++y) {
         while (ditherer.Column() >= 0 && ditherer.Column() < width) {
             const int x = ditherer.Column();
@@ -123,58 +128,133 @@ struct KernelCase {
 };
 
 const KernelCase KernelCases[] = {
-    {"row 0 forward", dkFloydSteinberg, 0, 3,
-     {{0, 0, 0, 0, 7, 0, 0}, {0, 0, 3, 5, 1, 0, 0}, {0, 0, 0, 0, 0, 0, 0}}},
-    {"row 1 backward", dkFloydSteinberg, 1, 3,
+    {"row 0 forward", dkFloydSteinberg, 0, 3, {{0, 0, 0, 0, 7, 0, 0}, {0, 0, 3, 5, 1, 0, 0}, {0, 0, 0, 0, 0, 0, 0}}},
+    {"row 1 backward",
+     dkFloydSteinberg,
+     1,
+     3,
      {{0, 0, 0, 0, 0, 0, 0}, {0, 0, 7, 0, 0, 0, 0}, {0, 0, 1, 5, 3, 0, 0}, {0, 0, 0, 0, 0, 0, 0}}},
-    {"first column forward", dkFloydSteinberg, 0, 0,
+    {"first column forward",
+     dkFloydSteinberg,
+     0,
+     0,
      {{0, 7, 0, 0, 0, 0, 0}, {5, 1, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0}}},
-    {"last column forward", dkFloydSteinberg, 0, 6,
+    {"last column forward",
+     dkFloydSteinberg,
+     0,
+     6,
      {{0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 3, 5}, {0, 0, 0, 0, 0, 0, 0}}},
-    {"first column backward", dkFloydSteinberg, 1, 0,
+    {"first column backward",
+     dkFloydSteinberg,
+     1,
+     0,
      {{0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0}, {5, 3, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0}}},
 
-    {"row 0 forward", dkStucki, 0, 3,
+    {"row 0 forward",
+     dkStucki,
+     0,
+     3,
      {{0, 0, 0, 0, 8, 4, 0}, {0, 2, 4, 8, 4, 2, 0}, {0, 1, 2, 4, 2, 1, 0}, {0, 0, 0, 0, 0, 0, 0}}},
-    {"row 1 backward", dkStucki, 1, 3,
-     {{0, 0, 0, 0, 0, 0, 0}, {0, 4, 8, 0, 0, 0, 0}, {0, 2, 4, 8, 4, 2, 0}, {0, 1, 2, 4, 2, 1, 0},
+    {"row 1 backward",
+     dkStucki,
+     1,
+     3,
+     {{0, 0, 0, 0, 0, 0, 0},
+      {0, 4, 8, 0, 0, 0, 0},
+      {0, 2, 4, 8, 4, 2, 0},
+      {0, 1, 2, 4, 2, 1, 0},
       {0, 0, 0, 0, 0, 0, 0}}},
-    {"first column forward", dkStucki, 0, 0,
+    {"first column forward",
+     dkStucki,
+     0,
+     0,
      {{0, 8, 4, 0, 0, 0, 0}, {8, 4, 2, 0, 0, 0, 0}, {4, 2, 1, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0}}},
 
-    {"row 0 forward", dkSierra, 0, 3,
+    {"row 0 forward",
+     dkSierra,
+     0,
+     3,
      {{0, 0, 0, 0, 5, 3, 0}, {0, 2, 4, 5, 4, 2, 0}, {0, 0, 2, 3, 2, 0, 0}, {0, 0, 0, 0, 0, 0, 0}}},
-    {"row 1 backward", dkSierra, 1, 3,
-     {{0, 0, 0, 0, 0, 0, 0}, {0, 3, 5, 0, 0, 0, 0}, {0, 2, 4, 5, 4, 2, 0}, {0, 0, 2, 3, 2, 0, 0},
+    {"row 1 backward",
+     dkSierra,
+     1,
+     3,
+     {{0, 0, 0, 0, 0, 0, 0},
+      {0, 3, 5, 0, 0, 0, 0},
+      {0, 2, 4, 5, 4, 2, 0},
+      {0, 0, 2, 3, 2, 0, 0},
       {0, 0, 0, 0, 0, 0, 0}}},
 
-    {"row 0 forward", dkJarvisJudiceNinke, 0, 3,
+    {"row 0 forward",
+     dkJarvisJudiceNinke,
+     0,
+     3,
      {{0, 0, 0, 0, 7, 5, 0}, {0, 3, 5, 7, 5, 3, 0}, {0, 1, 3, 5, 3, 1, 0}, {0, 0, 0, 0, 0, 0, 0}}},
-    {"row 1 backward", dkJarvisJudiceNinke, 1, 3,
-     {{0, 0, 0, 0, 0, 0, 0}, {0, 5, 7, 0, 0, 0, 0}, {0, 3, 5, 7, 5, 3, 0}, {0, 1, 3, 5, 3, 1, 0},
+    {"row 1 backward",
+     dkJarvisJudiceNinke,
+     1,
+     3,
+     {{0, 0, 0, 0, 0, 0, 0},
+      {0, 5, 7, 0, 0, 0, 0},
+      {0, 3, 5, 7, 5, 3, 0},
+      {0, 1, 3, 5, 3, 1, 0},
       {0, 0, 0, 0, 0, 0, 0}}},
-    {"last column forward", dkJarvisJudiceNinke, 0, 6,
+    {"last column forward",
+     dkJarvisJudiceNinke,
+     0,
+     6,
      {{0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 3, 5, 7}, {0, 0, 0, 0, 1, 3, 5}, {0, 0, 0, 0, 0, 0, 0}}},
 
-    {"row 0 forward", dkBurkes, 0, 3,
-     {{0, 0, 0, 0, 8, 4, 0}, {0, 2, 4, 8, 4, 2, 0}, {0, 0, 0, 0, 0, 0, 0}}},
-    {"row 1 backward", dkBurkes, 1, 3,
+    {"row 0 forward", dkBurkes, 0, 3, {{0, 0, 0, 0, 8, 4, 0}, {0, 2, 4, 8, 4, 2, 0}, {0, 0, 0, 0, 0, 0, 0}}},
+    {"row 1 backward",
+     dkBurkes,
+     1,
+     3,
      {{0, 0, 0, 0, 0, 0, 0}, {0, 4, 8, 0, 0, 0, 0}, {0, 2, 4, 8, 4, 2, 0}, {0, 0, 0, 0, 0, 0, 0}}},
-    {"first column backward", dkBurkes, 1, 0,
+    {"first column backward",
+     dkBurkes,
+     1,
+     0,
      {{0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0}, {8, 4, 2, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0}}},
 
-    {"row 0 forward", dkStevensonArce, 0, 3,
-     {{0, 0, 0, 0, 0, 32, 0}, {12, 0, 26, 0, 30, 0, 16}, {0, 12, 0, 26, 0, 12, 0}, {5, 0, 12, 0, 12, 0, 5},
+    {"row 0 forward",
+     dkStevensonArce,
+     0,
+     3,
+     {{0, 0, 0, 0, 0, 32, 0},
+      {12, 0, 26, 0, 30, 0, 16},
+      {0, 12, 0, 26, 0, 12, 0},
+      {5, 0, 12, 0, 12, 0, 5},
       {0, 0, 0, 0, 0, 0, 0}}},
-    {"row 1 backward", dkStevensonArce, 1, 3,
-     {{0, 0, 0, 0, 0, 0, 0}, {0, 32, 0, 0, 0, 0, 0}, {16, 0, 30, 0, 26, 0, 12}, {0, 12, 0, 26, 0, 12, 0},
-      {5, 0, 12, 0, 12, 0, 5}, {0, 0, 0, 0, 0, 0, 0}}},
-    {"second column forward", dkStevensonArce, 0, 1,
-     {{0, 0, 0, 32, 0, 0, 0}, {26, 0, 30, 0, 16, 0, 0}, {0, 26, 0, 12, 0, 0, 0}, {12, 0, 12, 0, 5, 0, 0},
+    {"row 1 backward",
+     dkStevensonArce,
+     1,
+     3,
+     {{0, 0, 0, 0, 0, 0, 0},
+      {0, 32, 0, 0, 0, 0, 0},
+      {16, 0, 30, 0, 26, 0, 12},
+      {0, 12, 0, 26, 0, 12, 0},
+      {5, 0, 12, 0, 12, 0, 5},
       {0, 0, 0, 0, 0, 0, 0}}},
-    {"sixth column backward", dkStevensonArce, 1, 5,
-     {{0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 32, 0, 0, 0}, {0, 0, 16, 0, 30, 0, 26}, {0, 0, 0, 12, 0, 26, 0},
-      {0, 0, 5, 0, 12, 0, 12}, {0, 0, 0, 0, 0, 0, 0}}},
+    {"second column forward",
+     dkStevensonArce,
+     0,
+     1,
+     {{0, 0, 0, 32, 0, 0, 0},
+      {26, 0, 30, 0, 16, 0, 0},
+      {0, 26, 0, 12, 0, 0, 0},
+      {12, 0, 12, 0, 5, 0, 0},
+      {0, 0, 0, 0, 0, 0, 0}}},
+    {"sixth column backward",
+     dkStevensonArce,
+     1,
+     5,
+     {{0, 0, 0, 0, 0, 0, 0},
+      {0, 0, 0, 32, 0, 0, 0},
+      {0, 0, 16, 0, 30, 0, 26},
+      {0, 0, 0, 12, 0, 26, 0},
+      {0, 0, 5, 0, 12, 0, 12},
+      {0, 0, 0, 0, 0, 0, 0}}},
 
     // Width 1: every share beside the pixel is lost; those sent straight down arrive.
     {"width 1", dkFloydSteinberg, 0, 0, {{0}, {5}, {0}, {0}}},
@@ -218,8 +298,8 @@ struct RoundingCase {
 
 TEST(Ditherer, SharesRoundByAddingHalfTheDivisorAndTruncatingTowardZero) {
     const RoundingCase cases[] = {
-        {dkFloydSteinberg, 1, 1, 0},  {dkFloydSteinberg, 2, 1, 1},   // 22 / 16
-        {dkFloydSteinberg, -1, 1, 0}, {dkFloydSteinberg, -2, 1, 0},  // -6 / 16 is 0, not -1
+        {dkFloydSteinberg, 1, 1, 0},  {dkFloydSteinberg, 2, 1, 1},    // 22 / 16
+        {dkFloydSteinberg, -1, 1, 0}, {dkFloydSteinberg, -2, 1, 0},   // -6 / 16 is 0, not -1
         {dkFloydSteinberg, -3, 1, 0}, {dkFloydSteinberg, -4, 1, -1},  // -20 / 16
         {dkStucki, 2, 1, 0},          {dkStucki, 3, 1, 1},            // 45 / 42
         {dkStucki, -5, 1, 0},         {dkStucki, -8, 1, -1},          // -19 / 42, -43 / 42
@@ -235,7 +315,8 @@ TEST(Ditherer, SharesRoundByAddingHalfTheDivisorAndTruncatingTowardZero) {
         lookup.AnswerAt[0] = {128 - c.error, 128 - c.error, 128 - c.error};
         auto ditherer = CreateDitherer(c.kind, 5, &lookup);
         const DitherRun run = Drive(*ditherer, lookup, Flat(5, 1, {128, 128, 128}));
-        EXPECT_EQ(run.requested[0][c.receiver], (Rgb{128 + c.expectedShare, 128 + c.expectedShare, 128 + c.expectedShare}));
+        EXPECT_EQ(run.requested[0][c.receiver],
+                  (Rgb{128 + c.expectedShare, 128 + c.expectedShare, 128 + c.expectedShare}));
     }
 }
 
@@ -329,7 +410,10 @@ TEST(Ditherer, PixelsBeyondTheRowAreMappedPlainlyAndDisturbNothing) {
         int nextInRow;
         std::vector<int> belowInVisitOrder;  // row 1 runs backward: column 1, then column 0
     } cases[] = {
-        {dkFloydSteinberg, 7, {1, 5}}, {dkBurkes, 8, {4, 8}}, {dkStucki, 8, {4, 8}}, {dkStevensonArce, 0, {30, 0}},
+        {dkFloydSteinberg, 7, {1, 5}},
+        {dkBurkes, 8, {4, 8}},
+        {dkStucki, 8, {4, 8}},
+        {dkStevensonArce, 0, {30, 0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(KindName(c.kind));

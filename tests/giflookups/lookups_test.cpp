@@ -1,5 +1,5 @@
-#include "gifimage/gdiutils.h"
 #include "gifimage/lookups.h"
+#include "gifimage/gdiutils.h"
 
 #include <gtest/gtest.h>
 
@@ -60,7 +60,8 @@ TEST(FastColorLookup, EveryKeyAnswersItsSeedOrTheNearestByCityBlockThenKeepsThat
         for (int key = 0; key < TFastColorLookup::CacheSize; ++key) {
             const Rgb wanted = ColorOfKey(key, 0);
             const auto seeded = seed.find(key);
-            const int expected = seeded != seed.end() ? seeded->second : NearestIndex(palette.colors, wanted, CityBlock);
+            const int expected = seeded != seed.end() ? seeded->second
+                                                      : NearestIndex(palette.colors, wanted, CityBlock);
             const Answer a = Ask(lookup, wanted);
             first[key] = a.index;
             if ((a.index != expected || !(a.color == palette.colors[expected])) && mismatches++ == 0)
@@ -213,9 +214,12 @@ TEST(FastColorLookup, WithoutColoursAnswersIndexZeroAndLeavesTheOutputsAlone) {
 TEST(NetscapeColorLookup, LevelsChangeAt48_99_150_201_252) {
     TNetscapeColorLookup lookup(nullptr);
     const std::vector<Request> cases = {
-        {{47, 47, 47}, {0, {0, 0, 0}}},      {{48, 48, 48}, {43, {51, 51, 51}}},
-        {{255, 0, 0}, {180, {255, 0, 0}}},   {{0, 255, 0}, {30, {0, 255, 0}}},
-        {{0, 0, 255}, {5, {0, 0, 255}}},     {{26, 0, 0}, {0, {0, 0, 0}}},
+        {{47, 47, 47}, {0, {0, 0, 0}}},
+        {{48, 48, 48}, {43, {51, 51, 51}}},
+        {{255, 0, 0}, {180, {255, 0, 0}}},
+        {{0, 255, 0}, {30, {0, 255, 0}}},
+        {{0, 0, 255}, {5, {0, 0, 255}}},
+        {{26, 0, 0}, {0, {0, 0, 0}}},
         {{98, 99, 150}, {1 * 36 + 2 * 6 + 3, {51, 102, 153}}},
         {{200, 201, 251}, {3 * 36 + 4 * 6 + 4, {153, 204, 204}}},
         {{252, 252, 252}, {215, {255, 255, 255}}},
@@ -254,9 +258,12 @@ TEST(NetscapeColorLookup, EveryAnswerIsTheWebPaletteEntryOfTheThresholdLevels) {
 TEST(GrayScaleLookup, GrayIsTheWeightedSumShiftedBy8) {
     TGrayScaleLookup lookup(nullptr);
     const std::vector<Request> cases = {
-        {{255, 255, 255}, {255, {255, 255, 255}}}, {{255, 0, 0}, {76, {76, 76, 76}}},
-        {{0, 255, 0}, {149, {149, 149, 149}}},     {{0, 0, 255}, {28, {28, 28, 28}}},
-        {{0, 0, 0}, {0, {0, 0, 0}}},               {{1, 1, 1}, {1, {1, 1, 1}}},
+        {{255, 255, 255}, {255, {255, 255, 255}}},
+        {{255, 0, 0}, {76, {76, 76, 76}}},
+        {{0, 255, 0}, {149, {149, 149, 149}}},
+        {{0, 0, 255}, {28, {28, 28, 28}}},
+        {{0, 0, 0}, {0, {0, 0, 0}}},
+        {{1, 1, 1}, {1, {1, 1, 1}}},
         {{10, 20, 30}, {18, {18, 18, 18}}},  // (770 + 3000 + 870) / 256 = 18.1
     };
     ExpectAnswers(lookup, cases);
@@ -281,12 +288,12 @@ TEST(GrayScaleLookup, AnswerIsTheGrayAtOrJustBelowTheLuminance) {
 TEST(MonochromeLookup, WhiteOnlyAboveHalfTheWeightedSum) {
     TMonochromeLookup lookup(nullptr);
     const std::vector<Request> cases = {
-        {{127, 127, 127}, {0, {0, 0, 0}}},       {{128, 128, 128}, {1, {255, 255, 255}}},
-        {{0, 0, 0}, {0, {0, 0, 0}}},             {{255, 255, 255}, {1, {255, 255, 255}}},
-        {{255, 0, 0}, {0, {0, 0, 0}}},           {{0, 255, 0}, {1, {255, 255, 255}}},
-        {{255, 0, 255}, {0, {0, 0, 0}}},         {{0, 217, 0}, {1, {255, 255, 255}}},  // 32550
-        {{0, 216, 2}, {0, {0, 0, 0}}},           // 32400 + 58 = 32458
-        {{0, 216, 4}, {1, {255, 255, 255}}},     // 32400 + 116 = 32516
+        {{127, 127, 127}, {0, {0, 0, 0}}},   {{128, 128, 128}, {1, {255, 255, 255}}},
+        {{0, 0, 0}, {0, {0, 0, 0}}},         {{255, 255, 255}, {1, {255, 255, 255}}},
+        {{255, 0, 0}, {0, {0, 0, 0}}},       {{0, 255, 0}, {1, {255, 255, 255}}},
+        {{255, 0, 255}, {0, {0, 0, 0}}},     {{0, 217, 0}, {1, {255, 255, 255}}},  // 32550
+        {{0, 216, 2}, {0, {0, 0, 0}}},                                             // 32400 + 58 = 32458
+        {{0, 216, 4}, {1, {255, 255, 255}}},                                       // 32400 + 116 = 32516
     };
     ExpectAnswers(lookup, cases);
 }

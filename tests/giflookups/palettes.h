@@ -61,7 +61,9 @@ inline std::vector<Rgb> TiePalette() {
     return {{100, 0, 0}, {0, 100, 0}, {0, 0, 100}, {100, 0, 0}, {200, 200, 200}, {0, 100, 0}, {50, 50, 50}};
 }
 
-inline int CityBlock(const Rgb& a, const Rgb& b) { return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b); }
+inline int CityBlock(const Rgb& a, const Rgb& b) {
+    return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b);
+}
 inline int SquaredDistance(const Rgb& a, const Rgb& b) {
     return (a.r - b.r) * (a.r - b.r) + (a.g - b.g) * (a.g - b.g) + (a.b - b.b) * (a.b - b.b);
 }

@@ -22,7 +22,6 @@
 
 namespace {
 
-
 enum ExtKind { kComment, kText, kLoop, kUnknownApp, kControl };
 
 struct FrameSetup {
@@ -90,11 +89,16 @@ std::vector<ExtKind> KindsOf(const TGIFSubImage& frame) {
     std::vector<ExtKind> kinds;
     for (int i = 0; i < frame.Extensions->ItemCount(); ++i) {
         TGIFExtension* e = frame.Extensions->ExtensionAt(i);
-        if (dynamic_cast<TGIFCommentExtension*>(e)) kinds.push_back(kComment);
-        else if (dynamic_cast<TGIFTextExtension*>(e)) kinds.push_back(kText);
-        else if (dynamic_cast<TGIFAppExtNSLoop*>(e)) kinds.push_back(kLoop);
-        else if (dynamic_cast<TGIFUnknownAppExtension*>(e)) kinds.push_back(kUnknownApp);
-        else if (dynamic_cast<TGIFGraphicControlExtension*>(e)) kinds.push_back(kControl);
+        if (dynamic_cast<TGIFCommentExtension*>(e))
+            kinds.push_back(kComment);
+        else if (dynamic_cast<TGIFTextExtension*>(e))
+            kinds.push_back(kText);
+        else if (dynamic_cast<TGIFAppExtNSLoop*>(e))
+            kinds.push_back(kLoop);
+        else if (dynamic_cast<TGIFUnknownAppExtension*>(e))
+            kinds.push_back(kUnknownApp);
+        else if (dynamic_cast<TGIFGraphicControlExtension*>(e))
+            kinds.push_back(kControl);
     }
     return kinds;
 }
@@ -254,8 +258,8 @@ TEST(GifOptimise, TransparencyThatNoPixelUsesIsCleared) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        auto image =
-            MakeAnimation({{0, 0, 2, 2, c.pixels, c.key, -1, 20}, {0, 0, 2, 2, Bytes{1, 1, 1, 1}, -1, -1, 20}});
+        auto image = MakeAnimation(
+            {{0, 0, 2, 2, c.pixels, c.key, -1, 20}, {0, 0, 2, 2, Bytes{1, 1, 1, 1}, -1, -1, 20}});
         TGIFSubImage* frame = image->Frames->FrameAt(0);
         image->OptimizeFrames(osDropRedundant, crNone);
         ASSERT_NE(frame->GraphicControlExtension, nullptr);
@@ -291,9 +295,9 @@ TEST(GifOptimise, ARestoreIsDroppedOnlyWhereTheNextOpaqueFrameHidesIt) {
         SCOPED_TRACE(c.name);
         const int w1 = c.first.right - c.first.left, h1 = c.first.bottom - c.first.top;
         const int w2 = c.second.right - c.second.left, h2 = c.second.bottom - c.second.top;
-        auto image = MakeAnimation({{c.first.left, c.first.top, w1, h1, Fill(w1 * h1, 1), -1, c.disposal, 10},
-                                    {c.second.left, c.second.top, w2, h2, Fill(w2 * h2, 0), c.secondTransparent,
-                                     c.secondDisposal, 10}});
+        auto image = MakeAnimation(
+            {{c.first.left, c.first.top, w1, h1, Fill(w1 * h1, 1), -1, c.disposal, 10},
+             {c.second.left, c.second.top, w2, h2, Fill(w2 * h2, 0), c.secondTransparent, c.secondDisposal, 10}});
         image->OptimizeFrames(osDropRedundant, crNone);
         ASSERT_EQ(image->Frames->ItemCount(), 2);
         EXPECT_EQ(DisposalOf(*image->Frames->FrameAt(0)), c.expected);
@@ -397,7 +401,7 @@ TEST(GifOptimise, AFrameThatTrimsToNothingPassesItsDelayOnlyToATransparentFrameB
         const char* name;
         FrameSetup before;
         int delay;
-        int expectedDelay; // -1: no graphic control extension
+        int expectedDelay;  // -1: no graphic control extension
         bool flagWithoutControl = false;
     } cases[] = {
         {"transparent predecessor", {0, 0, 2, 2, Bytes{0, 1, 1, 1}, 0, 0, 10}, 25, 35},
@@ -439,17 +443,15 @@ TEST(GifOptimise, TrimmingLeavesFramesWhoseRestoreWouldShowDifferently) {
         {"a frame restoring the background keeps its border", 0, {0, 0, 4, 4, bordered, 0, 2, 10}, 3, 4, 10},
         {"a frame restoring to previous is trimmed", 0, {0, 0, 4, 4, bordered, 0, 3, 10}, 3, 2, 10},
         // Its wait shows the screen the predecessor's restore left.
-        {"nothing to show after a background restore, with a delay", 2, {0, 0, 2, 2, Fill(4, 0), 0, 0, 25}, 3, 2,
-         10},
-        {"nothing to show after a restore to previous, with a delay", 3, {0, 0, 2, 2, Fill(4, 0), 0, 0, 25}, 3, 2,
-         10},
+        {"nothing to show after a background restore, with a delay", 2, {0, 0, 2, 2, Fill(4, 0), 0, 0, 25}, 3, 2, 10},
+        {"nothing to show after a restore to previous, with a delay", 3, {0, 0, 2, 2, Fill(4, 0), 0, 0, 25}, 3, 2, 10},
         {"nothing to show after a restore, without a delay", 2, {0, 0, 2, 2, Fill(4, 0), 0, 0, 0}, 2, 4, 10},
         {"a border after a restore is trimmed", 2, {0, 0, 4, 4, bordered, 0, 0, 25}, 3, 2, 10},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        auto image = MakeAnimation({{0, 0, 4, 4, Fill(16, 1), -1, c.beforeDisposal, 10}, c.frame,
-                                    {0, 0, 4, 4, Fill(16, 3), -1, 0, 10}});
+        auto image = MakeAnimation(
+            {{0, 0, 4, 4, Fill(16, 1), -1, c.beforeDisposal, 10}, c.frame, {0, 0, 4, 4, Fill(16, 3), -1, 0, 10}});
         image->OptimizeFrames(osTrimBorders, crNone);
         ASSERT_EQ(image->Frames->ItemCount(), c.frames);
         EXPECT_EQ(image->Frames->FrameAt(1)->Width(), c.width);
@@ -487,7 +489,7 @@ TEST(GifOptimise, AllOptionsTogetherLeaveAnImageThatStillSaves) {
 
 TEST(GifOptimise, TheFormDataWriteOptimisesOnlyWhenAsked) {
     const std::vector<FrameSetup> frames = {{0, 0, 2, 2, Fill(4, 1), -1, 0, 10, false, {kComment}},
-                                           {0, 0, 2, 2, Fill(4, 2), -1, 0, 10}};
+                                            {0, 0, 2, 2, Fill(4, 2), -1, 0, 10}};
     for (bool optimise : {false, true}) {
         SCOPED_TRACE(optimise);
         auto image = MakeAnimation(frames);
@@ -572,4 +574,4 @@ TEST(GifOptimise, ThePainterListStaysLockedWhileFramesChange) {
     EXPECT_TRUE(locked);
 }
 
-} // namespace
+}  // namespace

@@ -182,7 +182,7 @@ TEST(GifDrawImage, DestroyingAnAnimatingImageIsSafe) {
         PumpUntil([] { return false; }, 20);
     }
 }
-} // namespace
+}  // namespace
 
 namespace {
 // A picture control on a shown form animates its GIF image through the application's message
@@ -222,4 +222,4 @@ TEST(GifDrawImage, AnimatesInPictureControlThroughMessageLoop) {
     Application->ProcessMessages();
     EXPECT_EQ(log.Begun().size(), begun);
 }
-} // namespace
+}  // namespace

@@ -6,8 +6,8 @@
 
 #include <set>
 
-#include "tests/support/freedmemory.h"
 #include "paintfixtures.h"
+#include "tests/support/freedmemory.h"
 
 namespace {
 const RECT kRect4x2{0, 0, 4, 2};
@@ -20,7 +20,7 @@ public:
         windowClass.lpfnWndProc = &Proc;
         windowClass.hInstance = GetModuleHandleA(nullptr);
         windowClass.lpszClassName = kClassName;
-        RegisterClassA(&windowClass); // refused harmlessly when registered before
+        RegisterClassA(&windowClass);  // refused harmlessly when registered before
         window_ = CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance,
                                   nullptr);
         SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -194,8 +194,8 @@ std::string Joined(const std::vector<std::string>& entries) {
 struct FreeCase {
     const char* name;
     PlaySetup setup;
-    const char* trigger;               // the first entry of this text frees the image
-    std::vector<std::string> expected; // the entries of the play
+    const char* trigger;                // the first entry of this text frees the image
+    std::vector<std::string> expected;  // the entries of the play
 };
 void PrintTo(const FreeCase& c, std::ostream* os) { *os << c.name; }
 
@@ -275,7 +275,7 @@ TEST(GifImageFreedByItsPainter, HandlerThatFreesAndFails) {
 TEST(GifImageFreedByItsPainter, OtherPainterWhileDrawImageStopsItsOwn) {
     std::unique_ptr<TGIFImage> image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{0, 0});
     image->DrawFlags = dfThreaded | dfAnimate | dfLoop | dfPaintOnTarget;
-    image->SpeedPercent = 0; // the own painter shows frame 0 and waits until stopped
+    image->SpeedPercent = 0;  // the own painter shows frame 0 and waits until stopped
     Surface surface(8, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), kRect4x2);
     TGIFPainter* const own = image->OwnPainter;
@@ -295,7 +295,7 @@ TEST(GifImageFreedByItsPainter, OtherPainterWhileDrawImageStopsItsOwn) {
     HANDLE painterThread = nullptr;
     DuplicateHandle(GetCurrentProcess(), painter->Handle(), GetCurrentProcess(), &painterThread, SYNCHRONIZE, FALSE, 0);
     painter->StartPainting();
-    Sleep(100); // its start handler waits in the queue, which nothing serves meanwhile
+    Sleep(100);  // its start handler waits in the queue, which nothing serves meanwhile
 
     drawing = true;
     TGIFImage* const drawn = image.get();
@@ -314,7 +314,7 @@ TEST(GifImageFreedByItsPainter, OtherPainterWhileDrawImageStopsItsOwn) {
 // optimisation must not go on with it.
 TEST(GifImageFreedByItsPainter, OtherImagesHandlerWhileOptimisationStopsThePainters) {
     std::unique_ptr<TGIFImage> image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{0, 0});
-    image->SpeedPercent = 0; // its painter shows frame 0 and waits until stopped
+    image->SpeedPercent = 0;  // its painter shows frame 0 and waits until stopped
     Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     TGIFPainter* const own = image->StartPainter(nullptr, &surface.Canvas(), dfThreaded | dfAnimate, kRect4x2);
     ASSERT_NE(own, nullptr);
@@ -332,7 +332,7 @@ TEST(GifImageFreedByItsPainter, OtherImagesHandlerWhileOptimisationStopsThePaint
     TGIFPainter* const painter = other->StartPainter(nullptr, &otherSurface.Canvas(), dfThreaded | dfAnimate, kRect4x2);
     ASSERT_NE(painter, nullptr);
     painter->StartPainting();
-    Sleep(100); // its start handler waits in the queue, which nothing serves meanwhile
+    Sleep(100);  // its start handler waits in the queue, which nothing serves meanwhile
 
     optimising = true;
     TGIFImage* const optimised = image.get();
@@ -405,4 +405,4 @@ std::vector<PlaySetup> EveryPlay() {
 
 INSTANTIATE_TEST_SUITE_P(Gif, GifImageFreedAtEveryPoint, testing::ValuesIn(EveryPlay()),
                          [](const auto& info) { return NameOf(info.param); });
-} // namespace
+}  // namespace

@@ -42,8 +42,8 @@ class GifPainterConstruction : public testing::TestWithParam<ConstructionCase> {
 TEST_P(GifPainterConstruction, CreatesEventAndBitmapsAsNeeded) {
     const ConstructionCase& c = GetParam();
     const std::vector<uint8_t> colors = {kRed, kGreen, kBlue};
-    auto image = Animation(4, 2, SolidFrames(4, 2, std::vector<uint8_t>(colors.begin(), colors.begin() + c.frames), 3,
-                                             c.disposal));
+    auto image = Animation(
+        4, 2, SolidFrames(4, 2, std::vector<uint8_t>(colors.begin(), colors.begin() + c.frames), 3, c.disposal));
     image->SpeedPercent = c.speed;
     image->PainterPriority = 1;
     Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
@@ -72,7 +72,8 @@ TEST_P(GifPainterConstruction, CreatesEventAndBitmapsAsNeeded) {
 }
 
 const uint16_t kDefault = 0x068F;
-INSTANTIATE_TEST_SUITE_P(Gif, GifPainterConstruction,
+INSTANTIATE_TEST_SUITE_P(
+    Gif, GifPainterConstruction,
     testing::Values(ConstructionCase{"Defaults", 3, kDefault, 100, 1, true, true, true},
                     ConstructionCase{"SpeedZero", 3, kDefault, 0, 1, true, true, true},
                     ConstructionCase{"NegativeSpeed", 3, kDefault, -1, 1, false, true, true},
@@ -158,7 +159,8 @@ TEST_P(GifPainterPasses, PlayFramesAsLoopCountAndFlagsSay) {
 }
 
 const std::vector<std::string> kOnce = {"0", "1", "2"};
-INSTANTIATE_TEST_SUITE_P(Gif, GifPainterPasses,
+INSTANTIATE_TEST_SUITE_P(
+    Gif, GifPainterPasses,
     testing::Values(
         PassCase{"NoLoopExtensionOnce", {-1, 0}, kThreadedFlags, -1, kOnce, 0},
         PassCase{"CountThreeThreaded", {3, 0}, kThreadedFlags, -1, {"0", "1", "2", "0", "1", "2", "0", "1", "2"}, 2},
@@ -247,7 +249,8 @@ INSTANTIATE_TEST_SUITE_P(Gif, GifPainterTiming,
 
 // 5000 units: lowered to 1000 on the calling thread only (measured at 100 times the speed).
 TEST(GifPainterTiming, LongDelayLoweredOnlyOnCallingThread) {
-    for (const auto& [flags, expectedMs] : {std::pair<uint16_t, int>{kThreadedFlags, 600}, {kCallingThreadFlags, 120}}) {
+    for (const auto& [flags, expectedMs] :
+         {std::pair<uint16_t, int>{kThreadedFlags, 600}, {kCallingThreadFlags, 120}}) {
         SCOPED_TRACE(expectedMs);
         auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 5000));
         image->SpeedPercent = 10000;
@@ -348,25 +351,37 @@ TEST_P(GifPainterDisposal, ComposesFramesAsTheirDisposalSays) {
     EXPECT_EQ(rows, expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Gif, GifPainterDisposal,
-    testing::Combine(
-        testing::Values(
-            DisposalCase{"KeepDirect", {Full(R, 1), Dot(1, G, 1), Dot(2, B, 0)}, kThreadedFlags,
-                         {{R, R, R, R}, {R, G, R, R}, {R, G, B, R}}},
-            DisposalCase{"KeepBuffered", {Full(R, 1), Dot(1, G, 1), Dot(2, B, 0)}, kBuffered,
-                         {{R, R, R, R}, {R, G, R, R}, {R, G, B, R}}},
-            DisposalCase{"RestoreBackground", {Full(R, 1), Dot(1, G, 2), Dot(2, B, 1)}, kBuffered,
-                         {{R, R, R, R}, {R, G, R, R}, {R, W, B, R}}},
-            DisposalCase{"RestorePreviousAfterKeep", {Full(R, 1), Dot(1, G, 3), Dot(2, B, 1)}, kBuffered,
-                         {{R, R, R, R}, {R, G, R, R}, {R, R, B, R}}},
-            DisposalCase{"RestorePreviousAfterBackground", {Full(R, 2), Dot(1, G, 3), Dot(2, B, 1)}, kBuffered,
-                         {{R, R, R, R}, {W, G, W, W}, {W, W, B, W}}},
-            DisposalCase{"ReservedNotPainted", {Full(R, 1), Dot(1, G, 4), Dot(2, B, 1)}, kBuffered,
-                         {{R, R, R, R}, {R, R, R, R}, {R, R, B, R}}},
-            DisposalCase{"RestorePreviousAfterReservedNotPainted",
-                         {Full(R, 1), Dot(1, G, 5), Dot(2, B, 3), Dot(3, G, 1)}, kBuffered,
-                         {{R, R, R, R}, {R, R, R, R}, {R, R, R, R}, {R, R, R, G}}}),
-        testing::Values(0, 2)),
+INSTANTIATE_TEST_SUITE_P(
+    Gif, GifPainterDisposal,
+    testing::Combine(testing::Values(DisposalCase{"KeepDirect",
+                                                  {Full(R, 1), Dot(1, G, 1), Dot(2, B, 0)},
+                                                  kThreadedFlags,
+                                                  {{R, R, R, R}, {R, G, R, R}, {R, G, B, R}}},
+                                     DisposalCase{"KeepBuffered",
+                                                  {Full(R, 1), Dot(1, G, 1), Dot(2, B, 0)},
+                                                  kBuffered,
+                                                  {{R, R, R, R}, {R, G, R, R}, {R, G, B, R}}},
+                                     DisposalCase{"RestoreBackground",
+                                                  {Full(R, 1), Dot(1, G, 2), Dot(2, B, 1)},
+                                                  kBuffered,
+                                                  {{R, R, R, R}, {R, G, R, R}, {R, W, B, R}}},
+                                     DisposalCase{"RestorePreviousAfterKeep",
+                                                  {Full(R, 1), Dot(1, G, 3), Dot(2, B, 1)},
+                                                  kBuffered,
+                                                  {{R, R, R, R}, {R, G, R, R}, {R, R, B, R}}},
+                                     DisposalCase{"RestorePreviousAfterBackground",
+                                                  {Full(R, 2), Dot(1, G, 3), Dot(2, B, 1)},
+                                                  kBuffered,
+                                                  {{R, R, R, R}, {W, G, W, W}, {W, W, B, W}}},
+                                     DisposalCase{"ReservedNotPainted",
+                                                  {Full(R, 1), Dot(1, G, 4), Dot(2, B, 1)},
+                                                  kBuffered,
+                                                  {{R, R, R, R}, {R, R, R, R}, {R, R, B, R}}},
+                                     DisposalCase{"RestorePreviousAfterReservedNotPainted",
+                                                  {Full(R, 1), Dot(1, G, 5), Dot(2, B, 3), Dot(3, G, 1)},
+                                                  kBuffered,
+                                                  {{R, R, R, R}, {R, R, R, R}, {R, R, R, R}, {R, R, R, G}}}),
+                     testing::Values(0, 2)),
     [](const auto& info) {
         return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "Offset" : "");
     });
@@ -430,10 +445,10 @@ TEST_P(GifPainterTiledDisposal, ErasesEveryTile) {
 
 INSTANTIATE_TEST_SUITE_P(
     Gif, GifPainterTiledDisposal,
-    testing::Values(TileCase{"Transparent", kBuffered | dfTile | dfTransparent,
-                             {ColorOfIndex(R), kYellow, ColorOfIndex(R), kYellow}},
-                    TileCase{"Opaque", kBuffered | dfTile,
-                             {ColorOfIndex(R), ColorOfIndex(W), ColorOfIndex(R), ColorOfIndex(W)}}),
+    testing::Values(
+        TileCase{
+            "Transparent", kBuffered | dfTile | dfTransparent, {ColorOfIndex(R), kYellow, ColorOfIndex(R), kYellow}},
+        TileCase{"Opaque", kBuffered | dfTile, {ColorOfIndex(R), ColorOfIndex(W), ColorOfIndex(R), ColorOfIndex(W)}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(GifPainterDisposal, BackgroundOverrideColoursRestoredArea) {
@@ -442,8 +457,8 @@ TEST(GifPainterDisposal, BackgroundOverrideColoursRestoredArea) {
     image->BackgroundOverride = static_cast<TColor>(RGB(10, 20, 30));
     Surface surface(4, 1, kYellow, SurfaceKind::ScreenCompatible);
     ASSERT_TRUE(PlayOn(*image, surface, kBuffered, RECT{0, 0, 4, 1}));
-    EXPECT_EQ(surface.Row(0, 0, 4), (std::vector<COLORREF>{ColorOfIndex(R), RGB(10, 20, 30), ColorOfIndex(B),
-                                                           ColorOfIndex(R)}));
+    EXPECT_EQ(surface.Row(0, 0, 4),
+              (std::vector<COLORREF>{ColorOfIndex(R), RGB(10, 20, 30), ColorOfIndex(B), ColorOfIndex(R)}));
 }
 
 // --- Stopping and failures ---------------------------------------------------------------
@@ -453,7 +468,8 @@ TEST(GifPainterStopping, StopAllWaitsForEveryThreadedPainter) {
     std::vector<std::unique_ptr<Surface>> surfaces;
     for (int i = 0; i < 3; ++i) {
         surfaces.push_back(std::make_unique<Surface>(4, 2, kYellow));
-        TGIFPainter* painter = image->StartPainter(nullptr, &surfaces.back()->Canvas(), kThreadedFlags, RECT{0, 0, 4, 2});
+        TGIFPainter* painter = image->StartPainter(nullptr, &surfaces.back()->Canvas(), kThreadedFlags,
+                                                   RECT{0, 0, 4, 2});
         ASSERT_NE(painter, nullptr);
         if (i < 2) painter->StartPainting();  // the third stays suspended until stopped
     }
@@ -645,4 +661,4 @@ TEST(GifPainterCallingThread, DispatchesMessagesWhileWaiting) {
     EXPECT_GE(timerCalls, 1);
     EXPECT_EQ(surface.At(0, 0), ColorOfIndex(kGreen));
 }
-} // namespace
+}  // namespace

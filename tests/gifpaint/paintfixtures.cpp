@@ -39,7 +39,7 @@ private:
 testing::Environment* const painterThreadsGone = testing::AddGlobalTestEnvironment(new PainterThreadsGone);
 
 const COLORREF kTable[4] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255), RGB(255, 255, 255)};
-}
+}  // namespace
 
 COLORREF ColorOfIndex(uint8_t index) { return kTable[index & 3]; }
 
@@ -75,7 +75,7 @@ std::unique_ptr<TGIFImage> Animation(int screenWidth, int screenHeight, const st
 }
 
 std::vector<FrameSetup> SolidFrames(int width, int height, const std::vector<uint8_t>& colors, int delay,
-                                   int disposal) {
+                                    int disposal) {
     std::vector<FrameSetup> frames;
     for (uint8_t color : colors) {
         FrameSetup f;
@@ -110,8 +110,9 @@ void EventLog::Attach(TGIFImage& image) {
     auto note = [this](const std::string& name) {
         return [this, name](TObject* sender) {
             auto* painter = dynamic_cast<TGIFPainter*>(sender);
-            const std::string entry =
-                name == "start" ? name : name + " " + std::to_string(painter ? painter->CurrentFrame : -99);
+            const std::string entry = name == "start"
+                                          ? name
+                                          : name + " " + std::to_string(painter ? painter->CurrentFrame : -99);
             entries.push_back(entry);
             if (name == "begin") beginTimes.push_back(timeGetTime());
             if (action && painter) action(*painter, entry);

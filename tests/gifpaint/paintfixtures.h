@@ -19,11 +19,11 @@ constexpr COLORREF kYellow = RGB(255, 255, 0);
 
 struct FrameSetup {
     int left = 0, top = 0, width = 1, height = 1;
-    Bytes pixels;              // width x height indexes; empty: all of color
+    Bytes pixels;  // width x height indexes; empty: all of color
     uint8_t color = kRed;
-    int disposal = -1;         // -1: no graphic control extension
+    int disposal = -1;  // -1: no graphic control extension
     int delay = 0;
-    int transparentIndex = -1; // -1: opaque
+    int transparentIndex = -1;  // -1: opaque
 };
 
 struct LoopSetup {
@@ -37,8 +37,7 @@ std::unique_ptr<TGIFImage> Animation(int screenWidth, int screenHeight, const st
                                      LoopSetup loop = {});
 // Full-screen frames of the given colours, each with a graphic control extension.
 std::vector<FrameSetup> SolidFrames(int width, int height, const std::vector<uint8_t>& colors, int delay = 1,
-                                   int disposal = 1);
-
+                                    int disposal = 1);
 
 std::vector<COLORREF> Colors(const std::vector<uint8_t>& indexes);
 

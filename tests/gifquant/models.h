@@ -16,7 +16,7 @@
 
 namespace model {
 
-using Picture = std::vector<std::vector<Rgb>>; // rows from the top, each of width colours
+using Picture = std::vector<std::vector<Rgb>>;  // rows from the top, each of width colours
 using Indices = std::vector<std::vector<int>>;
 
 // --- Octree ----------------------------------------------------------------------
@@ -61,7 +61,7 @@ private:
             nodes_[n].leaf = true;
             ++leaves_;
         } else {
-            reducible_[level].push_back(n); // the back is the newest
+            reducible_[level].push_back(n);  // the back is the newest
         }
         return n;
     }
@@ -270,7 +270,7 @@ public:
 // --- Error diffusion -------------------------------------------------------------
 
 struct Share {
-    int row, column, weight; // row below the pixel, column in the scan direction
+    int row, column, weight;  // row below the pixel, column in the scan direction
 };
 struct Kernel {
     int divisor;
@@ -423,4 +423,4 @@ inline Reduced Reduce(const Picture& picture, int method, int kind, int reductio
     return r;
 }
 
-} // namespace model
+}  // namespace model

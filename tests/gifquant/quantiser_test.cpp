@@ -62,23 +62,44 @@ TEST(GifQuantizer, LeafColoursAndTheirOrder) {
     };
     const Case cases[] = {
         {"depth-first, child 0 first: black before white whatever the pixel order",
-         {white, {255, 0, 0}, black, {0, 0, 255}, {0, 255, 0}, {128, 128, 128}, {127, 127, 127}}, 256, 8,
+         {white, {255, 0, 0}, black, {0, 0, 255}, {0, 255, 0}, {128, 128, 128}, {127, 127, 127}},
+         256,
+         8,
          {black, {127, 127, 127}, {0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {128, 128, 128}, white}},
-        {"repeated colours share one leaf", Join({Repeat(white, 5), Repeat(black, 3), Repeat(white, 2)}), 256, 8,
+        {"repeated colours share one leaf",
+         Join({Repeat(white, 5), Repeat(black, 3), Repeat(white, 2)}),
+         256,
+         8,
          {black, white}},
         {"one colour allowed: integer mean of all pixels, later colours join the merged leaf",
-         Join({Repeat({10, 20, 30}, 3), {{20, 40, 60}}, {{31, 61, 91}}}), 1, 8, {{16, 32, 48}}},
+         Join({Repeat({10, 20, 30}, 3), {{20, 40, 60}}, {{31, 61, 91}}}),
+         1,
+         8,
+         {{16, 32, 48}}},
         {"the newest branch of the deepest level is merged first",
-         {{0, 0, 0}, {0, 0, 1}, {255, 255, 254}, {255, 255, 255}}, 3, 8,
+         {{0, 0, 0}, {0, 0, 1}, {255, 255, 254}, {255, 255, 255}},
+         3,
+         8,
          {{0, 0, 0}, {0, 0, 1}, {255, 255, 254}}},
         {"one-child branches merge without freeing a leaf; then the older deepest branch goes",
-         {{0, 0, 0}, {0, 0, 1}, {255, 255, 252}, {255, 255, 254}}, 3, 8,
+         {{0, 0, 0}, {0, 0, 1}, {255, 255, 252}, {255, 255, 254}},
+         3,
+         8,
          {{0, 0, 0}, {255, 255, 252}, {255, 255, 254}}},
-        {"merged leaves average by pixel count", Join({{black}, Repeat({0, 0, 3}, 3), {white}}), 2, 8,
+        {"merged leaves average by pixel count",
+         Join({{black}, Repeat({0, 0, 3}, 3), {white}}),
+         2,
+         8,
          {{0, 0, 2}, white}},
         {"1 colour bit: colours sharing their top bits sum in one leaf",
-         {{0, 0, 0}, {127, 127, 127}, {128, 0, 0}}, 256, 1, {{63, 63, 63}, {128, 0, 0}}},
-        {"0 colour bits are taken as 1", {{0, 0, 0}, {127, 127, 127}, {128, 0, 0}}, 256, 0,
+         {{0, 0, 0}, {127, 127, 127}, {128, 0, 0}},
+         256,
+         1,
+         {{63, 63, 63}, {128, 0, 0}}},
+        {"0 colour bits are taken as 1",
+         {{0, 0, 0}, {127, 127, 127}, {128, 0, 0}},
+         256,
+         0,
          {{63, 63, 63}, {128, 0, 0}}},
         {"colour bits above 8 are taken as 8", {{0, 0, 1}, {0, 0, 0}}, 256, 12, {{0, 0, 0}, {0, 0, 1}}},
         {"no colours allowed is taken as one", {{0, 0, 0}, {0, 0, 2}}, 0, 8, {{0, 0, 1}}},
@@ -231,8 +252,8 @@ TEST(GifPalettes, FixedPalettesHoldTheirLevelsMarkedNoCollapse) {
         ASSERT_EQ(entries.size(), c.grays.size());
         for (size_t i = 0; i < entries.size(); ++i) {
             const int v = c.grays[i];
-            EXPECT_TRUE(SameEntry(entries[i], {static_cast<BYTE>(v), static_cast<BYTE>(v), static_cast<BYTE>(v),
-                                               PC_NOCOLLAPSE}))
+            EXPECT_TRUE(SameEntry(entries[i],
+                                  {static_cast<BYTE>(v), static_cast<BYTE>(v), static_cast<BYTE>(v), PC_NOCOLLAPSE}))
                 << i;
         }
     }

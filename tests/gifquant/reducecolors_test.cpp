@@ -17,9 +17,9 @@ namespace {
 
 // Colours on which the lookups of the methods answer differently: the web lookup's level
 // steps, luminance against distance for gray and black-and-white, saturated primaries.
-const std::vector<Rgb> Probes = {{0, 0, 0},     {255, 255, 255}, {255, 0, 0},   {0, 255, 255}, {200, 0, 200},
-                                 {0, 0, 26},    {26, 0, 0},      {100, 150, 200}, {128, 128, 128}, {250, 5, 130},
-                                 {60, 60, 61},  {10, 240, 20}};
+const std::vector<Rgb> Probes = {{0, 0, 0},       {255, 255, 255}, {255, 0, 0},  {0, 255, 255},
+                                 {200, 0, 200},   {0, 0, 26},      {26, 0, 0},   {100, 150, 200},
+                                 {128, 128, 128}, {250, 5, 130},   {60, 60, 61}, {10, 240, 20}};
 
 // Two rows of the probes, the second one reversed, in a 32-bit bitmap.
 void FillProbes(TBitmap& bitmap) {
@@ -172,7 +172,7 @@ TEST(GifReduceColors, OptimizedMethodsFollowTheOctreeAndTheirLookup) {
     struct Alternative {
         const char* what;
         model::Variant variant;
-        int cases = 0; // cases on which it gives another answer
+        int cases = 0;  // cases on which it gives another answer
     };
     Alternative alternatives[] = {
         {"the system's search for the optimized palette", {true, 8, true}},

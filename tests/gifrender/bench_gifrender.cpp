@@ -28,7 +28,7 @@ double RenderAll(TGIFImage& image) {
     return pixels;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     const std::string folder = argc > 1 ? argv[1] : GIF_BENCH_DIR;

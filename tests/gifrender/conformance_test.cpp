@@ -59,4 +59,4 @@ TEST(GifRenderConformance, CorpusRendersAsWindowsDecodes) {
                 unsigned(files.size()), unsigned(transparentPixels));
 }
 
-} // namespace
+}  // namespace

@@ -37,10 +37,15 @@ TEST(DIBWriter, RefusesFormatsAndEmptySizes) {
         const char* message;
     };
     const Case cases[] = {
-        {pf1bit, 2, 2, sUnsupportedPixelFormat}, {pf4bit, 2, 2, sUnsupportedPixelFormat},
-        {pf15bit, 2, 2, sUnsupportedPixelFormat}, {pf32bit, 2, 2, sUnsupportedPixelFormat},
-        {pfDevice, 2, 2, sUnsupportedPixelFormat}, {pf8bit, 0, 2, sInvalidImageDimensions},
-        {pf24bit, 2, 0, sInvalidImageDimensions}, {pf8bit, 2, 2, ""}, {pf24bit, 2, 2, ""},
+        {pf1bit, 2, 2, sUnsupportedPixelFormat},
+        {pf4bit, 2, 2, sUnsupportedPixelFormat},
+        {pf15bit, 2, 2, sUnsupportedPixelFormat},
+        {pf32bit, 2, 2, sUnsupportedPixelFormat},
+        {pfDevice, 2, 2, sUnsupportedPixelFormat},
+        {pf8bit, 0, 2, sInvalidImageDimensions},
+        {pf24bit, 2, 0, sInvalidImageDimensions},
+        {pf8bit, 2, 2, ""},
+        {pf24bit, 2, 2, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << int(c.format) << " " << c.width << "x" << c.height);
@@ -146,9 +151,7 @@ TEST(DIBWriter, ExplicitCommitAndUntouchedBitmaps) {
     TBitmap bitmap;
     bitmap.SetPixelFormat(pf24bit);
     bitmap.SetSize(4, 4);
-    {
-        TDIBWriter idle(bitmap, pf8bit, 2, 2, nullptr);
-    }
+    { TDIBWriter idle(bitmap, pf8bit, 2, 2, nullptr); }
     EXPECT_EQ(bitmap.Width(), 4) << "no row asked, no change";
     EXPECT_EQ(bitmap.PixelFormat(), pf24bit);
     HPALETTE web = CreateWebSafePalette();
@@ -221,4 +224,4 @@ TEST(DIBRoutines, SwapRedBlueAndPixelFormats) {
     EXPECT_EQ(BitmapPixelFormat(bitmap), pf4bit);
 }
 
-} // namespace
+}  // namespace

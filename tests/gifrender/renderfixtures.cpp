@@ -1,5 +1,5 @@
-#include "gifimage/colormap.h"
 #include "renderfixtures.h"
+#include "gifimage/colormap.h"
 
 #include <cstring>
 

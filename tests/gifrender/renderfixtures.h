@@ -8,9 +8,9 @@
 
 #include "classlib/bitmap.h"
 #include "gifbuilder.h"
+#include "gifimage/colormap.h"
 #include "tests/support/bitmaps.h"
 #include "tests/support/surface.h"
-#include "gifimage/colormap.h"
 
 using Colors = std::vector<TGIFColor>;
 
@@ -20,7 +20,6 @@ GifBytes& FrameWithTable(GifBytes& gif, int width, int height, const Colors& col
 
 // 1 where pixels equals index, else 0.
 Bytes Where(const Bytes& pixels, uint8_t index);
-
 
 // Progress reports an image sent: (sender, stage, percent, redraw, message).
 struct ProgressEntry {

@@ -28,8 +28,7 @@ private:
 
 Colors DistinctColors(int n) {
     Colors out;
-    for (int i = 0; i < n; ++i)
-        out.push_back(TGIFColor{uint8_t(i), uint8_t(255 - i), uint8_t((i * 7 + 3) & 0xFF)});
+    for (int i = 0; i < n; ++i) out.push_back(TGIFColor{uint8_t(i), uint8_t(255 - i), uint8_t((i * 7 + 3) & 0xFF)});
     return out;
 }
 
@@ -72,8 +71,8 @@ TEST(GifRender, DirectRenderingKeepsIndexesAndColours) {
         bool local, interlaced;
     };
     const Case cases[] = {
-        {"1-bit local table", 10, 3, 2, true, false},     {"4-bit local table", 7, 5, 16, true, false},
-        {"8-bit local table", 17, 9, 256, true, false},   {"global table", 10, 3, 16, false, false},
+        {"1-bit local table", 10, 3, 2, true, false},      {"4-bit local table", 7, 5, 16, true, false},
+        {"8-bit local table", 17, 9, 256, true, false},    {"global table", 10, 3, 16, false, false},
         {"interlaced local table", 6, 11, 16, true, true}, {"interlaced global table", 5, 9, 4, false, true},
     };
     for (const Case& c : cases) {
@@ -87,9 +86,11 @@ TEST(GifRender, DirectRenderingKeepsIndexesAndColours) {
         } else {
             for (int i = 0; i < c.colors; ++i)
                 colors.push_back(TGIFColor{uint8_t(i * 17), uint8_t(i * 5), uint8_t(i * 3)});
-            image = LoadGif(GifBytes().Header(c.width, c.height, c.colors)
+            image = LoadGif(GifBytes()
+                                .Header(c.width, c.height, c.colors)
                                 .Frame(0, 0, c.width, c.height, pixels, c.colors > 4 ? 4 : 2, c.interlaced ? 0x40 : 0)
-                                .Trailer().b);
+                                .Trailer()
+                                .b);
         }
         TGIFSubImage* frame = image->Frames->FrameAt(0);
         TBitmap* bitmap = frame->RenderedBitmap();
@@ -121,10 +122,8 @@ TEST(GifRender, MaskMarksExactlyTheTransparentPixels) {
         int rowBytes;
     };
     const Case cases[] = {
-        {"index present", 10, 3, 1, 1, true, 2},
-        {"17 pixels use two 16-bit words", 17, 4, 2, 1, true, 4},
-        {"16 pixels use one word", 16, 2, 0, 1, true, 2},
-        {"index absent", 10, 3, 9, 1, false, 0},
+        {"index present", 10, 3, 1, 1, true, 2},          {"17 pixels use two 16-bit words", 17, 4, 2, 1, true, 4},
+        {"16 pixels use one word", 16, 2, 0, 1, true, 2}, {"index absent", 10, 3, 9, 1, false, 0},
         {"no transparency flag", 10, 3, 1, 0, false, 0},
     };
     for (const Case& c : cases) {
@@ -177,7 +176,8 @@ TEST(GifRender, MaskKeepsTheBackgroundUnderTransparentPixels) {
     const Bytes pixels{0, 1, 2, 3, 2, 0, 0, 1, 3, 2, 1, 0};
     const COLORREF background = RGB(10, 90, 30);
     std::vector<COLORREF> expected;
-    for (uint8_t p : pixels) expected.push_back(p == 2 ? background : RGB(colors[p].Red, colors[p].Green, colors[p].Blue));
+    for (uint8_t p : pixels)
+        expected.push_back(p == 2 ? background : RGB(colors[p].Red, colors[p].Green, colors[p].Blue));
 
     auto image = OneFrame(4, 3, colors, pixels, 2);
     TGIFSubImage* frame = image->Frames->FrameAt(0);
@@ -212,10 +212,8 @@ TEST(GifRender, NeedsDitherChoosesTheWebPalette) {
         bool dithered;
     };
     const Case cases[] = {
-        {0x068F, true, true},
-        {0x068F, false, false},
-        {dfDither, false, true},
-        {dfDither | dfDitherPaletteOnly, false, false},
+        {0x068F, true, true},    {0x068F, false, false},
+        {dfDither, false, true}, {dfDither | dfDitherPaletteOnly, false, false},
         {0, true, false},
     };
     const Colors colors{{0, 0, 0}, {255, 255, 255}, {51, 102, 153}, {255, 0, 0}};
@@ -238,8 +236,9 @@ TEST(GifRender, NeedsDitherChoosesTheWebPalette) {
         // Web colours of the frame map to their own entries, leaving no error to spread.
         EXPECT_EQ(IndexesOf(*bitmap), (Bytes{0, 215, 51, 180, 51, 215}));
         for (int i = 0; i < 256; ++i) {
-            const RGBQUAD want = i < 216 ? RGBQUAD{uint8_t(i % 6 * 51), uint8_t(i / 6 % 6 * 51), uint8_t(i / 36 * 51), 0}
-                                         : RGBQUAD{0, 0, 0, 0};
+            const RGBQUAD want = i < 216
+                                     ? RGBQUAD{uint8_t(i % 6 * 51), uint8_t(i / 6 % 6 * 51), uint8_t(i / 36 * 51), 0}
+                                     : RGBQUAD{0, 0, 0, 0};
             EXPECT_TRUE(SameQuad(table[i], want)) << "entry " << i;
         }
     }
@@ -375,9 +374,11 @@ TEST(GifRender, ProgressEveryThirtyTwoRows) {
         TGIFSubImage* frame = image->Frames->FrameAt(0);
         ASSERT_NE(frame->RenderedBitmap(), nullptr);
         const std::string m = sProgressRendering;
-        const std::vector<ProgressEntry> want{
-            {frame, psStarting, 0, false, m}, {frame, psRunning, 0, false, m}, {frame, psRunning, 46, false, m},
-            {frame, psRunning, 91, false, m}, {frame, psEnding, 100, false, m}};
+        const std::vector<ProgressEntry> want{{frame, psStarting, 0, false, m},
+                                              {frame, psRunning, 0, false, m},
+                                              {frame, psRunning, 46, false, m},
+                                              {frame, psRunning, 91, false, m},
+                                              {frame, psEnding, 100, false, m}};
         EXPECT_EQ(progress.entries, want);
         frame->RenderedBitmap();
         EXPECT_EQ(progress.entries.size(), want.size()) << "a kept bitmap is not rendered again";
@@ -530,8 +531,8 @@ TEST(GifRender, LargeFramesRender) {
 TEST(GifRender, FramesRenderWhileLoadingWhenAsked) {
     DisplayKind display(false);
     RenderFramesWhileLoading = true;
-    auto image = LoadGif(GifBytes().Header(2, 2, 4).Frame(0, 0, 2, 2, Bytes{0, 1, 2, 3}).Frame(0, 0, 1, 1, Bytes{2})
-                             .Trailer().b);
+    auto image = LoadGif(
+        GifBytes().Header(2, 2, 4).Frame(0, 0, 2, 2, Bytes{0, 1, 2, 3}).Frame(0, 0, 1, 1, Bytes{2}).Trailer().b);
     RenderFramesWhileLoading = false;
     ASSERT_EQ(image->Frames->ItemCount(), 2);
     EXPECT_TRUE(image->Frames->FrameAt(0)->HasRenderedBitmap());
@@ -541,8 +542,7 @@ TEST(GifRender, FramesRenderWhileLoadingWhenAsked) {
 TEST(GifImageBitmap, CurrentBitmapCopiesAScreenSizedFrameZero) {
     DisplayKind display(false);
     const Bytes pixels{0, 1, 2, 3, 3, 2};
-    auto image = LoadGif(GifBytes().Header(3, 2, 4).Frame(0, 0, 3, 2, pixels).Frame(0, 0, 1, 1, Bytes{1})
-                             .Trailer().b);
+    auto image = LoadGif(GifBytes().Header(3, 2, 4).Frame(0, 0, 3, 2, pixels).Frame(0, 0, 1, 1, Bytes{1}).Trailer().b);
     TBitmap* current = image->CurrentBitmap();
     ASSERT_NE(current, nullptr);
     EXPECT_EQ(IndexesOf(*current), pixels);
@@ -584,4 +584,4 @@ TEST(GifImageBitmap, AllocBitmapIsBlankAtTheScreenSize) {
     EXPECT_EQ(image->CurrentBitmap(), blank);
 }
 
-} // namespace
+}  // namespace

@@ -285,4 +285,4 @@ private:
     bool afterClear_ = false;
 };
 
-} // namespace model
+}  // namespace model

@@ -13,16 +13,15 @@
 #include "gifimage/extensions.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/subimage.h"
-#include "tests/support/wic.h"
 #include "tests/gifsave/savefixtures.h"
+#include "tests/support/wic.h"
 
 namespace {
 
 const char kWrittenFolder[] = "written";
 
 std::string TableDifference(const TGIFColorMap& a, const TGIFColorMap& b) {
-    if (a.Count() != b.Count())
-        return std::to_string(a.Count()) + " entries against " + std::to_string(b.Count());
+    if (a.Count() != b.Count()) return std::to_string(a.Count()) + " entries against " + std::to_string(b.Count());
     if (a.Count() > 0 && std::memcmp(a.Entries(), b.Entries(), 3u * a.Count()) != 0) return "other entries";
     return "";
 }
@@ -117,8 +116,8 @@ TEST_P(GifSaveRoundTrip, SavedFileComesBackTheSame) {
     EXPECT_EQ(WICDifference(wic, original, saved), "");
 
     CreateDirectoryA(kWrittenFolder, nullptr);
-    WriteWholeFile(std::string(kWrittenFolder) + "\\" + Stem(param.file) + (param.compression ? "-rle" : "-lzw") + ".gif",
-              saved);
+    WriteWholeFile(
+        std::string(kWrittenFolder) + "\\" + Stem(param.file) + (param.compression ? "-rle" : "-lzw") + ".gif", saved);
 }
 
 std::vector<RoundTrip> CorpusCases() {
@@ -141,4 +140,4 @@ TEST(GifSaveCorpus, CorpusIsThere) {
     EXPECT_GE(GifFilesIn(GIF_CORPUS_DIR).size(), 15u) << "corpus missing in " << GIF_CORPUS_DIR;
 }
 
-} // namespace
+}  // namespace

@@ -7,10 +7,10 @@
 #include "gifimage/extensions.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/subimage.h"
-#include "tests/support/wic.h"
 #include "tests/gifsave/encodermodels.h"
 #include "tests/gifsave/savefixtures.h"
 #include "tests/gifwriter/codestream.h"
+#include "tests/support/wic.h"
 
 namespace {
 
@@ -59,12 +59,9 @@ struct ScreenCase {
 
 TEST(GifSave, ScreenDescriptorPacksTheImageTables) {
     const ScreenCase cases[] = {
-        {"global 2, local 256", 2, {256}, 0xF0, 2},
-        {"global 5 padded to 8", 5, {0}, 0xA2, 8},
-        {"global 256", 256, {0}, 0xF7, 256},
-        {"no global, local 16", 0, {16}, 0x33, 0},
-        {"no table at all", 0, {0}, 0x77, 0},
-        {"global 3, locals 4 and 32", 3, {4, 32}, 0xC1, 4},
+        {"global 2, local 256", 2, {256}, 0xF0, 2}, {"global 5 padded to 8", 5, {0}, 0xA2, 8},
+        {"global 256", 256, {0}, 0xF7, 256},        {"no global, local 16", 0, {16}, 0x33, 0},
+        {"no table at all", 0, {0}, 0x77, 0},       {"global 3, locals 4 and 32", 3, {4, 32}, 0xC1, 4},
     };
     for (const ScreenCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -139,7 +136,9 @@ struct ProgressEntry {
 
 std::vector<ProgressEntry>* AttachProgress(TGIFImage& image, std::vector<ProgressEntry>& log) {
     image.OnProgress = [&log](TObject*, TProgressStage stage, uint8_t percent, bool redraw, const RECT&,
-                              const std::string& message) { log.push_back({stage, percent, redraw, message}); };
+                              const std::string& message) {
+        log.push_back({stage, percent, redraw, message});
+    };
     return &log;
 }
 
@@ -191,12 +190,9 @@ struct DescriptorCase {
 // pixels are then written row after row); without one the interlace and reserved bits stay.
 TEST(GifSave, FrameDescriptorIsRepackedForWriting) {
     const DescriptorCase cases[] = {
-        {"interlaced, no local table", 0x40, 0, 0x40, true},
-        {"interlaced and reserved bits", 0x58, 0, 0x58, true},
-        {"reserved bits only", 0x18, 0, 0x18, false},
-        {"local 256, interlaced", 0xC7, 256, 0x87, false},
-        {"local 4, sorted in the file", 0xA1, 4, 0x81, false},
-        {"local 8, reserved bits", 0x9A, 8, 0x82, false},
+        {"interlaced, no local table", 0x40, 0, 0x40, true},   {"interlaced and reserved bits", 0x58, 0, 0x58, true},
+        {"reserved bits only", 0x18, 0, 0x18, false},          {"local 256, interlaced", 0xC7, 256, 0x87, false},
+        {"local 4, sorted in the file", 0xA1, 4, 0x81, false}, {"local 8, reserved bits", 0x9A, 8, 0x82, false},
     };
     const int width = 5, height = 9;
     const Bytes pixels = MakePixels(Pattern::Noise, width, height, 4);
@@ -279,7 +275,7 @@ struct PixelDataCase {
     int width, height;
     Bytes pixels;
     int minCodeSize;
-    std::vector<int> runLengthCodes; // when known from the rule: the run-length encoder's codes
+    std::vector<int> runLengthCodes;  // when known from the rule: the run-length encoder's codes
 };
 
 // Bits per pixel and the colour limit come from the local table, else from the image's deepest
@@ -407,7 +403,8 @@ Bytes WithIdentifier(const char* identifier, const Bytes& data) {
 
 TEST(GifSave, ExtensionsWriteTheirBodies) {
     const ExtensionCase cases[] = {
-        {"new graphic control", [](TGIFSubImage* f) { return new TGIFGraphicControlExtension(f); },
+        {"new graphic control",
+         [](TGIFSubImage* f) { return new TGIFGraphicControlExtension(f); },
          {0x21, 0xF9, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00}},
         {"graphic control set through its setters",
          [](TGIFSubImage* f) {
@@ -452,8 +449,8 @@ TEST(GifSave, ExtensionsWriteTheirBodies) {
              text->Text->Add("Hi");
              return text;
          },
-         {0x21, 0x01, 0x0C, 0x02, 0x01, 0x03, 0x00, 0x28, 0x00, 0x08, 0x00, 0x08, 0x08, 0x01, 0x00, 0x02, 'H',
-          'i', 0x00}},
+         {0x21, 0x01, 0x0C, 0x02, 0x01, 0x03, 0x00, 0x28, 0x00, 0x08, 0x00, 0x08, 0x08, 0x01, 0x00, 0x02, 'H', 'i',
+          0x00}},
         {"unknown application data; an empty block is left out",
          [](TGIFSubImage* f) {
              auto* app = new TGIFUnknownAppExtension(f);
@@ -496,14 +493,16 @@ TEST(GifSave, LoadedExtensionsAreWrittenBack) {
         {"loop sub-block with a byte to skip", WithIdentifier("NETSCAPE2.0", {0x04, 0x01, 0x05, 0x00, 0xFF, 0x00}),
          WithIdentifier("NETSCAPE2.0", {0x03, 0x01, 0x05, 0x00, 0x00})},
         {"unknown application data, byte for byte", xmpFull, xmpFull},
-        {"identifier block of 10 bytes",
-         Concat({{0x21, 0xFF, 0x0A}, TextBytes("ABCDEFGH12"), {0x01, 0x33, 0x00}}),
+        {"identifier block of 10 bytes", Concat({{0x21, 0xFF, 0x0A}, TextBytes("ABCDEFGH12"), {0x01, 0x33, 0x00}}),
          Concat({{0x21, 0xFF, 0x0B}, TextBytes("ABCDEFGH12"), {0x00, 0x01, 0x33, 0x00}})},
-        {"graphic control keeps its block size and reserved bits", {0x21, 0xF9, 0x05, 0xE5, 0x07, 0x00, 0x01, 0x00},
+        {"graphic control keeps its block size and reserved bits",
+         {0x21, 0xF9, 0x05, 0xE5, 0x07, 0x00, 0x01, 0x00},
          {0x21, 0xF9, 0x05, 0xE5, 0x07, 0x00, 0x01, 0x00}},
-        {"comment of two sub-blocks", {0x21, 0xFE, 0x02, 'a', 'b', 0x01, 'c', 0x00},
+        {"comment of two sub-blocks",
+         {0x21, 0xFE, 0x02, 'a', 'b', 0x01, 'c', 0x00},
          {0x21, 0xFE, 0x02, 'a', 'b', 0x01, 'c', 0x00}},
-        {"plain text", {0x21, 0x01, 0x0C, 1, 0, 2, 0, 3, 0, 4, 0, 5, 6, 1, 0, 0x02, 'o', 'k', 0x00},
+        {"plain text",
+         {0x21, 0x01, 0x0C, 1, 0, 2, 0, 3, 0, 4, 0, 5, 6, 1, 0, 0x02, 'o', 'k', 0x00},
          {0x21, 0x01, 0x0C, 1, 0, 2, 0, 3, 0, 4, 0, 5, 6, 1, 0, 0x02, 'o', 'k', 0x00}},
     };
     for (const LoadedExtensionCase& c : cases) {
@@ -625,4 +624,4 @@ TEST(GifSave, WriteToFileInAMissingFolderRaisesTheFileError) {
     EXPECT_THROW(image->Header->WriteToFile(TempPath("no-such-folder\\x.gif")), EStreamError);
 }
 
-} // namespace
+}  // namespace

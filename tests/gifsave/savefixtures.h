@@ -17,7 +17,8 @@ inline Bytes SaveBytes(TGIFImage& image) {
     return StreamBytes(stream);
 }
 
-template <class Item> Bytes ItemBytes(Item& item) {
+template <class Item>
+Bytes ItemBytes(Item& item) {
     TMemoryStream stream;
     item.SaveToStream(stream);
     return StreamBytes(stream);

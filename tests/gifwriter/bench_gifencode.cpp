@@ -53,7 +53,8 @@ Bytes MakePhoto(int width, int height) {
             state = state * 1664525u + 1013904223u;
             const double v = 127.5 + 60 * std::sin(x / 37.0) * std::cos(y / 23.0) + 60 * std::sin((x + 2 * y) / 91.0);
             const int grain = static_cast<int>((state >> 24) % 5) - 2;
-            pixels[static_cast<size_t>(y) * width + x] = static_cast<uint8_t>(std::clamp(static_cast<int>(v) + grain, 0, 255));
+            pixels[static_cast<size_t>(y) * width + x] = static_cast<uint8_t>(
+                std::clamp(static_cast<int>(v) + grain, 0, 255));
         }
     return pixels;
 }
@@ -185,8 +186,8 @@ uint32_t Digest(const uint8_t* data, size_t size) {
 bool SaveAgainstGiflib() {
     using namespace giflib_peer;
     std::printf("GIF saving, whole images to memory (best of at least 10 runs; MB of pixels per second)\n\n");
-    std::printf("%-11s %9s %9s %9s %9s %9s %9s %9s %9s\n", "image", "ours", "giflib", "WIC", "speed x",
-                "size x", "our bytes", "digest", "read back");
+    std::printf("%-11s %9s %9s %9s %9s %9s %9s %9s %9s\n", "image", "ours", "giflib", "WIC", "speed x", "size x",
+                "our bytes", "digest", "read back");
     WIC wic;
     for (const BenchImage& bench : BenchImages(GIF_BENCH_DIR)) {
         GifFileType* peer = bench.file.empty() ? nullptr : Slurp(bench.file);
@@ -208,7 +209,8 @@ bool SaveAgainstGiflib() {
             image.SaveToStream(out);
         });
         const size_t ourSize = static_cast<size_t>(out.Position());
-        const Bytes ourFile(static_cast<const uint8_t*>(out.Memory()), static_cast<const uint8_t*>(out.Memory()) + ourSize);
+        const Bytes ourFile(static_cast<const uint8_t*>(out.Memory()),
+                            static_cast<const uint8_t*>(out.Memory()) + ourSize);
         Bytes theirFile;
         theirFile.reserve(bench.file.size() * 2);
         bool peerOk = true;
@@ -230,8 +232,9 @@ bool SaveAgainstGiflib() {
                     ourSize, digest, same ? "same" : "DIFFER");
         std::fflush(stdout);
     }
-    std::printf("\nspeed x: our speed over giflib's. size x: our file over giflib's. digest: of our file. read back: "
-                "giflib reads our file to the indexes it read from the original.\n\n");
+    std::printf(
+        "\nspeed x: our speed over giflib's. size x: our file over giflib's. digest: of our file. read back: "
+        "giflib reads our file to the indexes it read from the original.\n\n");
     return true;
 }
 
@@ -239,7 +242,11 @@ bool SaveAgainstGiflib() {
 
 int main() {
     if (!SaveAgainstGiflib()) return 1;
-    struct Image { const char* name; Bytes pixels; int width, height; };
+    struct Image {
+        const char* name;
+        Bytes pixels;
+        int width, height;
+    };
     const int w = 1024, h = 768;
     const Image images[] = {
         {"photo-like", MakePhoto(w, h), w, h},
@@ -255,8 +262,8 @@ int main() {
     CreateDirectoryA(("Z:" + unixFolder).c_str(), nullptr);
 
     std::printf("GIF encoding of %dx%d 8-bit frames (MB of pixels per second; sizes of image data in bytes)\n\n", w, h);
-    std::printf("%-11s %9s %9s %8s %9s | %9s %9s %9s %9s | %8s %8s %8s\n", "image", "LZW MB/s", "WIC MB/s",
-                "speed x", "RLE MB/s", "ours", "WIC", "IM", "gifsicle", "/WIC", "/IM", "/gifsic");
+    std::printf("%-11s %9s %9s %8s %9s | %9s %9s %9s %9s | %8s %8s %8s\n", "image", "LZW MB/s", "WIC MB/s", "speed x",
+                "RLE MB/s", "ours", "WIC", "IM", "gifsicle", "/WIC", "/IM", "/gifsic");
     for (const Image& image : images) {
         const size_t n = image.pixels.size();
         TMemoryStream stream;
@@ -293,8 +300,9 @@ int main() {
                     Ratio(ourData.size(), gsSize).c_str());
         std::fflush(stdout);
     }
-    std::printf("\nspeed x: our LZW throughput / WIC's. /WIC, /IM, /gifsic: our image data size / theirs "
-                "(below 1 means ours is smaller; n/a: that tool gave no output).\n");
+    std::printf(
+        "\nspeed x: our LZW throughput / WIC's. /WIC, /IM, /gifsic: our image data size / theirs "
+        "(below 1 means ours is smaller; n/a: that tool gave no output).\n");
     for (const char* name : {"/in.gif", "/im.gif", "/gs.gif", "/done"}) DeleteFileA(("Z:" + unixFolder + name).c_str());
     RemoveDirectoryA(("Z:" + unixFolder).c_str());
     return 0;

@@ -8,14 +8,14 @@
 struct CodeStream {
     int minCodeSize = 0;
     std::vector<int> blockLengths;
-    bool terminated = false;     // a zero block closed the data
-    size_t consumed = 0;         // bytes from the minimum code size up to and including the terminator
+    bool terminated = false;  // a zero block closed the data
+    size_t consumed = 0;      // bytes from the minimum code size up to and including the terminator
     std::vector<int> codes;
-    std::vector<int> widths;     // width each code was read at
+    std::vector<int> widths;       // width each code was read at
     std::vector<int> nextAtClear;  // the decoder's next free entry when each clear code arrived
     std::vector<uint8_t> pixels;   // in coding order
     bool endCodeSeen = false;
-    std::string error;             // empty when the stream decoded cleanly
+    std::string error;  // empty when the stream decoded cleanly
 };
 
 inline CodeStream ReadCodeStream(const std::vector<uint8_t>& data, size_t offset = 0) {
@@ -54,7 +54,8 @@ inline CodeStream ReadCodeStream(const std::vector<uint8_t>& data, size_t offset
     std::vector<uint8_t> string;
     auto expand = [&](int code) {
         string.assign(length[code], 0);
-        for (int c = code, i = length[code] - 1; i >= 0; --i, c = prefix[c]) string[i] = static_cast<uint8_t>(suffix[c]);
+        for (int c = code, i = length[code] - 1; i >= 0; --i, c = prefix[c])
+            string[i] = static_cast<uint8_t>(suffix[c]);
     };
     for (;;) {
         if (bitPos + width > bytes.size() * 8) {

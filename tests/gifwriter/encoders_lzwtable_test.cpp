@@ -224,4 +224,4 @@ TEST(GifWriterLZWTable, CodesMatchAPlainEncoder) {
     }
 }
 
-} // namespace
+}  // namespace

@@ -108,7 +108,9 @@ Bytes Join(std::initializer_list<Bytes> parts) {
 TEST(GifWriterRLE, WritesTheseCodes) {
     const CodeCase cases[] = {
         {"5 then ten 0", 8, Join({{5}, Repeat(0, 10)}), {256, 5, 256, 0, 258, 259, 260, 257}},
-        {"ten 0, 5, ten 0", 8, Join({Repeat(0, 10), {5}, Repeat(0, 10)}),
+        {"ten 0, 5, ten 0",
+         8,
+         Join({Repeat(0, 10), {5}, Repeat(0, 10)}),
          {256, 0, 258, 259, 260, 5, 260, 260, 258, 257}},
         {"short runs stay plain", 8, {7, 7, 3, 3, 3}, {256, 7, 7, 3, 3, 3, 257}},
     };
@@ -125,7 +127,9 @@ TEST(GifWriterRLE, WritesTheseCodes) {
 
 TEST(GifWriterRLE, ClearsAfterEveryClearIntervalOfPlainCodes) {
     // No two equal neighbours: every pixel is a plain code.
-    struct { int bits, interval; } cases[] = {{2, 9}, {3, 9}, {4, 14}, {8, 254}};
+    struct {
+        int bits, interval;
+    } cases[] = {{2, 9}, {3, 9}, {4, 14}, {8, 254}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bits);
         const int colours = 1 << c.bits;
@@ -169,15 +173,20 @@ TEST(GifWriterRLE, LongRunsStayWithinTwelveBitsAndDecode) {
 // --- LZW table growth and clears --------------------------------------------------
 
 TEST(GifWriterLZW, GrowsToTwelveBitsAndClearsBeforeCode4095) {
-    struct { int bits; Pattern pattern; int width, height; } cases[] = {
-        {8, Pattern::Noise, 300, 200}, {2, Pattern::Noise, 400, 400}, {4, Pattern::Noise, 500, 300},
-        {8, Pattern::Runs, 700, 500}};
+    struct {
+        int bits;
+        Pattern pattern;
+        int width, height;
+    } cases[] = {{8, Pattern::Noise, 300, 200},
+                 {2, Pattern::Noise, 400, 400},
+                 {4, Pattern::Noise, 500, 300},
+                 {8, Pattern::Runs, 700, 500}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bits);
         const int colours = 1 << c.bits;
         const Bytes pixels = MakePixels(c.pattern, c.width, c.height, colours, 7);
-        const CodeStream s = ReadCodeStream(EncodeImageData(false, c.bits, c.width, c.height, false,
-                                                            pixels.data(), colours));
+        const CodeStream s = ReadCodeStream(
+            EncodeImageData(false, c.bits, c.width, c.height, false, pixels.data(), colours));
         ASSERT_EQ(s.error, "");
         EXPECT_TRUE(s.pixels == pixels);
         EXPECT_EQ(*std::max_element(s.widths.begin(), s.widths.end()), 12);
@@ -211,8 +220,8 @@ TEST(GifWriterEncoders, RandomImagesDecodeToTheirPixels) {
                     const Bytes data = EncodeImageData(rle, bits, width, height, false, pixels.data(), colours);
                     const CodeStream s = ReadCodeStream(data);
                     ASSERT_EQ(s.error, "") << bits << " bits, pattern " << int(pattern) << " " << EncoderName(rle);
-                    ASSERT_TRUE(s.pixels == pixels) << bits << " bits, pattern " << int(pattern) << " "
-                                                    << EncoderName(rle) << " seed " << seed;
+                    ASSERT_TRUE(s.pixels == pixels)
+                        << bits << " bits, pattern " << int(pattern) << " " << EncoderName(rle) << " seed " << seed;
                     ASSERT_TRUE(s.terminated);
                     EXPECT_EQ(s.consumed, data.size());
                     for (size_t i = 0; i + 1 < s.blockLengths.size(); ++i) ASSERT_EQ(s.blockLengths[i], 255);
@@ -222,9 +231,13 @@ TEST(GifWriterEncoders, RandomImagesDecodeToTheirPixels) {
 // --- Interlaced row order -----------------------------------------------------------
 
 TEST(GifWriterEncoders, InterlacedFramesAreCodedInPassOrder) {
-    const std::vector<std::pair<int, std::vector<int>>> cases = {
-        {1, {0}}, {2, {0, 1}}, {3, {0, 2, 1}}, {5, {0, 4, 2, 1, 3}}, {8, {0, 4, 2, 6, 1, 3, 5, 7}},
-        {9, {0, 8, 4, 2, 6, 1, 3, 5, 7}}, {17, InterlacedRows(17)}};
+    const std::vector<std::pair<int, std::vector<int>>> cases = {{1, {0}},
+                                                                 {2, {0, 1}},
+                                                                 {3, {0, 2, 1}},
+                                                                 {5, {0, 4, 2, 1, 3}},
+                                                                 {8, {0, 4, 2, 6, 1, 3, 5, 7}},
+                                                                 {9, {0, 8, 4, 2, 6, 1, 3, 5, 7}},
+                                                                 {17, InterlacedRows(17)}};
     for (const auto& [height, rows] : cases)
         for (bool rle : {false, true})
             for (int width : {1, 5}) {
@@ -232,8 +245,7 @@ TEST(GifWriterEncoders, InterlacedFramesAreCodedInPassOrder) {
                 Bytes pixels;
                 for (int y = 0; y < height; ++y)
                     for (int x = 0; x < width; ++x) pixels.push_back(static_cast<uint8_t>(y * 7 + x));
-                const CodeStream s =
-                    ReadCodeStream(EncodeImageData(rle, 8, width, height, true, pixels.data(), 256));
+                const CodeStream s = ReadCodeStream(EncodeImageData(rle, 8, width, height, true, pixels.data(), 256));
                 ASSERT_EQ(s.error, "");
                 EXPECT_EQ(s.pixels, InCodingOrder(pixels, width, rows));
             }
@@ -372,12 +384,13 @@ TEST(GifWriterHashTable, FullProbePathEndsTheSearch) {
 // --- Run-length arithmetic -----------------------------------------------------------
 
 TEST(GifWriterRLE, IntSqrtAndTriangleCount) {
-    const std::pair<int32_t, int32_t> roots[] = {{0, 0}, {1, 1}, {2, 1}, {3, 1}, {4, 2}, {15, 3}, {16, 4},
-                                                 {17, 4}, {1000000, 1000}, {2147483647, 46340}};
+    const std::pair<int32_t, int32_t> roots[] = {{0, 0},  {1, 1},  {2, 1},  {3, 1},          {4, 2},
+                                                 {15, 3}, {16, 4}, {17, 4}, {1000000, 1000}, {2147483647, 46340}};
     for (const auto& [a, r] : roots) EXPECT_EQ(TRLEEncoder::IntSqrt(a), r) << a;
-    struct { int32_t n, m, codes; } counts[] = {{0, 3837, 0}, {1, 3837, 1}, {2, 3837, 2}, {3, 3837, 2},
-                                                {4, 3837, 3}, {10, 3837, 4}, {11, 3837, 5}, {6, 3, 3},
-                                                {7, 3, 4}, {12, 3, 6}, {13, 3, 7}, {2147483647, 3837, 1119663}};
+    struct {
+        int32_t n, m, codes;
+    } counts[] = {{0, 3837, 0},  {1, 3837, 1}, {2, 3837, 2}, {3, 3837, 2}, {4, 3837, 3}, {10, 3837, 4},
+                  {11, 3837, 5}, {6, 3, 3},    {7, 3, 4},    {12, 3, 6},   {13, 3, 7},   {2147483647, 3837, 1119663}};
     for (const auto& c : counts) EXPECT_EQ(TRLEEncoder::TriangleCount(c.n, c.m), c.codes) << c.n << " " << c.m;
 }
 

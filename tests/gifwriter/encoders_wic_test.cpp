@@ -45,7 +45,8 @@ struct ComInit {
     ~ComInit() { CoUninitialize(); }
 };
 
-template <class T> struct Com {
+template <class T>
+struct Com {
     T* p = nullptr;
     ~Com() {
         if (p) p->Release();
@@ -99,9 +100,9 @@ TEST_P(WICRoundTrip, DecodesToTheSameIndexes) {
     ComInit com;
     const Bytes pixels = MakePixels(c.pattern, c.width, c.height, c.colours, 11);
     const int bits = TableBits(c.colours);
-    const Bytes gif = WrapInGIF(c.width, c.height, bits, c.interlaced,
-                                EncodeImageData(runLength, bits, c.width, c.height, c.interlaced, pixels.data(),
-                                                c.colours));
+    const Bytes gif = WrapInGIF(
+        c.width, c.height, bits, c.interlaced,
+        EncodeImageData(runLength, bits, c.width, c.height, c.interlaced, pixels.data(), c.colours));
     int width = 0, height = 0;
     const Bytes decoded = DecodeWithWIC(gif, width, height);
     EXPECT_EQ(width, c.width);

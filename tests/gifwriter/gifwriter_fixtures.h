@@ -23,9 +23,7 @@ inline std::vector<uint8_t> MakePixels(Pattern pattern, int width, int height, i
     };
     size_t i = 0;
     switch (pattern) {
-    case Pattern::Flat:
-        std::memset(pixels.data(), colours - 1, pixels.size());
-        break;
+    case Pattern::Flat: std::memset(pixels.data(), colours - 1, pixels.size()); break;
     case Pattern::Noise:
         for (auto& p : pixels) p = static_cast<uint8_t>(next() % colours);
         break;
@@ -55,11 +53,11 @@ inline std::vector<uint8_t> StreamBytes(TMemoryStream& stream) {
 }
 
 // Image data of one frame (minimum code size, sub-blocks, terminator) as the encoder writes it.
-inline std::vector<uint8_t> EncodeImageData(bool runLength, int bitsPerPixel, int width, int height,
-                                            bool interlaced, const uint8_t* pixels, int maxColor) {
+inline std::vector<uint8_t> EncodeImageData(bool runLength, int bitsPerPixel, int width, int height, bool interlaced,
+                                            const uint8_t* pixels, int maxColor) {
     TMemoryStream stream;
-    WriteGIFPixelData(stream, runLength ? 1 : 0, static_cast<uint8_t>(bitsPerPixel), width, height, interlaced,
-                      pixels, maxColor);
+    WriteGIFPixelData(stream, runLength ? 1 : 0, static_cast<uint8_t>(bitsPerPixel), width, height, interlaced, pixels,
+                      maxColor);
     return StreamBytes(stream);
 }
 

@@ -19,6 +19,7 @@ public:
         budget_ -= n;
         return n > 0 ? TMemoryStream::Write(buffer, n) : 0;
     }
+
 private:
     int64_t budget_;
 };
@@ -49,9 +50,18 @@ TEST(GifWriterStream, RejectsReadingAndSeeking) {
 }
 
 TEST(GifWriterStream, CutsBytesIntoSubBlocks) {
-    struct { std::vector<int> writes; std::vector<int> blocks; } cases[] = {
-        {{}, {}},           {{1}, {1}},           {{255}, {255}},          {{256}, {255, 1}},
-        {{510}, {255, 255}}, {{600}, {255, 255, 90}}, {{100, 155}, {255}}, {{200, 100, 0, 300}, {255, 255, 90}},
+    struct {
+        std::vector<int> writes;
+        std::vector<int> blocks;
+    } cases[] = {
+        {{}, {}},
+        {{1}, {1}},
+        {{255}, {255}},
+        {{256}, {255, 1}},
+        {{510}, {255, 255}},
+        {{600}, {255, 255, 90}},
+        {{100, 155}, {255}},
+        {{200, 100, 0, 300}, {255, 255, 90}},
     };
     for (const auto& c : cases) {
         TMemoryStream target;
@@ -113,7 +123,8 @@ TEST(GifWriterStream, FailingTargetRaisesWriteError) {
         for (int64_t budget : budgets) {
             SCOPED_TRACE(budget);
             const size_t size = EncodeImageData(rle, 8, 100, 30, false, pixels.data(), 256).size();
-            const int64_t b = budget >= static_cast<int64_t>(full) - 2 ? budget - int64_t(full) + int64_t(size) : budget;
+            const int64_t b = budget >= static_cast<int64_t>(full) - 2 ? budget - int64_t(full) + int64_t(size)
+                                                                       : budget;
             ShortStream target(b);
             EXPECT_THROW(WriteGIFPixelData(target, rle ? 1 : 0, 8, 100, 30, false, pixels.data(), 256), EWriteError);
         }

@@ -23,4 +23,4 @@ inline bool RegisterFlashStandIn() {
     return ok;
 }
 
-} // namespace standin
+}  // namespace standin

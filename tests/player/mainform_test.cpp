@@ -46,7 +46,8 @@ protected:
         savedLine_ = line;
         const char* p = line;
         if (*p == '"') {
-            for (++p; *p && *p != '"'; ++p) {}
+            for (++p; *p && *p != '"'; ++p) {
+            }
             if (*p) ++p;
         } else {
             while (*p && *p != ' ') ++p;
@@ -72,7 +73,7 @@ protected:
     TForm1* form_ = nullptr;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(PlayerMainForm, MenuTreeCaptionsAndShortcuts) {
     HMENU bar = Bar();
@@ -109,9 +110,12 @@ TEST_F(PlayerMainForm, EntriesAreTheNamedFields) {
         int popup, position;
         TMenuItem* TForm1::*field;
     } cases[] = {
-        {0, 0, &TForm1::Open1},        {0, 2, &TForm1::Exit1},
-        {1, 0, &TForm1::OriginalSize1}, {1, 1, &TForm1::DoubleSize1},
-        {2, 0, &TForm1::Associatewithflvandswf1}, {3, 0, &TForm1::About1},
+        {0, 0, &TForm1::Open1},
+        {0, 2, &TForm1::Exit1},
+        {1, 0, &TForm1::OriginalSize1},
+        {1, 1, &TForm1::DoubleSize1},
+        {2, 0, &TForm1::Associatewithflvandswf1},
+        {3, 0, &TForm1::About1},
     };
     for (const Case& c : cases) {
         HMENU sub = GetSubMenu(Bar(), c.popup);

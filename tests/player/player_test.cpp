@@ -21,8 +21,8 @@ TEST(CompanionRequests, PlayCarriesThePathAsXmlText) {
         {"C:\\it's \"here\".flv", "C:\\it's \"here\".flv"},
     };
     for (const Case& c : cases) {
-        std::string expected =
-            std::string("<invoke name=\"Play\" returntype=\"xml\"><arguments><string>") + c.text + "</string></arguments></invoke>";
+        std::string expected = std::string("<invoke name=\"Play\" returntype=\"xml\"><arguments><string>") + c.text +
+                               "</string></arguments></invoke>";
         EXPECT_EQ(MakePlayRequest(c.path), std::wstring(expected.begin(), expected.end())) << c.path;
     }
 }
@@ -31,10 +31,11 @@ TEST(CompanionRequests, ResizeCarriesDecimalNumbers) {
     struct Case {
         int width, height;
         const char* numbers;
-    } cases[] = {{640, 480, "640</string><string>480"}, {0, -59, "0</string><string>-59"}, {7, 10, "7</string><string>10"}};
+    } cases[] = {
+        {640, 480, "640</string><string>480"}, {0, -59, "0</string><string>-59"}, {7, 10, "7</string><string>10"}};
     for (const Case& c : cases) {
-        std::string expected = std::string("<invoke name=\"Resize\" returntype=\"xml\"><arguments><string>") + c.numbers +
-                               "</string></arguments></invoke>";
+        std::string expected = std::string("<invoke name=\"Resize\" returntype=\"xml\"><arguments><string>") +
+                               c.numbers + "</string></arguments></invoke>";
         EXPECT_EQ(MakeResizeRequest(c.width, c.height), std::wstring(expected.begin(), expected.end()));
     }
 }
@@ -43,8 +44,12 @@ TEST(ShortCuts, TextOfTheStoredValues) {
     struct Case {
         TShortCut shortCut;
         const char* text;
-    } cases[] = {{16463, "Ctrl+O"}, {16433, "Ctrl+1"}, {16434, "Ctrl+2"}, {0, ""},
-                 {static_cast<TShortCut>(scShift | VK_F2), "Shift+F2"}, {static_cast<TShortCut>(scCtrl | scAlt | 'X'), "Ctrl+Alt+X"}};
+    } cases[] = {{16463, "Ctrl+O"},
+                 {16433, "Ctrl+1"},
+                 {16434, "Ctrl+2"},
+                 {0, ""},
+                 {static_cast<TShortCut>(scShift | VK_F2), "Shift+F2"},
+                 {static_cast<TShortCut>(scCtrl | scAlt | 'X'), "Ctrl+Alt+X"}};
     for (const Case& c : cases) EXPECT_EQ(ShortCutToText(c.shortCut), c.text) << c.shortCut;
 }
 
@@ -72,7 +77,7 @@ protected:
     TMenuItem *file_ = nullptr, *open_ = nullptr, *exit_ = nullptr;
     int opened_ = 0, exited_ = 0;
 };
-} // namespace
+}  // namespace
 
 TEST_F(MenuTest, CaptionsCarryTheShortcutAndCommandsReachTheHandlers) {
     HMENU popup = GetSubMenu(GetMenu(form_->Handle()), 0);
@@ -109,12 +114,13 @@ protected:
     void SetUp() override { CoInitialize(nullptr); }
     void TearDown() override { CoUninitialize(); }
 };
-} // namespace
+}  // namespace
 
 TEST_F(XmlTest, ElementsAttributesAndText) {
     TXMLDocument doc(nullptr);
-    doc.SetXML(L"<invoke name=\"ready\" returntype=\"xml\"><arguments><number>320</number><number>240</number>"
-               L"</arguments></invoke>");
+    doc.SetXML(
+        L"<invoke name=\"ready\" returntype=\"xml\"><arguments><number>320</number><number>240</number>"
+        L"</arguments></invoke>");
     doc.SetActive(true);
     TXMLNode root = doc.DocumentElement();
     EXPECT_EQ(root.NodeName(), L"invoke");
@@ -150,8 +156,10 @@ TEST_F(XmlTest, TextOfElementsThatDoNotHoldJustText) {
         doc.SetXML(c.xml);
         doc.SetActive(true);
         TXMLNode root = doc.DocumentElement();
-        if (c.raises) EXPECT_THROW(root.Text(), EXMLDocError) << c.xml;
-        else EXPECT_EQ(root.Text(), c.text);
+        if (c.raises)
+            EXPECT_THROW(root.Text(), EXMLDocError) << c.xml;
+        else
+            EXPECT_EQ(root.Text(), c.text);
     }
 }
 

@@ -34,7 +34,8 @@ std::wstring GetText(TOleControl& control, DISPID id) {
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 const wchar_t* const kResize =
-    L"<invoke name=\"Resize\" returntype=\"xml\"><arguments><string>320</string><string>240</string></arguments></invoke>";
+    L"<invoke name=\"Resize\" "
+    L"returntype=\"xml\"><arguments><string>320</string><string>240</string></arguments></invoke>";
 
 // The control's XML call through its dispatch interface, as a client sees it come back.
 struct RawCall {
@@ -137,7 +138,7 @@ protected:
     std::vector<std::wstring> requests_;
     std::string scratch_;
 };
-} // namespace
+}  // namespace
 
 TEST_F(Hosting, ControlIsActivatedInPlaceAndFollowsItsWindow) {
     ASSERT_TRUE(flash_->HasControl());
@@ -172,7 +173,8 @@ TEST_F(Hosting, PropertiesGoByTheirDispatchIdentifiers) {
 TEST_F(Hosting, CallReturnsTheReplyAndEventsReachTheHandler) {
     flash_->SetMovie(Wide(standin::BinFolder() + "fvp.swf"));
     EXPECT_EQ(flash_->CallFunction(kResize), L"<null/>");
-    std::wstring request = L"<invoke name=\"ready\"><arguments><number>1</number><number>2</number></arguments></invoke>";
+    std::wstring request =
+        L"<invoke name=\"ready\"><arguments><number>1</number><number>2</number></arguments></invoke>";
     COPYDATASTRUCT data{0x464C, static_cast<DWORD>(request.size() * sizeof(wchar_t)), request.data()};
     ASSERT_TRUE(SendMessageA(ControlWindow(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)));
     Application->ProcessMessages();
@@ -238,7 +240,8 @@ TEST_F(Hosting, CallThatNoLoadedMovieTakesFails) {
         std::fclose(f);
     }
     std::wstring companion = Wide(standin::BinFolder() + "fvp.swf");
-    std::wstring play = L"<invoke name=\"Play\" returntype=\"xml\"><arguments><string>C:\\none.flv</string></arguments></invoke>";
+    std::wstring play =
+        L"<invoke name=\"Play\" returntype=\"xml\"><arguments><string>C:\\none.flv</string></arguments></invoke>";
     struct Case {
         const char* what;
         std::wstring movie;  // empty: none put

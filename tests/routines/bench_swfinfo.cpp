@@ -35,7 +35,7 @@ size_t PlainInflate(const std::vector<uint8_t>& packed) {
     inflateEnd(&z);
     return total;
 }
-} // namespace
+}  // namespace
 
 int main() {
     char temp[MAX_PATH];
@@ -75,7 +75,8 @@ int main() {
     }
     double perHeader = (Seconds() - t0) / headerReads;
 
-    std::printf("compressed movie: %.1f MB inflated from %.1f MB\n", body.size() / 1048576.0, packed.size() / 1048576.0);
+    std::printf("compressed movie: %.1f MB inflated from %.1f MB\n", body.size() / 1048576.0,
+                packed.size() / 1048576.0);
     std::printf("ReadSwfInfo (CWS, through temporary files): %.3f s\n", best);
     std::printf("plain zlib inflate in memory:               %.3f s\n", bestPlain);
     std::printf("ratio ReadSwfInfo / plain inflate:          %.2f\n", best / bestPlain);

@@ -45,7 +45,7 @@ protected:
     bool hadProgId_ = false;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(FlashRegistration, MajorVersionOfTheRegisteredFile) {
     struct Case {

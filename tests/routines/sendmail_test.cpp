@@ -4,7 +4,7 @@
 
 namespace {
 std::string Str(const char* s) { return s ? s : "<null>"; }
-} // namespace
+}  // namespace
 
 TEST(SendMailRecords, EmptyArgumentsLeaveTheirPartsOut) {
     struct Case {

@@ -114,7 +114,7 @@ std::vector<uint8_t> InflatedPrefix(const std::vector<uint8_t>& packed) {
     return out;
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(SwfFiles, UncompressedAndCompressedTwinsGiveTheFrameAndColour) {
     for (const Movie& m : Movies()) {
@@ -408,8 +408,13 @@ TEST(SwfBitReader, SignedFieldsExtendTheirTopBit) {
         int n;
         int32_t expected;
     } cases[] = {
-        {{0b11100000}, 3, -1}, {{0b10000000}, 3, -4}, {{0b01100000}, 3, 3}, {{0b10000000}, 1, -1},
-        {{0x80, 0, 0, 0}, 31, -1073741824}, {{0x7F, 0xFF, 0xFF, 0xFE}, 31, 1073741823}, {{0xFF}, 0, 0},
+        {{0b11100000}, 3, -1},
+        {{0b10000000}, 3, -4},
+        {{0b01100000}, 3, 3},
+        {{0b10000000}, 1, -1},
+        {{0x80, 0, 0, 0}, 31, -1073741824},
+        {{0x7F, 0xFF, 0xFF, 0xFE}, 31, 1073741823},
+        {{0xFF}, 0, 0},
     };
     for (const Case& c : cases) {
         swf::SetHeaderBuffer(c.bytes.data(), int(c.bytes.size()));

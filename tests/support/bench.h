@@ -17,7 +17,8 @@ inline double Seconds() {
 }
 
 // The best time of one run of work, over at least minRuns runs and at least minSeconds in all.
-template <class Work> double BestTime(Work&& work, double minSeconds = 1.0, int minRuns = 10) {
+template <class Work>
+double BestTime(Work&& work, double minSeconds = 1.0, int minRuns = 10) {
     double best = 1e30, total = 0;
     for (int runs = 0; runs < minRuns || total < minSeconds; ++runs) {
         const double start = Seconds();

@@ -1,7 +1,7 @@
 #include "tests/support/freedmemory.h"
 
-#include <malloc.h>
 #include <windows.h>
+#include <malloc.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -80,7 +80,7 @@ const bool faultsReported = [] {
     SetUnhandledExceptionFilter(&ReportFault);
     return true;
 }();
-} // namespace
+}  // namespace
 
 size_t FreedBlocksWritten() {
     size_t written = static_cast<size_t>(writtenAfterRelease);

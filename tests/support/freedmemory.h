@@ -1,7 +1,7 @@
-// The allocator of the test programs that free images and frames under way. Every block given back to operator delete is
-// filled with 0xDD and held back from the heap for a while: a read through a dangling pointer
-// meets 0xDD bytes (a pointer of 0xDDDDDDDD faults at once) and a write into a freed block
-// is counted. A fault anywhere in the program ends it with a message instead of a debugger.
+// The allocator of the test programs that free images and frames under way. Every block given back to operator delete
+// is filled with 0xDD and held back from the heap for a while: a read through a dangling pointer meets 0xDD bytes (a
+// pointer of 0xDDDDDDDD faults at once) and a write into a freed block is counted. A fault anywhere in the program ends
+// it with a message instead of a debugger.
 #pragma once
 #include <cstddef>
 

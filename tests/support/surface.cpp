@@ -19,10 +19,12 @@ HBITMAP MakeBitmap(int width, int height, SurfaceKind kind) {
     return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
 }
 
-} // namespace
+}  // namespace
 
 Surface::Surface(int width, int height, COLORREF fill, SurfaceKind kind)
-    : width_(width), height_(height), bitmap_(MakeBitmap(width, height, kind)) {
+    : width_(width)
+    , height_(height)
+    , bitmap_(MakeBitmap(width, height, kind)) {
     HDC screen = GetDC(nullptr);
     dc_ = CreateCompatibleDC(kind == SurfaceKind::ScreenCompatible ? screen : nullptr);
     ReleaseDC(nullptr, screen);

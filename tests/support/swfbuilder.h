@@ -46,7 +46,7 @@ inline std::vector<uint8_t> ShowFrameTag() { return {0x40, 0x00}; }
 
 inline std::vector<uint8_t> Header(const char* signature, uint32_t length) {
     return {uint8_t(signature[0]), uint8_t(signature[1]), uint8_t(signature[2]), 8,
-            uint8_t(length), uint8_t(length >> 8), uint8_t(length >> 16), uint8_t(length >> 24)};
+            uint8_t(length),       uint8_t(length >> 8),  uint8_t(length >> 16), uint8_t(length >> 24)};
 }
 
 inline std::vector<uint8_t> Deflate(const std::vector<uint8_t>& data) {
@@ -72,4 +72,4 @@ inline std::vector<uint8_t> Cws(const std::vector<uint8_t>& body, uint32_t lengt
     return file;
 }
 
-} // namespace swftest
+}  // namespace swftest

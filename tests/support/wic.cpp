@@ -4,7 +4,8 @@
 #include <wincodec.h>
 
 namespace {
-template <class T> void Release(T*& p) {
+template <class T>
+void Release(T*& p) {
     if (p) p->Release();
     p = nullptr;
 }
@@ -14,14 +15,15 @@ std::string Hex(HRESULT hr) {
     return text;
 }
 // A failed decoding keeps no frames, only what failed.
-template <class Result> Result Finished(Result result, HRESULT hr) {
+template <class Result>
+Result Finished(Result result, HRESULT hr) {
     if (FAILED(hr)) {
         result.frames.clear();
         result.error = "WIC failed with " + Hex(hr);
     }
     return result;
 }
-} // namespace
+}  // namespace
 
 WICGifDecoder::WICGifDecoder() {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -31,7 +33,8 @@ WICGifDecoder::WICGifDecoder() {
 
 WICGifDecoder::~WICGifDecoder() { Release(factory_); }
 
-template <class Each> long WICGifDecoder::EachFrame(const uint8_t* data, size_t size, Each each) {
+template <class Each>
+long WICGifDecoder::EachFrame(const uint8_t* data, size_t size, Each each) {
     if (!factory_) return E_NOINTERFACE;
     IWICStream* stream = nullptr;
     IWICBitmapDecoder* decoder = nullptr;
@@ -93,4 +96,3 @@ WICPixelsResult WICGifDecoder::DecodeToBGRA(const uint8_t* data, size_t size) {
 }
 
 WICPixelsResult DecodeToBGRA(const uint8_t* data, size_t size) { return WICGifDecoder().DecodeToBGRA(data, size); }
-

@@ -44,10 +44,10 @@ public:
 
 private:
     // Calls each(frame) for every frame of the stream until one fails; the first failure.
-    template <class Each> long EachFrame(const uint8_t* data, size_t size, Each each);
+    template <class Each>
+    long EachFrame(const uint8_t* data, size_t size, Each each);
     struct IWICImagingFactory* factory_ = nullptr;
 };
 
 // The same with a decoder of its own.
 WICPixelsResult DecodeToBGRA(const uint8_t* data, size_t size);
-
