@@ -2,6 +2,7 @@
 // colours, or dithered into the web palette) and a monochrome transparency mask; and the
 // image's whole-image bitmap made from frame 0.
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -44,9 +45,13 @@ private:
     bool used_ = false;
 };
 
+// A handler that frees the image (and so the frame) ends the rendering at once.
 void ReportRendering(TGIFSubImage& frame, TProgressStage stage, int percent, bool redraw) {
-    if (frame.OwnerImage)
-        frame.OwnerImage->Progress(&frame, stage, static_cast<uint8_t>(percent), redraw, kNoRect, sProgressRendering);
+    TGIFImage* image = frame.OwnerImage;
+    if (!image) return;
+    const std::weak_ptr<const char> life = image->Lifetime;
+    image->Progress(&frame, stage, static_cast<uint8_t>(percent), redraw, kNoRect, sProgressRendering);
+    if (life.expired()) throw EImageFreed("");
 }
 
 // The running report of row y, every 32 rows.
@@ -64,6 +69,8 @@ TBitmap* TGIFSubImage::RenderedBitmap() {
         ReportRendering(*this, psStarting, 0, false);
         try {
             FrameBitmap = OwnerImage && OwnerImage->NeedsDither() ? RenderDithered() : RenderDirect();
+        } catch (const EImageFreed&) {
+            throw;
         } catch (...) {
             ReportRendering(*this, psEnding, 0, OwnerImage && OwnerImage->PaletteModified());
             if (OwnerImage && OwnerImage->PaletteModified()) OwnerImage->NotifyChanged(this);
@@ -71,6 +78,8 @@ TBitmap* TGIFSubImage::RenderedBitmap() {
         }
         ReportRendering(*this, psEnding, 100, OwnerImage && OwnerImage->PaletteModified());
         if (OwnerImage && OwnerImage->PaletteModified()) OwnerImage->NotifyChanged(this);
+    } catch (const EImageFreed&) {
+        throw;  // this frame is gone with its image
     } catch (const EAbort&) {
     }
     return FrameBitmap.get();

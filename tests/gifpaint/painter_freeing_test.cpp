@@ -6,6 +6,7 @@
 
 #include <set>
 
+#include "gifimage/messages.h"
 #include "paintfixtures.h"
 #include "tests/support/freedmemory.h"
 
@@ -265,6 +266,44 @@ TEST(GifImageFreedByItsPainter, HandlerThatFreesAndFails) {
         EXPECT_EQ(image, nullptr);
         EXPECT_TRUE(PumpUntil([&] { return painterThread && WaitForSingleObject(painterThread, 0) == WAIT_OBJECT_0; }));
         if (painterThread) CloseHandle(painterThread);
+        EXPECT_EQ(FreedBlocksWritten(), 0u);
+    }
+}
+
+// A progress handler frees the image while one of its frames renders for a drawing: the
+// rendering ends there, and nothing up to DrawImage's caller touches the image or the frame;
+// the caller sees the abort at most.
+TEST(GifImageFreedByItsPainter, ProgressHandlerWhileAFrameRendersForTheDrawing) {
+    struct Case {
+        const char* name;
+        int frames;
+        uint16_t flags;
+    } cases[] = {
+        {"a still image", 1, 0},
+        {"an animation on the target", 3, dfAnimate | dfPaintOnTarget},
+        {"an animation through the cached bitmap", 3, dfAnimate},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> colors{kRed, kGreen, kBlue};
+        std::unique_ptr<TGIFImage> image = Animation(
+            4, 2, SolidFrames(4, 2, std::vector<uint8_t>(colors.begin(), colors.begin() + c.frames), 3),
+            LoopSetup{0, 0});
+        image->DrawFlags = c.flags;
+        TGIFImage* const drawn = image.get();
+        int reports = 0;
+        image->OnProgress = [&](TObject*, TProgressStage, uint8_t, bool, const RECT&, const std::string& message) {
+            ++reports;
+            if (message == sProgressRendering) image.reset();
+        };
+        Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
+        try {
+            drawn->DrawImage(surface.Canvas(), kRect4x2);
+        } catch (const EAbort&) {
+        }
+        EXPECT_EQ(image, nullptr);
+        EXPECT_GE(reports, 1);
+        PumpUntil([] { return false; }, 50);  // what the painters queued runs without the image
         EXPECT_EQ(FreedBlocksWritten(), 0u);
     }
 }
