@@ -6,10 +6,11 @@
 #include <cstdlib>
 #include <random>
 
-#include "gifbuilder.h"
+#include "fuzzrun.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/subimage.h"
-#include "tests/support/wic.h"
+#include "gifseeds.h"
+#include "tests/gifimage/gifbuilder.h"
 
 namespace {
 
@@ -33,31 +34,8 @@ bool SurvivesLoad(const Bytes& bytes) {
     return true;
 }
 
-std::vector<Bytes> Seeds() {
-    std::vector<Bytes> seeds;
-    for (const std::string& file : GifFilesIn(GIF_CORPUS_DIR)) {
-        Bytes bytes = ReadWholeFile(file);
-        if (bytes.size() <= 80000) seeds.push_back(std::move(bytes));
-    }
-    // Hand-made streams with every extension kind and an interlaced frame.
-    seeds.push_back(GifBytes()
-                        .Header(8, 8, 4)
-                        .Gce(0x05, 10, 1)
-                        .Raw({'!', 0xFE, 2, 'h', 'i', 0})
-                        .Raw({'!', 0xFF, 11})
-                        .Text("NETSCAPE2.0")
-                        .Raw({3, 1, 0, 0, 5, 2, 1, 0, 0, 0, 0})
-                        .Raw({'!', 0x01, 12})
-                        .Raw(Bytes(12, 2))
-                        .Raw({1, 'x', 0})
-                        .Frame(0, 0, 8, 8, Bytes(64, 3), 2, 0x40)
-                        .Trailer()
-                        .b);
-    return seeds;
-}
-
 TEST(GifFuzz, TruncationsAtManyOffsets) {
-    const std::vector<Bytes> seeds = Seeds();
+    const std::vector<Bytes> seeds = GifSeeds(GIF_CORPUS_DIR);
     ASSERT_FALSE(seeds.empty());
     for (const Bytes& seed : seeds) {
         // Small files at every offset; larger ones at 200 offsets spread over the file and its last 40 bytes.
@@ -80,28 +58,13 @@ TEST(GifFuzz, DamagedLargeFrames) {
 TEST(GifFuzz, MutationsWithinTimeBudget) {
     const char* budgetText = std::getenv("GIF_FUZZ_SECONDS");
     const DWORD budgetMs = static_cast<DWORD>((budgetText ? std::atof(budgetText) : 3.0) * 1000);
-    const std::vector<Bytes> seeds = Seeds();
+    const std::vector<Bytes> seeds = GifSeeds(GIF_CORPUS_DIR);
     std::mt19937 random(20261210);
     const DWORD start = GetTickCount();
     unsigned runs = 0;
     while (GetTickCount() - start < budgetMs) {
         Bytes bytes = seeds[random() % seeds.size()];
-        const int mutations = 1 + random() % 8;
-        for (int m = 0; m < mutations && !bytes.empty(); ++m) {
-            const size_t at = random() % bytes.size();
-            switch (random() % 6) {
-            case 0: bytes[at] = static_cast<uint8_t>(random()); break;
-            case 1: bytes[at] ^= static_cast<uint8_t>(1 << (random() % 8)); break;
-            case 2: bytes[at] = (random() & 1) ? 0xFF : 0x00; break;
-            case 3: bytes.resize(at); break;
-            case 4: bytes.insert(bytes.begin() + at, 1 + random() % 16, static_cast<uint8_t>(random())); break;
-            case 5: {
-                const size_t n = std::min<size_t>(1 + random() % 32, bytes.size() - at);
-                bytes.erase(bytes.begin() + at, bytes.begin() + at + n);
-                break;
-            }
-            }
-        }
+        fuzz::Mutate(bytes, random, seeds);
         ASSERT_TRUE(SurvivesLoad(bytes)) << "run " << runs;
         ++runs;
     }
