@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -57,18 +58,72 @@ private:
 };
 
 // A re-entrant lock of the system's own. This tool chain's std::recursive_mutex never frees
-// what its first lock allocates, so every list once locked would leak it.
+// what its first lock allocates, so every list once locked would leak it. It knows how often
+// the calling thread holds it, so that a holder can let go of it entirely around code that
+// must not run under it (a handler, a wait for another thread).
 class TCriticalLock {
 public:
     TCriticalLock() { InitializeCriticalSection(&section_); }
     ~TCriticalLock() { DeleteCriticalSection(&section_); }
     TCriticalLock(const TCriticalLock&) = delete;
     TCriticalLock& operator=(const TCriticalLock&) = delete;
-    void lock() { EnterCriticalSection(&section_); }
-    void unlock() { LeaveCriticalSection(&section_); }
+    void lock() {
+        EnterCriticalSection(&section_);
+        owner_ = GetCurrentThreadId();
+        ++depth_;
+    }
+    void unlock() {
+        if (--depth_ == 0) owner_ = 0;
+        LeaveCriticalSection(&section_);
+    }
+    bool HeldByCaller() const { return owner_ == GetCurrentThreadId(); }
+    // Lets go of every hold of the calling thread and answers how many there were.
+    int ReleaseAll() {
+        if (!HeldByCaller()) return 0;
+        const int depth = depth_;
+        for (int i = 0; i < depth; ++i) unlock();
+        return depth;
+    }
+    void Reacquire(int depth) {
+        for (int i = 0; i < depth; ++i) lock();
+    }
 
 private:
     CRITICAL_SECTION section_;
+    // Written only by the holder; another thread reads it only to see that it is not the holder.
+    volatile DWORD owner_ = 0;
+    int depth_ = 0;
+};
+
+// Holds a shared lock from construction to destruction. The share keeps the lock alive when
+// whatever owned it is freed while it is held (by a handler, say).
+class TSharedLockHold {
+public:
+    explicit TSharedLockHold(std::shared_ptr<TCriticalLock> lock) : lock_(std::move(lock)) { lock_->lock(); }
+    ~TSharedLockHold() { lock_->unlock(); }
+    TSharedLockHold(const TSharedLockHold&) = delete;
+    TSharedLockHold& operator=(const TSharedLockHold&) = delete;
+
+private:
+    std::shared_ptr<TCriticalLock> lock_;
+};
+
+// Lets go of a shared lock the calling thread holds, however often, for its lifetime, and then
+// takes it back as often as it was held. Nothing when the caller does not hold it.
+class TSharedLockRelease {
+public:
+    explicit TSharedLockRelease(std::shared_ptr<TCriticalLock> lock)
+        : lock_(std::move(lock))
+        , depth_(lock_ ? lock_->ReleaseAll() : 0) {}
+    ~TSharedLockRelease() {
+        if (depth_) lock_->Reacquire(depth_);
+    }
+    TSharedLockRelease(const TSharedLockRelease&) = delete;
+    TSharedLockRelease& operator=(const TSharedLockRelease&) = delete;
+
+private:
+    std::shared_ptr<TCriticalLock> lock_;
+    int depth_;
 };
 
 // A list guarded by a re-entrant lock: LockList gives the list and holds the lock until UnlockList.

@@ -6,6 +6,7 @@
 #include "classlib/guards.h"
 #include "gifimage/colormap.h"
 #include "gifimage/extensions.h"
+#include "gifimage/framelock.h"
 #include "gifimage/gdiutils.h"
 #include "gifimage/giferror.h"
 #include "gifimage/gifstream.h"
@@ -76,6 +77,7 @@ TGIFImage::~TGIFImage() {
 
 void TGIFImage::ClearImage() {
     StopAllPainters();
+    const FrameLockHold hold(this);
     ReleaseBitmap();
     Frames->RemoveAll();
     Header->ColorMap->RemoveAll();
@@ -89,6 +91,7 @@ void TGIFImage::LoadFromStream(TStream& stream) {
     Progress(this, psStarting, 0, false, kNoRect, sProgressLoading);
     try {
         ClearImage();
+        const FrameLockHold hold(this);
         const int64_t start = stream.Position();
         try {
             Header->LoadFromStream(stream);
@@ -184,6 +187,7 @@ int TGIFImage::BitDepth() const {
 }
 
 HPALETTE TGIFImage::PaletteHandle() {
+    const FrameLockHold hold(this);
     if (InPaletteQuery) RaiseGIFError(sNoColorTable);
     FlagGuard guard(InPaletteQuery);
     if (CachedBitmap) {
@@ -203,6 +207,7 @@ HPALETTE TGIFImage::PaletteHandle() {
 }
 
 void TGIFImage::SetPaletteHandle(HPALETTE handle) {
+    const FrameLockHold hold(this);
     if (handle == PaletteCache) return;
     if (PaletteCache) DeleteObject(PaletteCache);
     const bool affectsBitmap = CachedBitmap && CachedBitmap->Palette() != handle;
@@ -252,6 +257,7 @@ int TGIFImage::AddFrameFrom(TPersistent* source) {
 
 void TGIFImage::ReleaseBitmap() {
     if (OwnPainter) OwnPainter->StopPainting();
+    const FrameLockHold hold(this);
     CachedBitmap.reset();
 }
 
@@ -288,6 +294,7 @@ void TGIFImage::CopyFrom(TPersistent* source) {
     }
     if (auto* other = dynamic_cast<TGIFImage*>(source)) {
         ClearImage();
+        const FrameLockHold hold(this);
         OnProgress = other->OnProgress;
         OnWarningMessage = other->OnWarningMessage;
         try {
@@ -408,6 +415,7 @@ void TGIFImage::WriteClipboard(uint16_t& format, HANDLE& data, HPALETTE& palette
 }
 
 void TGIFImage::ReportWarning(TObject* sender, uint8_t severity, const std::string& message) {
+    const TSharedLockRelease released(FrameLock);
     if (OnWarningMessage) OnWarningMessage(sender, severity, message);
 }
 

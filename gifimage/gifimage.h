@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "classlib/bitmap.h"
 #include "classlib/graphics.h"
@@ -140,10 +141,31 @@ public:
     virtual void ReportWarning(TObject* sender, uint8_t severity, const std::string& message);
     // The change notification with another sender than the image (a frame, say).
     void NotifyChanged(TObject* sender) {
+        const TSharedLockRelease released(FrameLock);
         if (OnChange) OnChange(sender);
     }
-    using TGraphic::Progress;
+    // The picture's progress report. It and the change notifications let go of FrameLock
+    // while the handler runs.
+    void Progress(TObject* sender, TProgressStage stage, uint8_t percentDone, bool redrawNow, const RECT& rect,
+                  const std::string& message) {
+        const TSharedLockRelease released(FrameLock);
+        TGraphic::Progress(sender, stage, percentDone, redrawNow, rect, message);
+    }
+    void Changed() override {
+        const TSharedLockRelease released(FrameLock);
+        TGraphic::Changed();
+    }
 
+    // Painter threads hold it while they read the frame list, a frame and its extensions and
+    // while they render a frame ahead of its turn. The GUI thread holds it while it renders a
+    // frame and while it changes the frames, their extensions, pixels, colours, bitmaps and
+    // palettes, or the image's cached bitmap and palette. It is never held across a handler
+    // (the handler calls of the image let go of it) nor across a stop of painters. Shared, so
+    // that a holder can still let go of it when a handler has freed the image.
+    const std::shared_ptr<TCriticalLock> FrameLock = std::make_shared<TCriticalLock>();
+    // Frames that the GUI thread renders or imports into, also while it lets go of FrameLock for
+    // a handler; painter threads do not render them. Guarded by FrameLock.
+    std::vector<const TGIFSubImage*> FramesInWork;
     bool DrawingNow = false;
     bool InPaletteQuery = false;
     std::unique_ptr<TGIFImageList> Frames;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "gifimage/colormap.h"
+#include "gifimage/framelock.h"
 #include "gifimage/gifformat.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/gifio.h"
@@ -49,21 +50,25 @@ TGIFItem* TGIFList::ItemAt(int index) const {
 }
 
 int TGIFList::Append(TGIFItem* item) {
+    const FrameLockHold hold(OwnerImage);
     Items.push_back(item);
     return ItemCount() - 1;
 }
 
 void TGIFList::RemoveAt(int index) {
+    const FrameLockHold hold(OwnerImage);
     TGIFItem* item = ItemAt(index);
     Items.erase(Items.begin() + index);
     delete item;
 }
 
 void TGIFList::RemoveAll() {
+    const FrameLockHold hold(OwnerImage);
     while (!Items.empty()) RemoveAt(0);
 }
 
 int TGIFList::RemoveItem(TGIFItem* item) {
+    const FrameLockHold hold(OwnerImage);
     for (size_t i = 0; i < Items.size(); ++i)
         if (Items[i] == item) {
             Items.erase(Items.begin() + i);

@@ -11,6 +11,7 @@
 #include "gifimage/colormap.h"
 #include "gifimage/dib.h"
 #include "gifimage/extensions.h"
+#include "gifimage/framelock.h"
 #include "gifimage/gdiutils.h"
 #include "gifimage/giferror.h"
 #include "gifimage/gifimage.h"
@@ -233,6 +234,7 @@ void AttachMetafileMask(TGIFSubImage& frame, TMetafile& metafile) {
 
 void TGIFSubImage::CopyFrom(const TPersistent& source) {
     if (&source == this) return;
+    const FrameWorkHold work(*this);
     auto& from = const_cast<TPersistent&>(source);
     if (auto* frame = dynamic_cast<TGIFSubImage*>(&from)) {
         CopyFrame(*frame);
@@ -257,6 +259,8 @@ void TGIFSubImage::CopyFrom(const TPersistent* source) {
 }
 
 void TGIFSubImage::CopyFrame(TGIFSubImage& source) {
+    // The source's painters may be rendering it.
+    const FrameLockHold sourceHold(source);
     ResetFrame();
     if (source.IsEmpty()) return;
     Descriptor = source.Descriptor;

@@ -8,6 +8,7 @@
 
 #include "gifimage/colormap.h"
 #include "gifimage/extensions.h"
+#include "gifimage/framelock.h"
 #include "gifimage/giferror.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/gifstream.h"
@@ -194,8 +195,10 @@ void TGIFImage::OptimizeFrames(TOptimizeSet options, TReductionMethod method) {
     StopAllPainters();
     // The stop serves the queue, where a handler may have freed the image.
     if (life.expired()) return;
-    // No painter may register while frames change or go.
+    // No painter may register while frames change or go, and a painter that a handler starts
+    // meanwhile reads them only while a report lets go of the frame lock.
     Painters->LockList();
+    const FrameLockHold hold(this);
     try {
         OptimizeWithListLocked(*this, options, method);
     } catch (...) {

@@ -7,6 +7,7 @@
 #include "classlib/sysutils.h"
 #include "gifimage/colormap.h"
 #include "gifimage/extensions.h"
+#include "gifimage/framelock.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/subimage.h"
 
@@ -71,10 +72,11 @@ private:
     std::weak_ptr<const char> imageLife_;
 };
 
-// A threaded painter that the stop can wait for: not one whose paint or handler the
-// calling thread is running right now.
+// A threaded painter that the stop can wait for: not the one whose thread calls the stop, nor
+// one whose paint or handler the calling thread is running right now.
 bool AwaitedPainter(const TGIFPainter& painter) {
-    return (painter.DrawFlags & dfThreaded) && !(painter.InPaintContext && GetCurrentThreadId() == MainThreadID());
+    return (painter.DrawFlags & dfThreaded) && painter.ThreadID() != GetCurrentThreadId() &&
+           !(painter.InPaintContext && GetCurrentThreadId() == MainThreadID());
 }
 
 // Lets the GUI thread run what painters handed to it, then gives up the time slice.
@@ -116,7 +118,8 @@ TGIFPainter::TGIFPainter(TGIFImage* image, uint16_t drawFlags, const RECT& rect,
     , TargetCanvas(canvas)
     , TargetRect(rect)
     , DrawFlags(drawFlags)
-    , SpeedPercent(image->SpeedPercent) {
+    , SpeedPercent(image->SpeedPercent)
+    , frameLock_(image->FrameLock) {
     FreeOnTerminate = true;
     OnTerminate = [this] { Detach(); };
     if ((DrawFlags & dfThreaded) && (DrawFlags & dfAnimate) && image->Frames->ItemCount() > 1 && SpeedPercent >= 0)
@@ -214,9 +217,10 @@ void TGIFPainter::CallPendingEvent() {
     if (PendingHandler) PendingHandler(this);
 }
 
-TGIFSubImage* TGIFPainter::FrameAt(int index) const { return OwnerImage->Frames->FrameAt(index); }
-
-int TGIFPainter::FrameCount() const { return OwnerImage ? OwnerImage->Frames->ItemCount() : 0; }
+TGIFSubImage* TGIFPainter::FrameAt(int index) const {
+    if (!OwnerImage || index < 0 || index >= OwnerImage->Frames->ItemCount()) return nullptr;
+    return OwnerImage->Frames->FrameAt(index);
+}
 
 void TGIFPainter::RunAnimation() {
     try {
@@ -239,74 +243,18 @@ void TGIFPainter::Animate() {
     FireAnimationEvent(OnAnimationStart);
     FirstFramePainted = false;
 
-    int loopsLeft = 1;
-    int startFrame = 0;
-    bool loopSeen = false;
+    TLoopState loop;
     int delay = Threaded() ? 0 : 1;
     PreviousDisposal = 1;
     stamp_ = timeGetTime();
     lastWait_ = 0;
     const bool animate = (DrawFlags & dfAnimate) != 0;
-
-    bool leave = false;
-    while ((loopsLeft != 0 || (DrawFlags & dfLoopEndlessly)) && !Terminated() && !leave) {
-        CurrentFrame = startFrame;
+    while ((loop.left != 0 || (DrawFlags & dfLoopEndlessly)) && !Terminated()) {
+        CurrentFrame = loop.startFrame;
         if (FirstFramePainted) FireAnimationEvent(OnLoopPass);
         bool painted = false;
-        while (!Terminated() && CurrentFrame < FrameCount()) {
-            TGIFSubImage* frame = FrameAt(CurrentFrame);
-            if (frame->IsEmpty()) break;
-            WaitForFrame(frame, delay);
-            if (Terminated()) {
-                leave = true;
-                break;
-            }
-            FireAnimationEvent(OnFrameBegin);
-            if (Terminated()) {
-                leave = true;
-                break;
-            }
-
-            CurrentDisposal = 1;
-            for (int i = 0; i < frame->Extensions->ItemCount(); ++i) {
-                TGIFExtension* extension = frame->Extensions->ExtensionAt(i);
-                if (auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(extension)) {
-                    if (loopSeen) continue;
-                    loopSeen = true;
-                    loopsLeft = loop->LoopCount;
-                    if (Threaded() && (loop->LoopCount == 0 || (DrawFlags & dfLoopEndlessly))) loopsLeft = -1;
-                    startFrame = CurrentFrame;
-                } else if (auto* control = dynamic_cast<TGIFGraphicControlExtension*>(extension)) {
-                    CurrentDisposal = control->DisposalMethod();
-                }
-            }
-
-            RunInPaintContext(CompositeBitmap ? &TGIFPainter::PaintFrameBuffered : &TGIFPainter::PaintFrameDirect);
-            painted = true;
-            PreviousDisposal = CurrentDisposal;
-            if (Terminated()) {
-                leave = true;
-                break;
-            }
-
-            delay = DefaultFrameDelay;
-            if (const TGIFGraphicControlExtension* control = frame->GraphicControlExtension;
-                control && control->DelayUnits() > 0) {
-                delay = std::max<int>(control->DelayUnits(), MinFrameDelay);
-                if (!Threaded()) delay = std::min(delay, MaxFrameDelay);
-            }
-
-            const int noted = CurrentFrame;
-            FireAnimationEvent(OnFrameDone);
-            if (Terminated()) {
-                leave = true;
-                break;
-            }
-            if (CurrentFrame == noted) ++CurrentFrame;
-            if (!animate) break;
-        }
-        if (leave) break;
-        if (loopsLeft > 0) --loopsLeft;
+        if (!PlayPass(delay, loop, painted)) break;
+        if (loop.left > 0) --loop.left;
         if (!(animate && (DrawFlags & dfLoop))) break;
         // A pass that shows nothing would repeat without painting or waiting.
         if (!painted) break;
@@ -315,12 +263,101 @@ void TGIFPainter::Animate() {
     FireAnimationEvent(OnAnimationEnd);
 }
 
-void TGIFPainter::WaitForFrame(TGIFSubImage* frame, int delay) {
+bool TGIFPainter::PlayPass(int& delay, TLoopState& loop, bool& painted) {
+    while (!Terminated()) {
+        switch (PlayFrame(delay, loop)) {
+        case TFrameStep::Stopped: return false;
+        case TFrameStep::PassEnds: return true;
+        case TFrameStep::Shown: painted = true; break;
+        }
+        if (!(DrawFlags & dfAnimate)) return true;
+    }
+    return true;
+}
+
+// Waits for the current frame's turn, shows it and moves on, firing the frame handlers; a
+// handler may stop the painter, change the frames or choose the next frame.
+TGIFPainter::TFrameStep TGIFPainter::PlayFrame(int& delay, TLoopState& loop) {
+    if (!PrepareFrame(delay > 0)) return TFrameStep::PassEnds;
+    WaitForFrame(delay);
+    if (Terminated()) return TFrameStep::Stopped;
+    FireAnimationEvent(OnFrameBegin);
+    if (Terminated()) return TFrameStep::Stopped;
+    const TFrameControls controls = ReadFrameControls();
+    if (!controls.present) return TFrameStep::PassEnds;
+    ApplyLoop(controls, loop);
+    ShowFrame(controls.disposal);
+    if (Terminated()) return TFrameStep::Stopped;
+    delay = controls.delay;
+    const int noted = CurrentFrame;
+    FireAnimationEvent(OnFrameDone);
+    if (Terminated()) return TFrameStep::Stopped;
+    if (CurrentFrame == noted) ++CurrentFrame;
+    return TFrameStep::Shown;
+}
+
+// Whether the current frame is there to be shown in this pass. When a wait comes first, its
+// bitmap is rendered now, so that the paint on the GUI thread only draws: on a painter's own
+// thread under the frame lock and without reports, on the GUI thread as any render.
+bool TGIFPainter::PrepareFrame(bool renderAhead) {
+    TGIFSubImage* frame;
+    {
+        const TSharedLockHold hold(frameLock_);
+        frame = FrameAt(CurrentFrame);
+        if (!frame || frame->IsEmpty()) return false;
+        if (renderAhead && Threaded()) frame->RenderAhead();
+    }
+    if (renderAhead && !Threaded()) frame->RenderedBitmap();
+    return true;
+}
+
+// The current frame's disposal method (the last graphic control extension's), its first loop
+// extension and the delay after it (that of the frame's graphic control extension).
+TFrameControls TGIFPainter::ReadFrameControls() {
+    const TSharedLockHold hold(frameLock_);
+    TFrameControls controls;
+    const TGIFSubImage* frame = FrameAt(CurrentFrame);
+    if (!frame) return controls;
+    controls.present = true;
+    for (int i = 0; i < frame->Extensions->ItemCount(); ++i) {
+        TGIFExtension* extension = frame->Extensions->ExtensionAt(i);
+        if (auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(extension)) {
+            if (controls.hasLoop) continue;
+            controls.hasLoop = true;
+            controls.loopCount = loop->LoopCount;
+        } else if (auto* control = dynamic_cast<TGIFGraphicControlExtension*>(extension)) {
+            controls.disposal = control->DisposalMethod();
+        }
+    }
+    controls.delay = DefaultFrameDelay;
+    if (const TGIFGraphicControlExtension* control = frame->GraphicControlExtension;
+        control && control->DelayUnits() > 0) {
+        controls.delay = std::max<int>(control->DelayUnits(), MinFrameDelay);
+        if (!Threaded()) controls.delay = std::min(controls.delay, MaxFrameDelay);
+    }
+    return controls;
+}
+
+// The first loop extension of the run sets the passes left and where later passes start.
+void TGIFPainter::ApplyLoop(const TFrameControls& controls, TLoopState& loop) const {
+    if (!controls.hasLoop || loop.seen) return;
+    loop.seen = true;
+    loop.left = controls.loopCount;
+    if (Threaded() && (controls.loopCount == 0 || (DrawFlags & dfLoopEndlessly))) loop.left = -1;
+    loop.startFrame = CurrentFrame;
+}
+
+void TGIFPainter::ShowFrame(uint8_t disposal) {
+    CurrentDisposal = disposal;
+    RunInPaintContext(CompositeBitmap ? &TGIFPainter::PaintFrameBuffered : &TGIFPainter::PaintFrameDirect);
+    PreviousDisposal = CurrentDisposal;
+}
+
+void TGIFPainter::WaitForFrame(int delay) {
     if (delay <= 0) {
         Sleep(0);
         return;
     }
-    frame->RenderedBitmap();
     const DWORD now = timeGetTime();
     int wait;
     if (SpeedPercent <= 0) {
@@ -369,8 +406,10 @@ void TGIFPainter::PumpMessages() {
 }
 
 void TGIFPainter::PaintFrameDirect() {
-    FrameAt(CurrentFrame)
-        ->DrawFrame(*TargetCanvas, TargetRect, (DrawFlags & dfTransparent) != 0, (DrawFlags & dfTile) != 0);
+    // The frames may have changed since the body read the frame's controls.
+    TGIFSubImage* frame = FrameAt(CurrentFrame);
+    if (!frame) return;
+    frame->DrawFrame(*TargetCanvas, TargetRect, (DrawFlags & dfTransparent) != 0, (DrawFlags & dfTile) != 0);
     FirstFramePainted = true;
     // A transparent drawing notifies the target itself; what that ran may have stopped the
     // painter and freed the target (the image's cached bitmap), or the whole image.
@@ -382,6 +421,8 @@ void TGIFPainter::PaintFrameBuffered() {
         Terminate();
         return;
     }
+    TGIFSubImage* frame = FrameAt(CurrentFrame);
+    if (!frame) return;
     const bool clearFirst = (DrawFlags & dfClearFirstFrame) && CurrentFrame == 0;
     const RECT whole{0, 0, WidthOf(TargetRect), HeightOf(TargetRect)};
 
@@ -403,7 +444,6 @@ void TGIFPainter::PaintFrameBuffered() {
         }
     }
     if (surface) {
-        TGIFSubImage* frame = FrameAt(CurrentFrame);
         HDC dc = surface->Handle();
         HPALETTE palette = frame->PaletteHandle();
         if (!palette) palette = static_cast<HPALETTE>(GetStockObject(DEFAULT_PALETTE));
@@ -437,7 +477,9 @@ void TGIFPainter::PaintFrameBuffered() {
 // Restores the current frame's area of the composite picture to what lay under the image,
 // or to the background colour. Works in the composite's own coordinates.
 void TGIFPainter::EraseDisposedArea() {
-    const TGIFSubImage& frame = *FrameAt(CurrentFrame);
+    const TGIFSubImage* current = FrameAt(CurrentFrame);
+    if (!current) return;
+    const TGIFSubImage& frame = *current;
     HDC composite = CompositeBitmap->Canvas().Handle();
     const RECT whole{0, 0, WidthOf(TargetRect), HeightOf(TargetRect)};
     const int screenWidth = OwnerImage->ScreenWidth(), screenHeight = OwnerImage->ScreenHeight();
@@ -503,6 +545,8 @@ TGIFPainter* TGIFImage::StartPainter(TGIFPainter** ownerSlot, TCanvas* canvas, u
 
 void TGIFImage::StopOwnPainter() {
     const std::weak_ptr<const char> life = Lifetime;
+    // The painters waited for take the frame lock on their way out.
+    const TSharedLockRelease released(FrameLock);
     for (;;) {
         Painters->LockList();
         if (!OwnPainter) {
@@ -524,6 +568,7 @@ void TGIFImage::StopOwnPainter() {
 
 void TGIFImage::StopAllPainters() {
     const std::weak_ptr<const char> life = Lifetime;
+    const TSharedLockRelease released(FrameLock);
     for (;;) {
         std::vector<TGIFPainter*>& painters = Painters->LockList();
         if (painters.empty()) {
@@ -587,6 +632,7 @@ void TGIFImage::DrawImage(TCanvas& canvas, const RECT& rect) {
     }
     painter->StartPainting();
     if (onTarget) return;
+    const TSharedLockRelease released(FrameLock);
     while (!life.expired() && OwnPainter && !OwnPainter->Terminated() && !OwnPainter->FirstFramePainted) {
         if (!CheckSynchronize()) Sleep(0);
     }

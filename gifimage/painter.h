@@ -16,6 +16,22 @@
 // Class-library thread priority (0 idle to 6 time-critical, 3 normal) as a Windows priority.
 int PainterThreadPriority(int priority);
 
+// What the body needs of a frame to show it, read in one step under the frame lock.
+struct TFrameControls {
+    bool present = false;  // the frame is still listed
+    uint8_t disposal = 1;
+    int delay = 0;         // units to wait after it
+    bool hasLoop = false;  // its first loop extension, if any
+    int loopCount = 0;
+};
+
+// How far the body's passes have come with the loop extension.
+struct TLoopState {
+    int left = 1;
+    int startFrame = 0;
+    bool seen = false;
+};
+
 class TGIFPainter : public TThread, public TObject {
 public:
     // Created suspended and freed when its body ends; writes itself into ownerSlot.
@@ -70,14 +86,24 @@ protected:
     void Execute() override { RunAnimation(); }
 
 private:
+    enum class TFrameStep { Shown, PassEnds, Stopped };
     void Animate();
-    void WaitForFrame(TGIFSubImage* frame, int delay);
+    // Plays the frames of one pass from CurrentFrame; false when the painter was asked to end.
+    bool PlayPass(int& delay, TLoopState& loop, bool& painted);
+    TFrameStep PlayFrame(int& delay, TLoopState& loop);
+    bool PrepareFrame(bool renderAhead);
+    TFrameControls ReadFrameControls();
+    void ApplyLoop(const TFrameControls& controls, TLoopState& loop) const;
+    void ShowFrame(uint8_t disposal);
+    void WaitForFrame(int delay);
     void PumpMessages();
     void EraseDisposedArea();
     void ReleaseResources();
+    // The frame at index, or nullptr when the image has no such frame (any more).
     TGIFSubImage* FrameAt(int index) const;
-    int FrameCount() const;
     bool Threaded() const { return (DrawFlags & dfThreaded) != 0; }
+    // The image's frame lock, shared so that it outlives the image.
+    std::shared_ptr<TCriticalLock> frameLock_;
     DWORD stamp_ = 0;
     int lastWait_ = 0;
 };

@@ -10,6 +10,7 @@
 #include "gifimage/dib.h"
 #include "gifimage/ditherers.h"
 #include "gifimage/extensions.h"
+#include "gifimage/framelock.h"
 #include "gifimage/gdiutils.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/gifstream.h"
@@ -45,10 +46,13 @@ private:
     bool used_ = false;
 };
 
-// A handler that frees the image (and so the frame) ends the rendering at once.
+bool OnGUIThread() { return GetCurrentThreadId() == MainThreadID(); }
+
+// A handler that frees the image (and so the frame) ends the rendering at once. Handlers run
+// on the GUI thread only: a render on a painter's thread reports nothing.
 void ReportRendering(TGIFSubImage& frame, TProgressStage stage, int percent, bool redraw) {
     TGIFImage* image = frame.OwnerImage;
-    if (!image) return;
+    if (!image || !OnGUIThread()) return;
     const std::weak_ptr<const char> life = image->Lifetime;
     image->Progress(&frame, stage, static_cast<uint8_t>(percent), redraw, kNoRect, sProgressRendering);
     if (life.expired()) throw EImageFreed("");
@@ -59,30 +63,60 @@ void ReportRow(TGIFSubImage& frame, int y, int height) {
     if (y % 32 == 0) ReportRendering(frame, psRunning, MulDiv(y, 100, height), false);
 }
 
+// A new bitmap of the frame, with its own colours or dithered as the image asks.
+std::unique_ptr<TBitmap> RenderNewBitmap(TGIFSubImage& frame) {
+    if (RenderTrace) RenderTrace(frame, true);
+    try {
+        auto bitmap = frame.OwnerImage && frame.OwnerImage->NeedsDither() ? frame.RenderDithered()
+                                                                          : frame.RenderDirect();
+        if (RenderTrace) RenderTrace(frame, false);
+        return bitmap;
+    } catch (...) {
+        if (RenderTrace) RenderTrace(frame, false);
+        throw;
+    }
+}
+
+// The change notification of a render that changed the image's palette, on the GUI thread.
+void NotifyPaletteChange(TGIFSubImage& frame) {
+    if (frame.OwnerImage && frame.OwnerImage->PaletteModified() && OnGUIThread())
+        frame.OwnerImage->NotifyChanged(&frame);
+}
+
 }  // namespace
+
+void (*RenderTrace)(const TGIFSubImage& frame, bool begins) = nullptr;
 
 // --- Rendering -------------------------------------------------------------------
 
+// One thread renders a frame at a time: the frame lock is held throughout, and the frame is
+// marked as in work, so that painter threads leave it alone while a report lets go of the lock.
 TBitmap* TGIFSubImage::RenderedBitmap() {
+    const FrameWorkHold work(*this);
     if (FrameBitmap || IsEmpty()) return FrameBitmap.get();
     try {
         ReportRendering(*this, psStarting, 0, false);
         try {
-            FrameBitmap = OwnerImage && OwnerImage->NeedsDither() ? RenderDithered() : RenderDirect();
+            FrameBitmap = RenderNewBitmap(*this);
         } catch (const EImageFreed&) {
             throw;
         } catch (...) {
             ReportRendering(*this, psEnding, 0, OwnerImage && OwnerImage->PaletteModified());
-            if (OwnerImage && OwnerImage->PaletteModified()) OwnerImage->NotifyChanged(this);
+            NotifyPaletteChange(*this);
             throw;
         }
         ReportRendering(*this, psEnding, 100, OwnerImage && OwnerImage->PaletteModified());
-        if (OwnerImage && OwnerImage->PaletteModified()) OwnerImage->NotifyChanged(this);
+        NotifyPaletteChange(*this);
     } catch (const EImageFreed&) {
         throw;  // this frame is gone with its image
     } catch (const EAbort&) {
     }
     return FrameBitmap.get();
+}
+
+void TGIFSubImage::RenderAhead() {
+    if (FrameBitmap || IsEmpty() || (OwnerImage && FrameInWork(*OwnerImage, this))) return;
+    FrameBitmap = RenderNewBitmap(*this);
 }
 
 std::unique_ptr<TBitmap> TGIFSubImage::RenderDirect() {
@@ -185,6 +219,7 @@ void TGIFSubImage::AllocBitmap() {
 }
 
 bool TGIFSubImage::IsMasked() {
+    const FrameWorkHold work(*this);
     if (NeedMask && Transparent) {
         ReleaseBitmap();
         RenderedBitmap();
@@ -217,6 +252,7 @@ TBitmap* TGIFImage::CurrentBitmap() {
     TGIFSubImage* first = Frames->FrameAt(0);
     auto bitmap = std::make_unique<TBitmap>();
     bitmap->OnChange = [this](TObject*) { Changed(); };
+    const FrameLockHold hold(this);
     if (first->Width() == ScreenWidth() && first->Height() == ScreenHeight()) {
         if (TBitmap* rendered = first->RenderedBitmap()) bitmap->Assign(*rendered);
     } else {
@@ -239,6 +275,7 @@ TBitmap* TGIFImage::AllocBitmap() {
     bitmap->SetPalette(CopyPalette(PaletteHandle()));
     bitmap->SetHeight(ScreenHeight());
     bitmap->SetWidth(ScreenWidth());
+    const FrameLockHold hold(this);
     CachedBitmap = std::move(bitmap);
     return CachedBitmap.get();
 }

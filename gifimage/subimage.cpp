@@ -6,6 +6,7 @@
 #include "gifimage/colormap.h"
 #include "gifimage/encoders.h"
 #include "gifimage/extensions.h"
+#include "gifimage/framelock.h"
 #include "gifimage/gdiutils.h"
 #include "gifimage/gifformat.h"
 #include "gifimage/gifimage.h"
@@ -63,6 +64,7 @@ TGIFSubImage::~TGIFSubImage() {
 void TGIFSubImage::ResetFrame() { ClearFrame(true); }
 
 void TGIFSubImage::ClearFrame(bool throughBounds) {
+    const FrameLockHold hold(*this);
     Extensions->RemoveAll();
     LocalColorMap->RemoveAll();
     ReleasePixels();
@@ -171,6 +173,7 @@ void TGIFSubImage::WritePixelData(TStream& stream) {
 // --- Pixels ------------------------------------------------------------------
 
 void TGIFSubImage::AllocPixels() {
+    const FrameLockHold hold(*this);
     ReleasePixels();
     const uint32_t size = static_cast<uint32_t>(Descriptor.Width) * Descriptor.Height;
     if (size == 0) return;
@@ -182,6 +185,7 @@ void TGIFSubImage::AllocPixels() {
 }
 
 void TGIFSubImage::ReleasePixels() {
+    const FrameLockHold hold(*this);
     std::free(Pixels);
     Pixels = nullptr;
     PixelsSize = 0;
@@ -230,6 +234,7 @@ void TGIFSubImage::SetBoundsField(int index, int value) {
 // beyond the largest screen that the frame has already (a frame read so from a file) is kept,
 // so that such a frame can still be emptied or moved within its row or column.
 void TGIFSubImage::ApplyBounds(int left, int top, int width, int height) {
+    const FrameLockHold hold(*this);
     const auto holds = [](int value) { return value >= 0 && value <= kMaxSide; };
     const int right = left + width, bottom = top + height;
     if (!holds(left) || !holds(top) || !holds(width) || !holds(height) ||
@@ -280,6 +285,7 @@ int TGIFSubImage::BitDepth() const { return LocalColorMap->BitDepth(); }
 // --- Cached bitmap, mask and palette ------------------------------------------
 
 HPALETTE TGIFSubImage::PaletteHandle() {
+    const FrameLockHold hold(*this);
     if (FrameBitmap) {
         if (HPALETTE palette = FrameBitmap->Palette()) return palette;
     }
@@ -296,6 +302,7 @@ HPALETTE TGIFSubImage::PaletteHandle() {
 }
 
 void TGIFSubImage::SetPaletteHandle(HPALETTE handle) {
+    const FrameLockHold hold(*this);
     if (handle == Palette) return;
     if (Palette) DeleteObject(Palette);
     const bool affectsBitmap = FrameBitmap && FrameBitmap->Palette() != handle;
@@ -309,9 +316,13 @@ void TGIFSubImage::SetPaletteHandle(HPALETTE handle) {
     }
 }
 
-void TGIFSubImage::ReleaseBitmap() { FrameBitmap.reset(); }
+void TGIFSubImage::ReleaseBitmap() {
+    const FrameLockHold hold(*this);
+    FrameBitmap.reset();
+}
 
 void TGIFSubImage::ReleaseMask() {
+    const FrameLockHold hold(*this);
     if (Mask) DeleteObject(Mask);
     Mask = nullptr;
     NeedMask = true;

@@ -94,6 +94,9 @@ public:
     // The frame's pixels as an 8-bit bitmap (web-palette dithered when the image asks for it),
     // rendered on first demand and kept; nullptr for an empty frame or an aborted render.
     TBitmap* RenderedBitmap();
+    // Renders the bitmap ahead of its paint on a painter's thread: without reports, and not when
+    // it exists or the GUI thread is at work on the frame. The caller holds the frame lock.
+    void RenderAhead();
     // A new bitmap of the frame's own colours / of the web palette; may set the mask.
     std::unique_ptr<TBitmap> RenderDirect();
     std::unique_ptr<TBitmap> RenderDithered();
