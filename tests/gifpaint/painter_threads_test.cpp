@@ -51,10 +51,11 @@ private:
     DWORD start_;
 };
 
-// Ends the program with a message when a probe hangs (a deadlock between the threads).
+// Ends the program with a message when a round of a probe hangs (a deadlock between the
+// threads): each round must end within the given time of the one before.
 class Watchdog {
 public:
-    explicit Watchdog(int seconds) : deadline_(GetTickCount() + seconds * 1000) {
+    explicit Watchdog(int seconds) : seconds_(seconds), deadline_(GetTickCount() + seconds * 1000) {
         thread_ = std::thread([this] {
             while (!done_) {
                 if (static_cast<LONG>(GetTickCount() - deadline_) > 0) {
@@ -70,9 +71,11 @@ public:
         done_ = true;
         thread_.join();
     }
+    void Kick() { deadline_ = GetTickCount() + seconds_ * 1000; }
 
 private:
-    DWORD deadline_;
+    int seconds_;
+    std::atomic<DWORD> deadline_;
     std::atomic<bool> done_{false};
     std::thread thread_;
 };
@@ -189,7 +192,7 @@ struct ProbeFigures {
 // turn (a render of the larger ones spans many more of the painters' turns).
 template <typename Round>
 ProbeFigures RunProbe(const char* name, int frames, Round round) {
-    const Watchdog watchdog(120 + EnvNumber("PAINTER_STRESS_SECONDS", 0));
+    Watchdog watchdog(60);
     const RoundPlan plan;
     const size_t freedBefore = FreedBlocksWritten();
     HandlerThreads handlers;
@@ -197,6 +200,7 @@ ProbeFigures RunProbe(const char* name, int frames, Round round) {
     {
         OverlapCounter overlaps;
         for (; plan.Next(figures.rounds); ++figures.rounds) {
+            watchdog.Kick();
             const int side = figures.rounds % 2 ? 160 : 64;
             auto image = StressAnimation(side, frames);
             handlers.Attach(*image);
