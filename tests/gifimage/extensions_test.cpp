@@ -1,12 +1,12 @@
 // Extension blocks: each kind read, the class choice, registries, graphic control state.
 #include <gtest/gtest.h>
 
-#include "gifbuilder.h"
 #include "gifimage/colormap.h"
 #include "gifimage/extensions.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
+#include "tests/support/gifbuilder.h"
 
 namespace {
 
