@@ -296,7 +296,7 @@ TEST(GifExtensions, GraphicControlState) {
     first->SetTransparentIndex(40);
     EXPECT_EQ(first->TransparentIndex(), 0);
     EXPECT_EQ(log.Messages(), std::vector<std::string>{sInvalidColorIndex});
-    first->SetDisposalMethod(3);
+    first->SetDisposalMethod(kDisposalRestorePrevious);
     first->Record.PackedFields |= 0xE0;
     first->SetDisposalMethod(9);
     EXPECT_EQ(first->DisposalMethod(), 1);
