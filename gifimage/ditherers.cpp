@@ -3,13 +3,13 @@
 #include <algorithm>
 
 #include "gifimage/giferror.h"
-#include "gifimage/gifstream.h"
+#include "gifimage/messages.h"
 
 // --- Plain engine --------------------------------------------------------------
 
 TDitherEngine::TDitherEngine(int32_t width, TColorLookup* lookup) : lookup_(lookup), width_(width) {
-    if (width < 0) RaiseGIFError(sDitherInvalidWidth);
-    if (!lookup) RaiseGIFError(sDitherNoLookup);
+    if (width < 0) RaiseGIFError(sInvalidImageDimensions);
+    if (!lookup) RaiseGIFError(sNoDitherLookup);
 }
 
 uint8_t TDitherEngine::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,

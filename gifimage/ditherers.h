@@ -8,9 +8,6 @@
 #include "gifimage/colorreduction.h"
 #include "gifimage/lookups.h"
 
-inline constexpr const char* sDitherInvalidWidth = "Invalid image dimensions";
-inline constexpr const char* sDitherNoLookup = "No color lookup for dithering";
-
 // The plain engine: each pixel is mapped on its own.
 class TDitherEngine {
 public:

@@ -11,12 +11,10 @@
 #include "gifimage/giferror.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/gifstream.h"
+#include "gifimage/messages.h"
 #include "gifimage/subimage.h"
 
 namespace {
-constexpr const char* kOptimizingText = "Optimizing...";
-constexpr const char* kInvalidReductionMethodText = "Invalid reduction method";
-
 uint8_t DisposalOf(const TGIFSubImage& frame) {
     return frame.GraphicControlExtension ? frame.GraphicControlExtension->DisposalMethod() : kDisposalNone;
 }
@@ -69,12 +67,12 @@ bool IsNeedless(const TGIFGraphicControlExtension& control, bool singleFrame) {
 
 // The passes of TGIFImage::OptimizeFrames, with their progress reports.
 void OptimizeWithListLocked(TGIFImage& image, TOptimizeSet options, TReductionMethod method) {
-    image.Progress(&image, psStarting, 0, false, kNoRect, kOptimizingText);
+    image.Progress(&image, psStarting, 0, false, kNoRect, sProgressOptimizing);
     const int total = 6 * image.Frames->ItemCount();
     int done = 0;
     auto report = [&]() {
         image.Progress(&image, psRunning, static_cast<uint8_t>(MulDiv(done, 100, total)), false, kNoRect,
-                       kOptimizingText);
+                       sProgressOptimizing);
     };
     try {
         // Colour tables.
@@ -170,13 +168,13 @@ void OptimizeWithListLocked(TGIFImage& image, TOptimizeSet options, TReductionMe
             }
             report();
         } else if ((options & osColorReduction) && method == crCustomPalette) {
-            RaiseGIFError(kInvalidReductionMethodText);
+            RaiseGIFError(sInvalidReductionMethod);
         }
     } catch (...) {
-        image.Progress(&image, psEnding, 0, false, kNoRect, kOptimizingText);
+        image.Progress(&image, psEnding, 0, false, kNoRect, sProgressOptimizing);
         throw;
     }
-    image.Progress(&image, psEnding, 100, false, kNoRect, kOptimizingText);
+    image.Progress(&image, psEnding, 100, false, kNoRect, sProgressOptimizing);
 }
 }  // namespace
 
