@@ -42,7 +42,7 @@ TGIFColorMap* TGIFImage::GlobalColors() const { return Header->ColorMap.get(); }
 
 TGIFImage::TGIFImage()
     : Frames(std::make_unique<TGIFImageList>(this))
-    , Header(std::make_unique<TGIFHeader>(this))
+    , Header(std::make_unique<TGIFHeader>(this, Frames.get()))
     , Painters(std::make_shared<TThreadList<TGIFPainter*>>())
     , DrawFlags(DefaultDrawFlags)
     , ReductionMethod(DefaultColorReduction)

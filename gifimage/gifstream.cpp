@@ -122,8 +122,8 @@ void TGIFImageList::SaveItems(TStream& stream) {
 
 // --- TGIFHeader --------------------------------------------------------------
 
-TGIFHeader::TGIFHeader(TGIFImage* ownerImage) : TGIFItem(ownerImage) {
-    ColorMap = std::make_unique<TGIFGlobalColorMap>(this);
+TGIFHeader::TGIFHeader(TGIFImage* ownerImage, const TGIFImageList* frames) : TGIFItem(ownerImage) {
+    ColorMap = std::make_unique<TGIFGlobalColorMap>(this, frames);
     ResetFields();
 }
 
