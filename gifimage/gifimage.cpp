@@ -197,15 +197,10 @@ HPALETTE TGIFImage::PaletteHandle() {
 }
 
 void TGIFImage::SetPaletteHandle(HPALETTE handle) {
-    if (handle == PaletteCache) return;
-    if (PaletteCache) DeleteObject(PaletteCache);
-    const bool affectsBitmap = CachedBitmap && CachedBitmap->Palette() != handle;
-    PaletteCache = handle;
-    if (affectsBitmap) {
-        ReleaseBitmap();
-        SetPaletteModified(true);
-        Changed();
-    }
+    if (!ReplacePaletteHandle(PaletteCache, handle, CachedBitmap.get())) return;
+    ReleaseBitmap();
+    SetPaletteModified(true);
+    Changed();
 }
 
 bool TGIFImage::NeedsDither() const {

@@ -291,16 +291,11 @@ HPALETTE TGIFSubImage::PaletteHandle() {
 }
 
 void TGIFSubImage::SetPaletteHandle(HPALETTE handle) {
-    if (handle == Palette) return;
-    if (Palette) DeleteObject(Palette);
-    const bool affectsBitmap = FrameBitmap && FrameBitmap->Palette() != handle;
-    Palette = handle;
-    if (affectsBitmap) {
-        ReleaseBitmap();
-        if (OwnerImage) {
-            OwnerImage->SetPaletteModified(true);
-            OwnerImage->NotifyChanged(this);
-        }
+    if (!ReplacePaletteHandle(Palette, handle, FrameBitmap.get())) return;
+    ReleaseBitmap();
+    if (OwnerImage) {
+        OwnerImage->SetPaletteModified(true);
+        OwnerImage->NotifyChanged(this);
     }
 }
 
