@@ -130,16 +130,10 @@ template <const auto& Kernel>
 TKernelDitherer<Kernel>::TKernelDitherer(int32_t width, TColorLookup* lookup)
     : TRowsOfKernel<Kernel>(width, lookup, Kernel.Divisor) {}
 
+// Unrolled and inlined, so that every weight is a constant and the empty places of the kernel
+// cost nothing.
 template <const auto& Kernel>
-uint8_t TKernelDitherer<Kernel>::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed,
-                                             uint8_t& outGreen, uint8_t& outBlue) {
-    return this->DitherWithRows(this->rows_, Kernel.Divisor, red, green, blue, outRed, outGreen, outBlue,
-                                [this](int channel, int32_t error) { SpreadError(channel, error); });
-}
-
-// Unrolled, so that every weight is a constant and the empty places of the kernel cost nothing.
-template <const auto& Kernel>
-void TKernelDitherer<Kernel>::SpreadError(int channel, int32_t error) {
+[[gnu::always_inline]] inline void TKernelDitherer<Kernel>::SpreadError(int channel, int32_t error) {
     using K = std::remove_cvref_t<decltype(Kernel)>;
     const int32_t direction = this->Direction();
 #pragma GCC unroll 8
@@ -151,6 +145,13 @@ void TKernelDitherer<Kernel>::SpreadError(int channel, int32_t error) {
             if (weight != 0) position[(column - K::Margin) * direction] += weight * error;
         }
     }
+}
+
+template <const auto& Kernel>
+uint8_t TKernelDitherer<Kernel>::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed,
+                                             uint8_t& outGreen, uint8_t& outBlue) {
+    return this->DitherWithRows(this->rows_, Kernel.Divisor, red, green, blue, outRed, outGreen, outBlue,
+                                [this](int channel, int32_t error) { SpreadError(channel, error); });
 }
 
 namespace {
