@@ -19,7 +19,7 @@ int PainterThreadPriority(int priority);
 // What the body needs of a frame to show it, read in one step under the frame lock.
 struct TFrameControls {
     bool present = false;  // the frame is still listed
-    uint8_t disposal = 1;
+    uint8_t disposal = kDisposalKeep;
     int delay = 0;         // units to wait after it
     bool hasLoop = false;  // its first loop extension, if any
     int loopCount = 0;
@@ -58,8 +58,8 @@ public:
     uint16_t DrawFlags;
     int SpeedPercent;
     int CurrentFrame = -1;
-    uint8_t CurrentDisposal = 1;
-    uint8_t PreviousDisposal = 1;
+    uint8_t CurrentDisposal = kDisposalKeep;
+    uint8_t PreviousDisposal = kDisposalKeep;
     std::unique_ptr<TBitmap> CompositeBitmap;
     std::unique_ptr<TBitmap> ScratchBitmap;
     std::unique_ptr<TBitmap> UnderlayBitmap;
