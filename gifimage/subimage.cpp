@@ -170,13 +170,13 @@ void TGIFSubImage::WritePixelData(TStream& stream) {
 
 // --- Pixels ------------------------------------------------------------------
 
-void TGIFSubImage::AllocPixels() {
+void TGIFSubImage::AllocPixels(bool zeroed) {
     ReleasePixels();
     const uint32_t size = static_cast<uint32_t>(Descriptor.Width) * Descriptor.Height;
     if (size == 0) return;
     // The size is a signed 32-bit count: larger frames cannot be held.
     if (size > 0x7FFFFFFFu) RaiseGIFError(sImageTooLarge);
-    Pixels = static_cast<uint8_t*>(std::calloc(size, 1));
+    Pixels = static_cast<uint8_t*>(zeroed ? std::calloc(size, 1) : std::malloc(size));
     if (!Pixels) RaiseGIFError(sImageTooLarge);
     PixelsSize = static_cast<int32_t>(size);
 }

@@ -58,7 +58,8 @@ public:
     // membership is the caller's business.
     void SetOwnerImage(TGIFImage* image);
 
-    void AllocPixels();
+    // A buffer for the descriptor's size, zeroed unless the caller writes every pixel itself.
+    void AllocPixels(bool zeroed = true);
     void ReleasePixels();
     void EnsurePixels();
     bool IsEmpty() const;
