@@ -304,6 +304,17 @@ protected:
         EXPECT_EQ(now.format, before.format);
     }
 
+    // Waits for a conversion that a click starts: first for it to begin (the dialog disabled or
+    // the progress window there; a posted click is handled a moment later), then for its end.
+    bool WaitForConversion(int timeoutMs) {
+        DWORD start = GetTickCount();
+        while (IsWindowEnabled(dialog_) && !AnyProgressWindow()) {
+            if (GetTickCount() - start > 10000) return false;
+            ui::Pause(20);
+        }
+        return WaitUntilIdle(timeoutMs);
+    }
+
     std::vector<std::string> Calls() const { return ReadLines(runDir_ + "ffmpeg-calls.txt"); }
     bool WaitForCalls(size_t count, int timeoutMs) const {
         DWORD start = GetTickCount();
