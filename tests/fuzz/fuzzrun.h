@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -58,6 +59,8 @@ uint64_t PrivateBytes();
 class Tally {
 public:
     void Add(const std::string& name, uint64_t n = 1) { counts_[name] += n; }
+    // Keeps the largest value given under the name.
+    void Max(const std::string& name, uint64_t n) { counts_[name] = std::max(counts_[name], n); }
     uint64_t Get(const std::string& name) const {
         auto it = counts_.find(name);
         return it == counts_.end() ? 0 : it->second;
