@@ -92,7 +92,8 @@ std::string ReplayText() {
 void InstallCrashReport(const char* program, int hangSeconds) {
     static bool installed = false;
     programName = program;
-    hangLimitSeconds = hangSeconds;
+    const char* hang = std::getenv("FUZZ_HANG_SECONDS");
+    hangLimitSeconds = hang && std::atoi(hang) > 0 ? std::atoi(hang) : hangSeconds;
     if (installed) return;
     installed = true;
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);

@@ -37,7 +37,7 @@ void NoteRun(uint32_t seed, uint64_t run);
 void NoteStage(const char* stage);
 const char* CurrentStage();
 // An unhandled structured exception or std::terminate prints seed, run and stage and ends the
-// process; a run that takes longer than hangSeconds does the same.
+// process; a run that takes longer than hangSeconds (FUZZ_HANG_SECONDS, when set) does the same.
 void InstallCrashReport(const char* program, int hangSeconds = 60);
 // The replay line of the current run.
 std::string ReplayText();
