@@ -24,6 +24,8 @@ struct Settings {
     uint32_t seed = 20261210;
     double seconds = 3.0;
     int64_t onlyRun = -1;
+    // FUZZ_FIRST_RUN: a run that is not a replay starts there (to go on where another stopped).
+    int64_t firstRun = 0;
     bool keepGoing = false;
     int repeat = 1;
     static Settings FromEnvironment();
@@ -80,7 +82,7 @@ std::vector<std::string> RunLoop(const Settings& settings, Tally& tally, double&
     const DWORD budgetMs = static_cast<DWORD>(settings.seconds * 1000);
     const uint64_t memoryBefore = PrivateBytes();
     int repeated = 0;
-    for (uint64_t run = settings.onlyRun >= 0 ? uint64_t(settings.onlyRun) : 0;; ++run) {
+    for (uint64_t run = settings.onlyRun >= 0 ? uint64_t(settings.onlyRun) : uint64_t(settings.firstRun);; ++run) {
         if (settings.onlyRun >= 0 && run != uint64_t(settings.onlyRun)) {
             if (++repeated >= settings.repeat) break;
             run = uint64_t(settings.onlyRun);
