@@ -19,9 +19,9 @@
 #include "gifimage/quantiser.h"
 #include "gifimage/subimage.h"
 #include "gifseeds.h"
-#include "tests/gifimage/gifbuilder.h"
 #include "tests/support/extensionblocks.h"
 #include "tests/support/gdiobjects.h"
+#include "tests/support/gifbuilder.h"
 #include "tests/support/wic.h"
 
 namespace {
