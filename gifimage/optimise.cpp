@@ -28,22 +28,25 @@ bool RestoreIsHidden(const TGIFSubImage& current, const TGIFSubImage& next, cons
     return EqualRect(&overlap, &own) && DisposalOf(next) != kDisposalRestorePrevious;
 }
 
-// The time a dropped frame was shown is kept only by a transparent predecessor, which holds a
-// graphic control extension to carry it; the sum stops at the largest delay a frame can hold.
-// With any other predecessor the time goes with the dropped frame: none is made up for it.
-void PassDelayTo(TGIFSubImage& before, uint16_t delay) {
+// The time a dropped frame was shown (`shown` units, as the painter waits it) is kept only by a
+// transparent predecessor, which holds a graphic control extension to carry it: it is then shown
+// for its own time and that one, and the sum stops at the largest delay a frame can hold. With
+// any other predecessor the time goes with the dropped frame: none is made up for it.
+void PassDelayTo(TGIFSubImage& before, int shown) {
     if (!IsKeyed(before)) return;
     TGIFGraphicControlExtension* control = before.GraphicControlExtension;
-    control->SetDelayUnits(static_cast<uint16_t>(std::min<int>(0xFFFF, control->DelayUnits() + delay)));
+    const int own = ShownDelayUnits(control, true);
+    control->SetDelayUnits(static_cast<uint16_t>(std::min<int>(0xFFFF, own + shown)));
 }
 
 // Whether trimming transparent frame b, or dropping it when nothing is left, shows the same
 // animation: a frame that restores the background erases its whole rectangle, and the time a
-// wholly transparent frame waits after a restoring predecessor shows the restored screen.
+// wholly transparent frame waits after a restoring predecessor shows the restored screen (a
+// delay of 0 is waited as the painter's default).
 bool TrimKeepsDisplay(const TGIFImage& image, int b) {
     const TGIFSubImage& frame = *image.Frames->FrameAt(b);
     if (DisposalOf(frame) == kDisposalRestoreBackground) return false;
-    if (b == 0 || frame.GraphicControlExtension->DelayUnits() == 0) return true;
+    if (b == 0 || ShownDelayUnits(frame.GraphicControlExtension, true) == 0) return true;
     const uint8_t before = DisposalOf(*image.Frames->FrameAt(b - 1));
     if (before != kDisposalRestoreBackground && before != kDisposalRestorePrevious) return true;
     const uint8_t key = frame.GraphicControlExtension->TransparentIndex();
@@ -140,11 +143,10 @@ void OptimizeWithListLocked(TGIFImage& image, TOptimizeSet options, TReductionMe
                 TGIFSubImage* frame = image.Frames->FrameAt(b);
                 if (frame->IsEmpty() || !IsKeyed(*frame)) continue;
                 if (!TrimKeepsDisplay(image, b)) continue;
-                const TGIFGraphicControlExtension* control = frame->GraphicControlExtension;
-                const uint16_t delay = control ? control->DelayUnits() : 0;
+                const int shown = ShownDelayUnits(frame->GraphicControlExtension, true);
                 frame->TrimBorders();
                 if (frame->IsEmpty()) {
-                    if (b > 0) PassDelayTo(*image.Frames->FrameAt(b - 1), delay);
+                    if (b > 0) PassDelayTo(*image.Frames->FrameAt(b - 1), shown);
                     image.Frames->RemoveAt(b);
                 }
                 report();

@@ -289,12 +289,7 @@ void TGIFPainter::Animate() {
                 break;
             }
 
-            delay = DefaultFrameDelay;
-            if (const TGIFGraphicControlExtension* control = frame->GraphicControlExtension;
-                control && control->DelayUnits() > 0) {
-                delay = std::max<int>(control->DelayUnits(), MinFrameDelay);
-                if (!Threaded()) delay = std::min(delay, MaxFrameDelay);
-            }
+            delay = ShownDelayUnits(frame->GraphicControlExtension, Threaded());
 
             const int noted = CurrentFrame;
             FireAnimationEvent(OnFrameDone);

@@ -74,16 +74,36 @@ void TGIFSubImage::ClearFrame(bool throughBounds) {
     ReleaseMask();
 }
 
-// The cached bitmap, mask and palette were made with the colours and settings of the image the
-// frame leaves; they are made again for the new one when needed.
+namespace {
+// Whether every entry of `colors` stands at the same index in `table`.
+bool HoldsAtSameIndexes(const TGIFColorMap& table, const TGIFColorMap& colors) {
+    return table.Count() >= colors.Count() &&
+           std::memcmp(table.Entries(), colors.Entries(), sizeof(TGIFColor) * colors.Count()) == 0;
+}
+}  // namespace
+
+// A frame without colours of its own takes those of the image it leaves along, as a local
+// table of the entries that image saves (padded with black to a power of two), unless the new
+// image's global table holds them at the same indexes. The cached bitmap, mask and palette were
+// made with the colours and settings of the old image; they are made again for the new one
+// when needed.
 void TGIFSubImage::SetOwnerImage(TGIFImage* image) {
     if (image == OwnerImage) return;
+    const TGIFColorMap* oldColors = OwnerImage && LocalColorMap->Count() == 0 ? OwnerImage->GlobalColors() : nullptr;
+    const bool keepColors = oldColors && oldColors->Count() > 0 &&
+                            !(image && HoldsAtSameIndexes(*image->GlobalColors(), *oldColors));
+    TGIFLocalColorMap kept(nullptr);
+    if (keepColors) {
+        kept.CopyFrom(*oldColors);
+        while (kept.Count() < (1 << kept.BitDepth())) kept.AppendColor(TColor(0));
+    }
     OwnerImage = image;
     Extensions->OwnerImage = image;
     for (int i = 0; i < Extensions->ItemCount(); ++i) Extensions->ExtensionAt(i)->OwnerImage = image;
     ReleaseBitmap();
     ReleaseMask();
     SetPaletteHandle(nullptr);
+    if (keepColors) LocalColorMap->CopyFrom(kept);
 }
 
 void TGIFSubImage::Assign(const TPersistent& source) { CopyFrom(source); }
