@@ -305,8 +305,16 @@ void TGIFImage::CopyFrom(TPersistent* source) {
         TGraphic::Assign(*source);
         return;
     }
-    AddFrameFrom(frame.get());
-    frame.Release();
+    AddNewFrame(frame);
+}
+
+// AddFrameFrom lists a frame of this image before any handler runs, and a handler may free the
+// image and the frame with it: the frame is handed over first, with room made for it in the
+// list, so that nothing can fail between the hand-over and the listing.
+int TGIFImage::AddNewFrame(TUnlistedFrame& frame) {
+    std::vector<TGIFItem*>& items = Frames->Items;
+    if (items.size() == items.capacity()) items.reserve(items.size() * 2 + 1);
+    return AddFrameFrom(frame.Release());
 }
 
 // The copy of another image reports to that image's handlers. Any handler may free this image
@@ -339,8 +347,7 @@ void TGIFImage::CopyImage(TGIFImage& other) {
         for (int i = 0; i < count; ++i) {
             TUnlistedFrame frame(this);
             EndIfImageFreed(RunHandler([&] { frame->CopyFrom(*other.Frames->FrameAt(i)); }) && bothLive());
-            EndIfImageFreed(RunHandler([&] { AddFrameFrom(frame.get()); }) && bothLive());
-            frame.Release();
+            EndIfImageFreed(RunHandler([&] { AddNewFrame(frame); }) && bothLive());
             EndIfImageFreed(progress.Report(MulDiv(i + 1, 100, count)) && bothLive());
         }
         FitScreenToFrames();

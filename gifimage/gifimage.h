@@ -23,6 +23,7 @@ class TGIFHeader;
 class TGIFImageList;
 class TGIFPainter;
 class TGIFSubImage;
+class TUnlistedFrame;
 
 enum : uint16_t {
     dfThreaded = 0x0001,
@@ -193,6 +194,7 @@ public:
 private:
     void SetScreenExtent(int side, int value);
     void CopyImage(TGIFImage& other);
+    int AddNewFrame(TUnlistedFrame& frame);
     TPersistent* SourceThatOutlivesClearing(TPersistent* source, std::unique_ptr<TGIFImage>& heldImage,
                                             std::unique_ptr<TBitmap>& heldBitmap);
 };

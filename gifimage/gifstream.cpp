@@ -100,7 +100,8 @@ void TGIFImageList::LoadItems(TStream& stream, TObject* parent) {
         }
         TUnlistedFrame frame(image);
         frame->LoadFromStream(stream);
-        Append(frame.Release());
+        Append(frame.get());
+        frame.Release();
         if (image) {
             const int32_t position = static_cast<int32_t>(stream.Position());
             const int32_t size = static_cast<int32_t>(stream.Size());

@@ -4,7 +4,6 @@
 // where two take part, the other one. The program's allocator poisons freed memory
 // (freedmemory.h), so that any touch of a freed image faults or is counted.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -24,18 +23,6 @@ constexpr int kWidth = 4;
 // Tall enough for two running reports of each frame's rendering and import (every 32 rows).
 constexpr int kHeight = 34;
 const RECT kScreen{0, 0, kWidth, kHeight};
-
-int ThreadsOfProcess() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return 0;
-    int count = 0;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        count += entry.th32OwnerProcessID == GetCurrentProcessId();
-    CloseHandle(snapshot);
-    return count;
-}
 
 // How many more GDI objects the process can make: a leak shrinks it.
 int GdiHeadroom() {
@@ -122,6 +109,22 @@ struct Run {
     int victim = 0;
     bool freed = false;
     int offThread = 0;
+    // The threads of the painters the run started, to wait for their end.
+    std::vector<HANDLE> painterThreads;
+
+    ~Run() {
+        for (HANDLE thread : painterThreads) CloseHandle(thread);
+    }
+    void NotePainter(TGIFPainter& painter) {
+        HANDLE thread = nullptr;
+        if (DuplicateHandle(GetCurrentProcess(), painter.Handle(), GetCurrentProcess(), &thread, SYNCHRONIZE, FALSE, 0))
+            painterThreads.push_back(thread);
+    }
+    bool PaintersEnded() const {
+        for (HANDLE thread : painterThreads)
+            if (WaitForSingleObject(thread, 0) != WAIT_OBJECT_0) return false;
+        return true;
+    }
 
     TGIFImage& A() { return *images[0]; }
     TGIFImage& B() { return *images[1]; }
@@ -147,7 +150,11 @@ struct Run {
         image.OnWarningMessage = [this](TObject*, uint8_t, const std::string&) { Callback(); };
         const TNotifyEvent notify = [this](TObject*) { Callback(); };
         image.OnChange = notify;
-        image.OnAnimationStart = notify;
+        image.OnAnimationStart = [this](TObject* sender) {
+            auto* painter = dynamic_cast<TGIFPainter*>(sender);
+            if (painter && (painter->DrawFlags & dfThreaded)) NotePainter(*painter);
+            Callback();
+        };
         image.OnFrameBegin = notify;
         image.OnFrameDone = notify;
         image.OnLoopPass = notify;
@@ -175,22 +182,29 @@ struct Run {
         TGIFPainter* painter = image.StartPainter(nullptr, &surfaces[i]->Canvas(), dfThreaded | dfAnimate | dfLoop,
                                                   kScreen);
         ASSERT_NE(painter, nullptr);
+        NotePainter(*painter);
         painter->StartPainting();
         ASSERT_TRUE(PumpUntil([&] { return life.expired() || painter->FirstFramePainted; }));
     }
 
-    // Image 1's painter, started last, has its start handler waiting in the queue, which the
+    // A threaded painter of image i whose start handler waits in the queue, which the
     // operation's stop serves.
+    void StartQueuedPainter(int i) {
+        TGIFImage& image = *images[i];
+        image.SpeedPercent = 0;
+        TGIFPainter* painter = image.StartPainter(nullptr, &surfaces[i]->Canvas(), dfThreaded | dfAnimate, kScreen);
+        ASSERT_NE(painter, nullptr);
+        NotePainter(*painter);
+        painter->StartPainting();
+        Sleep(50);
+    }
+
+    // Image 0's painter shows a frame and waits; image 1's has its start handler queued.
     void PaintersWaitingOnBoth() {
         MakeImage(0, dfAnimate);
         MakeImage(1, dfAnimate);
         StartWaitingPainter(0);
-        TGIFPainter* other = B().StartPainter(nullptr, &surfaces[1]->Canvas(), dfThreaded | dfAnimate, kScreen);
-        ASSERT_NE(other, nullptr);
-        B().SpeedPercent = 0;
-        other->SpeedPercent = 0;
-        other->StartPainting();
-        Sleep(50);
+        StartQueuedPainter(1);
     }
 
     // A painter on the calling thread dispatches this message in its waits.
@@ -341,7 +355,12 @@ const Operation kOperations[] = {
          r.MakeImage(0, dfAnimate | dfThreaded | dfLoop);
          r.A().SpeedPercent = 0;
      },
-     [](Run& r) { r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen); }},
+     [](Run& r) {
+         TGIFImage& image = r.A();
+         const std::weak_ptr<const char> life = image.Lifetime;
+         image.DrawImage(r.surfaces[0]->Canvas(), kScreen);
+         if (!life.expired() && image.OwnPainter) r.NotePainter(*image.OwnPainter);
+     }},
     {"StartAndStopThreadedPainter", 1, [](Run& r) { r.MakeImage(0, 0); },
      [](Run& r) {
          TGIFImage& image = r.A();
@@ -359,12 +378,14 @@ const Operation kOperations[] = {
      [](Run& r) { r.A().StartPainter(nullptr, &r.surfaces[0]->Canvas(), dfAnimate | dfTransparent, kScreen); }},
     {"StopOwnPainterWhilePaintersWait", 2,
      [](Run& r) {
-         r.PaintersWaitingOnBoth();
-         r.A().DrawFlags = dfAnimate | dfThreaded | dfPaintOnTarget;
-         r.inOperation = false;
+         r.MakeImage(0, dfAnimate | dfThreaded | dfPaintOnTarget);
+         r.MakeImage(1, dfAnimate);
+         r.A().SpeedPercent = 0;
          r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen);
          ASSERT_NE(r.A().OwnPainter, nullptr);
+         r.NotePainter(*r.A().OwnPainter);
          PumpUntil([&] { return r.A().OwnPainter->FirstFramePainted; });
+         r.StartQueuedPainter(1);
      },
      [](Run& r) { static_cast<void>(r.A().StopOwnPainter()); }},
 };
@@ -373,6 +394,7 @@ struct Outcome {
     int callbacks = 0;
     bool freed = false;
     int offThread = 0;
+    bool paintersEnded = true;
     std::string failure;  // what the operation raised other than the library's abort
 };
 
@@ -398,6 +420,7 @@ Outcome RunOnce(const Operation& op, int freeAt, int victim) {
         for (auto& image : run.images) image.reset();
         // What the painters queued runs without the images.
         PumpUntil([] { return false; }, 20);
+        out.paintersEnded = PumpUntil([&] { return run.PaintersEnded(); });
         out.offThread = run.offThread;
     }
     return out;
@@ -407,13 +430,12 @@ class GifImageFreedAtEveryCallback : public testing::TestWithParam<Operation> {}
 
 TEST_P(GifImageFreedAtEveryCallback, OperationEndsWithoutTouchingIt) {
     const Operation& op = GetParam();
-    const int threads = ThreadsOfProcess();
     const Outcome counted = RunOnce(op, 0, 0);
     ASSERT_FALSE(HasFatalFailure());
     EXPECT_EQ(counted.failure, "");
     EXPECT_GT(counted.callbacks, 0) << "the operation runs no handler";
     EXPECT_EQ(FreedBlocksWritten(), 0u);
-
+    EXPECT_TRUE(counted.paintersEnded) << "a painter thread is left";
     const int gdiBefore = GdiHeadroom();
     int orders = 0;
     for (int victim = 0; victim < op.images; ++victim) {
@@ -423,7 +445,7 @@ TEST_P(GifImageFreedAtEveryCallback, OperationEndsWithoutTouchingIt) {
             const size_t blocks = LiveBlocks();
             const Outcome out = RunOnce(op, k, victim);
             ASSERT_FALSE(HasFatalFailure());
-            EXPECT_TRUE(PumpUntil([&] { return ThreadsOfProcess() <= threads; })) << "a painter thread is left";
+            EXPECT_TRUE(out.paintersEnded) << "a painter thread is left";
             EXPECT_EQ(out.failure, "");
             EXPECT_EQ(FreedBlocksWritten(), 0u) << "freed memory was written";
             EXPECT_EQ(LiveBlocks(), blocks) << "memory leaked";
