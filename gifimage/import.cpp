@@ -21,9 +21,6 @@
 
 namespace {
 
-// The descriptor holds 16-bit sizes.
-constexpr int kMaxFrameSide = 0xFFFF;
-
 // The running report of row y, every 32 rows; a handler that frees the image ends the import.
 void ReportRow(TGIFSubImage& frame, int y, int height) {
     if (y % 32 == 0 && frame.OwnerImage)
@@ -274,10 +271,9 @@ void TGIFSubImage::CopyFrame(TGIFSubImage& source) {
 }
 
 void TGIFSubImage::ImportBitmap(TBitmap& bitmap) {
-    if (bitmap.Width() > kMaxFrameSide || bitmap.Height() > kMaxFrameSide) RaiseGIFError(sImageTooLarge);
+    if (bitmap.Width() > kMaxSide || bitmap.Height() > kMaxSide) RaiseGIFError(sImageTooLarge);
     // The frame keeps its place: from there it must still end on the largest logical screen.
-    if (Left() + bitmap.Width() > kMaxFrameSide || Top() + bitmap.Height() > kMaxFrameSide)
-        RaiseGIFError(sImageTooLarge);
+    if (Left() + bitmap.Width() > kMaxSide || Top() + bitmap.Height() > kMaxSide) RaiseGIFError(sImageTooLarge);
     // The reset frees the frame's own bitmap, and widening the screen below frees the image's
     // whole-image bitmap: either one is read from a copy taken before.
     std::unique_ptr<TBitmap> ownCopy;
@@ -291,8 +287,8 @@ void TGIFSubImage::ImportBitmap(TBitmap& bitmap) {
     // No palette handle of the frame may outlive the import: a later colour-table change would
     // free the bitmap being read.
     SetPaletteHandle(nullptr);
-    SetBoundsField(3, source.Width());
-    SetBoundsField(4, source.Height());
+    SetBoundsField(kBoundsWidth, source.Width());
+    SetBoundsField(kBoundsHeight, source.Height());
 
     TPixelFormat format = source.PixelFormat();
     if (format == pf1bit || format == pf4bit || format == pf8bit) {
