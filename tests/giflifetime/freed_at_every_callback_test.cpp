@@ -195,8 +195,14 @@ struct Run {
         TGIFPainter* painter = image.StartPainter(nullptr, &surfaces[i]->Canvas(), dfThreaded | dfAnimate, kScreen);
         ASSERT_NE(painter, nullptr);
         NotePainter(*painter);
+        static volatile LONG queued;
+        queued = 0;
+        void (*const earlier)() = WakeMainThread;
+        WakeMainThread = [] { InterlockedExchange(&queued, 1); };
         painter->StartPainting();
-        Sleep(50);
+        for (int i = 0; i < 500 && !queued; ++i) Sleep(10);
+        WakeMainThread = earlier;
+        ASSERT_TRUE(queued) << "the painter's start handler was not queued";
     }
 
     // Image 0's painter shows a frame and waits; image 1's has its start handler queued.
