@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "classlib/bitmap.h"
 #include "classlib/graphics.h"
@@ -22,6 +23,7 @@ class TGIFHeader;
 class TGIFImageList;
 class TGIFPainter;
 class TGIFSubImage;
+class TUnlistedFrame;
 
 enum : uint16_t {
     dfThreaded = 0x0001,
@@ -125,8 +127,10 @@ public:
     // A new painter (still suspended when threaded) or nullptr; writes it into ownerSlot.
     TGIFPainter* StartPainter(TGIFPainter** ownerSlot, TCanvas* canvas, uint16_t flags, const RECT& rect);
     // Stop the own painter / every painter, wait for the threaded ones to leave, release the bitmap.
-    void StopOwnPainter();
-    void StopAllPainters();
+    // The wait serves the GUI queue, where a handler may free the image: false when it did, and
+    // the caller touches nothing of the image again.
+    [[nodiscard]] bool StopOwnPainter();
+    [[nodiscard]] bool StopAllPainters();
 
     // Optimisation: rewrites frames, colour tables and extensions in place (os* option bits).
     void OptimizeFrames(TOptimizeSet options, TReductionMethod method);
@@ -137,11 +141,24 @@ public:
     // on the open clipboard in the "GIF Image" format.
     void WriteClipboard(uint16_t& format, HANDLE& data, HPALETTE& palette);
 
-    virtual void ReportWarning(TObject* sender, uint8_t severity, const std::string& message);
-    // The change notification with another sender than the image (a frame, say).
-    void NotifyChanged(TObject* sender) {
-        if (OnChange) OnChange(sender);
+    // The one way the library runs what may free the image: a handler (progress, warning, change,
+    // paint, animation), a message pump or the GUI queue. Answers whether the image still lives;
+    // once it does not, the caller touches nothing of the image and ends its call, raising
+    // EImageFreed (EndIfImageFreed) unless it can return without the image. What the call
+    // raises goes on to the caller as it is.
+    template <typename Call>
+    [[nodiscard]] bool RunHandler(Call&& call) {
+        const std::weak_ptr<const char> life = Lifetime;
+        std::forward<Call>(call)();
+        return !life.expired();
     }
+    [[nodiscard]] bool ReportProgress(TObject* sender, TProgressStage stage, int percent, bool redraw,
+                                      const std::string& message);
+    [[nodiscard]] bool Warn(TObject* sender, uint8_t severity, const std::string& message);
+    // The change notification, with the image or another sender (a frame, say).
+    [[nodiscard]] bool NotifyChanged(TObject* sender);
+
+    virtual void ReportWarning(TObject* sender, uint8_t severity, const std::string& message);
     using TGraphic::Progress;
 
     bool DrawingNow = false;
@@ -176,9 +193,16 @@ public:
 
 private:
     void SetScreenExtent(int side, int value);
+    void CopyImage(TGIFImage& other);
+    int AddNewFrame(TUnlistedFrame& frame);
     TPersistent* SourceThatOutlivesClearing(TPersistent* source, std::unique_ptr<TGIFImage>& heldImage,
                                             std::unique_ptr<TBitmap>& heldBitmap);
 };
+
+// Ends the running call with the library's abort when a handler has freed the image.
+inline void EndIfImageFreed(bool imageLives) {
+    if (!imageLives) throw EImageFreed("");
+}
 
 void GIFImageInitialization();
 void GIFImageFinalization();

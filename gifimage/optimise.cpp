@@ -12,6 +12,8 @@
 #include "gifimage/gifimage.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
+#include "gifimage/painter.h"
+#include "gifimage/progress.h"
 #include "gifimage/subimage.h"
 
 namespace {
@@ -68,16 +70,45 @@ bool IsNeedless(const TGIFGraphicControlExtension& control, bool singleFrame) {
            (control.DisposalMethod() < kDisposalRestoreBackground || singleFrame);
 }
 
-// The passes of TGIFImage::OptimizeFrames, with their progress reports.
+// Keeps the image's painter list locked, so that no painter registers while frames change or
+// go, except while a handler runs: that may start a painter, or free the image and the list's
+// last share but this one.
+class PainterListHold {
+public:
+    explicit PainterListHold(TGIFImage& image) : list_(image.Painters) { list_->LockList(); }
+    ~PainterListHold() {
+        if (locked_) list_->UnlockList();
+    }
+    PainterListHold(const PainterListHold&) = delete;
+    PainterListHold& operator=(const PainterListHold&) = delete;
+    // Runs report (which answers whether the image lives) with the list unlocked.
+    template <typename Report>
+    [[nodiscard]] bool Unlocked(Report report) {
+        list_->UnlockList();
+        locked_ = false;
+        const bool lives = report();
+        if (lives) {
+            list_->LockList();
+            locked_ = true;
+        }
+        return lives;
+    }
+
+private:
+    std::shared_ptr<TThreadList<TGIFPainter*>> list_;
+    bool locked_ = true;
+};
+
+// The passes of TGIFImage::OptimizeFrames, with their progress reports; a progress handler that
+// frees the image ends them with the library's abort.
 void OptimizeWithListLocked(TGIFImage& image, TOptimizeSet options, TReductionMethod method) {
-    image.Progress(&image, psStarting, 0, false, kNoRect, sProgressOptimizing);
+    TGIFProgress progress(&image, &image, sProgressOptimizing, TGIFProgress::NoRedraw);
+    PainterListHold hold(image);
+    EndIfImageFreed(hold.Unlocked([&] { return progress.Start(); }));
     const int total = 6 * image.Frames->ItemCount();
     int done = 0;
-    auto report = [&]() {
-        image.Progress(&image, psRunning, static_cast<uint8_t>(MulDiv(done, 100, total)), false, kNoRect,
-                       sProgressOptimizing);
-    };
-    try {
+    auto report = [&]() { EndIfImageFreed(hold.Unlocked([&] { return progress.Report(MulDiv(done, 100, total)); })); };
+    {
         // Colour tables.
         if (options & osCompactColorMaps) {
             if (image.GlobalColors()->Count() > 0) image.GlobalColors()->Compact();
@@ -172,11 +203,8 @@ void OptimizeWithListLocked(TGIFImage& image, TOptimizeSet options, TReductionMe
         } else if ((options & osColorReduction) && method == crCustomPalette) {
             RaiseGIFError(sInvalidReductionMethod);
         }
-    } catch (...) {
-        image.Progress(&image, psEnding, 0, false, kNoRect, sProgressOptimizing);
-        throw;
     }
-    image.Progress(&image, psEnding, 100, false, kNoRect, sProgressOptimizing);
+    EndIfImageFreed(hold.Unlocked([&] { return progress.Finish(); }));
 }
 }  // namespace
 
@@ -189,19 +217,9 @@ bool ContainsByte(const uint8_t* buffer, uint8_t value, int32_t length) {
 
 void TGIFImage::OptimizeFrames(TOptimizeSet options, TReductionMethod method) {
     if (IsEmpty()) return;
-    const std::weak_ptr<const char> life = Lifetime;
-    StopAllPainters();
-    // The stop serves the queue, where a handler may have freed the image.
-    if (life.expired()) return;
-    // No painter may register while frames change or go.
-    Painters->LockList();
-    try {
-        OptimizeWithListLocked(*this, options, method);
-    } catch (...) {
-        Painters->UnlockList();
-        throw;
-    }
-    Painters->UnlockList();
+    // The stop serves the queue, where a handler may free the image.
+    EndIfImageFreed(StopAllPainters());
+    OptimizeWithListLocked(*this, options, method);
 }
 
 void TGIFImage::WriteEmbedded(TStream& stream) {

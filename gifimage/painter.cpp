@@ -77,7 +77,8 @@ bool AwaitedPainter(const TGIFPainter& painter) {
     return (painter.DrawFlags & dfThreaded) && !(painter.InPaintContext && GetCurrentThreadId() == MainThreadID());
 }
 
-// Lets the GUI thread run what painters handed to it, then gives up the time slice.
+// Lets the GUI thread run what painters handed to it, then gives up the time slice. What the
+// queue runs may free any image; callers run it through TGIFImage::RunHandler.
 void ServiceDetaches() {
     if (GetCurrentThreadId() == MainThreadID())
         while (CheckSynchronize()) {
@@ -486,18 +487,16 @@ TGIFPainter* TGIFImage::StartPainter(TGIFPainter** ownerSlot, TCanvas* canvas, u
     painter->OnAnimationEnd = OnAnimationEnd;
     if (!(flags & dfThreaded)) {
         // The body runs handlers and dispatches messages, and any of them may free the image.
-        const std::weak_ptr<const char> life = Lifetime;
         const bool slotInImage = ownerSlot == &OwnPainter;
-        painter->RunAnimation();
-        if (ownerSlot && !(slotInImage && life.expired())) *ownerSlot = nullptr;
+        const bool lives = RunHandler([painter] { painter->RunAnimation(); });
+        if (ownerSlot && !(slotInImage && !lives)) *ownerSlot = nullptr;
         return nullptr;
     }
     painter->SetPriority(PainterThreadPriority(PainterPriority));
     return painter;
 }
 
-void TGIFImage::StopOwnPainter() {
-    const std::weak_ptr<const char> life = Lifetime;
+bool TGIFImage::StopOwnPainter() {
     for (;;) {
         Painters->LockList();
         if (!OwnPainter) {
@@ -510,15 +509,14 @@ void TGIFImage::StopOwnPainter() {
             break;
         }
         Painters->UnlockList();
-        ServiceDetaches();
-        // The queue may have run a handler of another painter that freed the image.
-        if (life.expired()) return;
+        // The queue may run a handler of another painter that frees the image.
+        if (!RunHandler(&ServiceDetaches)) return false;
     }
     ReleaseBitmap();
+    return true;
 }
 
-void TGIFImage::StopAllPainters() {
-    const std::weak_ptr<const char> life = Lifetime;
+bool TGIFImage::StopAllPainters() {
     for (;;) {
         std::vector<TGIFPainter*>& painters = Painters->LockList();
         if (painters.empty()) {
@@ -532,10 +530,10 @@ void TGIFImage::StopAllPainters() {
         }
         Painters->UnlockList();
         if (threaded == 0) break;
-        ServiceDetaches();
-        if (life.expired()) return;
+        if (!RunHandler(&ServiceDetaches)) return false;
     }
     ReleaseBitmap();
+    return true;
 }
 
 void TGIFImage::DrawImage(TCanvas& canvas, const RECT& rect) {
@@ -561,8 +559,7 @@ void TGIFImage::DrawImage(TCanvas& canvas, const RECT& rect) {
     if (OwnPainter && !OwnPainter->Terminated() && OwnPainter->TargetCanvas == &canvas &&
         EqualRect(&OwnPainter->TargetRect, &rect))
         return;
-    StopOwnPainter();
-    if (life.expired()) return;
+    if (!StopOwnPainter()) return;
 
     TCanvas* target = &canvas;
     RECT targetRect = rect;
@@ -573,8 +570,8 @@ void TGIFImage::DrawImage(TCanvas& canvas, const RECT& rect) {
         StretchBlt(target->Handle(), 0, 0, targetRect.right, targetRect.bottom, canvas.Handle(), rect.left, rect.top,
                    rect.right - rect.left, rect.bottom - rect.top, SRCCOPY);
     }
-    TGIFPainter* painter = StartPainter(&OwnPainter, target, DrawFlags, targetRect);
-    if (life.expired()) return;
+    TGIFPainter* painter = nullptr;
+    if (!RunHandler([&] { painter = StartPainter(&OwnPainter, target, DrawFlags, targetRect); })) return;
     if (!painter) {
         // A painter on this thread has already played its animation into the cached bitmap.
         if (!onTarget && CachedBitmap) BlitBitmap(*this, canvas, rect, CachedBitmap.get());
@@ -582,9 +579,11 @@ void TGIFImage::DrawImage(TCanvas& canvas, const RECT& rect) {
     }
     painter->StartPainting();
     if (onTarget) return;
-    while (!life.expired() && OwnPainter && !OwnPainter->Terminated() && !OwnPainter->FirstFramePainted) {
-        if (!CheckSynchronize()) Sleep(0);
+    while (OwnPainter && !OwnPainter->Terminated() && !OwnPainter->FirstFramePainted) {
+        const bool lives = RunHandler([] {
+            if (!CheckSynchronize()) Sleep(0);
+        });
+        if (!lives) return;
     }
-    if (life.expired()) return;
     BlitBitmap(*this, canvas, rect, CurrentBitmap());
 }

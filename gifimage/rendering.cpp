@@ -15,6 +15,7 @@
 #include "gifimage/gifstream.h"
 #include "gifimage/lookups.h"
 #include "gifimage/messages.h"
+#include "gifimage/progress.h"
 #include "gifimage/subimage.h"
 
 namespace {
@@ -43,18 +44,12 @@ private:
     bool used_ = false;
 };
 
-// A handler that frees the image (and so the frame) ends the rendering at once.
-void ReportRendering(TGIFSubImage& frame, TProgressStage stage, int percent, bool redraw) {
-    TGIFImage* image = frame.OwnerImage;
-    if (!image) return;
-    const std::weak_ptr<const char> life = image->Lifetime;
-    image->Progress(&frame, stage, static_cast<uint8_t>(percent), redraw, kNoRect, sProgressRendering);
-    if (life.expired()) throw EImageFreed("");
-}
-
-// The running report of row y, every 32 rows.
+// The running report of row y, every 32 rows. A handler that frees the image (and so the
+// frame) ends the rendering at once.
 void ReportRow(TGIFSubImage& frame, int y, int height) {
-    if (y % 32 == 0) ReportRendering(frame, psRunning, MulDiv(y, 100, height), false);
+    if (y % 32 == 0 && frame.OwnerImage)
+        EndIfImageFreed(
+            frame.OwnerImage->ReportProgress(&frame, psRunning, MulDiv(y, 100, height), false, sProgressRendering));
 }
 
 }  // namespace
@@ -63,22 +58,36 @@ void ReportRow(TGIFSubImage& frame, int y, int height) {
 
 TBitmap* TGIFSubImage::RenderedBitmap() {
     if (FrameBitmap || IsEmpty()) return FrameBitmap.get();
+    TGIFImage* const image = OwnerImage;
+    const std::weak_ptr<const char> life = image ? std::weak_ptr<const char>(image->Lifetime)
+                                                 : std::weak_ptr<const char>();
+    const auto imageFreed = [&] { return image && life.expired(); };
+    // After the end of the report a changed palette is announced, whether the rendering
+    // finished or failed.
+    const auto announcePalette = [&] {
+        if (image && !imageFreed() && image->PaletteModified()) EndIfImageFreed(image->NotifyChanged(this));
+    };
     try {
-        ReportRendering(*this, psStarting, 0, false);
+        bool ended = false;
         try {
-            FrameBitmap = OwnerImage && OwnerImage->NeedsDither() ? RenderDithered() : RenderDirect();
+            TGIFProgress progress(image, this, sProgressRendering, TGIFProgress::RedrawIfPaletteModified);
+            EndIfImageFreed(progress.Start());
+            FrameBitmap = image && image->NeedsDither() ? RenderDithered() : RenderDirect();
+            ended = true;
+            EndIfImageFreed(progress.Finish());
         } catch (const EImageFreed&) {
             throw;
         } catch (...) {
-            ReportRendering(*this, psEnding, 0, OwnerImage && OwnerImage->PaletteModified());
-            if (OwnerImage && OwnerImage->PaletteModified()) OwnerImage->NotifyChanged(this);
+            // A failed report of the end leaves the rendering done.
+            if (!ended) announcePalette();
             throw;
         }
-        ReportRendering(*this, psEnding, 100, OwnerImage && OwnerImage->PaletteModified());
-        if (OwnerImage && OwnerImage->PaletteModified()) OwnerImage->NotifyChanged(this);
+        announcePalette();
     } catch (const EImageFreed&) {
         throw;  // this frame is gone with its image
     } catch (const EAbort&) {
+        // A handler's abort ends the rendering quietly, unless that handler freed the image.
+        EndIfImageFreed(!imageFreed());
     }
     return FrameBitmap.get();
 }
@@ -111,6 +120,8 @@ std::unique_ptr<TBitmap> TGIFSubImage::RenderDirect() {
             if (Mask) DeleteObject(Mask);
             Mask = mask->CreateMask();
         }
+    } catch (const EImageFreed&) {
+        throw;  // the frame is gone with its image: nothing of it is cleaned up
     } catch (...) {
         // A render that does not finish leaves the mask due, so the next one makes it.
         if (masking) ReleaseMask();
@@ -170,6 +181,8 @@ std::unique_ptr<TBitmap> TGIFSubImage::RenderDithered() {
             if (Mask) DeleteObject(Mask);
             Mask = mask->CreateMask();
         }
+    } catch (const EImageFreed&) {
+        throw;
     } catch (...) {
         if (masking) ReleaseMask();
         throw;
@@ -209,22 +222,33 @@ void TGIFSubImage::CopyTo(TPersistent& target) {
 
 // --- The image's whole-image bitmap ---------------------------------------------
 
+namespace {
+// The whole-image bitmap notifies the image's change handler; whoever changes the bitmap checks
+// that the image still lives (a painter drawing on it checks its own stop).
+std::unique_ptr<TBitmap> NewImageBitmap(TGIFImage& image) {
+    auto bitmap = std::make_unique<TBitmap>();
+    bitmap->OnChange = [&image](TObject*) { static_cast<void>(image.NotifyChanged(&image)); };
+    return bitmap;
+}
+}  // namespace
+
+// Every step that changes the new bitmap runs its change notification.
 TBitmap* TGIFImage::CurrentBitmap() {
     if (IsEmpty()) return nullptr;
     if (CachedBitmap) return CachedBitmap.get();
     TGIFSubImage* first = Frames->FrameAt(0);
-    auto bitmap = std::make_unique<TBitmap>();
-    bitmap->OnChange = [this](TObject*) { Changed(); };
+    std::unique_ptr<TBitmap> bitmap = NewImageBitmap(*this);
+    const auto step = [this](auto call) { EndIfImageFreed(RunHandler(call)); };
     if (first->Width() == ScreenWidth() && first->Height() == ScreenHeight()) {
-        if (TBitmap* rendered = first->RenderedBitmap()) bitmap->Assign(*rendered);
+        if (TBitmap* rendered = first->RenderedBitmap()) step([&] { bitmap->Assign(*rendered); });
     } else {
         // A frame smaller than the screen (or placed off its origin) is drawn at its place.
-        bitmap->SetPalette(CopyPalette(PaletteHandle()));
-        bitmap->SetHeight(ScreenHeight());
-        bitmap->SetWidth(ScreenWidth());
+        step([&] { bitmap->SetPalette(CopyPalette(PaletteHandle())); });
+        step([&] { bitmap->SetHeight(ScreenHeight()); });
+        step([&] { bitmap->SetWidth(ScreenWidth()); });
         RECT clip{0, 0, 0, 0};
         GetClipBox(bitmap->Canvas().Handle(), &clip);
-        first->DrawFrame(bitmap->Canvas(), clip, false, false);
+        step([&] { first->DrawFrame(bitmap->Canvas(), clip, false, false); });
     }
     CachedBitmap = std::move(bitmap);
     return CachedBitmap.get();
@@ -232,11 +256,11 @@ TBitmap* TGIFImage::CurrentBitmap() {
 
 TBitmap* TGIFImage::AllocBitmap() {
     if (CachedBitmap) return CachedBitmap.get();
-    auto bitmap = std::make_unique<TBitmap>();
-    bitmap->OnChange = [this](TObject*) { Changed(); };
-    bitmap->SetPalette(CopyPalette(PaletteHandle()));
-    bitmap->SetHeight(ScreenHeight());
-    bitmap->SetWidth(ScreenWidth());
+    std::unique_ptr<TBitmap> bitmap = NewImageBitmap(*this);
+    const auto step = [this](auto call) { EndIfImageFreed(RunHandler(call)); };
+    step([&] { bitmap->SetPalette(CopyPalette(PaletteHandle())); });
+    step([&] { bitmap->SetHeight(ScreenHeight()); });
+    step([&] { bitmap->SetWidth(ScreenWidth()); });
     CachedBitmap = std::move(bitmap);
     return CachedBitmap.get();
 }

@@ -106,6 +106,31 @@ void TGIFSubImage::SetOwnerImage(TGIFImage* image) {
     if (keepColors) LocalColorMap->CopyFrom(kept);
 }
 
+void TGIFSubImage::ForgetFreedOwner() {
+    OwnerImage = nullptr;
+    Extensions->OwnerImage = nullptr;
+    for (int i = 0; i < Extensions->ItemCount(); ++i) Extensions->ExtensionAt(i)->OwnerImage = nullptr;
+}
+
+TUnlistedFrame::TUnlistedFrame(TGIFImage* image)
+    : frame_(std::make_unique<TGIFSubImage>(image))
+    , imageLife_(image ? std::weak_ptr<const char>(image->Lifetime) : std::weak_ptr<const char>()) {}
+
+TUnlistedFrame::~TUnlistedFrame() { Drop(); }
+
+TUnlistedFrame& TUnlistedFrame::operator=(TUnlistedFrame&& other) noexcept {
+    if (this == &other) return *this;
+    Drop();
+    frame_ = std::move(other.frame_);
+    imageLife_ = std::move(other.imageLife_);
+    return *this;
+}
+
+void TUnlistedFrame::Drop() {
+    if (frame_ && frame_->OwnerImage && imageLife_.expired()) frame_->ForgetFreedOwner();
+    frame_.reset();
+}
+
 void TGIFSubImage::Assign(const TPersistent& source) { CopyFrom(source); }
 
 GIFVersion TGIFSubImage::RequiredVersion() const {
@@ -178,7 +203,7 @@ void TGIFSubImage::WritePixelData(TStream& stream) {
     WriteGIFPixelData(
         stream, compression, static_cast<uint8_t>(bitsPerPixel), Width(), Height(), IsInterlaced(), Pixels, maxColor,
         [image](TObject* sender, int severity, const std::string& message) {
-            if (image) image->ReportWarning(sender, static_cast<uint8_t>(severity), message);
+            if (image) EndIfImageFreed(image->Warn(sender, static_cast<uint8_t>(severity), message));
         },
         [](const std::string& message) { RaiseGIFError(message); });
 }
@@ -315,7 +340,7 @@ void TGIFSubImage::SetPaletteHandle(HPALETTE handle) {
     ReleaseBitmap();
     if (OwnerImage) {
         OwnerImage->SetPaletteModified(true);
-        OwnerImage->NotifyChanged(this);
+        EndIfImageFreed(OwnerImage->NotifyChanged(this));
     }
 }
 
