@@ -2,15 +2,58 @@
 # Source it; it defines functions and exports the Wine settings.
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${BUILD_DIR:-$here/build}"
-export WINEARCH=win32
-export WINEPREFIX="${WINEPREFIX:-$build/wineprefix}"
+
+# Whether this machine runs 32-bit x86 programs: some kernels refuse them, and then 32-bit Wine
+# cannot start. The probe is a 93-byte 32-bit program that only exits.
+host_runs_32bit() {
+  local probe
+  probe="$(mktemp)"
+  printf '\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x01\x00\x00\x00\x31\xdb\xcd\x80' >"$probe"
+  chmod +x "$probe"
+  local ok=1
+  "$probe" 2>/dev/null && ok=0
+  rm -f "$probe"
+  return $ok
+}
+
+# The programs are 32-bit. On a machine that cannot run 32-bit programs the same code is built
+# and tested as 64-bit programs under 64-bit Wine. MINGW_ARCH=i686|x86_64 chooses by hand.
+if [ -z "${MINGW_ARCH:-}" ]; then
+  if host_runs_32bit; then MINGW_ARCH=i686; else MINGW_ARCH=x86_64; fi
+fi
+export MINGW_ARCH
+if [ "$MINGW_ARCH" = x86_64 ]; then
+  export WINEARCH=win64
+  # "wine", "wineserver", "wineboot" and "winepath" of the 64-bit kind, first on PATH, for the
+  # scripts and for ctest (the toolchain's emulator is "wine").
+  winebin="$build/winebin"
+  if [ ! -x "$winebin/wineboot" ]; then
+    mkdir -p "$winebin"
+    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$winebin/wine"
+    printf '#!/bin/sh\nexec /usr/lib/wine/wineserver64 "$@"\n' >"$winebin/wineserver"
+    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 wineboot "$@"\n' >"$winebin/wineboot"
+    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 winepath "$@"\n' >"$winebin/winepath"
+    chmod +x "$winebin"/*
+  fi
+  export PATH="$winebin:$PATH"
+  export WINELOADER=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
+else
+  export WINEARCH=win32
+fi
+export WINEPREFIX="${WINEPREFIX:-$build/wineprefix-$MINGW_ARCH}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
 # Configures the build folder once, then builds the targets named (all when none is).
 configure_and_build() {
+  # A build folder configured for the other kind of program, or for an older toolchain file, is
+  # configured again from scratch.
+  if [ -f "$build/CMakeCache.txt" ] && ! grep -qx "MINGW_ARCH:STRING=$MINGW_ARCH" "$build/CMakeCache.txt"; then
+    rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles" "$build/build.ninja"
+  fi
   if [ ! -f "$build/build.ninja" ]; then
-    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-i686.cmake" >/dev/null
+    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw.cmake" \
+      -DMINGW_ARCH:STRING="$MINGW_ARCH" >/dev/null
   fi
   if [ $# -gt 0 ]; then
     cmake --build "$build" --target "$@"
@@ -37,7 +80,7 @@ start_xvfb() {
   return 1
 }
 
-# Makes the 32-bit prefix once, then keeps one wine server running for the whole session.
+# Makes the prefix once, then keeps one wine server running for the whole session.
 start_wine() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1
