@@ -203,7 +203,9 @@ LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
 
 TApplication::TApplication() : TComponent(nullptr) {}
 
-TApplication::~TApplication() = default;
+// The forms go while the application's own state (the message filters their controls and menus
+// remove) still lives.
+TApplication::~TApplication() { DestroyComponents(); }
 
 void TApplication::Initialize() {
     if (initialised_) return;
