@@ -255,29 +255,26 @@ void TGIFGlobalColorMap::ReportWarning(int severity, const std::string& message)
 
 void TGIFGlobalColorMap::CountColorUse(ColorUsageTable& usage) {
     ResetUsage(usage, Count());
-    TGIFImage* image = Header ? Header->OwnerImage : nullptr;
-    if (!image) return;
-    for (int i = 0; i < image->Frames->ItemCount(); ++i) {
-        TGIFSubImage* frame = image->Frames->FrameAt(i);
+    if (!Frames) return;
+    for (int i = 0; i < Frames->ItemCount(); ++i) {
+        TGIFSubImage* frame = Frames->FrameAt(i);
         if (frame->EffectiveColorMap() == this) CountPixels(*frame, usage, Count());
     }
 }
 
 void TGIFGlobalColorMap::RemapPixels(const IndexMap& map) {
-    TGIFImage* image = Header ? Header->OwnerImage : nullptr;
-    if (!image) return;
-    for (int i = 0; i < image->Frames->ItemCount(); ++i) {
-        TGIFSubImage* frame = image->Frames->FrameAt(i);
+    if (!Frames) return;
+    for (int i = 0; i < Frames->ItemCount(); ++i) {
+        TGIFSubImage* frame = Frames->FrameAt(i);
         if (frame->EffectiveColorMap() == this) RemapFrame(*frame, map, Count());
     }
     // The background keeps its colour.
-    if (Header->Descriptor.BackgroundIndex < Count())
+    if (Header && Header->Descriptor.BackgroundIndex < Count())
         Header->Descriptor.BackgroundIndex = map[Header->Descriptor.BackgroundIndex];
 }
 
 bool TGIFGlobalColorMap::Compact() {
-    TGIFImage* image = Header ? Header->OwnerImage : nullptr;
-    if (!image || image->Frames->ItemCount() == 0) return false;
+    if (!Frames || Frames->ItemCount() == 0) return false;
     return SortByUsage();
 }
 

@@ -12,6 +12,7 @@
 #include "classlib/streams.h"
 
 class TGIFHeader;
+class TGIFImageList;
 class TGIFSubImage;
 
 // 0 for 0 colours, else the smallest b >= 1 with 2^b >= colors.
@@ -86,7 +87,9 @@ private:
 // The header's table; its pixels are those of every frame without local colours.
 class TGIFGlobalColorMap : public TGIFColorMap {
 public:
-    explicit TGIFGlobalColorMap(TGIFHeader* header) : Header(header) {}
+    // frames is the list whose frames may index this table (the image's own), or none; the
+    // table's owner hands it in and keeps it alive as long as the table is used.
+    TGIFGlobalColorMap(TGIFHeader* header, const TGIFImageList* frames) : Header(header), Frames(frames) {}
     ~TGIFGlobalColorMap() override;
 
     void ReportWarning(int severity, const std::string& message) override;
@@ -96,6 +99,7 @@ public:
     void NotifyChange() override;
 
     TGIFHeader* Header;
+    const TGIFImageList* Frames;
 };
 
 // A frame's own table.

@@ -3,13 +3,13 @@
 #include <algorithm>
 
 #include "gifimage/giferror.h"
-#include "gifimage/gifstream.h"
+#include "gifimage/messages.h"
 
 // --- Plain engine --------------------------------------------------------------
 
 TDitherEngine::TDitherEngine(int32_t width, TColorLookup* lookup) : lookup_(lookup), width_(width) {
-    if (width < 0) RaiseGIFError(sDitherInvalidWidth);
-    if (!lookup) RaiseGIFError(sDitherNoLookup);
+    if (width < 0) RaiseGIFError(sInvalidImageDimensions);
+    if (!lookup) RaiseGIFError(sNoDitherLookup);
 }
 
 uint8_t TDitherEngine::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
@@ -112,137 +112,72 @@ void TFloydSteinbergDitherer::NextRow() {
     PlacePosition();
 }
 
-// --- 5 by 3 kernels ------------------------------------------------------------
+// --- Row-based kernels ----------------------------------------------------------
 
-T5by3Ditherer::T5by3Ditherer(int32_t width, TColorLookup* lookup) : TDitherEngine(width, lookup), rows_(width) {}
-
-uint8_t T5by3Ditherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
-                                   uint8_t& outBlue) {
-    return DitherWithRows(rows_, divisor_, red, green, blue, outRed, outGreen, outBlue, [this](int c, int32_t e) {
-        SpreadError(rows_.Position[0][c], rows_.Position[1][c], rows_.Position[2][c], e);
-    });
-}
-
-void T5by3Ditherer::NextRow() {
-    TDitherEngine::NextRow();
-    rows_.Rotate(Direction());
-    direction2_ = 2 * Direction();
-}
-
-TStuckiDitherer::TStuckiDitherer(int32_t width, TColorLookup* lookup) : T5by3Ditherer(width, lookup) { divisor_ = 42; }
-
-void TStuckiDitherer::SpreadError(int32_t* current, int32_t* next, int32_t* second, int32_t error) {
-    const int32_t d = Direction(), d2 = direction2_;
-    current[d] += 8 * error;
-    current[d2] += 4 * error;
-    next[-d2] += 2 * error;
-    next[-d] += 4 * error;
-    next[0] += 8 * error;
-    next[d] += 4 * error;
-    next[d2] += 2 * error;
-    second[-d2] += error;
-    second[-d] += 2 * error;
-    second[0] += 4 * error;
-    second[d] += 2 * error;
-    second[d2] += error;
-}
-
-TSierraDitherer::TSierraDitherer(int32_t width, TColorLookup* lookup) : T5by3Ditherer(width, lookup) { divisor_ = 32; }
-
-void TSierraDitherer::SpreadError(int32_t* current, int32_t* next, int32_t* second, int32_t error) {
-    const int32_t d = Direction(), d2 = direction2_;
-    current[d] += 5 * error;
-    current[d2] += 3 * error;
-    next[-d2] += 2 * error;
-    next[-d] += 4 * error;
-    next[0] += 5 * error;
-    next[d] += 4 * error;
-    next[d2] += 2 * error;
-    second[-d] += 2 * error;
-    second[0] += 3 * error;
-    second[d] += 2 * error;
-}
-
-TJaJuNiDitherer::TJaJuNiDitherer(int32_t width, TColorLookup* lookup) : T5by3Ditherer(width, lookup) { divisor_ = 48; }
-
-void TJaJuNiDitherer::SpreadError(int32_t* current, int32_t* next, int32_t* second, int32_t error) {
-    const int32_t d = Direction(), d2 = direction2_;
-    current[d] += 7 * error;
-    current[d2] += 5 * error;
-    next[-d2] += 3 * error;
-    next[-d] += 5 * error;
-    next[0] += 7 * error;
-    next[d] += 5 * error;
-    next[d2] += 3 * error;
-    second[-d2] += error;
-    second[-d] += 3 * error;
-    second[0] += 5 * error;
-    second[d] += 3 * error;
-    second[d2] += error;
-}
-
-// --- Stevenson-Arce ------------------------------------------------------------
-
-TSteveArcheDitherer::TSteveArcheDitherer(int32_t width, TColorLookup* lookup)
+template <int Lines, int Margin>
+TRowDitherer<Lines, Margin>::TRowDitherer(int32_t width, TColorLookup* lookup, int32_t divisor)
     : TDitherEngine(width, lookup)
-    , rows_(width) {}
+    , rows_(width)
+    , divisor_(divisor) {}
 
-uint8_t TSteveArcheDitherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
-                                         uint8_t& outBlue) {
-    return DitherWithRows(rows_, 200, red, green, blue, outRed, outGreen, outBlue, [this](int c, int32_t e) {
-        SpreadError(rows_.Position[0][c], rows_.Position[1][c], rows_.Position[2][c], rows_.Position[3][c], e);
-    });
-}
-
-void TSteveArcheDitherer::NextRow() {
+template <int Lines, int Margin>
+void TRowDitherer<Lines, Margin>::NextRow() {
     TDitherEngine::NextRow();
     rows_.Rotate(Direction());
-    direction2_ = 2 * Direction();
-    direction3_ = 3 * Direction();
 }
 
-void TSteveArcheDitherer::SpreadError(int32_t* current, int32_t* next, int32_t* second, int32_t* third, int32_t error) {
-    const int32_t d = Direction(), d2 = direction2_, d3 = direction3_;
-    current[d2] += 32 * error;
-    next[-d3] += 12 * error;
-    next[-d] += 26 * error;
-    next[d] += 30 * error;
-    next[d3] += 16 * error;
-    second[-d2] += 12 * error;
-    second[0] += 26 * error;
-    second[d2] += 12 * error;
-    third[-d3] += 5 * error;
-    third[-d] += 12 * error;
-    third[d] += 12 * error;
-    third[d3] += 5 * error;
+template <const auto& Kernel>
+TKernelDitherer<Kernel>::TKernelDitherer(int32_t width, TColorLookup* lookup)
+    : TRowsOfKernel<Kernel>(width, lookup, Kernel.Divisor) {}
+
+// Unrolled and inlined, so that every weight is a constant and the empty places of the kernel
+// cost nothing.
+template <const auto& Kernel>
+[[gnu::always_inline]] inline void TKernelDitherer<Kernel>::SpreadError(int channel, int32_t error) {
+    using K = std::remove_cvref_t<decltype(Kernel)>;
+    const int32_t direction = this->Direction();
+#pragma GCC unroll 8
+    for (int line = 0; line < K::Lines; ++line) {
+        int32_t* position = this->rows_.Position[line][channel];
+#pragma GCC unroll 8
+        for (int column = 0; column < K::Columns; ++column) {
+            const int32_t weight = Kernel.Weights[line][column];
+            if (weight != 0) position[(column - K::Margin) * direction] += weight * error;
+        }
+    }
 }
 
-// --- Burkes --------------------------------------------------------------------
-
-TBurkesDitherer::TBurkesDitherer(int32_t width, TColorLookup* lookup) : TDitherEngine(width, lookup), rows_(width) {}
-
-uint8_t TBurkesDitherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
-                                     uint8_t& outBlue) {
-    return DitherWithRows(rows_, 32, red, green, blue, outRed, outGreen, outBlue,
-                          [this](int c, int32_t e) { SpreadError(rows_.Position[0][c], rows_.Position[1][c], e); });
+template <const auto& Kernel>
+uint8_t TKernelDitherer<Kernel>::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed,
+                                             uint8_t& outGreen, uint8_t& outBlue) {
+    return this->DitherWithRows(this->rows_, Kernel.Divisor, red, green, blue, outRed, outGreen, outBlue,
+                                [this](int channel, int32_t error) { SpreadError(channel, error); });
 }
 
-void TBurkesDitherer::NextRow() {
-    TDitherEngine::NextRow();
-    rows_.Rotate(Direction());
-    direction2_ = 2 * Direction();
+namespace {
+// A kernel's divisor is the sum of its weights: what a pixel sends on is exactly its error.
+template <class K>
+constexpr bool DivisorIsSumOfWeights(const K& kernel) {
+    int32_t sum = 0;
+    for (const auto& line : kernel.Weights)
+        for (int32_t weight : line) sum += weight;
+    return sum == kernel.Divisor;
 }
+static_assert(DivisorIsSumOfWeights(kStuckiKernel));
+static_assert(DivisorIsSumOfWeights(kSierraKernel));
+static_assert(DivisorIsSumOfWeights(kJarvisJudiceNinkeKernel));
+static_assert(DivisorIsSumOfWeights(kStevensonArceKernel));
+static_assert(DivisorIsSumOfWeights(kBurkesKernel));
+}  // namespace
 
-void TBurkesDitherer::SpreadError(int32_t* current, int32_t* next, int32_t error) {
-    const int32_t d = Direction(), d2 = direction2_;
-    current[d] += 8 * error;
-    current[d2] += 4 * error;
-    next[-d2] += 2 * error;
-    next[-d] += 4 * error;
-    next[0] += 8 * error;
-    next[d] += 4 * error;
-    next[d2] += 2 * error;
-}
+template class TRowDitherer<3, 2>;
+template class TRowDitherer<4, 3>;
+template class TRowDitherer<2, 2>;
+template class TKernelDitherer<kStuckiKernel>;
+template class TKernelDitherer<kSierraKernel>;
+template class TKernelDitherer<kJarvisJudiceNinkeKernel>;
+template class TKernelDitherer<kStevensonArceKernel>;
+template class TKernelDitherer<kBurkesKernel>;
 
 // --- Choice by dither mode -----------------------------------------------------
 

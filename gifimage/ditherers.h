@@ -4,12 +4,10 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 
 #include "gifimage/colorreduction.h"
 #include "gifimage/lookups.h"
-
-inline constexpr const char* sDitherInvalidWidth = "Invalid image dimensions";
-inline constexpr const char* sDitherNoLookup = "No color lookup for dithering";
 
 // The plain engine: each pixel is mapped on its own.
 class TDitherEngine {
@@ -104,75 +102,89 @@ private:
     int32_t pendingSum_[3] = {0, 0, 0};
 };
 
-// The 5-wide, 3-row kernels; each subclass writes out its own weights.
-class T5by3Ditherer : public TDitherEngine {
+// The weights of a row-based kernel that reaches Lines rows down (the current one included)
+// and Margin columns to each side: Weights[line][Margin + offset], where an offset counts in the
+// scan direction, so that [0][Margin] is the pixel itself. Divisor is the sum of the weights.
+template <int LinesDown, int MarginColumns>
+struct TDitherKernel {
+    static constexpr int Lines = LinesDown;
+    static constexpr int Margin = MarginColumns;
+    static constexpr int Columns = 2 * Margin + 1;
+    int32_t Divisor;
+    int32_t Weights[Lines][Columns];
+};
+
+// clang-format off
+inline constexpr TDitherKernel<3, 2> kStuckiKernel{42, {
+    {0, 0, 0, 8, 4},
+    {2, 4, 8, 4, 2},
+    {1, 2, 4, 2, 1}}};
+inline constexpr TDitherKernel<3, 2> kSierraKernel{32, {
+    {0, 0, 0, 5, 3},
+    {2, 4, 5, 4, 2},
+    {0, 2, 3, 2, 0}}};
+inline constexpr TDitherKernel<3, 2> kJarvisJudiceNinkeKernel{48, {
+    {0, 0, 0, 7, 5},
+    {3, 5, 7, 5, 3},
+    {1, 3, 5, 3, 1}}};
+inline constexpr TDitherKernel<4, 3> kStevensonArceKernel{200, {
+    { 0,  0,  0,  0,  0, 32,  0},
+    {12,  0, 26,  0, 30,  0, 16},
+    { 0, 12,  0, 26,  0, 12,  0},
+    { 5,  0, 12,  0, 12,  0,  5}}};
+inline constexpr TDitherKernel<2, 2> kBurkesKernel{32, {
+    {0, 0, 0, 8, 4},
+    {2, 4, 8, 4, 2}}};
+// clang-format on
+
+// The error rows of the kernels that keep one row of numerators per kernel line.
+template <int Lines, int Margin>
+class TRowDitherer : public TDitherEngine {
 public:
-    T5by3Ditherer(int32_t width, TColorLookup* lookup);
-    uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
-                        uint8_t& outBlue) override;
     void NextRow() override;
     int32_t Divisor() const { return divisor_; }
 
 protected:
-    virtual void SpreadError(int32_t* current, int32_t* next, int32_t* second, int32_t error) = 0;
+    TRowDitherer(int32_t width, TColorLookup* lookup, int32_t divisor);
 
-    TErrorRows<3, 2> rows_;
-    int32_t direction2_ = 2;
-    int32_t divisor_ = 1;
-};
-
-class TStuckiDitherer : public T5by3Ditherer {
-public:
-    TStuckiDitherer(int32_t width, TColorLookup* lookup);
-
-protected:
-    void SpreadError(int32_t* current, int32_t* next, int32_t* second, int32_t error) override;
-};
-
-class TSierraDitherer : public T5by3Ditherer {
-public:
-    TSierraDitherer(int32_t width, TColorLookup* lookup);
-
-protected:
-    void SpreadError(int32_t* current, int32_t* next, int32_t* second, int32_t error) override;
-};
-
-class TJaJuNiDitherer : public T5by3Ditherer {
-public:
-    TJaJuNiDitherer(int32_t width, TColorLookup* lookup);
-
-protected:
-    void SpreadError(int32_t* current, int32_t* next, int32_t* second, int32_t error) override;
-};
-
-class TSteveArcheDitherer : public TDitherEngine {
-public:
-    TSteveArcheDitherer(int32_t width, TColorLookup* lookup);
-    uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
-                        uint8_t& outBlue) override;
-    void NextRow() override;
+    TErrorRows<Lines, Margin> rows_;
 
 private:
-    void SpreadError(int32_t* current, int32_t* next, int32_t* second, int32_t* third, int32_t error);
-
-    TErrorRows<4, 3> rows_;
-    int32_t direction2_ = 2;
-    int32_t direction3_ = 3;
+    int32_t divisor_;
 };
 
-class TBurkesDitherer : public TDitherEngine {
+// The rows of the three 5-wide, 3-row kernels.
+using T5by3Ditherer = TRowDitherer<3, 2>;
+
+template <const auto& Kernel>
+using TRowsOfKernel =
+    TRowDitherer<std::remove_cvref_t<decltype(Kernel)>::Lines, std::remove_cvref_t<decltype(Kernel)>::Margin>;
+
+// The one engine of the row-based kernels: the current row's numerator corrects the pixel, and
+// the pixel's error goes to the places Kernel weighs, mirrored on backward rows.
+template <const auto& Kernel>
+class TKernelDitherer : public TRowsOfKernel<Kernel> {
 public:
-    TBurkesDitherer(int32_t width, TColorLookup* lookup);
+    TKernelDitherer(int32_t width, TColorLookup* lookup);
     uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
                         uint8_t& outBlue) override;
-    void NextRow() override;
 
 private:
-    void SpreadError(int32_t* current, int32_t* next, int32_t error);
-
-    TErrorRows<2, 2> rows_;
-    int32_t direction2_ = 2;
+    void SpreadError(int channel, int32_t error);
 };
+
+using TStuckiDitherer = TKernelDitherer<kStuckiKernel>;
+using TSierraDitherer = TKernelDitherer<kSierraKernel>;
+using TJaJuNiDitherer = TKernelDitherer<kJarvisJudiceNinkeKernel>;
+using TSteveArcheDitherer = TKernelDitherer<kStevensonArceKernel>;
+using TBurkesDitherer = TKernelDitherer<kBurkesKernel>;
+
+// Made once, in ditherers.cpp.
+extern template class TKernelDitherer<kStuckiKernel>;
+extern template class TKernelDitherer<kSierraKernel>;
+extern template class TKernelDitherer<kJarvisJudiceNinkeKernel>;
+extern template class TKernelDitherer<kStevensonArceKernel>;
+extern template class TKernelDitherer<kBurkesKernel>;
 
 // The ditherer a dither mode names, or none for a mode above dkBurkes.
 std::unique_ptr<TDitherEngine> CreateDitherer(TDitherKind kind, int32_t width, TColorLookup* lookup);

@@ -242,7 +242,7 @@ void TGIFSubImage::MergeFrom(TGIFSubImage* previous) {
     if (IsEmpty() || !previous || previous->IsEmpty()) return;
     if (const TGIFGraphicControlExtension* control = previous->GraphicControlExtension) {
         const uint8_t disposal = control->DisposalMethod();
-        if (disposal == 2 || disposal == 3) return;
+        if (disposal == kDisposalRestoreBackground || disposal == kDisposalRestorePrevious) return;
     }
     RECT overlap;
     const RECT own = FrameRect(), other = previous->FrameRect();

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <type_traits>
 
+#include "gifimage/messages.h"
+
 namespace {
-const char kInvalidStreamOperation[] = "Invalid stream operation";
-const char kColorNotInColorTable[] = "Color not in color table";
 constexpr int kMaxLZWBits = 12;
 constexpr int16_t kLZWTableFull = 4095;
 }  // namespace
@@ -15,7 +15,7 @@ constexpr int16_t kLZWTableFull = 4095;
 
 TGIFStream::TGIFStream(TStream& target) : target_(&target) { std::memset(buffer_, 0, sizeof buffer_); }
 
-void TGIFStream::InvalidOperation() { throw Exception(kInvalidStreamOperation); }
+void TGIFStream::InvalidOperation() { throw Exception(sInvalidStreamOperation); }
 
 int32_t TGIFStream::Read(void*, int32_t) { InvalidOperation(); }
 int32_t TGIFStream::Write(const void*, int32_t) { InvalidOperation(); }
@@ -170,8 +170,8 @@ void TGIFEncoder::EmitClear() {
 }
 
 void TGIFEncoder::ColorNotInTable() {
-    if (OnError) OnError(kColorNotInColorTable);
-    throw EInvalidGraphic(kColorNotInColorTable);
+    if (OnError) OnError(sColorNotInColorTable);
+    throw EInvalidGraphic(sColorNotInColorTable);
 }
 
 // --- TLZWEncoder -------------------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "classlib/bitmap.h"
 #include "classlib/sysutils.h"
 #include "gifimage/messages.h"
 
@@ -27,6 +28,14 @@ HPALETTE CreateWebSafePalette() {
                 e.peFlags = 0;
             }
     return CreatePalette(reinterpret_cast<LOGPALETTE*>(&palette));
+}
+
+bool ReplacePaletteHandle(HPALETTE& cached, HPALETTE handle, TBitmap* bitmap) {
+    if (handle == cached) return false;
+    if (cached) DeleteObject(cached);
+    const bool affectsBitmap = bitmap && bitmap->Palette() != handle;
+    cached = handle;
+    return affectsBitmap;
 }
 
 void RaiseGdiFailure() {

@@ -29,13 +29,6 @@ bool OptimizeOnStore = false;
 bool RenderFramesWhileLoading = false;
 uint16_t GIFClipboardFormat = 0;
 
-namespace {
-const RECT kNoRect{0, 0, 0, 0};
-// The logical screen descriptor holds 16-bit sizes.
-constexpr int kMaxScreenSide = 0xFFFF;
-
-}  // namespace
-
 TGraphicClass TGIFImage::ClassKey() {
     static const char key = 0;
     return &key;
@@ -49,7 +42,7 @@ TGIFColorMap* TGIFImage::GlobalColors() const { return Header->ColorMap.get(); }
 
 TGIFImage::TGIFImage()
     : Frames(std::make_unique<TGIFImageList>(this))
-    , Header(std::make_unique<TGIFHeader>(this))
+    , Header(std::make_unique<TGIFHeader>(this, Frames.get()))
     , Painters(std::make_shared<TThreadList<TGIFPainter*>>())
     , DrawFlags(DefaultDrawFlags)
     , ReductionMethod(DefaultColorReduction)
@@ -132,30 +125,31 @@ void TGIFImage::FitScreenToFrames() {
     bool beyondLargest = false;
     for (int i = 0; i < Frames->ItemCount(); ++i) {
         const TGIFSubImage* frame = Frames->FrameAt(i);
-        int right = frame->BoundsField(1) + frame->BoundsField(3);
-        int bottom = frame->BoundsField(2) + frame->BoundsField(4);
-        if (right > kMaxScreenSide || bottom > kMaxScreenSide) beyondLargest = true;
-        right = std::min(right, kMaxScreenSide);
-        bottom = std::min(bottom, kMaxScreenSide);
+        int right = frame->BoundsField(kBoundsLeft) + frame->BoundsField(kBoundsWidth);
+        int bottom = frame->BoundsField(kBoundsTop) + frame->BoundsField(kBoundsHeight);
+        if (right > kMaxSide || bottom > kMaxSide) beyondLargest = true;
+        right = std::min(right, kMaxSide);
+        bottom = std::min(bottom, kMaxSide);
         if (right > ScreenWidth()) Header->Descriptor.LogicalWidth = static_cast<uint16_t>(right);
         if (bottom > ScreenHeight()) Header->Descriptor.LogicalHeight = static_cast<uint16_t>(bottom);
     }
     if (beyondLargest) ReportWarning(this, 1, sScreenSizeExceeded);
 }
 
-void TGIFImage::SetScreenWidth(int value) { SetScreenExtent(1, value); }
+void TGIFImage::SetScreenWidth(int value) { SetScreenExtent(kBoundsLeft, value); }
 
-void TGIFImage::SetScreenHeight(int value) { SetScreenExtent(2, value); }
+void TGIFImage::SetScreenHeight(int value) { SetScreenExtent(kBoundsTop, value); }
 
-// side 1 is the width (frames' left + width), side 2 the height (top + height).
+// side kBoundsLeft is the width (frames' left + width), side kBoundsTop the height (top + height).
 void TGIFImage::SetScreenExtent(int side, int value) {
-    if (value < 0 || value > kMaxScreenSide) RaiseGIFError(sInvalidImageDimensions);
+    if (value < 0 || value > kMaxSide) RaiseGIFError(sInvalidImageDimensions);
+    const int extentField = side == kBoundsLeft ? kBoundsWidth : kBoundsHeight;
     for (int i = 0; i < Frames->ItemCount(); ++i) {
         const TGIFSubImage* frame = Frames->FrameAt(i);
-        if (frame->BoundsField(side) + frame->BoundsField(side + 2) > value)
-            RaiseGIFError(side == 1 ? sWidthTooSmall : sHeightTooSmall);
+        if (frame->BoundsField(side) + frame->BoundsField(extentField) > value)
+            RaiseGIFError(side == kBoundsLeft ? sWidthTooSmall : sHeightTooSmall);
     }
-    uint16_t& extent = side == 1 ? Header->Descriptor.LogicalWidth : Header->Descriptor.LogicalHeight;
+    uint16_t& extent = side == kBoundsLeft ? Header->Descriptor.LogicalWidth : Header->Descriptor.LogicalHeight;
     if (value == extent) return;
     extent = static_cast<uint16_t>(value);
     ReleaseBitmap();
@@ -203,15 +197,10 @@ HPALETTE TGIFImage::PaletteHandle() {
 }
 
 void TGIFImage::SetPaletteHandle(HPALETTE handle) {
-    if (handle == PaletteCache) return;
-    if (PaletteCache) DeleteObject(PaletteCache);
-    const bool affectsBitmap = CachedBitmap && CachedBitmap->Palette() != handle;
-    PaletteCache = handle;
-    if (affectsBitmap) {
-        ReleaseBitmap();
-        SetPaletteModified(true);
-        Changed();
-    }
+    if (!ReplacePaletteHandle(PaletteCache, handle, CachedBitmap.get())) return;
+    ReleaseBitmap();
+    SetPaletteModified(true);
+    Changed();
 }
 
 bool TGIFImage::NeedsDither() const {

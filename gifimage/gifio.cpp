@@ -6,8 +6,6 @@
 #include "classlib/stringlist.h"
 #include "gifimage/messages.h"
 
-void RaiseGIFError(const std::string& message) { throw GIFException(message); }
-
 void ReadExact(TStream& stream, void* buffer, int32_t count) {
     if (count > 0 && stream.Read(buffer, count) != count) RaiseGIFError(sPrematureEndOfData);
 }

@@ -122,8 +122,8 @@ void TGIFImageList::SaveItems(TStream& stream) {
 
 // --- TGIFHeader --------------------------------------------------------------
 
-TGIFHeader::TGIFHeader(TGIFImage* ownerImage) : TGIFItem(ownerImage) {
-    ColorMap = std::make_unique<TGIFGlobalColorMap>(this);
+TGIFHeader::TGIFHeader(TGIFImage* ownerImage, const TGIFImageList* frames) : TGIFItem(ownerImage) {
+    ColorMap = std::make_unique<TGIFGlobalColorMap>(this, frames);
     ResetFields();
 }
 
@@ -175,7 +175,7 @@ void TGIFHeader::LoadFromStream(TStream& stream) {
     }
     ReadExact(stream, &Descriptor, sizeof Descriptor);
     if (Descriptor.PackedFields & kColorTableFlag)
-        ColorMap->ReadTable(stream, 2 << (Descriptor.PackedFields & kColorTableSizeMask));
+        ColorMap->ReadTable(stream, ColorTableEntries(Descriptor.PackedFields));
     else
         ColorMap->RemoveAll();
 }
@@ -203,9 +203,9 @@ void TGIFHeader::PackFlags() {
     const int imageBitDepth = OwnerImage ? OwnerImage->BitDepth() : BitDepth();
     flags |= static_cast<uint8_t>((imageColorDepth << kColorResolutionShift) & kColorResolutionMask);
     if (hasColors)
-        flags |= static_cast<uint8_t>((ColorMap->BitDepth() - 1) & kColorTableSizeMask);
+        flags |= ColorTableSizeField(ColorMap->BitDepth());
     else
-        flags |= static_cast<uint8_t>((imageBitDepth - 1) & kColorTableSizeMask);
+        flags |= ColorTableSizeField(imageBitDepth);
     Descriptor.PackedFields = flags;
 }
 

@@ -85,7 +85,8 @@ static_assert(sizeof(TLogicalScreenDescriptor) == 7);
 // Signature, logical screen and global colour table.
 class TGIFHeader : public TGIFItem {
 public:
-    explicit TGIFHeader(TGIFImage* ownerImage);
+    // frames: the image's frame list, which the global table counts and remaps (none without an image).
+    TGIFHeader(TGIFImage* ownerImage, const TGIFImageList* frames);
     ~TGIFHeader() override;
 
     void Assign(const TPersistent& source) override { CopyFrom(source); }

@@ -20,10 +20,6 @@
 
 namespace {
 
-const RECT kNoRect{0, 0, 0, 0};
-// The descriptor holds 16-bit sizes.
-constexpr int kMaxFrameSide = 0xFFFF;
-
 void ReportConverting(TGIFSubImage& frame, TProgressStage stage, int percent, bool redraw) {
     if (frame.OwnerImage)
         frame.OwnerImage->Progress(&frame, stage, static_cast<uint8_t>(percent), redraw, kNoRect, sProgressConverting);
@@ -277,10 +273,9 @@ void TGIFSubImage::CopyFrame(TGIFSubImage& source) {
 }
 
 void TGIFSubImage::ImportBitmap(TBitmap& bitmap) {
-    if (bitmap.Width() > kMaxFrameSide || bitmap.Height() > kMaxFrameSide) RaiseGIFError(sImageTooLarge);
+    if (bitmap.Width() > kMaxSide || bitmap.Height() > kMaxSide) RaiseGIFError(sImageTooLarge);
     // The frame keeps its place: from there it must still end on the largest logical screen.
-    if (Left() + bitmap.Width() > kMaxFrameSide || Top() + bitmap.Height() > kMaxFrameSide)
-        RaiseGIFError(sImageTooLarge);
+    if (Left() + bitmap.Width() > kMaxSide || Top() + bitmap.Height() > kMaxSide) RaiseGIFError(sImageTooLarge);
     // The reset frees the frame's own bitmap, and widening the screen below frees the image's
     // whole-image bitmap: either one is read from a copy taken before.
     std::unique_ptr<TBitmap> ownCopy;
@@ -294,8 +289,8 @@ void TGIFSubImage::ImportBitmap(TBitmap& bitmap) {
     // No palette handle of the frame may outlive the import: a later colour-table change would
     // free the bitmap being read.
     SetPaletteHandle(nullptr);
-    SetBoundsField(3, source.Width());
-    SetBoundsField(4, source.Height());
+    SetBoundsField(kBoundsWidth, source.Width());
+    SetBoundsField(kBoundsHeight, source.Height());
 
     TPixelFormat format = source.PixelFormat();
     if (format == pf1bit || format == pf4bit || format == pf8bit) {

@@ -42,6 +42,14 @@ inline constexpr const char* sProgressSaving = "Saving...";
 inline constexpr const char* sProgressCopying = "Copying...";
 inline constexpr const char* sProgressRendering = "Rendering...";
 inline constexpr const char* sProgressConverting = "Converting...";
+inline constexpr const char* sProgressOptimizing = "Optimizing...";
+
+inline constexpr const char* sInvalidReductionMethod = "Invalid reduction method";
+inline constexpr const char* sNoDitherLookup = "No color lookup for dithering";
+
+// The encoders' errors: a pixel outside its table, and a read or seek on the write-only stream.
+inline constexpr const char* sColorNotInColorTable = "Color not in color table";
+inline constexpr const char* sInvalidStreamOperation = "Invalid stream operation";
 
 inline constexpr const char* sUnsupportedPixelFormat = "Unsupported PixelFormat";
 inline constexpr const char* sInvalidImageDimensions = "Invalid image dimensions";

@@ -11,17 +11,12 @@
 #include "gifimage/giferror.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/gifstream.h"
+#include "gifimage/messages.h"
 #include "gifimage/subimage.h"
 
 namespace {
-constexpr const char* kOptimizingText = "Optimizing...";
-constexpr const char* kInvalidReductionMethodText = "Invalid reduction method";
-const RECT kNoRect{0, 0, 0, 0};
-
-enum : uint8_t { kRestoreBackground = 2, kRestorePrevious = 3 };
-
 uint8_t DisposalOf(const TGIFSubImage& frame) {
-    return frame.GraphicControlExtension ? frame.GraphicControlExtension->DisposalMethod() : 0;
+    return frame.GraphicControlExtension ? frame.GraphicControlExtension->DisposalMethod() : kDisposalNone;
 }
 
 bool IsKeyed(const TGIFSubImage& frame) { return frame.Transparent && frame.GraphicControlExtension; }
@@ -30,7 +25,7 @@ bool IsKeyed(const TGIFSubImage& frame) { return frame.Transparent && frame.Grap
 // drawn next covers all of it, and does not itself go back to what was there before it.
 bool RestoreIsHidden(const TGIFSubImage& current, const TGIFSubImage& next, const RECT& overlap) {
     const RECT own = current.FrameRect();
-    return EqualRect(&overlap, &own) && DisposalOf(next) != kRestorePrevious;
+    return EqualRect(&overlap, &own) && DisposalOf(next) != kDisposalRestorePrevious;
 }
 
 // The time a dropped frame was shown is kept only by a transparent predecessor, which holds a
@@ -47,10 +42,10 @@ void PassDelayTo(TGIFSubImage& before, uint16_t delay) {
 // wholly transparent frame waits after a restoring predecessor shows the restored screen.
 bool TrimKeepsDisplay(const TGIFImage& image, int b) {
     const TGIFSubImage& frame = *image.Frames->FrameAt(b);
-    if (DisposalOf(frame) == kRestoreBackground) return false;
+    if (DisposalOf(frame) == kDisposalRestoreBackground) return false;
     if (b == 0 || frame.GraphicControlExtension->DelayUnits() == 0) return true;
     const uint8_t before = DisposalOf(*image.Frames->FrameAt(b - 1));
-    if (before != kRestoreBackground && before != kRestorePrevious) return true;
+    if (before != kDisposalRestoreBackground && before != kDisposalRestorePrevious) return true;
     const uint8_t key = frame.GraphicControlExtension->TransparentIndex();
     for (int32_t i = 0; i < frame.PixelsSize; ++i)
         if (frame.Pixels[i] != key) return true;
@@ -67,17 +62,17 @@ bool CarriesNothingForDisplay(TGIFExtension* extension, bool keepLoop) {
 // A graphic control extension that changes nothing about how its frame is shown.
 bool IsNeedless(const TGIFGraphicControlExtension& control, bool singleFrame) {
     return (control.DelayUnits() == 0 || singleFrame) && !control.IsTransparent() && !control.WaitsForInput() &&
-           (control.DisposalMethod() < kRestoreBackground || singleFrame);
+           (control.DisposalMethod() < kDisposalRestoreBackground || singleFrame);
 }
 
 // The passes of TGIFImage::OptimizeFrames, with their progress reports.
 void OptimizeWithListLocked(TGIFImage& image, TOptimizeSet options, TReductionMethod method) {
-    image.Progress(&image, psStarting, 0, false, kNoRect, kOptimizingText);
+    image.Progress(&image, psStarting, 0, false, kNoRect, sProgressOptimizing);
     const int total = 6 * image.Frames->ItemCount();
     int done = 0;
     auto report = [&]() {
         image.Progress(&image, psRunning, static_cast<uint8_t>(MulDiv(done, 100, total)), false, kNoRect,
-                       kOptimizingText);
+                       sProgressOptimizing);
     };
     try {
         // Colour tables.
@@ -110,12 +105,14 @@ void OptimizeWithListLocked(TGIFImage& image, TOptimizeSet options, TReductionMe
                 TGIFSubImage* next = image.Frames->FrameAt(i + 1);
                 const uint8_t disposal = DisposalOf(*frame);
                 if (!frame->GraphicControlExtension ||
-                    (disposal != kRestoreBackground && disposal != kRestorePrevious) || next->Transparent)
+                    (disposal != kDisposalRestoreBackground && disposal != kDisposalRestorePrevious) ||
+                    next->Transparent)
                     continue;
                 RECT overlap;
                 const RECT own = frame->FrameRect(), other = next->FrameRect();
                 if (!IntersectRect(&overlap, &own, &other)) continue;
-                if (RestoreIsHidden(*frame, *next, overlap)) frame->GraphicControlExtension->SetDisposalMethod(0);
+                if (RestoreIsHidden(*frame, *next, overlap))
+                    frame->GraphicControlExtension->SetDisposalMethod(kDisposalNone);
                 report();
             }
         } else {
@@ -128,7 +125,7 @@ void OptimizeWithListLocked(TGIFImage& image, TOptimizeSet options, TReductionMe
             for (int b = image.Frames->ItemCount() - 1; b >= 1; --b) {
                 ++done;
                 int p = b - 1;
-                while (p > 0 && DisposalOf(*image.Frames->FrameAt(p)) == kRestorePrevious) --p;
+                while (p > 0 && DisposalOf(*image.Frames->FrameAt(p)) == kDisposalRestorePrevious) --p;
                 image.Frames->FrameAt(b)->MergeFrom(image.Frames->FrameAt(p));
                 report();
             }
@@ -171,13 +168,13 @@ void OptimizeWithListLocked(TGIFImage& image, TOptimizeSet options, TReductionMe
             }
             report();
         } else if ((options & osColorReduction) && method == crCustomPalette) {
-            RaiseGIFError(kInvalidReductionMethodText);
+            RaiseGIFError(sInvalidReductionMethod);
         }
     } catch (...) {
-        image.Progress(&image, psEnding, 0, false, kNoRect, kOptimizingText);
+        image.Progress(&image, psEnding, 0, false, kNoRect, sProgressOptimizing);
         throw;
     }
-    image.Progress(&image, psEnding, 100, false, kNoRect, kOptimizingText);
+    image.Progress(&image, psEnding, 100, false, kNoRect, sProgressOptimizing);
 }
 }  // namespace
 

@@ -133,8 +133,8 @@ TGIFPainter::TGIFPainter(TGIFImage* image, uint16_t drawFlags, const RECT& rect,
         bool restoresPrevious = false;
         for (int i = 0; i < image->Frames->ItemCount(); ++i) {
             if (const TGIFGraphicControlExtension* control = image->Frames->FrameAt(i)->GraphicControlExtension) {
-                restoresBackground |= control->DisposalMethod() == 2;
-                restoresPrevious |= control->DisposalMethod() == 3;
+                restoresBackground |= control->DisposalMethod() == kDisposalRestoreBackground;
+                restoresPrevious |= control->DisposalMethod() == kDisposalRestorePrevious;
             }
         }
         const int width = WidthOf(rect), height = HeightOf(rect);
@@ -243,7 +243,7 @@ void TGIFPainter::Animate() {
     int startFrame = 0;
     bool loopSeen = false;
     int delay = Threaded() ? 0 : 1;
-    PreviousDisposal = 1;
+    PreviousDisposal = kDisposalKeep;
     stamp_ = timeGetTime();
     lastWait_ = 0;
     const bool animate = (DrawFlags & dfAnimate) != 0;
@@ -267,7 +267,7 @@ void TGIFPainter::Animate() {
                 break;
             }
 
-            CurrentDisposal = 1;
+            CurrentDisposal = kDisposalKeep;
             for (int i = 0; i < frame->Extensions->ItemCount(); ++i) {
                 TGIFExtension* extension = frame->Extensions->ExtensionAt(i);
                 if (auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(extension)) {
@@ -389,14 +389,14 @@ void TGIFPainter::PaintFrameBuffered() {
     RECT area = whole;
     bool copyToTarget = false;
     bool overPrevious = false;
-    if (CurrentDisposal <= 2) {
+    if (CurrentDisposal <= kDisposalRestoreBackground) {
         surface = &CompositeBitmap->Canvas();
         copyToTarget = true;
-    } else if (CurrentDisposal == 3) {
-        if (PreviousDisposal <= 1) {
+    } else if (CurrentDisposal == kDisposalRestorePrevious) {
+        if (PreviousDisposal <= kDisposalKeep) {
             surface = TargetCanvas;
             area = TargetRect;
-        } else if (PreviousDisposal <= 3) {
+        } else if (PreviousDisposal <= kDisposalRestorePrevious) {
             surface = &ScratchBitmap->Canvas();
             copyToTarget = true;
             overPrevious = true;
@@ -427,7 +427,7 @@ void TGIFPainter::PaintFrameBuffered() {
         }
         if (earlier && !(stopped && surface == TargetCanvas)) SelectPalette(dc, earlier, FALSE);
         if (stopped) return;
-        if (CurrentDisposal == 2) EraseDisposedArea();
+        if (CurrentDisposal == kDisposalRestoreBackground) EraseDisposedArea();
     }
     FirstFramePainted = true;
     // Last: the notification may reach code that stops the painter or frees the image.

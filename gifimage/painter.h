@@ -42,8 +42,8 @@ public:
     uint16_t DrawFlags;
     int SpeedPercent;
     int CurrentFrame = -1;
-    uint8_t CurrentDisposal = 1;
-    uint8_t PreviousDisposal = 1;
+    uint8_t CurrentDisposal = kDisposalKeep;
+    uint8_t PreviousDisposal = kDisposalKeep;
     std::unique_ptr<TBitmap> CompositeBitmap;
     std::unique_ptr<TBitmap> ScratchBitmap;
     std::unique_ptr<TBitmap> UnderlayBitmap;

@@ -10,7 +10,7 @@
 #include "classlib/bitmap.h"
 #include "gifimage/dib.h"
 #include "gifimage/ditherers.h"
-#include "gifimage/gifimage.h"
+#include "gifimage/giferror.h"
 
 // The deepest tree the quantiser holds: one level mask and one reducible list per level.
 inline constexpr int MaxOctreeColorBits = 8;

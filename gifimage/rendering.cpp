@@ -19,8 +19,6 @@
 
 namespace {
 
-const RECT kNoRect{0, 0, 0, 0};
-
 // Mask rows as CreateBitmap takes them: top to bottom, whole 16-bit words, the leftmost pixel
 // in the most significant bit; a set bit is a transparent pixel.
 class MaskRows {

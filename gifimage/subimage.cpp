@@ -13,11 +13,6 @@
 #include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
 
-namespace {
-// The descriptor and the logical screen hold 16-bit sizes and positions.
-constexpr int kMaxSide = 0xFFFF;
-}  // namespace
-
 // --- TGIFExtensionList -------------------------------------------------------
 
 TGIFExtension* TGIFExtensionList::ExtensionAt(int index) const { return static_cast<TGIFExtension*>(ItemAt(index)); }
@@ -67,8 +62,8 @@ void TGIFSubImage::ClearFrame(bool throughBounds) {
     LocalColorMap->RemoveAll();
     ReleasePixels();
     if (throughBounds) {
-        SetBoundsField(4, 0);
-        SetBoundsField(3, 0);
+        SetBoundsField(kBoundsHeight, 0);
+        SetBoundsField(kBoundsWidth, 0);
     } else {
         Descriptor.Height = 0;
         Descriptor.Width = 0;
@@ -117,7 +112,7 @@ void TGIFSubImage::LoadFromStream(TStream& stream) {
         ReportWarning(1, sScreenSizeExceeded);
     }
     if (Descriptor.PackedFields & kColorTableFlag)
-        LocalColorMap->ReadTable(stream, 2 << (Descriptor.PackedFields & kColorTableSizeMask));
+        LocalColorMap->ReadTable(stream, ColorTableEntries(Descriptor.PackedFields));
     DecodePixels(stream);
     if (RenderFramesWhileLoading) RenderedBitmap();
 }
@@ -126,7 +121,7 @@ void TGIFSubImage::PrepareForSave() {
     if (LocalColorMap->Count() > 0) {
         uint8_t packed = kColorTableFlag;
         if (LocalColorMap->SortFlag()) packed |= kImageSortFlag;
-        packed |= static_cast<uint8_t>(ColorDepth() & kColorTableSizeMask);
+        packed |= ColorTableSizeField(BitDepth());
         Descriptor.PackedFields = packed;
     } else {
         Descriptor.PackedFields &= kInterlaceFlag | kImageReservedBits;
@@ -211,18 +206,18 @@ uint8_t& TGIFSubImage::PixelAt(int x, int y) {
 
 int TGIFSubImage::BoundsField(int index) const {
     switch (index) {
-    case 1: return Descriptor.Left;
-    case 2: return Descriptor.Top;
-    case 3: return Descriptor.Width;
-    case 4: return Descriptor.Height;
+    case kBoundsLeft: return Descriptor.Left;
+    case kBoundsTop: return Descriptor.Top;
+    case kBoundsWidth: return Descriptor.Width;
+    case kBoundsHeight: return Descriptor.Height;
     default: return 0;
     }
 }
 
 void TGIFSubImage::SetBoundsField(int index, int value) {
     int bounds[4] = {Left(), Top(), Width(), Height()};
-    if (index < 1 || index > 4) return;
-    bounds[index - 1] = value;
+    if (index < kBoundsLeft || index > kBoundsHeight) return;
+    bounds[index - kBoundsLeft] = value;
     ApplyBounds(bounds[0], bounds[1], bounds[2], bounds[3]);
 }
 
@@ -296,16 +291,11 @@ HPALETTE TGIFSubImage::PaletteHandle() {
 }
 
 void TGIFSubImage::SetPaletteHandle(HPALETTE handle) {
-    if (handle == Palette) return;
-    if (Palette) DeleteObject(Palette);
-    const bool affectsBitmap = FrameBitmap && FrameBitmap->Palette() != handle;
-    Palette = handle;
-    if (affectsBitmap) {
-        ReleaseBitmap();
-        if (OwnerImage) {
-            OwnerImage->SetPaletteModified(true);
-            OwnerImage->NotifyChanged(this);
-        }
+    if (!ReplacePaletteHandle(Palette, handle, FrameBitmap.get())) return;
+    ReleaseBitmap();
+    if (OwnerImage) {
+        OwnerImage->SetPaletteModified(true);
+        OwnerImage->NotifyChanged(this);
     }
 }
 

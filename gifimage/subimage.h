@@ -65,7 +65,7 @@ public:
     uint8_t* RowAt(int y);
     uint8_t& PixelAt(int x, int y);
 
-    // 1 left, 2 top, 3 width, 4 height; anything else 0.
+    // kBoundsLeft, kBoundsTop, kBoundsWidth, kBoundsHeight (gifformat.h); anything else 0.
     int BoundsField(int index) const;
     void SetBoundsField(int index, int value);
     void ApplyBounds(int left, int top, int width, int height);

@@ -9,7 +9,7 @@
 #include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
-#include "tests/gifimage/gifbuilder.h"
+#include "tests/support/gifbuilder.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "gifimage/quantiser.h"
 #include "gifimage/subimage.h"
 #include "gifseeds.h"
-#include "tests/gifimage/gifbuilder.h"
+#include "tests/support/gifbuilder.h"
 #include "tests/support/wic.h"
 
 namespace {

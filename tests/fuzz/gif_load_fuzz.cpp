@@ -10,7 +10,7 @@
 #include "gifimage/gifstream.h"
 #include "gifimage/subimage.h"
 #include "gifseeds.h"
-#include "tests/gifimage/gifbuilder.h"
+#include "tests/support/gifbuilder.h"
 
 namespace {
 

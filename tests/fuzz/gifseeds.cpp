@@ -1,7 +1,7 @@
 #include "gifseeds.h"
 
-#include "tests/gifimage/gifbuilder.h"
 #include "tests/support/files.h"
+#include "tests/support/gifbuilder.h"
 
 std::vector<fuzz::Bytes> GifSeeds(const std::string& corpusDir) {
     std::vector<fuzz::Bytes> seeds;

@@ -2,13 +2,13 @@
 #include <gtest/gtest.h>
 
 #include "classlib/stringlist.h"
-#include "gifbuilder.h"
 #include "gifimage/colormap.h"
 #include "gifimage/extensions.h"
 #include "gifimage/giferror.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
+#include "tests/support/gifbuilder.h"
 
 namespace {
 

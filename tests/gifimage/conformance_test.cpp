@@ -3,9 +3,9 @@
 
 #include <cstdio>
 
-#include "gifbuilder.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/subimage.h"
+#include "tests/support/gifbuilder.h"
 #include "tests/support/wic.h"
 
 namespace {

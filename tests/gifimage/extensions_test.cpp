@@ -1,12 +1,12 @@
 // Extension blocks: each kind read, the class choice, registries, graphic control state.
 #include <gtest/gtest.h>
 
-#include "gifbuilder.h"
 #include "gifimage/colormap.h"
 #include "gifimage/extensions.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
+#include "tests/support/gifbuilder.h"
 
 namespace {
 
@@ -296,7 +296,7 @@ TEST(GifExtensions, GraphicControlState) {
     first->SetTransparentIndex(40);
     EXPECT_EQ(first->TransparentIndex(), 0);
     EXPECT_EQ(log.Messages(), std::vector<std::string>{sInvalidColorIndex});
-    first->SetDisposalMethod(3);
+    first->SetDisposalMethod(kDisposalRestorePrevious);
     first->Record.PackedFields |= 0xE0;
     first->SetDisposalMethod(9);
     EXPECT_EQ(first->DisposalMethod(), 1);

@@ -4,12 +4,12 @@
 #include <cstring>
 
 #include "classlib/stringlist.h"
-#include "gifbuilder.h"
 #include "gifimage/colormap.h"
 #include "gifimage/extensions.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
+#include "tests/support/gifbuilder.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "classlib/stringlist.h"
-#include "gifbuilder.h"
 #include "gifimage/gifio.h"
 #include "gifimage/messages.h"
+#include "tests/support/gifbuilder.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 // The stream model: signature, header, block loop, trailer, the item list.
 #include <gtest/gtest.h>
 
-#include "gifbuilder.h"
 #include "gifimage/colormap.h"
 #include "gifimage/extensions.h"
 #include "gifimage/giferror.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
+#include "tests/support/gifbuilder.h"
 
 namespace {
 

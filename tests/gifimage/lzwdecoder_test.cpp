@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "gifbuilder.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
+#include "tests/support/gifbuilder.h"
 
 namespace {
 

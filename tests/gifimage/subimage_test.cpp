@@ -1,12 +1,12 @@
 // Frames: descriptor, local table, extension reading, bounds and the screen, pixel access, version.
 #include <gtest/gtest.h>
 
-#include "gifbuilder.h"
 #include "gifimage/colormap.h"
 #include "gifimage/extensions.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
+#include "tests/support/gifbuilder.h"
 
 namespace {
 

@@ -212,7 +212,7 @@ TEST(GifFrameAdoption, TheFrameBelongsToTheNewImageOnly) {
     a.frame->LocalColorMap->ReportWarning(1, "table");
     EXPECT_TRUE(a.fromLog.entries.empty());
     EXPECT_EQ(a.toLog.Messages(), (std::vector<std::string>{"frame", "extension", "table"}));
-    a.frame->SetBoundsField(3, 9);
+    a.frame->SetBoundsField(kBoundsWidth, 9);
     EXPECT_EQ(a.to->ScreenWidth(), 10);
     EXPECT_EQ(a.from->ScreenWidth(), 3);
 }

@@ -326,7 +326,7 @@ TEST(GifImportBitmap, SourcesTooLargeForAFrameAreRefused) {
     EXPECT_EQ(t.frame->Width(), 2);
     EXPECT_EQ(PixelsOf(*t.frame), (Bytes{0, 1}));
     // Placed near the end of the largest screen, a bitmap that would reach past it is refused too.
-    t.frame->SetBoundsField(1, 65533);
+    t.frame->SetBoundsField(kBoundsLeft, 65533);
     TBitmap wide;
     LoadPalettized(wide, 8, 3, {Red, Green}, {{1, 0, 1}});
     EXPECT_EQ(GIFErrorOf([&] { t.frame->CopyFrom(wide); }), sImageTooLarge);

@@ -12,12 +12,12 @@
 #include "classlib/bitmap.h"
 #include "classlib/icon.h"
 #include "classlib/metafile.h"
-#include "gifbuilder.h"
 #include "gifimage/colormap.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/subimage.h"
 #include "tests/gifquant/fixtures.h"
 #include "tests/support/frames.h"
+#include "tests/support/gifbuilder.h"
 
 // A device-independent picture of bitCount 1, 4 or 8 bits with exactly the colours of table;
 // rows holds each row's bytes as stored (top row first, without padding).

@@ -11,6 +11,7 @@
 #include "gifimage/giferror.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/lookups.h"
+#include "gifimage/messages.h"
 #include "tests/giflookups/palettes.h"
 #include "tests/gifquant/models.h"
 
@@ -548,7 +549,7 @@ TEST(Ditherer, RefusesANegativeWidthOrAMissingLookup) {
         int width;
         TColorLookup* lookup;
         const char* message;
-    } cases[] = {{"width -1", -1, &gray, sDitherInvalidWidth}, {"no lookup", 4, nullptr, sDitherNoLookup}};
+    } cases[] = {{"width -1", -1, &gray, sInvalidImageDimensions}, {"no lookup", 4, nullptr, sNoDitherLookup}};
     for (int k = dkNone; k <= dkBurkes; ++k)
         for (const auto& c : cases) {
             const auto kind = static_cast<TDitherKind>(k);

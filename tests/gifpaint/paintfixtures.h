@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "../gifimage/gifbuilder.h"
 #include "gifimage/painter.h"
+#include "tests/support/gifbuilder.h"
 #include "tests/support/surface.h"
 
 // Colours of the fixtures' global table, by index; the background is index 3 (white).

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "classlib/bitmap.h"
-#include "gifbuilder.h"
 #include "gifimage/colormap.h"
 #include "tests/support/bitmaps.h"
+#include "tests/support/gifbuilder.h"
 #include "tests/support/surface.h"
 
 using Colors = std::vector<TGIFColor>;

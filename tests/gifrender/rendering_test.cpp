@@ -478,7 +478,7 @@ TEST(GifRender, ColourChangesDropTheBitmap) {
     EXPECT_TRUE(SameQuad(ColorTableOf(*again)[2], RGBQUAD{7, 8, 9, 0}));
 
     // A size change drops bitmap and mask too.
-    frame->SetBoundsField(3, 5);
+    frame->SetBoundsField(kBoundsWidth, 5);
     EXPECT_FALSE(frame->HasRenderedBitmap());
 }
 

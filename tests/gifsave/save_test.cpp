@@ -410,7 +410,7 @@ TEST(GifSave, ExtensionsWriteTheirBodies) {
          [](TGIFSubImage* f) {
              auto* gce = new TGIFGraphicControlExtension(f);
              gce->SetIsTransparent(true);
-             gce->SetDisposalMethod(2);
+             gce->SetDisposalMethod(kDisposalRestoreBackground);
              gce->SetDelayUnits(0x1234);
              gce->SetTransparentIndex(1);
              return gce;

@@ -8,8 +8,8 @@
 #include "gifimage/gifimage.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/subimage.h"
-#include "tests/gifimage/gifbuilder.h"
 #include "tests/gifwriter/gifwriter_fixtures.h"
+#include "tests/support/gifbuilder.h"
 
 inline Bytes SaveBytes(TGIFImage& image) {
     TMemoryStream stream;

@@ -1,4 +1,4 @@
-#include "gifbuilder.h"
+#include "tests/support/gifbuilder.h"
 #include "gifimage/giferror.h"
 
 #include <map>
