@@ -11,13 +11,17 @@ TComponent::TComponent(TComponent* owner) : owner_(nullptr) {
 }
 
 TComponent::~TComponent() {
+    DestroyComponents();
+    if (owner_) owner_->RemoveComponent(this);
+}
+
+void TComponent::DestroyComponents() {
     while (!components_.empty()) {
         TComponent* child = components_.back();
         components_.pop_back();
         child->owner_ = nullptr;
         delete child;
     }
-    if (owner_) owner_->RemoveComponent(this);
 }
 
 void TComponent::InsertComponent(TComponent* child) {

@@ -40,6 +40,8 @@ public:
     // Takes child out of this component's ownership without freeing it.
     void RemoveComponent(TComponent* child);
     int ComponentCount() const { return static_cast<int>(components_.size()); }
+    // Frees the owned components, last first (the destructor does it too, as its first step).
+    void DestroyComponents();
     TComponent* Component(int index) const { return components_[index]; }
 
 private:

@@ -28,6 +28,10 @@ void RegisterLibraryClass(const char* className, UINT style, HBRUSH background) 
 TWinControl::TWinControl(TComponent* owner, TWinControl* parent) : TComponent(owner), parent_(parent) {}
 
 TWinControl::~TWinControl() {
+    // What this control owns goes first, while the windows it lives in still exist: a hosted
+    // control is deactivated in a live window, a menu comes off a live form, and no child is
+    // left holding the handle of a window destroyed with this one.
+    DestroyComponents();
     if (handle_) {
         RemovePropA(handle_, kObjectProperty);
         if (defaultProc_) SetWindowLongPtrA(handle_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(defaultProc_));
@@ -56,12 +60,22 @@ LRESULT CALLBACK TWinControl::StaticWndProc(HWND window, UINT message, WPARAM wP
     TWinControl* control = FromHandle(window);
     if (!control) return DefWindowProcA(window, message, wParam, lParam);
     // Nothing may unwind through the system's frames: what a handler raises ends here.
+    LRESULT result = 0;
     try {
-        return control->WndProc(message, wParam, lParam);
+        result = control->WndProc(message, wParam, lParam);
     } catch (const std::exception& error) {
         Application->HandleException(error);
-        return 0;
     }
+    if (message == WM_NCDESTROY) control->ForgetWindow();
+    return result;
+}
+
+// The window went before its control (its parent window was destroyed first): the control
+// keeps no handle that could later name another window.
+void TWinControl::ForgetWindow() {
+    RemovePropA(handle_, kObjectProperty);
+    handle_ = nullptr;
+    defaultProc_ = nullptr;
 }
 
 LRESULT TWinControl::DefaultHandler(UINT message, WPARAM wParam, LPARAM lParam) {

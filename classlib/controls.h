@@ -80,6 +80,7 @@ protected:
 private:
     static LRESULT CALLBACK StaticWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void UpdateBoundsFromWindow();
+    void ForgetWindow();
     WNDPROC defaultProc_ = nullptr;
 };
 

@@ -128,30 +128,34 @@ void TForm::SetVisible(bool visible) {
     }
 }
 
-namespace {
-struct DisabledWindows {
-    HWND except;
-    std::vector<HWND> windows;
-};
-BOOL CALLBACK DisableOne(HWND window, LPARAM data) {
-    auto* disabled = reinterpret_cast<DisabledWindows*>(data);
-    if (window != disabled->except && IsWindowVisible(window) && IsWindowEnabled(window)) {
-        EnableWindow(window, FALSE);
-        disabled->windows.push_back(window);
-    }
-    return TRUE;
+TDisabledWindows::TDisabledWindows(HWND except) : except_(except) {
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM data) WINAPI -> BOOL {
+            auto* self = reinterpret_cast<TDisabledWindows*>(data);
+            if (window != self->except_ && IsWindowVisible(window) && IsWindowEnabled(window)) {
+                EnableWindow(window, FALSE);
+                self->windows_.push_back(window);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(this));
 }
-}  // namespace
+
+TDisabledWindows::~TDisabledWindows() {
+    for (HWND window : windows_)
+        if (IsWindow(window)) EnableWindow(window, TRUE);
+}
 
 int TForm::ShowModal() {
-    DisabledWindows disabled{handle_, {}};
-    EnumThreadWindows(GetCurrentThreadId(), DisableOne, reinterpret_cast<LPARAM>(&disabled));
-    modalResult_ = mrNone;
-    inModal_ = true;
-    Show();
-    while (modalResult_ == mrNone && !Application->Terminated()) Application->HandleMessage(true);
-    inModal_ = false;
-    for (HWND window : disabled.windows) EnableWindow(window, TRUE);
+    {
+        TDisabledWindows others(handle_);
+        modalResult_ = mrNone;
+        inModal_ = true;
+        Show();
+        while (modalResult_ == mrNone && !Application->Terminated()) Application->HandleMessage(true);
+        inModal_ = false;
+    }
     Hide();
     return modalResult_;
 }
@@ -199,7 +203,9 @@ LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
 
 TApplication::TApplication() : TComponent(nullptr) {}
 
-TApplication::~TApplication() = default;
+// The forms go while the application's own state (the message filters their controls and menus
+// remove) still lives.
+TApplication::~TApplication() { DestroyComponents(); }
 
 void TApplication::Initialize() {
     if (initialised_) return;
@@ -260,9 +266,29 @@ bool IsUnansweredDialogKey(HWND form, const MSG& msg) {
 }
 }  // namespace
 
+int TApplication::AddMessageFilter(TMessageFilter filter) {
+    auto registered = std::make_shared<RegisteredFilter>();
+    registered->id = nextFilterId_++;
+    registered->handles = std::move(filter);
+    filters_.push_back(registered);
+    return registered->id;
+}
+
+void TApplication::RemoveMessageFilter(int id) {
+    for (auto it = filters_.begin(); it != filters_.end(); ++it) {
+        if ((*it)->id != id) continue;
+        (*it)->removed = true;
+        filters_.erase(it);
+        return;
+    }
+}
+
 bool TApplication::PreTranslate(MSG& msg) {
-    for (auto& filter : filters_)
-        if (filter(msg)) return true;
+    // A filter may create or free controls and menus, which adds or removes filters: the walk
+    // goes over a copy and skips what was removed meanwhile.
+    const std::vector<std::shared_ptr<RegisteredFilter>> walk = filters_;
+    for (const auto& filter : walk)
+        if (!filter->removed && filter->handles(msg)) return true;
     if (msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST) {
         HWND top = GetAncestor(msg.hwnd, GA_ROOT);
         TForm* form = dynamic_cast<TForm*>(TWinControl::FromHandle(top));

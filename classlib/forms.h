@@ -65,6 +65,20 @@ private:
     bool shownOnce_ = false;
 };
 
+// Disables the program's visible, enabled top-level windows but one for its life, and enables
+// them again when it ends: what a modal window does to the rest of the program.
+class TDisabledWindows {
+public:
+    explicit TDisabledWindows(HWND except);
+    ~TDisabledWindows();
+    TDisabledWindows(const TDisabledWindows&) = delete;
+    TDisabledWindows& operator=(const TDisabledWindows&) = delete;
+
+private:
+    HWND except_;
+    std::vector<HWND> windows_;
+};
+
 class TApplication : public TComponent {
 public:
     TApplication();
@@ -96,8 +110,12 @@ public:
     bool HandleMessage(bool wait);
 
     // A filter sees every message before it is dispatched; true means handled (menu
-    // shortcuts, an ActiveX control's keys).
-    void AddMessageFilter(std::function<bool(MSG&)> filter) { filters_.push_back(std::move(filter)); }
+    // shortcuts, an ActiveX control's keys). Its owner removes it by the number it is given;
+    // a filter removed while the filters run is not called any more.
+    using TMessageFilter = std::function<bool(MSG&)>;
+    int AddMessageFilter(TMessageFilter filter);
+    void RemoveMessageFilter(int id);
+    int MessageFilterCount() const { return static_cast<int>(filters_.size()); }
 
     // A message box owned by the active form (or by no window before any exists).
     int MessageBox(const std::string& text, const std::string& caption, UINT flags);
@@ -110,7 +128,13 @@ private:
     void AdoptForm(TForm* form);
     bool PreTranslate(MSG& msg);
     HWND handle_ = nullptr;
-    std::vector<std::function<bool(MSG&)>> filters_;
+    struct RegisteredFilter {
+        int id;
+        TMessageFilter handles;
+        bool removed = false;
+    };
+    std::vector<std::shared_ptr<RegisteredFilter>> filters_;
+    int nextFilterId_ = 1;
     std::string title_;
     TForm* mainForm_ = nullptr;
     bool terminated_ = false;

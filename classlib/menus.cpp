@@ -79,16 +79,17 @@ TMainMenu::TMainMenu(TForm* form)
         return true;
     };
     // Shortcuts work wherever the keyboard focus is inside the form, also in a hosted control.
-    Application->AddMessageFilter([self = std::weak_ptr<TMainMenu*>(self_)](MSG& msg) {
-        auto menu = self.lock();
-        return menu && *menu && (*menu)->IsShortCut(msg);
-    });
+    filterId_ = Application->AddMessageFilter([this](MSG& msg) { return IsShortCut(msg); });
 }
 
 TMainMenu::~TMainMenu() {
     *self_ = nullptr;
-    if (form_->Handle() && GetMenu(form_->Handle()) == menu_) SetMenu(form_->Handle(), nullptr);
-    if (menu_) DestroyMenu(menu_);
+    Application->RemoveMessageFilter(filterId_);
+    // A form's window frees the menu it carries: once that window is gone, so is the menu.
+    HWND window = form_->Handle();
+    if (!menu_ || !window) return;
+    if (GetMenu(window) == menu_) SetMenu(window, nullptr);
+    DestroyMenu(menu_);
 }
 
 HMENU TMainMenu::BuildPopup(TMenuItem* parentItem, WORD& nextCommand) {

@@ -67,5 +67,6 @@ private:
     TForm* form_;
     TMenuItem* root_;
     HMENU menu_ = nullptr;
+    int filterId_ = 0;
     std::shared_ptr<TMainMenu*> self_;
 };

@@ -25,8 +25,14 @@ SIZEL PixelsToHimetric(int width, int height) {
 }  // namespace
 
 namespace {
-// Frees what an Invoke left in info and raises for a failing result.
+// Frees what an Invoke left in info and raises for a failing result. A control may leave
+// its exception's code and text to be filled in only when asked.
 void CheckInvoke(HRESULT hr, EXCEPINFO& info) {
+    if (hr == DISP_E_EXCEPTION && info.pfnDeferredFillIn) {
+        auto fillIn = info.pfnDeferredFillIn;
+        info.pfnDeferredFillIn = nullptr;
+        fillIn(&info);
+    }
     std::string description = info.bstrDescription
                                   ? WideToAnsi(std::wstring(info.bstrDescription, SysStringLen(info.bstrDescription)))
                                   : "";
@@ -71,36 +77,17 @@ public:
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
 };
 
-// --- the client site -------------------------------------------------------
-
-// The container side of the hosting: client site, in-place site and frame, control site
-// and the ambient properties. Reference counted; the control drops it when it is freed.
-class TOleControl::Site : public IOleClientSite,
-                          public IOleInPlaceSite,
-                          public IOleInPlaceFrame,
-                          public IOleControlSite,
-                          public IdOnlyDispatch {
+namespace {
+// A COM object of the hosting, made of Interfaces: created with one reference (its creator's),
+// it frees itself with its last reference and answers QueryInterface through Find.
+template <typename... Interfaces>
+class RefCounted : public Interfaces... {
 public:
-    explicit Site(TOleControl* owner) : owner_(owner) {}
-    virtual ~Site() = default;
-    void Detach() { owner_ = nullptr; }
-
-    // IUnknown
+    virtual ~RefCounted() = default;
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid == IID_IUnknown || iid == IID_IOleClientSite)
-            *out = static_cast<IOleClientSite*>(this);
-        else if (iid == IID_IOleWindow || iid == IID_IOleInPlaceSite)
-            *out = static_cast<IOleInPlaceSite*>(this);
-        else if (iid == IID_IOleInPlaceUIWindow || iid == IID_IOleInPlaceFrame)
-            *out = static_cast<IOleInPlaceFrame*>(this);
-        else if (iid == IID_IOleControlSite)
-            *out = static_cast<IOleControlSite*>(this);
-        else if (iid == IID_IDispatch)
-            *out = static_cast<IDispatch*>(this);
-        else
-            return E_NOINTERFACE;
+        *out = Find(iid);
+        if (!*out) return E_NOINTERFACE;
         AddRef();
         return S_OK;
     }
@@ -110,6 +97,25 @@ public:
         if (left == 0) delete this;
         return left;
     }
+
+protected:
+    // The interface that answers for iid, nullptr when none does.
+    virtual void* Find(REFIID iid) = 0;
+
+private:
+    ULONG refs_ = 1;
+};
+}  // namespace
+
+// --- the client site -------------------------------------------------------
+
+// The container side of the hosting: client site, in-place site and frame, control site
+// and the ambient properties. Reference counted; the control drops it when it is freed.
+class TOleControl::Site
+    : public RefCounted<IOleClientSite, IOleInPlaceSite, IOleInPlaceFrame, IOleControlSite, IdOnlyDispatch> {
+public:
+    explicit Site(TOleControl* owner) : owner_(owner) {}
+    void Detach() { owner_ = nullptr; }
 
     // IOleClientSite
     STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
@@ -209,35 +215,29 @@ public:
         }
     }
 
+protected:
+    void* Find(REFIID iid) override {
+        if (iid == IID_IUnknown || iid == IID_IOleClientSite) return static_cast<IOleClientSite*>(this);
+        if (iid == IID_IOleWindow || iid == IID_IOleInPlaceSite) return static_cast<IOleInPlaceSite*>(this);
+        if (iid == IID_IOleInPlaceUIWindow || iid == IID_IOleInPlaceFrame) return static_cast<IOleInPlaceFrame*>(this);
+        if (iid == IID_IOleControlSite) return static_cast<IOleControlSite*>(this);
+        if (iid == IID_IDispatch) return static_cast<IDispatch*>(this);
+        return nullptr;
+    }
+
 private:
     TOleControl* owner_;
-    ULONG refs_ = 1;
 };
 
 // --- the event sink --------------------------------------------------------
 
 // Answers as the control's event interface (learned from the control) and hands every
 // event to the control object, on the GUI thread where the control raises it.
-class TOleControl::EventSink : public IdOnlyDispatch {
+class TOleControl::EventSink : public RefCounted<IdOnlyDispatch> {
 public:
     EventSink(TOleControl* owner, const IID& events) : owner_(owner), events_(events) {}
-    virtual ~EventSink() = default;
     void Detach() { owner_ = nullptr; }
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != events_) return E_NOINTERFACE;
-        *out = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                         UINT*) override {
         if (result) VariantInit(result);
@@ -250,17 +250,21 @@ public:
         return S_OK;
     }
 
+protected:
+    void* Find(REFIID iid) override {
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == events_) return static_cast<IDispatch*>(this);
+        return nullptr;
+    }
+
 private:
     TOleControl* owner_;
     IID events_;
-    ULONG refs_ = 1;
 };
 
 // --- TOleControl -----------------------------------------------------------
 
 TOleControl::TOleControl(TComponent* owner, TWinControl* parent, const std::wstring& progId)
-    : TWinControl(owner, parent)
-    , self_(std::make_shared<TOleControl*>(this)) {
+    : TWinControl(owner, parent) {
     RegisterLibraryClass(kContainerClass, CS_DBLCLKS, reinterpret_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     width_ = 100;
     height_ = 100;
@@ -275,14 +279,11 @@ TOleControl::TOleControl(TComponent* owner, TWinControl* parent, const std::wstr
         Application->HandleException(error);
     }
     // Keys for the control (arrows, Tab inside a movie) go to it before the form sees them.
-    Application->AddMessageFilter([self = std::weak_ptr<TOleControl*>(self_)](MSG& msg) {
-        auto control = self.lock();
-        return control && *control && (*control)->TranslateKey(msg);
-    });
+    filterId_ = Application->AddMessageFilter([this](MSG& msg) { return TranslateKey(msg); });
 }
 
 TOleControl::~TOleControl() {
-    *self_ = nullptr;
+    Application->RemoveMessageFilter(filterId_);
     Disconnect();
     if (site_) {
         site_->Detach();
@@ -431,6 +432,11 @@ LRESULT TOleControl::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         break;
     case WM_SIZE: UpdateObjectRects(); break;
+    case WM_DESTROY:
+        // Destroyed from outside (with a parent window): the control leaves while its own
+        // window, a child of this one, still exists.
+        Disconnect();
+        break;
     default: break;
     }
     return TWinControl::WndProc(message, wParam, lParam);

@@ -61,7 +61,7 @@ private:
     DWORD cookie_ = 0;
     IID eventIid_ = IID_NULL;
     std::string creationError_;
-    std::shared_ptr<TOleControl*> self_;
+    int filterId_ = 0;
 };
 
 // Raises EOleSysError for a failing result code, with the text of the exception info if any.

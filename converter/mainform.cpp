@@ -17,6 +17,10 @@ const char* const EmptyInputText = "Please specify an input video file.";
 const char* const ToolMissingText = "Corvelline Converter is corrupted, please reinstall!";
 const char* const SameFileText = "The output file would replace the input file.\rPlease choose another output format.";
 
+std::string CannotReplaceText(const std::string& output) {
+    return "The output file\r" + output + "\rcould not be replaced. It may be read-only or in use by another program.";
+}
+
 namespace {
 const char* const ToolName = "ffmpeg.exe";
 const char* const AviOptions = "\" -f avi -vcodec msmpeg4v2 -acodec libmp3lame \"";
@@ -53,6 +57,9 @@ bool SameExistingFile(const std::string& a, const std::string& b) {
 bool SameFile(const std::string& a, const std::string& b) {
     return lstrcmpiA(FullPath(a).c_str(), FullPath(b).c_str()) == 0 || SameExistingFile(a, b);
 }
+
+// A file or a folder: the tool asks before it replaces either.
+bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // Gives the dialog back to the user when a conversion ends by an exception.
 struct ProgressGuard {
@@ -166,16 +173,17 @@ std::string TForm1::GetConvertParams() const {
            GetOutputFileName() + "\"";
 }
 
-void TForm1::AddLogRedirect(std::string& program, std::string& params) {
+void TForm1::AddLogRedirect(ToolCommand& command) {
     if (!IsShiftDown()) return;
     std::string shortPath;
-    DWORD size = GetShortPathNameA(program.c_str(), nullptr, 0);
+    DWORD size = GetShortPathNameA(command.program.c_str(), nullptr, 0);
     if (size > 0) {
         std::vector<char> buffer(size + 1, 0);
-        if (GetShortPathNameA(program.c_str(), buffer.data(), size + 1) > 0) shortPath = buffer.data();
+        if (GetShortPathNameA(command.program.c_str(), buffer.data(), size + 1) > 0) shortPath = buffer.data();
     }
-    params = "/c " + shortPath + " " + params + " 2> \"" + GetLogFileName() + "\"";
-    program = "cmd";
+    command.params = "/c " + shortPath + " " + command.params + " 2> \"" + GetLogFileName() + "\"";
+    command.program = "cmd";
+    command.logsErrors = true;
 }
 
 void TForm1::ShowProgress() {
@@ -215,20 +223,29 @@ void TForm1::btnConvertClick(TObject*) {
     if (!CheckInput()) return;
     ProgressGuard guard{this};
     ShowProgress();
-    std::string program = ExeFolder() + ToolName;
-    std::string params = GetConvertParams();
-    AddLogRedirect(program, params);
+    ToolCommand command{ExeFolder() + ToolName, GetConvertParams()};
+    AddLogRedirect(command);
     // Never let the tool write onto its input, or the log redirection truncate it.
-    const std::string input = GetInputFileName();
-    if (SameFile(GetOutputFileName(), input) || (program == "cmd" && SameFile(GetLogFileName(), input))) {
-        HideProgress();
-        MsgBox(SameFileText, MsgBoxError);
+    const std::string input = GetInputFileName(), output = GetOutputFileName();
+    if (SameFile(output, input) || (command.logsErrors && SameFile(GetLogFileName(), input))) {
+        RefuseConversion(SameFileText);
         return;
     }
-    DeleteFileA(GetOutputFileName().c_str());
-    bool started = ExecuteAndWait(program, params);
+    // The tool is given no overwrite option: finding the output still there, it would ask on a
+    // console no one sees and wait for ever.
+    DeleteFileA(output.c_str());
+    if (PathExists(output)) {
+        RefuseConversion(CannotReplaceText(output));
+        return;
+    }
+    bool started = ExecuteAndWait(command.program, command.params);
     HideProgress();
     if (!started) MsgBox(ToolMissingText, MsgBoxError);
+}
+
+void TForm1::RefuseConversion(const std::string& text) {
+    HideProgress();
+    MsgBox(text, MsgBoxError);
 }
 
 void TForm1::FormCreate(TObject*) {

@@ -7,6 +7,14 @@
 #include "classlib/forms.h"
 #include "classlib/stdctrls.h"
 
+// What a conversion starts: a program and its argument string, and whether the run writes the
+// tool's error output into the log beside the input (the command interpreter runs the tool then).
+struct ToolCommand {
+    std::string program;
+    std::string params;
+    bool logsErrors = false;
+};
+
 class TForm1 : public TForm {
 public:
     explicit TForm1(TComponent* owner);
@@ -39,10 +47,12 @@ public:
     void UpdateOutputFile();
     bool CheckInput();
     std::string GetConvertParams() const;
-    // Switches program and params to the variant that logs the tool's error output when Shift is down.
-    void AddLogRedirect(std::string& program, std::string& params);
+    // Switches the command to the variant that logs the tool's error output when Shift is down.
+    void AddLogRedirect(ToolCommand& command);
     void ShowProgress();
     void HideProgress();
+    // Ends a conversion before the tool starts: the dialog back as it was, then the reason.
+    void RefuseConversion(const std::string& text);
     bool GetAutoConvert() const;
 };
 
@@ -51,3 +61,5 @@ extern TForm1* Form1;
 extern const char* const EmptyInputText;
 extern const char* const ToolMissingText;
 extern const char* const SameFileText;
+// The refusal when an existing output could not be deleted: it names the file.
+std::string CannotReplaceText(const std::string& output);

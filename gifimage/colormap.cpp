@@ -250,7 +250,8 @@ TGIFGlobalColorMap::~TGIFGlobalColorMap() {
 }
 
 void TGIFGlobalColorMap::ReportWarning(int severity, const std::string& message) {
-    if (Header && Header->OwnerImage) Header->OwnerImage->ReportWarning(this, static_cast<uint8_t>(severity), message);
+    if (Header && Header->OwnerImage)
+        EndIfImageFreed(Header->OwnerImage->Warn(this, static_cast<uint8_t>(severity), message));
 }
 
 void TGIFGlobalColorMap::CountColorUse(ColorUsageTable& usage) {
@@ -288,7 +289,8 @@ TGIFLocalColorMap::~TGIFLocalColorMap() {
 }
 
 void TGIFLocalColorMap::ReportWarning(int severity, const std::string& message) {
-    if (Frame && Frame->OwnerImage) Frame->OwnerImage->ReportWarning(this, static_cast<uint8_t>(severity), message);
+    if (Frame && Frame->OwnerImage)
+        EndIfImageFreed(Frame->OwnerImage->Warn(this, static_cast<uint8_t>(severity), message));
 }
 
 void TGIFLocalColorMap::CountColorUse(ColorUsageTable& usage) {

@@ -80,6 +80,36 @@ HPALETTE SelectedPalette(HDC dc) {
     return palette;
 }
 
+// How many frames of one image keep their rendered bitmap, mask and palette at a time. Every
+// window of the process shares the GDI table (about 65,000 objects under Wine); an image of
+// thousands of frames must not fill it.
+constexpr int kMaxFramesWithCachedObjects = 64;
+
+bool HoldsCachedObjects(const TGIFSubImage& frame) { return frame.HasRenderedBitmap() || frame.Mask || frame.Palette; }
+
+// Before `drawn` is drawn (and so rendered), the other frames of its image that keep cached GDI
+// objects are bounded: the nearest ones before it, which an animation showed last, keep theirs;
+// the others are released and rendered again when next drawn. Frame 0 keeps its objects: its
+// palette may be the one the image draws every frame with.
+void BoundFramesWithCachedObjects(const TGIFSubImage& drawn) {
+    TGIFImage* image = drawn.OwnerImage;
+    if (!image) return;
+    const int count = image->Frames->ItemCount();
+    if (count <= kMaxFramesWithCachedObjects) return;
+    int at = 0;
+    while (at < count && image->Frames->FrameAt(at) != &drawn) ++at;
+    if (at == count) return;
+    int kept = 1;  // the drawn frame itself
+    for (int back = 1; back < count; ++back) {
+        TGIFSubImage* frame = image->Frames->FrameAt((at - back + count) % count);
+        if (!HoldsCachedObjects(*frame)) continue;
+        if (++kept <= kMaxFramesWithCachedObjects || frame == image->Frames->FrameAt(0)) continue;
+        frame->ReleaseBitmap();
+        frame->ReleaseMask();
+        frame->SetPaletteHandle(nullptr);
+    }
+}
+
 }  // namespace
 
 // --- Drawing ---------------------------------------------------------------------
@@ -101,6 +131,7 @@ RECT TGIFSubImage::ScaleFrameRect(const RECT& rect) const {
 }
 
 void TGIFSubImage::StretchDrawFrame(TCanvas& canvas, const RECT& rect, bool transparent, bool tile) {
+    BoundFramesWithCachedObjects(*this);
     const int screenWidth = OwnerImage ? OwnerImage->ScreenWidth() : 0;
     const int screenHeight = OwnerImage ? OwnerImage->ScreenHeight() : 0;
     const int width = Width(), height = Height();

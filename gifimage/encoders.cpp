@@ -187,7 +187,8 @@ public:
     static constexpr uint32_t kMask = (1u << kBits) - 1;
     static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
 
-    TStringTable() { Reset(); }
+    // Holds anything until the first Reset, which the encoder's opening clear code brings.
+    TStringTable() = default;
 
     void Reset() {
         std::memset(buckets_, 0xFF, sizeof buckets_);
@@ -291,7 +292,8 @@ private:
 bool TLZWEncoder::MostlyRuns() const {
     const int64_t n = int64_t{width_} * height_;
     if (n < 2) return false;
-    const int64_t step = std::max<int64_t>(1, n / 4096);
+    // At most 4096 pairs, and no more than every eighth pixel of a small frame.
+    const int64_t step = std::max<int64_t>(8, n / 4096);
     int64_t alike = 0, pairs = 0;
     for (int64_t k = 0; k + 1 < n; k += step, ++pairs) alike += pixelData_[k] == pixelData_[k + 1];
     return 2 * alike >= pairs;
@@ -315,123 +317,145 @@ void TLZWEncoder::EmitClear() {
     nextFreeCode_ = static_cast<int16_t>(clearCode_ + 2);
 }
 
-// The loop keeps the packer's state in locals and gathers the packed bytes before handing them to
-// the writer, which sees the same bytes in the same order as through EmitCode.
-void TLZWEncoder::EncodePixels() {
-    auto table = std::make_unique<TStringTable>();
-    table_ = table.get();
-    constexpr int kGather = 4096;
-    uint8_t gathered[kGather + 8];
+// The state the loop keeps in registers while it runs: the packer's bits, code width and table
+// position, the current prefix, and how many packed bytes are gathered before they go to the
+// writer, which sees the same bytes in the same order as through EmitCode. Every function that
+// takes it is inlined, so that it never lives in memory.
+struct TLZWEncoder::TLoopState {
+    static constexpr int kGather = 4096;
+    uint8_t* gathered;  // kGather + 8 bytes
+    uint32_t bucket = 0;
+    int bits = 0;
+    int width = 0;
+    int maxCode = 0;
+    int nextFree = 0;
+    int prefix = 0;
     int gatheredCount = 0;
+};
+
+// The packer's state taken over from EmitCode and the members.
+inline __attribute__((always_inline)) void TLZWEncoder::TakeOverPacker(TLoopState& state) const {
+    state.bucket = bitsInBucket_ > 0 ? bitBucket_ & ((1u << bitsInBucket_) - 1) : 0;
+    state.bits = bitsInBucket_;
+    state.width = static_cast<int>(codeWidth_);
+    state.maxCode = maxCode_;
+    state.nextFree = nextFreeCode_;
+    state.prefix = prefix_;
+}
+
+inline __attribute__((always_inline)) void TLZWEncoder::FlushGathered(TLoopState& state) {
+    if (state.gatheredCount > 0) writer_->BufferBytes(state.gathered, state.gatheredCount);
+    state.gatheredCount = 0;
+}
+
+// Hands the state back, so that EmitCode and the writer carry on where the loop stopped.
+inline __attribute__((always_inline)) void TLZWEncoder::HandBackPacker(TLoopState& state) {
+    FlushGathered(state);
+    bitBucket_ = state.bucket;
+    bitsInBucket_ = state.bits;
+    codeWidth_ = static_cast<uint32_t>(state.width);
+    maxCode_ = static_cast<int16_t>(state.maxCode);
+    nextFreeCode_ = static_cast<int16_t>(state.nextFree);
+    prefix_ = static_cast<int16_t>(state.prefix);
+}
+
+// Stores four bytes and keeps the whole ones: no branch on how many a code completes.
+inline __attribute__((always_inline)) void TLZWEncoder::Pack(TLoopState& state, int code) {
+    state.bucket |= static_cast<uint32_t>(code) << state.bits;
+    state.bits += state.width;
+    std::memcpy(state.gathered + state.gatheredCount, &state.bucket, 4);
+    const int whole = state.bits >> 3;
+    state.gatheredCount += whole;
+    state.bucket >>= whole * 8;
+    state.bits &= 7;
+    if (state.gatheredCount >= TLoopState::kGather) FlushGathered(state);
+}
+
+// A string the table lacks ends the prefix's: its code goes out, the code widens when the next
+// entry needs it, and key is stored under the next free code, or the full table is cleared.
+inline __attribute__((always_inline)) void TLZWEncoder::EndString(TLoopState& state, uint32_t key, uint32_t slot,
+                                                                  bool repeated) {
+    Pack(state, state.prefix);
+    if (state.nextFree > state.maxCode) {
+        ++state.width;
+        state.maxCode = state.width == kMaxLZWBits ? 4096 : (1 << state.width) - 1;
+    }
+    if (state.nextFree >= kLZWTableFull) {
+        Pack(state, clearCode_);
+        state.width = static_cast<int>(initialCodeWidth_);
+        state.maxCode = (1 << state.width) - 1;
+        table_->Reset();
+        state.nextFree = clearCode_ + 2;
+    } else {
+        table_->StoreAt(slot, key, state.nextFree, repeated);
+        ++state.nextFree;
+    }
+}
+
+inline __attribute__((always_inline)) void TLZWEncoder::PixelNotInTable(TLoopState& state) {
+    HandBackPacker(state);
+    ColorNotInTable();
+}
+
+// Codes for one stretch of pixels adjacent in coding order. With Runs, a run of one colour (three
+// alike) finds its strings without hashing; on busy pictures that test costs more than it saves.
+// Both write the same codes.
+template <bool Runs>
+inline __attribute__((always_inline)) void TLZWEncoder::EncodeStretch(TLoopState& state, const uint8_t* pixels,
+                                                                      int64_t count) {
+    const int32_t maxColor = maxColor_;
+    TStringTable& strings = *table_;
+    const uint8_t* p = pixels;
+    if (state.prefix < 0) {
+        if (*p >= maxColor) PixelNotInTable(state);
+        state.prefix = *p++;
+    }
+    // From the stretch's second pixel on, p[-1] is the last character of the prefix's string.
+    const uint8_t* const second = pixels + 1;
+    const uint8_t* const end = pixels + count;
+    while (p != end) {
+        const uint8_t c = *p;
+        if (c >= maxColor) PixelNotInTable(state);
+        if constexpr (Runs) {
+            if (p > second && ((c == p[-1]) & (c == p[-2]))) {
+                int found = strings.Repeat(state.prefix);
+                if (found >= 0) {
+                    do {
+                        state.prefix = found;
+                        ++p;
+                    } while (p != end && *p == c && (found = strings.Repeat(state.prefix)) >= 0);
+                    continue;
+                }
+            }
+        }
+        const uint32_t key = (static_cast<uint32_t>(state.prefix) << 8) | c;
+        uint32_t slot;
+        const int found = strings.Lookup(key, slot);
+        if (found >= 0) {
+            state.prefix = found;
+        } else {
+            EndString(state, key, slot, Runs && p >= second && c == p[-1]);
+            state.prefix = c;
+        }
+        ++p;
+    }
+}
+
+void TLZWEncoder::EncodePixels() {
+    // On the stack: a frame's encoding allocates nothing.
+    TStringTable table;
+    table_ = &table;
     try {
         EmitClear();
         prefix_ = -1;
-        const int32_t maxColor = maxColor_;
-        const int clearCode = clearCode_;
-        const int initialWidth = static_cast<int>(initialCodeWidth_);
-        uint32_t bucket = bitsInBucket_ > 0 ? bitBucket_ & ((1u << bitsInBucket_) - 1) : 0;
-        int bits = bitsInBucket_;
-        int width = static_cast<int>(codeWidth_);
-        int maxCode = maxCode_;
-        int nextFree = nextFreeCode_;
-        TStringTable& strings = *table;
-        auto flush = [&] {
-            if (gatheredCount > 0) writer_->BufferBytes(gathered, gatheredCount);
-            gatheredCount = 0;
-        };
-        // Stores four bytes and keeps the whole ones: no branch on how many a code completes.
-        auto pack = [&](int code) {
-            bucket |= static_cast<uint32_t>(code) << bits;
-            bits += width;
-            std::memcpy(gathered + gatheredCount, &bucket, 4);
-            const int whole = bits >> 3;
-            gatheredCount += whole;
-            bucket >>= whole * 8;
-            bits &= 7;
-            if (gatheredCount >= kGather) flush();
-        };
-        // Hands the state back, so that EmitCode and the writer carry on where the loop stopped.
-        auto sync = [&] {
-            flush();
-            bitBucket_ = bucket;
-            bitsInBucket_ = bits;
-            codeWidth_ = static_cast<uint32_t>(width);
-            maxCode_ = static_cast<int16_t>(maxCode);
-            nextFreeCode_ = static_cast<int16_t>(nextFree);
-        };
-        // Pictures with runs take a loop that finds the strings of a run without hashing; on busy
-        // pictures its extra tests cost more than they save. Both write the same codes.
-        auto encode = [&](auto runs) {
-            VisitPixels([&](const uint8_t* pixels, int64_t count) {
-                int64_t i = 0;
-                if (prefix_ < 0) {
-                    if (pixels[0] >= maxColor) {
-                        sync();
-                        ColorNotInTable();
-                    }
-                    prefix_ = pixels[0];
-                    i = 1;
-                }
-                int prefix = prefix_;
-                // The pixels of this stretch are adjacent in coding order, so p[-1] is the last
-                // character of the prefix's string from the stretch's second pixel on.
-                const uint8_t* const second = pixels + 1;
-                const uint8_t* const end = pixels + count;
-                for (const uint8_t* p = pixels + i; p != end;) {
-                    const uint8_t c = *p;
-                    if (c >= maxColor) {
-                        prefix_ = static_cast<int16_t>(prefix);
-                        sync();
-                        ColorNotInTable();
-                    }
-                    // Inside a run (three alike) the strings of the run are found without hashing.
-                    if constexpr (decltype(runs)::value) {
-                        if (p > second && ((c == p[-1]) & (c == p[-2]))) {
-                            int found = strings.Repeat(prefix);
-                            if (found >= 0) {
-                                do {
-                                    prefix = found;
-                                    ++p;
-                                } while (p != end && *p == c && (found = strings.Repeat(prefix)) >= 0);
-                                continue;
-                            }
-                        }
-                    }
-                    const uint32_t key = (static_cast<uint32_t>(prefix) << 8) | c;
-                    uint32_t h;
-                    const int found = strings.Lookup(key, h);
-                    if (found >= 0) {
-                        prefix = found;
-                        ++p;
-                        continue;
-                    }
-                    pack(prefix);
-                    if (nextFree > maxCode) {
-                        ++width;
-                        maxCode = width == kMaxLZWBits ? 4096 : (1 << width) - 1;
-                    }
-                    const bool repeated = decltype(runs)::value && p >= second && c == p[-1];
-                    prefix = c;
-                    if (nextFree >= kLZWTableFull) {
-                        pack(clearCode);
-                        width = initialWidth;
-                        maxCode = (1 << initialWidth) - 1;
-                        strings.Reset();
-                        nextFree = clearCode + 2;
-                    } else {
-                        strings.StoreAt(h, key, nextFree, repeated);
-                        ++nextFree;
-                    }
-                    ++p;
-                }
-                prefix_ = static_cast<int16_t>(prefix);
-            });
-        };
+        uint8_t gathered[TLoopState::kGather + 8];
+        TLoopState state{gathered};
+        TakeOverPacker(state);
         if (MostlyRuns())
-            encode(std::true_type{});
+            VisitPixels([&](const uint8_t* pixels, int64_t count) { EncodeStretch<true>(state, pixels, count); });
         else
-            encode(std::false_type{});
-        sync();
+            VisitPixels([&](const uint8_t* pixels, int64_t count) { EncodeStretch<false>(state, pixels, count); });
+        HandBackPacker(state);
         EmitCode(prefix_);
     } catch (...) {
         table_ = nullptr;

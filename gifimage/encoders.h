@@ -181,7 +181,16 @@ public:
     class TStringTable;
 
 private:
+    struct TLoopState;
     bool MostlyRuns() const;
+    void TakeOverPacker(TLoopState& state) const;
+    void FlushGathered(TLoopState& state);
+    void HandBackPacker(TLoopState& state);
+    void Pack(TLoopState& state, int code);
+    void EndString(TLoopState& state, uint32_t key, uint32_t slot, bool repeated);
+    [[noreturn]] void PixelNotInTable(TLoopState& state);
+    template <bool Runs>
+    void EncodeStretch(TLoopState& state, const uint8_t* pixels, int64_t count);
     int16_t prefix_ = 0;
     int16_t nextFreeCode_ = 0;
     TStringTable* table_ = nullptr;

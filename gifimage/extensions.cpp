@@ -1,9 +1,12 @@
 #include "gifimage/extensions.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "classlib/streams.h"
 #include "classlib/stringlist.h"
 #include "gifimage/gifformat.h"
+#include "gifimage/gifimage.h"
 #include "gifimage/gifio.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
@@ -183,6 +186,12 @@ void TGIFGraphicControlExtension::SetTransparentIndex(int index) {
     Record.TransparentIndex = static_cast<uint8_t>(index);
 }
 
+int ShownDelayUnits(const TGIFGraphicControlExtension* control, bool threaded) {
+    if (!control || control->DelayUnits() == 0) return DefaultFrameDelay;
+    const int delay = std::max<int>(control->DelayUnits(), MinFrameDelay);
+    return threaded ? delay : std::min(delay, MaxFrameDelay);
+}
+
 // --- Plain text and comment ----------------------------------------------------
 
 TGIFTextExtension::TGIFTextExtension(TGIFSubImage* frame)
@@ -256,19 +265,43 @@ void TGIFApplicationExtension::LoadFromStream(TStream& stream) {
     ReadAppData(stream);
 }
 
-// An identifier block of 11 bytes (one read with 10 comes back zero-padded), longer only where
-// 11 would change what a load reads; the bytes beyond the identifier are zero.
+// The block in the first of its forms that the reader's class choice takes for this very kind
+// again: the plain form wherever that holds, so that what always loaded back the same is written
+// as before. The choice never reads past the block's terminator, so the block alone decides it.
 void TGIFApplicationExtension::SaveToStream(TStream& stream) {
+    const int forms = SavedFormCount();
+    for (int form = 0; form + 1 < forms; ++form) {
+        TMemoryStream candidate;
+        WriteForm(candidate, form);
+        candidate.SetPosition(1);
+        if (TGIFExtension::ClassForLabel(candidate) == ClassType()) {
+            stream.WriteBuffer(candidate.Memory(), static_cast<int32_t>(candidate.Size()));
+            return;
+        }
+    }
+    WriteForm(stream, forms - 1);
+}
+
+// An identifier block of 11 bytes (one read with 10 comes back zero-padded); a larger block
+// size is filled with zero bytes after the identifier.
+void TGIFApplicationExtension::WriteIdentifierBlock(TStream& stream, uint8_t size) {
     TGIFExtension::SaveToStream(stream);
-    const uint8_t size = SavedIdentifierBlockSize();
     PutByte(stream, size);
     stream.WriteBuffer(Identifier.data(), static_cast<int32_t>(Identifier.size()));
     for (int i = static_cast<int>(Identifier.size()); i < size; ++i) PutByte(stream, 0);
+}
+
+void TGIFApplicationExtension::WriteForm(TStream& stream, int) {
+    WriteIdentifierBlock(stream, 11);
     WriteAppData(stream);
 }
 
-uint8_t TGIFUnknownAppExtension::SavedIdentifierBlockSize() const {
-    return AppExtensionRegistry()->FindByIdentifier(Identifier) ? 12 : 11;
+// An identifier block longer than 11 bytes is unknown data to the reader, whatever follows it:
+// the form for data that the plain form would show as a loop (a registered identifier, or a
+// first sub-block naming one).
+void TGIFUnknownAppExtension::WriteForm(TStream& stream, int form) {
+    WriteIdentifierBlock(stream, form == 0 ? 11 : 12);
+    WriteAppData(stream);
 }
 
 void TGIFUnknownAppExtension::ReadAppData(TStream& stream) {
@@ -315,6 +348,20 @@ void TGIFAppExtNSLoop::ReadAppData(TStream& stream) {
         if (remaining > 0) stream.Seek(remaining, soCurrent);
         length = GetByte(stream);
     }
+}
+
+// A loop extension under an identifier that is not registered is a loop to the reader only when
+// its first data sub-block names a registered one (11 bytes): the form for such an extension
+// leads its data with that sub-block, which the loop reader skips (its first byte, 'N', is no
+// loop field).
+void TGIFAppExtNSLoop::WriteForm(TStream& stream, int form) {
+    WriteIdentifierBlock(stream, 11);
+    if (form == 1) {
+        static const char kLoopName[] = "NETSCAPE2.0";
+        PutByte(stream, 11);
+        stream.WriteBuffer(kLoopName, 11);
+    }
+    WriteAppData(stream);
 }
 
 // Sub-block 1 (loop count) always, sub-block 2 (buffer size) only when set.

@@ -94,6 +94,11 @@ public:
     TGraphicControlRecord Record{4, 0, 0, 0, 0};
 };
 
+// The delay in units that a painter waits while a frame with this graphic control extension
+// (nullptr: none) stays shown: the default for none or a delay of 0, else at least the minimum
+// and, on a painter without a thread of its own, at most the maximum.
+int ShownDelayUnits(const TGIFGraphicControlExtension* control, bool threaded);
+
 class TGIFTextExtension : public TGIFExtension {
 public:
     static const TGIFExtensionClassInfo ClassInfo;
@@ -135,8 +140,11 @@ public:
     TGIFAppIdentifier Identifier{};
 
 protected:
-    // The size byte of the identifier block the save writes.
-    virtual uint8_t SavedIdentifierBlockSize() const { return 11; }
+    // The ways of writing the block that load back as this kind, plainest first; the save
+    // writes the first that the reader takes for this kind again.
+    virtual int SavedFormCount() const { return 1; }
+    virtual void WriteForm(TStream& stream, int form);
+    void WriteIdentifierBlock(TStream& stream, uint8_t size);
 };
 
 // One raw data sub-block.
@@ -162,9 +170,9 @@ public:
     std::vector<std::unique_ptr<TGIFBlock>> Blocks;
 
 protected:
-    // An identifier that names a registered kind (read from a longer identifier block) is
-    // written with one byte more, so that a load reads the block as unknown data again.
-    uint8_t SavedIdentifierBlockSize() const override;
+    // 11 identifier bytes, else a 12-byte identifier block.
+    int SavedFormCount() const override { return 2; }
+    void WriteForm(TStream& stream, int form) override;
 };
 
 // The loop extension ("NETSCAPE2.0" or "ANIMEXTS1.0").
@@ -180,6 +188,11 @@ public:
     uint16_t LoopCount = 0;
     // 0 means absent.
     uint32_t BufferSize = 0;
+
+protected:
+    // As is, else with a leading sub-block that names the loop.
+    int SavedFormCount() const override { return 2; }
+    void WriteForm(TStream& stream, int form) override;
 };
 
 // The extension classes by label byte.

@@ -12,6 +12,7 @@
 #include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
 #include "gifimage/painter.h"
+#include "gifimage/progress.h"
 #include "gifimage/subimage.h"
 
 int FrameDelayUnitMs = 12;
@@ -56,7 +57,8 @@ TGIFImage::TGIFImage()
 }
 
 TGIFImage::~TGIFImage() {
-    StopAllPainters();
+    // The image is going anyway: what the stop's queue runs cannot end its destruction.
+    static_cast<void>(StopAllPainters());
     {
         std::vector<TGIFPainter*>& painters = Painters->LockList();
         for (auto it = painters.rbegin(); it != painters.rend(); ++it) (*it)->OwnerImage = nullptr;
@@ -69,7 +71,7 @@ TGIFImage::~TGIFImage() {
 }
 
 void TGIFImage::ClearImage() {
-    StopAllPainters();
+    EndIfImageFreed(StopAllPainters());
     const FrameLockHold hold(this);
     ReleaseBitmap();
     Frames->RemoveAll();
@@ -81,40 +83,32 @@ void TGIFImage::ClearImage() {
 }
 
 void TGIFImage::LoadFromStream(TStream& stream) {
-    Progress(this, psStarting, 0, false, kNoRect, sProgressLoading);
+    TGIFProgress progress(this, this, sProgressLoading, TGIFProgress::Redraw);
+    EndIfImageFreed(progress.Start());
+    ClearImage();
+    const int64_t start = stream.Position();
     try {
-        ClearImage();
         const FrameLockHold hold(this);
-        const int64_t start = stream.Position();
-        try {
-            Header->LoadFromStream(stream);
-            Frames->LoadItems(stream, this);
-            FitScreenToFrames();
-            TGIFTrailer trailer(this);
-            trailer.LoadFromStream(stream);
-        } catch (...) {
-            stream.SetPosition(start);
-            throw;
-        }
+        Header->LoadFromStream(stream);
+        Frames->LoadItems(stream, this);
+        FitScreenToFrames();
+        TGIFTrailer trailer(this);
+        trailer.LoadFromStream(stream);
     } catch (...) {
-        Progress(this, psEnding, 0, true, kNoRect, sProgressLoading);
+        stream.SetPosition(start);
         throw;
     }
-    Progress(this, psEnding, 100, true, kNoRect, sProgressLoading);
+    EndIfImageFreed(progress.Finish());
 }
 
 void TGIFImage::SaveToStream(TStream& stream) {
-    Progress(this, psStarting, 0, false, kNoRect, sProgressSaving);
-    try {
-        Header->SaveToStream(stream);
-        Frames->SaveItems(stream);
-        TGIFTrailer trailer(this);
-        trailer.SaveToStream(stream);
-    } catch (...) {
-        Progress(this, psEnding, 0, true, kNoRect, sProgressSaving);
-        throw;
-    }
-    Progress(this, psEnding, 100, true, kNoRect, sProgressSaving);
+    TGIFProgress progress(this, this, sProgressSaving, TGIFProgress::Redraw);
+    EndIfImageFreed(progress.Start());
+    Header->SaveToStream(stream);
+    Frames->SaveItems(stream);
+    TGIFTrailer trailer(this);
+    trailer.SaveToStream(stream);
+    EndIfImageFreed(progress.Finish());
 }
 
 void TGIFImage::LoadFromNamedResource(HMODULE module, const std::string& name) {
@@ -136,7 +130,7 @@ void TGIFImage::FitScreenToFrames() {
         if (right > ScreenWidth()) Header->Descriptor.LogicalWidth = static_cast<uint16_t>(right);
         if (bottom > ScreenHeight()) Header->Descriptor.LogicalHeight = static_cast<uint16_t>(bottom);
     }
-    if (beyondLargest) ReportWarning(this, 1, sScreenSizeExceeded);
+    if (beyondLargest) EndIfImageFreed(Warn(this, 1, sScreenSizeExceeded));
 }
 
 void TGIFImage::SetScreenWidth(int value) { SetScreenExtent(kBoundsLeft, value); }
@@ -156,7 +150,7 @@ void TGIFImage::SetScreenExtent(int side, int value) {
     if (value == extent) return;
     extent = static_cast<uint16_t>(value);
     ReleaseBitmap();
-    Changed();
+    EndIfImageFreed(NotifyChanged(this));
 }
 
 GIFVersion TGIFImage::RequiredVersion() const {
@@ -205,7 +199,7 @@ void TGIFImage::SetPaletteHandle(HPALETTE handle) {
     if (!ReplacePaletteHandle(PaletteCache, handle, CachedBitmap.get())) return;
     ReleaseBitmap();
     SetPaletteModified(true);
-    Changed();
+    EndIfImageFreed(NotifyChanged(this));
 }
 
 bool TGIFImage::NeedsDither() const {
@@ -213,10 +207,11 @@ bool TGIFImage::NeedsDither() const {
 }
 
 int TGIFImage::AddFrameFrom(TPersistent* source) {
-    std::unique_ptr<TGIFSubImage> imported;
+    TUnlistedFrame imported;
     TGIFSubImage* frame = nullptr;
+    TGIFImage* previous = nullptr;
     if (auto* graphic = dynamic_cast<TGraphic*>(source)) {
-        imported = std::make_unique<TGIFSubImage>(this);
+        imported = TUnlistedFrame(this);
         imported->CopyFrom(*graphic);
         frame = imported.get();
     } else if (auto* subImage = dynamic_cast<TGIFSubImage*>(source)) {
@@ -226,10 +221,15 @@ int TGIFImage::AddFrameFrom(TPersistent* source) {
         } else {
             // The frame leaves its image, whose painters may be drawing it, and is owned by this
             // one alone from now on: neither image's end frees it twice or reaches the other.
-            if (TGIFImage* previous = subImage->OwnerImage) {
-                previous->StopAllPainters();
+            // The stop serves the queue, where a handler may free either image (the frame goes
+            // with its own).
+            previous = subImage->OwnerImage;
+            if (previous) {
+                const std::weak_ptr<const char> life = Lifetime;
+                const bool previousLives = previous->StopAllPainters();
+                EndIfImageFreed(!life.expired());
+                EndIfImageFreed(previousLives);
                 previous->Frames->RemoveItem(subImage);
-                previous->NotifyChanged(previous);
             }
             subImage->SetOwnerImage(this);
         }
@@ -238,9 +238,12 @@ int TGIFImage::AddFrameFrom(TPersistent* source) {
         RaiseGIFError(sUnsupportedObject);
     }
     const int index = Frames->Append(frame);
-    imported.release();
+    imported.Release();
     ReleaseBitmap();
-    Changed();
+    // The frame is listed here before the old image hears of its change, whose handler may free
+    // the old image or this one.
+    if (previous) EndIfImageFreed(RunHandler([previous] { static_cast<void>(previous->NotifyChanged(previous)); }));
+    EndIfImageFreed(NotifyChanged(this));
     return index;
 }
 
@@ -282,64 +285,77 @@ void TGIFImage::CopyFrom(TPersistent* source) {
         return;
     }
     if (auto* other = dynamic_cast<TGIFImage*>(source)) {
-        ClearImage();
-        const FrameLockHold hold(this);
-        OnProgress = other->OnProgress;
-        OnWarningMessage = other->OnWarningMessage;
-        try {
-            Progress(this, psStarting, 0, false, kNoRect, sProgressCopying);
-            try {
-                Header->CopyFrom(*other->Header);
-                PainterPriority = other->PainterPriority;
-                BackgroundOverride = other->BackgroundOverride;
-                DrawFlags = other->DrawFlags;
-                ReductionMethod = other->ReductionMethod;
-                DitherMode = other->DitherMode;
-                CurrentFrameIndex = other->CurrentFrameIndex;
-                OnWarningMessage = other->OnWarningMessage;
-                OnAnimationStart = other->OnAnimationStart;
-                OnFrameBegin = other->OnFrameBegin;
-                OnAnimationEnd = other->OnAnimationEnd;
-                OnFrameDone = other->OnFrameDone;
-                OnLoopPass = other->OnLoopPass;
-                const int count = other->Frames->ItemCount();
-                for (int i = 0; i < count; ++i) {
-                    auto frame = std::make_unique<TGIFSubImage>(this);
-                    frame->CopyFrom(*other->Frames->FrameAt(i));
-                    AddFrameFrom(frame.get());
-                    frame.release();
-                    Progress(this, psRunning, static_cast<uint8_t>(MulDiv(i + 1, 100, count)), false, kNoRect,
-                             sProgressCopying);
-                }
-                FitScreenToFrames();
-            } catch (...) {
-                Progress(this, psEnding, 0, false, kNoRect, sProgressCopying);
-                throw;
-            }
-            Progress(this, psEnding, 100, false, kNoRect, sProgressCopying);
-        } catch (...) {
-            OnProgress = nullptr;
-            OnWarningMessage = nullptr;
-            throw;
-        }
-        OnProgress = nullptr;
-        OnWarningMessage = nullptr;
+        CopyImage(*other);
         return;
     }
     std::unique_ptr<TGIFImage> heldImage;
     std::unique_ptr<TBitmap> heldBitmap;
     source = SourceThatOutlivesClearing(source, heldImage, heldBitmap);
     ClearImage();
-    auto frame = std::make_unique<TGIFSubImage>(this);
+    TUnlistedFrame frame(this);
     try {
         frame->CopyFrom(*source);
     } catch (const EConvertError&) {
-        frame.reset();
+        frame = TUnlistedFrame();
         TGraphic::Assign(*source);
         return;
     }
-    AddFrameFrom(frame.get());
-    frame.release();
+    AddNewFrame(frame);
+}
+
+// AddFrameFrom lists a frame of this image before any handler runs, and a handler may free the
+// image and the frame with it: the frame is handed over first, with room made for it in the
+// list, so that nothing can fail between the hand-over and the listing.
+int TGIFImage::AddNewFrame(TUnlistedFrame& frame) {
+    std::vector<TGIFItem*>& items = Frames->Items;
+    if (items.size() == items.capacity()) items.reserve(items.size() * 2 + 1);
+    return AddFrameFrom(frame.Release());
+}
+
+// The copy of another image reports to that image's handlers. Any handler may free this image
+// or the source: the copy ends there with the library's abort, touching neither again.
+void TGIFImage::CopyImage(TGIFImage& other) {
+    const std::weak_ptr<const char> life = Lifetime;
+    const std::weak_ptr<const char> sourceLife = other.Lifetime;
+    const auto bothLive = [&] { return !life.expired() && !sourceLife.expired(); };
+    ClearImage();
+    EndIfImageFreed(bothLive());
+    const FrameLockHold hold(this);
+    OnProgress = other.OnProgress;
+    OnWarningMessage = other.OnWarningMessage;
+    try {
+        TGIFProgress progress(this, this, sProgressCopying, TGIFProgress::NoRedraw);
+        EndIfImageFreed(progress.Start() && bothLive());
+        Header->CopyFrom(*other.Header);
+        PainterPriority = other.PainterPriority;
+        BackgroundOverride = other.BackgroundOverride;
+        DrawFlags = other.DrawFlags;
+        ReductionMethod = other.ReductionMethod;
+        DitherMode = other.DitherMode;
+        CurrentFrameIndex = other.CurrentFrameIndex;
+        OnAnimationStart = other.OnAnimationStart;
+        OnFrameBegin = other.OnFrameBegin;
+        OnAnimationEnd = other.OnAnimationEnd;
+        OnFrameDone = other.OnFrameDone;
+        OnLoopPass = other.OnLoopPass;
+        const int count = other.Frames->ItemCount();
+        for (int i = 0; i < count; ++i) {
+            TUnlistedFrame frame(this);
+            EndIfImageFreed(RunHandler([&] { frame->CopyFrom(*other.Frames->FrameAt(i)); }) && bothLive());
+            EndIfImageFreed(RunHandler([&] { AddNewFrame(frame); }) && bothLive());
+            EndIfImageFreed(progress.Report(MulDiv(i + 1, 100, count)) && bothLive());
+        }
+        FitScreenToFrames();
+        EndIfImageFreed(progress.Finish() && bothLive());
+    } catch (...) {
+        if (!life.expired()) {
+            OnProgress = nullptr;
+            OnWarningMessage = nullptr;
+        }
+        throw;
+    }
+    OnProgress = nullptr;
+    OnWarningMessage = nullptr;
 }
 
 void TGIFImage::ReadClipboard(uint16_t format, HANDLE data, HPALETTE palette) {
@@ -403,9 +419,27 @@ void TGIFImage::WriteClipboard(uint16_t& format, HANDLE& data, HPALETTE& palette
     }
 }
 
+// Handlers run from copies: one that frees the image frees the image's own copy with it.
 void TGIFImage::ReportWarning(TObject* sender, uint8_t severity, const std::string& message) {
-    const TSharedLockRelease released(FrameLock);
-    if (OnWarningMessage) OnWarningMessage(sender, severity, message);
+    if (const TGIFWarning handler = OnWarningMessage) handler(sender, severity, message);
+}
+
+bool TGIFImage::ReportProgress(TObject* sender, TProgressStage stage, int percent, bool redraw,
+                               const std::string& message) {
+    return RunHandler([&] {
+        if (const TProgressEvent handler = OnProgress)
+            handler(sender, stage, static_cast<uint8_t>(percent), redraw, kNoRect, message);
+    });
+}
+
+bool TGIFImage::Warn(TObject* sender, uint8_t severity, const std::string& message) {
+    return RunHandler([&] { ReportWarning(sender, severity, message); });
+}
+
+bool TGIFImage::NotifyChanged(TObject* sender) {
+    return RunHandler([&] {
+        if (const TNotifyEvent handler = OnChange) handler(sender);
+    });
 }
 
 // --- Unit start and exit -----------------------------------------------------

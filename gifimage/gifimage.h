@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include <utility>
 
 #include "classlib/bitmap.h"
 #include "classlib/graphics.h"
@@ -23,6 +24,7 @@ class TGIFHeader;
 class TGIFImageList;
 class TGIFPainter;
 class TGIFSubImage;
+class TUnlistedFrame;
 
 enum : uint16_t {
     dfThreaded = 0x0001,
@@ -126,8 +128,10 @@ public:
     // A new painter (still suspended when threaded) or nullptr; writes it into ownerSlot.
     TGIFPainter* StartPainter(TGIFPainter** ownerSlot, TCanvas* canvas, uint16_t flags, const RECT& rect);
     // Stop the own painter / every painter, wait for the threaded ones to leave, release the bitmap.
-    void StopOwnPainter();
-    void StopAllPainters();
+    // The wait serves the GUI queue, where a handler may free the image: false when it did, and
+    // the caller touches nothing of the image again.
+    [[nodiscard]] bool StopOwnPainter();
+    [[nodiscard]] bool StopAllPainters();
 
     // Optimisation: rewrites frames, colour tables and extensions in place (os* option bits).
     void OptimizeFrames(TOptimizeSet options, TReductionMethod method);
@@ -138,19 +142,30 @@ public:
     // on the open clipboard in the "GIF Image" format.
     void WriteClipboard(uint16_t& format, HANDLE& data, HPALETTE& palette);
 
+    // The one way the library runs what may free the image: a handler (progress, warning, change,
+    // paint, animation), a message pump or the GUI queue. Answers whether the image still lives;
+    // once it does not, the caller touches nothing of the image and ends its call, raising
+    // EImageFreed (EndIfImageFreed) unless it can return without the image. What the call
+    // raises goes on to the caller as it is. The calling thread lets go of FrameLock while the
+    // call runs and takes it back afterwards, also when the image is gone.
+    template <typename Call>
+    [[nodiscard]] bool RunHandler(Call&& call) {
+        const std::weak_ptr<const char> life = Lifetime;
+        {
+            const TSharedLockRelease released(FrameLock);
+            std::forward<Call>(call)();
+        }
+        return !life.expired();
+    }
+    [[nodiscard]] bool ReportProgress(TObject* sender, TProgressStage stage, int percent, bool redraw,
+                                      const std::string& message);
+    [[nodiscard]] bool Warn(TObject* sender, uint8_t severity, const std::string& message);
+    // The change notification, with the image or another sender (a frame, say).
+    [[nodiscard]] bool NotifyChanged(TObject* sender);
+
     virtual void ReportWarning(TObject* sender, uint8_t severity, const std::string& message);
-    // The change notification with another sender than the image (a frame, say).
-    void NotifyChanged(TObject* sender) {
-        const TSharedLockRelease released(FrameLock);
-        if (OnChange) OnChange(sender);
-    }
-    // The picture's progress report. It and the change notifications let go of FrameLock
-    // while the handler runs.
-    void Progress(TObject* sender, TProgressStage stage, uint8_t percentDone, bool redrawNow, const RECT& rect,
-                  const std::string& message) {
-        const TSharedLockRelease released(FrameLock);
-        TGraphic::Progress(sender, stage, percentDone, redrawNow, rect, message);
-    }
+    using TGraphic::Progress;
+    // The picture's own change notification lets go of FrameLock while its handlers run.
     void Changed() override {
         const TSharedLockRelease released(FrameLock);
         TGraphic::Changed();
@@ -198,9 +213,16 @@ public:
 
 private:
     void SetScreenExtent(int side, int value);
+    void CopyImage(TGIFImage& other);
+    int AddNewFrame(TUnlistedFrame& frame);
     TPersistent* SourceThatOutlivesClearing(TPersistent* source, std::unique_ptr<TGIFImage>& heldImage,
                                             std::unique_ptr<TBitmap>& heldBitmap);
 };
+
+// Ends the running call with the library's abort when a handler has freed the image.
+inline void EndIfImageFreed(bool imageLives) {
+    if (!imageLives) throw EImageFreed("");
+}
 
 void GIFImageInitialization();
 void GIFImageFinalization();

@@ -14,8 +14,9 @@ const char* const GIFVersionText[3] = {"", "87a", "89a"};
 
 // --- TGIFItem ----------------------------------------------------------------
 
+// A warning handler that frees the image ends the work that warned with the library's abort.
 void TGIFItem::ReportWarning(int severity, const std::string& message) {
-    if (OwnerImage) OwnerImage->ReportWarning(this, static_cast<uint8_t>(severity), message);
+    if (OwnerImage) EndIfImageFreed(OwnerImage->Warn(this, static_cast<uint8_t>(severity), message));
 }
 
 void TGIFItem::ReadFromFile(const std::string& fileName) {
@@ -37,7 +38,7 @@ void TGIFItem::WriteToFile(const std::string& fileName) {
 TGIFList::~TGIFList() { RemoveAll(); }
 
 void TGIFList::ReportWarning(int severity, const std::string& message) {
-    if (OwnerImage) OwnerImage->ReportWarning(this, static_cast<uint8_t>(severity), message);
+    if (OwnerImage) EndIfImageFreed(OwnerImage->Warn(this, static_cast<uint8_t>(severity), message));
 }
 
 void TGIFList::SaveItems(TStream& stream) {
@@ -102,14 +103,15 @@ void TGIFImageList::LoadItems(TStream& stream, TObject* parent) {
             stream.Seek(-1, soCurrent);
             return;
         }
-        std::unique_ptr<TGIFSubImage> frame = std::make_unique<TGIFSubImage>(image);
+        TUnlistedFrame frame(image);
         frame->LoadFromStream(stream);
-        Append(frame.release());
+        Append(frame.get());
+        frame.Release();
         if (image) {
             const int32_t position = static_cast<int32_t>(stream.Position());
             const int32_t size = static_cast<int32_t>(stream.Size());
-            image->Progress(this, psRunning, static_cast<uint8_t>(MulDiv(position, 100, size)),
-                            RenderFramesWhileLoading, RECT{0, 0, 0, 0}, sProgressLoading);
+            EndIfImageFreed(image->ReportProgress(this, psRunning, MulDiv(position, 100, size),
+                                                  RenderFramesWhileLoading, sProgressLoading));
         }
         if (!NextBlockByte(stream, introducer)) return;
     }
@@ -120,8 +122,8 @@ void TGIFImageList::SaveItems(TStream& stream) {
     for (int i = 0; i < ItemCount(); ++i) {
         FrameAt(i)->SaveToStream(stream);
         if (OwnerImage)
-            OwnerImage->Progress(this, psRunning, static_cast<uint8_t>(MulDiv(i + 1, 100, ItemCount())), false,
-                                 RECT{0, 0, 0, 0}, sProgressSaving);
+            EndIfImageFreed(
+                OwnerImage->ReportProgress(this, psRunning, MulDiv(i + 1, 100, ItemCount()), false, sProgressSaving));
     }
 }
 

@@ -16,19 +16,17 @@
 #include "gifimage/giferror.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/messages.h"
+#include "gifimage/progress.h"
 #include "gifimage/quantiser.h"
 #include "gifimage/subimage.h"
 
 namespace {
 
-void ReportConverting(TGIFSubImage& frame, TProgressStage stage, int percent, bool redraw) {
-    if (frame.OwnerImage)
-        frame.OwnerImage->Progress(&frame, stage, static_cast<uint8_t>(percent), redraw, kNoRect, sProgressConverting);
-}
-
-// The running report of row y, every 32 rows.
+// The running report of row y, every 32 rows; a handler that frees the image ends the import.
 void ReportRow(TGIFSubImage& frame, int y, int height) {
-    if (y % 32 == 0) ReportConverting(frame, psRunning, MulDiv(y, 100, height), false);
+    if (y % 32 == 0 && frame.OwnerImage)
+        EndIfImageFreed(
+            frame.OwnerImage->ReportProgress(&frame, psRunning, MulDiv(y, 100, height), false, sProgressConverting));
 }
 
 TColor ColorOfBGR(const uint8_t* p) { return static_cast<TColor>(p[2] | (p[1] << 8) | (p[0] << 16)); }
@@ -312,8 +310,9 @@ void TGIFSubImage::ImportBitmap(TBitmap& bitmap) {
     }
     AllocPixels();
 
-    ReportConverting(*this, psStarting, 0, false);
-    try {
+    TGIFProgress progress(OwnerImage, this, sProgressConverting, TGIFProgress::RedrawIfPaletteModified);
+    EndIfImageFreed(progress.Start());
+    {
         const TPixelFormat readFormat = format == pf1bit || format == pf4bit || format == pf8bit ? format : pf24bit;
         {
             TDIBReader reader(*FrameBitmap, readFormat);
@@ -326,11 +325,8 @@ void TGIFSubImage::ImportBitmap(TBitmap& bitmap) {
             }
         }
         if (source.Transparent()) AttachMaskOnly(*this, source.MaskHandle());
-    } catch (...) {
-        ReportConverting(*this, psEnding, 0, OwnerImage && OwnerImage->PaletteModified());
-        throw;
     }
-    ReportConverting(*this, psEnding, 100, OwnerImage && OwnerImage->PaletteModified());
+    EndIfImageFreed(progress.Finish());
 }
 
 void TGIFSubImage::ImportGraphic(TGraphic& source) {

@@ -10,60 +10,77 @@
 namespace {
 
 constexpr int kTableSize = 4096;
-constexpr int kStackSize = 8192;
 constexpr int kNoMoreBits = -1;
-constexpr int kEndOfInformation = -2;
 
-// The state of one DecodePixels call. Tables and stack hold only what reaches the pixels:
-// the low byte of each character, which is all that a pixel keeps.
+// What a code stands for, decided once per code. A code below the clear code is a character; a
+// known entry writes its string; the next entry (the one about to be defined) and any code beyond
+// it write the previous string followed by that string's first character. Only the next entry
+// keeps the table's strings where they were written.
+enum class CodeKind { Root, Known, Next, Beyond, Clear, End };
+
+inline __attribute__((always_inline)) CodeKind Classify(int code, int clearCode, int nextCode) {
+    if (static_cast<unsigned>(code - clearCode) < 2) return code == clearCode ? CodeKind::Clear : CodeKind::End;
+    if (code < nextCode) return code < clearCode ? CodeKind::Root : CodeKind::Known;
+    return code == nextCode ? CodeKind::Next : CodeKind::Beyond;
+}
+
+// The state one decoding step changes, kept in registers by the copying loop.
+struct Cursor {
+    int bitPos = 0;   // next bit of buffer_ to read
+    int lastBit = 0;  // end of the valid bits
+    int codeSize = 0;
+    int codeLimit = 0;
+    int nextCode = 0;
+    int oldCode = 0;     // the code before this one
+    int lastLength = 1;  // characters of the string it wrote
+};
+
+// The state of one DecodePixels call. Tables hold only what reaches the pixels: the low byte of
+// each character, which is all that a pixel keeps.
 class LZWDecoder {
 public:
-    LZWDecoder(TGIFSubImage& frame, TStream& stream, int minCodeSize, uint8_t fill)
+    LZWDecoder(TGIFSubImage& frame, TStream& stream, int minCodeSize)
         : frame_(frame)
         , stream_(stream)
-        , streamSize_(stream.Size())
-        , fill_(fill) {
+        , streamSize_(stream.Size()) {
         minCodeSize_ = std::min(minCodeSize, 8);
         clearCode_ = 1 << minCodeSize_;
-        endCode_ = clearCode_ + 1;
-        codeSize_ = minCodeSize_ + 1;
-        codeLimit_ = 2 * clearCode_;
-        nextCode_ = clearCode_ + 2;
-        for (int i = 0; i < kTableSize; ++i) {
-            prefix_[i] = 0;
-            suffix_[i] = i < clearCode_ ? static_cast<uint8_t>(i) : 0;
-            length_[i] = i < clearCode_ ? 1 : 2;
-        }
-        definedUpTo_ = nextCode_;
+        EmptyTable();
         std::memset(buffer_, 0, sizeof buffer_);
         for (int i = 0; i < 256; ++i) literals_[i] = static_cast<uint8_t>(i);
         std::memset(literals_ + 256, 0, sizeof literals_ - 256);
-        for (int i = 0; i < clearCode_; ++i) where_[i] = literals_ + i;
+        for (int i = 0; i < clearCode_; ++i) {
+            where_[i] = literals_ + i;
+            length_[i] = 1;
+        }
     }
 
-    // Stores decoded pixels into dst until count are stored or the data ends; answers how many.
-    // Pixels past the answer keep what they held before (the fill value), even after an error.
-    int64_t Fill(uint8_t* __restrict dst, int64_t count) {
-        uint8_t* const end = dst + count;
-        uint8_t* at = dst;
+    // Stores decoded pixels into dst until count are stored or the data ends; stored tells how
+    // many, after an error too. Pixels past them may have been written over.
+    void Fill(uint8_t* __restrict dst, int64_t count, int64_t& stored) {
+        failedAt_ = dst;
         try {
-            at = FillRange(dst, end);
+            stored = FillRange(dst, dst + count) - dst;
         } catch (...) {
-            RestoreFill(failedAt_, end);
+            stored = failedAt_ - dst;
             throw;
         }
-        RestoreFill(at, end);
-        return at - dst;
     }
-    int NextDecodedPixel() { return top_ > 0 ? stack_[--top_] : DecodeNextCode(); }
+
+    // After the last pixel, the code that follows is decoded like any other (in a well-formed
+    // stream the end code, which skips to the terminator), unless the last string ran past the
+    // pixels: then nothing more is read.
+    void DecodeCodeAfterLastPixel() {
+        if (overflowed_) return;
+        const int code = ReadCode();
+        if (code < 0) return;
+        uint8_t spare = 0;
+        DecodeCode(code, &spare, &spare + 1);
+    }
 
 private:
     // Copies of a string may run up to this many bytes past it (into pixels not decoded yet).
     static constexpr int kSpill = 7;
-
-    void RestoreFill(uint8_t* at, uint8_t* end) {
-        if (at) std::memset(at, fill_, static_cast<size_t>(std::min<int64_t>(end - at, kSpill)));
-    }
 
     static inline __attribute__((always_inline)) uint32_t Load32(const uint8_t* p) {
         uint32_t v;
@@ -88,164 +105,198 @@ private:
         }
     }
 
+    // While the table's strings lie where they were written, codes are taken by the copying loop;
+    // whatever it leaves is decoded one code at a time by walking the table.
     uint8_t* FillRange(uint8_t* dst, uint8_t* const end) {
         while (dst < end) {
             failedAt_ = dst;
-            if (top_ > 0) {
-                const int64_t n = std::min<int64_t>(top_, end - dst);
-                const uint8_t* s = stack_ + top_;
-                for (int64_t i = 0; i < n; ++i) dst[i] = *--s;
-                top_ -= static_cast<int>(n);
-                dst += n;
-                continue;
-            }
             int code;
-            if (fast_) {
-                dst = FastRun(dst, end, code);
+            if (inPlace_) {
+                dst = CopyStrings(dst, end, code);
                 if (dst == end) break;
                 failedAt_ = dst;
             } else {
-                code = ReadCodeBits(codeSize_);
+                code = ReadCode();
             }
             if (code < 0) return dst;
-            dst = Step(code, dst, end);
+            dst = DecodeCode(code, dst, end);
             if (!dst) return failedAt_;
         }
         return dst;
     }
 
-    // One code the fast run leaves alone, the way the table-walking decoder takes it; null at
-    // the end code or when the bits ran out.
-    uint8_t* Step(int code, uint8_t* dst, uint8_t* const end) {
-        if (code == clearCode_) {
-            ResetTables();
-            do {
-                code = ReadCodeBits(codeSize_);
-            } while (code == clearCode_);
-            if (code < 0) return nullptr;
-            firstCode_ = code;
-            oldCode_ = code;
-            // Only a first code below the clear code has its string where the pixel goes.
-            fast_ = code < clearCode_;
-            lastLength_ = 1;
-            *dst = static_cast<uint8_t>(code);
-            return dst + 1;
+    // One code, whatever it is: the string is found by walking the table, so it need not lie in
+    // the pixels. Returns the end of what it wrote; null at the end code or when the bits ran out.
+    uint8_t* DecodeCode(int code, uint8_t* dst, uint8_t* const end) {
+        const CodeKind kind = Classify(code, clearCode_, at_.nextCode);
+        if (kind == CodeKind::Clear) return ClearTable(dst);
+        if (kind == CodeKind::End) {
+            if (!zeroBlock_) SkipSubBlocks();
+            return nullptr;
         }
-        fast_ = false;
-        if (code != endCode_ && chainsDescend_) {
-            const int length = code < nextCode_ ? length_[code] : length_[oldCode_] + 1;
-            if (length <= end - dst) {
-                WriteString(code, dst, length);
-                return dst + length;
-            }
-        }
-        const int value = DecodeCode(code);
-        if (value < 0) return nullptr;
-        *dst = static_cast<uint8_t>(value);
-        return dst + 1;
+        // From here to the next clear, strings are found in the table only.
+        inPlace_ = false;
+        const bool next = kind == CodeKind::Next || kind == CodeKind::Beyond;
+        const int length = WalkString(next ? at_.oldCode : code, next, dst, end);
+        AddEntry(at_, code, length, firstChar_, nullptr);
+        return dst + std::min<int64_t>(length, end - dst);
     }
 
-    // Decodes while every string is a copy of one already written: a defined code's string
-    // lies where it was last written, and the next entry is the last string where it was just
-    // written plus one pixel. Leaves at the first code it does not take (in code, or -1 when
-    // the bits ran out) or when the pixels are full.
-    uint8_t* FastRun(uint8_t* dst, uint8_t* const end, int& pending) {
-        int bitPos = bitPos_;
-        int lastBit = lastBit_;
-        int codeSize = codeSize_;
-        int next = nextCode_;
-        int oldCode = oldCode_;
-        int lastLength = lastLength_;
-        int limit = codeLimit_;
-        const int clear = clearCode_;
+    // Takes codes while every string is a copy of one already written: an entry's string lies
+    // where it was last written (a character's in literals_), and the next entry's is the previous
+    // string plus its first character. Leaves at the first code it does not take (in pending, or
+    // -1 when the bits ran out) or when the pixels are full.
+    uint8_t* CopyStrings(uint8_t* dst, uint8_t* const end, int& pending) {
+        Cursor s = at_;
+        const int clearCode = clearCode_;
+        uint8_t* const start = dst;
         int code = -1;
-        bool decoded = false;
         while (dst != end) {
-            if (__builtin_expect(bitPos + codeSize < lastBit, 1)) {
-                code = static_cast<int>((Load32(buffer_ + (bitPos >> 3)) >> (bitPos & 7)) & ((1u << codeSize) - 1));
-                bitPos += codeSize;
+            if (__builtin_expect(s.bitPos + s.codeSize < s.lastBit, 1)) {
+                code = static_cast<int>((Load32(buffer_ + (s.bitPos >> 3)) >> (s.bitPos & 7)) &
+                                        ((1u << s.codeSize) - 1));
+                s.bitPos += s.codeSize;
             } else {
-                bitPos_ = bitPos;
+                at_ = s;
                 failedAt_ = dst;
-                code = ReadCodeBitsAtBoundary(codeSize);
-                bitPos = bitPos_;
-                lastBit = lastBit_;
+                code = ReadCodeAtBoundary(s.codeSize);
+                s.bitPos = at_.bitPos;
+                s.lastBit = at_.lastBit;
                 if (code < 0) break;
             }
-            int length;
-            if (code < next) {
-                if (static_cast<unsigned>(code - clear) < 2) break;
-                length = length_[code];
-                if (length > end - dst) break;
-                CopyString(dst, where_[code], length, end);
-            } else if (code == next) {
-                length = lastLength + 1;
-                if (length > end - dst) break;
-                const uint8_t* last = dst - lastLength;
-                CopyString(dst, last, lastLength, end);
-                dst[lastLength] = *last;
+            const CodeKind kind = Classify(code, clearCode, s.nextCode);
+            // The string to copy: the entry's, or the previous one, which ends at dst.
+            const uint8_t* from;
+            int fromLength;
+            if (kind == CodeKind::Root || kind == CodeKind::Known) {
+                from = where_[code];
+                fromLength = length_[code];
+            } else if (kind == CodeKind::Next) {
+                from = dst - s.lastLength;
+                fromLength = s.lastLength;
             } else {
                 break;
             }
-            if (next < kTableSize) {
-                prefix_[next] = static_cast<uint16_t>(oldCode);
-                suffix_[next] = *dst;
-                length_[next] = static_cast<uint16_t>(lastLength + 1);
-                where_[next] = dst - lastLength;
-                ++next;
-                if (next >= limit && limit < kTableSize) {
-                    limit *= 2;
-                    ++codeSize;
-                }
-            }
-            oldCode = code;
-            lastLength = length;
+            const bool repeatsFirst = kind == CodeKind::Next;
+            const int length = fromLength + repeatsFirst;
+            if (length > end - dst) break;
+            CopyString(dst, from, fromLength, end);
+            if (repeatsFirst) dst[fromLength] = *dst;
+            AddEntry(s, code, length, *dst, dst - s.lastLength);
             dst += length;
-            decoded = true;
             code = -1;
         }
-        bitPos_ = bitPos;
-        lastBit_ = lastBit;
-        codeSize_ = codeSize;
-        codeLimit_ = limit;
-        nextCode_ = next;
-        definedUpTo_ = std::max(definedUpTo_, next);
-        oldCode_ = oldCode;
-        lastLength_ = lastLength;
-        if (decoded) firstCode_ = *(dst - lastLength);
+        at_ = s;
+        if (dst != start) firstChar_ = *(dst - s.lastLength);
         pending = code;
         return dst;
     }
 
-    // The next code of codeSize bits, or -1 when no more bits can be had.
-    inline __attribute__((always_inline)) int ReadCodeBits(int codeSize) {
+    // Entry nextCode := the previous string + first, whose copy starts at previous (null when the
+    // strings no longer lie in the pixels); the code widens at the limit. Then code, with its
+    // length characters, becomes the previous string.
+    inline __attribute__((always_inline)) void AddEntry(Cursor& s, int code, int length, uint8_t first,
+                                                        const uint8_t* previous) {
+        if (s.nextCode < kTableSize) {
+            prefix_[s.nextCode] = static_cast<uint16_t>(s.oldCode);
+            suffix_[s.nextCode] = first;
+            length_[s.nextCode] = static_cast<uint16_t>(s.lastLength + 1);
+            where_[s.nextCode] = previous;
+            ++s.nextCode;
+            if (s.nextCode >= s.codeLimit && s.codeLimit < kTableSize) {
+                s.codeLimit *= 2;
+                ++s.codeSize;
+            }
+        }
+        s.oldCode = code;
+        s.lastLength = length;
+    }
+
+    // An entry holds a string from its definition after the last clear on; the others (the
+    // clear and end codes among them) read as the string of two zero characters.
+    bool Defined(int code) const { return code >= clearCode_ + 2 && code < at_.nextCode; }
+
+    // Writes the string of entry (followed by the previous string's first character when
+    // repeatFirst) as far as the pixels reach, by walking the table from its last character to its
+    // first; answers its whole length. A chain that never reaches a character is an error.
+    int WalkString(int entry, bool repeatFirst, uint8_t* dst, const uint8_t* end) {
+        int top = 0;
+        if (repeatFirst) stack_[top++] = firstChar_;
+        int c = entry;
+        while (c >= clearCode_) {
+            // A chain longer than the table can hold loops over several entries.
+            if (top >= kTableSize) RaiseGIFError(sCircularTable);
+            if (!Defined(c)) {
+                stack_[top++] = 0;
+                c = 0;
+                continue;
+            }
+            stack_[top++] = suffix_[c];
+            if (prefix_[c] == c) RaiseGIFError(sCircularTable);
+            c = prefix_[c];
+        }
+        firstChar_ = static_cast<uint8_t>(c);
+        stack_[top++] = firstChar_;
+        const int n = static_cast<int>(std::min<int64_t>(top, end - dst));
+        for (int i = 0; i < n; ++i) dst[i] = stack_[top - 1 - i];
+        if (n < top) overflowed_ = true;
+        return top;
+    }
+
+    void EmptyTable() {
+        at_.codeSize = minCodeSize_ + 1;
+        at_.codeLimit = 2 * clearCode_;
+        at_.nextCode = clearCode_ + 2;
+    }
+
+    // Empties the table. The first code after it (and after any further clears) is written as a
+    // character, whatever it is; only a real character keeps the strings in the pixels.
+    uint8_t* ClearTable(uint8_t* dst) {
+        EmptyTable();
+        int code;
+        do {
+            code = ReadCode();
+        } while (code == clearCode_);
+        if (code < 0) return nullptr;
+        *dst = static_cast<uint8_t>(code);
+        firstChar_ = static_cast<uint8_t>(code);
+        at_.oldCode = code;
+        at_.lastLength = 1;
+        inPlace_ = code < clearCode_;
+        return dst + 1;
+    }
+
+    // The next code, or -1 when no more bits can be had.
+    inline __attribute__((always_inline)) int ReadCode() {
         // A code that ends before the last valid bit needs no refill (nor is the first call).
-        if (bitPos_ + codeSize < lastBit_) return TakeCode(codeSize);
-        return ReadCodeBitsAtBoundary(codeSize);
+        if (at_.bitPos + at_.codeSize < at_.lastBit) return TakeCode(at_.codeSize);
+        return ReadCodeAtBoundary(at_.codeSize);
     }
 
     inline __attribute__((always_inline)) int TakeCode(int codeSize) {
-        const int start = bitPos_ >> 3;
+        const int start = at_.bitPos >> 3;
         const uint32_t raw = buffer_[start] | (buffer_[start + 1] << 8) | (buffer_[start + 2] << 16);
-        const int code = static_cast<int>((raw >> (bitPos_ & 7)) & ((1u << codeSize) - 1));
-        bitPos_ += codeSize;
+        const int code = static_cast<int>((raw >> (at_.bitPos & 7)) & ((1u << codeSize) - 1));
+        at_.bitPos += codeSize;
         return code;
     }
 
-    __attribute__((noinline)) int ReadCodeBitsAtBoundary(int codeSize) {
+    // The first code (a clear, whether the stream has one or not) and codes that need the next
+    // sub-block.
+    __attribute__((noinline)) int ReadCodeAtBoundary(int codeSize) {
         if (firstCall_) {
             firstCall_ = false;
             return clearCode_;
         }
-        if (bitPos_ + codeSize >= lastBit_) {
+        if (at_.bitPos + codeSize >= at_.lastBit) {
             if (done_) {
-                if (bitPos_ >= lastBit_) frame_.ReportWarning(1, sBitBufferUnderrun);
+                if (at_.bitPos >= at_.lastBit) frame_.ReportWarning(1, sBitBufferUnderrun);
                 return kNoMoreBits;
             }
             // A sub-block shorter than a code leaves the code unfinished: take the next one too.
             do {
                 if (!Refill()) return kNoMoreBits;
-            } while (!done_ && bitPos_ + codeSize > lastBit_);
+            } while (!done_ && at_.bitPos + codeSize > at_.lastBit);
         }
         return TakeCode(codeSize);
     }
@@ -268,23 +319,9 @@ private:
             if (length > 0) ReadExact(stream_, buffer_ + 2, length);
         }
         lastByteCount_ = length + 2;
-        bitPos_ = bitPos_ - lastBit_ + 16;
-        lastBit_ = (length + 2) * 8;
+        at_.bitPos = at_.bitPos - at_.lastBit + 16;
+        at_.lastBit = (length + 2) * 8;
         return true;
-    }
-
-    void ResetTables() {
-        for (int i = clearCode_ + 2; i < definedUpTo_; ++i) {
-            prefix_[i] = 0;
-            suffix_[i] = 0;
-            length_[i] = 2;
-        }
-        chainsDescend_ = true;
-        codeSize_ = minCodeSize_ + 1;
-        codeLimit_ = 2 * clearCode_;
-        nextCode_ = clearCode_ + 2;
-        definedUpTo_ = nextCode_;
-        top_ = 0;
     }
 
     // Skips the rest of the data sub-blocks through the terminator.
@@ -293,116 +330,30 @@ private:
         while (ReadByte(stream_, length) && length != 0) stream_.Seek(length, soCurrent);
     }
 
-    // One LZW step: the first pixel of the next string (the rest waits on the stack),
-    // -1 when the bits ran out, -2 at the end-of-information code.
-    int DecodeNextCode() {
-        const int code = ReadCodeBits(codeSize_);
-        return code < 0 ? code : DecodeCode(code);
-    }
-
-    // The same step for a string that fits at dst: written in place instead of through the stack.
-    // Only while every entry's prefix is below the entry, so that length_ is exact.
-    void WriteString(int code, uint8_t* __restrict dst, int length) {
-        uint8_t* __restrict end = dst + length;
-        int c = code;
-        if (code >= nextCode_) {
-            *--end = static_cast<uint8_t>(firstCode_);
-            c = oldCode_;
-        }
-        while (c >= clearCode_ && end > dst + 1) {
-            *--end = suffix_[c];
-            c = prefix_[c];
-        }
-        if (c >= clearCode_ || end != dst + 1) RaiseGIFError(sCircularTable);
-        firstCode_ = suffix_[c];
-        *--end = static_cast<uint8_t>(firstCode_);
-        AddEntry();
-        oldCode_ = code;
-    }
-
-    // Entry nextCode_ := old string + first character; the code widens at the limit.
-    void AddEntry() {
-        if (nextCode_ >= kTableSize) return;
-        prefix_[nextCode_] = static_cast<uint16_t>(oldCode_);
-        suffix_[nextCode_] = static_cast<uint8_t>(firstCode_);
-        length_[nextCode_] = static_cast<uint16_t>(std::min(length_[oldCode_] + 1, 0xFFFF));
-        if (oldCode_ >= nextCode_) chainsDescend_ = false;
-        ++nextCode_;
-        definedUpTo_ = std::max(definedUpTo_, nextCode_);
-        if (nextCode_ >= codeLimit_ && codeLimit_ < kTableSize) {
-            codeLimit_ *= 2;
-            ++codeSize_;
-        }
-    }
-
-    int DecodeCode(int code) {
-        if (code == clearCode_) {
-            ResetTables();
-            do {
-                code = ReadCodeBits(codeSize_);
-            } while (code == clearCode_);
-            if (code < 0) return code;
-            firstCode_ = code;
-            oldCode_ = code;
-            return code;
-        }
-        if (code == endCode_) {
-            if (!zeroBlock_) SkipSubBlocks();
-            return kEndOfInformation;
-        }
-        const int inCode = code;
-        if (code >= nextCode_) {
-            stack_[top_++] = static_cast<uint8_t>(firstCode_);
-            code = oldCode_;
-        }
-        while (code >= clearCode_) {
-            // A chain longer than the table can hold loops over several entries.
-            if (top_ >= kTableSize) RaiseGIFError(sCircularTable);
-            stack_[top_++] = suffix_[code];
-            if (prefix_[code] == code) RaiseGIFError(sCircularTable);
-            code = prefix_[code];
-        }
-        firstCode_ = suffix_[code];
-        stack_[top_++] = static_cast<uint8_t>(firstCode_);
-        AddEntry();
-        oldCode_ = inCode;
-        return stack_[--top_];
-    }
-
     TGIFSubImage& frame_;
     TStream& stream_;
     const int64_t streamSize_;
     int minCodeSize_ = 0;
     int clearCode_ = 0;
-    int endCode_ = 0;
-    int codeSize_ = 0;
-    int codeLimit_ = 0;
-    int nextCode_ = 0;
-    int definedUpTo_ = 0;  // entries from nextCode_ on below this still hold an old definition
-    int firstCode_ = 0;
-    int oldCode_ = 0;
+    Cursor at_;
+    uint8_t firstChar_ = 0;  // first character of the previous string
+    // Entries from clearCode_ + 2 up to at_.nextCode; characters have only length_ and where_.
     uint16_t prefix_[kTableSize];
     uint8_t suffix_[kTableSize];
-    uint16_t length_[kTableSize];  // characters of each entry's string
-    bool chainsDescend_ = true;    // every defined entry's prefix lies below it
-    uint8_t stack_[kStackSize];
-    int top_ = 0;
+    uint16_t length_[kTableSize];
+    // While inPlace_: where each entry's string was written (characters point into literals_).
+    const uint8_t* where_[kTableSize];
+    bool inPlace_ = false;
+    uint8_t literals_[256 + 8];
+    uint8_t stack_[kTableSize + 2];
+    bool overflowed_ = false;  // the last string ran past the last pixel
     // Positions 0 and 1 carry the previous sub-block's last two bytes; spare bytes at the end
     // let a code always be assembled from four.
     uint8_t buffer_[258 + 4];
-    int bitPos_ = 0;
-    int lastBit_ = 0;
     int lastByteCount_ = 2;
     bool firstCall_ = true;
     bool done_ = false;
     bool zeroBlock_ = false;
-    const uint8_t fill_;
-    // While fast_: where each entry's string was written (characters point into literals_),
-    // and the length of the string last written, which ends at the next pixel.
-    bool fast_ = true;
-    int lastLength_ = 1;
-    const uint8_t* where_[kTableSize];
-    uint8_t literals_[256 + 8];
     uint8_t* failedAt_ = nullptr;
 };
 
@@ -448,27 +399,33 @@ void DeinterlaceRows(uint8_t* pixels, int width, int height) {
 
 }  // namespace
 
+// The pixel buffer starts unset: each pixel is written once, decoded or, past the last one decoded
+// (whatever ended the decoding), given the fill value.
 void TGIFSubImage::DecodePixels(TStream& stream) {
-    AllocPixels();
+    AllocPixels(false);
     uint8_t fill = 0;
     if (Transparent && GraphicControlExtension) fill = GraphicControlExtension->TransparentIndex();
-    // The new buffer is already zeroed.
-    if (fill != 0 && PixelsSize > 0) std::memset(Pixels, fill, PixelsSize);
-    uint8_t minCodeSize = 0;
-    if (!ReadByte(stream, minCodeSize)) return;
-
-    LZWDecoder decoder(*this, stream, minCodeSize, fill);
     // An interlaced frame is decoded as its rows come, then the rows are put in their places.
     const bool interlaced = IsInterlaced() && PixelsSize > 0;
     int64_t stored = 0;
-    try {
-        stored = decoder.Fill(Pixels, PixelsSize);
-    } catch (...) {
+    bool finished = false;
+    auto finishPixels = [&] {
+        finished = true;
+        if (PixelsSize > stored) std::memset(Pixels + stored, fill, static_cast<size_t>(PixelsSize - stored));
         if (interlaced) DeinterlaceRows(Pixels, Width(), Height());
+    };
+    try {
+        uint8_t minCodeSize = 0;
+        if (ReadByte(stream, minCodeSize)) {
+            LZWDecoder decoder(*this, stream, minCodeSize);
+            decoder.Fill(Pixels, PixelsSize, stored);
+            finishPixels();
+            if (stored == PixelsSize) decoder.DecodeCodeAfterLastPixel();
+            return;
+        }
+    } catch (...) {
+        if (!finished) finishPixels();
         throw;
     }
-    if (interlaced) DeinterlaceRows(Pixels, Width(), Height());
-    if (stored < PixelsSize) return;
-    // In a well-formed stream this reads the end code, which skips to the terminator.
-    decoder.NextDecodedPixel();
+    finishPixels();
 }

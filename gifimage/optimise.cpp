@@ -13,6 +13,8 @@
 #include "gifimage/gifimage.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
+#include "gifimage/painter.h"
+#include "gifimage/progress.h"
 #include "gifimage/subimage.h"
 
 namespace {
@@ -29,22 +31,25 @@ bool RestoreIsHidden(const TGIFSubImage& current, const TGIFSubImage& next, cons
     return EqualRect(&overlap, &own) && DisposalOf(next) != kDisposalRestorePrevious;
 }
 
-// The time a dropped frame was shown is kept only by a transparent predecessor, which holds a
-// graphic control extension to carry it; the sum stops at the largest delay a frame can hold.
-// With any other predecessor the time goes with the dropped frame: none is made up for it.
-void PassDelayTo(TGIFSubImage& before, uint16_t delay) {
+// The time a dropped frame was shown (`shown` units, as the painter waits it) is kept only by a
+// transparent predecessor, which holds a graphic control extension to carry it: it is then shown
+// for its own time and that one, and the sum stops at the largest delay a frame can hold. With
+// any other predecessor the time goes with the dropped frame: none is made up for it.
+void PassDelayTo(TGIFSubImage& before, int shown) {
     if (!IsKeyed(before)) return;
     TGIFGraphicControlExtension* control = before.GraphicControlExtension;
-    control->SetDelayUnits(static_cast<uint16_t>(std::min<int>(0xFFFF, control->DelayUnits() + delay)));
+    const int own = ShownDelayUnits(control, true);
+    control->SetDelayUnits(static_cast<uint16_t>(std::min<int>(0xFFFF, own + shown)));
 }
 
 // Whether trimming transparent frame b, or dropping it when nothing is left, shows the same
 // animation: a frame that restores the background erases its whole rectangle, and the time a
-// wholly transparent frame waits after a restoring predecessor shows the restored screen.
+// wholly transparent frame waits after a restoring predecessor shows the restored screen (a
+// delay of 0 is waited as the painter's default).
 bool TrimKeepsDisplay(const TGIFImage& image, int b) {
     const TGIFSubImage& frame = *image.Frames->FrameAt(b);
     if (DisposalOf(frame) == kDisposalRestoreBackground) return false;
-    if (b == 0 || frame.GraphicControlExtension->DelayUnits() == 0) return true;
+    if (b == 0 || ShownDelayUnits(frame.GraphicControlExtension, true) == 0) return true;
     const uint8_t before = DisposalOf(*image.Frames->FrameAt(b - 1));
     if (before != kDisposalRestoreBackground && before != kDisposalRestorePrevious) return true;
     const uint8_t key = frame.GraphicControlExtension->TransparentIndex();
@@ -66,16 +71,45 @@ bool IsNeedless(const TGIFGraphicControlExtension& control, bool singleFrame) {
            (control.DisposalMethod() < kDisposalRestoreBackground || singleFrame);
 }
 
-// The passes of TGIFImage::OptimizeFrames, with their progress reports.
+// Keeps the image's painter list locked, so that no painter registers while frames change or
+// go, except while a handler runs: that may start a painter, or free the image and the list's
+// last share but this one.
+class PainterListHold {
+public:
+    explicit PainterListHold(TGIFImage& image) : list_(image.Painters) { list_->LockList(); }
+    ~PainterListHold() {
+        if (locked_) list_->UnlockList();
+    }
+    PainterListHold(const PainterListHold&) = delete;
+    PainterListHold& operator=(const PainterListHold&) = delete;
+    // Runs report (which answers whether the image lives) with the list unlocked.
+    template <typename Report>
+    [[nodiscard]] bool Unlocked(Report report) {
+        list_->UnlockList();
+        locked_ = false;
+        const bool lives = report();
+        if (lives) {
+            list_->LockList();
+            locked_ = true;
+        }
+        return lives;
+    }
+
+private:
+    std::shared_ptr<TThreadList<TGIFPainter*>> list_;
+    bool locked_ = true;
+};
+
+// The passes of TGIFImage::OptimizeFrames, with their progress reports; a progress handler that
+// frees the image ends them with the library's abort.
 void OptimizeWithListLocked(TGIFImage& image, TOptimizeSet options, TReductionMethod method) {
-    image.Progress(&image, psStarting, 0, false, kNoRect, sProgressOptimizing);
+    TGIFProgress progress(&image, &image, sProgressOptimizing, TGIFProgress::NoRedraw);
+    PainterListHold hold(image);
+    EndIfImageFreed(hold.Unlocked([&] { return progress.Start(); }));
     const int total = 6 * image.Frames->ItemCount();
     int done = 0;
-    auto report = [&]() {
-        image.Progress(&image, psRunning, static_cast<uint8_t>(MulDiv(done, 100, total)), false, kNoRect,
-                       sProgressOptimizing);
-    };
-    try {
+    auto report = [&]() { EndIfImageFreed(hold.Unlocked([&] { return progress.Report(MulDiv(done, 100, total)); })); };
+    {
         // Colour tables.
         if (options & osCompactColorMaps) {
             if (image.GlobalColors()->Count() > 0) image.GlobalColors()->Compact();
@@ -141,11 +175,10 @@ void OptimizeWithListLocked(TGIFImage& image, TOptimizeSet options, TReductionMe
                 TGIFSubImage* frame = image.Frames->FrameAt(b);
                 if (frame->IsEmpty() || !IsKeyed(*frame)) continue;
                 if (!TrimKeepsDisplay(image, b)) continue;
-                const TGIFGraphicControlExtension* control = frame->GraphicControlExtension;
-                const uint16_t delay = control ? control->DelayUnits() : 0;
+                const int shown = ShownDelayUnits(frame->GraphicControlExtension, true);
                 frame->TrimBorders();
                 if (frame->IsEmpty()) {
-                    if (b > 0) PassDelayTo(*image.Frames->FrameAt(b - 1), delay);
+                    if (b > 0) PassDelayTo(*image.Frames->FrameAt(b - 1), shown);
                     image.Frames->RemoveAt(b);
                 }
                 report();
@@ -171,11 +204,8 @@ void OptimizeWithListLocked(TGIFImage& image, TOptimizeSet options, TReductionMe
         } else if ((options & osColorReduction) && method == crCustomPalette) {
             RaiseGIFError(sInvalidReductionMethod);
         }
-    } catch (...) {
-        image.Progress(&image, psEnding, 0, false, kNoRect, sProgressOptimizing);
-        throw;
     }
-    image.Progress(&image, psEnding, 100, false, kNoRect, sProgressOptimizing);
+    EndIfImageFreed(hold.Unlocked([&] { return progress.Finish(); }));
 }
 }  // namespace
 
@@ -188,21 +218,12 @@ bool ContainsByte(const uint8_t* buffer, uint8_t value, int32_t length) {
 
 void TGIFImage::OptimizeFrames(TOptimizeSet options, TReductionMethod method) {
     if (IsEmpty()) return;
-    const std::weak_ptr<const char> life = Lifetime;
-    StopAllPainters();
-    // The stop serves the queue, where a handler may have freed the image.
-    if (life.expired()) return;
-    // No painter may register while frames change or go, and a painter that a handler starts
-    // meanwhile reads them only while a report lets go of the frame lock.
-    Painters->LockList();
+    // The stop serves the queue, where a handler may free the image.
+    EndIfImageFreed(StopAllPainters());
+    // A painter that a handler starts meanwhile reads the frames only while a report lets go of
+    // the frame lock.
     const FrameLockHold hold(this);
-    try {
-        OptimizeWithListLocked(*this, options, method);
-    } catch (...) {
-        Painters->UnlockList();
-        throw;
-    }
-    Painters->UnlockList();
+    OptimizeWithListLocked(*this, options, method);
 }
 
 void TGIFImage::WriteEmbedded(TStream& stream) {

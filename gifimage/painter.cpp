@@ -79,7 +79,8 @@ bool AwaitedPainter(const TGIFPainter& painter) {
            !(painter.InPaintContext && GetCurrentThreadId() == MainThreadID());
 }
 
-// Lets the GUI thread run what painters handed to it, then gives up the time slice.
+// Lets the GUI thread run what painters handed to it, then gives up the time slice. What the
+// queue runs may free any image; callers run it through TGIFImage::RunHandler.
 void ServiceDetaches() {
     if (GetCurrentThreadId() == MainThreadID())
         while (CheckSynchronize()) {
@@ -329,12 +330,7 @@ TFrameControls TGIFPainter::ReadFrameControls() {
             controls.disposal = control->DisposalMethod();
         }
     }
-    controls.delay = DefaultFrameDelay;
-    if (const TGIFGraphicControlExtension* control = frame->GraphicControlExtension;
-        control && control->DelayUnits() > 0) {
-        controls.delay = std::max<int>(control->DelayUnits(), MinFrameDelay);
-        if (!Threaded()) controls.delay = std::min(controls.delay, MaxFrameDelay);
-    }
+    controls.delay = ShownDelayUnits(frame->GraphicControlExtension, Threaded());
     return controls;
 }
 
@@ -533,18 +529,16 @@ TGIFPainter* TGIFImage::StartPainter(TGIFPainter** ownerSlot, TCanvas* canvas, u
     painter->OnAnimationEnd = OnAnimationEnd;
     if (!(flags & dfThreaded)) {
         // The body runs handlers and dispatches messages, and any of them may free the image.
-        const std::weak_ptr<const char> life = Lifetime;
         const bool slotInImage = ownerSlot == &OwnPainter;
-        painter->RunAnimation();
-        if (ownerSlot && !(slotInImage && life.expired())) *ownerSlot = nullptr;
+        const bool lives = RunHandler([painter] { painter->RunAnimation(); });
+        if (ownerSlot && !(slotInImage && !lives)) *ownerSlot = nullptr;
         return nullptr;
     }
     painter->SetPriority(PainterThreadPriority(PainterPriority));
     return painter;
 }
 
-void TGIFImage::StopOwnPainter() {
-    const std::weak_ptr<const char> life = Lifetime;
+bool TGIFImage::StopOwnPainter() {
     // The painters waited for take the frame lock on their way out.
     const TSharedLockRelease released(FrameLock);
     for (;;) {
@@ -559,15 +553,14 @@ void TGIFImage::StopOwnPainter() {
             break;
         }
         Painters->UnlockList();
-        ServiceDetaches();
-        // The queue may have run a handler of another painter that freed the image.
-        if (life.expired()) return;
+        // The queue may run a handler of another painter that frees the image.
+        if (!RunHandler(&ServiceDetaches)) return false;
     }
     ReleaseBitmap();
+    return true;
 }
 
-void TGIFImage::StopAllPainters() {
-    const std::weak_ptr<const char> life = Lifetime;
+bool TGIFImage::StopAllPainters() {
     const TSharedLockRelease released(FrameLock);
     for (;;) {
         std::vector<TGIFPainter*>& painters = Painters->LockList();
@@ -582,10 +575,10 @@ void TGIFImage::StopAllPainters() {
         }
         Painters->UnlockList();
         if (threaded == 0) break;
-        ServiceDetaches();
-        if (life.expired()) return;
+        if (!RunHandler(&ServiceDetaches)) return false;
     }
     ReleaseBitmap();
+    return true;
 }
 
 void TGIFImage::DrawImage(TCanvas& canvas, const RECT& rect) {
@@ -611,8 +604,7 @@ void TGIFImage::DrawImage(TCanvas& canvas, const RECT& rect) {
     if (OwnPainter && !OwnPainter->Terminated() && OwnPainter->TargetCanvas == &canvas &&
         EqualRect(&OwnPainter->TargetRect, &rect))
         return;
-    StopOwnPainter();
-    if (life.expired()) return;
+    if (!StopOwnPainter()) return;
 
     TCanvas* target = &canvas;
     RECT targetRect = rect;
@@ -623,8 +615,8 @@ void TGIFImage::DrawImage(TCanvas& canvas, const RECT& rect) {
         StretchBlt(target->Handle(), 0, 0, targetRect.right, targetRect.bottom, canvas.Handle(), rect.left, rect.top,
                    rect.right - rect.left, rect.bottom - rect.top, SRCCOPY);
     }
-    TGIFPainter* painter = StartPainter(&OwnPainter, target, DrawFlags, targetRect);
-    if (life.expired()) return;
+    TGIFPainter* painter = nullptr;
+    if (!RunHandler([&] { painter = StartPainter(&OwnPainter, target, DrawFlags, targetRect); })) return;
     if (!painter) {
         // A painter on this thread has already played its animation into the cached bitmap.
         if (!onTarget && CachedBitmap) BlitBitmap(*this, canvas, rect, CachedBitmap.get());
@@ -632,10 +624,11 @@ void TGIFImage::DrawImage(TCanvas& canvas, const RECT& rect) {
     }
     painter->StartPainting();
     if (onTarget) return;
-    const TSharedLockRelease released(FrameLock);
-    while (!life.expired() && OwnPainter && !OwnPainter->Terminated() && !OwnPainter->FirstFramePainted) {
-        if (!CheckSynchronize()) Sleep(0);
+    while (OwnPainter && !OwnPainter->Terminated() && !OwnPainter->FirstFramePainted) {
+        const bool lives = RunHandler([] {
+            if (!CheckSynchronize()) Sleep(0);
+        });
+        if (!lives) return;
     }
-    if (life.expired()) return;
     BlitBitmap(*this, canvas, rect, CurrentBitmap());
 }

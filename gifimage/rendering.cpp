@@ -16,6 +16,7 @@
 #include "gifimage/gifstream.h"
 #include "gifimage/lookups.h"
 #include "gifimage/messages.h"
+#include "gifimage/progress.h"
 #include "gifimage/subimage.h"
 
 namespace {
@@ -46,19 +47,13 @@ private:
 
 bool OnGUIThread() { return GetCurrentThreadId() == MainThreadID(); }
 
-// A handler that frees the image (and so the frame) ends the rendering at once. Handlers run
-// on the GUI thread only: a render on a painter's thread reports nothing.
-void ReportRendering(TGIFSubImage& frame, TProgressStage stage, int percent, bool redraw) {
-    TGIFImage* image = frame.OwnerImage;
-    if (!image || !OnGUIThread()) return;
-    const std::weak_ptr<const char> life = image->Lifetime;
-    image->Progress(&frame, stage, static_cast<uint8_t>(percent), redraw, kNoRect, sProgressRendering);
-    if (life.expired()) throw EImageFreed("");
-}
-
-// The running report of row y, every 32 rows.
+// The running report of row y, every 32 rows. A handler that frees the image (and so the
+// frame) ends the rendering at once. Handlers run on the GUI thread only: a render on a
+// painter's thread reports nothing.
 void ReportRow(TGIFSubImage& frame, int y, int height) {
-    if (y % 32 == 0) ReportRendering(frame, psRunning, MulDiv(y, 100, height), false);
+    if (y % 32 == 0 && frame.OwnerImage && OnGUIThread())
+        EndIfImageFreed(
+            frame.OwnerImage->ReportProgress(&frame, psRunning, MulDiv(y, 100, height), false, sProgressRendering));
 }
 
 // A new bitmap of the frame, with its own colours or dithered as the image asks.
@@ -75,12 +70,6 @@ std::unique_ptr<TBitmap> RenderNewBitmap(TGIFSubImage& frame) {
     }
 }
 
-// The change notification of a render that changed the image's palette, on the GUI thread.
-void NotifyPaletteChange(TGIFSubImage& frame) {
-    if (frame.OwnerImage && frame.OwnerImage->PaletteModified() && OnGUIThread())
-        frame.OwnerImage->NotifyChanged(&frame);
-}
-
 }  // namespace
 
 void (*RenderTrace)(const TGIFSubImage& frame, bool begins) = nullptr;
@@ -92,22 +81,38 @@ void (*RenderTrace)(const TGIFSubImage& frame, bool begins) = nullptr;
 TBitmap* TGIFSubImage::RenderedBitmap() {
     const FrameWorkHold work(*this);
     if (FrameBitmap || IsEmpty()) return FrameBitmap.get();
+    TGIFImage* const image = OwnerImage;
+    const std::weak_ptr<const char> life = image ? std::weak_ptr<const char>(image->Lifetime)
+                                                 : std::weak_ptr<const char>();
+    const auto imageFreed = [&] { return image && life.expired(); };
+    // After the end of the report a changed palette is announced, whether the rendering
+    // finished or failed.
+    const auto announcePalette = [&] {
+        if (image && OnGUIThread() && !imageFreed() && image->PaletteModified())
+            EndIfImageFreed(image->NotifyChanged(this));
+    };
     try {
-        ReportRendering(*this, psStarting, 0, false);
+        bool ended = false;
         try {
+            TGIFProgress progress(OnGUIThread() ? image : nullptr, this, sProgressRendering,
+                                  TGIFProgress::RedrawIfPaletteModified);
+            EndIfImageFreed(progress.Start());
             FrameBitmap = RenderNewBitmap(*this);
+            ended = true;
+            EndIfImageFreed(progress.Finish());
         } catch (const EImageFreed&) {
             throw;
         } catch (...) {
-            ReportRendering(*this, psEnding, 0, OwnerImage && OwnerImage->PaletteModified());
-            NotifyPaletteChange(*this);
+            // A failed report of the end leaves the rendering done.
+            if (!ended) announcePalette();
             throw;
         }
-        ReportRendering(*this, psEnding, 100, OwnerImage && OwnerImage->PaletteModified());
-        NotifyPaletteChange(*this);
+        announcePalette();
     } catch (const EImageFreed&) {
         throw;  // this frame is gone with its image
     } catch (const EAbort&) {
+        // A handler's abort ends the rendering quietly, unless that handler freed the image.
+        EndIfImageFreed(!imageFreed());
     }
     return FrameBitmap.get();
 }
@@ -145,6 +150,8 @@ std::unique_ptr<TBitmap> TGIFSubImage::RenderDirect() {
             if (Mask) DeleteObject(Mask);
             Mask = mask->CreateMask();
         }
+    } catch (const EImageFreed&) {
+        throw;  // the frame is gone with its image: nothing of it is cleaned up
     } catch (...) {
         // A render that does not finish leaves the mask due, so the next one makes it.
         if (masking) ReleaseMask();
@@ -204,6 +211,8 @@ std::unique_ptr<TBitmap> TGIFSubImage::RenderDithered() {
             if (Mask) DeleteObject(Mask);
             Mask = mask->CreateMask();
         }
+    } catch (const EImageFreed&) {
+        throw;
     } catch (...) {
         if (masking) ReleaseMask();
         throw;
@@ -244,23 +253,34 @@ void TGIFSubImage::CopyTo(TPersistent& target) {
 
 // --- The image's whole-image bitmap ---------------------------------------------
 
+namespace {
+// The whole-image bitmap notifies the image's change handler; whoever changes the bitmap checks
+// that the image still lives (a painter drawing on it checks its own stop).
+std::unique_ptr<TBitmap> NewImageBitmap(TGIFImage& image) {
+    auto bitmap = std::make_unique<TBitmap>();
+    bitmap->OnChange = [&image](TObject*) { static_cast<void>(image.NotifyChanged(&image)); };
+    return bitmap;
+}
+}  // namespace
+
+// Every step that changes the new bitmap runs its change notification.
 TBitmap* TGIFImage::CurrentBitmap() {
     if (IsEmpty()) return nullptr;
     if (CachedBitmap) return CachedBitmap.get();
     TGIFSubImage* first = Frames->FrameAt(0);
-    auto bitmap = std::make_unique<TBitmap>();
-    bitmap->OnChange = [this](TObject*) { Changed(); };
+    std::unique_ptr<TBitmap> bitmap = NewImageBitmap(*this);
+    const auto step = [this](auto call) { EndIfImageFreed(RunHandler(call)); };
     const FrameLockHold hold(this);
     if (first->Width() == ScreenWidth() && first->Height() == ScreenHeight()) {
-        if (TBitmap* rendered = first->RenderedBitmap()) bitmap->Assign(*rendered);
+        if (TBitmap* rendered = first->RenderedBitmap()) step([&] { bitmap->Assign(*rendered); });
     } else {
         // A frame smaller than the screen (or placed off its origin) is drawn at its place.
-        bitmap->SetPalette(CopyPalette(PaletteHandle()));
-        bitmap->SetHeight(ScreenHeight());
-        bitmap->SetWidth(ScreenWidth());
+        step([&] { bitmap->SetPalette(CopyPalette(PaletteHandle())); });
+        step([&] { bitmap->SetHeight(ScreenHeight()); });
+        step([&] { bitmap->SetWidth(ScreenWidth()); });
         RECT clip{0, 0, 0, 0};
         GetClipBox(bitmap->Canvas().Handle(), &clip);
-        first->DrawFrame(bitmap->Canvas(), clip, false, false);
+        step([&] { first->DrawFrame(bitmap->Canvas(), clip, false, false); });
     }
     CachedBitmap = std::move(bitmap);
     return CachedBitmap.get();
@@ -268,11 +288,11 @@ TBitmap* TGIFImage::CurrentBitmap() {
 
 TBitmap* TGIFImage::AllocBitmap() {
     if (CachedBitmap) return CachedBitmap.get();
-    auto bitmap = std::make_unique<TBitmap>();
-    bitmap->OnChange = [this](TObject*) { Changed(); };
-    bitmap->SetPalette(CopyPalette(PaletteHandle()));
-    bitmap->SetHeight(ScreenHeight());
-    bitmap->SetWidth(ScreenWidth());
+    std::unique_ptr<TBitmap> bitmap = NewImageBitmap(*this);
+    const auto step = [this](auto call) { EndIfImageFreed(RunHandler(call)); };
+    step([&] { bitmap->SetPalette(CopyPalette(PaletteHandle())); });
+    step([&] { bitmap->SetHeight(ScreenHeight()); });
+    step([&] { bitmap->SetWidth(ScreenWidth()); });
     const FrameLockHold hold(this);
     CachedBitmap = std::move(bitmap);
     return CachedBitmap.get();

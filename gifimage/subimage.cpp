@@ -76,16 +76,61 @@ void TGIFSubImage::ClearFrame(bool throughBounds) {
     ReleaseMask();
 }
 
-// The cached bitmap, mask and palette were made with the colours and settings of the image the
-// frame leaves; they are made again for the new one when needed.
+namespace {
+// Whether every entry of `colors` stands at the same index in `table`.
+bool HoldsAtSameIndexes(const TGIFColorMap& table, const TGIFColorMap& colors) {
+    return table.Count() >= colors.Count() &&
+           std::memcmp(table.Entries(), colors.Entries(), sizeof(TGIFColor) * colors.Count()) == 0;
+}
+}  // namespace
+
+// A frame without colours of its own takes those of the image it leaves along, as a local
+// table of the entries that image saves (padded with black to a power of two), unless the new
+// image's global table holds them at the same indexes. The cached bitmap, mask and palette were
+// made with the colours and settings of the old image; they are made again for the new one
+// when needed.
 void TGIFSubImage::SetOwnerImage(TGIFImage* image) {
     if (image == OwnerImage) return;
+    const TGIFColorMap* oldColors = OwnerImage && LocalColorMap->Count() == 0 ? OwnerImage->GlobalColors() : nullptr;
+    const bool keepColors = oldColors && oldColors->Count() > 0 &&
+                            !(image && HoldsAtSameIndexes(*image->GlobalColors(), *oldColors));
+    TGIFLocalColorMap kept(nullptr);
+    if (keepColors) {
+        kept.CopyFrom(*oldColors);
+        while (kept.Count() < (1 << kept.BitDepth())) kept.AppendColor(TColor(0));
+    }
     OwnerImage = image;
     Extensions->OwnerImage = image;
     for (int i = 0; i < Extensions->ItemCount(); ++i) Extensions->ExtensionAt(i)->OwnerImage = image;
     ReleaseBitmap();
     ReleaseMask();
     SetPaletteHandle(nullptr);
+    if (keepColors) LocalColorMap->CopyFrom(kept);
+}
+
+void TGIFSubImage::ForgetFreedOwner() {
+    OwnerImage = nullptr;
+    Extensions->OwnerImage = nullptr;
+    for (int i = 0; i < Extensions->ItemCount(); ++i) Extensions->ExtensionAt(i)->OwnerImage = nullptr;
+}
+
+TUnlistedFrame::TUnlistedFrame(TGIFImage* image)
+    : frame_(std::make_unique<TGIFSubImage>(image))
+    , imageLife_(image ? std::weak_ptr<const char>(image->Lifetime) : std::weak_ptr<const char>()) {}
+
+TUnlistedFrame::~TUnlistedFrame() { Drop(); }
+
+TUnlistedFrame& TUnlistedFrame::operator=(TUnlistedFrame&& other) noexcept {
+    if (this == &other) return *this;
+    Drop();
+    frame_ = std::move(other.frame_);
+    imageLife_ = std::move(other.imageLife_);
+    return *this;
+}
+
+void TUnlistedFrame::Drop() {
+    if (frame_ && frame_->OwnerImage && imageLife_.expired()) frame_->ForgetFreedOwner();
+    frame_.reset();
 }
 
 void TGIFSubImage::Assign(const TPersistent& source) { CopyFrom(source); }
@@ -160,21 +205,21 @@ void TGIFSubImage::WritePixelData(TStream& stream) {
     WriteGIFPixelData(
         stream, compression, static_cast<uint8_t>(bitsPerPixel), Width(), Height(), IsInterlaced(), Pixels, maxColor,
         [image](TObject* sender, int severity, const std::string& message) {
-            if (image) image->ReportWarning(sender, static_cast<uint8_t>(severity), message);
+            if (image) EndIfImageFreed(image->Warn(sender, static_cast<uint8_t>(severity), message));
         },
         [](const std::string& message) { RaiseGIFError(message); });
 }
 
 // --- Pixels ------------------------------------------------------------------
 
-void TGIFSubImage::AllocPixels() {
+void TGIFSubImage::AllocPixels(bool zeroed) {
     const FrameLockHold hold(*this);
     ReleasePixels();
     const uint32_t size = static_cast<uint32_t>(Descriptor.Width) * Descriptor.Height;
     if (size == 0) return;
     // The size is a signed 32-bit count: larger frames cannot be held.
     if (size > 0x7FFFFFFFu) RaiseGIFError(sImageTooLarge);
-    Pixels = static_cast<uint8_t*>(std::calloc(size, 1));
+    Pixels = static_cast<uint8_t*>(zeroed ? std::calloc(size, 1) : std::malloc(size));
     if (!Pixels) RaiseGIFError(sImageTooLarge);
     PixelsSize = static_cast<int32_t>(size);
 }
@@ -302,7 +347,7 @@ void TGIFSubImage::SetPaletteHandle(HPALETTE handle) {
     ReleaseBitmap();
     if (OwnerImage) {
         OwnerImage->SetPaletteModified(true);
-        OwnerImage->NotifyChanged(this);
+        EndIfImageFreed(OwnerImage->NotifyChanged(this));
     }
 }
 

@@ -57,8 +57,12 @@ public:
     // Hands the frame, with its extensions, to another image (or to none); the frame's list
     // membership is the caller's business.
     void SetOwnerImage(TGIFImage* image);
+    // Drops the frame's and its extensions' reference to an image that has been freed, reading
+    // nothing of it.
+    void ForgetFreedOwner();
 
-    void AllocPixels();
+    // A buffer for the descriptor's size, zeroed unless the caller writes every pixel itself.
+    void AllocPixels(bool zeroed = true);
     void ReleasePixels();
     void EnsurePixels();
     bool IsEmpty() const;
@@ -140,4 +144,24 @@ public:
 private:
     // Empties the frame; throughBounds sets the zero size through ApplyBounds, as a reset does.
     void ClearFrame(bool throughBounds);
+};
+
+// A new frame of an image, owned here until it joins the image's list (Release). Should a
+// handler free the image before that, the frame forgets the image as it goes and so never
+// reaches into it.
+class TUnlistedFrame {
+public:
+    TUnlistedFrame() = default;
+    explicit TUnlistedFrame(TGIFImage* image);
+    ~TUnlistedFrame();
+    TUnlistedFrame(TUnlistedFrame&& other) noexcept = default;
+    TUnlistedFrame& operator=(TUnlistedFrame&& other) noexcept;
+    TGIFSubImage* get() const { return frame_.get(); }
+    TGIFSubImage* operator->() const { return frame_.get(); }
+    TGIFSubImage* Release() { return frame_.release(); }
+
+private:
+    void Drop();
+    std::unique_ptr<TGIFSubImage> frame_;
+    std::weak_ptr<const char> imageLife_;
 };

@@ -5,12 +5,12 @@
 #include "routines/swfinfo.h"
 #include "routines/widetext.h"
 
-TForm1* Form1 = nullptr;
-int FrameWidth = 320;
-int FrameHeight = 240;
-bool FlvMode = false;
-
 namespace {
+// The frame the sizes come from before any file plays.
+constexpr int kDefaultFrameWidth = 320, kDefaultFrameHeight = 240;
+// The window's outer size and the control's size as the form is designed.
+constexpr int kDesignWidth = 556, kDesignHeight = 471;
+constexpr int kDesignFlashWidth = 548, kDesignFlashHeight = 406;
 const char* const kTitleSuffix = " - Corvelline Flash Player";
 const char* const kCompanionMovie = "fvp.swf";
 const char* const kCompanionSkin = "SteelExternalAll.swf";
@@ -22,6 +22,11 @@ int ReadyArgument(const TXMLNode& arguments, int index) {
     return StrToInt(WideToAnsi(argument.Text()));
 }
 }  // namespace
+
+TForm1* Form1 = nullptr;
+int FrameWidth = kDefaultFrameWidth;
+int FrameHeight = kDefaultFrameHeight;
+bool FlvMode = false;
 
 std::wstring MakePlayRequest(const std::string& videoPath) {
     return StringToWide("<invoke name=\"Play\" returntype=\"xml\"><arguments><string>" + XmlEscape(videoPath) +
@@ -36,11 +41,11 @@ std::wstring MakeResizeRequest(int width, int height) {
 TForm1::TForm1(TComponent* owner) : TForm(owner, "TForm1") {
     Font().SetName("MS Sans Serif");
     Font().SetSize(8);
-    SetBounds(100, 100, 556, 471);
+    SetBounds(100, 100, kDesignWidth, kDesignHeight);
     SetCaption("Corvelline Flash Player");
 
     Flash1 = new TShockwaveFlash(this, this);
-    Flash1->SetBounds(0, 0, 548, 406);
+    Flash1->SetBounds(0, 0, kDesignFlashWidth, kDesignFlashHeight);
     Flash1->SetTabOrder(0);
     Flash1->OnFlashCall = [this](TObject* sender, const std::wstring& request) { Flash1FlashCall(sender, request); };
     OpenDialog1 = new TOpenDialog(this);
@@ -97,8 +102,8 @@ LRESULT TForm1::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void TForm1::FormCreate(TObject*) {
     FlvMode = false;
-    FrameWidth = 320;
-    FrameHeight = 240;
+    FrameWidth = kDefaultFrameWidth;
+    FrameHeight = kDefaultFrameHeight;
     DragAcceptFiles(Handle(), TRUE);
     if (ParamCount() >= 1) Play(ParamStr(1));
 }
@@ -140,8 +145,7 @@ void TForm1::PlaySWF(const std::string& path) {
     if (WindowState() == wsMaximized) SetWindowState(wsNormal);
     FrameWidth = width;
     FrameHeight = height;
-    SetClientWidth(width);
-    SetClientHeight(StatusBar1->Height() + height);
+    SizeClientToFrame(width, height, false);
     Flash1->SetBackgroundColor(color);
     Flash1->SetScale(L"showall");
     Flash1->SetSAlign(L"none");
@@ -180,8 +184,7 @@ void TForm1::Flash1FlashCall(TObject*, const std::wstring& request) {
     FrameWidth = ReadyArgument(arguments, 0);
     FrameHeight = ReadyArgument(arguments, 1);
     if (WindowState() == wsMaximized) SetWindowState(wsNormal);
-    SetClientWidth(FrameWidth);
-    SetClientHeight(FrameHeight + FlvControlBarHeight + StatusBar1->Height());
+    SizeClientToFrame(FrameWidth, FrameHeight, true);
     StatusBar1->SetSimpleText("Video Size: " + std::to_string(FrameWidth) + " x " + std::to_string(FrameHeight));
 }
 
@@ -196,21 +199,22 @@ void TForm1::SetActiveControl(TWinControl* control) {
 
 void TForm1::SendResize(int width, int height) { Flash1->CallFunction(MakeResizeRequest(width, height)); }
 
+int TForm1::HeightBelowFrame(bool video) const { return StatusBar1->Height() + (video ? FlvControlBarHeight : 0); }
+
+void TForm1::SizeClientToFrame(int width, int height, bool video) {
+    SetClientWidth(width);
+    SetClientHeight(height + HeightBelowFrame(video));
+}
+
 void TForm1::FormResize(TObject*) {
     SetActiveControl(nullptr);
     SetActiveControl(Flash1);
-    if (FlvMode) SendResize(ClientWidth(), ClientHeight() - FlvControlBarHeight - StatusBar1->Height());
+    if (FlvMode) SendResize(ClientWidth(), ClientHeight() - HeightBelowFrame(true));
 }
 
 void TForm1::SizeToFrame(int factor) {
-    if (FlvMode) {
-        SendResize(factor * FrameWidth, factor * FrameHeight);
-        SetClientWidth(factor * FrameWidth);
-        SetClientHeight(factor * FrameHeight + StatusBar1->Height() + FlvControlBarHeight);
-    } else {
-        SetClientWidth(factor * FrameWidth);
-        SetClientHeight(factor * FrameHeight + StatusBar1->Height());
-    }
+    if (FlvMode) SendResize(factor * FrameWidth, factor * FrameHeight);
+    SizeClientToFrame(factor * FrameWidth, factor * FrameHeight, FlvMode);
 }
 
 void TForm1::OriginalSize1Click(TObject*) { SizeToFrame(1); }

@@ -67,6 +67,11 @@ private:
     // Keeps the status bar along the bottom and the control in the rest of the client area.
     void AlignControls();
     void SendResize(int width, int height);
+    // The client area's height below the frame: the status bar, and while a video plays the
+    // companion movie's control bar.
+    int HeightBelowFrame(bool video) const;
+    // Sizes the client area to a frame of width x height (width first, then height).
+    void SizeClientToFrame(int width, int height, bool video);
     void SizeToFrame(int factor);
     void SetActiveControl(TWinControl* control);
 };

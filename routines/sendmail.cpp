@@ -19,6 +19,20 @@ void FillRecipient(MapiRecipDesc& desc, ULONG recipClass, const std::string& nam
     desc.lpszName = nameText.data();
     desc.lpszAddress = addressText.data();
 }
+// The mail client's windows belong to the application's window. The call is modal for the whole
+// program: while the compose window is open, no other window of it (the About box's support link,
+// the main menu) can start a second mail; the window that was active gets the activation back.
+int SendModally(LPMAPISENDMAIL send, MapiMessage& message) {
+    HWND active = GetActiveWindow();
+    int result;
+    {
+        TDisabledWindows program(nullptr);
+        result = static_cast<int>(
+            send(0, reinterpret_cast<ULONG_PTR>(Application->Handle()), &message, kMapiSendFlags, 0));
+    }
+    if (active && IsWindow(active)) SetActiveWindow(active);
+    return result;
+}
 }  // namespace
 
 void FillMailRecords(TMailRecords& r, const std::string& subject, const std::string& body,
@@ -58,11 +72,7 @@ int SendMail(const std::string& subject, const std::string& body, const std::str
     int result = kNoMailSystem;
     if (HMODULE mapi = LoadLibraryA("MAPI32.DLL")) {
         auto send = reinterpret_cast<LPMAPISENDMAIL>(GetProcAddress(mapi, "MAPISendMail"));
-        if (send) {
-            HWND parent = Application->MainForm() ? Application->MainForm()->Handle() : Application->Handle();
-            result = static_cast<int>(
-                send(0, reinterpret_cast<ULONG_PTR>(parent), &records.message, kMapiSendFlags, 0));
-        }
+        if (send) result = SendModally(send, records.message);
         FreeLibrary(mapi);
     }
     if (result != static_cast<int>(kMapiSuccess) && result != static_cast<int>(kMapiUserAbort))

@@ -22,9 +22,10 @@ void FillMailRecords(TMailRecords& records, const std::string& subject, const st
                      const std::string& senderName, const std::string& senderAddress, const std::string& recipientName,
                      const std::string& recipientAddress, const std::string& attachment);
 
-// Hands the message to the mail client's compose window (flags MAPI_LOGON_UI | MAPI_DIALOG) and
-// returns its result, -1 when there is no mail system; every result but 0 (sent) and 1 (cancelled)
-// shows "Error sending mail!".
+// Hands the message to the mail client's compose window (flags MAPI_LOGON_UI | MAPI_DIALOG, the
+// application's window as parent; the program's windows wait for it) and returns its result, -1
+// when there is no mail system; every result but 0 (sent) and 1 (cancelled) shows
+// "Error sending mail!".
 int SendMail(const std::string& subject, const std::string& body, const std::string& senderName,
              const std::string& senderAddress, const std::string& recipientName, const std::string& recipientAddress,
              const std::string& attachment);

@@ -2,6 +2,11 @@
 // Under Wine a Linux program starts through Z:\bin\sh but yields no process handle, so the
 // shell script writes ffmpeg's exit code to a file that the bridge polls for; the bridge then
 // copies ffmpeg's error output to its own and exits with ffmpeg's code.
+// ffmpeg runs with -nostdin: its standard input here is the Wine session's, not the hidden console
+// the tool has on Windows, and without the option it would read keys from it while it converts.
+// The option also turns the question about an existing output into a refusal (exit 1) where the
+// tool on Windows would wait for ever; that path is never reached through the converter, which
+// refuses to start the tool while the output still exists (the black-box tests see its message).
 #include <windows.h>
 #include <shellapi.h>
 

@@ -1,8 +1,15 @@
-// Keys in forms: Enter and Esc must never read as menu commands.
+// Forms: keys (Enter and Esc must never read as menu commands), what a form's window still
+// carries when it goes, the application's message filters, and a failed save of a picture.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "classlib/forms.h"
+#include "classlib/menus.h"
 #include "classlib/stdctrls.h"
+#include "tests/support/freedmemory.h"
 
 namespace {
 
@@ -94,3 +101,172 @@ TEST(GraphicFiles, AFailedSaveLeavesTheExistingFileAlone) {
     EXPECT_EQ(std::string(static_cast<const char*>(kept.Memory()), size_t(kept.Size())), "original");
     DeleteFileA(path.c_str());
 }
+
+namespace {
+// What a window holds at the moment it is destroyed, seen from a window hook.
+class DestroyWatch {
+public:
+    explicit DestroyWatch(HWND window) : window_(window) {
+        watch_ = this;
+        hook_ = SetWindowsHookExA(WH_CALLWNDPROC, Hook, nullptr, GetCurrentThreadId());
+    }
+    ~DestroyWatch() {
+        UnhookWindowsHookEx(hook_);
+        watch_ = nullptr;
+    }
+    bool seen = false;
+    HMENU menu = nullptr;
+    int children = 0;
+
+private:
+    static BOOL CALLBACK CountChild(HWND, LPARAM count) {
+        ++*reinterpret_cast<int*>(count);
+        return TRUE;
+    }
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+        auto* call = reinterpret_cast<CWPSTRUCT*>(lParam);
+        if (code == HC_ACTION && watch_ && call->hwnd == watch_->window_ && call->message == WM_DESTROY) {
+            watch_->seen = true;
+            watch_->menu = GetMenu(call->hwnd);
+            EnumChildWindows(call->hwnd, CountChild, reinterpret_cast<LPARAM>(&watch_->children));
+        }
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    static DestroyWatch* watch_;
+    HWND window_;
+    HHOOK hook_ = nullptr;
+};
+DestroyWatch* DestroyWatch::watch_ = nullptr;
+
+// "alive", "dead" or "none": what a window handle names.
+std::string StateOf(HWND window) {
+    if (!window) return "none";
+    return IsWindow(window) ? "alive" : "dead";
+}
+
+// A button that tells what its handle names when its destructor starts.
+class WatchedButton : public TButton {
+public:
+    WatchedButton(TForm* form, std::string& seen) : TButton(form, form), seen_(seen) {}
+    ~WatchedButton() override { seen_ = StateOf(Handle()); }
+
+private:
+    std::string& seen_;
+};
+
+// A form with a child button that watches its handle and a menu with one entry.
+TForm* FormWithButtonAndMenu(std::string& buttonSaw) {
+    TForm* form = new TForm(nullptr, "TFormTeardownTest");
+    new WatchedButton(form, buttonSaw);
+    new TEdit(form, form);
+    TMainMenu* menu = new TMainMenu(form);
+    new TMenuItem(form, menu->Items(), "File");
+    menu->Rebuild();
+    return form;
+}
+
+TEST(FormTeardown, OwnedControlsAndMenuGoWhileTheFormsWindowLives) {
+    Application->Initialize();
+    std::string buttonSaw;
+    TForm* form = FormWithButtonAndMenu(buttonSaw);
+    ASSERT_NE(GetMenu(form->Handle()), nullptr);
+    DestroyWatch watch(form->Handle());
+    delete form;
+    ASSERT_TRUE(watch.seen);
+    EXPECT_EQ(watch.menu, nullptr) << "the menu is taken off the window before it is destroyed";
+    EXPECT_EQ(watch.children, 0) << "the controls' windows are gone before the form's";
+    EXPECT_EQ(buttonSaw, "alive");
+}
+
+TEST(FormTeardown, ControlsKeepNoHandleOfADestroyedWindow) {
+    Application->Initialize();
+    struct Case {
+        const char* name;
+        bool destroyWindowFirst;
+        const char* buttonSees;
+    } cases[] = {
+        {"the form is freed", false, "alive"},
+        {"the form's window is destroyed before the form", true, "none"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string buttonSaw;
+        TForm* form = FormWithButtonAndMenu(buttonSaw);
+        if (c.destroyWindowFirst) {
+            DestroyWindow(form->Handle());
+            EXPECT_EQ(form->Handle(), nullptr);
+        }
+        delete form;
+        EXPECT_EQ(buttonSaw, c.buttonSees);
+    }
+}
+
+// A form with a menu whose entry has the shortcut Ctrl+Q.
+struct MenuForm {
+    MenuForm() : form(new TForm(nullptr, "TMessageFilterTest")) {
+        TMainMenu* menu = new TMainMenu(form);
+        TMenuItem* file = new TMenuItem(form, menu->Items(), "File");
+        TMenuItem* quit = new TMenuItem(form, file, "Quit", scCtrl | 'Q');
+        quit->OnClick = [this](TObject*) { ++clicks; };
+        menu->Rebuild();
+    }
+    TForm* form;
+    int clicks = 0;
+};
+
+TEST(MessageFilters, GoWithTheirOwners) {
+    Application->Initialize();
+    const int before = Application->MessageFilterCount();
+    for (int i = 0; i < 20; ++i) {
+        MenuForm menuForm;
+        delete menuForm.form;
+    }
+    EXPECT_EQ(Application->MessageFilterCount(), before);
+}
+
+// Ctrl held through the keyboard state while the key messages of one key press are handled.
+void PressWithCtrl(HWND window, WPARAM key) {
+    BYTE keys[256] = {0};
+    GetKeyboardState(keys);
+    const BYTE saved = keys[VK_CONTROL];
+    keys[VK_CONTROL] = 0x80;
+    SetKeyboardState(keys);
+    PostMessageA(window, WM_KEYDOWN, key, 0);
+    Application->ProcessMessages();
+    keys[VK_CONTROL] = saved;
+    SetKeyboardState(keys);
+}
+
+TEST(MessageFilters, AFilterMayAddAndRemoveFiltersWhileTheyRun) {
+    Application->Initialize();
+    const size_t writtenBefore = FreedBlocksWritten();
+    TForm* target = new TForm(nullptr, "TMessageFilterTest");
+    std::vector<MenuForm*> added;
+    MenuForm* victim = nullptr;
+    int seen = 0;
+    // Runs before the victim's menu filter: frees the victim and adds many filters behind it.
+    const int id = Application->AddMessageFilter([&](MSG& msg) {
+        if (msg.hwnd != target->Handle() || msg.message != WM_KEYDOWN) return false;
+        ++seen;
+        delete victim->form;
+        for (int i = 0; i < 40; ++i) added.push_back(new MenuForm);
+        return false;
+    });
+    victim = new MenuForm;
+    PressWithCtrl(target->Handle(), 'Q');
+    EXPECT_EQ(seen, 1);
+    EXPECT_EQ(victim->clicks, 0);
+    Application->RemoveMessageFilter(id);
+    // The menus added meanwhile take their shortcuts from the next message on.
+    PressWithCtrl(added.back()->form->Handle(), 'Q');
+    EXPECT_EQ(added.back()->clicks, 1);
+    for (MenuForm* menuForm : added) {
+        delete menuForm->form;
+        delete menuForm;
+    }
+    delete victim;
+    delete target;
+    EXPECT_EQ(FreedBlocksWritten(), writtenBefore);
+}
+
+}  // namespace

@@ -56,6 +56,35 @@ TEST_F(ConverterForm, DerivesOutputLogAndArguments) {
     }
 }
 
+// Shift as this thread's keyboard state has it while the command is made.
+void SetShift(bool down) {
+    BYTE state[256];
+    GetKeyboardState(state);
+    state[VK_SHIFT] = down ? 0x80 : 0;
+    SetKeyboardState(state);
+}
+
+TEST_F(ConverterForm, ShiftMakesTheCommandOneThatLogsErrors) {
+    form_->InputFile->SetText("C:\\v\\clip.flv");
+    const std::string tool = "C:\\no such folder\\ffmpeg.exe", params = form_->GetConvertParams();
+    struct {
+        bool shift;
+        const char* program;
+        bool logsErrors;
+    } cases[] = {{false, "C:\\no such folder\\ffmpeg.exe", false}, {true, "cmd", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shift ? "Shift down" : "Shift up");
+        SetShift(c.shift);
+        ToolCommand command{tool, params};
+        form_->AddLogRedirect(command);
+        EXPECT_EQ(command.program, c.program);
+        EXPECT_EQ(command.logsErrors, c.logsErrors);
+        // The tool does not exist, so its short form is empty.
+        EXPECT_EQ(command.params, c.shift ? "/c  " + params + " 2> \"C:\\v\\clip.log\"" : params);
+    }
+    SetShift(false);
+}
+
 TEST_F(ConverterForm, EmptyInputLeavesThePrompt) {
     form_->cmbFormat->SetItemIndex(1);
     form_->UpdateOutputFile();

@@ -24,6 +24,7 @@ std::string SlowTool(int delayMs) {
     std::string tool = folder + "ffmpeg.exe";
     CopyFileA((TestFolder() + "..\\..\\standins\\ffmpeg-record\\ffmpeg.exe").c_str(), tool.c_str(), FALSE);
     std::ofstream(folder + "ffmpeg-delay.txt") << delayMs;
+    DeleteFileA((folder + "ffmpeg-exit.txt").c_str());
     return tool;
 }
 
@@ -50,7 +51,8 @@ TEST(ExecuteAndWait, WaitsForTheProgramWhileMessagesAreHandled) {
     KillTimer(nullptr, timer);
     EXPECT_GE(elapsed, 1400u);
     EXPECT_GE(ticks, 5) << "timer messages were dispatched during the wait";
-    EXPECT_TRUE(GetFileAttributesA((TestFolder() + "slow tool\\out.avi").c_str()) != INVALID_FILE_ATTRIBUTES)
+    // The stand-in writes its exit code last (here a failure: the input does not exist).
+    EXPECT_TRUE(GetFileAttributesA((TestFolder() + "slow tool\\ffmpeg-exit.txt").c_str()) != INVALID_FILE_ATTRIBUTES)
         << "the program had ended when the wait returned";
 }
 

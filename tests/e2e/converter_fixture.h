@@ -3,6 +3,7 @@
 #pragma once
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <fstream>
 #include <sstream>
@@ -91,12 +92,66 @@ inline void StoreAutoConvert(DWORD type, const void* data, DWORD size) {
     RegCloseKey(key);
 }
 
+// The processes started, directly or through others, by the process pid: id and program name.
+inline std::vector<std::pair<DWORD, std::string>> Descendants(DWORD pid) {
+    std::vector<PROCESSENTRY32> all;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return {};
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        all.push_back(entry);
+    CloseHandle(snapshot);
+    std::vector<std::pair<DWORD, std::string>> found;
+    std::vector<DWORD> parents{pid};
+    for (size_t next = 0; next < parents.size(); ++next)
+        for (const PROCESSENTRY32& p : all)
+            if (p.th32ParentProcessID == parents[next] && p.th32ProcessID != pid) {
+                found.emplace_back(p.th32ProcessID, p.szExeFile);
+                parents.push_back(p.th32ProcessID);
+            }
+    return found;
+}
+
+inline void KillProcess(DWORD pid) {
+    if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
+}
+
+inline bool IsToolProgram(std::string name) {
+    for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return name == "ffmpeg.exe" || name == "cmd.exe";
+}
+
 inline std::string ExeBaseName() {
     char path[MAX_PATH];
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string p(path);
     p = p.substr(p.rfind('\\') + 1);
     return p.substr(0, p.rfind('.'));
+}
+
+// A small Flash video made by the host's ffmpeg (once per test program): the bytes of a file
+// the real tool converts.
+inline const std::string& Video() {
+    static const std::string video = [] {
+        std::string path = CurrentFolder() + "video " + ExeBaseName() + ".flv";
+        if (!Exists(path))
+            ui::RunHostCommand(
+                "ffmpeg -nostdin -v error -f lavfi -i testsrc=duration=0.2:size=16x16:rate=5 "
+                "-c:v flv1 -f flv -y '" +
+                ui::UnixPath(path) + "'");
+        return ReadFile(path);
+    }();
+    return video;
+}
+
+inline void WriteVideo(const std::string& path) {
+    ASSERT_FALSE(Video().empty()) << "the host's ffmpeg made no video";
+    WriteFile(path, Video());
 }
 
 enum class Tool { None, Recorder, Bridge };
@@ -119,8 +174,14 @@ protected:
         ASSERT_TRUE(CopyFileA((ui::BinFolder() + "Convert.exe").c_str(), (runDir_ + "Convert.exe").c_str(), FALSE));
     }
 
+    // The watchdog's second half: a tool the converter left waiting (for an answer no one can
+    // give) would outlive the test; it fails the test and is ended.
     void TearDown() override {
         if (program_.process) {
+            for (const auto& [pid, name] : conv::Descendants(program_.pid)) {
+                if (IsToolProgram(name)) ADD_FAILURE() << name << " still running at the end of the test";
+                KillProcess(pid);
+            }
             if (dialog_ && IsWindow(dialog_)) PostMessageA(dialog_, WM_CLOSE, 0, 0);
             ui::WaitForExit(program_, 3000);
             ui::Kill(program_);
@@ -198,6 +259,14 @@ protected:
         }
     }
 
+    // Convert clicked as the user does, with Shift held through the click or not pressed at all.
+    void ClickConvert(bool shift) {
+        if (shift)
+            ClickConvertWithShift(true);
+        else
+            Click("Convert");
+    }
+
     HWND ProgressWindow() const {
         for (HWND window : ui::TopLevelWindows(program_.pid, false))
             if (ui::ClassName(window) == "TForm2" && IsWindowVisible(window)) return window;
@@ -217,6 +286,33 @@ protected:
             ui::Pause(50);
         } while (static_cast<int>(GetTickCount() - start) < timeoutMs);
         return false;
+    }
+
+    // The field values a user sees: input, output caption, selected format.
+    struct Fields {
+        std::string input, output;
+        LRESULT format;
+    };
+    Fields CurrentFields() const {
+        return {ui::WindowText(InputEdit()), OutputText(), SendMessageA(Combo(), CB_GETCURSEL, 0, 0)};
+    }
+
+    void ExpectFields(const Fields& before) const {
+        Fields now = CurrentFields();
+        EXPECT_EQ(now.input, before.input);
+        EXPECT_EQ(now.output, before.output);
+        EXPECT_EQ(now.format, before.format);
+    }
+
+    // Waits for a conversion that a click starts: first for it to begin (the dialog disabled or
+    // the progress window there; a posted click is handled a moment later), then for its end.
+    bool WaitForConversion(int timeoutMs) {
+        DWORD start = GetTickCount();
+        while (IsWindowEnabled(dialog_) && !AnyProgressWindow()) {
+            if (GetTickCount() - start > 10000) return false;
+            ui::Pause(20);
+        }
+        return WaitUntilIdle(timeoutMs);
     }
 
     std::vector<std::string> Calls() const { return ReadLines(runDir_ + "ffmpeg-calls.txt"); }

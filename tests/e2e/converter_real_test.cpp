@@ -50,7 +50,7 @@ TEST_P(ConverterReal, FlashVideoBecomesTheChosenFormat) {
     StartDialog(Quoted(input));
     SelectFormat(c.format);
     Click("Convert");
-    ASSERT_TRUE(WaitUntilIdle(120000)) << "the conversion ended";
+    ASSERT_TRUE(WaitForConversion(120000)) << "the conversion ended";
     EXPECT_FALSE(ui::WaitForMessageBox(program_.pid, 500).window);
     ASSERT_TRUE(conv::Exists(output));
     ASSERT_EQ(ui::RunHostCommand("ffprobe -v error -show_entries stream=codec_name,r_frame_rate -of csv=p=0 '" +

@@ -1,6 +1,6 @@
 // Convert runs ffmpeg.exe: the argument string the tool sees, the Shift variant that logs the
-// tool's error output, a missing tool, the dialog's state while the tool runs, and the input
-// never being overwritten.
+// tool's error output, a missing tool, an output that cannot be replaced, the dialog's state while
+// the tool runs, and the input never being overwritten.
 #include "tests/e2e/converter_fixture.h"
 
 namespace {
@@ -32,7 +32,7 @@ TEST_P(ConverterParams, ToolGetsInputOptionsAndDerivedOutput) {
     UseTool(Tool::Recorder);
     CreateDirectoryA((dataDir_ + "v.d").c_str(), nullptr);
     std::string input = dataDir_ + c.input, output = dataDir_ + c.output;
-    conv::WriteFile(input, "flv");
+    conv::WriteVideo(input);
     conv::WriteFile(output, "an old output");
     std::string argument = c.relative ? std::string(c.input) : input;
     std::string expectedOutput = c.relative ? std::string(c.output) : output;
@@ -53,7 +53,7 @@ TEST_P(ConverterParams, ToolGetsInputOptionsAndDerivedOutput) {
         << "the old output is deleted before the tool starts";
     EXPECT_EQ(conv::ReadLines(runDir_ + "ffmpeg-show.txt"), std::vector<std::string>{"0"}) << "started hidden";
     EXPECT_EQ(conv::ReadFile(output), "converted by the ffmpeg stand-in\n");
-    EXPECT_EQ(conv::ReadFile(input), "flv");
+    EXPECT_EQ(conv::ReadFile(input), conv::Video());
     EXPECT_FALSE(ui::WaitForMessageBox(program_.pid, 500).window) << "no message after a run";
     EXPECT_EQ(Exit(), 0u);
 }
@@ -70,7 +70,7 @@ std::string ShortPath(const std::string& path) {
 TEST_F(ConverterTest, ShiftAtTheClickRunsTheToolThroughCmdAndLogsItsErrorOutput) {
     UseTool(Tool::Recorder);
     std::string input = dataDir_ + "clip.flv", output = dataDir_ + "clip.avi", log = dataDir_ + "clip.log";
-    conv::WriteFile(input, "flv");
+    conv::WriteVideo(input);
     DeleteFileA(log.c_str());
     StartDialog(Quoted(input));
     ClickConvertWithShift(true);
@@ -95,7 +95,7 @@ TEST_F(ConverterTest, ShiftAtTheClickRunsTheToolThroughCmdAndLogsItsErrorOutput)
 TEST_F(ConverterTest, ShiftReleasedBeforeTheClickRunsThePlainTool) {
     UseTool(Tool::Recorder);
     std::string input = dataDir_ + "clip.flv", log = dataDir_ + "clip.log";
-    conv::WriteFile(input, "flv");
+    conv::WriteVideo(input);
     DeleteFileA(log.c_str());
     StartDialog(Quoted(input));
     ClickConvertWithShift(false);
@@ -141,67 +141,98 @@ TEST_F(ConverterTest, MissingToolWithShiftShowsNoMessage) {
     EXPECT_EQ(Exit(), 0u);
 }
 
-// An output that cannot be deleted is left to the tool, which (run without an overwrite
-// option) asks whether to overwrite it; hidden, no answer comes, so it keeps the file, writes
-// nothing and fails. The converter does not look at the result: no message, the dialog back;
-// only the log of the Shift variant tells why.
+// An output that cannot be deleted is not left to the tool: given no overwrite option, the tool
+// would ask whether to replace it on a console no one sees and wait for ever (the recorder, like
+// the tool, waits while its input is open). The converter refuses, names the file and starts
+// nothing; the dialog comes back as it was. A tool left waiting fails the test in TearDown.
+// How the old output resists deletion: read-only, held open by another program that lets others
+// read and write it but not delete it (the tool could write it), or a folder of that name.
+enum class Lock { ReadOnly, HeldOpen, Folder };
+
 struct LockedOutputCase {
     const char* name;
+    Tool tool;
     bool shift;
-    // How the old output resists deletion: read-only, or held open by another program that
-    // lets others read and write it but not delete it (the tool could write it).
-    bool heldOpen;
+    Lock lock;
 };
 void PrintTo(const LockedOutputCase& c, std::ostream* os) { *os << c.name; }
 
+// Makes the old output resist deletion for its lifetime; afterwards it can be deleted again.
+struct LockedOutput {
+    std::string path;
+    HANDLE holder = INVALID_HANDLE_VALUE;
+
+    LockedOutput(const std::string& output, Lock lock) : path(output) {
+        Unlock();
+        if (lock == Lock::Folder)
+            CreateDirectoryA(path.c_str(), nullptr);
+        else
+            conv::WriteFile(path, "locked old output");
+        if (lock == Lock::HeldOpen)
+            holder = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 0, nullptr);
+        if (lock == Lock::ReadOnly) SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    }
+    ~LockedOutput() { Unlock(); }
+    void Unlock() {
+        if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
+        holder = INVALID_HANDLE_VALUE;
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+        RemoveDirectoryA(path.c_str());
+    }
+    bool Resists() const { return !DeleteFileA(path.c_str()) && conv::Exists(path); }
+};
+
 class ConverterLockedOutput : public ConverterTest, public ::testing::WithParamInterface<LockedOutputCase> {};
 
-TEST_P(ConverterLockedOutput, OutputThatCannotBeDeletedIsLeftToTheTool) {
+TEST_P(ConverterLockedOutput, OutputThatCannotBeReplacedIsRefusedBeforeTheToolStarts) {
     const LockedOutputCase& c = GetParam();
-    UseTool(Tool::Recorder);
+    UseTool(c.tool);
     std::string input = dataDir_ + "clip.flv", output = dataDir_ + "clip.avi", log = dataDir_ + "clip.log";
-    conv::WriteFile(input, "flv");
+    conv::WriteVideo(input);
     DeleteFileA(log.c_str());
-    SetFileAttributesA(output.c_str(), FILE_ATTRIBUTE_NORMAL);
-    conv::WriteFile(output, "locked old output");
-    HANDLE holder = INVALID_HANDLE_VALUE;
-    if (c.heldOpen) {
-        holder = CreateFileA(output.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                             0, nullptr);
-        ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    } else {
-        ASSERT_TRUE(SetFileAttributesA(output.c_str(), FILE_ATTRIBUTE_READONLY));
-    }
+    LockedOutput locked(output, c.lock);
+    ASSERT_TRUE(locked.Resists());
     StartDialog(Quoted(input));
-    if (c.shift)
-        ClickConvertWithShift(true);
-    else
-        Click("Convert");
-    ASSERT_TRUE(WaitForCalls(1, 15000));
-    ASSERT_TRUE(WaitUntilIdle(15000));
-    EXPECT_EQ(conv::ReadLines(runDir_ + "ffmpeg-found.txt"), std::vector<std::string>{"existing"});
-    EXPECT_FALSE(ui::WaitForMessageBox(program_.pid, 500).window) << "the failed deletion is not reported";
-    EXPECT_TRUE(IsWindowEnabled(dialog_));
-    EXPECT_EQ(conv::ReadFile(output), "locked old output") << "the tool overwrote it unasked";
-    EXPECT_EQ(conv::ReadLines(runDir_ + "ffmpeg-exit.txt"), std::vector<std::string>{"1"}) << "the tool failed";
-    if (c.shift) {
-        std::string logged = conv::ReadFile(log);
-        EXPECT_NE(logged.find("File '" + output + "' already exists. Overwrite? [y/N] Not overwriting - exiting"),
-                  std::string::npos)
-            << "log: " << logged;
+    Fields before = CurrentFields();
+    ClickConvert(c.shift);
+    ui::MessageBoxInfo box = ui::WaitForMessageBox(program_.pid, 10000);
+    ASSERT_TRUE(box.window) << "no message: the tool was left to ask";
+    EXPECT_EQ(box.caption, conv::kCaption);
+    EXPECT_EQ(box.text, "The output file\r" + output +
+                            "\rcould not be replaced. It may be read-only or in use by another program.");
+    EXPECT_EQ(box.buttons, std::vector<std::string>{"OK"});
+    EXPECT_TRUE(ui::MessageBoxShowsIcon(box.window, IDI_ERROR));
+    EXPECT_FALSE(ProgressWindow()) << "the progress window has gone before the message";
+    EXPECT_EQ(GetWindow(box.window, GW_OWNER), dialog_) << "the box belongs to the dialog";
+    if (c.tool == Tool::Recorder && c.shift)
+        ui::RunHostCommand("import -window root '" +
+                           ui::UnixPath(ui::BinFolder() + "..\\screenshot-Convert-cannot-replace.png") + "'");
+    ui::PressButton(box.window, IDOK);
+    EXPECT_TRUE(WaitUntilIdle(5000));
+    EXPECT_TRUE(Calls().empty()) << "the tool was started";
+    EXPECT_FALSE(conv::Exists(log)) << "nothing ran to write the log";
+    if (c.lock == Lock::Folder) {
+        EXPECT_TRUE(GetFileAttributesA(output.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
     } else {
-        EXPECT_FALSE(conv::Exists(log));
+        EXPECT_EQ(conv::ReadFile(output), "locked old output");
     }
-    EXPECT_EQ(conv::ReadFile(input), "flv");
-    if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
-    SetFileAttributesA(output.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(conv::ReadFile(input), conv::Video());
+    ExpectFields(before);
     EXPECT_EQ(Exit(), 0u);
 }
 
-const LockedOutputCase kLockedOutputCases[] = {{"read_only", false, false},
-                                               {"read_only_shift", true, false},
-                                               {"held_open", false, true},
-                                               {"held_open_shift", true, true}};
+// Through the bridge the real tool would meet the output too; the converter's answer comes first.
+const LockedOutputCase kLockedOutputCases[] = {
+    {"read_only", Tool::Recorder, false, Lock::ReadOnly},
+    {"read_only_shift", Tool::Recorder, true, Lock::ReadOnly},
+    {"held_open", Tool::Recorder, false, Lock::HeldOpen},
+    {"held_open_shift", Tool::Recorder, true, Lock::HeldOpen},
+    {"folder", Tool::Recorder, false, Lock::Folder},
+    {"read_only_real_tool", Tool::Bridge, false, Lock::ReadOnly},
+    {"held_open_real_tool", Tool::Bridge, false, Lock::HeldOpen},
+};
 INSTANTIATE_TEST_SUITE_P(Runs, ConverterLockedOutput, ::testing::ValuesIn(kLockedOutputCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -210,7 +241,7 @@ TEST_F(ConverterTest, WhileTheToolRunsTheDialogIsDisabledAndRepaints) {
     UseTool(Tool::Recorder);
     conv::WriteFile(runDir_ + "ffmpeg-delay.txt", "3000");
     std::string input = dataDir_ + "clip.flv";
-    conv::WriteFile(input, "flv");
+    conv::WriteVideo(input);
     StartDialog(Quoted(input));
     Click("Convert");
     ASSERT_TRUE(WaitForCalls(1, 10000)) << "the tool has started";
@@ -278,10 +309,7 @@ TEST_P(ConverterSameFile, InputIsNeverDeletedNorOverwritten) {
     conv::WriteFile(input, "the input video");
     StartDialog(Quoted(input));
     SelectFormat(c.format);
-    if (c.shift)
-        ClickConvertWithShift(true);
-    else
-        Click("Convert");
+    ClickConvert(c.shift);
     ui::MessageBoxInfo box = ui::WaitForMessageBox(program_.pid, 10000);
     ASSERT_TRUE(box.window);
     EXPECT_EQ(box.caption, conv::kCaption);

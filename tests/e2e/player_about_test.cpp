@@ -1,10 +1,15 @@
 // Help | About: the About box's layout, its web link and the feedback mail through Simple MAPI.
+#include <functional>
+
 #include "tests/e2e/player_fixture.h"
 
 namespace {
 
 const char* const kWebSite = "http://www.corvelline.example/";
 const char* const kSupport = "support@corvelline.example";
+// The MAPI stand-in's compose window and its Send button.
+const char* const kComposeClass = "MapiComposeStandIn";
+const int kSendButton = 1;
 // Wine's per-program choice between its own DLLs and those beside the program.
 const char* const kPlayerDllOverrides = "Software\\Wine\\AppDefaults\\Velloscope.exe\\DllOverrides";
 
@@ -125,6 +130,30 @@ protected:
         text << in.rdbuf();
         return text.str();
     }
+    // How many messages the mail client was handed.
+    int MailsStarted() {
+        std::string text = Recorded();
+        int count = 0;
+        for (size_t at = text.find("session="); at != std::string::npos; at = text.find("session=", at + 1)) ++count;
+        return count;
+    }
+    // Under Wine without a window manager, hiding a captioned window waits up to two seconds for
+    // one: what follows a closing compose window comes that much later.
+    static bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000) {
+        DWORD start = GetTickCount();
+        while (!condition()) {
+            if (static_cast<int>(GetTickCount() - start) > timeoutMs) return false;
+            ui::Pause(100);
+        }
+        return true;
+    }
+    HWND WaitForCompose() { return ui::WaitForWindow(program_.pid, kComposeClass, nullptr, 5000); }
+    int ComposeWindows() {
+        int count = 0;
+        for (HWND window : ui::TopLevelWindows(program_.pid))
+            if (ui::ClassName(window) == kComposeClass) ++count;
+        return count;
+    }
     std::string record_;
 };
 
@@ -133,12 +162,53 @@ TEST_F(FeedbackMail, SupportLinkHandsTheMessageToTheMailClient) {
     HWND box = OpenAbout();
     ASSERT_NE(box, nullptr);
     ui::Click(ui::FindChild(box, "Static", kSupport));
-    for (int i = 0; i < 50 && Recorded().empty(); ++i) ui::Pause(100);
-    EXPECT_EQ(Recorded(), std::string("session=0\nparent=window\nflags=9\nreserved=0\n"
+    HWND compose = WaitForCompose();
+    ASSERT_NE(compose, nullptr) << "no compose window";
+    // The mail client's windows belong to the application's window, not to a form.
+    EXPECT_EQ(Recorded(), std::string("session=0\nparent=TApplication\nflags=9\nreserved=0\n"
                                       "subject=Corvelline Flash Player Feed Back\nbody=(null)\noriginator=none\n"
                                       "recipients=1\nrecipient.class=1\nrecipient.name=") +
                               kSupport + "\nrecipient.address=SMTP:" + kSupport + "\nfiles=0\n");
+    ui::PressButton(compose, kSendButton);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(compose); }));
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(box) != FALSE; })) << "the About box takes input again";
     EXPECT_TRUE(NoMessageBox());
+    EXPECT_TRUE(IsWindowVisible(box));
+}
+
+TEST_F(FeedbackMail, ASecondMailCannotStartWhileOneIsOpen) {
+    StartWithMailSystem("mapi", "0");
+    HWND box = OpenAbout();
+    ASSERT_NE(box, nullptr);
+    HWND support = ui::FindChild(box, "Static", kSupport);
+    ASSERT_NE(support, nullptr);
+    ui::Click(support);
+    HWND compose = WaitForCompose();
+    ASSERT_NE(compose, nullptr) << "no compose window";
+    ui::Pause(500);
+    EXPECT_FALSE(IsWindowEnabled(box)) << "the About box waits for the mail";
+    EXPECT_FALSE(IsWindowEnabled(window_));
+    // A user's real click on the support address again.
+    RECT link{};
+    GetWindowRect(support, &link);
+    ASSERT_TRUE(ui::XClick((link.left + link.right) / 2, (link.top + link.bottom) / 2));
+    ui::Pause(800);
+    EXPECT_EQ(MailsStarted(), 1);
+    EXPECT_EQ(ComposeWindows(), 1);
+    Screenshot("about-mail");
+
+    PostMessageA(compose, WM_CLOSE, 0, 0);  // the user cancels the mail
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(compose); }));
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(box) != FALSE; })) << "the About box takes input again";
+    EXPECT_EQ(ComposeWindows(), 0);
+    EXPECT_TRUE(NoMessageBox()) << "a cancel shows nothing";
+    EXPECT_TRUE(IsWindowVisible(box));
+    EXPECT_FALSE(IsWindowEnabled(window_)) << "the About box is still modal";
+    ui::Click(ui::FindChild(box, "Button", "OK"));
+    ui::Pause(400);
+    EXPECT_FALSE(IsWindowVisible(box));
+    EXPECT_TRUE(IsWindowEnabled(window_));
+    EXPECT_EQ(MailsStarted(), 1);
 }
 
 TEST_F(FeedbackMail, EveryFailureButACancelShowsTheMailError) {
@@ -146,11 +216,15 @@ TEST_F(FeedbackMail, EveryFailureButACancelShowsTheMailError) {
         const char* name;
         const char* mapiFolder;
         const char* answer;
+        bool compose;  // the compose window shows, and the user closes it
         bool error;
     } cases[] = {
-        {"cancelled by the user", "mapi", "1", false}, {"mail client error", "mapi", "2", true},
-        {"login failure", "mapi", "3", true},          {"DLL without MAPISendMail", "mapi-nosend", "0", true},
-        {"no MAPI32.DLL at all", "", "0", true},
+        {"compose window closed by the user", "mapi", "0", true, false},
+        {"logon cancelled by the user", "mapi", "1", false, false},
+        {"mail client error", "mapi", "2", false, true},
+        {"login failure", "mapi", "3", false, true},
+        {"DLL without MAPISendMail", "mapi-nosend", "0", false, true},
+        {"no MAPI32.DLL at all", "", "0", false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -158,6 +232,11 @@ TEST_F(FeedbackMail, EveryFailureButACancelShowsTheMailError) {
         HWND box = OpenAbout();
         ASSERT_NE(box, nullptr);
         ui::Click(ui::FindChild(box, "Static", kSupport));
+        if (c.compose) {
+            HWND compose = WaitForCompose();
+            ASSERT_NE(compose, nullptr) << "no compose window";
+            PostMessageA(compose, WM_CLOSE, 0, 0);
+        }
         ui::MessageBoxInfo error = ui::WaitForMessageBox(program_.pid, c.error ? 5000 : 1500);
         if (c.error) {
             ASSERT_NE(error.window, nullptr);

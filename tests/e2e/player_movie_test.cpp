@@ -131,6 +131,8 @@ TEST_F(PlayerMovie, NewMovieRestoresAMaximisedWindowButOriginalSizeDoesNot) {
     ASSERT_TRUE(player::DropFiles(window_, program_.pid, {movie}));
     EXPECT_TRUE(WaitForClient(550, 419));
     EXPECT_FALSE(IsZoomed(window_));
+    // The window takes its size before the drop's handler ends: maximise once the movie is set.
+    EXPECT_TRUE(WaitForLog("put Movie " + movie));
     PostMessageA(window_, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
     ui::Pause(500);
     ASSERT_TRUE(IsZoomed(window_));

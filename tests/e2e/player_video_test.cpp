@@ -152,6 +152,8 @@ TEST_F(PlayerVideo, MovieDroppedDuringAVideoResizesTheCompanionMovieFirst) {
     size_t from = LogSize();
     ASSERT_TRUE(player::DropFiles(window_, program_.pid, {movie}));
     EXPECT_TRUE(WaitForClient(550, 419));
+    // The window takes its size before its handler has run: the movie's last put ends the drop.
+    EXPECT_TRUE(WaitForLog("put Movie " + movie));
     std::vector<std::string> lines = LogLines({"put ", "call "}, from);
     std::vector<std::string> puts = player::MoviePuts("0x336699", movie);
     ASSERT_GE(lines.size(), 5u);

@@ -66,6 +66,7 @@ Settings Settings::FromEnvironment() {
     s.seed = static_cast<uint32_t>(EnvNumber("FUZZ_SEED", s.seed));
     s.seconds = EnvNumber("FUZZ_SECONDS", s.seconds);
     s.onlyRun = static_cast<int64_t>(EnvNumber("FUZZ_RUN", -1));
+    s.firstRun = static_cast<int64_t>(EnvNumber("FUZZ_FIRST_RUN", 0));
     s.keepGoing = EnvNumber("FUZZ_KEEP_GOING", 0) != 0;
     s.repeat = std::max(1, static_cast<int>(EnvNumber("FUZZ_REPEAT", 1)));
     return s;
@@ -92,7 +93,8 @@ std::string ReplayText() {
 void InstallCrashReport(const char* program, int hangSeconds) {
     static bool installed = false;
     programName = program;
-    hangLimitSeconds = hangSeconds;
+    const char* hang = std::getenv("FUZZ_HANG_SECONDS");
+    hangLimitSeconds = hang && std::atoi(hang) > 0 ? std::atoi(hang) : hangSeconds;
     if (installed) return;
     installed = true;
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);

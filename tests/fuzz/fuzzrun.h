@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -23,6 +24,8 @@ struct Settings {
     uint32_t seed = 20261210;
     double seconds = 3.0;
     int64_t onlyRun = -1;
+    // FUZZ_FIRST_RUN: a run that is not a replay starts there (to go on where another stopped).
+    int64_t firstRun = 0;
     bool keepGoing = false;
     int repeat = 1;
     static Settings FromEnvironment();
@@ -36,7 +39,7 @@ void NoteRun(uint32_t seed, uint64_t run);
 void NoteStage(const char* stage);
 const char* CurrentStage();
 // An unhandled structured exception or std::terminate prints seed, run and stage and ends the
-// process; a run that takes longer than hangSeconds does the same.
+// process; a run that takes longer than hangSeconds (FUZZ_HANG_SECONDS, when set) does the same.
 void InstallCrashReport(const char* program, int hangSeconds = 60);
 // The replay line of the current run.
 std::string ReplayText();
@@ -58,6 +61,8 @@ uint64_t PrivateBytes();
 class Tally {
 public:
     void Add(const std::string& name, uint64_t n = 1) { counts_[name] += n; }
+    // Keeps the largest value given under the name.
+    void Max(const std::string& name, uint64_t n) { counts_[name] = std::max(counts_[name], n); }
     uint64_t Get(const std::string& name) const {
         auto it = counts_.find(name);
         return it == counts_.end() ? 0 : it->second;
@@ -77,7 +82,7 @@ std::vector<std::string> RunLoop(const Settings& settings, Tally& tally, double&
     const DWORD budgetMs = static_cast<DWORD>(settings.seconds * 1000);
     const uint64_t memoryBefore = PrivateBytes();
     int repeated = 0;
-    for (uint64_t run = settings.onlyRun >= 0 ? uint64_t(settings.onlyRun) : 0;; ++run) {
+    for (uint64_t run = settings.onlyRun >= 0 ? uint64_t(settings.onlyRun) : uint64_t(settings.firstRun);; ++run) {
         if (settings.onlyRun >= 0 && run != uint64_t(settings.onlyRun)) {
             if (++repeated >= settings.repeat) break;
             run = uint64_t(settings.onlyRun);

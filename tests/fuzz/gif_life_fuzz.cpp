@@ -2,7 +2,8 @@
 // (direct and dithered), drawn scaled and tiled, made into the whole-image bitmap, saved with
 // both encoders and loaded again, optimised, colour-reduced, played a few frames by a painter
 // and copied to and from other images and bitmaps. Only the library's and the class library's
-// exceptions may come out; a saved image must load again with the same frames and pixels.
+// exceptions may come out; a saved image must load again with the same frames, pixels and
+// extension blocks.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +19,8 @@
 #include "gifimage/quantiser.h"
 #include "gifimage/subimage.h"
 #include "gifseeds.h"
+#include "tests/support/extensionblocks.h"
+#include "tests/support/gdiobjects.h"
 #include "tests/support/gifbuilder.h"
 #include "tests/support/wic.h"
 
@@ -29,6 +32,9 @@ constexpr int64_t kMaxFramePixels = 512 * 512;
 constexpr int64_t kMaxTotalPixels = 2'000'000;
 constexpr int kMaxFramesWorkedOn = 12;
 constexpr int kPainterFrames = 3;
+// The most GDI objects the images of one stream may hold at once (about 4 images are alive at a
+// time, each keeping the cached objects of a bounded number of frames).
+constexpr int kMaxGdiObjectsPerStream = 2000;
 
 // The first difference between the non-empty frames of two images ("" when none).
 std::string FrameDifference(TGIFImage& a, TGIFImage& b, bool includeEmpty) {
@@ -71,11 +77,30 @@ std::string FrameDifference(TGIFImage& a, TGIFImage& b, bool includeEmpty) {
     return "";
 }
 
+// The first difference between the extension blocks of two images, all frames' in stream order
+// ("" when none).
+std::string ExtensionDifference(TGIFImage& a, TGIFImage& b) {
+    const std::vector<std::string> ea = ExtensionsOf(a), eb = ExtensionsOf(b);
+    for (size_t i = 0; i < std::max(ea.size(), eb.size()); ++i) {
+        const std::string x = i < ea.size() ? ea[i] : "none", y = i < eb.size() ? eb[i] : "none";
+        if (x != y) return "extension block " + std::to_string(i) + " was " + x + ", became " + y;
+    }
+    return "";
+}
+
 class GifLife {
 public:
     GifLife(std::mt19937& random, fuzz::Tally& tally, WICGifDecoder& wic) : random_(random), tally_(tally), wic_(wic) {}
 
     std::string Run(const fuzz::Bytes& stream) {
+        gdiAtStart_ = GdiObjectsInUse();
+        const std::string fault = RunStages(stream);
+        CheckGdiPeak();
+        return fault_.empty() ? fault : fault_;
+    }
+
+private:
+    std::string RunStages(const fuzz::Bytes& stream) {
         Dump("input", stream.data(), stream.size());
         std::unique_ptr<TGIFImage> image;
         if (!Step("load", [&] { image = LoadGif(stream); })) return fault_;
@@ -94,16 +119,33 @@ public:
             }
         }
         Render(*image);
+        SampleGdi();
         Draw(*image);
+        SampleGdi();
         WholeBitmap(*image);
+        SampleGdi();
         for (int compression : {0, 1}) SaveAndReload(*image, compression, compression ? "rle" : "lzw");
         Optimise(*image);
         Paint(*image);
+        SampleGdi();
         Copy(*image);
         return fault_;
     }
 
-private:
+    // What the images of one stream hold at once (the images alive then, their frames' bitmaps,
+    // masks and palettes, a painter's buffers), sampled between stages. Every window of the process
+    // shares the GDI table, so one file must not take a large share of it; FUZZ_GDI_REPORT=<n>
+    // prints each stream whose images held more than n.
+    void SampleGdi() { gdiPeak_ = std::max(gdiPeak_, GdiObjectsInUse() - gdiAtStart_); }
+    void CheckGdiPeak() {
+        tally_.Max("GDI objects held at once, most", uint64_t(std::max(gdiPeak_, 0)));
+        if (const char* report = std::getenv("FUZZ_GDI_REPORT"); report && gdiPeak_ > std::atoi(report))
+            std::printf("GDI objects held at once: %d (%s)\n", gdiPeak_, fuzz::ReplayText().c_str());
+        if (gdiPeak_ > kMaxGdiObjectsPerStream)
+            Fail("the images held " + std::to_string(gdiPeak_) + " GDI objects at once, more than " +
+                 std::to_string(kMaxGdiObjectsPerStream));
+    }
+
     // Runs a stage: a class-library exception is a refusal and is counted, anything else a fault.
     bool Step(const char* stage, const std::function<void()>& action) {
         if (!fault_.empty()) return false;
@@ -268,7 +310,7 @@ private:
                 const DWORD start = GetTickCount();
                 while (PainterCount(image) > 0 && framesDone < kPainterFrames && GetTickCount() - start < 2000)
                     if (!CheckSynchronize()) Sleep(1);
-                image.StopAllPainters();
+                static_cast<void>(image.StopAllPainters());  // no handler of the run frees the image
             });
             image.OnFrameDone = nullptr;
         }
@@ -331,7 +373,14 @@ private:
             Fail("the reloaded image differs: " + difference);
             return;
         }
+        const std::string blocks = ExtensionDifference(image, again);
+        if (!blocks.empty()) {
+            Fail("the reloaded image differs: " + blocks);
+            return;
+        }
         tally_.Add(std::string("saved and reloaded the same ") + name);
+        tally_.Add("extension blocks reloaded the same", ExtensionsOf(again).size());
+        SampleGdi();
         if (Chance(4)) CompareWithWindowsDecoder(image, saved, name);
     }
 
@@ -396,6 +445,7 @@ private:
             if (firstKept && !before.empty() && after != before) Fail("the first frame shows other colours");
         });
         if (!copy.IsEmpty() && WithinBound(copy)) SaveAndReload(copy, Pick(2), "optimised");
+        SampleGdi();
     }
 
     // A painter on the calling thread, stopped after a few frames; now and then a threaded one.
@@ -419,7 +469,7 @@ private:
             const DWORD start = GetTickCount();
             while (PainterCount(image) > 0 && framesDone < kPainterFrames && GetTickCount() - start < 2000)
                 if (!CheckSynchronize()) Sleep(1);
-            image.StopAllPainters();
+            static_cast<void>(image.StopAllPainters());  // no handler of the run frees the image
         });
         image.OnFrameDone = nullptr;
         if (painted) tally_.Add(threaded ? "painted (threaded)" : "painted");
@@ -461,12 +511,15 @@ private:
         });
         if (copied) tally_.Add("copied");
         if (!imported.IsEmpty() && WithinBound(imported)) SaveAndReload(imported, Pick(2), "imported");
+        SampleGdi();
     }
 
     std::mt19937& random_;
     fuzz::Tally& tally_;
     WICGifDecoder& wic_;
     std::string fault_;
+    int gdiAtStart_ = 0;
+    int gdiPeak_ = 0;
 };
 
 TEST(GifLifeFuzz, MutatedStreamsSurviveEveryPathOfTheirImage) {

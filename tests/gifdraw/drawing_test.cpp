@@ -3,6 +3,7 @@
 // whole-image bitmap of a frame smaller than the screen. Results are read back pixel by pixel.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "classlib/bitmap.h"
@@ -10,6 +11,7 @@
 #include "drawfixtures.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/subimage.h"
+#include "tests/support/gdiobjects.h"
 
 namespace {
 
@@ -102,6 +104,44 @@ TEST(GifDrawFrame, OpaqueAndTransparentDrawingShowsTheRightPixels) {
         EXPECT_EQ(surface.All(), Expected(12, 8, c.place, 3, 2, pixels, kFour, c.keyShows ? c.key : -1));
         EXPECT_EQ(GetTextColor(surface.Dc()), RGB(1, 2, 3));
         EXPECT_EQ(GetBkColor(surface.Dc()), RGB(4, 5, 6));
+    }
+}
+
+bool HoldsCachedObjects(const TGIFSubImage& frame) { return frame.HasRenderedBitmap() || frame.Mask || frame.Palette; }
+
+// Drawn frame by frame, an image keeps the rendered bitmap, mask and palette of at most 64 frames
+// besides its first: those drawn last. The GDI table is shared by every window of the process.
+// A frame that gave its objects back draws the same when drawn again.
+TEST(GifDrawFrame, AnImageOfManyFramesKeepsTheCachedObjectsOfABoundedNumber) {
+    const Bytes pixels = {0, 1, 2, 3};
+    for (const int frames : {64, 65, 400}) {
+        SCOPED_TRACE(std::to_string(frames) + " frames");
+        auto image = MakeImage(4, 4, {});
+        for (int i = 0; i < frames; ++i) AddFrame(*image, {i % 3, i % 2, 2, 2, pixels, kFour, 2});
+        const int before = GdiObjectsInUse();
+        int peak = 0;
+        Surface surface(4, 4, kFill);
+        TCanvas canvas(surface.Dc());
+        for (int i = 0; i < frames; ++i) {
+            image->Frames->FrameAt(i)->DrawFrame(canvas, RECT{0, 0, 4, 4}, true, false);
+            peak = std::max(peak, GdiObjectsInUse() - before);
+        }
+        int holding = 0;
+        for (int i = 0; i < frames; ++i) holding += HoldsCachedObjects(*image->Frames->FrameAt(i)) ? 1 : 0;
+        EXPECT_EQ(holding, std::min(frames, 65));
+        // A frame keeps a bitmap (with its context and palette), a mask and a palette.
+        EXPECT_LE(peak, 65 * 6) << "GDI objects held at once";
+        EXPECT_TRUE(HoldsCachedObjects(*image->Frames->FrameAt(0)));
+        EXPECT_TRUE(HoldsCachedObjects(*image->Frames->FrameAt(frames - 64)));
+        if (frames > 65) {
+            EXPECT_FALSE(HoldsCachedObjects(*image->Frames->FrameAt(1)));
+        }
+
+        Surface again(4, 4, kFill);
+        TCanvas againCanvas(again.Dc());
+        TGIFSubImage* first = image->Frames->FrameAt(1);
+        first->DrawFrame(againCanvas, RECT{0, 0, 4, 4}, true, false);
+        EXPECT_EQ(again.All(), Expected(4, 4, RECT{1, 1, 3, 3}, 2, 2, pixels, kFour, 2));
     }
 }
 

@@ -14,6 +14,11 @@ if [ "$mode" = bench ]; then
   $im -size 3000x2000 xc:white -fill navy -draw "rectangle 200,200 1800,1400" \
       -fill red -draw "circle 2200,1000 2200,400" -fill green -draw "rectangle 0,1700 3000,2000" -colors 8 flat.gif
   ff -f lavfi -i testsrc=size=320x240:rate=25 -t 12 animation.gif
+  $im -seed 12 -size 2000x2000 plasma:fractal -blur 0x1 -colors 256 photo-2000.gif
+  # 200 frames over one palette made for the whole clip: ffmpeg writes one global table and
+  # frame-difference rectangles with transparency.
+  ff -f lavfi -i testsrc=size=320x240:rate=25:duration=8 \
+     -filter_complex "[0:v]split[a][b];[a]palettegen[p];[b][p]paletteuse" paletteuse.gif
   exit 0
 fi
 

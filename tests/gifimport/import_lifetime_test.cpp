@@ -194,8 +194,8 @@ TEST(GifFrameAdoption, TheFrameBelongsToTheNewImageOnly) {
     for (int i = 0; i < 2; ++i) EXPECT_EQ(a.frame->Extensions->ExtensionAt(i)->OwnerImage, a.to.get());
     EXPECT_EQ(a.frame->GraphicControlExtension->Frame, a.frame);
 
-    // Colours come from the new image's global table.
-    EXPECT_EQ(a.frame->EffectiveColorMap(), a.to->GlobalColors());
+    // Its colours come along as a table of its own: the new image's global table holds others.
+    EXPECT_EQ(TableOf(*a.frame->LocalColorMap), (Rgbs{Red, Green}));
     TBitmap* rendered = a.frame->RenderedBitmap();
     ASSERT_NE(rendered, nullptr);
     const Rgbs table = [&] {
@@ -204,7 +204,7 @@ TEST(GifFrameAdoption, TheFrameBelongsToTheNewImageOnly) {
         return out;
     }();
     ASSERT_GE(table.size(), 2u);
-    EXPECT_EQ(Through(table, IndexesOf(*rendered)), (Rgbs{Blue, White, White, Blue}));
+    EXPECT_EQ(Through(table, IndexesOf(*rendered)), (Rgbs{Red, Green, Green, Red}));
 
     // Warnings and the screen fit go to the new image.
     a.frame->ReportWarning(1, "frame");
@@ -215,6 +215,80 @@ TEST(GifFrameAdoption, TheFrameBelongsToTheNewImageOnly) {
     a.frame->SetBoundsField(kBoundsWidth, 9);
     EXPECT_EQ(a.to->ScreenWidth(), 10);
     EXPECT_EQ(a.from->ScreenWidth(), 3);
+}
+
+// What a frame at (1, 0) of a 3 x 2 screen draws, opaque, on a surface of the screen's size.
+std::vector<COLORREF> Drawn(TGIFSubImage& frame) {
+    Surface surface(3, 2, RGB(1, 2, 3));
+    frame.DrawFrame(surface.Canvas(), RECT{0, 0, 3, 2}, false, false);
+    return surface.All();
+}
+
+// A frame without colours of its own keeps the colours it showed in the image it leaves: the new
+// image's global table serves it only where that holds the same colours at the same indexes, and
+// otherwise the frame takes the old global table along as its own. Either way the new image saves
+// and loads back with the frame's colours.
+TEST(GifFrameAdoption, AMovedFrameShowsTheColoursItShowedBefore) {
+    const Rgbs four{Red, Green, Blue, White};
+    const struct {
+        const char* name;
+        Rgbs to;
+        Rgbs local;     // the moved frame's own table in its old image
+        bool ownTable;  // whether the frame has a table of its own after the move
+    } cases[] = {
+        {"into an image of two other colours", {Black, White}, {}, true},
+        {"into an image of the same colours", four, {}, false},
+        {"into an image whose longer table starts with them",
+         {Red, Green, Blue, White, Grey, Black, Black, Black},
+         {},
+         false},
+        {"into an image of the same colours in another order", {Green, Red, Blue, White}, {}, true},
+        {"a frame with a table of its own", {Black, White}, {Grey, Blue, Red, White}, true},
+    };
+    const Bytes pixels{2, 1, 3, 0};
+    const Bytes ownPixels{1, 0, 0, 1};
+    auto imageOf = [](const Rgbs& global, const Rgbs& local, const Bytes& indexes) {
+        GifBytes gif;
+        ScreenWithColors(gif, 3, 2, global).Gce(0x01, 4, 3);
+        if (local.empty()) {
+            gif.Frame(1, 0, 2, 2, indexes);
+        } else {
+            gif.Descriptor(1, 0, 2, 2, 0x81);
+            for (COLORREF c : local) gif.Raw({GetRValue(c), GetGValue(c), GetBValue(c)});
+            gif.Data(2, EncodeLZW(indexes, 2));
+        }
+        auto image = LoadGif(gif.Trailer().b);
+        image->DrawFlags = 0;
+        return image;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto from = imageOf(four, c.local, pixels);
+        auto to = imageOf(c.to, {}, ownPixels);
+        TGIFSubImage* frame = from->Frames->FrameAt(0);
+        const Rgbs shown = ShownColors(*frame);
+        ASSERT_EQ(shown, Through(c.local.empty() ? four : c.local, pixels));
+        const std::vector<COLORREF> drawn = Drawn(*frame);
+
+        ASSERT_EQ(to->AddFrameFrom(frame), 1);
+        EXPECT_EQ(frame->LocalColorMap->Count() > 0, c.ownTable);
+        EXPECT_EQ(ShownColors(*frame), shown);
+        EXPECT_EQ(Drawn(*frame), drawn);
+        EXPECT_EQ(frame->GraphicControlExtension->TransparentIndex(), 3);
+        from.reset();
+
+        TMemoryStream saved;
+        ASSERT_NO_THROW(to->SaveToStream(saved));
+        TGIFImage again;
+        saved.SetPosition(0);
+        again.LoadFromStream(saved);
+        again.DrawFlags = 0;
+        ASSERT_EQ(again.Frames->ItemCount(), 2);
+        TGIFSubImage* reloaded = again.Frames->FrameAt(1);
+        EXPECT_EQ(ShownColors(*reloaded), shown);
+        EXPECT_EQ(Drawn(*reloaded), drawn);
+        EXPECT_EQ(ShownColors(*again.Frames->FrameAt(0)), Through(c.to, ownPixels)) << "the image's own frame";
+    }
 }
 
 TEST(GifFrameAdoption, BothImagesFreedInEitherOrder) {

@@ -2,6 +2,7 @@
 // trimming, extension clean-up, progress, the reduction check and the painter lock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -393,9 +394,9 @@ TEST(GifOptimise, TrimmingCutsBordersAndDropsFramesLeftEmpty) {
     EXPECT_EQ(image->Frames->FrameAt(2)->Width(), 4);
 }
 
-// Only a transparent predecessor takes the dropped frame's delay over (a 16-bit sum that stops at
-// 65535); any other predecessor keeps its own, the dropped delay is lost, and no graphic control
-// extension is made for it.
+// Only a transparent predecessor takes the dropped frame's delay over (a 16-bit sum, of the times
+// the painter waits, that stops at 65535); any other predecessor keeps its own, the dropped delay
+// is lost, and no graphic control extension is made for it.
 TEST(GifOptimise, AFrameThatTrimsToNothingPassesItsDelayOnlyToATransparentFrameBefore) {
     struct Case {
         const char* name;
@@ -405,7 +406,8 @@ TEST(GifOptimise, AFrameThatTrimsToNothingPassesItsDelayOnlyToATransparentFrameB
         bool flagWithoutControl = false;
     } cases[] = {
         {"transparent predecessor", {0, 0, 2, 2, Bytes{0, 1, 1, 1}, 0, 0, 10}, 25, 35},
-        {"transparent predecessor without a delay", {0, 0, 2, 2, Bytes{0, 1, 1, 1}, 0, 0, 0}, 25, 25},
+        // Shown for the painter's default of 10 units, then for the dropped frame's 25.
+        {"transparent predecessor without a delay", {0, 0, 2, 2, Bytes{0, 1, 1, 1}, 0, 0, 0}, 25, 35},
         {"the sum stops at the largest delay", {0, 0, 2, 2, Bytes{0, 1, 1, 1}, 0, 0, 65000}, 1000, 65535},
         {"opaque predecessor with a delay", {0, 0, 2, 2, Fill(4, 1), -1, 0, 10}, 25, 10},
         {"opaque predecessor without a delay", {0, 0, 2, 2, Fill(4, 1), -1, 0, 0}, 25, 0},
@@ -445,7 +447,8 @@ TEST(GifOptimise, TrimmingLeavesFramesWhoseRestoreWouldShowDifferently) {
         // Its wait shows the screen the predecessor's restore left.
         {"nothing to show after a background restore, with a delay", 2, {0, 0, 2, 2, Fill(4, 0), 0, 0, 25}, 3, 2, 10},
         {"nothing to show after a restore to previous, with a delay", 3, {0, 0, 2, 2, Fill(4, 0), 0, 0, 25}, 3, 2, 10},
-        {"nothing to show after a restore, without a delay", 2, {0, 0, 2, 2, Fill(4, 0), 0, 0, 0}, 2, 4, 10},
+        // A delay of 0 is waited as the painter's default: the restored screen shows that long.
+        {"nothing to show after a restore, without a delay", 2, {0, 0, 2, 2, Fill(4, 0), 0, 0, 0}, 3, 2, 10},
         {"a border after a restore is trimmed", 2, {0, 0, 4, 4, bordered, 0, 0, 25}, 3, 2, 10},
     };
     for (const Case& c : cases) {
@@ -456,6 +459,88 @@ TEST(GifOptimise, TrimmingLeavesFramesWhoseRestoreWouldShowDifferently) {
         ASSERT_EQ(image->Frames->ItemCount(), c.frames);
         EXPECT_EQ(image->Frames->FrameAt(1)->Width(), c.width);
         EXPECT_EQ(DelayOf(*image->Frames->FrameAt(0)), c.beforeDelay);
+    }
+}
+
+// What a painter shows, modelled: each frame drawn over the screen (its transparent index left
+// out), shown for its delay as the painter waits it (a delay of 0, or none, for 10 units, any
+// other for at least 3), then disposed of (2: its rectangle back to the background, 3: the screen
+// as it was before it). Consecutive equal screens are one screen shown for the sum of the times.
+struct Shown {
+    std::vector<int> screen;  // colours, -1 for the background
+    int units;
+    bool operator==(const Shown&) const = default;
+};
+std::vector<Shown> ScreensShown(TGIFImage& image) {
+    const int width = image.ScreenWidth(), height = image.ScreenHeight();
+    std::vector<int> screen(size_t(width) * height, -1);
+    std::vector<Shown> shown;
+    for (int i = 0; i < image.Frames->ItemCount(); ++i) {
+        TGIFSubImage& frame = *image.Frames->FrameAt(i);
+        const TGIFGraphicControlExtension* control = frame.GraphicControlExtension;
+        const std::vector<int> before = screen;
+        const TGIFColorMap& colors = *frame.EffectiveColorMap();
+        for (int y = 0; y < frame.Height(); ++y)
+            for (int x = 0; x < frame.Width(); ++x) {
+                const uint8_t index = frame.Pixels[size_t(y) * frame.Width() + x];
+                if (control && control->IsTransparent() && index == control->TransparentIndex()) continue;
+                const TGIFColor c = colors.Entries()[index];
+                screen[size_t(frame.Top() + y) * width + frame.Left() + x] = c.Red | (c.Green << 8) | (c.Blue << 16);
+            }
+        const int delay = control ? control->DelayUnits() : 0;
+        const int units = delay == 0 ? 10 : std::max(delay, 3);
+        if (!shown.empty() && shown.back().screen == screen)
+            shown.back().units += units;
+        else
+            shown.push_back({screen, units});
+        const int disposal = control ? control->DisposalMethod() : 0;
+        if (disposal == 2)
+            for (int y = 0; y < frame.Height(); ++y)
+                for (int x = 0; x < frame.Width(); ++x) screen[size_t(frame.Top() + y) * width + frame.Left() + x] = -1;
+        if (disposal == 3) screen = before;
+    }
+    return shown;
+}
+
+// Frames that trim to nothing are dropped only where no screen is lost, and the time they were
+// shown stays with a transparent predecessor, also where a delay is 0 or below the painter's least.
+TEST(GifOptimise, TheSameScreensShowForTheSameTimeAfterTrimming) {
+    const FrameSetup opaque{0, 0, 4, 4, Fill(16, 1), -1, 0, 5};
+    const FrameSetup last{0, 0, 4, 4, Fill(16, 3), -1, 0, 5};
+    const Bytes holed{0, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2};
+    auto nothing = [](int delay) { return FrameSetup{1, 1, 2, 2, Fill(4, 0), 0, 0, delay}; };
+    auto keyed = [&](int delay) { return FrameSetup{0, 0, 4, 4, holed, 0, 0, delay}; };
+    const struct {
+        const char* name;
+        std::vector<FrameSetup> frames;
+        int framesAfter;
+    } cases[] = {
+        {"nothing, without a delay, after a restore to the background",
+         {opaque, {0, 0, 4, 4, Fill(16, 2), -1, 2, 5}, nothing(0), last},
+         4},
+        {"nothing, without a delay, after a restore to the previous screen",
+         {opaque, {1, 1, 2, 2, Fill(4, 2), -1, 3, 5}, nothing(0), last},
+         4},
+        {"nothing, without a delay, after a transparent frame", {opaque, keyed(5), nothing(0), last}, 3},
+        {"nothing after a transparent frame without a delay", {opaque, keyed(0), nothing(25), last}, 3},
+        {"delays below the least the painter waits", {opaque, keyed(1), nothing(2), last}, 3},
+        {"nothing after a restore, with a delay", {opaque, {0, 0, 4, 4, Fill(16, 2), -1, 2, 5}, nothing(7), last}, 4},
+    };
+    for (const auto& c : cases) {
+        for (const TOptimizeSet options :
+             {TOptimizeSet(osTrimBorders), TOptimizeSet(osTrimBorders | osDropRedundant)}) {
+            SCOPED_TRACE(std::string(c.name) + (options & osDropRedundant ? ", with the clean-up" : ""));
+            auto image = MakeAnimation(c.frames, 4, 4);
+            const std::vector<Shown> before = ScreensShown(*image);
+            image->OptimizeFrames(options, crNone);
+            EXPECT_EQ(image->Frames->ItemCount(), c.framesAfter);
+            const std::vector<Shown> after = ScreensShown(*image);
+            ASSERT_EQ(after.size(), before.size());
+            for (size_t i = 0; i < before.size(); ++i) {
+                EXPECT_EQ(after[i].screen, before[i].screen) << "screen " << i;
+                EXPECT_EQ(after[i].units, before[i].units) << "screen " << i;
+            }
+        }
     }
 }
 
@@ -547,13 +632,15 @@ TEST(GifOptimise, TheReductionCheckRefusesOnlyACustomPaletteWithoutTheCleanUp) {
 
 // --- Painters ------------------------------------------------------------------------------
 
-TEST(GifOptimise, ThePainterListStaysLockedWhileFramesChange) {
+// The list is locked while frames change, and let go while a progress handler runs: no lock is
+// held across a handler, which may wait for a painter or free the image.
+TEST(GifOptimise, ThePainterListIsLetGoWhileTheProgressHandlerRuns) {
     auto image = MakeAnimation({{0, 0, 2, 2, Fill(4, 1), -1, 0, 10}, {0, 0, 2, 2, Fill(4, 1), -1, 0, 10}});
     image->AllocBitmap();
     ASSERT_NE(image->CachedBitmap, nullptr);
     std::atomic<bool> locked{false};
     std::thread other;
-    bool lockedDuringRun = true;
+    bool lockedDuringRun = false;
     bool sawRunning = false;
     image->OnProgress = [&](TObject*, TProgressStage stage, uint8_t, bool, const RECT&, const std::string&) {
         if (stage != psRunning || sawRunning) return;
@@ -570,8 +657,9 @@ TEST(GifOptimise, ThePainterListStaysLockedWhileFramesChange) {
     image->OptimizeFrames(osAllOptimizations, crNone);
     ASSERT_TRUE(sawRunning);
     other.join();
-    EXPECT_FALSE(lockedDuringRun);
+    EXPECT_TRUE(lockedDuringRun);
     EXPECT_TRUE(locked);
+    EXPECT_TRUE(LockableFromAnotherThread(*image));
 }
 
 }  // namespace

@@ -124,7 +124,7 @@ TEST(GifDrawImage, PaintOnTargetKeepsPainterForSameCanvasAndRect) {
     ASSERT_NE(image->OwnPainter, nullptr);
     EXPECT_EQ(PainterCount(*image), 1u);
     EXPECT_EQ(image->OwnPainter->TargetRect.left, 4);
-    image->StopAllPainters();
+    EXPECT_TRUE(image->StopAllPainters());
     EXPECT_TRUE(NoPainters(*image));
     EXPECT_EQ(image->OwnPainter, nullptr);
 }
@@ -143,7 +143,7 @@ TEST(GifDrawImage, TiledCopiesAtScreenSize) {
     Surface surface(6, 1, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), RECT{0, 0, 5, 1});
     EXPECT_EQ(surface.Row(0, 0, 6), Colors({kRed, kGreen, kRed, kGreen, kRed, kGreen}));
-    image->StopAllPainters();
+    EXPECT_TRUE(image->StopAllPainters());
 }
 
 TEST(GifDrawImage, StopOwnPainterEndsAnimationAndReleasesBitmap) {
@@ -153,7 +153,7 @@ TEST(GifDrawImage, StopOwnPainterEndsAnimationAndReleasesBitmap) {
     Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), kRect4x2);
     ASSERT_TRUE(PumpUntil([&] { return log.Begun().size() >= 5; }));
-    image->StopOwnPainter();
+    EXPECT_TRUE(image->StopOwnPainter());
     EXPECT_EQ(image->OwnPainter, nullptr);
     EXPECT_EQ(image->CachedBitmap, nullptr);
     EXPECT_TRUE(NoPainters(*image));

@@ -308,6 +308,43 @@ TEST(GifImageFreedByItsPainter, ProgressHandlerWhileAFrameRendersForTheDrawing) 
     }
 }
 
+// The same for a frame with a transparent colour, freed at each report of its rendering in turn:
+// a rendering that ends so leaves its mask alone, since the frame is gone with the image.
+TEST(GifImageFreedByItsPainter, ProgressHandlerAtEachRenderingReportOfATransparentFrame) {
+    struct Case {
+        const char* name;
+        uint16_t flags;
+    } cases[] = {
+        {"own colours", dfTransparent},
+        {"dithered", dfTransparent | dfDither},
+    };
+    for (const Case& c : cases) {
+        int reportsFreedAt = 0;
+        for (int k = 1;; ++k) {
+            SCOPED_TRACE(std::string(c.name) + ", freed at rendering report " + std::to_string(k));
+            ASSERT_LT(k, 100);
+            FrameSetup frame = Transparent(0, 4, {kRed, kWhite, kRed, kRed, kRed, kRed, kWhite, kRed}, 1);
+            std::unique_ptr<TGIFImage> image = Animation(4, 2, {frame});
+            image->DrawFlags = c.flags;
+            TGIFImage* const drawn = image.get();
+            int reports = 0;
+            image->OnProgress = [&](TObject*, TProgressStage, uint8_t, bool, const RECT&, const std::string& message) {
+                if (message == sProgressRendering && ++reports == k) image.reset();
+            };
+            Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
+            try {
+                drawn->DrawImage(surface.Canvas(), kRect4x2);
+            } catch (const EAbort&) {
+            }
+            EXPECT_EQ(FreedBlocksWritten(), 0u);
+            if (image) break;  // the rendering had fewer reports
+            ++reportsFreedAt;
+        }
+        // The start, the running report of row 0 and the end.
+        EXPECT_EQ(reportsFreedAt, 3) << c.name;
+    }
+}
+
 // DrawImage on another rectangle stops its own painter first and serves the queue until that
 // painter has gone; a handler of another painter of the image, already waiting in the queue,
 // frees the image there.
@@ -375,7 +412,7 @@ TEST(GifImageFreedByItsPainter, OtherImagesHandlerWhileOptimisationStopsThePaint
 
     optimising = true;
     TGIFImage* const optimised = image.get();
-    optimised->OptimizeFrames(osAllOptimizations, crNone);
+    EXPECT_THROW(optimised->OptimizeFrames(osAllOptimizations, crNone), EImageFreed);
     optimising = false;
     EXPECT_EQ(image, nullptr);
     EXPECT_EQ(entries, std::vector<std::string>{"start while optimising"});

@@ -141,7 +141,7 @@ TEST_P(GifPainterPasses, PlayFramesAsLoopCountAndFlagsSay) {
         ASSERT_NE(painter, nullptr);
         ASSERT_TRUE(PumpUntil([&] { return log.Begun().size() >= 12; }));
         EXPECT_TRUE(PainterCount(*image) == 1);
-        image->StopAllPainters();
+        EXPECT_TRUE(image->StopAllPainters());
         EXPECT_TRUE(NoPainters(*image));
         EXPECT_FALSE(log.Has("end -1"));
         return;
@@ -276,7 +276,7 @@ TEST(GifPainterTiming, SpeedZeroPaintsFirstFrameAndWaitsUntilStopped) {
     PumpUntil([] { return false; }, 400);
     EXPECT_EQ(log.Begun(), std::vector<std::string>{"0"});
     EXPECT_EQ(surface.At(0, 0), ColorOfIndex(kRed));
-    image->StopAllPainters();
+    EXPECT_TRUE(image->StopAllPainters());
     EXPECT_TRUE(NoPainters(*image));
 }
 
@@ -291,7 +291,7 @@ TEST(GifPainterTiming, StopDoesNotWaitForFrameDelay) {
     ASSERT_TRUE(PumpUntil([&] { return log.Has("done 0"); }));
     PumpUntil([] { return false; }, 200);
     const DWORD before = GetTickCount();
-    image->StopAllPainters();
+    EXPECT_TRUE(image->StopAllPainters());
     EXPECT_LT(GetTickCount() - before, 5000u);
     EXPECT_EQ(log.Begun(), std::vector<std::string>{"0"});
 }
@@ -474,7 +474,7 @@ TEST(GifPainterStopping, StopAllWaitsForEveryThreadedPainter) {
         if (i < 2) painter->StartPainting();  // the third stays suspended until stopped
     }
     PumpUntil([] { return false; }, 100);
-    image->StopAllPainters();
+    EXPECT_TRUE(image->StopAllPainters());
     EXPECT_TRUE(NoPainters(*image));
 }
 
@@ -482,9 +482,10 @@ struct StopFromThread {
     TGIFImage* image;
     volatile bool finished = false;
     size_t paintersAfterStop = 99;
+    bool imageLivesAfterStop = false;
     static DWORD WINAPI Run(void* self) {
         auto* s = static_cast<StopFromThread*>(self);
-        s->image->StopAllPainters();
+        s->imageLivesAfterStop = s->image->StopAllPainters();
         s->paintersAfterStop = PainterCount(*s->image);
         s->finished = true;
         return 0;
@@ -506,6 +507,7 @@ TEST(GifPainterStopping, FromAnotherThreadWaitsForGuiThreadToServiceDetaches) {
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     EXPECT_EQ(stop.paintersAfterStop, 0u);
+    EXPECT_TRUE(stop.imageLivesAfterStop);
 }
 
 TEST(GifPainterStopping, TargetThatStopsBeingDeviceContextEndsPainterSilently) {

@@ -297,7 +297,7 @@ TEST(PainterThreadHandlers, RendersAheadReportNothingOffTheGuiThread) {
     ASSERT_NE(painter, nullptr);
     painter->StartPainting();
     ASSERT_TRUE(PumpUntil([&] { return log.Has("begin 2"); }));
-    image->StopAllPainters();
+    ASSERT_TRUE(image->StopAllPainters());
     for (int i = 0; i < image->Frames->ItemCount(); ++i)
         EXPECT_TRUE(image->Frames->FrameAt(i)->HasRenderedBitmap()) << "frame " << i;
     EXPECT_EQ(handlers.offGui, 0);
@@ -370,7 +370,7 @@ TEST(PainterThreadHandlers, StopUnderTheFrameLockReturns) {
     {
         const FrameLockHold hold(image.get());
         PumpFor(0);
-        image->StopAllPainters();
+        EXPECT_TRUE(image->StopAllPainters());
         EXPECT_TRUE(image->FrameLock->HeldByCaller());
     }
     EXPECT_TRUE(NoPainters(*image));

@@ -10,6 +10,7 @@
 #include "tests/gifsave/encodermodels.h"
 #include "tests/gifsave/savefixtures.h"
 #include "tests/gifwriter/codestream.h"
+#include "tests/support/extensionblocks.h"
 #include "tests/support/wic.h"
 
 namespace {
@@ -516,6 +517,89 @@ TEST(GifSave, LoadedExtensionsAreWrittenBack) {
         ASSERT_GE(saved.size(), at + c.out.size() + 1);
         EXPECT_EQ(Bytes(saved.begin() + at, saved.begin() + at + c.out.size()), c.out);
         EXPECT_EQ(saved[at + c.out.size()], ',');
+    }
+}
+
+// An application block, saved, loads back as the block it loaded as: the reader picks the kind
+// of a block by its identifier block and then by data sub-blocks of 10 or 11 bytes, one after the
+// other, so a block whose plain form would read as another kind is written in a form that reads
+// as its own. Every other block is written back as it was.
+TEST(GifSave, ApplicationBlocksLoadBackAsTheKindTheyLoadedAs) {
+    auto hex = [](const Bytes& bytes) { return extensionblocks::Hex(bytes.data(), bytes.size()); };
+    auto unknown = [&](const std::string& identifier, const std::vector<Bytes>& blocks) {
+        std::string text = "application " + hex(Concat({TextBytes(identifier), Bytes(11 - identifier.size(), 0)}));
+        for (const Bytes& block : blocks) text += " [" + hex(block) + "]";
+        return text;
+    };
+    auto loop = [&](const std::string& identifier, int count) {
+        return "loop " + hex(Concat({TextBytes(identifier), Bytes(11 - identifier.size(), 0)})) + " count " +
+               std::to_string(count) + " buffer 0";
+    };
+    auto block = [](int identifierSize, const std::string& identifier, const Bytes& data) {
+        return Concat({{0x21, 0xFF, uint8_t(identifierSize)},
+                       TextBytes(identifier),
+                       Bytes(size_t(identifierSize) - identifier.size(), 0),
+                       data});
+    };
+    const Bytes netscape = Concat({{11}, TextBytes("NETSCAPE2.0")});
+    const Bytes animexts = Concat({{11}, TextBytes("ANIMEXTS1.0")});
+    const struct {
+        const char* name;
+        Bytes in;
+        std::string loadsAs;
+        Bytes saved;  // empty: the same bytes as read
+    } cases[] = {
+        // A longer identifier block makes unknown data of what follows, however it looks.
+        {"12-byte identifier over a loop name and a short loop block",
+         block(12, "XXXXXXXX1.0", Concat({netscape, {2, 1, 5, 0}})),
+         unknown("XXXXXXXX1.0", {TextBytes("NETSCAPE2.0"), {1, 5}}),
+         {}},
+        {"12-byte identifier over a loop name and a loop block",
+         block(12, "XXXXXXXX1.0", Concat({netscape, {3, 1, 5, 0, 0}})),
+         unknown("XXXXXXXX1.0", {TextBytes("NETSCAPE2.0"), {1, 5, 0}}),
+         {}},
+        {"12-byte identifier over the other loop name",
+         block(12, "XXXXXXXX1.0", Concat({animexts, {3, 1, 7, 0, 0}})),
+         unknown("XXXXXXXX1.0", {TextBytes("ANIMEXTS1.0"), {1, 7, 0}}),
+         {}},
+        {"12-byte identifier that is a loop name",
+         block(12, "NETSCAPE2.0", {3, 1, 7, 0, 0}),
+         unknown("NETSCAPE2.0", {{1, 7, 0}}),
+         {}},
+        // An unknown identifier whose first sub-block names the loop: a loop extension.
+        {"loop name in the first sub-block",
+         block(11, "XXXXXXXX1.0", Concat({netscape, {3, 1, 5, 0, 0}})),
+         loop("XXXXXXXX1.0", 5),
+         {}},
+        // "A" of the other name reads as a loop block ("NI"), which the next one replaces.
+        {"other loop name in the first sub-block", block(11, "XXXXXXXX1.0", Concat({animexts, {3, 1, 7, 0, 0}})),
+         loop("XXXXXXXX1.0", 7), block(11, "XXXXXXXX1.0", Concat({netscape, {3, 1, 7, 0, 0}}))},
+        {"10-byte identifier before a loop name", block(10, "ABCDEFGH12", Concat({netscape, {3, 1, 5, 0, 0}})),
+         loop("ABCDEFGH12", 5), block(11, "ABCDEFGH12", Concat({netscape, {3, 1, 5, 0, 0}}))},
+        // What always came back the same is written as before.
+        {"loop", block(11, "NETSCAPE2.0", {3, 1, 5, 0, 0}), loop("NETSCAPE2.0", 5), {}},
+        {"unknown data with an 11-byte sub-block",
+         block(11, "XMP DataXMP", Concat({{11}, TextBytes("abcdefghijk"), {1, 2, 0}})),
+         unknown("XMP DataXMP", {TextBytes("abcdefghijk"), {2}}),
+         {}},
+        {"10-byte identifier", block(10, "ABCDEFGH12", {1, 0x33, 0}), unknown("ABCDEFGH12", {{0x33}}),
+         block(11, "ABCDEFGH12", {1, 0x33, 0})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        GifBytes in;
+        in.Header(1, 1, 2).Raw(c.in).Frame(0, 0, 1, 1, {1}).Trailer();
+        auto image = LoadGif(in.b);
+        ASSERT_EQ(ExtensionsOf(*image), std::vector<std::string>{c.loadsAs});
+        const Bytes saved = SaveBytes(*image);
+        const Bytes& expected = c.saved.empty() ? c.in : c.saved;
+        const size_t at = 13 + 6;
+        ASSERT_GE(saved.size(), at + expected.size() + 1);
+        EXPECT_EQ(Bytes(saved.begin() + at, saved.begin() + at + expected.size()), expected);
+        EXPECT_EQ(saved[at + expected.size()], ',');
+        std::unique_ptr<TGIFImage> again;
+        ASSERT_NO_THROW(again = LoadGif(saved));
+        EXPECT_EQ(ExtensionsOf(*again), std::vector<std::string>{c.loadsAs});
     }
 }
 

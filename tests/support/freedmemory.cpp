@@ -21,6 +21,7 @@ HeldBlock held[kHeldBlocks];
 size_t nextHeld;
 volatile LONG holdLock;
 volatile LONG writtenAfterRelease;
+volatile LONG liveBlocks;
 
 class HoldLock {
 public:
@@ -41,11 +42,19 @@ bool StillFreed(const HeldBlock& block) {
 void* Allocate(size_t size) {
     void* block = std::malloc(size ? size : 1);
     if (!block) throw std::bad_alloc();
+    InterlockedIncrement(&liveBlocks);
+    return block;
+}
+
+void* AllocateOrNull(size_t size) noexcept {
+    void* block = std::malloc(size ? size : 1);
+    if (block) InterlockedIncrement(&liveBlocks);
     return block;
 }
 
 void Release(void* block) noexcept {
     if (!block) return;
+    InterlockedDecrement(&liveBlocks);
     const HeldBlock freed{static_cast<unsigned char*>(block), _msize(block)};
     std::memset(freed.bytes, kFreedByte, freed.size);
     HeldBlock leaving;
@@ -90,10 +99,12 @@ size_t FreedBlocksWritten() {
     return written;
 }
 
+size_t LiveBlocks() { return static_cast<size_t>(liveBlocks); }
+
 void* operator new(size_t size) { return Allocate(size); }
 void* operator new[](size_t size) { return Allocate(size); }
-void* operator new(size_t size, const std::nothrow_t&) noexcept { return std::malloc(size ? size : 1); }
-void* operator new[](size_t size, const std::nothrow_t&) noexcept { return std::malloc(size ? size : 1); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
 void operator delete(void* block) noexcept { Release(block); }
 void operator delete[](void* block) noexcept { Release(block); }
 void operator delete(void* block, size_t) noexcept { Release(block); }

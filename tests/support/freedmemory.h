@@ -10,3 +10,6 @@ constexpr unsigned char kFreedByte = 0xDD;
 // Freed blocks written to since the program started (held ones are checked now, the others
 // when they went back to the heap).
 size_t FreedBlocksWritten();
+
+// Blocks from operator new not yet given back to operator delete.
+size_t LiveBlocks();

@@ -1,0 +1,474 @@
+// Every public operation of an image that runs handlers (progress, warnings, changes, the
+// painters' animation handlers and paints) or pumps messages, run once to count its callbacks,
+// then once for each callback with an image freed right there: the operation's own image and,
+// where two take part, the other one. The program's allocator poisons freed memory
+// (freedmemory.h), so that any touch of a freed image faults or is counted.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "classlib/icon.h"
+#include "classlib/metafile.h"
+#include "gifimage/subimage.h"
+#include "tests/gifpaint/paintfixtures.h"
+#include "tests/support/bitmaps.h"
+#include "tests/support/freedmemory.h"
+
+namespace {
+constexpr int kWidth = 4;
+// Tall enough for two running reports of each frame's rendering and import (every 32 rows).
+constexpr int kHeight = 34;
+const RECT kScreen{0, 0, kWidth, kHeight};
+
+// How many more GDI objects the process can make: a leak shrinks it.
+int GdiHeadroom() {
+    std::vector<HGDIOBJ> made;
+    while (made.size() < 200000) {
+        HGDIOBJ pen = CreatePen(PS_SOLID, 1, RGB(made.size() & 255, 0, 0));
+        if (!pen) break;
+        made.push_back(pen);
+    }
+    for (HGDIOBJ pen : made) DeleteObject(pen);
+    return static_cast<int>(made.size());
+}
+
+// Three frames, the middle one transparent and restoring the background, looped for ever.
+std::vector<FrameSetup> ThreeFrames() {
+    std::vector<FrameSetup> frames = SolidFrames(kWidth, kHeight, {kRed, kGreen, kBlue}, 2, 1);
+    frames[1].pixels.assign(kWidth * kHeight, kGreen);
+    for (int y = 0; y < kHeight; ++y) frames[1].pixels[static_cast<size_t>(y) * kWidth] = kWhite;
+    frames[1].transparentIndex = kWhite;
+    frames[1].disposal = 2;
+    return frames;
+}
+
+// The stream of the three frames with a stray byte where the trailer belongs: loading it warns
+// twice (an unknown block, a wrong trailer).
+Bytes StreamThatWarns() {
+    Bytes bytes = AnimationBytes(kWidth, kHeight, ThreeFrames(), LoopSetup{0, 0});
+    bytes.back() = 0x99;
+    bytes.push_back(0x3B);
+    return bytes;
+}
+
+void FillBitmap24(TBitmap& bitmap) {
+    bitmap.SetPixelFormat(pf24bit);
+    bitmap.SetSize(kWidth, kHeight);
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) SetPixel(bitmap.Canvas().Handle(), x, y, RGB(x * 60, y * 7, 128 + (x ^ y)));
+}
+
+// A message-only window that counts the message posted to it as a callback when a painter on
+// the calling thread dispatches it.
+class MessageSink {
+public:
+    explicit MessageSink(std::function<void()> onMessage) : onMessage_(std::move(onMessage)) {
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = &Proc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = kClassName;
+        RegisterClassA(&windowClass);  // refused harmlessly when registered before
+        window_ = CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance,
+                                  nullptr);
+        SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~MessageSink() {
+        MSG msg;
+        while (PeekMessageA(&msg, window_, WM_APP, WM_APP, PM_REMOVE)) {
+        }
+        DestroyWindow(window_);
+    }
+    MessageSink(const MessageSink&) = delete;
+    MessageSink& operator=(const MessageSink&) = delete;
+    void Post() { PostMessageA(window_, WM_APP, 0, 0); }
+
+private:
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message != WM_APP) return DefWindowProcA(window, message, wParam, lParam);
+        if (auto* self = reinterpret_cast<MessageSink*>(GetWindowLongPtrA(window, GWLP_USERDATA))) self->onMessage_();
+        return 0;
+    }
+    static constexpr const char* kClassName = "TGifLifetimeMessageSink";
+    HWND window_ = nullptr;
+    std::function<void()> onMessage_;
+};
+
+// One run of an operation: its images, the surfaces they are drawn on, and the callback count
+// that frees the victim image at callback freeAt (0: never).
+struct Run {
+    std::unique_ptr<TGIFImage> images[2];
+    std::unique_ptr<Surface> surfaces[2];
+    std::unique_ptr<MessageSink> sink;
+    bool inOperation = false;
+    int callbacks = 0;
+    int freeAt = 0;
+    int victim = 0;
+    bool freed = false;
+    int offThread = 0;
+    // The threads of the painters the run started, to wait for their end.
+    std::vector<HANDLE> painterThreads;
+
+    ~Run() {
+        for (HANDLE thread : painterThreads) CloseHandle(thread);
+    }
+    void NotePainter(TGIFPainter& painter) {
+        HANDLE thread = nullptr;
+        if (DuplicateHandle(GetCurrentProcess(), painter.Handle(), GetCurrentProcess(), &thread, SYNCHRONIZE, FALSE, 0))
+            painterThreads.push_back(thread);
+    }
+    bool PaintersEnded() const {
+        for (HANDLE thread : painterThreads)
+            if (WaitForSingleObject(thread, 0) != WAIT_OBJECT_0) return false;
+        return true;
+    }
+
+    TGIFImage& A() { return *images[0]; }
+    TGIFImage& B() { return *images[1]; }
+
+    // Counts the callbacks of the operation on the GUI thread; frees the victim at the chosen one.
+    void Callback() {
+        if (GetCurrentThreadId() != MainThreadID()) {
+            ++offThread;
+            return;
+        }
+        if (!inOperation) return;
+        ++callbacks;
+        if (callbacks == freeAt && !freed) {
+            freed = true;
+            images[victim].reset();
+        }
+    }
+
+    void Hook(TGIFImage& image) {
+        image.OnProgress = [this](TObject*, TProgressStage, uint8_t, bool, const RECT&, const std::string&) {
+            Callback();
+        };
+        image.OnWarningMessage = [this](TObject*, uint8_t, const std::string&) { Callback(); };
+        const TNotifyEvent notify = [this](TObject*) { Callback(); };
+        image.OnChange = notify;
+        image.OnAnimationStart = [this](TObject* sender) {
+            auto* painter = dynamic_cast<TGIFPainter*>(sender);
+            if (painter && (painter->DrawFlags & dfThreaded)) NotePainter(*painter);
+            Callback();
+        };
+        image.OnFrameBegin = notify;
+        image.OnFrameDone = notify;
+        image.OnLoopPass = notify;
+        image.OnAnimationEnd = notify;
+    }
+
+    // Image i of the three frames, its frames rendered (so that no painter thread renders one),
+    // with a surface whose change notifications count too.
+    TGIFImage& MakeImage(int i, uint16_t drawFlags) {
+        images[i] = Animation(kWidth, kHeight, ThreeFrames(), LoopSetup{0, 0});
+        images[i]->DrawFlags = drawFlags;
+        for (int f = 0; f < images[i]->Frames->ItemCount(); ++f) images[i]->Frames->FrameAt(f)->RenderedBitmap();
+        surfaces[i] = std::make_unique<Surface>(kWidth, kHeight, kYellow, SurfaceKind::ScreenCompatible);
+        surfaces[i]->Canvas().OnChange = [this](TObject*) { Callback(); };
+        Hook(*images[i]);
+        return *images[i];
+    }
+
+    // A threaded painter of image i that shows frame 0 and then waits until it is stopped.
+    // The wait serves the painter's handlers: once one has freed the image, the painter is left alone.
+    void StartWaitingPainter(int i) {
+        TGIFImage& image = *images[i];
+        const std::weak_ptr<const char> life = image.Lifetime;
+        image.SpeedPercent = 0;
+        TGIFPainter* painter = image.StartPainter(nullptr, &surfaces[i]->Canvas(), dfThreaded | dfAnimate | dfLoop,
+                                                  kScreen);
+        ASSERT_NE(painter, nullptr);
+        NotePainter(*painter);
+        painter->StartPainting();
+        ASSERT_TRUE(PumpUntil([&] { return life.expired() || painter->FirstFramePainted; }));
+    }
+
+    // A threaded painter of image i whose start handler waits in the queue, which the
+    // operation's stop serves.
+    void StartQueuedPainter(int i) {
+        TGIFImage& image = *images[i];
+        image.SpeedPercent = 0;
+        TGIFPainter* painter = image.StartPainter(nullptr, &surfaces[i]->Canvas(), dfThreaded | dfAnimate, kScreen);
+        ASSERT_NE(painter, nullptr);
+        NotePainter(*painter);
+        static volatile LONG queued;
+        queued = 0;
+        void (*const earlier)() = WakeMainThread;
+        WakeMainThread = [] { InterlockedExchange(&queued, 1); };
+        painter->StartPainting();
+        for (int i = 0; i < 500 && !queued; ++i) Sleep(10);
+        WakeMainThread = earlier;
+        ASSERT_TRUE(queued) << "the painter's start handler was not queued";
+    }
+
+    // Image 0's painter shows a frame and waits; image 1's has its start handler queued.
+    void PaintersWaitingOnBoth() {
+        MakeImage(0, dfAnimate);
+        MakeImage(1, dfAnimate);
+        StartWaitingPainter(0);
+        StartQueuedPainter(1);
+    }
+
+    // A painter on the calling thread dispatches this message in its waits.
+    void PostMessageForPainter() {
+        sink = std::make_unique<MessageSink>([this] { Callback(); });
+        sink->Post();
+    }
+};
+
+struct Operation {
+    const char* name;
+    int images;  // how many images take part: each is freed in turn
+    std::function<void(Run&)> setup;
+    std::function<void(Run&)> act;
+};
+void PrintTo(const Operation& op, std::ostream* os) { *os << op.name; }
+
+void LoadWarningStream(TGIFImage& image) {
+    const std::unique_ptr<TMemoryStream> stream = StreamOf(StreamThatWarns());
+    image.LoadFromStream(*stream);
+}
+
+void AssignBitmapWith(Run& run, TReductionMethod method, TDitherKind dither) {
+    run.A().ReductionMethod = method;
+    run.A().DitherMode = dither;
+    TBitmap bitmap;
+    FillBitmap24(bitmap);
+    run.A().Assign(bitmap);
+}
+
+// A 4 x 4 icon, half of it transparent.
+HICON SmallIcon() {
+    BYTE andBits[4 * 4] = {};
+    BYTE xorBits[4 * 4] = {};
+    for (int y = 0; y < 4; ++y) andBits[y * 4] = 0xC0;
+    return CreateIcon(GetModuleHandleA(nullptr), 4, 4, 1, 1, andBits, xorBits);
+}
+
+const Operation kOperations[] = {
+    {"LoadFromStream", 1, [](Run& r) { r.MakeImage(0, 0); }, [](Run& r) { LoadWarningStream(r.A()); }},
+    {"LoadFromStreamRenderingWhileLoading", 1, [](Run& r) { r.MakeImage(0, 0); },
+     [](Run& r) {
+         RenderFramesWhileLoading = true;
+         try {
+             LoadWarningStream(r.A());
+         } catch (...) {
+             RenderFramesWhileLoading = false;
+             throw;
+         }
+         RenderFramesWhileLoading = false;
+     }},
+    {"LoadFromStreamWhilePaintersWait", 2, [](Run& r) { r.PaintersWaitingOnBoth(); },
+     [](Run& r) { LoadWarningStream(r.A()); }},
+    {"SaveToStream", 1, [](Run& r) { r.MakeImage(0, 0); },
+     [](Run& r) {
+         TMemoryStream stream;
+         r.A().SaveToStream(stream);
+     }},
+    {"OptimizeFrames", 1, [](Run& r) { r.MakeImage(0, 0); },
+     [](Run& r) { r.A().OptimizeFrames(osAllOptimizations, crNone); }},
+    {"OptimizeFramesWhilePaintersWait", 2, [](Run& r) { r.PaintersWaitingOnBoth(); },
+     [](Run& r) { r.A().OptimizeFrames(osAllOptimizations, crNone); }},
+    {"FrameCopyFromBitmap24", 1, [](Run& r) { r.MakeImage(0, 0); },
+     [](Run& r) {
+         TBitmap bitmap;
+         FillBitmap24(bitmap);
+         r.A().Frames->FrameAt(1)->CopyFrom(bitmap);
+     }},
+    {"AddFrameFromBitmap24", 1, [](Run& r) { r.MakeImage(0, 0); },
+     [](Run& r) {
+         TBitmap bitmap;
+         FillBitmap24(bitmap);
+         r.A().AddFrameFrom(&bitmap);
+     }},
+    {"AddFrameFromBitmap8", 1, [](Run& r) { r.MakeImage(0, 0); },
+     [](Run& r) {
+         TBitmap bitmap;
+         r.A().Frames->FrameAt(1)->CopyTo(bitmap);
+         r.A().AddFrameFrom(&bitmap);
+     }},
+    {"AddFrameFromIcon", 1, [](Run& r) { r.MakeImage(0, 0); },
+     [](Run& r) {
+         const HICON handle = SmallIcon();
+         {
+             TIcon icon(handle);
+             r.A().AddFrameFrom(&icon);
+         }
+         DestroyIcon(handle);
+     }},
+    {"AddFrameFromMetafile", 1, [](Run& r) { r.MakeImage(0, 0); },
+     [](Run& r) {
+         TMetafile metafile;
+         metafile.SetHandle(MetafileFilling(kWidth, kHeight, RECT{0, 0, 2, kHeight}, RGB(0, 0, 255)));
+         r.A().AddFrameFrom(&metafile);
+     }},
+    {"AddFrameFromOtherImage", 2, [](Run& r) { r.PaintersWaitingOnBoth(); },
+     [](Run& r) { r.B().AddFrameFrom(r.A().Frames->FrameAt(1)); }},
+    {"AssignImage", 2,
+     [](Run& r) {
+         r.MakeImage(0, 0);
+         r.MakeImage(1, 0);
+     },
+     [](Run& r) { r.A().Assign(r.B()); }},
+    {"AssignImageWhilePaintersWait", 2, [](Run& r) { r.PaintersWaitingOnBoth(); }, [](Run& r) { r.A().Assign(r.B()); }},
+    {"AssignBitmapWebPalette", 1, [](Run& r) { r.MakeImage(0, 0); },
+     [](Run& r) { AssignBitmapWith(r, crWebPalette, dkNone); }},
+    {"AssignBitmapQuantisedDithered", 1, [](Run& r) { r.MakeImage(0, 0); },
+     [](Run& r) { AssignBitmapWith(r, crOptimized, dkFloydSteinberg); }},
+    {"AssignBitmapGrayScale", 1, [](Run& r) { r.MakeImage(0, 0); },
+     [](Run& r) { AssignBitmapWith(r, crGrayScale, dkStucki); }},
+    {"ClearImageWhilePaintersWait", 2, [](Run& r) { r.PaintersWaitingOnBoth(); }, [](Run& r) { r.A().ClearImage(); }},
+    {"DrawStillTransparent", 1,
+     [](Run& r) {
+         r.MakeImage(0, dfTransparent);
+         r.A().Frames->FrameAt(1)->ReleaseBitmap();
+         r.A().Frames->FrameAt(1)->ReleaseMask();
+     },
+     [](Run& r) {
+         r.A().CurrentFrameIndex = 1;
+         r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen);
+     }},
+    {"DrawStillDithered", 1,
+     [](Run& r) {
+         r.MakeImage(0, dfTransparent | dfDither);
+         r.A().Frames->FrameAt(1)->ReleaseBitmap();
+         r.A().Frames->FrameAt(1)->ReleaseMask();
+     },
+     [](Run& r) {
+         r.A().CurrentFrameIndex = 1;
+         r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen);
+     }},
+    {"DrawAnimationOnCallingThread", 1,
+     [](Run& r) {
+         r.MakeImage(0, dfAnimate | dfTransparent);
+         r.A().SpeedPercent = 1000;
+         r.PostMessageForPainter();
+     },
+     [](Run& r) { r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen); }},
+    {"DrawAnimationOnTargetOnCallingThread", 1,
+     [](Run& r) {
+         r.MakeImage(0, dfAnimate | dfTransparent | dfPaintOnTarget);
+         r.A().SpeedPercent = 1000;
+         r.PostMessageForPainter();
+     },
+     [](Run& r) { r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen); }},
+    {"DrawAnimationThreaded", 1,
+     [](Run& r) {
+         r.MakeImage(0, dfAnimate | dfThreaded | dfLoop);
+         r.A().SpeedPercent = 0;
+     },
+     [](Run& r) {
+         TGIFImage& image = r.A();
+         const std::weak_ptr<const char> life = image.Lifetime;
+         image.DrawImage(r.surfaces[0]->Canvas(), kScreen);
+         if (!life.expired() && image.OwnPainter) r.NotePainter(*image.OwnPainter);
+     }},
+    {"StartAndStopThreadedPainter", 1, [](Run& r) { r.MakeImage(0, 0); },
+     [](Run& r) {
+         TGIFImage& image = r.A();
+         const std::weak_ptr<const char> life = image.Lifetime;
+         r.StartWaitingPainter(0);
+         if (life.expired()) return;
+         static_cast<void>(image.StopAllPainters());
+     }},
+    {"StartPainterOnCallingThread", 1,
+     [](Run& r) {
+         r.MakeImage(0, 0);
+         r.A().SpeedPercent = 1000;
+         r.PostMessageForPainter();
+     },
+     [](Run& r) { r.A().StartPainter(nullptr, &r.surfaces[0]->Canvas(), dfAnimate | dfTransparent, kScreen); }},
+    {"StopOwnPainterWhilePaintersWait", 2,
+     [](Run& r) {
+         r.MakeImage(0, dfAnimate | dfThreaded | dfPaintOnTarget);
+         r.MakeImage(1, dfAnimate);
+         r.A().SpeedPercent = 0;
+         r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen);
+         ASSERT_NE(r.A().OwnPainter, nullptr);
+         r.NotePainter(*r.A().OwnPainter);
+         PumpUntil([&] { return r.A().OwnPainter->FirstFramePainted; });
+         r.StartQueuedPainter(1);
+     },
+     [](Run& r) { static_cast<void>(r.A().StopOwnPainter()); }},
+};
+
+struct Outcome {
+    int callbacks = 0;
+    bool freed = false;
+    int offThread = 0;
+    bool paintersEnded = true;
+    std::string failure;  // what the operation raised other than the library's abort
+};
+
+Outcome RunOnce(const Operation& op, int freeAt, int victim) {
+    Outcome out;
+    {
+        Run run;
+        op.setup(run);
+        if (testing::Test::HasFatalFailure()) return out;
+        run.freeAt = freeAt;
+        run.victim = victim;
+        run.inOperation = true;
+        try {
+            op.act(run);
+        } catch (const EAbort&) {
+            // The library's abort: a handler freed an image of the operation.
+        } catch (const std::exception& e) {
+            out.failure = e.what();
+        }
+        run.inOperation = false;
+        out.callbacks = run.callbacks;
+        out.freed = run.freed;
+        for (auto& image : run.images) image.reset();
+        // What the painters queued runs without the images.
+        PumpUntil([] { return false; }, 20);
+        out.paintersEnded = PumpUntil([&] { return run.PaintersEnded(); });
+        out.offThread = run.offThread;
+    }
+    return out;
+}
+
+class GifImageFreedAtEveryCallback : public testing::TestWithParam<Operation> {};
+
+TEST_P(GifImageFreedAtEveryCallback, OperationEndsWithoutTouchingIt) {
+    const Operation& op = GetParam();
+    const Outcome counted = RunOnce(op, 0, 0);
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(counted.failure, "");
+    EXPECT_GT(counted.callbacks, 0) << "the operation runs no handler";
+    EXPECT_EQ(FreedBlocksWritten(), 0u);
+    EXPECT_TRUE(counted.paintersEnded) << "a painter thread is left";
+    const int gdiBefore = GdiHeadroom();
+    int orders = 0;
+    for (int victim = 0; victim < op.images; ++victim) {
+        for (int k = 1;; ++k) {
+            ASSERT_LT(k, 1000) << "the operation does not end";
+            SCOPED_TRACE("image " + std::to_string(victim) + " freed at callback " + std::to_string(k));
+            const size_t blocks = LiveBlocks();
+            const Outcome out = RunOnce(op, k, victim);
+            ASSERT_FALSE(HasFatalFailure());
+            EXPECT_TRUE(out.paintersEnded) << "a painter thread is left";
+            EXPECT_EQ(out.failure, "");
+            EXPECT_EQ(FreedBlocksWritten(), 0u) << "freed memory was written";
+            EXPECT_EQ(LiveBlocks(), blocks) << "memory leaked";
+            if (HasFailure()) return;
+            // The whole operation came before this callback: every one has been tried.
+            if (!out.freed) break;
+            ++orders;
+        }
+    }
+    EXPECT_GE(GdiHeadroom(), gdiBefore - 4) << "GDI objects leaked";
+    EXPECT_GT(orders, 0);
+    std::printf("%s: %d callbacks, %d orders tried, %d off the GUI thread\n", op.name, counted.callbacks, orders,
+                counted.offThread);
+    RecordProperty("callbacks", counted.callbacks);
+    RecordProperty("orders", orders);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gif, GifImageFreedAtEveryCallback, testing::ValuesIn(kOperations),
+                         [](const auto& info) { return std::string(info.param.name); });
+}  // namespace
