@@ -100,111 +100,139 @@ private:
     bool locked_ = true;
 };
 
-// The passes of TGIFImage::OptimizeFrames, with their progress reports; a progress handler that
-// frees the image ends them with the library's abort.
+// Counts the steps of the optimisation passes (six for each frame the image had at the start)
+// and reports progress with the painter list unlocked; a progress handler that frees the image
+// ends the passes with the library's abort.
+class OptimizationSteps {
+public:
+    OptimizationSteps(TGIFImage& image, TGIFProgress& progress, PainterListHold& hold)
+        : progress_(progress)
+        , hold_(hold)
+        , total_(6 * image.Frames->ItemCount()) {}
+    void Step() { ++done_; }
+    void Skip(int count) { done_ += count; }
+    void Report() {
+        EndIfImageFreed(hold_.Unlocked([&] { return progress_.Report(MulDiv(done_, 100, total_)); }));
+    }
+
+private:
+    TGIFProgress& progress_;
+    PainterListHold& hold_;
+    const int total_;
+    int done_ = 0;
+};
+
+// Colour tables lose the entries no pixel uses. Counts no step when not asked for.
+void CompactColorMaps(TGIFImage& image, OptimizationSteps& steps) {
+    if (image.GlobalColors()->Count() > 0) image.GlobalColors()->Compact();
+    for (int i = 0; i < image.Frames->ItemCount(); ++i) {
+        steps.Step();
+        TGIFSubImage* frame = image.Frames->FrameAt(i);
+        if (frame->LocalColorMap->Count() > 0) {
+            frame->LocalColorMap->Compact();
+            steps.Report();
+        }
+    }
+}
+
+// Transparency no pixel uses goes, and so do restores that the next frame hides.
+void DropUnusedTransparencyAndHiddenRestores(TGIFImage& image, OptimizationSteps& steps) {
+    for (int i = 0; i < image.Frames->ItemCount(); ++i) {
+        steps.Step();
+        TGIFSubImage* frame = image.Frames->FrameAt(i);
+        if (IsKeyed(*frame) &&
+            !ContainsByte(frame->Pixels, frame->GraphicControlExtension->TransparentIndex(), frame->PixelsSize)) {
+            frame->GraphicControlExtension->SetIsTransparent(false);
+            steps.Report();
+        }
+    }
+    for (int i = 0; i + 1 < image.Frames->ItemCount(); ++i) {
+        steps.Step();
+        TGIFSubImage* frame = image.Frames->FrameAt(i);
+        TGIFSubImage* next = image.Frames->FrameAt(i + 1);
+        const uint8_t disposal = DisposalOf(*frame);
+        if (!frame->GraphicControlExtension ||
+            (disposal != kDisposalRestoreBackground && disposal != kDisposalRestorePrevious) || next->Transparent)
+            continue;
+        RECT overlap;
+        const RECT own = frame->FrameRect(), other = next->FrameRect();
+        if (!IntersectRect(&overlap, &own, &other)) continue;
+        if (RestoreIsHidden(*frame, *next, overlap)) frame->GraphicControlExtension->SetDisposalMethod(kDisposalNone);
+        steps.Report();
+    }
+}
+
+// Each frame loses what the frame it is drawn over already shows; the last goes first so that
+// every frame is compared with its predecessor as it was.
+void MergeFrames(TGIFImage& image, OptimizationSteps& steps) {
+    for (int b = image.Frames->ItemCount() - 1; b >= 1; --b) {
+        steps.Step();
+        int p = b - 1;
+        while (p > 0 && DisposalOf(*image.Frames->FrameAt(p)) == kDisposalRestorePrevious) --p;
+        image.Frames->FrameAt(b)->MergeFrom(image.Frames->FrameAt(p));
+        steps.Report();
+    }
+}
+
+// Transparent borders go; a frame left with nothing to show is dropped.
+void TrimFrameBorders(TGIFImage& image, OptimizationSteps& steps) {
+    for (int b = image.Frames->ItemCount() - 1; b >= 0; --b) {
+        steps.Step();
+        TGIFSubImage* frame = image.Frames->FrameAt(b);
+        if (frame->IsEmpty() || !IsKeyed(*frame)) continue;
+        if (!TrimKeepsDisplay(image, b)) continue;
+        const int shown = ShownDelayUnits(frame->GraphicControlExtension, true);
+        frame->TrimBorders();
+        if (frame->IsEmpty()) {
+            if (b > 0) PassDelayTo(*image.Frames->FrameAt(b - 1), shown);
+            image.Frames->RemoveAt(b);
+        }
+        steps.Report();
+    }
+}
+
+// Extensions that change nothing on the screen go, and frames left with nothing at all.
+void DropNeedlessExtensions(TGIFImage& image, OptimizationSteps& steps) {
+    for (int b = image.Frames->ItemCount() - 1; b >= 0; --b) {
+        TGIFSubImage* frame = image.Frames->FrameAt(b);
+        const bool keepLoop = b == 0 && image.Frames->ItemCount() > 1;
+        for (int e = frame->Extensions->ItemCount() - 1; e >= 0; --e)
+            if (CarriesNothingForDisplay(frame->Extensions->ExtensionAt(e), keepLoop)) frame->Extensions->RemoveAt(e);
+        if (TGIFGraphicControlExtension* control = frame->GraphicControlExtension)
+            if (IsNeedless(*control, image.Frames->ItemCount() == 1)) delete control;
+        if (frame->IsEmpty() && frame->Extensions->ItemCount() == 0) image.Frames->RemoveAt(b);
+    }
+    steps.Report();
+}
+
+// The passes of TGIFImage::OptimizeFrames in their order. A pass not asked for still counts
+// its steps (the colour tables' excepted), so that the reports of the others stay where they are.
 void OptimizeWithListLocked(TGIFImage& image, TOptimizeSet options, TReductionMethod method) {
     TGIFProgress progress(&image, &image, sProgressOptimizing, TGIFProgress::NoRedraw);
     PainterListHold hold(image);
     EndIfImageFreed(hold.Unlocked([&] { return progress.Start(); }));
-    const int total = 6 * image.Frames->ItemCount();
-    int done = 0;
-    auto report = [&]() { EndIfImageFreed(hold.Unlocked([&] { return progress.Report(MulDiv(done, 100, total)); })); };
-    {
-        // Colour tables.
-        if (options & osCompactColorMaps) {
-            if (image.GlobalColors()->Count() > 0) image.GlobalColors()->Compact();
-            for (int i = 0; i < image.Frames->ItemCount(); ++i) {
-                ++done;
-                TGIFSubImage* frame = image.Frames->FrameAt(i);
-                if (frame->LocalColorMap->Count() > 0) {
-                    frame->LocalColorMap->Compact();
-                    report();
-                }
-            }
-        }
+    OptimizationSteps steps(image, progress, hold);
+    const auto frameCount = [&] { return image.Frames->ItemCount(); };
 
-        // Transparency no pixel uses, and restores that the next frame hides.
-        if (options & osDropRedundant) {
-            for (int i = 0; i < image.Frames->ItemCount(); ++i) {
-                ++done;
-                TGIFSubImage* frame = image.Frames->FrameAt(i);
-                if (IsKeyed(*frame) && !ContainsByte(frame->Pixels, frame->GraphicControlExtension->TransparentIndex(),
-                                                     frame->PixelsSize)) {
-                    frame->GraphicControlExtension->SetIsTransparent(false);
-                    report();
-                }
-            }
-            for (int i = 0; i + 1 < image.Frames->ItemCount(); ++i) {
-                ++done;
-                TGIFSubImage* frame = image.Frames->FrameAt(i);
-                TGIFSubImage* next = image.Frames->FrameAt(i + 1);
-                const uint8_t disposal = DisposalOf(*frame);
-                if (!frame->GraphicControlExtension ||
-                    (disposal != kDisposalRestoreBackground && disposal != kDisposalRestorePrevious) ||
-                    next->Transparent)
-                    continue;
-                RECT overlap;
-                const RECT own = frame->FrameRect(), other = next->FrameRect();
-                if (!IntersectRect(&overlap, &own, &other)) continue;
-                if (RestoreIsHidden(*frame, *next, overlap))
-                    frame->GraphicControlExtension->SetDisposalMethod(kDisposalNone);
-                report();
-            }
-        } else {
-            done += 2 * image.Frames->ItemCount();
-        }
+    if (options & osCompactColorMaps) CompactColorMaps(image, steps);
+    if (options & osDropRedundant)
+        DropUnusedTransparencyAndHiddenRestores(image, steps);
+    else
+        steps.Skip(2 * frameCount());
+    if (options & osMergeFrames)
+        MergeFrames(image, steps);
+    else
+        steps.Skip(frameCount());
+    if (options & osTrimBorders)
+        TrimFrameBorders(image, steps);
+    else
+        steps.Skip(frameCount());
+    steps.Skip(frameCount());
+    if (options & osDropRedundant)
+        DropNeedlessExtensions(image, steps);
+    else if ((options & osColorReduction) && method == crCustomPalette)
+        RaiseGIFError(sInvalidReductionMethod);
 
-        // Each frame loses what the frame it is drawn over already shows; the last goes first so
-        // that every frame is compared with its predecessor as it was.
-        if (options & osMergeFrames) {
-            for (int b = image.Frames->ItemCount() - 1; b >= 1; --b) {
-                ++done;
-                int p = b - 1;
-                while (p > 0 && DisposalOf(*image.Frames->FrameAt(p)) == kDisposalRestorePrevious) --p;
-                image.Frames->FrameAt(b)->MergeFrom(image.Frames->FrameAt(p));
-                report();
-            }
-        } else {
-            done += image.Frames->ItemCount();
-        }
-
-        // Transparent borders; a frame left with nothing to show is dropped.
-        if (options & osTrimBorders) {
-            for (int b = image.Frames->ItemCount() - 1; b >= 0; --b) {
-                ++done;
-                TGIFSubImage* frame = image.Frames->FrameAt(b);
-                if (frame->IsEmpty() || !IsKeyed(*frame)) continue;
-                if (!TrimKeepsDisplay(image, b)) continue;
-                const int shown = ShownDelayUnits(frame->GraphicControlExtension, true);
-                frame->TrimBorders();
-                if (frame->IsEmpty()) {
-                    if (b > 0) PassDelayTo(*image.Frames->FrameAt(b - 1), shown);
-                    image.Frames->RemoveAt(b);
-                }
-                report();
-            }
-        } else {
-            done += image.Frames->ItemCount();
-        }
-
-        done += image.Frames->ItemCount();
-
-        if (options & osDropRedundant) {
-            for (int b = image.Frames->ItemCount() - 1; b >= 0; --b) {
-                TGIFSubImage* frame = image.Frames->FrameAt(b);
-                const bool keepLoop = b == 0 && image.Frames->ItemCount() > 1;
-                for (int e = frame->Extensions->ItemCount() - 1; e >= 0; --e)
-                    if (CarriesNothingForDisplay(frame->Extensions->ExtensionAt(e), keepLoop))
-                        frame->Extensions->RemoveAt(e);
-                if (TGIFGraphicControlExtension* control = frame->GraphicControlExtension)
-                    if (IsNeedless(*control, image.Frames->ItemCount() == 1)) delete control;
-                if (frame->IsEmpty() && frame->Extensions->ItemCount() == 0) image.Frames->RemoveAt(b);
-            }
-            report();
-        } else if ((options & osColorReduction) && method == crCustomPalette) {
-            RaiseGIFError(sInvalidReductionMethod);
-        }
-    }
     EndIfImageFreed(hold.Unlocked([&] { return progress.Finish(); }));
 }
 }  // namespace
