@@ -91,7 +91,26 @@ start_wine() {
   wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 }
 
+# Wine's system processes (services.exe and those it starts) can end during a run, and whichever
+# program starts them again hands them its output: when that is a test, ctest waits on the test's
+# output until they end, up to the test's time-out. This starts them again itself, with no output,
+# whenever they are gone. Run it in the background (watcher_pid) for the length of a test run.
+watch_wine_services() {
+  local p running
+  while sleep 1; do
+    running=0
+    for p in $(pgrep -f 'services\.exe'); do
+      if tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+        running=1
+        break
+      fi
+    done
+    [ "$running" = 1 ] || wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  done
+}
+
 stop_all() {
+  [ -n "${watcher_pid:-}" ] && kill "$watcher_pid" >/dev/null 2>&1 || true
   wineserver -k >/dev/null 2>&1 || true
   [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" >/dev/null 2>&1 || true
 }
