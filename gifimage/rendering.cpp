@@ -234,6 +234,19 @@ bool TGIFSubImage::IsMasked() {
     return Mask != nullptr;
 }
 
+namespace {
+// The copy of a frame or an image into a bitmap: what it shows, or an empty bitmap when it
+// shows nothing.
+void AssignOrEmpty(TBitmap& target, TBitmap* shown) {
+    if (shown) {
+        target.Assign(*shown);
+    } else {
+        TBitmap empty;
+        target.Assign(empty);
+    }
+}
+}  // namespace
+
 void TGIFSubImage::AssignTo(TPersistent& target) const { const_cast<TGIFSubImage*>(this)->CopyTo(target); }
 
 void TGIFSubImage::CopyTo(TPersistent& target) {
@@ -242,13 +255,7 @@ void TGIFSubImage::CopyTo(TPersistent& target) {
         TGIFItem::AssignTo(target);
         return;
     }
-    if (TBitmap* rendered = RenderedBitmap()) {
-        bitmap->Assign(*rendered);
-    } else {
-        // An empty frame copies as an empty bitmap.
-        TBitmap empty;
-        bitmap->Assign(empty);
-    }
+    AssignOrEmpty(*bitmap, RenderedBitmap());
 }
 
 // --- The image's whole-image bitmap ---------------------------------------------
@@ -260,6 +267,15 @@ std::unique_ptr<TBitmap> NewImageBitmap(TGIFImage& image) {
     auto bitmap = std::make_unique<TBitmap>();
     bitmap->OnChange = [&image](TObject*) { static_cast<void>(image.NotifyChanged(&image)); };
     return bitmap;
+}
+
+// Gives the whole-image bitmap the image's palette and the screen's size, each change a step
+// that may run the change handler.
+template <typename Step>
+void ShapeToScreen(TGIFImage& image, TBitmap& bitmap, const Step& step) {
+    step([&] { bitmap.SetPalette(CopyPalette(image.PaletteHandle())); });
+    step([&] { bitmap.SetHeight(image.ScreenHeight()); });
+    step([&] { bitmap.SetWidth(image.ScreenWidth()); });
 }
 }  // namespace
 
@@ -275,9 +291,7 @@ TBitmap* TGIFImage::CurrentBitmap() {
         if (TBitmap* rendered = first->RenderedBitmap()) step([&] { bitmap->Assign(*rendered); });
     } else {
         // A frame smaller than the screen (or placed off its origin) is drawn at its place.
-        step([&] { bitmap->SetPalette(CopyPalette(PaletteHandle())); });
-        step([&] { bitmap->SetHeight(ScreenHeight()); });
-        step([&] { bitmap->SetWidth(ScreenWidth()); });
+        ShapeToScreen(*this, *bitmap, step);
         RECT clip{0, 0, 0, 0};
         GetClipBox(bitmap->Canvas().Handle(), &clip);
         step([&] { first->DrawFrame(bitmap->Canvas(), clip, false, false); });
@@ -290,9 +304,7 @@ TBitmap* TGIFImage::AllocBitmap() {
     if (CachedBitmap) return CachedBitmap.get();
     std::unique_ptr<TBitmap> bitmap = NewImageBitmap(*this);
     const auto step = [this](auto call) { EndIfImageFreed(RunHandler(call)); };
-    step([&] { bitmap->SetPalette(CopyPalette(PaletteHandle())); });
-    step([&] { bitmap->SetHeight(ScreenHeight()); });
-    step([&] { bitmap->SetWidth(ScreenWidth()); });
+    ShapeToScreen(*this, *bitmap, step);
     const FrameLockHold hold(this);
     CachedBitmap = std::move(bitmap);
     return CachedBitmap.get();
@@ -306,10 +318,5 @@ void TGIFImage::CopyTo(TPersistent& target) {
         TGraphic::AssignTo(target);
         return;
     }
-    if (TBitmap* current = CurrentBitmap()) {
-        bitmap->Assign(*current);
-    } else {
-        TBitmap empty;
-        bitmap->Assign(empty);
-    }
+    AssignOrEmpty(*bitmap, CurrentBitmap());
 }
