@@ -17,6 +17,7 @@
 #include "tests/gifpaint/paintfixtures.h"
 #include "tests/support/bitmaps.h"
 #include "tests/support/freedmemory.h"
+#include "tests/support/messagesink.h"
 
 namespace {
 constexpr int kWidth = 4;
@@ -61,41 +62,6 @@ void FillBitmap24(TBitmap& bitmap) {
     for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x) SetPixel(bitmap.Canvas().Handle(), x, y, RGB(x * 60, y * 7, 128 + (x ^ y)));
 }
-
-// A message-only window that counts the message posted to it as a callback when a painter on
-// the calling thread dispatches it.
-class MessageSink {
-public:
-    explicit MessageSink(std::function<void()> onMessage) : onMessage_(std::move(onMessage)) {
-        WNDCLASSA windowClass{};
-        windowClass.lpfnWndProc = &Proc;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = kClassName;
-        RegisterClassA(&windowClass);  // refused harmlessly when registered before
-        window_ = CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance,
-                                  nullptr);
-        SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    }
-    ~MessageSink() {
-        MSG msg;
-        while (PeekMessageA(&msg, window_, WM_APP, WM_APP, PM_REMOVE)) {
-        }
-        DestroyWindow(window_);
-    }
-    MessageSink(const MessageSink&) = delete;
-    MessageSink& operator=(const MessageSink&) = delete;
-    void Post() { PostMessageA(window_, WM_APP, 0, 0); }
-
-private:
-    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        if (message != WM_APP) return DefWindowProcA(window, message, wParam, lParam);
-        if (auto* self = reinterpret_cast<MessageSink*>(GetWindowLongPtrA(window, GWLP_USERDATA))) self->onMessage_();
-        return 0;
-    }
-    static constexpr const char* kClassName = "TGifLifetimeMessageSink";
-    HWND window_ = nullptr;
-    std::function<void()> onMessage_;
-};
 
 // One run of an operation: its images, the surfaces they are drawn on, and the callback count
 // that frees the victim image at callback freeAt (0: never).
@@ -215,8 +181,8 @@ struct Run {
 
     // A painter on the calling thread dispatches this message in its waits.
     void PostMessageForPainter() {
-        sink = std::make_unique<MessageSink>([this] { Callback(); });
-        sink->Post();
+        sink = std::make_unique<MessageSink>();
+        sink->Post([this] { Callback(); });
     }
 };
 
