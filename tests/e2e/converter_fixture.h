@@ -228,7 +228,7 @@ protected:
         HWND combo = Combo();
         SendMessageA(combo, CB_SETCURSEL, index, 0);
         SendMessageTimeoutA(dialog_, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE),
-                            reinterpret_cast<LPARAM>(combo), SMTO_ABORTIFHUNG, 3000, nullptr);
+                            reinterpret_cast<LPARAM>(combo), SMTO_ABORTIFHUNG, ui::kAnswerTimeoutMs, nullptr);
     }
 
     void Click(const char* caption) {
@@ -278,11 +278,18 @@ protected:
         return nullptr;
     }
 
-    // Waits until a conversion has ended: the dialog enabled again and the progress window gone.
+    HWND AnyDialogBox() const {
+        for (HWND window : ui::TopLevelWindows(program_.pid, false))
+            if (ui::ClassName(window) == "#32770") return window;
+        return nullptr;
+    }
+
+    // Waits until a conversion has ended: the dialog enabled again, the progress window and any
+    // message box gone (a box re-enables the dialog before its window is destroyed).
     bool WaitUntilIdle(int timeoutMs) {
         DWORD start = GetTickCount();
         do {
-            if (IsWindowEnabled(dialog_) && !AnyProgressWindow()) return true;
+            if (IsWindowEnabled(dialog_) && !AnyProgressWindow() && !AnyDialogBox()) return true;
             ui::Pause(50);
         } while (static_cast<int>(GetTickCount() - start) < timeoutMs);
         return false;

@@ -124,7 +124,8 @@ inline std::string StatusBarText(HWND bar, DWORD pid) {
         // A simple bar answers for its one text as part 0.
         WPARAM part = 0;
         DWORD_PTR result = 0;
-        SendMessageTimeoutA(bar, SB_GETTEXTA, part, reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG, 2000, &result);
+        SendMessageTimeoutA(bar, SB_GETTEXTA, part, reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG, ui::kAnswerTimeoutMs,
+                            &result);
         char buffer[1024] = {0};
         SIZE_T got = 0;
         ReadProcessMemory(process, remote, buffer, size - 1, &got);
@@ -184,8 +185,8 @@ inline bool SendFlashCall(HWND standIn, const std::wstring& request) {
     COPYDATASTRUCT data{0x464C, static_cast<DWORD>(request.size() * sizeof(wchar_t)),
                         const_cast<wchar_t*>(request.data())};
     DWORD_PTR result = 0;
-    return SendMessageTimeoutA(standIn, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, 3000,
-                               &result) &&
+    return SendMessageTimeoutA(standIn, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG,
+                               ui::kAnswerTimeoutMs, &result) &&
            result;
 }
 

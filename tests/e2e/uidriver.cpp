@@ -79,8 +79,8 @@ std::vector<HWND> TopLevelWindows(DWORD pid, bool visibleOnly) {
 std::string WindowText(HWND window) {
     char text[4096] = {0};
     // WM_GETTEXT works across processes for the standard controls, GetWindowText does not.
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
-                        nullptr);
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                        kAnswerTimeoutMs, nullptr);
     return text;
 }
 

@@ -8,6 +8,12 @@
 
 namespace ui {
 
+// How long a healthy program may take to answer a message sent to one of its windows. Under
+// Xvfb, with no window manager, Wine holds a program's thread for 2 s whenever it hides a
+// window (it waits for a withdrawal that only a manager would confirm), so that a message box
+// being closed, or the progress window going, keeps its program from answering that long.
+constexpr int kAnswerTimeoutMs = 10000;
+
 struct Program {
     HANDLE process = nullptr;
     DWORD pid = 0;
@@ -26,6 +32,7 @@ void Kill(Program& program);
 std::vector<HWND> TopLevelWindows(DWORD pid, bool visibleOnly = true);
 // Waits for a visible top-level window of pid with that class and/or caption (nullptr: any).
 HWND WaitForWindow(DWORD pid, const char* className, const char* caption, int timeoutMs);
+// The text of a window of any process; "" when the program does not answer in time.
 std::string WindowText(HWND window);
 std::string ClassName(HWND window);
 SIZE ClientSize(HWND window);
