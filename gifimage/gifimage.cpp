@@ -91,7 +91,9 @@ namespace {
 class LoadReserveScope {
 public:
     LoadReserveScope(TGIFImage& image, TPixelReserve& reserve)
-        : image_(image), life_(image.Lifetime), outer_(image.LoadReserve) {
+        : image_(image)
+        , life_(image.Lifetime)
+        , outer_(image.LoadReserve) {
         image.LoadReserve = &reserve;
     }
     ~LoadReserveScope() {

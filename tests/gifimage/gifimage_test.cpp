@@ -97,14 +97,21 @@ TEST(GifImage, ReloadShowsNothingOfTheOldPixels) {
         Bytes gif;
     };
     const Case cases[] = {
-        {"same sizes, other pixels",
-         GifBytes().Header(16, 16, 4).Frame(0, 0, 16, 16, Bytes(256, 0)).Frame(0, 0, 8, 8, ramp)
-             .Frame(0, 0, 4, 4, Bytes(16, 2)).Trailer().b},
-        {"smaller frames", GifBytes().Header(16, 16, 4).Frame(0, 0, 2, 3, Bytes(6, 0)).Frame(0, 0, 5, 5, Bytes(25, 1))
-                               .Trailer().b},
-        {"larger frames", GifBytes().Header(32, 32, 4).Frame(0, 0, 32, 32, Bytes(1024, 1)).Frame(0, 0, 16, 17,
-                                                                                                  Bytes(272, 0))
-                              .Trailer().b},
+        {"same sizes, other pixels", GifBytes()
+                                         .Header(16, 16, 4)
+                                         .Frame(0, 0, 16, 16, Bytes(256, 0))
+                                         .Frame(0, 0, 8, 8, ramp)
+                                         .Frame(0, 0, 4, 4, Bytes(16, 2))
+                                         .Trailer()
+                                         .b},
+        {"smaller frames",
+         GifBytes().Header(16, 16, 4).Frame(0, 0, 2, 3, Bytes(6, 0)).Frame(0, 0, 5, 5, Bytes(25, 1)).Trailer().b},
+        {"larger frames", GifBytes()
+                              .Header(32, 32, 4)
+                              .Frame(0, 0, 32, 32, Bytes(1024, 1))
+                              .Frame(0, 0, 16, 17, Bytes(272, 0))
+                              .Trailer()
+                              .b},
         {"early end", GifBytes().Header(16, 16, 4).Descriptor(0, 0, 16, 16).Data(2, early).Trailer().b},
         {"early end with a transparent fill",
          GifBytes().Header(16, 16, 4).Gce(1, 0, 2).Descriptor(0, 0, 8, 8).Data(2, early).Trailer().b},
@@ -129,8 +136,8 @@ TEST(GifImage, ReloadShowsNothingOfTheOldPixels) {
 
 // A reload that fails part way (its second descriptor is cut short) leaves an image that loads again.
 TEST(GifImage, ReloadThatFailsLeavesAnImageThatLoads) {
-    const Bytes good = GifBytes().Header(8, 8, 4).Frame(0, 0, 8, 8, Bytes(64, 1)).Frame(0, 0, 4, 4, Bytes(16, 2))
-                           .Trailer().b;
+    const Bytes good =
+        GifBytes().Header(8, 8, 4).Frame(0, 0, 8, 8, Bytes(64, 1)).Frame(0, 0, 4, 4, Bytes(16, 2)).Trailer().b;
     const Bytes broken = GifBytes().Header(8, 8, 4).Frame(0, 0, 8, 8, Bytes(64, 3)).Raw({',', 0, 0}).b;
     auto image = LoadGif(good);
     auto brokenStream = StreamOf(broken);
