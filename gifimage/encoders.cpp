@@ -176,19 +176,22 @@ void TGIFEncoder::ColorNotInTable() {
 
 // --- TLZWEncoder -------------------------------------------------------------
 
-// The strings of THashTable, found by one multiplicative hash and linear probing over twice as
-// many buckets as entries. THashTable can refuse a store: its probe from a bucket visits only
-// one of the two cycles of its probe step (bucket 0 leads into one of them), and when that cycle
-// is full the entry is not kept. This table refuses the same stores, by counting what THashTable
-// would hold on each cycle once enough entries exist for a cycle to fill.
+// The strings of THashTable, found by one multiplicative hash and linear probing over eight
+// times as many buckets as entries, so that a lookup mostly ends at its first bucket. A bucket
+// holds only a code, and the key of each code stands in a table of its own: the buckets take no
+// more room than those of a table a quarter the size, and a hit has its code from the first load.
+// THashTable can refuse a store: its probe from a bucket visits only one of the two cycles of its
+// probe step (bucket 0 leads into one of them), and when that cycle is full the entry is not
+// kept. This table refuses the same stores, by counting what THashTable would hold on each cycle
+// once enough entries exist for a cycle to fill.
 class TLZWEncoder::TStringTable {
 public:
-    static constexpr uint32_t kBits = 13;
+    static constexpr uint32_t kBits = 15;
     static constexpr uint32_t kMask = (1u << kBits) - 1;
-    static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+    static constexpr uint16_t kEmpty = 0xFFFF;
 
     // Holds anything until the first Reset, which the encoder's opening clear code brings.
-    TStringTable() = default;
+    explicit TStringTable(int firstCode) : firstCode_(firstCode) {}
 
     void Reset() {
         std::memset(buckets_, 0xFF, sizeof buckets_);
@@ -204,9 +207,9 @@ public:
     inline __attribute__((always_inline)) int Lookup(uint32_t key, uint32_t& h) const {
         h = Start(key);
         for (;;) {
-            const uint32_t stored = buckets_[h];
-            if ((stored >> 12) == key) return static_cast<int>(stored & 0xFFF);
-            if (stored == kEmpty) return -1;
+            const int code = buckets_[h];
+            if (code == kEmpty) return -1;
+            if (keys_[code] == key) return code;
             h = Next(h);
         }
     }
@@ -215,7 +218,8 @@ public:
     // repeated tells that the key's character is the last one of its prefix's string.
     inline __attribute__((always_inline)) void StoreAt(uint32_t h, uint32_t key, int code, bool repeated) {
         if (count_ >= kShortestCycle && !Admit(key)) return;
-        buckets_[h] = (key << 12) | (static_cast<uint32_t>(code) & 0xFFF);
+        buckets_[h] = static_cast<uint16_t>(code);
+        keys_[code] = key;
         if (repeated) repeat_[key >> 8] = static_cast<int16_t>(code);
         ++count_;
     }
@@ -258,8 +262,9 @@ private:
             counting_ = true;
             zeroTaken_ = false;
             held_[0] = held_[1] = 0;
-            for (uint32_t stored : buckets_)
-                if (stored != kEmpty) Place(cycles, static_cast<int>(stored >> 12));
+            // No store was refused so far: the codes from the first on hold one key each.
+            for (int code = firstCode_; code < firstCode_ + count_; ++code)
+                Place(cycles, static_cast<int>(keys_[code]));
         }
         const int h = THashTable::HashBucket(key);
         if (h == 0 && !zeroTaken_) {
@@ -280,7 +285,10 @@ private:
             ++held_[cycles.of[h == 0 ? THashTable::kBuckets - 1 : h]];
     }
 
-    uint32_t buckets_[1u << kBits];
+    // The code in each bucket, and the key of each code stored since the last Reset.
+    uint16_t buckets_[1u << kBits];
+    uint32_t keys_[4096];
+    const int firstCode_;
     int16_t repeat_[4096];
     int count_ = 0;
     bool counting_ = false;
@@ -443,7 +451,7 @@ inline __attribute__((always_inline)) void TLZWEncoder::EncodeStretch(TLoopState
 
 void TLZWEncoder::EncodePixels() {
     // On the stack: a frame's encoding allocates nothing.
-    TStringTable table;
+    TStringTable table(clearCode_ + 2);
     table_ = &table;
     try {
         EmitClear();

@@ -70,10 +70,13 @@ TGIFImage::~TGIFImage() {
     Header.reset();
 }
 
-void TGIFImage::ClearImage() {
+void TGIFImage::ClearImage() { ClearImage(nullptr); }
+
+void TGIFImage::ClearImage(TPixelReserve* reserve) {
     EndIfImageFreed(StopAllPainters());
     const FrameLockHold hold(this);
     ReleaseBitmap();
+    if (reserve) reserve->KeepPixelsOf(*Frames);
     Frames->RemoveAll();
     Header->ColorMap->RemoveAll();
     Header->Descriptor.LogicalWidth = 0;
@@ -82,13 +85,39 @@ void TGIFImage::ClearImage() {
     SetPalette(nullptr);
 }
 
+namespace {
+// Offers the reserve to the frames a load reads, and withdraws it when the load ends (unless a
+// handler has freed the image meanwhile).
+class LoadReserveScope {
+public:
+    LoadReserveScope(TGIFImage& image, TPixelReserve& reserve)
+        : image_(image)
+        , life_(image.Lifetime)
+        , outer_(image.LoadReserve) {
+        image.LoadReserve = &reserve;
+    }
+    ~LoadReserveScope() {
+        if (!life_.expired()) image_.LoadReserve = outer_;
+    }
+    LoadReserveScope(const LoadReserveScope&) = delete;
+    LoadReserveScope& operator=(const LoadReserveScope&) = delete;
+
+private:
+    TGIFImage& image_;
+    std::weak_ptr<const char> life_;
+    TPixelReserve* outer_;
+};
+}  // namespace
+
 void TGIFImage::LoadFromStream(TStream& stream) {
     TGIFProgress progress(this, this, sProgressLoading, TGIFProgress::Redraw);
     EndIfImageFreed(progress.Start());
-    ClearImage();
+    TPixelReserve reserve;
+    ClearImage(&reserve);
     const int64_t start = stream.Position();
     try {
         const FrameLockHold hold(this);
+        const LoadReserveScope scope(*this, reserve);
         Header->LoadFromStream(stream);
         Frames->LoadItems(stream, this);
         FitScreenToFrames();

@@ -24,6 +24,7 @@ class TGIFHeader;
 class TGIFImageList;
 class TGIFPainter;
 class TGIFSubImage;
+class TPixelReserve;
 class TUnlistedFrame;
 
 enum : uint16_t {
@@ -181,6 +182,8 @@ public:
     // Frames that the GUI thread renders or imports into, also while it lets go of FrameLock for
     // a handler; painter threads do not render them. Guarded by FrameLock.
     std::vector<const TGIFSubImage*> FramesInWork;
+    // While a load runs: the buffers of the frames it replaced, which its frames' pixels take.
+    TPixelReserve* LoadReserve = nullptr;
     bool DrawingNow = false;
     bool InPaletteQuery = false;
     std::unique_ptr<TGIFImageList> Frames;
@@ -212,6 +215,8 @@ public:
     const std::shared_ptr<const char> Lifetime = std::make_shared<const char>('\0');
 
 private:
+    // With reserve, the frames' pixel buffers go to it rather than back to the heap.
+    void ClearImage(TPixelReserve* reserve);
     void SetScreenExtent(int side, int value);
     void CopyImage(TGIFImage& other);
     int AddNewFrame(TUnlistedFrame& frame);

@@ -1,5 +1,6 @@
 #include "gifimage/subimage.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -219,9 +220,43 @@ void TGIFSubImage::AllocPixels(bool zeroed) {
     if (size == 0) return;
     // The size is a signed 32-bit count: larger frames cannot be held.
     if (size > 0x7FFFFFFFu) RaiseGIFError(sImageTooLarge);
-    Pixels = static_cast<uint8_t*>(zeroed ? std::calloc(size, 1) : std::malloc(size));
+    if (OwnerImage && OwnerImage->LoadReserve) Pixels = OwnerImage->LoadReserve->Take(size);
+    if (Pixels && zeroed) std::memset(Pixels, 0, size);
+    if (!Pixels) Pixels = static_cast<uint8_t*>(zeroed ? std::calloc(size, 1) : std::malloc(size));
     if (!Pixels) RaiseGIFError(sImageTooLarge);
     PixelsSize = static_cast<int32_t>(size);
+}
+
+uint8_t* TGIFSubImage::GiveUpPixels(uint32_t& size) {
+    const FrameLockHold hold(*this);
+    uint8_t* pixels = Pixels;
+    size = static_cast<uint32_t>(PixelsSize);
+    Pixels = nullptr;
+    PixelsSize = 0;
+    return pixels;
+}
+
+// --- TPixelReserve -----------------------------------------------------------
+
+TPixelReserve::~TPixelReserve() {
+    for (const Buffer& buffer : buffers_) std::free(buffer.pixels);
+}
+
+void TPixelReserve::KeepPixelsOf(const TGIFImageList& frames) {
+    for (int i = 0; i < frames.ItemCount(); ++i) {
+        uint32_t size = 0;
+        if (uint8_t* pixels = frames.FrameAt(i)->GiveUpPixels(size)) buffers_.push_back({size, pixels});
+    }
+    std::sort(buffers_.begin(), buffers_.end(), [](const Buffer& a, const Buffer& b) { return a.size < b.size; });
+}
+
+uint8_t* TPixelReserve::Take(uint32_t size) {
+    const auto found = std::lower_bound(buffers_.begin(), buffers_.end(), size,
+                                        [](const Buffer& buffer, uint32_t wanted) { return buffer.size < wanted; });
+    if (found == buffers_.end() || found->size / 2 > size) return nullptr;
+    uint8_t* pixels = found->pixels;
+    buffers_.erase(found);
+    return pixels;
 }
 
 void TGIFSubImage::ReleasePixels() {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "classlib/bitmap.h"
 #include "gifimage/colormap.h"
@@ -13,6 +14,7 @@
 
 class TGIFExtension;
 class TGIFGraphicControlExtension;
+class TGIFImageList;
 
 #pragma pack(push, 1)
 // The image descriptor as its 10 bytes in the stream.
@@ -34,6 +36,30 @@ public:
     // Reads extension blocks until ",", ";" or a stray byte; parent is the frame.
     void LoadItems(TStream& stream, TObject* parent) override;
     TGIFExtension* ExtensionAt(int index) const;
+};
+
+// The pixel buffers of the frames a load replaces, for the frames it reads. Under Wine's heap a
+// freed buffer's pages go back to the system and a new one faults on each first touch, which
+// costs a reload of an animation of small frames as much as decoding it. What no frame takes
+// goes back to the heap with the reserve.
+class TPixelReserve {
+public:
+    TPixelReserve() = default;
+    ~TPixelReserve();
+    TPixelReserve(const TPixelReserve&) = delete;
+    TPixelReserve& operator=(const TPixelReserve&) = delete;
+
+    // Takes over the pixel buffers of the frames of a list about to be emptied.
+    void KeepPixelsOf(const TGIFImageList& frames);
+    // The smallest kept buffer of at least size bytes (and at most twice that), null when none.
+    uint8_t* Take(uint32_t size);
+
+private:
+    struct Buffer {
+        uint32_t size;
+        uint8_t* pixels;
+    };
+    std::vector<Buffer> buffers_;  // by size
 };
 
 class TGIFSubImage : public TGIFItem {
@@ -64,6 +90,8 @@ public:
     // A buffer for the descriptor's size, zeroed unless the caller writes every pixel itself.
     void AllocPixels(bool zeroed = true);
     void ReleasePixels();
+    // Hands the pixel buffer over (with its size) and leaves the frame without one.
+    uint8_t* GiveUpPixels(uint32_t& size);
     void EnsurePixels();
     bool IsEmpty() const;
     uint8_t* RowAt(int y);

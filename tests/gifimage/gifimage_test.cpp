@@ -78,6 +78,77 @@ TEST(GifImage, ReloadReplacesTheContent) {
     EXPECT_EQ(image->ScreenWidth(), 3);
 }
 
+// A reload reads into buffers the old frames had: what it reads must show nothing of them, for
+// frames of the old sizes, larger and smaller ones, and pixels past an early end (the fill value).
+TEST(GifImage, ReloadShowsNothingOfTheOldPixels) {
+    const Bytes old = GifBytes()
+                          .Header(16, 16, 4)
+                          .Frame(0, 0, 16, 16, Bytes(256, 3))
+                          .Frame(0, 0, 8, 8, Bytes(64, 2))
+                          .Frame(0, 0, 4, 4, Bytes(16, 1))
+                          .Trailer()
+                          .b;
+    Bytes ramp(64);
+    for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<uint8_t>(i % 4);
+    // Two codes of a 4-colour frame, then the end code: every later pixel is the fill value.
+    const Bytes early = PackCodes(WithDecoderWidths({4, 1, 2, 5}, 2));
+    struct Case {
+        const char* name;
+        Bytes gif;
+    };
+    const Case cases[] = {
+        {"same sizes, other pixels", GifBytes()
+                                         .Header(16, 16, 4)
+                                         .Frame(0, 0, 16, 16, Bytes(256, 0))
+                                         .Frame(0, 0, 8, 8, ramp)
+                                         .Frame(0, 0, 4, 4, Bytes(16, 2))
+                                         .Trailer()
+                                         .b},
+        {"smaller frames",
+         GifBytes().Header(16, 16, 4).Frame(0, 0, 2, 3, Bytes(6, 0)).Frame(0, 0, 5, 5, Bytes(25, 1)).Trailer().b},
+        {"larger frames", GifBytes()
+                              .Header(32, 32, 4)
+                              .Frame(0, 0, 32, 32, Bytes(1024, 1))
+                              .Frame(0, 0, 16, 17, Bytes(272, 0))
+                              .Trailer()
+                              .b},
+        {"early end", GifBytes().Header(16, 16, 4).Descriptor(0, 0, 16, 16).Data(2, early).Trailer().b},
+        {"early end with a transparent fill",
+         GifBytes().Header(16, 16, 4).Gce(1, 0, 2).Descriptor(0, 0, 8, 8).Data(2, early).Trailer().b},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto reloaded = LoadGif(old);
+        auto stream = StreamOf(c.gif);
+        reloaded->LoadFromStream(*stream);
+        auto fresh = LoadGif(c.gif);
+        ASSERT_EQ(reloaded->Frames->ItemCount(), fresh->Frames->ItemCount());
+        for (int i = 0; i < fresh->Frames->ItemCount(); ++i) {
+            const TGIFSubImage* got = reloaded->Frames->FrameAt(i);
+            const TGIFSubImage* expected = fresh->Frames->FrameAt(i);
+            ASSERT_EQ(got->PixelsSize, expected->PixelsSize) << "frame " << i;
+            EXPECT_EQ(Bytes(got->Pixels, got->Pixels + got->PixelsSize),
+                      Bytes(expected->Pixels, expected->Pixels + expected->PixelsSize))
+                << "frame " << i;
+        }
+    }
+}
+
+// A reload that fails part way (its second descriptor is cut short) leaves an image that loads again.
+TEST(GifImage, ReloadThatFailsLeavesAnImageThatLoads) {
+    const Bytes good =
+        GifBytes().Header(8, 8, 4).Frame(0, 0, 8, 8, Bytes(64, 1)).Frame(0, 0, 4, 4, Bytes(16, 2)).Trailer().b;
+    const Bytes broken = GifBytes().Header(8, 8, 4).Frame(0, 0, 8, 8, Bytes(64, 3)).Raw({',', 0, 0}).b;
+    auto image = LoadGif(good);
+    auto brokenStream = StreamOf(broken);
+    EXPECT_FALSE(GIFErrorOf([&] { image->LoadFromStream(*brokenStream); }).empty());
+    auto goodStream = StreamOf(good);
+    image->LoadFromStream(*goodStream);
+    ASSERT_EQ(image->Frames->ItemCount(), 2);
+    const TGIFSubImage* second = image->Frames->FrameAt(1);
+    EXPECT_EQ(Bytes(second->Pixels, second->Pixels + second->PixelsSize), Bytes(16, 2));
+}
+
 TEST(GifImage, VersionsAndDepths) {
     struct Case {
         std::vector<bool> extensions;
