@@ -92,7 +92,7 @@ bool HoldsCachedObjects(const TGIFSubImage& frame) { return frame.HasRenderedBit
 // the others are released and rendered again when next drawn. Frame 0 keeps its objects: its
 // palette may be the one the image draws every frame with.
 void BoundFramesWithCachedObjects(const TGIFSubImage& drawn) {
-    TGIFImage* image = drawn.OwnerImage;
+    TGIFImage* image = drawn.OwnerImage();
     if (!image) return;
     const int count = image->Frames->ItemCount();
     if (count <= kMaxFramesWithCachedObjects) return;
@@ -120,8 +120,8 @@ void TGIFSubImage::DrawFrame(TCanvas& canvas, const RECT& rect, bool transparent
 }
 
 RECT TGIFSubImage::ScaleFrameRect(const RECT& rect) const {
-    const int screenWidth = OwnerImage ? OwnerImage->ScreenWidth() : 0;
-    const int screenHeight = OwnerImage ? OwnerImage->ScreenHeight() : 0;
+    const int screenWidth = OwnerImage() ? OwnerImage()->ScreenWidth() : 0;
+    const int screenHeight = OwnerImage() ? OwnerImage()->ScreenHeight() : 0;
     const int destWidth = rect.right - rect.left;
     const int destHeight = rect.bottom - rect.top;
     // The far edges are scaled themselves, so that neighbouring frames meet without gaps.
@@ -132,8 +132,8 @@ RECT TGIFSubImage::ScaleFrameRect(const RECT& rect) const {
 
 void TGIFSubImage::StretchDrawFrame(TCanvas& canvas, const RECT& rect, bool transparent, bool tile) {
     BoundFramesWithCachedObjects(*this);
-    const int screenWidth = OwnerImage ? OwnerImage->ScreenWidth() : 0;
-    const int screenHeight = OwnerImage ? OwnerImage->ScreenHeight() : 0;
+    const int screenWidth = OwnerImage() ? OwnerImage()->ScreenWidth() : 0;
+    const int screenHeight = OwnerImage() ? OwnerImage()->ScreenHeight() : 0;
     const int width = Width(), height = Height();
 
     if (transparent && Transparent && IsMasked()) {
@@ -284,7 +284,7 @@ void TGIFSubImage::MergeFrom(TGIFSubImage* previous) {
     int index = known ? GraphicControlExtension->TransparentIndex() : -1;
     if (!known) {
         const int localCount = LocalColorMap->Count();
-        const int globalCount = OwnerImage ? OwnerImage->GlobalColors()->Count() : 0;
+        const int globalCount = OwnerImage() ? OwnerImage()->GlobalColors()->Count() : 0;
         const bool room = localCount > 0 ? localCount < 256 : globalCount >= 1 && globalCount < 256;
         if (!room) return;
     }
@@ -295,9 +295,9 @@ void TGIFSubImage::MergeFrom(TGIFSubImage* previous) {
     // frames of the global table already use when this frame has no pixel of it.
     auto obtainIndex = [&]() {
         if (LocalColorMap->Count() > 0) return LocalColorMap->AppendColor(TColor(0));
-        if (OwnerImage) {
-            for (int i = 0; i < OwnerImage->Frames->ItemCount(); ++i) {
-                TGIFSubImage* frame = OwnerImage->Frames->FrameAt(i);
+        if (OwnerImage()) {
+            for (int i = 0; i < OwnerImage()->Frames->ItemCount(); ++i) {
+                TGIFSubImage* frame = OwnerImage()->Frames->FrameAt(i);
                 if (frame == this || !frame->Transparent || !frame->GraphicControlExtension ||
                     frame->LocalColorMap->Count() > 0)
                     continue;
@@ -306,7 +306,7 @@ void TGIFSubImage::MergeFrom(TGIFSubImage* previous) {
                 break;
             }
         }
-        return OwnerImage->GlobalColors()->AppendColor(TColor(0));
+        return OwnerImage()->GlobalColors()->AppendColor(TColor(0));
     };
 
     TGIFColorMap* ownColors = EffectiveColorMap();

@@ -24,9 +24,9 @@ namespace {
 
 // The running report of row y, every 32 rows; a handler that frees the image ends the import.
 void ReportRow(TGIFSubImage& frame, int y, int height) {
-    if (y % 32 == 0 && frame.OwnerImage)
+    if (y % 32 == 0 && frame.OwnerImage())
         EndIfImageFreed(
-            frame.OwnerImage->ReportProgress(&frame, psRunning, MulDiv(y, 100, height), false, sProgressConverting));
+            frame.OwnerImage()->ReportProgress(&frame, psRunning, MulDiv(y, 100, height), false, sProgressConverting));
 }
 
 TColor ColorOfBGR(const uint8_t* p) { return static_cast<TColor>(p[2] | (p[1] << 8) | (p[0] << 16)); }
@@ -281,7 +281,7 @@ void TGIFSubImage::ImportBitmap(TBitmap& bitmap) {
     // The reset frees the frame's own bitmap, and widening the screen below frees the image's
     // whole-image bitmap: either one is read from a copy taken before.
     std::unique_ptr<TBitmap> ownCopy;
-    if (&bitmap == FrameBitmap.get() || (OwnerImage && &bitmap == OwnerImage->CachedBitmap.get())) {
+    if (&bitmap == FrameBitmap.get() || (OwnerImage() && &bitmap == OwnerImage()->CachedBitmap.get())) {
         ownCopy = std::make_unique<TBitmap>();
         ownCopy->Assign(bitmap);
     }
@@ -302,7 +302,7 @@ void TGIFSubImage::ImportBitmap(TBitmap& bitmap) {
         // Reduced from a copy, so that the caller's bitmap keeps its own pixel format.
         TBitmap copy;
         copy.Assign(source);
-        TGIFImage* image = OwnerImage;
+        TGIFImage* image = OwnerImage();
         FrameBitmap = ReduceBitmapColors(copy, image ? image->ReductionMethod : DefaultColorReduction,
                                          image ? image->DitherMode : DefaultDitherMode,
                                          image ? image->ReductionBits : DefaultReductionBits, nullptr);
@@ -310,7 +310,7 @@ void TGIFSubImage::ImportBitmap(TBitmap& bitmap) {
     }
     AllocPixels();
 
-    TGIFProgress progress(OwnerImage, this, sProgressConverting, TGIFProgress::RedrawIfPaletteModified);
+    TGIFProgress progress(OwnerImage(), this, sProgressConverting, TGIFProgress::RedrawIfPaletteModified);
     EndIfImageFreed(progress.Start());
     {
         const TPixelFormat readFormat = format == pf1bit || format == pf4bit || format == pf8bit ? format : pf24bit;

@@ -51,16 +51,16 @@ bool OnGUIThread() { return GetCurrentThreadId() == MainThreadID(); }
 // frame) ends the rendering at once. Handlers run on the GUI thread only: a render on a
 // painter's thread reports nothing.
 void ReportRow(TGIFSubImage& frame, int y, int height) {
-    if (y % 32 == 0 && frame.OwnerImage && OnGUIThread())
+    if (y % 32 == 0 && frame.OwnerImage() && OnGUIThread())
         EndIfImageFreed(
-            frame.OwnerImage->ReportProgress(&frame, psRunning, MulDiv(y, 100, height), false, sProgressRendering));
+            frame.OwnerImage()->ReportProgress(&frame, psRunning, MulDiv(y, 100, height), false, sProgressRendering));
 }
 
 // A new bitmap of the frame, with its own colours or dithered as the image asks.
 std::unique_ptr<TBitmap> RenderNewBitmap(TGIFSubImage& frame) {
     if (RenderTrace) RenderTrace(frame, true);
     try {
-        auto bitmap = frame.OwnerImage && frame.OwnerImage->NeedsDither() ? frame.RenderDithered()
+        auto bitmap = frame.OwnerImage() && frame.OwnerImage()->NeedsDither() ? frame.RenderDithered()
                                                                           : frame.RenderDirect();
         if (RenderTrace) RenderTrace(frame, false);
         return bitmap;
@@ -81,7 +81,7 @@ void (*RenderTrace)(const TGIFSubImage& frame, bool begins) = nullptr;
 TBitmap* TGIFSubImage::RenderedBitmap() {
     const FrameWorkHold work(*this);
     if (FrameBitmap || IsEmpty()) return FrameBitmap.get();
-    TGIFImage* const image = OwnerImage;
+    TGIFImage* const image = OwnerImage();
     const std::weak_ptr<const char> life = image ? std::weak_ptr<const char>(image->Lifetime)
                                                  : std::weak_ptr<const char>();
     const auto imageFreed = [&] { return image && life.expired(); };
@@ -118,7 +118,7 @@ TBitmap* TGIFSubImage::RenderedBitmap() {
 }
 
 void TGIFSubImage::RenderAhead() {
-    if (FrameBitmap || IsEmpty() || (OwnerImage && FrameInWork(*OwnerImage, this))) return;
+    if (FrameBitmap || IsEmpty() || (OwnerImage() && FrameInWork(*OwnerImage(), this))) return;
     FrameBitmap = RenderNewBitmap(*this);
 }
 

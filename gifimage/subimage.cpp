@@ -41,13 +41,13 @@ void TGIFExtensionList::LoadItems(TStream& stream, TObject* parent) {
 
 // --- TGIFSubImage ------------------------------------------------------------
 
-TGIFSubImage::TGIFSubImage(TGIFImage* ownerImage) : TGIFItem(ownerImage) {
-    Extensions = std::make_unique<TGIFExtensionList>(ownerImage);
+TGIFSubImage::TGIFSubImage(TGIFOwner* owner) : TGIFItem(owner) {
+    Extensions = std::make_unique<TGIFExtensionList>(owner);
     LocalColorMap = std::make_unique<TGIFLocalColorMap>(this);
 }
 
 TGIFSubImage::~TGIFSubImage() {
-    if (OwnerImage) OwnerImage->Frames->RemoveItem(this);
+    if (OwnerImage()) OwnerImage()->Frames->RemoveItem(this);
     // A frame that is going away no longer widens its image's screen (which could raise when
     // other frames do not fit).
     ClearFrame(false);
@@ -91,8 +91,9 @@ bool HoldsAtSameIndexes(const TGIFColorMap& table, const TGIFColorMap& colors) {
 // made with the colours and settings of the old image; they are made again for the new one
 // when needed.
 void TGIFSubImage::SetOwnerImage(TGIFImage* image) {
-    if (image == OwnerImage) return;
-    const TGIFColorMap* oldColors = OwnerImage && LocalColorMap->Count() == 0 ? OwnerImage->GlobalColors() : nullptr;
+    if (image == OwnerImage()) return;
+    const TGIFColorMap* oldColors =
+        OwnerImage() && LocalColorMap->Count() == 0 ? OwnerImage()->GlobalColors() : nullptr;
     const bool keepColors = oldColors && oldColors->Count() > 0 &&
                             !(image && HoldsAtSameIndexes(*image->GlobalColors(), *oldColors));
     TGIFLocalColorMap kept(nullptr);
@@ -100,24 +101,24 @@ void TGIFSubImage::SetOwnerImage(TGIFImage* image) {
         kept.CopyFrom(*oldColors);
         while (kept.Count() < (1 << kept.BitDepth())) kept.AppendColor(TColor(0));
     }
-    OwnerImage = image;
-    Extensions->OwnerImage = image;
-    for (int i = 0; i < Extensions->ItemCount(); ++i) Extensions->ExtensionAt(i)->OwnerImage = image;
+    HandPartsTo(image);
     ReleaseBitmap();
     ReleaseMask();
     SetPaletteHandle(nullptr);
     if (keepColors) LocalColorMap->CopyFrom(kept);
 }
 
-void TGIFSubImage::ForgetFreedOwner() {
-    OwnerImage = nullptr;
-    Extensions->OwnerImage = nullptr;
-    for (int i = 0; i < Extensions->ItemCount(); ++i) Extensions->ExtensionAt(i)->OwnerImage = nullptr;
+void TGIFSubImage::ForgetFreedOwner() { HandPartsTo(nullptr); }
+
+void TGIFSubImage::HandPartsTo(TGIFOwner* owner) {
+    SetOwner(owner);
+    Extensions->SetOwner(owner);
+    for (int i = 0; i < Extensions->ItemCount(); ++i) Extensions->ExtensionAt(i)->SetOwner(owner);
 }
 
-TUnlistedFrame::TUnlistedFrame(TGIFImage* image)
+TUnlistedFrame::TUnlistedFrame(TGIFOwner* image)
     : frame_(std::make_unique<TGIFSubImage>(image))
-    , imageLife_(image ? std::weak_ptr<const char>(image->Lifetime) : std::weak_ptr<const char>()) {}
+    , imageLife_(image ? image->Life() : std::weak_ptr<const char>()) {}
 
 TUnlistedFrame::~TUnlistedFrame() { Drop(); }
 
@@ -130,7 +131,7 @@ TUnlistedFrame& TUnlistedFrame::operator=(TUnlistedFrame&& other) noexcept {
 }
 
 void TUnlistedFrame::Drop() {
-    if (frame_ && frame_->OwnerImage && imageLife_.expired()) frame_->ForgetFreedOwner();
+    if (frame_ && frame_->Owner() && imageLife_.expired()) frame_->ForgetFreedOwner();
     frame_.reset();
 }
 
@@ -155,8 +156,8 @@ void TGIFSubImage::LoadFromStream(TStream& stream) {
 
     ReadExact(stream, &Descriptor, sizeof Descriptor);
     if (Descriptor.Width == 0 || Descriptor.Height == 0) {
-        Descriptor.Height = static_cast<uint16_t>(OwnerImage ? OwnerImage->ScreenHeight() : 0);
-        Descriptor.Width = static_cast<uint16_t>(OwnerImage ? OwnerImage->ScreenWidth() : 0);
+        Descriptor.Height = static_cast<uint16_t>(OwnerImage() ? OwnerImage()->ScreenHeight() : 0);
+        Descriptor.Width = static_cast<uint16_t>(OwnerImage() ? OwnerImage()->ScreenWidth() : 0);
         ReportWarning(1, sScreenSizeExceeded);
     }
     if (Descriptor.PackedFields & kColorTableFlag)
@@ -198,10 +199,10 @@ void TGIFSubImage::WritePixelData(TStream& stream) {
         bitsPerPixel = LocalColorMap->BitDepth();
         maxColor = LocalColorMap->Count();
     } else {
-        bitsPerPixel = OwnerImage ? OwnerImage->BitDepth() : 0;
+        bitsPerPixel = OwnerImage() ? OwnerImage()->BitDepth() : 0;
         maxColor = 1 << bitsPerPixel;
     }
-    TGIFImage* image = OwnerImage;
+    TGIFImage* image = OwnerImage();
     const int compression = image ? image->Compression : DefaultCompression;
     WriteGIFPixelData(
         stream, compression, static_cast<uint8_t>(bitsPerPixel), Width(), Height(), IsInterlaced(), Pixels, maxColor,
@@ -220,7 +221,7 @@ void TGIFSubImage::AllocPixels(bool zeroed) {
     if (size == 0) return;
     // The size is a signed 32-bit count: larger frames cannot be held.
     if (size > 0x7FFFFFFFu) RaiseGIFError(sImageTooLarge);
-    if (OwnerImage && OwnerImage->LoadReserve) Pixels = OwnerImage->LoadReserve->Take(size);
+    if (OwnerImage() && OwnerImage()->LoadReserve) Pixels = OwnerImage()->LoadReserve->Take(size);
     if (Pixels && zeroed) std::memset(Pixels, 0, size);
     if (!Pixels) Pixels = static_cast<uint8_t*>(zeroed ? std::calloc(size, 1) : std::malloc(size));
     if (!Pixels) RaiseGIFError(sImageTooLarge);
@@ -326,21 +327,21 @@ void TGIFSubImage::ApplyBounds(int left, int top, int width, int height) {
         ReleasePixels();
         AllocPixels();
     }
-    if (!OwnerImage) return;
+    if (!OwnerImage()) return;
     bool tooBig = false;
-    if (right <= kMaxSide && OwnerImage->ScreenWidth() < right) {
-        if (OwnerImage->ScreenWidth() > 0) {
+    if (right <= kMaxSide && OwnerImage()->ScreenWidth() < right) {
+        if (OwnerImage()->ScreenWidth() > 0) {
             tooBig = true;
             ReportWarning(1, sWidthTooSmall);
         }
-        OwnerImage->SetScreenWidth(right);
+        OwnerImage()->SetScreenWidth(right);
     }
-    if (bottom <= kMaxSide && OwnerImage->ScreenHeight() < bottom) {
-        if (OwnerImage->ScreenHeight() > 0) {
+    if (bottom <= kMaxSide && OwnerImage()->ScreenHeight() < bottom) {
+        if (OwnerImage()->ScreenHeight() > 0) {
             tooBig = true;
             ReportWarning(1, sHeightTooSmall);
         }
-        OwnerImage->SetScreenHeight(bottom);
+        OwnerImage()->SetScreenHeight(bottom);
     }
     if (tooBig) ReportWarning(1, sScreenSizeExceeded);
 }
@@ -351,7 +352,7 @@ RECT TGIFSubImage::FrameRect() const { return RECT{Left(), Top(), Left() + Width
 
 TGIFColorMap* TGIFSubImage::EffectiveColorMap() {
     if (LocalColorMap->Count() > 0) return LocalColorMap.get();
-    if (OwnerImage && OwnerImage->GlobalColors()->Count() > 0) return OwnerImage->GlobalColors();
+    if (OwnerImage() && OwnerImage()->GlobalColors()->Count() > 0) return OwnerImage()->GlobalColors();
     return LocalColorMap.get();
 }
 
@@ -365,7 +366,7 @@ HPALETTE TGIFSubImage::PaletteHandle() {
         if (HPALETTE palette = FrameBitmap->Palette()) return palette;
     }
     if (Palette) return Palette;
-    if (OwnerImage && OwnerImage->NeedsDither()) {
+    if (OwnerImage() && OwnerImage()->NeedsDither()) {
         Palette = CreateWebSafePalette();
         return Palette;
     }
@@ -373,16 +374,16 @@ HPALETTE TGIFSubImage::PaletteHandle() {
         Palette = LocalColorMap->MakePaletteHandle();
         return Palette;
     }
-    return OwnerImage ? OwnerImage->PaletteHandle() : nullptr;
+    return OwnerImage() ? OwnerImage()->PaletteHandle() : nullptr;
 }
 
 void TGIFSubImage::SetPaletteHandle(HPALETTE handle) {
     const FrameLockHold hold(*this);
     if (!ReplacePaletteHandle(Palette, handle, FrameBitmap.get())) return;
     ReleaseBitmap();
-    if (OwnerImage) {
-        OwnerImage->SetPaletteModified(true);
-        EndIfImageFreed(OwnerImage->NotifyChanged(this));
+    if (OwnerImage()) {
+        OwnerImage()->SetPaletteModified(true);
+        EndIfImageFreed(OwnerImage()->NotifyChanged(this));
     }
 }
 

@@ -64,7 +64,7 @@ private:
 
 class TGIFSubImage : public TGIFItem {
 public:
-    explicit TGIFSubImage(TGIFImage* ownerImage);
+    explicit TGIFSubImage(TGIFOwner* owner);
     ~TGIFSubImage() override;
 
     void Assign(const TPersistent& source) override;
@@ -170,6 +170,8 @@ public:
     TGIFGraphicControlExtension* GraphicControlExtension = nullptr;
 
 private:
+    // Sets the image of the frame, its extension list and its extensions.
+    void HandPartsTo(TGIFOwner* owner);
     // Empties the frame; throughBounds sets the zero size through ApplyBounds, as a reset does.
     void ClearFrame(bool throughBounds);
 };
@@ -180,7 +182,7 @@ private:
 class TUnlistedFrame {
 public:
     TUnlistedFrame() = default;
-    explicit TUnlistedFrame(TGIFImage* image);
+    explicit TUnlistedFrame(TGIFOwner* image);
     ~TUnlistedFrame();
     TUnlistedFrame(TUnlistedFrame&& other) noexcept = default;
     TUnlistedFrame& operator=(TUnlistedFrame&& other) noexcept;
