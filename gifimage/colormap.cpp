@@ -288,8 +288,9 @@ TGIFLocalColorMap::~TGIFLocalColorMap() {
 }
 
 void TGIFLocalColorMap::ReportWarning(int severity, const std::string& message) {
-    if (Frame && Frame->Owner())
-        EndIfImageFreed(Frame->Owner()->Warn(this, static_cast<uint8_t>(severity), message));
+    if (!Frame || !Frame->Owner()) return;
+    const TFrameWatch watch(*Frame);
+    EndIfImageFreed(Frame->Owner()->Warn(this, static_cast<uint8_t>(severity), message) && watch.Lives());
 }
 
 void TGIFLocalColorMap::CountColorUse(ColorUsageTable& usage) {
