@@ -491,6 +491,13 @@ const Operation kOperations[] = {
          r.MakeImage(1, 0);
      },
      [](Run& r) { r.A().AddFrameFrom(r.B().Frames->FrameAt(1)->RenderedBitmap()); }},
+    {"AddFrameFromOtherImageWhole", 2,
+     [](Run& r) {
+         r.MakeImage(0, 0);
+         r.MakeImage(1, 0);
+         ReleaseRendered(r.B());
+     },
+     [](Run& r) { r.A().AddFrameFrom(&r.B()); }},
     {"SetBoundsFieldWidensScreen", 1, [](Run& r) { r.MakeImage(0, 0); },
      [](Run& r) { r.A().Frames->FrameAt(1)->SetBoundsField(kBoundsWidth, kWidth + 2); }},
     {"ApplyBoundsWidensScreen", 1, [](Run& r) { r.MakeImage(0, 0); },
