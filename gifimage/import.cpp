@@ -333,21 +333,29 @@ void TGIFSubImage::ImportGraphic(TGraphic& source) {
     if (source.Empty()) return;
     auto* icon = dynamic_cast<TIcon*>(&source);
     auto* metafile = dynamic_cast<TMetafile*>(&source);
+    // A picture that runs handlers as it is copied or drawn (another GIF image) may have this
+    // frame taken away by one of them.
+    const TFrameWatch watch(*this);
     {
         TBitmap work;
         if (icon || metafile) {
             try {
                 ImportByDrawing(work, source);
+            } catch (const EAbort&) {
+                throw;  // a handler's abort, or the source or this frame taken away: no second way
             } catch (...) {
                 work.Assign(source);
             }
         } else {
             try {
                 work.Assign(source);
+            } catch (const EAbort&) {
+                throw;
             } catch (...) {
                 ImportByDrawing(work, source);
             }
         }
+        EndIfImageFreed(watch.Lives());
         ImportBitmap(work);
     }
     if (icon) AttachIconMask(*this, *icon);

@@ -411,6 +411,14 @@ const Operation kOperations[] = {
          r.PostMessageForPainter();
      },
      [](Run& r) { r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen); }},
+    {"DrawAnimationOnCallingThreadRenderingFrames", 1,
+     [](Run& r) {
+         r.MakeImage(0, dfAnimate | dfTransparent);
+         ReleaseRendered(r.A());
+         r.A().SpeedPercent = 1000;
+         r.PostMessageForPainter();
+     },
+     [](Run& r) { r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen); }},
     {"DrawAnimationOnTargetOnCallingThread", 1,
      [](Run& r) {
          r.MakeImage(0, dfAnimate | dfTransparent | dfPaintOnTarget);
@@ -491,6 +499,13 @@ const Operation kOperations[] = {
          r.MakeImage(1, 0);
      },
      [](Run& r) { r.A().AddFrameFrom(r.B().Frames->FrameAt(1)->RenderedBitmap()); }},
+    {"AddFrameFromOtherImageWhole", 2,
+     [](Run& r) {
+         r.MakeImage(0, 0);
+         r.MakeImage(1, 0);
+         ReleaseRendered(r.B());
+     },
+     [](Run& r) { r.A().AddFrameFrom(&r.B()); }},
     {"SetBoundsFieldWidensScreen", 1, [](Run& r) { r.MakeImage(0, 0); },
      [](Run& r) { r.A().Frames->FrameAt(1)->SetBoundsField(kBoundsWidth, kWidth + 2); }},
     {"ApplyBoundsWidensScreen", 1, [](Run& r) { r.MakeImage(0, 0); },
