@@ -325,7 +325,7 @@ TFrameControls TGIFPainter::ReadFrameControls() {
         if (auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(extension)) {
             if (controls.hasLoop) continue;
             controls.hasLoop = true;
-            controls.loopCount = loop->LoopCount;
+            controls.loopCount = loop->LoopCount();
         } else if (auto* control = dynamic_cast<TGIFGraphicControlExtension*>(extension)) {
             controls.disposal = control->DisposalMethod();
         }
