@@ -289,8 +289,9 @@ TGIFLocalColorMap::~TGIFLocalColorMap() {
 }
 
 void TGIFLocalColorMap::ReportWarning(int severity, const std::string& message) {
-    if (Frame && Frame->OwnerImage)
-        EndIfImageFreed(Frame->OwnerImage->Warn(this, static_cast<uint8_t>(severity), message));
+    if (!Frame || !Frame->OwnerImage) return;
+    const TFrameWatch watch(*Frame);
+    EndIfImageFreed(Frame->OwnerImage->Warn(this, static_cast<uint8_t>(severity), message) && watch.Lives());
 }
 
 void TGIFLocalColorMap::CountColorUse(ColorUsageTable& usage) {

@@ -32,6 +32,7 @@ public:
     explicit TGIFExtension(TGIFSubImage* frame);
     // Leaves its frame's extension list.
     ~TGIFExtension() override;
+    const TGIFSubImage* FrameOfItem() const override { return Frame; }
 
     virtual uint8_t LabelByte() const = 0;
     virtual TGIFExtensionClass ClassType() const = 0;

@@ -255,9 +255,12 @@ int TGIFImage::AddFrameFrom(TPersistent* source) {
             previous = subImage->OwnerImage;
             if (previous) {
                 const std::weak_ptr<const char> life = Lifetime;
+                const TFrameWatch frameWatch(*subImage);
                 const bool previousLives = previous->StopAllPainters();
                 EndIfImageFreed(!life.expired());
                 EndIfImageFreed(previousLives);
+                // Or emptied the old image, reloaded it, or taken the frame from it.
+                EndIfImageFreed(frameWatch.Lives());
                 previous->Frames->RemoveItem(subImage);
             }
             subImage->SetOwnerImage(this);
@@ -282,29 +285,25 @@ void TGIFImage::ReleaseBitmap() {
     CachedBitmap.reset();
 }
 
-// Clearing the image frees its frames, their bitmaps and its whole-image bitmap. A source among
-// those is answered by a copy held by the caller: a frame by the same frame in an image of its
-// own with this image's header, a bitmap by a bitmap.
+// Clearing the image frees its frames, their bitmaps and its whole-image bitmap, and its stop of
+// the painters serves the queue, where a handler may free another image with its frames and
+// bitmaps. A frame or a bitmap source is therefore answered by a copy held by the caller: a frame
+// by the same frame in an image of its own with its image's header, a bitmap by a bitmap.
 TPersistent* TGIFImage::SourceThatOutlivesClearing(TPersistent* source, std::unique_ptr<TGIFImage>& heldImage,
                                                    std::unique_ptr<TBitmap>& heldBitmap) {
-    auto copyOf = [&](TBitmap& bitmap) {
+    if (auto* bitmap = dynamic_cast<TBitmap*>(source)) {
         heldBitmap = std::make_unique<TBitmap>();
-        heldBitmap->Assign(bitmap);
+        heldBitmap->Assign(*bitmap);
         return heldBitmap.get();
-    };
-    if (CachedBitmap && source == CachedBitmap.get()) return copyOf(*CachedBitmap);
-    for (int i = 0; i < Frames->ItemCount(); ++i) {
-        TGIFSubImage* frame = Frames->FrameAt(i);
-        if (frame->FrameBitmap && source == frame->FrameBitmap.get()) return copyOf(*frame->FrameBitmap);
-        if (source != frame) continue;
-        heldImage = std::make_unique<TGIFImage>();
-        heldImage->Header->CopyFrom(*Header);
-        auto held = std::make_unique<TGIFSubImage>(heldImage.get());
-        held->CopyFrom(*frame);
-        heldImage->Frames->Append(held.get());
-        return held.release();
     }
-    return source;
+    auto* frame = dynamic_cast<TGIFSubImage*>(source);
+    if (!frame) return source;
+    heldImage = std::make_unique<TGIFImage>();
+    if (frame->OwnerImage) heldImage->Header->CopyFrom(*frame->OwnerImage->Header);
+    auto held = std::make_unique<TGIFSubImage>(heldImage.get());
+    held->CopyFrom(*frame);
+    heldImage->Frames->Append(held.get());
+    return held.release();
 }
 
 void TGIFImage::CopyFrom(TPersistent* source) {
@@ -367,12 +366,19 @@ void TGIFImage::CopyImage(TGIFImage& other) {
         OnAnimationEnd = other.OnAnimationEnd;
         OnFrameDone = other.OnFrameDone;
         OnLoopPass = other.OnLoopPass;
-        const int count = other.Frames->ItemCount();
+        // A handler may also empty or reload the source or take frames from it: the copy ends
+        // once a source frame is gone.
+        std::vector<TFrameWatch> sources;
+        for (int i = 0; i < other.Frames->ItemCount(); ++i) sources.emplace_back(*other.Frames->FrameAt(i));
+        const int count = static_cast<int>(sources.size());
+        const auto allLive = [&] {
+            return bothLive() && std::all_of(sources.begin(), sources.end(), [](const TFrameWatch& w) { return w.Lives(); });
+        };
         for (int i = 0; i < count; ++i) {
             TUnlistedFrame frame(this);
-            EndIfImageFreed(RunHandler([&] { frame->CopyFrom(*other.Frames->FrameAt(i)); }) && bothLive());
-            EndIfImageFreed(RunHandler([&] { AddNewFrame(frame); }) && bothLive());
-            EndIfImageFreed(progress.Report(MulDiv(i + 1, 100, count)) && bothLive());
+            EndIfImageFreed(RunHandler([&] { frame->CopyFrom(*sources[i].Frame()); }) && allLive());
+            EndIfImageFreed(RunHandler([&] { AddNewFrame(frame); }) && allLive());
+            EndIfImageFreed(progress.Report(MulDiv(i + 1, 100, count)) && allLive());
         }
         FitScreenToFrames();
         EndIfImageFreed(progress.Finish() && bothLive());

@@ -1,6 +1,7 @@
 #include "gifimage/gifstream.h"
 
 #include <cstring>
+#include <optional>
 
 #include "gifimage/colormap.h"
 #include "gifimage/framelock.h"
@@ -14,9 +15,13 @@ const char* const GIFVersionText[3] = {"", "87a", "89a"};
 
 // --- TGIFItem ----------------------------------------------------------------
 
-// A warning handler that frees the image ends the work that warned with the library's abort.
+// A warning handler that frees the image, or takes away the frame the item belongs to, ends the
+// work that warned with the library's abort.
 void TGIFItem::ReportWarning(int severity, const std::string& message) {
-    if (OwnerImage) EndIfImageFreed(OwnerImage->Warn(this, static_cast<uint8_t>(severity), message));
+    if (!OwnerImage) return;
+    std::optional<TFrameWatch> watch;
+    if (const TGIFSubImage* frame = FrameOfItem()) watch.emplace(*frame);
+    EndIfImageFreed(OwnerImage->Warn(this, static_cast<uint8_t>(severity), message) && (!watch || watch->Lives()));
 }
 
 void TGIFItem::ReadFromFile(const std::string& fileName) {

@@ -27,6 +27,9 @@ public:
 
     virtual GIFVersion RequiredVersion() const { return Version87a; }
     virtual void ReportWarning(int severity, const std::string& message);
+    // The frame the item belongs to (the frame itself, a frame's extension), if any: a warning
+    // of the item ends the work once a handler has taken it away.
+    virtual const TGIFSubImage* FrameOfItem() const { return nullptr; }
     virtual void SaveToStream(TStream& stream) = 0;
     virtual void LoadFromStream(TStream& stream) = 0;
     virtual void WriteToFile(const std::string& fileName);

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <optional>
+#include <utility>
 
 #include "gifimage/colormap.h"
 #include "gifimage/encoders.h"
@@ -19,6 +22,38 @@
 
 TGIFExtension* TGIFExtensionList::ExtensionAt(int index) const { return static_cast<TGIFExtension*>(ItemAt(index)); }
 
+namespace {
+// A new extension of a frame, owned here until it joins the frame's list (Release). A handler
+// that runs while it loads (a warning) may take the frame or the frame's image away: the
+// extension then forgets what is gone before it goes, as its destruction reaches into its frame
+// and the frame's image.
+class TUnlistedExtension {
+public:
+    TUnlistedExtension(TGIFExtension* extension, TGIFSubImage* frame) : extension_(extension) {
+        if (frame) watch_.emplace(*frame);
+    }
+    ~TUnlistedExtension() {
+        if (!extension_) return;
+        if (watch_ && !watch_->FrameLives()) {
+            extension_->Frame = nullptr;
+            extension_->OwnerImage = nullptr;
+        } else if (watch_ && !watch_->ImageLives()) {
+            extension_->Frame->ForgetFreedOwner();
+            extension_->OwnerImage = nullptr;
+        }
+        delete extension_;
+    }
+    TUnlistedExtension(const TUnlistedExtension&) = delete;
+    TUnlistedExtension& operator=(const TUnlistedExtension&) = delete;
+    TGIFExtension* operator->() const { return extension_; }
+    TGIFExtension* Release() { return std::exchange(extension_, nullptr); }
+
+private:
+    TGIFExtension* extension_;
+    std::optional<TFrameWatch> watch_;
+};
+}  // namespace
+
 void TGIFExtensionList::LoadItems(TStream& stream, TObject* parent) {
     TGIFSubImage* frame = dynamic_cast<TGIFSubImage*>(parent);
     uint8_t introducer = 0;
@@ -31,9 +66,9 @@ void TGIFExtensionList::LoadItems(TStream& stream, TObject* parent) {
         TGIFExtensionClass extensionClass = TGIFExtension::ClassForLabel(stream);
         if (!extensionClass) RaiseGIFError(sUnknownExtension);
         stream.Seek(-1, soCurrent);
-        std::unique_ptr<TGIFExtension> extension(extensionClass->CreateForFrame(frame));
+        TUnlistedExtension extension(extensionClass->CreateForFrame(frame), frame);
         extension->LoadFromStream(stream);
-        Append(extension.release());
+        Append(extension.Release());
         if (!ReadByte(stream, introducer)) return;
     }
     stream.Seek(-1, soCurrent);
@@ -108,6 +143,29 @@ void TGIFSubImage::SetOwnerImage(TGIFImage* image) {
     SetPaletteHandle(nullptr);
     if (keepColors) LocalColorMap->CopyFrom(kept);
 }
+
+bool TGIFSubImage::ReportProgress(TProgressStage stage, int percent, bool redraw, const std::string& message) {
+    if (!OwnerImage) return true;
+    const TFrameWatch watch(*this);
+    return OwnerImage->ReportProgress(this, stage, percent, redraw, message) && watch.Lives();
+}
+
+bool TGIFSubImage::NotifyChanged() {
+    if (!OwnerImage) return true;
+    const TFrameWatch watch(*this);
+    return OwnerImage->NotifyChanged(this) && watch.Lives();
+}
+
+TFrameWatch::TFrameWatch(const TGIFSubImage& frame)
+    : frame_(const_cast<TGIFSubImage*>(&frame))
+    , image_(frame.OwnerImage)
+    , frameLife_(frame.Lifetime)
+    , imageLife_(frame.OwnerImage ? std::weak_ptr<const char>(frame.OwnerImage->Lifetime)
+                                  : std::weak_ptr<const char>()) {}
+
+bool TFrameWatch::ImageLives() const { return !image_ || !imageLife_.expired(); }
+
+bool TFrameWatch::Lives() const { return FrameLives() && ImageLives() && frame_->OwnerImage == image_; }
 
 void TGIFSubImage::ForgetFreedOwner() {
     OwnerImage = nullptr;
@@ -222,7 +280,7 @@ void TGIFSubImage::AllocPixels(bool zeroed) {
     if (size > 0x7FFFFFFFu) RaiseGIFError(sImageTooLarge);
     if (OwnerImage && OwnerImage->LoadReserve) Pixels = OwnerImage->LoadReserve->Take(size);
     if (Pixels && zeroed) std::memset(Pixels, 0, size);
-    if (!Pixels) Pixels = static_cast<uint8_t*>(zeroed ? std::calloc(size, 1) : std::malloc(size));
+    if (!Pixels) Pixels = NewPixelBuffer(size, zeroed);
     if (!Pixels) RaiseGIFError(sImageTooLarge);
     PixelsSize = static_cast<int32_t>(size);
 }
@@ -236,10 +294,20 @@ uint8_t* TGIFSubImage::GiveUpPixels(uint32_t& size) {
     return pixels;
 }
 
+// Through the global operator new, so that a program that replaces it (the tests' poisoning
+// allocator) sees the pixel buffers as it sees every other block of the library.
+uint8_t* NewPixelBuffer(size_t size, bool zeroed) {
+    auto* pixels = static_cast<uint8_t*>(::operator new[](size ? size : 1, std::nothrow));
+    if (pixels && zeroed) std::memset(pixels, 0, size);
+    return pixels;
+}
+
+void FreePixelBuffer(uint8_t* pixels) { ::operator delete[](pixels); }
+
 // --- TPixelReserve -----------------------------------------------------------
 
 TPixelReserve::~TPixelReserve() {
-    for (const Buffer& buffer : buffers_) std::free(buffer.pixels);
+    for (const Buffer& buffer : buffers_) FreePixelBuffer(buffer.pixels);
 }
 
 void TPixelReserve::KeepPixelsOf(const TGIFImageList& frames) {
@@ -261,7 +329,7 @@ uint8_t* TPixelReserve::Take(uint32_t size) {
 
 void TGIFSubImage::ReleasePixels() {
     const FrameLockHold hold(*this);
-    std::free(Pixels);
+    FreePixelBuffer(Pixels);
     Pixels = nullptr;
     PixelsSize = 0;
 }
@@ -327,6 +395,9 @@ void TGIFSubImage::ApplyBounds(int left, int top, int width, int height) {
         AllocPixels();
     }
     if (!OwnerImage) return;
+    // The warnings and the screen's change notifications run handlers, which may take the frame
+    // away: the frame's warnings end the call then, and so does the check after each change.
+    const TFrameWatch watch(*this);
     bool tooBig = false;
     if (right <= kMaxSide && OwnerImage->ScreenWidth() < right) {
         if (OwnerImage->ScreenWidth() > 0) {
@@ -334,6 +405,7 @@ void TGIFSubImage::ApplyBounds(int left, int top, int width, int height) {
             ReportWarning(1, sWidthTooSmall);
         }
         OwnerImage->SetScreenWidth(right);
+        EndIfImageFreed(watch.Lives());
     }
     if (bottom <= kMaxSide && OwnerImage->ScreenHeight() < bottom) {
         if (OwnerImage->ScreenHeight() > 0) {
@@ -341,6 +413,7 @@ void TGIFSubImage::ApplyBounds(int left, int top, int width, int height) {
             ReportWarning(1, sHeightTooSmall);
         }
         OwnerImage->SetScreenHeight(bottom);
+        EndIfImageFreed(watch.Lives());
     }
     if (tooBig) ReportWarning(1, sScreenSizeExceeded);
 }
@@ -382,7 +455,7 @@ void TGIFSubImage::SetPaletteHandle(HPALETTE handle) {
     ReleaseBitmap();
     if (OwnerImage) {
         OwnerImage->SetPaletteModified(true);
-        EndIfImageFreed(OwnerImage->NotifyChanged(this));
+        EndIfImageFreed(NotifyChanged());
     }
 }
 

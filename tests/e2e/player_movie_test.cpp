@@ -122,6 +122,26 @@ TEST_F(PlayerMovie, ViewSizesFollowTheFrame) {
     EXPECT_TRUE(LogLines({"call "}).empty()) << "no requests in movie mode";
 }
 
+// Sizes the window cannot take (narrower than the smallest window, larger than the screen)
+// leave every later size exact: the next movie or View command gives its client area, with the
+// menu bar on one line and the status bar whole.
+TEST_F(PlayerMovie, WindowFollowsTheFrameAfterSizesItCannotTake) {
+    const player::SizeRun runs[] = {
+        {"700 x 500, Ctrl+2 twice, Ctrl+1",
+         {{700, 500, nullptr, 700, 519}, {0, 0, "ctrl+2", 0, 0}, {0, 0, "ctrl+2", 0, 0}, {0, 0, "ctrl+1", 700, 519}}},
+        {"16 x 16 twice, then 200 x 150",
+         {{16, 16, nullptr, 0, 0}, {16, 16, nullptr, 0, 0}, {200, 150, nullptr, 200, 169}}},
+        {"larger than the screen twice, then 200 x 150",
+         {{2000, 1500, nullptr, 0, 0}, {2000, 1500, nullptr, 0, 0}, {200, 150, nullptr, 200, 169}}},
+    };
+    for (const player::SizeRun& run : runs) {
+        RunSizes(run, false);
+        Screenshot("player-sizes-" + std::to_string(&run - runs));
+        ui::Kill(program_);
+        DeleteFileA(log_.c_str());
+    }
+}
+
 TEST_F(PlayerMovie, NewMovieRestoresAMaximisedWindowButOriginalSizeDoesNot) {
     std::string movie = Fixture("movie.swf", SwfBytes(550, 400, 0x336699));
     Start();

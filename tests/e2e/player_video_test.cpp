@@ -78,6 +78,27 @@ TEST_F(PlayerVideo, ViewSizesAndWindowResizesReachTheCompanionMovie) {
     EXPECT_EQ(calls.back(), ResizeCall(320, 240));
 }
 
+// After each step, sizes the window cannot take included, the last "Resize" the companion
+// movie got carries the video area the window really has, and the next size is exact.
+TEST_F(PlayerVideo, ResizeRequestsCarryTheRealAreaAfterSizesTheWindowCannotTake) {
+    const player::SizeRun runs[] = {
+        {"700 x 500, Ctrl+2 twice, Ctrl+1",
+         {{700, 500, nullptr, 700, 559}, {0, 0, "ctrl+2", 0, 0}, {0, 0, "ctrl+2", 0, 0}, {0, 0, "ctrl+1", 700, 559}}},
+        {"16 x 16 twice, then 200 x 150",
+         {{16, 16, nullptr, 0, 0}, {16, 16, nullptr, 0, 0}, {200, 150, nullptr, 200, 209}}},
+    };
+    for (const player::SizeRun& run : runs) {
+        RunSizes(run, true, [this] {
+            std::vector<std::string> calls = LogLines({"call <invoke name=\"Resize\""});
+            ASSERT_FALSE(calls.empty());
+            EXPECT_EQ(calls.back(), ResizeCall(Client().cx, Client().cy - 59));
+        });
+        Screenshot("player-video-sizes-" + std::to_string(&run - runs));
+        ui::Kill(program_);
+        DeleteFileA(log_.c_str());
+    }
+}
+
 TEST_F(PlayerVideo, ReadyRequestsThatAreNotExactlyReadyAreIgnored) {
     StartWithVideo();
     const wchar_t* ignored[] = {
