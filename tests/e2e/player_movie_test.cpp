@@ -90,6 +90,30 @@ TEST_F(PlayerMovie, MissingMovieEndsInTheDefaultErrorBox) {
     EXPECT_EQ(Caption(), kTitle);
 }
 
+// A compressed movie whose body does not inflate: zlib's words in the error box, and none of
+// the files it was unpacked into left in the temporary folder.
+TEST_F(PlayerMovie, DamagedCompressedMovieEndsInTheErrorBoxAndLeavesNoTemporaryFile) {
+    // A zlib header, then a last block of the reserved type 3.
+    std::vector<uint8_t> bytes = swftest::Header("CWS", 100);
+    for (uint8_t b : {0x78, 0x9C, 0x07, 0x00, 0x00, 0x00}) bytes.push_back(b);
+    std::string movie = Fixture("damaged.swf", bytes);
+    const std::string temp = player::TempFolder();
+    for (const char* prefix : {"_$$$_", "_$1$_", "_$2$_"}) DeleteFileA((temp + prefix + "damaged.swf").c_str());
+    Start();
+    ASSERT_TRUE(player::DropFiles(window_, program_.pid, {movie}));
+    ui::MessageBoxInfo box = ui::WaitForMessageBox(program_.pid, 5000);
+    ASSERT_NE(box.window, nullptr);
+    EXPECT_EQ(box.caption, kTitle);
+    EXPECT_EQ(box.text, "invalid block type.");
+    EXPECT_TRUE(ui::MessageBoxShowsIcon(box.window, IDI_ERROR));
+    for (const char* prefix : {"_$$$_", "_$1$_", "_$2$_"})
+        EXPECT_EQ(GetFileAttributesA((temp + prefix + "damaged.swf").c_str()), INVALID_FILE_ATTRIBUTES) << prefix;
+    ui::PressButton(box.window, IDOK);
+    ui::Pause(300);
+    EXPECT_EQ(Caption(), kTitle);
+    EXPECT_TRUE(LogLines({"put "}).empty());
+}
+
 TEST_F(PlayerMovie, DroppingThreeFilesPlaysTheFirst) {
     std::string first = Fixture("first.swf", SwfBytes(300, 200, 0xFF0000));
     std::string second = Fixture("second.swf", SwfBytes(400, 300, 0x00FF00));
