@@ -166,9 +166,16 @@ std::unique_ptr<TBitmap> TGIFSubImage::RenderDithered() {
         TNetscapeColorLookup lookup(palette);
         TFloydSteinbergDitherer ditherer(width, &lookup);
         TDIBWriter writer(*bitmap, pf8bit, width, height, palette);
-        const TGIFColorMap* colorMap = EffectiveColorMap();
-        const TGIFColor* colors = colorMap->Entries();
-        const int colorCount = colorMap->Count();
+        // Read again after each report, whose handler may change the table (the global one in
+        // particular, which other frames change too).
+        const TGIFColor* colors = nullptr;
+        int colorCount = 0;
+        const auto readTable = [&] {
+            const TGIFColorMap* colorMap = EffectiveColorMap();
+            colors = colorMap->Entries();
+            colorCount = colorMap->Count();
+        };
+        readTable();
         // Indexes beyond the table (only in damaged frames) are dithered as black.
         auto colorOf = [&](uint8_t index) { return index < colorCount ? colors[index] : TGIFColor{0, 0, 0}; };
 
@@ -187,6 +194,7 @@ std::unique_ptr<TBitmap> TGIFSubImage::RenderDithered() {
         }
         for (int y = 0; y < height; ++y) {
             ReportRow(*this, y, height);
+            readTable();
             uint8_t* target = writer.RowPointer(y);
             const uint8_t* source = RowAt(y);
             if (masking) std::memset(target, fillIndex, width);

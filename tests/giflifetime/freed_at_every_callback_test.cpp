@@ -411,6 +411,14 @@ const Operation kOperations[] = {
          r.PostMessageForPainter();
      },
      [](Run& r) { r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen); }},
+    {"DrawAnimationOnCallingThreadRenderingFrames", 1,
+     [](Run& r) {
+         r.MakeImage(0, dfAnimate | dfTransparent);
+         ReleaseRendered(r.A());
+         r.A().SpeedPercent = 1000;
+         r.PostMessageForPainter();
+     },
+     [](Run& r) { r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen); }},
     {"DrawAnimationOnTargetOnCallingThread", 1,
      [](Run& r) {
          r.MakeImage(0, dfAnimate | dfTransparent | dfPaintOnTarget);
