@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "gifimage/extensions.h"
-#include "gifimage/gifimage.h"
 #include "gifimage/gifio.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
@@ -250,8 +249,8 @@ TGIFGlobalColorMap::~TGIFGlobalColorMap() {
 }
 
 void TGIFGlobalColorMap::ReportWarning(int severity, const std::string& message) {
-    if (Header && Header->OwnerImage)
-        EndIfImageFreed(Header->OwnerImage->Warn(this, static_cast<uint8_t>(severity), message));
+    if (Header && Header->Owner())
+        EndIfImageFreed(Header->Owner()->Warn(this, static_cast<uint8_t>(severity), message));
 }
 
 void TGIFGlobalColorMap::CountColorUse(ColorUsageTable& usage) {
@@ -280,7 +279,7 @@ bool TGIFGlobalColorMap::Compact() {
 }
 
 void TGIFGlobalColorMap::NotifyChange() {
-    if (Header && Header->OwnerImage) Header->OwnerImage->SetPaletteHandle(nullptr);
+    if (Header && Header->Owner()) Header->Owner()->GlobalColorsChanged();
 }
 
 TGIFLocalColorMap::~TGIFLocalColorMap() {
@@ -289,9 +288,9 @@ TGIFLocalColorMap::~TGIFLocalColorMap() {
 }
 
 void TGIFLocalColorMap::ReportWarning(int severity, const std::string& message) {
-    if (!Frame || !Frame->OwnerImage) return;
+    if (!Frame || !Frame->Owner()) return;
     const TFrameWatch watch(*Frame);
-    EndIfImageFreed(Frame->OwnerImage->Warn(this, static_cast<uint8_t>(severity), message) && watch.Lives());
+    EndIfImageFreed(Frame->Owner()->Warn(this, static_cast<uint8_t>(severity), message) && watch.Lives());
 }
 
 void TGIFLocalColorMap::CountColorUse(ColorUsageTable& usage) {

@@ -94,7 +94,7 @@ bool HoldsCachedObjects(const TGIFSubImage& frame) { return frame.HasRenderedBit
 // palette may be the one the image draws every frame with. So does a frame in work: the render
 // or import that a handler interrupted to draw here reads them when it goes on.
 void BoundFramesWithCachedObjects(const TGIFSubImage& drawn) {
-    TGIFImage* image = drawn.OwnerImage;
+    TGIFImage* image = drawn.OwnerImage();
     if (!image) return;
     const int count = image->Frames->ItemCount();
     if (count <= kMaxFramesWithCachedObjects) return;
@@ -123,8 +123,8 @@ void TGIFSubImage::DrawFrame(TCanvas& canvas, const RECT& rect, bool transparent
 }
 
 RECT TGIFSubImage::ScaleFrameRect(const RECT& rect) const {
-    const int screenWidth = OwnerImage ? OwnerImage->ScreenWidth() : 0;
-    const int screenHeight = OwnerImage ? OwnerImage->ScreenHeight() : 0;
+    const int screenWidth = OwnerImage() ? OwnerImage()->ScreenWidth() : 0;
+    const int screenHeight = OwnerImage() ? OwnerImage()->ScreenHeight() : 0;
     const int destWidth = rect.right - rect.left;
     const int destHeight = rect.bottom - rect.top;
     // The far edges are scaled themselves, so that neighbouring frames meet without gaps.
@@ -135,8 +135,8 @@ RECT TGIFSubImage::ScaleFrameRect(const RECT& rect) const {
 
 void TGIFSubImage::StretchDrawFrame(TCanvas& canvas, const RECT& rect, bool transparent, bool tile) {
     BoundFramesWithCachedObjects(*this);
-    const int screenWidth = OwnerImage ? OwnerImage->ScreenWidth() : 0;
-    const int screenHeight = OwnerImage ? OwnerImage->ScreenHeight() : 0;
+    const int screenWidth = OwnerImage() ? OwnerImage()->ScreenWidth() : 0;
+    const int screenHeight = OwnerImage() ? OwnerImage()->ScreenHeight() : 0;
     const int width = Width(), height = Height();
 
     if (transparent && Transparent && IsMasked()) {
@@ -287,7 +287,7 @@ void TGIFSubImage::MergeFrom(TGIFSubImage* previous) {
     int index = known ? GraphicControlExtension->TransparentIndex() : -1;
     if (!known) {
         const int localCount = LocalColorMap->Count();
-        const int globalCount = OwnerImage ? OwnerImage->GlobalColors()->Count() : 0;
+        const int globalCount = OwnerImage() ? OwnerImage()->GlobalColors()->Count() : 0;
         const bool room = localCount > 0 ? localCount < 256 : globalCount >= 1 && globalCount < 256;
         if (!room) return;
     }
@@ -299,9 +299,9 @@ void TGIFSubImage::MergeFrom(TGIFSubImage* previous) {
     // no pixel of it.
     auto obtainIndex = [&]() {
         if (LocalColorMap->Count() > 0) return LocalColorMap->AppendColor(TColor(0));
-        TGIFColorMap& global = *OwnerImage->GlobalColors();
-        for (int i = 0; i < OwnerImage->Frames->ItemCount(); ++i) {
-            TGIFSubImage* frame = OwnerImage->Frames->FrameAt(i);
+        TGIFColorMap& global = *OwnerImage()->GlobalColors();
+        for (int i = 0; i < OwnerImage()->Frames->ItemCount(); ++i) {
+            TGIFSubImage* frame = OwnerImage()->Frames->FrameAt(i);
             if (frame == this || !frame->Transparent || !frame->GraphicControlExtension ||
                 frame->LocalColorMap->Count() > 0)
                 continue;

@@ -6,7 +6,7 @@
 #include "classlib/streams.h"
 #include "classlib/stringlist.h"
 #include "gifimage/gifformat.h"
-#include "gifimage/gifimage.h"
+#include "gifimage/settings.h"
 #include "gifimage/gifio.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
@@ -103,7 +103,7 @@ void FreeExtensionRegistries() {
 
 // --- TGIFExtension -----------------------------------------------------------
 
-TGIFExtension::TGIFExtension(TGIFSubImage* frame) : TGIFItem(frame ? frame->OwnerImage : nullptr), Frame(frame) {}
+TGIFExtension::TGIFExtension(TGIFSubImage* frame) : TGIFItem(frame ? frame->Owner() : nullptr), Frame(frame) {}
 
 TGIFExtension::~TGIFExtension() {
     if (Frame && Frame->Extensions) Frame->Extensions->RemoveItem(this);

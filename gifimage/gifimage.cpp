@@ -182,26 +182,11 @@ void TGIFImage::SetScreenExtent(int side, int value) {
     EndIfImageFreed(NotifyChanged(this));
 }
 
-GIFVersion TGIFImage::RequiredVersion() const {
-    GIFVersion version = VersionNone;
-    for (int i = 0; i < Frames->ItemCount() && version < Version89a; ++i) {
-        const GIFVersion needed = Frames->FrameAt(i)->RequiredVersion();
-        if (needed > version) version = needed;
-    }
-    return version;
-}
+GIFVersion TGIFImage::RequiredVersion() const { return Frames->RequiredVersion(); }
 
-int TGIFImage::ColorDepth() const {
-    int depth = Header->ColorDepth();
-    for (int i = 0; i < Frames->ItemCount(); ++i) depth = std::max(depth, Frames->FrameAt(i)->ColorDepth());
-    return depth;
-}
+int TGIFImage::ColorDepth() const { return Frames->ColorDepth(Header->ColorDepth()); }
 
-int TGIFImage::BitDepth() const {
-    int depth = Header->BitDepth();
-    for (int i = 0; i < Frames->ItemCount(); ++i) depth = std::max(depth, Frames->FrameAt(i)->BitDepth());
-    return depth;
-}
+int TGIFImage::BitDepth() const { return Frames->BitDepth(Header->BitDepth()); }
 
 HPALETTE TGIFImage::PaletteHandle() {
     const FrameLockHold hold(this);
@@ -244,15 +229,14 @@ int TGIFImage::AddFrameFrom(TPersistent* source) {
         imported->CopyFrom(*graphic);
         frame = imported.get();
     } else if (auto* subImage = dynamic_cast<TGIFSubImage*>(source)) {
-        if (subImage->OwnerImage == this) {
-            const auto listed = std::find(Frames->Items.begin(), Frames->Items.end(), subImage);
-            if (listed != Frames->Items.end()) return static_cast<int>(listed - Frames->Items.begin());
+        if (subImage->OwnerImage() == this) {
+            if (const int listed = Frames->IndexOf(subImage); listed >= 0) return listed;
         } else {
             // The frame leaves its image, whose painters may be drawing it, and is owned by this
             // one alone from now on: neither image's end frees it twice or reaches the other.
             // The stop serves the queue, where a handler may free either image (the frame goes
             // with its own).
-            previous = subImage->OwnerImage;
+            previous = subImage->OwnerImage();
             if (previous) {
                 const std::weak_ptr<const char> life = Lifetime;
                 const TFrameWatch frameWatch(*subImage);
@@ -299,7 +283,7 @@ TPersistent* TGIFImage::SourceThatOutlivesClearing(TPersistent* source, std::uni
     auto* frame = dynamic_cast<TGIFSubImage*>(source);
     if (!frame) return source;
     heldImage = std::make_unique<TGIFImage>();
-    if (frame->OwnerImage) heldImage->Header->CopyFrom(*frame->OwnerImage->Header);
+    if (frame->OwnerImage()) heldImage->Header->CopyFrom(*frame->OwnerImage()->Header);
     auto held = std::make_unique<TGIFSubImage>(heldImage.get());
     held->CopyFrom(*frame);
     heldImage->Frames->Append(held.get());
@@ -335,8 +319,7 @@ void TGIFImage::CopyFrom(TPersistent* source) {
 // image and the frame with it: the frame is handed over first, with room made for it in the
 // list, so that nothing can fail between the hand-over and the listing.
 int TGIFImage::AddNewFrame(TUnlistedFrame& frame) {
-    std::vector<TGIFItem*>& items = Frames->Items;
-    if (items.size() == items.capacity()) items.reserve(items.size() * 2 + 1);
+    Frames->ReserveOneMore();
     return AddFrameFrom(frame.Release());
 }
 

@@ -1,14 +1,14 @@
 #include "gifimage/gifstream.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
 #include "gifimage/colormap.h"
-#include "gifimage/framelock.h"
 #include "gifimage/gifformat.h"
-#include "gifimage/gifimage.h"
 #include "gifimage/gifio.h"
 #include "gifimage/messages.h"
+#include "gifimage/settings.h"
 #include "gifimage/subimage.h"
 
 const char* const GIFVersionText[3] = {"", "87a", "89a"};
@@ -18,10 +18,10 @@ const char* const GIFVersionText[3] = {"", "87a", "89a"};
 // A warning handler that frees the image, or takes away the frame the item belongs to, ends the
 // work that warned with the library's abort.
 void TGIFItem::ReportWarning(int severity, const std::string& message) {
-    if (!OwnerImage) return;
+    if (!Owner()) return;
     std::optional<TFrameWatch> watch;
     if (const TGIFSubImage* frame = FrameOfItem()) watch.emplace(*frame);
-    EndIfImageFreed(OwnerImage->Warn(this, static_cast<uint8_t>(severity), message) && (!watch || watch->Lives()));
+    EndIfImageFreed(Owner()->Warn(this, static_cast<uint8_t>(severity), message) && (!watch || watch->Lives()));
 }
 
 void TGIFItem::ReadFromFile(const std::string& fileName) {
@@ -43,49 +43,77 @@ void TGIFItem::WriteToFile(const std::string& fileName) {
 TGIFList::~TGIFList() { RemoveAll(); }
 
 void TGIFList::ReportWarning(int severity, const std::string& message) {
-    if (OwnerImage) EndIfImageFreed(OwnerImage->Warn(this, static_cast<uint8_t>(severity), message));
+    if (Owner()) EndIfImageFreed(Owner()->Warn(this, static_cast<uint8_t>(severity), message));
 }
 
 void TGIFList::SaveItems(TStream& stream) {
-    for (TGIFItem* item : Items) item->SaveToStream(stream);
+    for (TGIFItem* item : items_) item->SaveToStream(stream);
 }
 
 TGIFItem* TGIFList::ItemAt(int index) const {
     if (index < 0 || index >= ItemCount()) throw EListError("List index out of bounds (" + IntToStr(index) + ")");
-    return Items[index];
+    return items_[index];
 }
 
 int TGIFList::Append(TGIFItem* item) {
-    const FrameLockHold hold(OwnerImage);
-    Items.push_back(item);
+    const FrameLockHold hold(Owner());
+    items_.push_back(item);
     return ItemCount() - 1;
 }
 
 void TGIFList::RemoveAt(int index) {
-    const FrameLockHold hold(OwnerImage);
+    const FrameLockHold hold(Owner());
     TGIFItem* item = ItemAt(index);
-    Items.erase(Items.begin() + index);
+    items_.erase(items_.begin() + index);
     delete item;
 }
 
 void TGIFList::RemoveAll() {
-    const FrameLockHold hold(OwnerImage);
-    while (!Items.empty()) RemoveAt(0);
+    const FrameLockHold hold(Owner());
+    while (!items_.empty()) RemoveAt(0);
 }
 
 int TGIFList::RemoveItem(TGIFItem* item) {
-    const FrameLockHold hold(OwnerImage);
-    for (size_t i = 0; i < Items.size(); ++i)
-        if (Items[i] == item) {
-            Items.erase(Items.begin() + i);
+    const FrameLockHold hold(Owner());
+    for (size_t i = 0; i < items_.size(); ++i)
+        if (items_[i] == item) {
+            items_.erase(items_.begin() + i);
             return static_cast<int>(i);
         }
     return -1;
 }
 
+int TGIFList::IndexOf(const TGIFItem* item) const {
+    const auto it = std::find(items_.begin(), items_.end(), item);
+    return it == items_.end() ? -1 : static_cast<int>(it - items_.begin());
+}
+
+void TGIFList::ReserveOneMore() {
+    if (items_.size() == items_.capacity()) items_.reserve(items_.size() * 2 + 1);
+}
+
 // --- TGIFImageList -----------------------------------------------------------
 
 TGIFSubImage* TGIFImageList::FrameAt(int index) const { return static_cast<TGIFSubImage*>(ItemAt(index)); }
+
+GIFVersion TGIFImageList::RequiredVersion() const {
+    GIFVersion version = VersionNone;
+    for (int i = 0; i < ItemCount() && version < Version89a; ++i) {
+        const GIFVersion needed = FrameAt(i)->RequiredVersion();
+        if (needed > version) version = needed;
+    }
+    return version;
+}
+
+int TGIFImageList::ColorDepth(int least) const {
+    for (int i = 0; i < ItemCount(); ++i) least = std::max(least, FrameAt(i)->ColorDepth());
+    return least;
+}
+
+int TGIFImageList::BitDepth(int least) const {
+    for (int i = 0; i < ItemCount(); ++i) least = std::max(least, FrameAt(i)->BitDepth());
+    return least;
+}
 
 namespace {
 // The next byte that is not zero; false at the end of the stream.
@@ -98,7 +126,7 @@ bool NextBlockByte(TStream& stream, uint8_t& value) {
 }  // namespace
 
 void TGIFImageList::LoadItems(TStream& stream, TObject* parent) {
-    TGIFImage* image = dynamic_cast<TGIFImage*>(parent);
+    TGIFOwner* image = dynamic_cast<TGIFOwner*>(parent);
     uint8_t introducer = 0;
     if (!NextBlockByte(stream, introducer)) return;
     while (introducer != kTrailer) {
@@ -126,15 +154,15 @@ void TGIFImageList::LoadItems(TStream& stream, TObject* parent) {
 void TGIFImageList::SaveItems(TStream& stream) {
     for (int i = 0; i < ItemCount(); ++i) {
         FrameAt(i)->SaveToStream(stream);
-        if (OwnerImage)
+        if (Owner())
             EndIfImageFreed(
-                OwnerImage->ReportProgress(this, psRunning, MulDiv(i + 1, 100, ItemCount()), false, sProgressSaving));
+                Owner()->ReportProgress(this, psRunning, MulDiv(i + 1, 100, ItemCount()), false, sProgressSaving));
     }
 }
 
 // --- TGIFHeader --------------------------------------------------------------
 
-TGIFHeader::TGIFHeader(TGIFImage* ownerImage, const TGIFImageList* frames) : TGIFItem(ownerImage) {
+TGIFHeader::TGIFHeader(TGIFOwner* owner, const TGIFImageList* frames) : TGIFItem(owner), frames_(frames) {
     ColorMap = std::make_unique<TGIFGlobalColorMap>(this, frames);
     ResetFields();
 }
@@ -195,7 +223,7 @@ void TGIFHeader::LoadFromStream(TStream& stream) {
 // Signature, logical screen descriptor and global table; an image without frames has no
 // version and writes nothing.
 void TGIFHeader::SaveToStream(TStream& stream) {
-    const GIFVersion version = OwnerImage ? OwnerImage->RequiredVersion() : VersionNone;
+    const GIFVersion version = frames_ ? frames_->RequiredVersion() : VersionNone;
     if (version == VersionNone) RaiseGIFError(sUnsupportedVersion);
     PackFlags();
     uint8_t bytes[6 + sizeof Descriptor];
@@ -211,8 +239,8 @@ void TGIFHeader::PackFlags() {
     uint8_t flags = 0;
     if (hasColors) flags |= kColorTableFlag;
     if (hasColors && ColorMap->SortFlag()) flags |= kScreenSortFlag;
-    const int imageColorDepth = OwnerImage ? OwnerImage->ColorDepth() : ColorDepth();
-    const int imageBitDepth = OwnerImage ? OwnerImage->BitDepth() : BitDepth();
+    const int imageColorDepth = frames_ ? frames_->ColorDepth(ColorDepth()) : ColorDepth();
+    const int imageBitDepth = frames_ ? frames_->BitDepth(BitDepth()) : BitDepth();
     flags |= static_cast<uint8_t>((imageColorDepth << kColorResolutionShift) & kColorResolutionMask);
     if (hasColors)
         flags |= ColorTableSizeField(ColorMap->BitDepth());

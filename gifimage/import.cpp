@@ -301,7 +301,7 @@ void TGIFSubImage::ImportBitmap(TBitmap& bitmap) {
         // Reduced from a copy, so that the source keeps its pixel format for its mask.
         TBitmap copy;
         copy.Assign(source);
-        TGIFImage* image = OwnerImage;
+        TGIFImage* image = OwnerImage();
         FrameBitmap = ReduceBitmapColors(copy, image ? image->ReductionMethod : DefaultColorReduction,
                                          image ? image->DitherMode : DefaultDitherMode,
                                          image ? image->ReductionBits : DefaultReductionBits, nullptr);
@@ -309,7 +309,7 @@ void TGIFSubImage::ImportBitmap(TBitmap& bitmap) {
     }
     AllocPixels();
 
-    TGIFProgress progress(OwnerImage, this, sProgressConverting, TGIFProgress::RedrawIfPaletteModified, this);
+    TGIFProgress progress(OwnerImage(), this, sProgressConverting, TGIFProgress::RedrawIfPaletteModified, this);
     EndIfImageFreed(progress.Start());
     {
         const TPixelFormat readFormat = format == pf1bit || format == pf4bit || format == pf8bit ? format : pf24bit;

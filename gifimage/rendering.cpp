@@ -59,7 +59,7 @@ void ReportRow(TGIFSubImage& frame, int y, int height) {
 std::unique_ptr<TBitmap> RenderNewBitmap(TGIFSubImage& frame) {
     if (RenderTrace) RenderTrace(frame, true);
     try {
-        auto bitmap = frame.OwnerImage && frame.OwnerImage->NeedsDither() ? frame.RenderDithered()
+        auto bitmap = frame.OwnerImage() && frame.OwnerImage()->NeedsDither() ? frame.RenderDithered()
                                                                           : frame.RenderDirect();
         if (RenderTrace) RenderTrace(frame, false);
         return bitmap;
@@ -80,7 +80,7 @@ void (*RenderTrace)(const TGIFSubImage& frame, bool begins) = nullptr;
 TBitmap* TGIFSubImage::RenderedBitmap() {
     const FrameWorkHold work(*this);
     if (FrameBitmap || IsEmpty()) return FrameBitmap.get();
-    TGIFImage* const image = OwnerImage;
+    TGIFImage* const image = OwnerImage();
     const TFrameWatch watch(*this);
     // After the end of the report a changed palette is announced, whether the rendering
     // finished or failed.
@@ -114,7 +114,7 @@ TBitmap* TGIFSubImage::RenderedBitmap() {
 }
 
 void TGIFSubImage::RenderAhead() {
-    if (FrameBitmap || IsEmpty() || (OwnerImage && FrameInWork(*OwnerImage, this))) return;
+    if (FrameBitmap || IsEmpty() || (OwnerImage() && FrameInWork(*OwnerImage(), this))) return;
     FrameBitmap = RenderNewBitmap(*this);
 }
 

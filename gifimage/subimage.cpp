@@ -36,10 +36,10 @@ public:
         if (!extension_) return;
         if (watch_ && !watch_->FrameLives()) {
             extension_->Frame = nullptr;
-            extension_->OwnerImage = nullptr;
+            extension_->SetOwner(nullptr);
         } else if (watch_ && !watch_->ImageLives()) {
             extension_->Frame->ForgetFreedOwner();
-            extension_->OwnerImage = nullptr;
+            extension_->SetOwner(nullptr);
         }
         delete extension_;
     }
@@ -76,13 +76,13 @@ void TGIFExtensionList::LoadItems(TStream& stream, TObject* parent) {
 
 // --- TGIFSubImage ------------------------------------------------------------
 
-TGIFSubImage::TGIFSubImage(TGIFImage* ownerImage) : TGIFItem(ownerImage) {
-    Extensions = std::make_unique<TGIFExtensionList>(ownerImage);
+TGIFSubImage::TGIFSubImage(TGIFOwner* owner) : TGIFItem(owner) {
+    Extensions = std::make_unique<TGIFExtensionList>(owner);
     LocalColorMap = std::make_unique<TGIFLocalColorMap>(this);
 }
 
 TGIFSubImage::~TGIFSubImage() {
-    if (OwnerImage) OwnerImage->Frames->RemoveItem(this);
+    if (OwnerImage()) OwnerImage()->Frames->RemoveItem(this);
     // A frame that is going away no longer widens its image's screen (which could raise when
     // other frames do not fit).
     ClearFrame(false);
@@ -126,8 +126,9 @@ bool HoldsAtSameIndexes(const TGIFColorMap& table, const TGIFColorMap& colors) {
 // made with the colours and settings of the old image; they are made again for the new one
 // when needed.
 void TGIFSubImage::SetOwnerImage(TGIFImage* image) {
-    if (image == OwnerImage) return;
-    const TGIFColorMap* oldColors = OwnerImage && LocalColorMap->Count() == 0 ? OwnerImage->GlobalColors() : nullptr;
+    if (image == OwnerImage()) return;
+    const TGIFColorMap* oldColors =
+        OwnerImage() && LocalColorMap->Count() == 0 ? OwnerImage()->GlobalColors() : nullptr;
     const bool keepColors = oldColors && oldColors->Count() > 0 &&
                             !(image && HoldsAtSameIndexes(*image->GlobalColors(), *oldColors));
     TGIFLocalColorMap kept(nullptr);
@@ -135,9 +136,7 @@ void TGIFSubImage::SetOwnerImage(TGIFImage* image) {
         kept.CopyFrom(*oldColors);
         while (kept.Count() < (1 << kept.BitDepth())) kept.AppendColor(TColor(0));
     }
-    OwnerImage = image;
-    Extensions->OwnerImage = image;
-    for (int i = 0; i < Extensions->ItemCount(); ++i) Extensions->ExtensionAt(i)->OwnerImage = image;
+    HandPartsTo(image);
     ReleaseBitmap();
     ReleaseMask();
     SetPaletteHandle(nullptr);
@@ -145,37 +144,38 @@ void TGIFSubImage::SetOwnerImage(TGIFImage* image) {
 }
 
 bool TGIFSubImage::ReportProgress(TProgressStage stage, int percent, bool redraw, const std::string& message) {
-    if (!OwnerImage) return true;
+    if (!OwnerImage()) return true;
     const TFrameWatch watch(*this);
-    return OwnerImage->ReportProgress(this, stage, percent, redraw, message) && watch.Lives();
+    return OwnerImage()->ReportProgress(this, stage, percent, redraw, message) && watch.Lives();
 }
 
 bool TGIFSubImage::NotifyChanged() {
-    if (!OwnerImage) return true;
+    if (!OwnerImage()) return true;
     const TFrameWatch watch(*this);
-    return OwnerImage->NotifyChanged(this) && watch.Lives();
+    return OwnerImage()->NotifyChanged(this) && watch.Lives();
 }
 
 TFrameWatch::TFrameWatch(const TGIFSubImage& frame)
     : frame_(const_cast<TGIFSubImage*>(&frame))
-    , image_(frame.OwnerImage)
+    , image_(frame.OwnerImage())
     , frameLife_(frame.Lifetime)
-    , imageLife_(frame.OwnerImage ? std::weak_ptr<const char>(frame.OwnerImage->Lifetime)
-                                  : std::weak_ptr<const char>()) {}
+    , imageLife_(frame.Owner() ? frame.Owner()->Life() : std::weak_ptr<const char>()) {}
 
 bool TFrameWatch::ImageLives() const { return !image_ || !imageLife_.expired(); }
 
-bool TFrameWatch::Lives() const { return FrameLives() && ImageLives() && frame_->OwnerImage == image_; }
+bool TFrameWatch::Lives() const { return FrameLives() && ImageLives() && frame_->OwnerImage() == image_; }
 
-void TGIFSubImage::ForgetFreedOwner() {
-    OwnerImage = nullptr;
-    Extensions->OwnerImage = nullptr;
-    for (int i = 0; i < Extensions->ItemCount(); ++i) Extensions->ExtensionAt(i)->OwnerImage = nullptr;
+void TGIFSubImage::ForgetFreedOwner() { HandPartsTo(nullptr); }
+
+void TGIFSubImage::HandPartsTo(TGIFOwner* owner) {
+    SetOwner(owner);
+    Extensions->SetOwner(owner);
+    for (int i = 0; i < Extensions->ItemCount(); ++i) Extensions->ExtensionAt(i)->SetOwner(owner);
 }
 
-TUnlistedFrame::TUnlistedFrame(TGIFImage* image)
+TUnlistedFrame::TUnlistedFrame(TGIFOwner* image)
     : frame_(std::make_unique<TGIFSubImage>(image))
-    , imageLife_(image ? std::weak_ptr<const char>(image->Lifetime) : std::weak_ptr<const char>()) {}
+    , imageLife_(image ? image->Life() : std::weak_ptr<const char>()) {}
 
 TUnlistedFrame::~TUnlistedFrame() { Drop(); }
 
@@ -188,7 +188,7 @@ TUnlistedFrame& TUnlistedFrame::operator=(TUnlistedFrame&& other) noexcept {
 }
 
 void TUnlistedFrame::Drop() {
-    if (frame_ && frame_->OwnerImage && imageLife_.expired()) frame_->ForgetFreedOwner();
+    if (frame_ && frame_->Owner() && imageLife_.expired()) frame_->ForgetFreedOwner();
     frame_.reset();
 }
 
@@ -213,8 +213,8 @@ void TGIFSubImage::LoadFromStream(TStream& stream) {
 
     ReadExact(stream, &Descriptor, sizeof Descriptor);
     if (Descriptor.Width == 0 || Descriptor.Height == 0) {
-        Descriptor.Height = static_cast<uint16_t>(OwnerImage ? OwnerImage->ScreenHeight() : 0);
-        Descriptor.Width = static_cast<uint16_t>(OwnerImage ? OwnerImage->ScreenWidth() : 0);
+        Descriptor.Height = static_cast<uint16_t>(OwnerImage() ? OwnerImage()->ScreenHeight() : 0);
+        Descriptor.Width = static_cast<uint16_t>(OwnerImage() ? OwnerImage()->ScreenWidth() : 0);
         ReportWarning(1, sScreenSizeExceeded);
     }
     if (Descriptor.PackedFields & kColorTableFlag)
@@ -256,10 +256,10 @@ void TGIFSubImage::WritePixelData(TStream& stream) {
         bitsPerPixel = LocalColorMap->BitDepth();
         maxColor = LocalColorMap->Count();
     } else {
-        bitsPerPixel = OwnerImage ? OwnerImage->BitDepth() : 0;
+        bitsPerPixel = OwnerImage() ? OwnerImage()->BitDepth() : 0;
         maxColor = 1 << bitsPerPixel;
     }
-    TGIFImage* image = OwnerImage;
+    TGIFImage* image = OwnerImage();
     const int compression = image ? image->Compression : DefaultCompression;
     WriteGIFPixelData(
         stream, compression, static_cast<uint8_t>(bitsPerPixel), Width(), Height(), IsInterlaced(), Pixels, maxColor,
@@ -278,7 +278,7 @@ void TGIFSubImage::AllocPixels(bool zeroed) {
     if (size == 0) return;
     // The size is a signed 32-bit count: larger frames cannot be held.
     if (size > 0x7FFFFFFFu) RaiseGIFError(sImageTooLarge);
-    if (OwnerImage && OwnerImage->LoadReserve) Pixels = OwnerImage->LoadReserve->Take(size);
+    if (OwnerImage() && OwnerImage()->LoadReserve) Pixels = OwnerImage()->LoadReserve->Take(size);
     if (Pixels && zeroed) std::memset(Pixels, 0, size);
     if (!Pixels) Pixels = NewPixelBuffer(size, zeroed);
     if (!Pixels) RaiseGIFError(sImageTooLarge);
@@ -394,25 +394,25 @@ void TGIFSubImage::ApplyBounds(int left, int top, int width, int height) {
         ReleasePixels();
         AllocPixels();
     }
-    if (!OwnerImage) return;
+    if (!OwnerImage()) return;
     // The warnings and the screen's change notifications run handlers, which may take the frame
     // away: the frame's warnings end the call then, and so does the check after each change.
     const TFrameWatch watch(*this);
     bool tooBig = false;
-    if (right <= kMaxSide && OwnerImage->ScreenWidth() < right) {
-        if (OwnerImage->ScreenWidth() > 0) {
+    if (right <= kMaxSide && OwnerImage()->ScreenWidth() < right) {
+        if (OwnerImage()->ScreenWidth() > 0) {
             tooBig = true;
             ReportWarning(1, sWidthTooSmall);
         }
-        OwnerImage->SetScreenWidth(right);
+        OwnerImage()->SetScreenWidth(right);
         EndIfImageFreed(watch.Lives());
     }
-    if (bottom <= kMaxSide && OwnerImage->ScreenHeight() < bottom) {
-        if (OwnerImage->ScreenHeight() > 0) {
+    if (bottom <= kMaxSide && OwnerImage()->ScreenHeight() < bottom) {
+        if (OwnerImage()->ScreenHeight() > 0) {
             tooBig = true;
             ReportWarning(1, sHeightTooSmall);
         }
-        OwnerImage->SetScreenHeight(bottom);
+        OwnerImage()->SetScreenHeight(bottom);
         EndIfImageFreed(watch.Lives());
     }
     if (tooBig) ReportWarning(1, sScreenSizeExceeded);
@@ -424,7 +424,7 @@ RECT TGIFSubImage::FrameRect() const { return RECT{Left(), Top(), Left() + Width
 
 TGIFColorMap* TGIFSubImage::EffectiveColorMap() {
     if (LocalColorMap->Count() > 0) return LocalColorMap.get();
-    if (OwnerImage && OwnerImage->GlobalColors()->Count() > 0) return OwnerImage->GlobalColors();
+    if (OwnerImage() && OwnerImage()->GlobalColors()->Count() > 0) return OwnerImage()->GlobalColors();
     return LocalColorMap.get();
 }
 
@@ -438,7 +438,7 @@ HPALETTE TGIFSubImage::PaletteHandle() {
         if (HPALETTE palette = FrameBitmap->Palette()) return palette;
     }
     if (Palette) return Palette;
-    if (OwnerImage && OwnerImage->NeedsDither()) {
+    if (OwnerImage() && OwnerImage()->NeedsDither()) {
         Palette = CreateWebSafePalette();
         return Palette;
     }
@@ -446,15 +446,15 @@ HPALETTE TGIFSubImage::PaletteHandle() {
         Palette = LocalColorMap->MakePaletteHandle();
         return Palette;
     }
-    return OwnerImage ? OwnerImage->PaletteHandle() : nullptr;
+    return OwnerImage() ? OwnerImage()->PaletteHandle() : nullptr;
 }
 
 void TGIFSubImage::SetPaletteHandle(HPALETTE handle) {
     const FrameLockHold hold(*this);
     if (!ReplacePaletteHandle(Palette, handle, FrameBitmap.get())) return;
     ReleaseBitmap();
-    if (OwnerImage) {
-        OwnerImage->SetPaletteModified(true);
+    if (OwnerImage()) {
+        OwnerImage()->SetPaletteModified(true);
         EndIfImageFreed(NotifyChanged());
     }
 }

@@ -69,7 +69,7 @@ private:
 
 class TGIFSubImage : public TGIFItem {
 public:
-    explicit TGIFSubImage(TGIFImage* ownerImage);
+    explicit TGIFSubImage(TGIFOwner* owner);
     ~TGIFSubImage() override;
 
     void Assign(const TPersistent& source) override;
@@ -183,6 +183,8 @@ public:
     const std::shared_ptr<const char> Lifetime = std::make_shared<const char>('\0');
 
 private:
+    // Sets the image of the frame, its extension list and its extensions.
+    void HandPartsTo(TGIFOwner* owner);
     // Empties the frame; throughBounds sets the zero size through ApplyBounds, as a reset does.
     void ClearFrame(bool throughBounds);
 };
@@ -214,7 +216,7 @@ private:
 class TUnlistedFrame {
 public:
     TUnlistedFrame() = default;
-    explicit TUnlistedFrame(TGIFImage* image);
+    explicit TUnlistedFrame(TGIFOwner* image);
     ~TUnlistedFrame();
     TUnlistedFrame(TUnlistedFrame&& other) noexcept = default;
     TUnlistedFrame& operator=(TUnlistedFrame&& other) noexcept;

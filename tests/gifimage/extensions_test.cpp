@@ -50,7 +50,7 @@ TEST(GifExtensions, EveryKindIsRead) {
         TGIFExtension* extension = frame->Extensions->ExtensionAt(0);
         EXPECT_EQ(extension->ClassType(), c.expected) << extension->ClassType()->ClassName;
         EXPECT_EQ(extension->Frame, frame);
-        EXPECT_EQ(extension->OwnerImage, image.get());
+        EXPECT_EQ(extension->OwnerImage(), image.get());
         EXPECT_EQ(extension->RequiredVersion(), Version89a);
         EXPECT_EQ(frame->PixelAt(1, 1), 3) << "the frame's image follows";
         EXPECT_TRUE(log.entries.empty());

@@ -742,7 +742,7 @@ TEST(GifImageCopy, PictureHolderCopiesTheWholeImage) {
     source->Compression = DefaultCompression;
     EXPECT_EQ(SavedImage(*copy), SavedImage(*source));
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(copy->Frames->FrameAt(i)->OwnerImage, copy);
+        EXPECT_EQ(copy->Frames->FrameAt(i)->OwnerImage(), copy);
         EXPECT_EQ(copy->Frames->FrameAt(i)->Transparent, source->Frames->FrameAt(i)->Transparent) << i;
     }
     EXPECT_EQ(warnings, 0);

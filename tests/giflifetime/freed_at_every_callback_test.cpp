@@ -221,7 +221,7 @@ struct Run {
         ASSERT_NE(painter, nullptr);
         NotePainter(*painter);
         painter->StartPainting();
-        ASSERT_TRUE(PumpUntil([&] { return life.expired() || painter->FirstFramePainted; }));
+        ASSERT_TRUE(PumpUntil([&] { return life.expired() || painter->FirstFramePainted(); }));
     }
 
     // A threaded painter of image i whose start handler waits in the queue, which the
@@ -557,7 +557,7 @@ const Operation kOperations[] = {
          r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen);
          ASSERT_NE(r.A().OwnPainter, nullptr);
          r.NotePainter(*r.A().OwnPainter);
-         PumpUntil([&] { return r.A().OwnPainter->FirstFramePainted; });
+         PumpUntil([&] { return r.A().OwnPainter->FirstFramePainted(); });
          r.StartQueuedPainter(1);
      },
      [](Run& r) { static_cast<void>(r.A().StopOwnPainter()); }},
