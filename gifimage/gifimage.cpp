@@ -61,7 +61,7 @@ TGIFImage::~TGIFImage() {
     static_cast<void>(StopAllPainters());
     {
         std::vector<TGIFPainter*>& painters = Painters->LockList();
-        for (auto it = painters.rbegin(); it != painters.rend(); ++it) (*it)->OwnerImage = nullptr;
+        for (auto it = painters.rbegin(); it != painters.rend(); ++it) (*it)->ForgetImage();
         Painters->UnlockList();
     }
     ClearImage();

@@ -189,7 +189,7 @@ struct Run {
         image.OnChange = notify;
         image.OnAnimationStart = [this](TObject* sender) {
             auto* painter = dynamic_cast<TGIFPainter*>(sender);
-            if (painter && (painter->DrawFlags & dfThreaded)) NotePainter(*painter);
+            if (painter && (painter->DrawFlags() & dfThreaded)) NotePainter(*painter);
             Callback();
         };
         image.OnFrameBegin = notify;
