@@ -349,19 +349,15 @@ void TGIFImage::CopyImage(TGIFImage& other) {
         OnAnimationEnd = other.OnAnimationEnd;
         OnFrameDone = other.OnFrameDone;
         OnLoopPass = other.OnLoopPass;
-        // A handler may also empty or reload the source or take frames from it: the copy ends
-        // once a source frame is gone.
-        std::vector<TFrameWatch> sources;
-        for (int i = 0; i < other.Frames->ItemCount(); ++i) sources.emplace_back(*other.Frames->FrameAt(i));
-        const int count = static_cast<int>(sources.size());
-        const auto allLive = [&] {
-            return bothLive() && std::all_of(sources.begin(), sources.end(), [](const TFrameWatch& w) { return w.Lives(); });
-        };
+        // A handler may also empty or reload the source or change its frames: the copy ends then.
+        const TFrameListWatch sources(*other.Frames);
+        const auto sourcesKept = [&] { return bothLive() && sources.Unchanged(); };
+        const int count = sources.Count();
         for (int i = 0; i < count; ++i) {
             TUnlistedFrame frame(this);
-            EndIfImageFreed(RunHandler([&] { frame->CopyFrom(*sources[i].Frame()); }) && allLive());
-            EndIfImageFreed(RunHandler([&] { AddNewFrame(frame); }) && allLive());
-            EndIfImageFreed(progress.Report(MulDiv(i + 1, 100, count)) && allLive());
+            EndIfImageFreed(RunHandler([&] { frame->CopyFrom(*sources.FrameAt(i)); }) && sourcesKept());
+            EndIfImageFreed(RunHandler([&] { AddNewFrame(frame); }) && sourcesKept());
+            EndIfImageFreed(progress.Report(MulDiv(i + 1, 100, count)) && sourcesKept());
         }
         FitScreenToFrames();
         EndIfImageFreed(progress.Finish() && bothLive());

@@ -152,12 +152,16 @@ void TGIFImageList::LoadItems(TStream& stream, TObject* parent) {
     stream.Seek(-1, soCurrent);
 }
 
+// A handler that empties or reloads the image or takes a frame from it ends the save, which
+// would otherwise write some frames of one list and some of another.
 void TGIFImageList::SaveItems(TStream& stream) {
     for (int i = 0; i < ItemCount(); ++i) {
         FrameAt(i)->SaveToStream(stream);
-        if (Owner())
-            EndIfImageFreed(
-                Owner()->ReportProgress(this, psRunning, MulDiv(i + 1, 100, ItemCount()), false, sProgressSaving));
+        if (!Owner()) continue;
+        const TFrameListWatch frames(*this);
+        EndIfImageFreed(
+            Owner()->ReportProgress(this, psRunning, MulDiv(i + 1, 100, ItemCount()), false, sProgressSaving) &&
+            frames.Unchanged());
     }
 }
 

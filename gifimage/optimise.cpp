@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <vector>
 
 #include "gifimage/colormap.h"
 #include "gifimage/extensions.h"
@@ -115,12 +114,9 @@ public:
     void Step() { ++done_; }
     void Skip(int count) { done_ += count; }
     void Report() {
-        std::vector<TFrameWatch> frames;
-        for (int i = 0; i < image_.Frames->ItemCount(); ++i) frames.emplace_back(*image_.Frames->FrameAt(i));
+        const TFrameListWatch frames(*image_.Frames);
         EndIfImageFreed(hold_.Unlocked([&] { return progress_.Report(MulDiv(done_, 100, total_)); }));
-        const bool same = image_.Frames->ItemCount() == static_cast<int>(frames.size()) &&
-                          std::all_of(frames.begin(), frames.end(), [](const TFrameWatch& w) { return w.Lives(); });
-        EndIfImageFreed(same);
+        EndIfImageFreed(frames.Unchanged());
     }
 
 private:

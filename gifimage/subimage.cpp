@@ -165,6 +165,17 @@ bool TFrameWatch::ImageLives() const { return !image_ || !imageLife_.expired(); 
 
 bool TFrameWatch::Lives() const { return FrameLives() && ImageLives() && frame_->OwnerImage() == image_; }
 
+TFrameListWatch::TFrameListWatch(const TGIFImageList& frames) : frames_(frames) {
+    watches_.reserve(static_cast<size_t>(frames.ItemCount()));
+    for (int i = 0; i < frames.ItemCount(); ++i) watches_.emplace_back(*frames.FrameAt(i));
+}
+
+// Called only while the list's image lives (the list goes with it).
+bool TFrameListWatch::Unchanged() const {
+    return frames_.ItemCount() == Count() &&
+           std::all_of(watches_.begin(), watches_.end(), [](const TFrameWatch& watch) { return watch.Lives(); });
+}
+
 void TGIFSubImage::ForgetFreedOwner() { HandPartsTo(nullptr); }
 
 void TGIFSubImage::HandPartsTo(TGIFOwner* owner) {
@@ -261,10 +272,12 @@ void TGIFSubImage::WritePixelData(TStream& stream) {
     }
     TGIFImage* image = OwnerImage();
     const int compression = image ? image->Compression : DefaultCompression;
+    // The encoder reads the pixels on after a warning: its handler must leave the frame there.
+    const TFrameWatch watch(*this);
     WriteGIFPixelData(
         stream, compression, static_cast<uint8_t>(bitsPerPixel), Width(), Height(), IsInterlaced(), Pixels, maxColor,
-        [image](TObject* sender, int severity, const std::string& message) {
-            if (image) EndIfImageFreed(image->Warn(sender, static_cast<uint8_t>(severity), message));
+        [image, &watch](TObject* sender, int severity, const std::string& message) {
+            if (image) EndIfImageFreed(image->Warn(sender, static_cast<uint8_t>(severity), message) && watch.Lives());
         },
         [](const std::string& message) { RaiseGIFError(message); });
 }

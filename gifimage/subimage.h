@@ -210,6 +210,21 @@ private:
     std::weak_ptr<const char> imageLife_;
 };
 
+// The frames of an image's list, watched across a handler by code that goes through them by
+// index: unchanged while the list holds the same number of frames and each watched one Lives.
+class TFrameListWatch {
+public:
+    explicit TFrameListWatch(const TGIFImageList& frames);
+    [[nodiscard]] bool Unchanged() const;
+    int Count() const { return static_cast<int>(watches_.size()); }
+    // The frame watched at index, while it Lives, else nullptr.
+    TGIFSubImage* FrameAt(int index) const { return watches_[static_cast<size_t>(index)].Frame(); }
+
+private:
+    const TGIFImageList& frames_;
+    std::vector<TFrameWatch> watches_;
+};
+
 // A new frame of an image, owned here until it joins the image's list (Release). Should a
 // handler free the image before that, the frame forgets the image as it goes and so never
 // reaches into it.

@@ -418,6 +418,22 @@ protected:
             if (after) after();
         }
     }
+    // Drops file on the window and expects the player's error box (its caption, the error icon,
+    // OK alone) with text, or with some text when text is empty; presses OK.
+    void DropExpectingErrorBox(const std::string& file, const std::string& text) {
+        ASSERT_TRUE(DropFiles(window_, program_.pid, {file}));
+        ui::MessageBoxInfo box = ui::WaitForMessageBox(program_.pid, 5000);
+        ASSERT_NE(box.window, nullptr) << "no error box";
+        EXPECT_EQ(box.caption, "Corvelline Flash Player");
+        if (text.empty())
+            EXPECT_FALSE(box.text.empty());
+        else
+            EXPECT_EQ(box.text, text);
+        EXPECT_EQ(box.buttons, std::vector<std::string>{"OK"});
+        EXPECT_TRUE(ui::MessageBoxShowsIcon(box.window, IDI_ERROR));
+        ui::PressButton(box.window, IDOK);
+        ui::Pause(300);
+    }
     bool NoMessageBox(int ms = 800) { return ui::WaitForMessageBox(program_.pid, ms).window == nullptr; }
     // Saves a screenshot of the whole virtual display beside the build's programs.
     void Screenshot(const std::string& name) {

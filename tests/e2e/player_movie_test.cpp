@@ -63,13 +63,7 @@ TEST_F(PlayerMovie, InvalidHeaderIsRejectedAndNothingChanges) {
                               {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
     Start();
     SIZE before = Client();
-    ASSERT_TRUE(player::DropFiles(window_, program_.pid, {bad}));
-    ui::MessageBoxInfo box = ui::WaitForMessageBox(program_.pid, 5000);
-    ASSERT_NE(box.window, nullptr);
-    EXPECT_EQ(box.text, "Invalid SWF File!");
-    EXPECT_TRUE(ui::MessageBoxShowsIcon(box.window, IDI_ERROR));
-    ui::PressButton(box.window, IDOK);
-    ui::Pause(300);
+    ASSERT_NO_FATAL_FAILURE(DropExpectingErrorBox(bad, "Invalid SWF File!"));
     EXPECT_EQ(Client().cx, before.cx);
     EXPECT_EQ(Client().cy, before.cy);
     EXPECT_EQ(Caption(), kTitle);
@@ -78,16 +72,26 @@ TEST_F(PlayerMovie, InvalidHeaderIsRejectedAndNothingChanges) {
 
 TEST_F(PlayerMovie, MissingMovieEndsInTheDefaultErrorBox) {
     Start();
-    ASSERT_TRUE(player::DropFiles(window_, program_.pid, {folder_ + "absent.swf"}));
-    ui::MessageBoxInfo box = ui::WaitForMessageBox(program_.pid, 5000);
-    ASSERT_NE(box.window, nullptr);
-    EXPECT_EQ(box.caption, kTitle);
-    EXPECT_FALSE(box.text.empty());
-    EXPECT_TRUE(ui::MessageBoxShowsIcon(box.window, IDI_ERROR));
-    ui::PressButton(box.window, IDOK);
-    ui::Pause(300);
+    ASSERT_NO_FATAL_FAILURE(DropExpectingErrorBox(folder_ + "absent.swf", ""));
     EXPECT_TRUE(IsWindow(window_));
     EXPECT_EQ(Caption(), kTitle);
+}
+
+// A compressed movie whose body does not inflate: zlib's words in the error box, and none of
+// the files it was unpacked into left in the temporary folder.
+TEST_F(PlayerMovie, DamagedCompressedMovieEndsInTheErrorBoxAndLeavesNoTemporaryFile) {
+    // A zlib header, then a last block of the reserved type 3.
+    std::vector<uint8_t> bytes = swftest::Header("CWS", 100);
+    for (uint8_t b : {0x78, 0x9C, 0x07, 0x00, 0x00, 0x00}) bytes.push_back(b);
+    std::string movie = Fixture("damaged.swf", bytes);
+    const std::string temp = player::TempFolder();
+    for (const char* prefix : {"_$$$_", "_$1$_", "_$2$_"}) DeleteFileA((temp + prefix + "damaged.swf").c_str());
+    Start();
+    ASSERT_NO_FATAL_FAILURE(DropExpectingErrorBox(movie, "invalid block type."));
+    for (const char* prefix : {"_$$$_", "_$1$_", "_$2$_"})
+        EXPECT_EQ(GetFileAttributesA((temp + prefix + "damaged.swf").c_str()), INVALID_FILE_ATTRIBUTES) << prefix;
+    EXPECT_EQ(Caption(), kTitle);
+    EXPECT_TRUE(LogLines({"put "}).empty());
 }
 
 TEST_F(PlayerMovie, DroppingThreeFilesPlaysTheFirst) {

@@ -218,14 +218,8 @@ TEST_F(PlayerVideo, MissingCompanionFilesGiveTheCorruptedMessage) {
                       FALSE);
         Start("", dir + "Velloscope.exe");
         SIZE before = Client();
-        ASSERT_TRUE(player::DropFiles(window_, program_.pid, {video}));
-        ui::MessageBoxInfo box = ui::WaitForMessageBox(program_.pid, 5000);
-        ASSERT_NE(box.window, nullptr);
-        EXPECT_EQ(box.caption, kTitle);
-        EXPECT_EQ(box.text, "Corvelline Flash Player is corrupted, please reinstall!");
-        EXPECT_TRUE(ui::MessageBoxShowsIcon(box.window, IDI_ERROR));
-        ui::PressButton(box.window, IDOK);
-        ui::Pause(300);
+        ASSERT_NO_FATAL_FAILURE(
+            DropExpectingErrorBox(video, "Corvelline Flash Player is corrupted, please reinstall!"));
         EXPECT_TRUE(LogLines({"put ", "call "}).empty()) << "something was loaded";
         EXPECT_EQ(Caption(), kTitle);
         EXPECT_EQ(Client().cx, before.cx);
@@ -259,15 +253,7 @@ TEST_F(PlayerVideo, CompanionMovieThatDoesNotLoadEndsInTheErrorBox) {
     Start("", dir + "Velloscope.exe");
     SIZE before = Client();
     std::string status = Status();
-    ASSERT_TRUE(player::DropFiles(window_, program_.pid, {video}));
-    ui::MessageBoxInfo box = ui::WaitForMessageBox(program_.pid, 5000);
-    ASSERT_NE(box.window, nullptr) << "the failed call shows nothing";
-    EXPECT_EQ(box.caption, kTitle);
-    EXPECT_EQ(box.text, callFailed);
-    EXPECT_EQ(box.buttons, std::vector<std::string>{"OK"});
-    EXPECT_TRUE(ui::MessageBoxShowsIcon(box.window, IDI_ERROR));
-    ui::PressButton(box.window, IDOK);
-    ui::Pause(300);
+    ASSERT_NO_FATAL_FAILURE(DropExpectingErrorBox(video, callFailed));
     std::vector<std::string> expected = {"put Scale noscale", "put AlignMode 5", "put Movie " + dir + "fvp.swf",
                                          "put BackgroundColor 0x000000", PlayCall(video)};
     EXPECT_EQ(LogLines({"put ", "call "}), expected);
@@ -277,7 +263,7 @@ TEST_F(PlayerVideo, CompanionMovieThatDoesNotLoadEndsInTheErrorBox) {
     EXPECT_EQ(Client().cy, before.cy);
 
     Menu({"View", "Original Size"});  // video mode: "Resize" goes first, and fails
-    box = ui::WaitForMessageBox(program_.pid, 5000);
+    ui::MessageBoxInfo box = ui::WaitForMessageBox(program_.pid, 5000);
     ASSERT_NE(box.window, nullptr) << "video mode did not stay on";
     EXPECT_EQ(box.text, callFailed);
     ui::PressButton(box.window, IDOK);
