@@ -37,10 +37,10 @@ TGraphicClass TGIFImage::ClassKey() {
 }
 
 bool TGIFImage::IsEmpty() const { return Frames->ItemCount() == 0; }
-int TGIFImage::ScreenWidth() const { return Header->Descriptor.LogicalWidth; }
-int TGIFImage::ScreenHeight() const { return Header->Descriptor.LogicalHeight; }
+int TGIFImage::ScreenWidth() const { return Header->LogicalWidth(); }
+int TGIFImage::ScreenHeight() const { return Header->LogicalHeight(); }
 TColor TGIFImage::BackgroundColor() { return Header->BackgroundColor(); }
-TGIFColorMap* TGIFImage::GlobalColors() const { return Header->ColorMap.get(); }
+TGIFColorMap* TGIFImage::GlobalColors() const { return Header->ColorMap(); }
 
 TGIFImage::TGIFImage()
     : Frames(std::make_unique<TGIFImageList>(this))
@@ -61,7 +61,7 @@ TGIFImage::~TGIFImage() {
     static_cast<void>(StopAllPainters());
     {
         std::vector<TGIFPainter*>& painters = Painters->LockList();
-        for (auto it = painters.rbegin(); it != painters.rend(); ++it) (*it)->OwnerImage = nullptr;
+        for (auto it = painters.rbegin(); it != painters.rend(); ++it) (*it)->ForgetImage();
         Painters->UnlockList();
     }
     ClearImage();
@@ -78,9 +78,9 @@ void TGIFImage::ClearImage(TPixelReserve* reserve) {
     ReleaseBitmap();
     if (reserve) reserve->KeepPixelsOf(*Frames);
     Frames->RemoveAll();
-    Header->ColorMap->RemoveAll();
-    Header->Descriptor.LogicalWidth = 0;
-    Header->Descriptor.LogicalHeight = 0;
+    Header->ColorMap()->RemoveAll();
+    Header->SetLogicalWidth(0);
+    Header->SetLogicalHeight(0);
     Header->PackFlags();
     SetPalette(nullptr);
 }
@@ -156,8 +156,8 @@ void TGIFImage::FitScreenToFrames() {
         if (right > kMaxSide || bottom > kMaxSide) beyondLargest = true;
         right = std::min(right, kMaxSide);
         bottom = std::min(bottom, kMaxSide);
-        if (right > ScreenWidth()) Header->Descriptor.LogicalWidth = static_cast<uint16_t>(right);
-        if (bottom > ScreenHeight()) Header->Descriptor.LogicalHeight = static_cast<uint16_t>(bottom);
+        if (right > ScreenWidth()) Header->SetLogicalWidth(right);
+        if (bottom > ScreenHeight()) Header->SetLogicalHeight(bottom);
     }
     if (beyondLargest) EndIfImageFreed(Warn(this, 1, sScreenSizeExceeded));
 }
@@ -175,9 +175,12 @@ void TGIFImage::SetScreenExtent(int side, int value) {
         if (frame->BoundsField(side) + frame->BoundsField(extentField) > value)
             RaiseGIFError(side == kBoundsLeft ? sWidthTooSmall : sHeightTooSmall);
     }
-    uint16_t& extent = side == kBoundsLeft ? Header->Descriptor.LogicalWidth : Header->Descriptor.LogicalHeight;
-    if (value == extent) return;
-    extent = static_cast<uint16_t>(value);
+    const bool width = side == kBoundsLeft;
+    if (value == (width ? Header->LogicalWidth() : Header->LogicalHeight())) return;
+    if (width)
+        Header->SetLogicalWidth(value);
+    else
+        Header->SetLogicalHeight(value);
     ReleaseBitmap();
     EndIfImageFreed(NotifyChanged(this));
 }

@@ -50,7 +50,7 @@ public:
     }
 
     void ImportBits8() {
-        TBitmap& bitmap = reader_.Bitmap;
+        TBitmap& bitmap = reader_.Bitmap();
         // Fetching a row first makes a device-dependent picture device-independent.
         reader_.RowPointer(0);
         if (bitmap.HandleType() == bmDDB)
@@ -103,7 +103,7 @@ private:
     // The colour table of a 1- or 4-bit picture: its palette, made once the rows are device-independent.
     void LoadTableFromPalette() {
         reader_.RowPointer(0);
-        frame_.LocalColorMap->LoadFromPaletteHandle(reader_.Bitmap.Palette());
+        frame_.LocalColorMap->LoadFromPaletteHandle(reader_.Bitmap().Palette());
     }
 
     template <typename RowCopy>

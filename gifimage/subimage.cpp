@@ -35,10 +35,10 @@ public:
     ~TUnlistedExtension() {
         if (!extension_) return;
         if (watch_ && !watch_->FrameLives()) {
-            extension_->Frame = nullptr;
+            extension_->ForgetFreedFrame();
             extension_->SetOwner(nullptr);
         } else if (watch_ && !watch_->ImageLives()) {
-            extension_->Frame->ForgetFreedOwner();
+            extension_->Frame()->ForgetFreedOwner();
             extension_->SetOwner(nullptr);
         }
         delete extension_;

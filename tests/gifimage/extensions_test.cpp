@@ -49,7 +49,7 @@ TEST(GifExtensions, EveryKindIsRead) {
         ASSERT_EQ(frame->Extensions->ItemCount(), 1);
         TGIFExtension* extension = frame->Extensions->ExtensionAt(0);
         EXPECT_EQ(extension->ClassType(), c.expected) << extension->ClassType()->ClassName;
-        EXPECT_EQ(extension->Frame, frame);
+        EXPECT_EQ(extension->Frame(), frame);
         EXPECT_EQ(extension->OwnerImage(), image.get());
         EXPECT_EQ(extension->RequiredVersion(), Version89a);
         EXPECT_EQ(frame->PixelAt(1, 1), 3) << "the frame's image follows";
@@ -147,7 +147,7 @@ TEST(GifExtensions, LoopBlockRefinementByLayout) {
         if (c.loopCount >= 0) {
             auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(extension);
             EXPECT_NE(loop, nullptr);
-            if (loop) EXPECT_EQ(loop->LoopCount, c.loopCount);
+            if (loop) EXPECT_EQ(loop->LoopCount(), c.loopCount);
         }
         EXPECT_EQ(frame->PixelAt(1, 1), 3) << "the frame's image follows";
     }
@@ -175,29 +175,29 @@ TEST(GifExtensions, FieldsOfEachKind) {
                                   .b);
     auto* plain = dynamic_cast<TGIFTextExtension*>(text->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
     ASSERT_NE(plain, nullptr);
-    EXPECT_EQ(plain->Record.GridWidth, 30);
-    EXPECT_EQ(plain->Record.CellHeight, 16);
-    ASSERT_EQ(plain->Text->Count(), 2);
-    EXPECT_EQ((*plain->Text)[1], "you");
+    EXPECT_EQ(plain->Record().GridWidth, 30);
+    EXPECT_EQ(plain->Record().CellHeight, 16);
+    ASSERT_EQ(plain->Text().Count(), 2);
+    EXPECT_EQ(plain->Text()[1], "you");
 
     auto loop = WithExtension(AppBlock("NETSCAPE2.0", {3, 1, 5, 0, 5, 2, 0xE8, 3, 0, 0, 0}));
     auto* ns = dynamic_cast<TGIFAppExtNSLoop*>(loop->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
     ASSERT_NE(ns, nullptr);
-    EXPECT_EQ(ns->LoopCount, 5);
-    EXPECT_EQ(ns->BufferSize, 1000u);
+    EXPECT_EQ(ns->LoopCount(), 5);
+    EXPECT_EQ(ns->BufferSize(), 1000u);
 
     auto unknown = WithExtension(AppBlock("XMP DataXMP", {3, 'a', 'b', 'c', 1, 'd', 0}));
     auto* app = dynamic_cast<TGIFUnknownAppExtension*>(unknown->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
     ASSERT_NE(app, nullptr);
-    EXPECT_EQ(app->Identifier, MakeAppIdentifier("XMP DataXMP"));
-    ASSERT_EQ(app->Blocks.size(), 2u);
-    EXPECT_EQ(app->Blocks[0]->Size, 3);
-    EXPECT_EQ(app->Blocks[1]->Data[0], 'd');
+    EXPECT_EQ(app->Identifier(), MakeAppIdentifier("XMP DataXMP"));
+    ASSERT_EQ(app->Blocks().size(), 2u);
+    EXPECT_EQ(app->Blocks()[0]->Size, 3);
+    EXPECT_EQ(app->Blocks()[1]->Data[0], 'd');
 
     auto ten = WithExtension(AppBlock("ABCDEFGHIJ", {0}));
     auto* short10 = dynamic_cast<TGIFApplicationExtension*>(ten->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
-    EXPECT_EQ(short10->Identifier[9], 'J');
-    EXPECT_EQ(short10->Identifier[10], 0);
+    EXPECT_EQ(short10->Identifier()[9], 'J');
+    EXPECT_EQ(short10->Identifier()[10], 0);
 }
 
 // The lines of a text or comment as data sub-blocks: each sub-block is one line up to its first zero
@@ -234,12 +234,12 @@ TEST(GifExtensions, TextLinesComeBackAsTheyLoad) {
         {"comment", {'!', 0xFE},
          [](TGIFExtension* e) -> TStrings* {
              auto* comment = dynamic_cast<TGIFCommentExtension*>(e);
-             return comment ? comment->Comment.get() : nullptr;
+             return comment ? &comment->Comment() : nullptr;
          }},
         {"plain text", textHead,
          [](TGIFExtension* e) -> TStrings* {
              auto* text = dynamic_cast<TGIFTextExtension*>(e);
-             return text ? text->Text.get() : nullptr;
+             return text ? &text->Text() : nullptr;
          }},
     };
     auto linesOf = [](const Kind& kind, TGIFImage& image) {
@@ -305,7 +305,7 @@ TEST(GifExtensions, LoopSubBlocks) {
         ASSERT_EQ(image->Frames->ItemCount(), 1);
         auto* ns = dynamic_cast<TGIFAppExtNSLoop*>(image->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
         ASSERT_NE(ns, nullptr);
-        EXPECT_EQ(ns->LoopCount, c.loopCount);
+        EXPECT_EQ(ns->LoopCount(), c.loopCount);
     }
 }
 
@@ -350,7 +350,7 @@ TEST(GifExtensions, GraphicControlBlockIsReadAsSixBytes) {
     auto image = WithExtension({'!', 0xF9, 5, 0, 0, 0, 0, 0});
     auto* control = dynamic_cast<TGIFGraphicControlExtension*>(image->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
     ASSERT_NE(control, nullptr);
-    EXPECT_EQ(control->Record.BlockSize, 5);
+    EXPECT_EQ(control->Record().BlockSize, 5);
 }
 
 TEST(GifExtensions, GraphicControlCutShortWarns) {
@@ -380,10 +380,12 @@ TEST(GifExtensions, GraphicControlState) {
     EXPECT_EQ(first->TransparentIndex(), 0);
     EXPECT_EQ(log.Messages(), std::vector<std::string>{sInvalidColorIndex});
     first->SetDisposalMethod(kDisposalRestorePrevious);
-    first->Record.PackedFields |= 0xE0;
+    TGraphicControlRecord reserved = first->Record();
+    reserved.PackedFields |= 0xE0;
+    first->SetRecord(reserved);
     first->SetDisposalMethod(9);
     EXPECT_EQ(first->DisposalMethod(), 1);
-    EXPECT_EQ(first->Record.PackedFields & 0xE0, 0xE0) << "reserved bits kept";
+    EXPECT_EQ(first->Record().PackedFields & 0xE0, 0xE0) << "reserved bits kept";
     first->SetIsTransparent(true);
     EXPECT_TRUE(frame.Transparent);
     delete first;

@@ -192,7 +192,7 @@ TEST(GifFrameAdoption, TheFrameBelongsToTheNewImageOnly) {
     EXPECT_EQ(a.frame->Extensions->OwnerImage(), a.to.get());
     ASSERT_EQ(a.frame->Extensions->ItemCount(), 2);
     for (int i = 0; i < 2; ++i) EXPECT_EQ(a.frame->Extensions->ExtensionAt(i)->OwnerImage(), a.to.get());
-    EXPECT_EQ(a.frame->GraphicControlExtension->Frame, a.frame);
+    EXPECT_EQ(a.frame->GraphicControlExtension->Frame(), a.frame);
 
     // Its colours come along as a table of its own: the new image's global table holds others.
     EXPECT_EQ(TableOf(*a.frame->LocalColorMap), (Rgbs{Red, Green}));

@@ -636,7 +636,7 @@ TEST(GifImportFrame, CopyTakesDescriptorPixelsTableAndExtensions) {
         EXPECT_EQ(SavedExtensions(*target), SavedExtensions(*source));
         ASSERT_NE(target->GraphicControlExtension, nullptr);
         EXPECT_EQ(target->GraphicControlExtension, target->Extensions->ExtensionAt(0));
-        EXPECT_EQ(target->GraphicControlExtension->Frame, target.get());
+        EXPECT_EQ(target->GraphicControlExtension->Frame(), target.get());
         EXPECT_EQ(target->GraphicControlExtension->TransparentIndex(), 1);
         EXPECT_EQ(target->GraphicControlExtension->DelayUnits(), 7);
         EXPECT_EQ(target->HasRenderedBitmap(), rendered);

@@ -86,8 +86,8 @@ constexpr TakeKind kTakes[] = {{Take::Free, "freed"},
 // local colour table.
 const TGIFSubImage* FrameOfSender(TObject* sender) {
     if (auto* frame = dynamic_cast<TGIFSubImage*>(sender)) return frame;
-    if (auto* extension = dynamic_cast<TGIFExtension*>(sender)) return extension->Frame;
-    if (auto* table = dynamic_cast<TGIFLocalColorMap*>(sender)) return table->Frame;
+    if (auto* extension = dynamic_cast<TGIFExtension*>(sender)) return extension->Frame();
+    if (auto* table = dynamic_cast<TGIFLocalColorMap*>(sender)) return table->Frame();
     return nullptr;
 }
 
@@ -189,7 +189,7 @@ struct Run {
         image.OnChange = notify;
         image.OnAnimationStart = [this](TObject* sender) {
             auto* painter = dynamic_cast<TGIFPainter*>(sender);
-            if (painter && (painter->DrawFlags & dfThreaded)) NotePainter(*painter);
+            if (painter && (painter->DrawFlags() & dfThreaded)) NotePainter(*painter);
             Callback();
         };
         image.OnFrameBegin = notify;

@@ -123,7 +123,7 @@ TEST(GifDrawImage, PaintOnTargetKeepsPainterForSameCanvasAndRect) {
     image->DrawImage(surface.Canvas(), RECT{4, 0, 8, 2});
     ASSERT_NE(image->OwnPainter, nullptr);
     EXPECT_EQ(PainterCount(*image), 1u);
-    EXPECT_EQ(image->OwnPainter->TargetRect.left, 4);
+    EXPECT_EQ(image->OwnPainter->TargetRect().left, 4);
     EXPECT_TRUE(image->StopAllPainters());
     EXPECT_TRUE(NoPainters(*image));
     EXPECT_EQ(image->OwnPainter, nullptr);

@@ -103,7 +103,7 @@ Outcome PlayAndFree(const PlaySetup& s, const std::function<bool(size_t, const s
             if (name == "start")
                 DuplicateHandle(GetCurrentProcess(), painter->Handle(), GetCurrentProcess(), &painterThread,
                                 SYNCHRONIZE, FALSE, 0);
-            note(name == "start" ? name : name + " " + std::to_string(painter->CurrentFrame));
+            note(name == "start" ? name : name + " " + std::to_string(painter->CurrentFrame()));
         };
     };
     image->OnAnimationStart = painterEntry("start");

@@ -52,15 +52,15 @@ TEST_P(GifPainterConstruction, CreatesEventAndBitmapsAsNeeded) {
     ASSERT_NE(painter, nullptr);
     EXPECT_EQ(slot, painter);
     EXPECT_TRUE(painter->Suspended());
-    EXPECT_EQ(painter->CurrentFrame, -1);
+    EXPECT_EQ(painter->CurrentFrame(), -1);
     EXPECT_FALSE(painter->FirstFramePainted());
-    EXPECT_EQ(painter->WakeEvent != nullptr, c.wakeEvent);
-    EXPECT_EQ(painter->CompositeBitmap != nullptr, c.composite);
-    EXPECT_EQ(painter->ScratchBitmap != nullptr, c.composite);
-    EXPECT_EQ(painter->UnderlayBitmap != nullptr, c.underlay);
-    if (painter->CompositeBitmap) {
-        EXPECT_EQ(painter->CompositeBitmap->Width(), 4);
-        EXPECT_EQ(GetPixel(painter->CompositeBitmap->Canvas().Handle(), 3, 1), kYellow);
+    EXPECT_EQ(painter->WakeEvent() != nullptr, c.wakeEvent);
+    EXPECT_EQ(painter->CompositeBitmap() != nullptr, c.composite);
+    EXPECT_EQ(painter->ScratchBitmap() != nullptr, c.composite);
+    EXPECT_EQ(painter->UnderlayBitmap() != nullptr, c.underlay);
+    if (painter->CompositeBitmap()) {
+        EXPECT_EQ(painter->CompositeBitmap()->Width(), 4);
+        EXPECT_EQ(GetPixel(painter->CompositeBitmap()->Canvas().Handle(), 3, 1), kYellow);
     }
     EXPECT_EQ(painter->Priority(), THREAD_PRIORITY_LOWEST);
     painter->StopPainting();
@@ -200,7 +200,7 @@ TEST(GifPainterPasses, FrameDoneHandlerMayJumpToAnotherFrame) {
     image->SpeedPercent = -1;
     EventLog log;
     log.action = [](TGIFPainter& painter, const std::string& entry) {
-        if (entry == "done 0") painter.CurrentFrame = 2;
+        if (entry == "done 0") painter.SetCurrentFrame(2);
     };
     log.Attach(*image);
     Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
@@ -522,7 +522,7 @@ TEST(GifPainterStopping, TargetThatStopsBeingDeviceContextEndsPainterSilently) {
     ASSERT_TRUE(PumpUntil([&] { return log.Has("done 0"); }));
     EXPECT_EQ(surface->At(0, 0), ColorOfIndex(kRed));
     surface->DeleteContext();
-    SetEvent(painter->WakeEvent);
+    SetEvent(painter->WakeEvent());
     ASSERT_TRUE(PumpUntil([&] { return NoPainters(*image); }));
     EXPECT_EQ(log.entries, (std::vector<std::string>{"start", "begin 0", "done 0", "begin 1"}));
 }

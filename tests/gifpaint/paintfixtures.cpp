@@ -112,7 +112,7 @@ void EventLog::Attach(TGIFImage& image) {
             auto* painter = dynamic_cast<TGIFPainter*>(sender);
             const std::string entry = name == "start"
                                           ? name
-                                          : name + " " + std::to_string(painter ? painter->CurrentFrame : -99);
+                                          : name + " " + std::to_string(painter ? painter->CurrentFrame() : -99);
             entries.push_back(entry);
             if (name == "begin") beginTimes.push_back(timeGetTime());
             if (action && painter) action(*painter, entry);
