@@ -425,23 +425,23 @@ void DeinterlaceRows(uint8_t* pixels, int width, int height) {
 void TGIFSubImage::DecodePixels(TStream& stream) {
     AllocPixels(false);
     uint8_t fill = 0;
-    if (Transparent && GraphicControlExtension) fill = GraphicControlExtension->TransparentIndex();
+    if (transparent_ && graphicControlExtension_) fill = graphicControlExtension_->TransparentIndex();
     // An interlaced frame is decoded as its rows come, then the rows are put in their places.
-    const bool interlaced = IsInterlaced() && PixelsSize > 0;
+    const bool interlaced = IsInterlaced() && pixelsSize_ > 0;
     int64_t stored = 0;
     bool finished = false;
     auto finishPixels = [&] {
         finished = true;
-        if (PixelsSize > stored) std::memset(Pixels + stored, fill, static_cast<size_t>(PixelsSize - stored));
-        if (interlaced) DeinterlaceRows(Pixels, Width(), Height());
+        if (pixelsSize_ > stored) std::memset(pixels_ + stored, fill, static_cast<size_t>(pixelsSize_ - stored));
+        if (interlaced) DeinterlaceRows(pixels_, Width(), Height());
     };
     try {
         uint8_t minCodeSize = 0;
         if (ReadByte(stream, minCodeSize)) {
             LZWDecoder decoder(*this, stream, minCodeSize);
-            decoder.Fill(Pixels, PixelsSize, stored);
+            decoder.Fill(pixels_, pixelsSize_, stored);
             finishPixels();
-            if (stored == PixelsSize) decoder.DecodeCodeAfterLastPixel();
+            if (stored == pixelsSize_) decoder.DecodeCodeAfterLastPixel();
             return;
         }
     } catch (...) {

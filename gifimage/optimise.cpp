@@ -19,10 +19,10 @@
 
 namespace {
 uint8_t DisposalOf(const TGIFSubImage& frame) {
-    return frame.GraphicControlExtension ? frame.GraphicControlExtension->DisposalMethod() : kDisposalNone;
+    return frame.GraphicControlExtension() ? frame.GraphicControlExtension()->DisposalMethod() : kDisposalNone;
 }
 
-bool IsKeyed(const TGIFSubImage& frame) { return frame.Transparent && frame.GraphicControlExtension; }
+bool IsKeyed(const TGIFSubImage& frame) { return frame.Transparent() && frame.GraphicControlExtension(); }
 
 // Whether the restore of frame `current` after its display can be left out: the opaque frame
 // drawn next covers all of it, and does not itself go back to what was there before it.
@@ -37,7 +37,7 @@ bool RestoreIsHidden(const TGIFSubImage& current, const TGIFSubImage& next, cons
 // any other predecessor the time goes with the dropped frame: none is made up for it.
 void PassDelayTo(TGIFSubImage& before, int shown) {
     if (!IsKeyed(before)) return;
-    TGIFGraphicControlExtension* control = before.GraphicControlExtension;
+    TGIFGraphicControlExtension* control = before.GraphicControlExtension();
     const int own = ShownDelayUnits(control, true);
     control->SetDelayUnits(static_cast<uint16_t>(std::min<int>(0xFFFF, own + shown)));
 }
@@ -49,12 +49,12 @@ void PassDelayTo(TGIFSubImage& before, int shown) {
 bool TrimKeepsDisplay(const TGIFImage& image, int b) {
     const TGIFSubImage& frame = *image.Frames()->FrameAt(b);
     if (DisposalOf(frame) == kDisposalRestoreBackground) return false;
-    if (b == 0 || ShownDelayUnits(frame.GraphicControlExtension, true) == 0) return true;
+    if (b == 0 || ShownDelayUnits(frame.GraphicControlExtension(), true) == 0) return true;
     const uint8_t before = DisposalOf(*image.Frames()->FrameAt(b - 1));
     if (before != kDisposalRestoreBackground && before != kDisposalRestorePrevious) return true;
-    const uint8_t key = frame.GraphicControlExtension->TransparentIndex();
-    for (int32_t i = 0; i < frame.PixelsSize; ++i)
-        if (frame.Pixels[i] != key) return true;
+    const uint8_t key = frame.GraphicControlExtension()->TransparentIndex();
+    for (int32_t i = 0; i < frame.PixelsSize(); ++i)
+        if (frame.Pixels()[i] != key) return true;
     return false;
 }
 
@@ -133,8 +133,8 @@ void CompactColorMaps(TGIFImage& image, OptimizationSteps& steps) {
     for (int i = 0; i < image.Frames()->ItemCount(); ++i) {
         steps.Step();
         TGIFSubImage* frame = image.Frames()->FrameAt(i);
-        if (frame->LocalColorMap->Count() > 0) {
-            frame->LocalColorMap->Compact();
+        if (frame->LocalColorMap()->Count() > 0) {
+            frame->LocalColorMap()->Compact();
             steps.Report();
         }
     }
@@ -146,8 +146,8 @@ void DropUnusedTransparencyAndHiddenRestores(TGIFImage& image, OptimizationSteps
         steps.Step();
         TGIFSubImage* frame = image.Frames()->FrameAt(i);
         if (IsKeyed(*frame) &&
-            !ContainsByte(frame->Pixels, frame->GraphicControlExtension->TransparentIndex(), frame->PixelsSize)) {
-            frame->GraphicControlExtension->SetIsTransparent(false);
+            !ContainsByte(frame->Pixels(), frame->GraphicControlExtension()->TransparentIndex(), frame->PixelsSize())) {
+            frame->GraphicControlExtension()->SetIsTransparent(false);
             steps.Report();
         }
     }
@@ -156,13 +156,13 @@ void DropUnusedTransparencyAndHiddenRestores(TGIFImage& image, OptimizationSteps
         TGIFSubImage* frame = image.Frames()->FrameAt(i);
         TGIFSubImage* next = image.Frames()->FrameAt(i + 1);
         const uint8_t disposal = DisposalOf(*frame);
-        if (!frame->GraphicControlExtension ||
-            (disposal != kDisposalRestoreBackground && disposal != kDisposalRestorePrevious) || next->Transparent)
+        if (!frame->GraphicControlExtension() ||
+            (disposal != kDisposalRestoreBackground && disposal != kDisposalRestorePrevious) || next->Transparent())
             continue;
         RECT overlap;
         const RECT own = frame->FrameRect(), other = next->FrameRect();
         if (!IntersectRect(&overlap, &own, &other)) continue;
-        if (RestoreIsHidden(*frame, *next, overlap)) frame->GraphicControlExtension->SetDisposalMethod(kDisposalNone);
+        if (RestoreIsHidden(*frame, *next, overlap)) frame->GraphicControlExtension()->SetDisposalMethod(kDisposalNone);
         steps.Report();
     }
 }
@@ -186,7 +186,7 @@ void TrimFrameBorders(TGIFImage& image, OptimizationSteps& steps) {
         TGIFSubImage* frame = image.Frames()->FrameAt(b);
         if (frame->IsEmpty() || !IsKeyed(*frame)) continue;
         if (!TrimKeepsDisplay(image, b)) continue;
-        const int shown = ShownDelayUnits(frame->GraphicControlExtension, true);
+        const int shown = ShownDelayUnits(frame->GraphicControlExtension(), true);
         frame->TrimBorders();
         if (frame->IsEmpty()) {
             if (b > 0) PassDelayTo(*image.Frames()->FrameAt(b - 1), shown);
@@ -201,11 +201,11 @@ void DropNeedlessExtensions(TGIFImage& image, OptimizationSteps& steps) {
     for (int b = image.Frames()->ItemCount() - 1; b >= 0; --b) {
         TGIFSubImage* frame = image.Frames()->FrameAt(b);
         const bool keepLoop = b == 0 && image.Frames()->ItemCount() > 1;
-        for (int e = frame->Extensions->ItemCount() - 1; e >= 0; --e)
-            if (CarriesNothingForDisplay(frame->Extensions->ExtensionAt(e), keepLoop)) frame->Extensions->RemoveAt(e);
-        if (TGIFGraphicControlExtension* control = frame->GraphicControlExtension)
+        for (int e = frame->Extensions()->ItemCount() - 1; e >= 0; --e)
+            if (CarriesNothingForDisplay(frame->Extensions()->ExtensionAt(e), keepLoop)) frame->Extensions()->RemoveAt(e);
+        if (TGIFGraphicControlExtension* control = frame->GraphicControlExtension())
             if (IsNeedless(*control, image.Frames()->ItemCount() == 1)) delete control;
-        if (frame->IsEmpty() && frame->Extensions->ItemCount() == 0) image.Frames()->RemoveAt(b);
+        if (frame->IsEmpty() && frame->Extensions()->ItemCount() == 0) image.Frames()->RemoveAt(b);
     }
     steps.Report();
 }

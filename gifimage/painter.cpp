@@ -136,7 +136,7 @@ TGIFPainter::TGIFPainter(TGIFImage* image, uint16_t drawFlags, const RECT& rect,
         bool restoresBackground = (drawFlags_ & dfClearFirstFrame) != 0;
         bool restoresPrevious = false;
         for (int i = 0; i < image->Frames()->ItemCount(); ++i) {
-            if (const TGIFGraphicControlExtension* control = image->Frames()->FrameAt(i)->GraphicControlExtension) {
+            if (const TGIFGraphicControlExtension* control = image->Frames()->FrameAt(i)->GraphicControlExtension()) {
                 restoresBackground |= control->DisposalMethod() == kDisposalRestoreBackground;
                 restoresPrevious |= control->DisposalMethod() == kDisposalRestorePrevious;
             }
@@ -320,8 +320,8 @@ TFrameControls TGIFPainter::ReadFrameControls() {
     const TGIFSubImage* frame = FrameAt(currentFrame_);
     if (!frame) return controls;
     controls.present = true;
-    for (int i = 0; i < frame->Extensions->ItemCount(); ++i) {
-        TGIFExtension* extension = frame->Extensions->ExtensionAt(i);
+    for (int i = 0; i < frame->Extensions()->ItemCount(); ++i) {
+        TGIFExtension* extension = frame->Extensions()->ExtensionAt(i);
         if (auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(extension)) {
             if (controls.hasLoop) continue;
             controls.hasLoop = true;
@@ -330,7 +330,7 @@ TFrameControls TGIFPainter::ReadFrameControls() {
             controls.disposal = control->DisposalMethod();
         }
     }
-    controls.delay = ShownDelayUnits(frame->GraphicControlExtension, Threaded());
+    controls.delay = ShownDelayUnits(frame->GraphicControlExtension(), Threaded());
     return controls;
 }
 

@@ -68,11 +68,11 @@ std::string FrameDifference(TGIFImage& a, TGIFImage& b, bool includeEmpty) {
         if (x.Left() != y.Left() || x.Top() != y.Top() || x.Width() != y.Width() || x.Height() != y.Height())
             return at + "bounds changed";
         const int64_t n = int64_t(x.Width()) * x.Height();
-        if (!x.Pixels || !y.Pixels || x.PixelsSize < n || y.PixelsSize < n) return at + "pixel buffer missing";
+        if (!x.Pixels() || !y.Pixels() || x.PixelsSize() < n || y.PixelsSize() < n) return at + "pixel buffer missing";
         for (int64_t k = 0; k < n; ++k)
-            if (x.Pixels[k] != y.Pixels[k])
-                return at + "pixel " + std::to_string(k) + " was " + std::to_string(x.Pixels[k]) + ", became " +
-                       std::to_string(y.Pixels[k]);
+            if (x.Pixels()[k] != y.Pixels()[k])
+                return at + "pixel " + std::to_string(k) + " was " + std::to_string(x.Pixels()[k]) + ", became " +
+                       std::to_string(y.Pixels()[k]);
     }
     return "";
 }
@@ -274,7 +274,7 @@ private:
                 frame->RenderedBitmap();
                 frame->IsMasked();
             });
-            if (i == 0 && frame->HasRenderedBitmap() && Chance(4)) Reduce(*frame->FrameBitmap);
+            if (i == 0 && frame->HasRenderedBitmap() && Chance(4)) Reduce(*frame->FrameBitmap());
         }
         if (rendered) tally_.Add("rendered");
     }
@@ -389,8 +389,8 @@ private:
     static bool RecordsWellFormed(TGIFImage& image) {
         for (int i = 0; i < image.Frames()->ItemCount(); ++i) {
             TGIFSubImage* frame = image.Frames()->FrameAt(i);
-            for (int k = 0; k < frame->Extensions->ItemCount(); ++k) {
-                TGIFExtension* extension = frame->Extensions->ExtensionAt(k);
+            for (int k = 0; k < frame->Extensions()->ItemCount(); ++k) {
+                TGIFExtension* extension = frame->Extensions()->ExtensionAt(k);
                 if (auto* control = dynamic_cast<TGIFGraphicControlExtension*>(extension);
                     control && (control->Record().BlockSize != 4 || control->Record().Terminator != 0))
                     return false;
@@ -422,7 +422,7 @@ private:
             const WICFrame& want = reference.frames[i];
             if (int(want.width) != frame.Width() || int(want.height) != frame.Height())
                 return Fail("Windows' decoder reads frame " + std::to_string(i) + " at another size");
-            if (std::memcmp(want.indexes.data(), frame.Pixels, want.indexes.size()) != 0)
+            if (std::memcmp(want.indexes.data(), frame.Pixels(), want.indexes.size()) != 0)
                 return Fail("Windows' decoder reads other pixels in frame " + std::to_string(i));
         }
         tally_.Add(std::string("saved ") + name + " read the same by Windows' decoder");
@@ -435,7 +435,7 @@ private:
         const auto method = static_cast<TReductionMethod>(Pick(crCustomPalette + 1));
         // Without trimming, the first frame of an opaque image shows the same after optimisation.
         const bool firstKept = !(options & osTrimBorders) && !image.IsEmpty() && !image.Frames()->FrameAt(0)->IsEmpty() &&
-                               !image.Frames()->FrameAt(0)->Transparent;
+                               !image.Frames()->FrameAt(0)->Transparent();
         std::vector<uint8_t> before;
         if (firstKept) Step("bitmap before optimisation", [&] { before = Colors(image.CurrentBitmap()); });
         if (!Step("optimisation", [&] { copy.OptimizeFrames(options, method); })) return;

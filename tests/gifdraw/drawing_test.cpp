@@ -107,7 +107,7 @@ TEST(GifDrawFrame, OpaqueAndTransparentDrawingShowsTheRightPixels) {
     }
 }
 
-bool HoldsCachedObjects(const TGIFSubImage& frame) { return frame.HasRenderedBitmap() || frame.Mask || frame.Palette; }
+bool HoldsCachedObjects(const TGIFSubImage& frame) { return frame.HasRenderedBitmap() || frame.Mask() || frame.Palette(); }
 
 // Drawn frame by frame, an image keeps the rendered bitmap, mask and palette of at most 64 frames
 // besides its first: those drawn last. The GDI table is shared by every window of the process.

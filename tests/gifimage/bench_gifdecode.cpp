@@ -57,9 +57,9 @@ int main(int argc, char** argv) {
         double pixels = 0;
         for (int i = 0; i < frames; ++i) {
             const TGIFSubImage* frame = image.Frames()->FrameAt(i);
-            pixels += static_cast<double>(frame->PixelsSize);
+            pixels += static_cast<double>(frame->PixelsSize());
             same = same && i < static_cast<int>(peer.size()) &&
-                   Bytes(frame->Pixels, frame->Pixels + frame->PixelsSize) == peer[i].indexes;
+                   Bytes(frame->Pixels(), frame->Pixels() + frame->PixelsSize()) == peer[i].indexes;
         }
         const double mpx = pixels / 1e6;
         char size[32];

@@ -31,7 +31,7 @@ TEST(GifConformance, CorpusMatchesWindowsDecoder) {
             TGIFSubImage* frame = image->Frames()->FrameAt(static_cast<int>(i));
             ASSERT_EQ(static_cast<unsigned>(frame->Width()), want.width);
             ASSERT_EQ(static_cast<unsigned>(frame->Height()), want.height);
-            const Bytes got(frame->Pixels, frame->Pixels + frame->PixelsSize);
+            const Bytes got(frame->Pixels(), frame->Pixels() + frame->PixelsSize());
             size_t differing = 0;
             for (size_t k = 0; k < got.size(); ++k) differing += got[k] != want.indexes[k];
             EXPECT_EQ(differing, 0u);

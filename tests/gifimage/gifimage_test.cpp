@@ -141,7 +141,7 @@ TEST(GifImage, ReloadShowsNothingOfTheOldPixels) {
         ASSERT_EQ(reloaded->Frames()->ItemCount(), static_cast<int>(c.frames.size()));
         for (int i = 0; i < reloaded->Frames()->ItemCount(); ++i) {
             const TGIFSubImage* got = reloaded->Frames()->FrameAt(i);
-            EXPECT_EQ(Bytes(got->Pixels, got->Pixels + got->PixelsSize), c.frames[i]) << "frame " << i;
+            EXPECT_EQ(Bytes(got->Pixels(), got->Pixels() + got->PixelsSize()), c.frames[i]) << "frame " << i;
         }
     }
 }
@@ -158,7 +158,7 @@ TEST(GifImage, ReloadThatFailsLeavesAnImageThatLoads) {
     image->LoadFromStream(*goodStream);
     ASSERT_EQ(image->Frames()->ItemCount(), 2);
     const TGIFSubImage* second = image->Frames()->FrameAt(1);
-    EXPECT_EQ(Bytes(second->Pixels, second->Pixels + second->PixelsSize), Bytes(16, 2));
+    EXPECT_EQ(Bytes(second->Pixels(), second->Pixels() + second->PixelsSize()), Bytes(16, 2));
 }
 
 TEST(GifImage, VersionsAndDepths) {
@@ -171,7 +171,7 @@ TEST(GifImage, VersionsAndDepths) {
         for (bool withExtension : c.extensions) {
             auto* frame = new TGIFSubImage(&image);
             image.Frames()->Append(frame);
-            if (withExtension) frame->Extensions->Append(new TGIFCommentExtension(frame));
+            if (withExtension) frame->Extensions()->Append(new TGIFCommentExtension(frame));
         }
         EXPECT_EQ(image.RequiredVersion(), c.version);
     }

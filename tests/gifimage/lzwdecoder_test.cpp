@@ -23,7 +23,7 @@ Bytes FrameGif(int width, int height, int minCodeSize, const Bytes& packed, int 
 
 Bytes FramePixels(const TGIFImage& image, int index = 0) {
     TGIFSubImage* frame = image.Frames()->FrameAt(index);
-    return Bytes(frame->Pixels, frame->Pixels + frame->PixelsSize);
+    return Bytes(frame->Pixels(), frame->Pixels() + frame->PixelsSize());
 }
 
 Bytes NoisePixels(size_t count, int colors, unsigned seed) {
@@ -378,7 +378,7 @@ ReferenceResult LoadFrame(const Bytes& file) {
     TGIFSubImage frame(&image);
     r.error = GIFErrorOf([&] { frame.LoadFromStream(*stream); });
     r.position = static_cast<size_t>(stream->Position());
-    r.pixels.assign(frame.Pixels, frame.Pixels + frame.PixelsSize);
+    r.pixels.assign(frame.Pixels(), frame.Pixels() + frame.PixelsSize());
     r.warnings = log.Messages();
     return r;
 }

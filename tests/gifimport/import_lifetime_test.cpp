@@ -70,7 +70,7 @@ TEST(GifFrameReimport, FromABitmapTheImportFrees) {
              TBitmap first;
              LoadPalettized(first, 8, 2, {Grey, Black, Red}, {{2, 0}, {1, 2}});
              f.CopyFrom(first);
-             return f.FrameBitmap.get();
+             return f.FrameBitmap();
          },
          2, 2, Rgbs{Red, Grey, Black, Red}, 4},
         // Frame 1 stands at x = 2: the 4-wide whole-image bitmap widens the screen to 6, which
@@ -91,7 +91,7 @@ TEST(GifFrameReimport, FromABitmapTheImportFrees) {
         EXPECT_EQ(ColorsOfFrame(frame), c.shows);
         EXPECT_EQ(image->ScreenWidth(), c.screenWidth);
         ASSERT_TRUE(frame.HasRenderedBitmap());
-        EXPECT_EQ(frame.FrameBitmap->Width(), c.width);
+        EXPECT_EQ(frame.FrameBitmap()->Width(), c.width);
     }
 }
 
@@ -150,7 +150,7 @@ TEST(GifImageCopy, FromOneOfItsOwnFrames) {
     const TGIFSubImage& frame = *image->Frames()->FrameAt(0);
     const TGIFSubImage& expected = *fromOther.Frames()->FrameAt(0);
     EXPECT_EQ(PixelsOf(frame), PixelsOf(expected));
-    EXPECT_EQ(TableOf(*frame.LocalColorMap), TableOf(*expected.LocalColorMap));
+    EXPECT_EQ(TableOf(*frame.LocalColorMap()), TableOf(*expected.LocalColorMap()));
     EXPECT_EQ(ShownColors(frame), Through(Rgbs{Black, Grey, Red, Green}, {2, 2, 1, 1}));
 }
 
@@ -190,13 +190,13 @@ TEST(GifFrameAdoption, TheFrameBelongsToTheNewImageOnly) {
     ASSERT_EQ(a.to->Frames()->ItemCount(), 2);
     EXPECT_EQ(a.to->Frames()->FrameAt(1), a.frame) << "the very object";
     EXPECT_EQ(a.frame->OwnerImage(), a.to.get());
-    EXPECT_EQ(a.frame->Extensions->OwnerImage(), a.to.get());
-    ASSERT_EQ(a.frame->Extensions->ItemCount(), 2);
-    for (int i = 0; i < 2; ++i) EXPECT_EQ(a.frame->Extensions->ExtensionAt(i)->OwnerImage(), a.to.get());
-    EXPECT_EQ(a.frame->GraphicControlExtension->Frame(), a.frame);
+    EXPECT_EQ(a.frame->Extensions()->OwnerImage(), a.to.get());
+    ASSERT_EQ(a.frame->Extensions()->ItemCount(), 2);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(a.frame->Extensions()->ExtensionAt(i)->OwnerImage(), a.to.get());
+    EXPECT_EQ(a.frame->GraphicControlExtension()->Frame(), a.frame);
 
     // Its colours come along as a table of its own: the new image's global table holds others.
-    EXPECT_EQ(TableOf(*a.frame->LocalColorMap), (Rgbs{Red, Green}));
+    EXPECT_EQ(TableOf(*a.frame->LocalColorMap()), (Rgbs{Red, Green}));
     TBitmap* rendered = a.frame->RenderedBitmap();
     ASSERT_NE(rendered, nullptr);
     const Rgbs table = [&] {
@@ -209,8 +209,8 @@ TEST(GifFrameAdoption, TheFrameBelongsToTheNewImageOnly) {
 
     // Warnings and the screen fit go to the new image.
     a.frame->ReportWarning(1, "frame");
-    a.frame->Extensions->ExtensionAt(1)->ReportWarning(1, "extension");
-    a.frame->LocalColorMap->ReportWarning(1, "table");
+    a.frame->Extensions()->ExtensionAt(1)->ReportWarning(1, "extension");
+    a.frame->LocalColorMap()->ReportWarning(1, "table");
     EXPECT_TRUE(a.fromLog.entries.empty());
     EXPECT_EQ(a.toLog.Messages(), (std::vector<std::string>{"frame", "extension", "table"}));
     a.frame->SetBoundsField(kBoundsWidth, 9);
@@ -272,10 +272,10 @@ TEST(GifFrameAdoption, AMovedFrameShowsTheColoursItShowedBefore) {
         const std::vector<COLORREF> drawn = Drawn(*frame);
 
         ASSERT_EQ(to->AddFrameFrom(frame), 1);
-        EXPECT_EQ(frame->LocalColorMap->Count() > 0, c.ownTable);
+        EXPECT_EQ(frame->LocalColorMap()->Count() > 0, c.ownTable);
         EXPECT_EQ(ShownColors(*frame), shown);
         EXPECT_EQ(Drawn(*frame), drawn);
-        EXPECT_EQ(frame->GraphicControlExtension->TransparentIndex(), 3);
+        EXPECT_EQ(frame->GraphicControlExtension()->TransparentIndex(), 3);
         from.reset();
 
         TMemoryStream saved;
@@ -301,7 +301,7 @@ TEST(GifFrameAdoption, BothImagesFreedInEitherOrder) {
             a.from.reset();
             ASSERT_EQ(a.to->Frames()->ItemCount(), 2);
             EXPECT_EQ(PixelsOf(*a.to->Frames()->FrameAt(1)), (Bytes{0, 1, 1, 0}));
-            EXPECT_EQ(a.to->Frames()->FrameAt(1)->GraphicControlExtension->TransparentIndex(), 3);
+            EXPECT_EQ(a.to->Frames()->FrameAt(1)->GraphicControlExtension()->TransparentIndex(), 3);
             a.to.reset();
         } else {
             a.to.reset();
@@ -317,7 +317,7 @@ TEST(GifFrameAdoption, FramesWithoutAnImageOrOfTheImageItself) {
     auto* loose = new TGIFSubImage(nullptr);
     EXPECT_EQ(image->AddFrameFrom(loose), 1);
     EXPECT_EQ(loose->OwnerImage(), image.get());
-    EXPECT_EQ(loose->Extensions->OwnerImage(), image.get());
+    EXPECT_EQ(loose->Extensions()->OwnerImage(), image.get());
     EXPECT_EQ(loose->EffectiveColorMap(), image->GlobalColors());
 
     // A frame the image holds already is not listed twice.

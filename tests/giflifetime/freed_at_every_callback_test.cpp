@@ -288,9 +288,9 @@ std::vector<FrameSetup> SeventyFrames() {
 void PrepareMergeNeedingAColour(Run& r) {
     r.MakeImage(0, 0);
     TGIFSubImage& frame = *r.A().Frames()->FrameAt(2);
-    for (int y = 0; y < kHeight; ++y) frame.PixelAt(0, y) = kRed;
-    frame.PixelAt(1, 0) = kWhite;
-    frame.PixelAt(2, 0) = kGreen;
+    for (int y = 0; y < kHeight; ++y) frame.SetPixelAt(0, y, kRed);
+    frame.SetPixelAt(1, 0, kWhite);
+    frame.SetPixelAt(2, 0, kGreen);
 }
 
 void MergeFrameWithFirst(Run& r) { r.A().Frames()->FrameAt(2)->MergeFrom(r.A().Frames()->FrameAt(0)); }
@@ -543,7 +543,7 @@ const Operation kOperations[] = {
      [](Run& r) {
          PrepareMergeNeedingAColour(r);
          TGIFSubImage& frame = *r.A().Frames()->FrameAt(2);
-         frame.LocalColorMap->CopyFrom(*r.A().GlobalColors());
+         frame.LocalColorMap()->CopyFrom(*r.A().GlobalColors());
          frame.ReleaseBitmap();
          frame.PaletteHandle();
          frame.RenderedBitmap();

@@ -30,7 +30,7 @@ TEST(GifFramesInWork, AnImportKeepsItsBitmapWhileAHandlerDrawsAFrameFarAfterIt) 
     std::unique_ptr<TGIFImage> other = Animation(kWidth, kHeight, SolidFrames(kWidth, kHeight, {kBlue}));
     TGIFSubImage& otherFrame = *other->Frames()->FrameAt(0);
     for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x) otherFrame.PixelAt(x, y) = static_cast<uint8_t>((x + y) % 4);
+        for (int x = 0; x < kWidth; ++x) otherFrame.SetPixelAt(x, y, static_cast<uint8_t>((x + y) % 4));
     otherFrame.ReleaseBitmap();
     TBitmap source;
     otherFrame.CopyTo(source);
@@ -51,8 +51,8 @@ TEST(GifFramesInWork, AnImportKeepsItsBitmapWhileAHandlerDrawsAFrameFarAfterIt) 
     for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x) {
             const uint8_t index = frame.PixelAt(x, y);
-            ASSERT_LT(index, frame.LocalColorMap->Count()) << x << "," << y;
-            EXPECT_EQ(frame.LocalColorMap->ColorAt(index), ColorOfIndex(static_cast<uint8_t>((x + y) % 4)))
+            ASSERT_LT(index, frame.LocalColorMap()->Count()) << x << "," << y;
+            EXPECT_EQ(frame.LocalColorMap()->ColorAt(index), ColorOfIndex(static_cast<uint8_t>((x + y) % 4)))
                 << x << "," << y;
         }
     EXPECT_EQ(FreedBlocksWritten(), 0u);

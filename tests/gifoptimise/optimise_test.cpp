@@ -20,6 +20,7 @@
 #include "gifimage/optimise.h"
 #include "gifimage/subimage.h"
 #include "tests/support/frames.h"
+#include "tests/support/testseam.h"
 
 namespace {
 
@@ -49,10 +50,10 @@ std::unique_ptr<TGIFImage> MakeImage(int width, int height, int globalColors = 4
 TGIFSubImage* AddFrame(TGIFImage& image, const FrameSetup& setup) {
     auto* frame = new TGIFSubImage(&image);
     image.Frames()->Append(frame);
-    for (TColor c : setup.local) frame->LocalColorMap->AppendColor(c);
+    for (TColor c : setup.local) frame->LocalColorMap()->AppendColor(c);
     if (setup.width > 0 && setup.height > 0) {
         frame->ApplyBounds(setup.left, setup.top, setup.width, setup.height);
-        std::memcpy(frame->Pixels, setup.pixels.data(), setup.pixels.size());
+        frame->SetPixels(setup.pixels.data(), setup.pixels.size());
     }
     for (ExtKind kind : setup.extras) {
         TGIFExtension* extension = nullptr;
@@ -63,11 +64,11 @@ TGIFSubImage* AddFrame(TGIFImage& image, const FrameSetup& setup) {
         case kUnknownApp: extension = new TGIFUnknownAppExtension(frame); break;
         case kControl: extension = new TGIFGraphicControlExtension(frame); break;
         }
-        frame->Extensions->Append(extension);
+        frame->Extensions()->Append(extension);
     }
     if (setup.transparent >= 0 || setup.disposal >= 0 || setup.delay >= 0 || setup.waitsForInput) {
         auto* control = new TGIFGraphicControlExtension(frame);
-        frame->Extensions->Append(control);
+        frame->Extensions()->Append(control);
         if (setup.disposal >= 0) control->SetDisposalMethod(static_cast<uint8_t>(setup.disposal));
         if (setup.delay >= 0) control->SetDelayUnits(static_cast<uint16_t>(setup.delay));
         if (setup.waitsForInput) {
@@ -92,8 +93,8 @@ std::unique_ptr<TGIFImage> MakeAnimation(const std::vector<FrameSetup>& frames, 
 // The extensions of a frame, by kind, in list order.
 std::vector<ExtKind> KindsOf(const TGIFSubImage& frame) {
     std::vector<ExtKind> kinds;
-    for (int i = 0; i < frame.Extensions->ItemCount(); ++i) {
-        TGIFExtension* e = frame.Extensions->ExtensionAt(i);
+    for (int i = 0; i < frame.Extensions()->ItemCount(); ++i) {
+        TGIFExtension* e = frame.Extensions()->ExtensionAt(i);
         if (dynamic_cast<TGIFCommentExtension*>(e))
             kinds.push_back(kComment);
         else if (dynamic_cast<TGIFTextExtension*>(e))
@@ -109,11 +110,11 @@ std::vector<ExtKind> KindsOf(const TGIFSubImage& frame) {
 }
 
 int DelayOf(const TGIFSubImage& frame) {
-    return frame.GraphicControlExtension ? frame.GraphicControlExtension->DelayUnits() : -1;
+    return frame.GraphicControlExtension() ? frame.GraphicControlExtension()->DelayUnits() : -1;
 }
 
 int DisposalOf(const TGIFSubImage& frame) {
-    return frame.GraphicControlExtension ? frame.GraphicControlExtension->DisposalMethod() : -1;
+    return frame.GraphicControlExtension() ? frame.GraphicControlExtension()->DisposalMethod() : -1;
 }
 
 Bytes Fill(int count, uint8_t value) { return Bytes(static_cast<size_t>(count), value); }
@@ -237,7 +238,7 @@ TEST(GifOptimise, CompactingDropsUnusedColoursAndKeepsWhatPixelsShow) {
 
     image->OptimizeFrames(osCompactColorMaps, crNone);
     EXPECT_EQ(image->GlobalColors()->Count(), 2);
-    EXPECT_EQ(image->Frames()->FrameAt(1)->LocalColorMap->Count(), 2);
+    EXPECT_EQ(image->Frames()->FrameAt(1)->LocalColorMap()->Count(), 2);
     EXPECT_EQ(colours(*image->Frames()->FrameAt(0)), before0);
     EXPECT_EQ(colours(*image->Frames()->FrameAt(1)), before1);
     // Without the option the tables stay as they are.
@@ -267,9 +268,9 @@ TEST(GifOptimise, TransparencyThatNoPixelUsesIsCleared) {
             {{0, 0, 2, 2, c.pixels, c.key, -1, 20}, {0, 0, 2, 2, Bytes{1, 1, 1, 1}, -1, -1, 20}});
         TGIFSubImage* frame = image->Frames()->FrameAt(0);
         image->OptimizeFrames(osDropRedundant, crNone);
-        ASSERT_NE(frame->GraphicControlExtension, nullptr);
-        EXPECT_EQ(frame->GraphicControlExtension->IsTransparent(), c.staysTransparent);
-        EXPECT_EQ(frame->Transparent, c.staysTransparent);
+        ASSERT_NE(frame->GraphicControlExtension(), nullptr);
+        EXPECT_EQ(frame->GraphicControlExtension()->IsTransparent(), c.staysTransparent);
+        EXPECT_EQ(frame->Transparent(), c.staysTransparent);
         EXPECT_EQ(PixelsOf(*frame), c.pixels);
     }
 }
@@ -344,7 +345,7 @@ TEST(GifOptimise, TheCleanUpDropsExtensionsThatShowNothing) {
             TGIFSubImage* frame = image->Frames()->FrameAt(i);
             EXPECT_EQ(KindsOf(*frame), c.expected[i]);
             const bool controlExpected = !c.expected[i].empty() && c.expected[i].back() == kControl;
-            EXPECT_EQ(frame->GraphicControlExtension != nullptr, controlExpected);
+            EXPECT_EQ(frame->GraphicControlExtension() != nullptr, controlExpected);
             EXPECT_EQ(PixelsOf(*frame), c.frames[i].pixels);
         }
     }
@@ -373,10 +374,10 @@ TEST(GifOptimise, FramesLoseWhatTheFrameTheyAreDrawnOverShows) {
     ASSERT_EQ(image->Frames()->ItemCount(), 3);
     TGIFSubImage* last = image->Frames()->FrameAt(2);
     EXPECT_EQ(PixelsOf(*last), (Bytes{0, 3, 0, 3}));
-    EXPECT_TRUE(last->Transparent);
+    EXPECT_TRUE(last->Transparent());
     // Frame 1 against frame 0: nothing equal, nothing changes.
     EXPECT_EQ(PixelsOf(*image->Frames()->FrameAt(1)), (Bytes{3, 3, 3, 3}));
-    EXPECT_FALSE(image->Frames()->FrameAt(1)->Transparent);
+    EXPECT_FALSE(image->Frames()->FrameAt(1)->Transparent());
 }
 
 // --- Trimming ------------------------------------------------------------------------------
@@ -422,11 +423,11 @@ TEST(GifOptimise, AFrameThatTrimsToNothingPassesItsDelayOnlyToATransparentFrameB
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto image = MakeAnimation({c.before, {0, 0, 3, 3, Fill(9, 2), 2, 0, c.delay}, {0, 0, 2, 2, Fill(4, 3)}});
-        if (c.flagWithoutControl) image->Frames()->FrameAt(0)->Transparent = true;
+        if (c.flagWithoutControl) TGIFTestSeam::Transparent(*image->Frames()->FrameAt(0)) = true;
         image->OptimizeFrames(osTrimBorders, crNone);
         ASSERT_EQ(image->Frames()->ItemCount(), 2);
         EXPECT_EQ(DelayOf(*image->Frames()->FrameAt(0)), c.expectedDelay);
-        EXPECT_EQ(image->Frames()->FrameAt(0)->Extensions->ItemCount(), c.expectedDelay < 0 ? 0 : 1);
+        EXPECT_EQ(image->Frames()->FrameAt(0)->Extensions()->ItemCount(), c.expectedDelay < 0 ? 0 : 1);
         EXPECT_EQ(PixelsOf(*image->Frames()->FrameAt(0)), c.before.pixels);
         EXPECT_EQ(PixelsOf(*image->Frames()->FrameAt(1)), Fill(4, 3));
     }
@@ -481,12 +482,12 @@ std::vector<Shown> ScreensShown(TGIFImage& image) {
     std::vector<Shown> shown;
     for (int i = 0; i < image.Frames()->ItemCount(); ++i) {
         TGIFSubImage& frame = *image.Frames()->FrameAt(i);
-        const TGIFGraphicControlExtension* control = frame.GraphicControlExtension;
+        const TGIFGraphicControlExtension* control = frame.GraphicControlExtension();
         const std::vector<int> before = screen;
         const TGIFColorMap& colors = *frame.EffectiveColorMap();
         for (int y = 0; y < frame.Height(); ++y)
             for (int x = 0; x < frame.Width(); ++x) {
-                const uint8_t index = frame.Pixels[size_t(y) * frame.Width() + x];
+                const uint8_t index = frame.Pixels()[size_t(y) * frame.Width() + x];
                 if (control && control->IsTransparent() && index == control->TransparentIndex()) continue;
                 const TGIFColor c = colors.Entries()[index];
                 screen[size_t(frame.Top() + y) * width + frame.Left() + x] = c.Red | (c.Green << 8) | (c.Blue << 16);
@@ -565,7 +566,7 @@ TEST(GifOptimise, AllOptionsTogetherLeaveAnImageThatStillSaves) {
     EXPECT_EQ(last->FrameRect().top, 1);
     EXPECT_EQ(last->Width(), 1);
     EXPECT_EQ(last->Height(), 1);
-    ASSERT_TRUE(last->Transparent);
+    ASSERT_TRUE(last->Transparent());
     EXPECT_EQ(last->EffectiveColorMap()->ColorAt(PixelsOf(*last)[0]), TColor(0x202020));
 
     TMemoryStream saved;

@@ -35,7 +35,7 @@ TEST(GifRenderConformance, CorpusRendersAsWindowsDecodes) {
             const Bytes indexes = IndexesOf(*bitmap);
             const std::vector<RGBQUAD> table = ColorTableOf(*bitmap);
             ASSERT_EQ(table.size(), 256u);
-            const Bytes mask = frame->IsMasked() ? MaskBitsOf(frame->Mask, bitmap->Width(), bitmap->Height())
+            const Bytes mask = frame->IsMasked() ? MaskBitsOf(frame->Mask(), bitmap->Width(), bitmap->Height())
                                                  : Bytes(indexes.size(), 0);
             size_t wrongColour = 0, wrongMask = 0;
             for (size_t k = 0; k < indexes.size(); ++k) {

@@ -59,7 +59,7 @@ TGIFSubImage* AddFrame(TGIFImage& image, int width, int height, const Colors& co
     auto* frame = new TGIFSubImage(&image);
     image.Frames()->Append(frame);
     frame->ApplyBounds(0, 0, width, height);
-    for (const TGIFColor& c : colors) frame->LocalColorMap->AppendColor(TGIFColorMap::TripleToColor(c));
+    for (const TGIFColor& c : colors) frame->LocalColorMap()->AppendColor(TGIFColorMap::TripleToColor(c));
     return frame;
 }
 
@@ -106,7 +106,7 @@ TEST(GifRender, DirectRenderingKeepsIndexesAndColours) {
             const RGBQUAD want = i < c.colors ? Quad(colors[i]) : RGBQUAD{0, 0, 0, 0};
             EXPECT_TRUE(SameQuad(table[i], want)) << "entry " << i;
         }
-        EXPECT_EQ(frame->Mask, nullptr);
+        EXPECT_EQ(frame->Mask(), nullptr);
         EXPECT_FALSE(frame->IsMasked());
         EXPECT_EQ(frame->RenderedBitmap(), bitmap) << "kept until something changes";
     }
@@ -142,17 +142,17 @@ TEST(GifRender, MaskMarksExactlyTheTransparentPixels) {
         EXPECT_EQ(frame->IsMasked(), c.masked);
         EXPECT_EQ(progress.entries.size(), reports) << "IsMasked does not render again";
         if (!c.masked) {
-            EXPECT_EQ(frame->Mask, nullptr);
+            EXPECT_EQ(frame->Mask(), nullptr);
             continue;
         }
         BITMAP info{};
-        GetObjectA(frame->Mask, sizeof info, &info);
+        GetObjectA(frame->Mask(), sizeof info, &info);
         EXPECT_EQ(info.bmBitsPixel, 1);
         EXPECT_EQ(info.bmPlanes, 1);
         EXPECT_EQ(info.bmWidth, c.width);
         EXPECT_EQ(info.bmHeight, c.height);
         EXPECT_EQ(info.bmWidthBytes, c.rowBytes);
-        EXPECT_EQ(MaskBitsOf(frame->Mask, c.width, c.height), Where(pixels, uint8_t(c.transparent)));
+        EXPECT_EQ(MaskBitsOf(frame->Mask(), c.width, c.height), Where(pixels, uint8_t(c.transparent)));
     }
 }
 
@@ -163,10 +163,10 @@ TEST(GifRender, ReleasedMaskIsMadeAgainByIsMasked) {
     TGIFSubImage* frame = image->Frames()->FrameAt(0);
     ASSERT_TRUE(frame->IsMasked());
     frame->ReleaseMask();
-    EXPECT_EQ(frame->Mask, nullptr);
-    EXPECT_TRUE(frame->NeedMask);
+    EXPECT_EQ(frame->Mask(), nullptr);
+    EXPECT_TRUE(frame->NeedMask());
     EXPECT_TRUE(frame->IsMasked()) << "renders again to make the mask";
-    EXPECT_EQ(MaskBitsOf(frame->Mask, 3, 2), Where(pixels, 0));
+    EXPECT_EQ(MaskBitsOf(frame->Mask(), 3, 2), Where(pixels, 0));
 }
 
 // The rendered bitmap and its mask drawn over a known background through GDI.
@@ -184,11 +184,11 @@ TEST(GifRender, MaskKeepsTheBackgroundUnderTransparentPixels) {
     ASSERT_TRUE(frame->IsMasked());
     TBitmap* bitmap = frame->RenderedBitmap();
     HDC maskDC = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(maskDC, frame->Mask);
+    HGDIOBJ old = SelectObject(maskDC, frame->Mask());
 
     Surface masked(4, 3, background);
     // Where the mask bit is 1 the destination stays, elsewhere the frame is copied.
-    ASSERT_TRUE(MaskBlt(masked.Dc(), 0, 0, 4, 3, bitmap->Canvas().Handle(), 0, 0, frame->Mask, 0, 0, 0xCCAA0029));
+    ASSERT_TRUE(MaskBlt(masked.Dc(), 0, 0, 4, 3, bitmap->Canvas().Handle(), 0, 0, frame->Mask(), 0, 0, 0xCCAA0029));
     EXPECT_EQ(masked.All(), expected);
 
     // The same through the mask alone: the background turns black under opaque pixels, the
@@ -316,7 +316,7 @@ TEST(GifRender, DitheredPixelsFollowTheDitherer) {
     }
     EXPECT_EQ(IndexesOf(*bitmap), expected);
     ASSERT_TRUE(frame->IsMasked());
-    EXPECT_EQ(MaskBitsOf(frame->Mask, width, height), Where(pixels, 3));
+    EXPECT_EQ(MaskBitsOf(frame->Mask(), width, height), Where(pixels, 3));
 }
 
 TEST(GifRender, DitheredTransparentPixelsKeepTheirColoursWebEntry) {
@@ -339,7 +339,7 @@ TEST(GifRender, DitheredTransparentPixelsKeepTheirColoursWebEntry) {
         EXPECT_EQ(indexes[5], c.fill);
         EXPECT_EQ(indexes[0], 0);
         ASSERT_TRUE(frame->IsMasked());
-        EXPECT_EQ(MaskBitsOf(frame->Mask, 3, 2), (Bytes{0, 1, 0, 1, 0, 1}));
+        EXPECT_EQ(MaskBitsOf(frame->Mask(), 3, 2), (Bytes{0, 1, 0, 1, 0, 1}));
     }
 }
 
@@ -354,13 +354,13 @@ TEST(GifRender, IndexesBeyondTheTableDoNotReadOutsideIt) {
         gif.Header(4, 1, 0).Gce(1, 0, 3).Descriptor(0, 0, 4, 1, 0x80).Raw({255, 255, 255, 255, 255, 255});
         auto image = LoadGif(gif.Data(2, EncodeLZW(pixels, 2)).Trailer().b);
         TGIFSubImage* frame = image->Frames()->FrameAt(0);
-        ASSERT_EQ(frame->LocalColorMap->Count(), 2);
+        ASSERT_EQ(frame->LocalColorMap()->Count(), 2);
         TBitmap* bitmap = frame->RenderedBitmap();
         ASSERT_NE(bitmap, nullptr);
         const Bytes indexes = IndexesOf(*bitmap);
         // Dithered, the transparent index and pixel 2 beyond the table stand for black.
         EXPECT_EQ(indexes, palette ? (Bytes{0, 0, 215, 215}) : pixels);
-        EXPECT_EQ(MaskBitsOf(frame->Mask, 4, 1), (Bytes{1, 0, 0, 0}));
+        EXPECT_EQ(MaskBitsOf(frame->Mask(), 4, 1), (Bytes{1, 0, 0, 0}));
     }
 }
 
@@ -421,7 +421,7 @@ TEST(GifRender, AbortedRenderLeavesNoBitmapAndKeepsTheMaskDue) {
         image->OnProgress = nullptr;
         ASSERT_NE(frame->RenderedBitmap(), nullptr);
         ASSERT_TRUE(frame->IsMasked()) << "transparency survives an aborted render";
-        EXPECT_EQ(MaskBitsOf(frame->Mask, 4, 40), Where(pixels, 1));
+        EXPECT_EQ(MaskBitsOf(frame->Mask(), 4, 40), Where(pixels, 1));
     }
 }
 
@@ -469,7 +469,7 @@ TEST(GifRender, ColourChangesDropTheBitmap) {
     TGIFSubImage* frame = image->Frames()->FrameAt(0);
     ASSERT_NE(frame->RenderedBitmap(), nullptr);
     // A new entry in the local table replaces the palette, which releases the bitmap.
-    frame->LocalColorMap->AppendColor(RGB(9, 8, 7));
+    frame->LocalColorMap()->AppendColor(RGB(9, 8, 7));
     EXPECT_FALSE(frame->HasRenderedBitmap());
     EXPECT_TRUE(image->PaletteModified());
     EXPECT_EQ(changes, std::vector<TObject*>{frame});
@@ -516,8 +516,8 @@ TEST(GifRender, LargeFramesRender) {
     DisplayKind display(false);
     TGIFImage image;
     TGIFSubImage* frame = AddFrame(image, 1000, 501, DistinctColors(3));
-    for (int y = 0; y < 501; ++y) frame->PixelAt(y % 1000, y) = 2;
-    frame->PixelAt(999, 500) = 1;
+    for (int y = 0; y < 501; ++y) frame->SetPixelAt(y % 1000, y, 2);
+    frame->SetPixelAt(999, 500, 1);
     TBitmap* bitmap = frame->RenderedBitmap();
     ASSERT_NE(bitmap, nullptr);
     EXPECT_EQ(bitmap->PixelFormat(), pf8bit);

@@ -43,19 +43,19 @@ std::string ModelDifference(TGIFImage& a, TGIFImage& b) {
         TGIFSubImage* fa = a.Frames()->FrameAt(i);
         TGIFSubImage* fb = b.Frames()->FrameAt(i);
         const std::string at = "frame " + std::to_string(i) + ": ";
-        if (std::memcmp(&fa->Descriptor.Left, &fb->Descriptor.Left, 9) != 0) out << at << "descriptor; ";
-        if (fa->PixelsSize != fb->PixelsSize ||
-            (fa->PixelsSize > 0 && std::memcmp(fa->Pixels, fb->Pixels, fa->PixelsSize) != 0))
+        if (std::memcmp(&fa->Descriptor().Left, &fb->Descriptor().Left, 9) != 0) out << at << "descriptor; ";
+        if (fa->PixelsSize() != fb->PixelsSize() ||
+            (fa->PixelsSize() > 0 && std::memcmp(fa->Pixels(), fb->Pixels(), fa->PixelsSize()) != 0))
             out << at << "pixels; ";
-        if (std::string d = TableDifference(*fa->LocalColorMap, *fb->LocalColorMap); !d.empty())
+        if (std::string d = TableDifference(*fa->LocalColorMap(), *fb->LocalColorMap()); !d.empty())
             out << at << "local table: " << d << "; ";
-        if (fa->Extensions->ItemCount() != fb->Extensions->ItemCount()) {
+        if (fa->Extensions()->ItemCount() != fb->Extensions()->ItemCount()) {
             out << at << "extension count; ";
             continue;
         }
-        for (int k = 0; k < fa->Extensions->ItemCount(); ++k) {
-            TGIFExtension* ea = fa->Extensions->ExtensionAt(k);
-            TGIFExtension* eb = fb->Extensions->ExtensionAt(k);
+        for (int k = 0; k < fa->Extensions()->ItemCount(); ++k) {
+            TGIFExtension* ea = fa->Extensions()->ExtensionAt(k);
+            TGIFExtension* eb = fb->Extensions()->ExtensionAt(k);
             if (ea->ClassType() != eb->ClassType() || ItemBytes(*ea) != ItemBytes(*eb))
                 out << at << "extension " << k << "; ";
         }

@@ -12,6 +12,7 @@
 #include "tests/gifwriter/codestream.h"
 #include "tests/support/extensionblocks.h"
 #include "tests/support/wic.h"
+#include "tests/support/testseam.h"
 
 namespace {
 
@@ -100,14 +101,14 @@ TEST(GifSave, VersionIsTheHighestThatAFrameNeeds) {
          [&](TGIFImage& image) {
              plainFrame(image);
              TGIFSubImage* frame = plainFrame(image);
-             frame->Extensions->Append(new TGIFGraphicControlExtension(frame));
+             frame->Extensions()->Append(new TGIFGraphicControlExtension(frame));
              plainFrame(image);
          },
          "GIF89a"},
         {"a sorted local table",
          [&](TGIFImage& image) {
              TGIFSubImage* frame = AddFrame(image, 0, 0, 3, 1, 2, {1, 1, 0});
-             ASSERT_TRUE(frame->LocalColorMap->SortByUsage());
+             ASSERT_TRUE(frame->LocalColorMap()->SortByUsage());
          },
          "GIF89a"},
         // The header's own needs (here an aspect ratio) do not decide the version.
@@ -223,7 +224,7 @@ TEST(GifSave, FrameDescriptorIsRepackedForWriting) {
         auto again = LoadGif(saved);
         ASSERT_EQ(again->Frames()->ItemCount(), 1);
         TGIFSubImage* frame = again->Frames()->FrameAt(0);
-        EXPECT_EQ(Bytes(frame->Pixels, frame->Pixels + frame->PixelsSize), pixels);
+        EXPECT_EQ(Bytes(frame->Pixels(), frame->Pixels() + frame->PixelsSize()), pixels);
         EXPECT_EQ(WICPixels(wic, saved), pixels);
     }
 }
@@ -246,8 +247,8 @@ TEST(GifSave, StraySeparatorIsWrittenAsImageSeparator) {
     EXPECT_TRUE(again.entries.empty());
     ASSERT_EQ(reloaded->Frames()->ItemCount(), 1);
     TGIFSubImage* frame = reloaded->Frames()->FrameAt(0);
-    EXPECT_EQ(Bytes(frame->Pixels, frame->Pixels + frame->PixelsSize), (Bytes{1, 0, 1, 1}));
-    EXPECT_EQ(frame->Extensions->ItemCount(), 1);
+    EXPECT_EQ(Bytes(frame->Pixels(), frame->Pixels() + frame->PixelsSize()), (Bytes{1, 0, 1, 1}));
+    EXPECT_EQ(frame->Extensions()->ItemCount(), 1);
 }
 
 TEST(GifSave, EmptyFrameWritesOnlyItsExtensions) {
@@ -361,7 +362,7 @@ TEST(GifSave, RunLengthSettingWritesOtherCodesThanLZW) {
         written[compression] = SaveBytes(image);
         auto again = LoadGif(written[compression]);
         TGIFSubImage* frame = again->Frames()->FrameAt(0);
-        EXPECT_EQ(Bytes(frame->Pixels, frame->Pixels + frame->PixelsSize), pixels);
+        EXPECT_EQ(Bytes(frame->Pixels(), frame->Pixels() + frame->PixelsSize()), pixels);
     }
     EXPECT_NE(written[0], written[1]);
 }
@@ -470,7 +471,7 @@ TEST(GifSave, ExtensionsWriteTheirBodies) {
         TGIFImage image;
         TGIFSubImage* frame = AddFrame(image, 0, 0, 1, 1, 2, {0});
         TGIFExtension* extension = c.make(frame);
-        frame->Extensions->Append(extension);
+        frame->Extensions()->Append(extension);
         EXPECT_EQ(ItemBytes(*extension), c.expected);
         // In the saved image the extension stands right before the descriptor.
         const Bytes saved = SaveBytes(image);
@@ -622,15 +623,15 @@ std::unique_ptr<TGIFImage> RichImage() {
     auto image = std::make_unique<TGIFImage>();
     AddGlobalColors(*image, 16);
     TGIFSubImage* first = AddFrame(*image, 0, 0, 40, 30, 0, MakePixels(Pattern::Noise, 40, 30, 16));
-    first->Descriptor.PackedFields = 0x40;
-    first->Extensions->Append(new TGIFAppExtNSLoop(first));
+    TGIFTestSeam::Descriptor(*first).PackedFields = 0x40;
+    first->Extensions()->Append(new TGIFAppExtNSLoop(first));
     auto* comment = new TGIFCommentExtension(first);
     comment->Comment().Add("made for a test");
-    first->Extensions->Append(comment);
+    first->Extensions()->Append(comment);
     TGIFSubImage* second = AddFrame(*image, 3, 4, 20, 10, 256, MakePixels(Pattern::Runs, 20, 10, 256));
     auto* gce = new TGIFGraphicControlExtension(second);
     gce->SetDelayUnits(7);
-    second->Extensions->Append(gce);
+    second->Extensions()->Append(gce);
     return image;
 }
 

@@ -42,8 +42,8 @@ inline TGIFSubImage* AddFrame(TGIFImage& image, int left, int top, int width, in
     auto* frame = new TGIFSubImage(&image);
     image.Frames()->Append(frame);
     frame->ApplyBounds(left, top, width, height);
-    for (int i = 0; i < localColors; ++i) frame->LocalColorMap->AppendColor(Grey(i));
-    if (!pixels.empty()) std::memcpy(frame->Pixels, pixels.data(), pixels.size());
+    for (int i = 0; i < localColors; ++i) frame->LocalColorMap()->AppendColor(Grey(i));
+    if (!pixels.empty()) frame->SetPixels(pixels.data(), pixels.size());
     return frame;
 }
 

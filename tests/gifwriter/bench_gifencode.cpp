@@ -204,7 +204,7 @@ bool SaveAgainstGiflib() {
         TGIFImage image;
         image.LoadFromStream(in);
         double pixels = 0;
-        for (int i = 0; i < image.Frames()->ItemCount(); ++i) pixels += image.Frames()->FrameAt(i)->PixelsSize;
+        for (int i = 0; i < image.Frames()->ItemCount(); ++i) pixels += image.Frames()->FrameAt(i)->PixelsSize();
         TMemoryStream out;
         Bytes theirFile;
         theirFile.reserve(bench.file.size() * 2);
