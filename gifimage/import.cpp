@@ -302,9 +302,9 @@ void TGIFSubImage::ImportBitmap(TBitmap& bitmap) {
         TBitmap copy;
         copy.Assign(source);
         TGIFImage* image = OwnerImage();
-        FrameBitmap = ReduceBitmapColors(copy, image ? image->ReductionMethod : DefaultColorReduction,
-                                         image ? image->DitherMode : DefaultDitherMode,
-                                         image ? image->ReductionBits : DefaultReductionBits, nullptr);
+        FrameBitmap = ReduceBitmapColors(copy, image ? image->ReductionMethod() : DefaultColorReduction,
+                                         image ? image->DitherMode() : DefaultDitherMode,
+                                         image ? image->ReductionBits() : DefaultReductionBits, nullptr);
         format = FrameBitmap->PixelFormat();
     }
     AllocPixels();

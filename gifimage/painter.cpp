@@ -91,7 +91,7 @@ void ServiceDetaches() {
 // Copies the cached bitmap onto the caller's canvas: stretched, or tiled at the screen size.
 void BlitBitmap(TGIFImage& image, TCanvas& canvas, const RECT& rect, TBitmap* bitmap) {
     if (!bitmap) return;
-    if (!(image.DrawFlags & dfTile)) {
+    if (!(image.DrawFlags() & dfTile)) {
         canvas.StretchDraw(rect, *bitmap);
         return;
     }
@@ -119,15 +119,15 @@ TGIFPainter::TGIFPainter(TGIFImage* image, uint16_t drawFlags, const RECT& rect,
     , targetCanvas_(canvas)
     , targetRect_(rect)
     , drawFlags_(drawFlags)
-    , speedPercent_(image->SpeedPercent)
+    , speedPercent_(image->SpeedPercent())
     , frameLock_(image->FrameLock()) {
     FreeOnTerminate = true;
     OnTerminate = [this] { Detach(); };
-    if ((drawFlags_ & dfThreaded) && (drawFlags_ & dfAnimate) && image->Frames->ItemCount() > 1 && speedPercent_ >= 0)
+    if ((drawFlags_ & dfThreaded) && (drawFlags_ & dfAnimate) && image->Frames()->ItemCount() > 1 && speedPercent_ >= 0)
         wakeEvent_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     try {
-        if (image->BackgroundOverride != kUnsetBackground)
-            backgroundColor_ = static_cast<TColor>(ColorToRGB(image->BackgroundOverride));
+        if (image->BackgroundOverride() != kUnsetBackground)
+            backgroundColor_ = static_cast<TColor>(ColorToRGB(image->BackgroundOverride()));
         else if (image->GlobalColors()->Count() == 0)
             backgroundColor_ = static_cast<TColor>(ColorToRGB(clWindow));
         else
@@ -135,8 +135,8 @@ TGIFPainter::TGIFPainter(TGIFImage* image, uint16_t drawFlags, const RECT& rect,
 
         bool restoresBackground = (drawFlags_ & dfClearFirstFrame) != 0;
         bool restoresPrevious = false;
-        for (int i = 0; i < image->Frames->ItemCount(); ++i) {
-            if (const TGIFGraphicControlExtension* control = image->Frames->FrameAt(i)->GraphicControlExtension) {
+        for (int i = 0; i < image->Frames()->ItemCount(); ++i) {
+            if (const TGIFGraphicControlExtension* control = image->Frames()->FrameAt(i)->GraphicControlExtension) {
                 restoresBackground |= control->DisposalMethod() == kDisposalRestoreBackground;
                 restoresPrevious |= control->DisposalMethod() == kDisposalRestorePrevious;
             }
@@ -219,8 +219,8 @@ void TGIFPainter::CallPendingEvent() {
 }
 
 TGIFSubImage* TGIFPainter::FrameAt(int index) const {
-    if (!ownerImage_ || index < 0 || index >= ownerImage_->Frames->ItemCount()) return nullptr;
-    return ownerImage_->Frames->FrameAt(index);
+    if (!ownerImage_ || index < 0 || index >= ownerImage_->Frames()->ItemCount()) return nullptr;
+    return ownerImage_->Frames()->FrameAt(index);
 }
 
 void TGIFPainter::RunAnimation() {
@@ -491,7 +491,7 @@ void TGIFPainter::EraseDisposedArea() {
         else
             restore(frame.ScaleFrameRect(whole));
     } else if (tile && frame.Width() != screenWidth && frame.Height() != screenHeight) {
-        const TColor fill = ownerImage_->BackgroundOverride != kUnsetBackground ? ownerImage_->BackgroundOverride
+        const TColor fill = ownerImage_->BackgroundOverride() != kUnsetBackground ? ownerImage_->BackgroundOverride()
                                                                                : backgroundColor_;
         ForEachTile(frame, whole, screenWidth, screenHeight,
                     [&](const RECT& r) { compositeBitmap_->Canvas().FillRect(r, fill); });
@@ -503,10 +503,10 @@ void TGIFPainter::EraseDisposedArea() {
 void TGIFPainter::Detach() {
     if (TGIFImage* image = ownerImage_) {
         {
-            ListLock lock(image->Painters);
+            ListLock lock(image->Painters());
             if (ownerSlot_ && *ownerSlot_ == this) *ownerSlot_ = nullptr;
         }
-        image->Painters->Remove(this);
+        image->Painters()->Remove(this);
         ownerImage_ = nullptr;
     }
     ReleaseResources();
@@ -519,9 +519,9 @@ TGIFPainter* TGIFImage::StartPainter(TGIFPainter** ownerSlot, TCanvas* canvas, u
         if (ownerSlot) *ownerSlot = nullptr;
         return nullptr;
     }
-    if (Frames->ItemCount() == 1) flags &= static_cast<uint16_t>(~(dfThreaded | dfAnimate));
+    if (frames_->ItemCount() == 1) flags &= static_cast<uint16_t>(~(dfThreaded | dfAnimate));
     auto* painter = new TGIFPainter(this, flags, rect, canvas, ownerSlot);
-    Painters->Add(painter);
+    painters_->Add(painter);
     painter->OnAnimationStart = OnAnimationStart;
     painter->OnFrameBegin = OnFrameBegin;
     painter->OnFrameDone = OnFrameDone;
@@ -529,12 +529,12 @@ TGIFPainter* TGIFImage::StartPainter(TGIFPainter** ownerSlot, TCanvas* canvas, u
     painter->OnAnimationEnd = OnAnimationEnd;
     if (!(flags & dfThreaded)) {
         // The body runs handlers and dispatches messages, and any of them may free the image.
-        const bool slotInImage = ownerSlot == &OwnPainter;
+        const bool slotInImage = ownerSlot == &ownPainter_;
         const bool lives = RunHandler([painter] { painter->RunAnimation(); });
         if (ownerSlot && !(slotInImage && !lives)) *ownerSlot = nullptr;
         return nullptr;
     }
-    painter->SetPriority(PainterThreadPriority(PainterPriority));
+    painter->SetPriority(PainterThreadPriority(painterPriority_));
     return painter;
 }
 
@@ -542,17 +542,17 @@ bool TGIFImage::StopOwnPainter() {
     // The painters waited for take the frame lock on their way out.
     const TSharedLockRelease released(frameLock_);
     for (;;) {
-        Painters->LockList();
-        if (!OwnPainter) {
-            Painters->UnlockList();
+        painters_->LockList();
+        if (!ownPainter_) {
+            painters_->UnlockList();
             break;
         }
-        OwnPainter->StopPainting();
-        if (!AwaitedPainter(*OwnPainter)) {
-            Painters->UnlockList();
+        ownPainter_->StopPainting();
+        if (!AwaitedPainter(*ownPainter_)) {
+            painters_->UnlockList();
             break;
         }
-        Painters->UnlockList();
+        painters_->UnlockList();
         // The queue may run a handler of another painter that frees the image.
         if (!RunHandler(&ServiceDetaches)) return false;
     }
@@ -563,9 +563,9 @@ bool TGIFImage::StopOwnPainter() {
 bool TGIFImage::StopAllPainters() {
     const TSharedLockRelease released(frameLock_);
     for (;;) {
-        std::vector<TGIFPainter*>& painters = Painters->LockList();
+        std::vector<TGIFPainter*>& painters = painters_->LockList();
         if (painters.empty()) {
-            Painters->UnlockList();
+            painters_->UnlockList();
             break;
         }
         int threaded = 0;
@@ -573,7 +573,7 @@ bool TGIFImage::StopAllPainters() {
             if (AwaitedPainter(**it)) ++threaded;
             (*it)->StopPainting();
         }
-        Painters->UnlockList();
+        painters_->UnlockList();
         if (threaded == 0) break;
         if (!RunHandler(&ServiceDetaches)) return false;
     }
@@ -582,26 +582,26 @@ bool TGIFImage::StopAllPainters() {
 }
 
 void TGIFImage::DrawImage(TCanvas& canvas, const RECT& rect) {
-    if (DrawingNow || Frames->ItemCount() == 0) return;
+    if (drawingNow_ || frames_->ItemCount() == 0) return;
     // The handlers and paints of the painters, and the messages that a painter on this thread
     // dispatches, run from here on; any of them may free the image, which is then left alone.
-    const std::weak_ptr<const char> life = Lifetime;
-    DrawingGuard guard(DrawingNow, life);
-    const bool transparent = (DrawFlags & dfTransparent) != 0, tile = (DrawFlags & dfTile) != 0;
+    const std::weak_ptr<const char> life = lifetime_;
+    DrawingGuard guard(drawingNow_, life);
+    const bool transparent = (drawFlags_ & dfTransparent) != 0, tile = (drawFlags_ & dfTile) != 0;
 
-    if (Frames->ItemCount() == 1 || !(DrawFlags & dfAnimate)) {
-        const int index = CurrentFrameIndex >= 0 && CurrentFrameIndex < Frames->ItemCount() ? CurrentFrameIndex : 0;
-        Frames->FrameAt(index)->DrawFrame(canvas, rect, transparent, tile);
+    if (frames_->ItemCount() == 1 || !(drawFlags_ & dfAnimate)) {
+        const int index = currentFrameIndex_ >= 0 && currentFrameIndex_ < frames_->ItemCount() ? currentFrameIndex_ : 0;
+        frames_->FrameAt(index)->DrawFrame(canvas, rect, transparent, tile);
         return;
     }
-    const bool onTarget = (DrawFlags & dfPaintOnTarget) != 0;
-    if (CachedBitmap && !onTarget) {
+    const bool onTarget = (drawFlags_ & dfPaintOnTarget) != 0;
+    if (cachedBitmap_ && !onTarget) {
         BlitBitmap(*this, canvas, rect, CurrentBitmap());
         return;
     }
 
-    ListLock lock(Painters);
-    if (OwnPainter && !OwnPainter->Terminated() && OwnPainter->PaintsOn(canvas, rect)) return;
+    ListLock lock(painters_);
+    if (ownPainter_ && !ownPainter_->Terminated() && ownPainter_->PaintsOn(canvas, rect)) return;
     if (!StopOwnPainter()) return;
 
     TCanvas* target = &canvas;
@@ -614,15 +614,15 @@ void TGIFImage::DrawImage(TCanvas& canvas, const RECT& rect) {
                    rect.right - rect.left, rect.bottom - rect.top, SRCCOPY);
     }
     TGIFPainter* painter = nullptr;
-    if (!RunHandler([&] { painter = StartPainter(&OwnPainter, target, DrawFlags, targetRect); })) return;
+    if (!RunHandler([&] { painter = StartPainter(&ownPainter_, target, drawFlags_, targetRect); })) return;
     if (!painter) {
         // A painter on this thread has already played its animation into the cached bitmap.
-        if (!onTarget && CachedBitmap) BlitBitmap(*this, canvas, rect, CachedBitmap.get());
+        if (!onTarget && cachedBitmap_) BlitBitmap(*this, canvas, rect, cachedBitmap_.get());
         return;
     }
     painter->StartPainting();
     if (onTarget) return;
-    while (OwnPainter && !OwnPainter->Terminated() && !OwnPainter->FirstFramePainted()) {
+    while (ownPainter_ && !ownPainter_->Terminated() && !ownPainter_->FirstFramePainted()) {
         const bool lives = RunHandler([] {
             if (!CheckSynchronize()) Sleep(0);
         });

@@ -21,11 +21,11 @@ TEST(GifWaitResource, IsTenTransparentFramesOnAnEndlessLoop) {
     EXPECT_EQ(image.ScreenHeight(), 19);
     ASSERT_NE(image.GlobalColors(), nullptr);
     EXPECT_EQ(image.GlobalColors()->Count(), 32);
-    ASSERT_EQ(image.Frames->ItemCount(), 10);
+    ASSERT_EQ(image.Frames()->ItemCount(), 10);
     bool loops = false;
-    for (int i = 0; i < image.Frames->ItemCount(); ++i) {
+    for (int i = 0; i < image.Frames()->ItemCount(); ++i) {
         SCOPED_TRACE(i);
-        TGIFSubImage* frame = image.Frames->FrameAt(i);
+        TGIFSubImage* frame = image.Frames()->FrameAt(i);
         EXPECT_EQ(frame->Width(), 220);
         EXPECT_EQ(frame->Height(), 19);
         EXPECT_EQ(frame->Left(), 0);

@@ -52,11 +52,11 @@ int main(int argc, char** argv) {
             [&] { wicFrames = wic.Decode(bench.file.data(), bench.file.size()).frames.size(); });
 
         const std::vector<Frame> peer = DecodeFrames(bench.file);
-        const int frames = image.Frames->ItemCount();
+        const int frames = image.Frames()->ItemCount();
         bool same = static_cast<int>(peer.size()) == frames && wicFrames == peer.size();
         double pixels = 0;
         for (int i = 0; i < frames; ++i) {
-            const TGIFSubImage* frame = image.Frames->FrameAt(i);
+            const TGIFSubImage* frame = image.Frames()->FrameAt(i);
             pixels += static_cast<double>(frame->PixelsSize);
             same = same && i < static_cast<int>(peer.size()) &&
                    Bytes(frame->Pixels, frame->Pixels + frame->PixelsSize) == peer[i].indexes;

@@ -99,8 +99,8 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 size_t PainterCount(TGIFImage& image) {
-    const size_t count = image.Painters->LockList().size();
-    image.Painters->UnlockList();
+    const size_t count = image.Painters()->LockList().size();
+    image.Painters()->UnlockList();
     return count;
 }
 

@@ -204,7 +204,7 @@ bool SaveAgainstGiflib() {
         TGIFImage image;
         image.LoadFromStream(in);
         double pixels = 0;
-        for (int i = 0; i < image.Frames->ItemCount(); ++i) pixels += image.Frames->FrameAt(i)->PixelsSize;
+        for (int i = 0; i < image.Frames()->ItemCount(); ++i) pixels += image.Frames()->FrameAt(i)->PixelsSize;
         TMemoryStream out;
         Bytes theirFile;
         theirFile.reserve(bench.file.size() * 2);
@@ -221,7 +221,7 @@ bool SaveAgainstGiflib() {
                             static_cast<const uint8_t*>(out.Memory()) + ourSize);
         // WIC writes single frames only: its figure is for the first frame's pixels, scaled to all.
         double windows = 0;
-        if (wic.factory && image.Frames->ItemCount() > 0) {
+        if (wic.factory && image.Frames()->ItemCount() > 0) {
             const Frame& first = expected[0];
             const double t = BestTime([&] { wic.Encode(first.indexes, first.width, first.height); }, 0.5);
             windows = static_cast<double>(first.indexes.size()) / 1e6 / t;
