@@ -178,11 +178,13 @@ public:
     bool Transparent = false;
     // The first graphic control extension made for this frame; not owned.
     TGIFGraphicControlExtension* GraphicControlExtension = nullptr;
-    // Lives exactly as long as the frame: what works on the frame across a handler watches it
-    // (TFrameWatch).
-    const std::shared_ptr<const char> Lifetime = std::make_shared<const char>('\0');
+
+    // A reference that expires when the frame is freed: what works on the frame across a handler
+    // watches it (TFrameWatch).
+    std::weak_ptr<const char> Life() const { return lifetime_; }
 
 private:
+    const std::shared_ptr<const char> lifetime_ = std::make_shared<const char>('\0');
     // Sets the image of the frame, its extension list and its extensions.
     void HandPartsTo(TGIFOwner* owner);
     // Empties the frame; throughBounds sets the zero size through ApplyBounds, as a reset does.
