@@ -96,17 +96,17 @@ bool HoldsCachedObjects(const TGIFSubImage& frame) { return frame.HasRenderedBit
 void BoundFramesWithCachedObjects(const TGIFSubImage& drawn) {
     TGIFImage* image = drawn.OwnerImage();
     if (!image) return;
-    const int count = image->Frames->ItemCount();
+    const int count = image->Frames()->ItemCount();
     if (count <= kMaxFramesWithCachedObjects) return;
     int at = 0;
-    while (at < count && image->Frames->FrameAt(at) != &drawn) ++at;
+    while (at < count && image->Frames()->FrameAt(at) != &drawn) ++at;
     if (at == count) return;
     const FrameLockHold hold(image);
     int kept = 1;  // the drawn frame itself
     for (int back = 1; back < count; ++back) {
-        TGIFSubImage* frame = image->Frames->FrameAt((at - back + count) % count);
-        if (!HoldsCachedObjects(*frame) || FrameInWork(*image, frame)) continue;
-        if (++kept <= kMaxFramesWithCachedObjects || frame == image->Frames->FrameAt(0)) continue;
+        TGIFSubImage* frame = image->Frames()->FrameAt((at - back + count) % count);
+        if (!HoldsCachedObjects(*frame) || image->FrameInWork(frame)) continue;
+        if (++kept <= kMaxFramesWithCachedObjects || frame == image->Frames()->FrameAt(0)) continue;
         frame->ReleaseBitmap();
         frame->ReleaseMask();
         frame->SetPaletteHandle(nullptr);
@@ -300,8 +300,8 @@ void TGIFSubImage::MergeFrom(TGIFSubImage* previous) {
     auto obtainIndex = [&]() {
         if (LocalColorMap->Count() > 0) return LocalColorMap->AppendColor(TColor(0));
         TGIFColorMap& global = *OwnerImage()->GlobalColors();
-        for (int i = 0; i < OwnerImage()->Frames->ItemCount(); ++i) {
-            TGIFSubImage* frame = OwnerImage()->Frames->FrameAt(i);
+        for (int i = 0; i < OwnerImage()->Frames()->ItemCount(); ++i) {
+            TGIFSubImage* frame = OwnerImage()->Frames()->FrameAt(i);
             if (frame == this || !frame->Transparent || !frame->GraphicControlExtension ||
                 frame->LocalColorMap->Count() > 0)
                 continue;

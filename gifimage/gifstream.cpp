@@ -110,8 +110,9 @@ int TGIFImageList::ColorDepth(int least) const {
     return least;
 }
 
+// A table holds at most 256 colours, 8 bits: once there, no frame can ask for more.
 int TGIFImageList::BitDepth(int least) const {
-    for (int i = 0; i < ItemCount(); ++i) least = std::max(least, FrameAt(i)->BitDepth());
+    for (int i = 0; i < ItemCount() && least < 8; ++i) least = std::max(least, FrameAt(i)->BitDepth());
     return least;
 }
 
@@ -151,43 +152,47 @@ void TGIFImageList::LoadItems(TStream& stream, TObject* parent) {
     stream.Seek(-1, soCurrent);
 }
 
+// A handler that empties or reloads the image or takes a frame from it ends the save, which
+// would otherwise write some frames of one list and some of another.
 void TGIFImageList::SaveItems(TStream& stream) {
     for (int i = 0; i < ItemCount(); ++i) {
         FrameAt(i)->SaveToStream(stream);
-        if (Owner())
-            EndIfImageFreed(
-                Owner()->ReportProgress(this, psRunning, MulDiv(i + 1, 100, ItemCount()), false, sProgressSaving));
+        if (!Owner()) continue;
+        const TFrameListWatch frames(*this);
+        EndIfImageFreed(
+            Owner()->ReportProgress(this, psRunning, MulDiv(i + 1, 100, ItemCount()), false, sProgressSaving) &&
+            frames.Unchanged());
     }
 }
 
 // --- TGIFHeader --------------------------------------------------------------
 
 TGIFHeader::TGIFHeader(TGIFOwner* owner, const TGIFImageList* frames) : TGIFItem(owner), frames_(frames) {
-    ColorMap = std::make_unique<TGIFGlobalColorMap>(this, frames);
+    colorMap_ = std::make_unique<TGIFGlobalColorMap>(this, frames);
     ResetFields();
 }
 
 TGIFHeader::~TGIFHeader() = default;
 
 void TGIFHeader::ResetFields() {
-    ColorMap->RemoveAll();
-    Descriptor = TLogicalScreenDescriptor{};
+    colorMap_->RemoveAll();
+    descriptor_ = TLogicalScreenDescriptor{};
 }
 
 void TGIFHeader::CopyFrom(const TPersistent& source) {
     if (auto* header = dynamic_cast<const TGIFHeader*>(&source)) {
-        ColorMap->CopyFrom(*header->ColorMap);
-        Descriptor = header->Descriptor;
+        colorMap_->CopyFrom(*header->ColorMap());
+        descriptor_ = header->Descriptor();
     } else if (auto* colorMap = dynamic_cast<const TGIFColorMap*>(&source)) {
         ResetFields();
-        ColorMap->CopyFrom(*colorMap);
+        colorMap_->CopyFrom(*colorMap);
     } else {
         TGIFItem::Assign(source);
     }
 }
 
 GIFVersion TGIFHeader::RequiredVersion() const {
-    return (ColorMap->SortFlag() || Descriptor.AspectRatio != 0) ? Version89a : Version87a;
+    return (colorMap_->SortFlag() || descriptor_.AspectRatio != 0) ? Version89a : Version87a;
 }
 
 namespace {
@@ -213,11 +218,11 @@ void TGIFHeader::LoadFromStream(TStream& stream) {
         ReadExact(stream, signature, 6);
         if (!IsGIFSignature(signature)) RaiseGIFError(sInvalidSignature);
     }
-    ReadExact(stream, &Descriptor, sizeof Descriptor);
-    if (Descriptor.PackedFields & kColorTableFlag)
-        ColorMap->ReadTable(stream, ColorTableEntries(Descriptor.PackedFields));
+    ReadExact(stream, &descriptor_, sizeof descriptor_);
+    if (descriptor_.PackedFields & kColorTableFlag)
+        colorMap_->ReadTable(stream, ColorTableEntries(descriptor_.PackedFields));
     else
-        ColorMap->RemoveAll();
+        colorMap_->RemoveAll();
 }
 
 // Signature, logical screen descriptor and global table; an image without frames has no
@@ -226,29 +231,29 @@ void TGIFHeader::SaveToStream(TStream& stream) {
     const GIFVersion version = frames_ ? frames_->RequiredVersion() : VersionNone;
     if (version == VersionNone) RaiseGIFError(sUnsupportedVersion);
     PackFlags();
-    uint8_t bytes[6 + sizeof Descriptor];
+    uint8_t bytes[6 + sizeof descriptor_];
     std::memcpy(bytes, "GIF", 3);
     std::memcpy(bytes + 3, GIFVersionText[version], 3);
-    std::memcpy(bytes + 6, &Descriptor, sizeof Descriptor);
+    std::memcpy(bytes + 6, &descriptor_, sizeof descriptor_);
     stream.WriteBuffer(bytes, sizeof bytes);
-    if (Descriptor.PackedFields & kColorTableFlag) ColorMap->WriteTable(stream);
+    if (descriptor_.PackedFields & kColorTableFlag) colorMap_->WriteTable(stream);
 }
 
 void TGIFHeader::PackFlags() {
-    const bool hasColors = ColorMap->Count() > 0;
+    const bool hasColors = colorMap_->Count() > 0;
     uint8_t flags = 0;
     if (hasColors) flags |= kColorTableFlag;
-    if (hasColors && ColorMap->SortFlag()) flags |= kScreenSortFlag;
+    if (hasColors && colorMap_->SortFlag()) flags |= kScreenSortFlag;
     const int imageColorDepth = frames_ ? frames_->ColorDepth(ColorDepth()) : ColorDepth();
     const int imageBitDepth = frames_ ? frames_->BitDepth(BitDepth()) : BitDepth();
     flags |= static_cast<uint8_t>((imageColorDepth << kColorResolutionShift) & kColorResolutionMask);
     if (hasColors)
-        flags |= ColorTableSizeField(ColorMap->BitDepth());
+        flags |= ColorTableSizeField(colorMap_->BitDepth());
     else
         flags |= ColorTableSizeField(imageBitDepth);
-    Descriptor.PackedFields = flags;
+    descriptor_.PackedFields = flags;
 }
 
-TColor TGIFHeader::BackgroundColor() { return ColorMap->ColorAt(Descriptor.BackgroundIndex); }
+TColor TGIFHeader::BackgroundColor() { return colorMap_->ColorAt(descriptor_.BackgroundIndex); }
 
-int TGIFHeader::BitDepth() const { return ColorMap->BitDepth(); }
+int TGIFHeader::BitDepth() const { return colorMap_->BitDepth(); }

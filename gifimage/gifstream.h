@@ -113,10 +113,22 @@ public:
     int BitDepth() const;
     int ColorDepth() const { return BitDepth() - 1; }
 
-    TLogicalScreenDescriptor Descriptor{};
-    std::unique_ptr<TGIFGlobalColorMap> ColorMap;
+    // The logical screen as read and written.
+    const TLogicalScreenDescriptor& Descriptor() const { return descriptor_; }
+    int LogicalWidth() const { return descriptor_.LogicalWidth; }
+    int LogicalHeight() const { return descriptor_.LogicalHeight; }
+    void SetLogicalWidth(int value) { descriptor_.LogicalWidth = static_cast<uint16_t>(value); }
+    void SetLogicalHeight(int value) { descriptor_.LogicalHeight = static_cast<uint16_t>(value); }
+    uint8_t BackgroundIndex() const { return descriptor_.BackgroundIndex; }
+    void SetBackgroundIndex(uint8_t value) { descriptor_.BackgroundIndex = value; }
+    uint8_t AspectRatio() const { return descriptor_.AspectRatio; }
+    void SetAspectRatio(uint8_t value) { descriptor_.AspectRatio = value; }
+    // The global colour table.
+    TGIFGlobalColorMap* ColorMap() const { return colorMap_.get(); }
 
 private:
+    TLogicalScreenDescriptor descriptor_{};
+    std::unique_ptr<TGIFGlobalColorMap> colorMap_;
     // The frames of the image, whose versions and depths the header writes.
     const TGIFImageList* frames_;
 };

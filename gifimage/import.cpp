@@ -50,7 +50,7 @@ public:
     }
 
     void ImportBits8() {
-        TBitmap& bitmap = reader_.Bitmap;
+        TBitmap& bitmap = reader_.Bitmap();
         // Fetching a row first makes a device-dependent picture device-independent.
         reader_.RowPointer(0);
         if (bitmap.HandleType() == bmDDB)
@@ -103,7 +103,7 @@ private:
     // The colour table of a 1- or 4-bit picture: its palette, made once the rows are device-independent.
     void LoadTableFromPalette() {
         reader_.RowPointer(0);
-        frame_.LocalColorMap->LoadFromPaletteHandle(reader_.Bitmap.Palette());
+        frame_.LocalColorMap->LoadFromPaletteHandle(reader_.Bitmap().Palette());
     }
 
     template <typename RowCopy>
@@ -302,9 +302,9 @@ void TGIFSubImage::ImportBitmap(TBitmap& bitmap) {
         TBitmap copy;
         copy.Assign(source);
         TGIFImage* image = OwnerImage();
-        FrameBitmap = ReduceBitmapColors(copy, image ? image->ReductionMethod : DefaultColorReduction,
-                                         image ? image->DitherMode : DefaultDitherMode,
-                                         image ? image->ReductionBits : DefaultReductionBits, nullptr);
+        FrameBitmap = ReduceBitmapColors(copy, image ? image->ReductionMethod() : DefaultColorReduction,
+                                         image ? image->DitherMode() : DefaultDitherMode,
+                                         image ? image->ReductionBits() : DefaultReductionBits, nullptr);
         format = FrameBitmap->PixelFormat();
     }
     AllocPixels();

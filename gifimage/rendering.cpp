@@ -114,7 +114,7 @@ TBitmap* TGIFSubImage::RenderedBitmap() {
 }
 
 void TGIFSubImage::RenderAhead() {
-    if (FrameBitmap || IsEmpty() || (OwnerImage() && FrameInWork(*OwnerImage(), this))) return;
+    if (FrameBitmap || IsEmpty() || (OwnerImage() && OwnerImage()->FrameInWork(this))) return;
     FrameBitmap = RenderNewBitmap(*this);
 }
 
@@ -286,8 +286,8 @@ void ShapeToScreen(TGIFImage& image, TBitmap& bitmap, const Step& step) {
 // Every step that changes the new bitmap runs its change notification.
 TBitmap* TGIFImage::CurrentBitmap() {
     if (IsEmpty()) return nullptr;
-    if (CachedBitmap) return CachedBitmap.get();
-    TGIFSubImage* first = Frames->FrameAt(0);
+    if (cachedBitmap_) return cachedBitmap_.get();
+    TGIFSubImage* first = frames_->FrameAt(0);
     const TFrameWatch firstWatch(*first);
     std::unique_ptr<TBitmap> bitmap = NewImageBitmap(*this);
     // A step's handler may also empty or reload the image, or take the first frame from it.
@@ -302,18 +302,18 @@ TBitmap* TGIFImage::CurrentBitmap() {
         GetClipBox(bitmap->Canvas().Handle(), &clip);
         step([&] { first->DrawFrame(bitmap->Canvas(), clip, false, false); });
     }
-    CachedBitmap = std::move(bitmap);
-    return CachedBitmap.get();
+    cachedBitmap_ = std::move(bitmap);
+    return cachedBitmap_.get();
 }
 
 TBitmap* TGIFImage::AllocBitmap() {
-    if (CachedBitmap) return CachedBitmap.get();
+    if (cachedBitmap_) return cachedBitmap_.get();
     std::unique_ptr<TBitmap> bitmap = NewImageBitmap(*this);
     const auto step = [this](auto call) { EndIfImageFreed(RunHandler(call)); };
     ShapeToScreen(*this, *bitmap, step);
     const FrameLockHold hold(this);
-    CachedBitmap = std::move(bitmap);
-    return CachedBitmap.get();
+    cachedBitmap_ = std::move(bitmap);
+    return cachedBitmap_.get();
 }
 
 void TGIFImage::AssignTo(TPersistent& target) const { const_cast<TGIFImage*>(this)->CopyTo(target); }

@@ -35,10 +35,10 @@ public:
     ~TUnlistedExtension() {
         if (!extension_) return;
         if (watch_ && !watch_->FrameLives()) {
-            extension_->Frame = nullptr;
+            extension_->ForgetFreedFrame();
             extension_->SetOwner(nullptr);
         } else if (watch_ && !watch_->ImageLives()) {
-            extension_->Frame->ForgetFreedOwner();
+            extension_->Frame()->ForgetFreedOwner();
             extension_->SetOwner(nullptr);
         }
         delete extension_;
@@ -82,7 +82,7 @@ TGIFSubImage::TGIFSubImage(TGIFOwner* owner) : TGIFItem(owner) {
 }
 
 TGIFSubImage::~TGIFSubImage() {
-    if (OwnerImage()) OwnerImage()->Frames->RemoveItem(this);
+    if (OwnerImage()) OwnerImage()->Frames()->RemoveItem(this);
     // A frame that is going away no longer widens its image's screen (which could raise when
     // other frames do not fit).
     ClearFrame(false);
@@ -158,12 +158,23 @@ bool TGIFSubImage::NotifyChanged() {
 TFrameWatch::TFrameWatch(const TGIFSubImage& frame)
     : frame_(const_cast<TGIFSubImage*>(&frame))
     , image_(frame.OwnerImage())
-    , frameLife_(frame.Lifetime)
+    , frameLife_(frame.Life())
     , imageLife_(frame.Owner() ? frame.Owner()->Life() : std::weak_ptr<const char>()) {}
 
 bool TFrameWatch::ImageLives() const { return !image_ || !imageLife_.expired(); }
 
 bool TFrameWatch::Lives() const { return FrameLives() && ImageLives() && frame_->OwnerImage() == image_; }
+
+TFrameListWatch::TFrameListWatch(const TGIFImageList& frames) : frames_(frames) {
+    watches_.reserve(static_cast<size_t>(frames.ItemCount()));
+    for (int i = 0; i < frames.ItemCount(); ++i) watches_.emplace_back(*frames.FrameAt(i));
+}
+
+// Called only while the list's image lives (the list goes with it).
+bool TFrameListWatch::Unchanged() const {
+    return frames_.ItemCount() == Count() &&
+           std::all_of(watches_.begin(), watches_.end(), [](const TFrameWatch& watch) { return watch.Lives(); });
+}
 
 void TGIFSubImage::ForgetFreedOwner() { HandPartsTo(nullptr); }
 
@@ -260,11 +271,13 @@ void TGIFSubImage::WritePixelData(TStream& stream) {
         maxColor = 1 << bitsPerPixel;
     }
     TGIFImage* image = OwnerImage();
-    const int compression = image ? image->Compression : DefaultCompression;
+    const int compression = image ? image->Compression() : DefaultCompression;
+    // The encoder reads the pixels on after a warning: its handler must leave the frame there.
+    const TFrameWatch watch(*this);
     WriteGIFPixelData(
         stream, compression, static_cast<uint8_t>(bitsPerPixel), Width(), Height(), IsInterlaced(), Pixels, maxColor,
-        [image](TObject* sender, int severity, const std::string& message) {
-            if (image) EndIfImageFreed(image->Warn(sender, static_cast<uint8_t>(severity), message));
+        [image, &watch](TObject* sender, int severity, const std::string& message) {
+            if (image) EndIfImageFreed(image->Warn(sender, static_cast<uint8_t>(severity), message) && watch.Lives());
         },
         [](const std::string& message) { RaiseGIFError(message); });
 }
@@ -278,7 +291,7 @@ void TGIFSubImage::AllocPixels(bool zeroed) {
     if (size == 0) return;
     // The size is a signed 32-bit count: larger frames cannot be held.
     if (size > 0x7FFFFFFFu) RaiseGIFError(sImageTooLarge);
-    if (OwnerImage() && OwnerImage()->LoadReserve) Pixels = OwnerImage()->LoadReserve->Take(size);
+    if (OwnerImage()) Pixels = OwnerImage()->TakeReservedPixels(size);
     if (Pixels && zeroed) std::memset(Pixels, 0, size);
     if (!Pixels) Pixels = NewPixelBuffer(size, zeroed);
     if (!Pixels) RaiseGIFError(sImageTooLarge);

@@ -178,11 +178,13 @@ public:
     bool Transparent = false;
     // The first graphic control extension made for this frame; not owned.
     TGIFGraphicControlExtension* GraphicControlExtension = nullptr;
-    // Lives exactly as long as the frame: what works on the frame across a handler watches it
-    // (TFrameWatch).
-    const std::shared_ptr<const char> Lifetime = std::make_shared<const char>('\0');
+
+    // A reference that expires when the frame is freed: what works on the frame across a handler
+    // watches it (TFrameWatch).
+    std::weak_ptr<const char> Life() const { return lifetime_; }
 
 private:
+    const std::shared_ptr<const char> lifetime_ = std::make_shared<const char>('\0');
     // Sets the image of the frame, its extension list and its extensions.
     void HandPartsTo(TGIFOwner* owner);
     // Empties the frame; throughBounds sets the zero size through ApplyBounds, as a reset does.
@@ -208,6 +210,21 @@ private:
     const TGIFImage* image_;
     std::weak_ptr<const char> frameLife_;
     std::weak_ptr<const char> imageLife_;
+};
+
+// The frames of an image's list, watched across a handler by code that goes through them by
+// index: unchanged while the list holds the same number of frames and each watched one Lives.
+class TFrameListWatch {
+public:
+    explicit TFrameListWatch(const TGIFImageList& frames);
+    [[nodiscard]] bool Unchanged() const;
+    int Count() const { return static_cast<int>(watches_.size()); }
+    // The frame watched at index, while it Lives, else nullptr.
+    TGIFSubImage* FrameAt(int index) const { return watches_[static_cast<size_t>(index)].Frame(); }
+
+private:
+    const TGIFImageList& frames_;
+    std::vector<TFrameWatch> watches_;
 };
 
 // A new frame of an image, owned here until it joins the image's list (Release). Should a

@@ -242,7 +242,11 @@ TEST(GifMergeFrom, AFrameOnTheGlobalTableSharesTheTransparentIndex) {
         auto image = MakeImage(4, 1, Ramp(16));
         AddFrame(*image, {0, 0, 2, 1, {0, 0}, Ramp(4), 1});  // transparent, but with its own table
         TGIFSubImage* other = AddFrame(*image, {0, 0, 2, 1, {0, 0}, {}, 7});
-        other->GraphicControlExtension->Record.TransparentIndex = static_cast<uint8_t>(c.otherKey);
+        {
+            TGraphicControlRecord record = other->GraphicControlExtension->Record();
+            record.TransparentIndex = static_cast<uint8_t>(c.otherKey);
+            other->GraphicControlExtension->SetRecord(record);
+        }
         AddFrame(*image, {2, 0, 2, 1, {0, 0}, {}, 9});
         TGIFSubImage* previous = AddFrame(*image, {0, 0, 4, 1, {1, 4, 3, 6}});
         TGIFSubImage* frame = AddFrame(*image, {0, 0, 4, 1, c.pixels, {}, -1, 1});

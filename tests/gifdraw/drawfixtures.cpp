@@ -16,7 +16,7 @@ std::unique_ptr<TGIFImage> MakeImage(int screenWidth, int screenHeight, const Co
 
 TGIFSubImage* AddFrame(TGIFImage& image, const FrameSetup& setup) {
     auto* frame = new TGIFSubImage(&image);
-    image.Frames->Append(frame);
+    image.Frames()->Append(frame);
     for (const TGIFColor& c : setup.local) frame->LocalColorMap->AppendColor(TGIFColorMap::TripleToColor(c));
     frame->ApplyBounds(setup.left, setup.top, setup.width, setup.height);
     if (!setup.pixels.empty()) std::memcpy(frame->Pixels, setup.pixels.data(), setup.pixels.size());

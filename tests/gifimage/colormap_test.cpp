@@ -15,7 +15,7 @@ namespace {
 // A frame of the image with a local table of the given colours and pixels.
 TGIFSubImage* AddFrame(TGIFImage& image, const std::vector<TColor>& colors, const Bytes& pixels) {
     auto* frame = new TGIFSubImage(&image);
-    image.Frames->Append(frame);
+    image.Frames()->Append(frame);
     frame->ApplyBounds(0, 0, static_cast<int>(pixels.size()), 1);
     std::copy(pixels.begin(), pixels.end(), frame->Pixels);
     for (TColor c : colors) frame->LocalColorMap->AppendColor(c);
@@ -51,7 +51,7 @@ TEST(GifColorMap, ColorBytesAreRedGreenBlue) {
 TEST(GifColorMap, SearchDirectionFollowsSortFlag) {
     TGIFImage image;
     AddFrame(image, {1, 2, 7, 3, 4, 7}, {2, 2, 5, 5, 5, 5, 0, 1});
-    TGIFColorMap& map = *image.Frames->FrameAt(0)->LocalColorMap;
+    TGIFColorMap& map = *image.Frames()->FrameAt(0)->LocalColorMap;
     EXPECT_EQ(map.FindColor(7), 5) << "unsorted: the last occurrence";
     EXPECT_EQ(map.FindColor(99), -1);
     EXPECT_EQ(map.AppendIfMissing(7), 5);
@@ -185,7 +185,7 @@ TEST(GifColorMap, SortByUsageInOrderChangesNothing) {
 TEST(GifColorMap, GlobalSortRemapsFramesAndTransparency) {
     Bytes gif = GifBytes().Header(4, 1, 4).Gce(1, 0, 0).Frame(0, 0, 4, 1, {0, 2, 2, 2}).Trailer().b;
     auto image = LoadGif(gif);
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
     ASSERT_TRUE(frame->Transparent);
     ASSERT_TRUE(image->GlobalColors()->Compact());
     EXPECT_EQ(image->GlobalColors()->Count(), 2);

@@ -45,11 +45,11 @@ TEST(GifExtensions, EveryKindIsRead) {
         SCOPED_TRACE(c.name);
         WarningLog log;
         auto image = WithExtension(c.block, &log);
-        TGIFSubImage* frame = image->Frames->FrameAt(0);
+        TGIFSubImage* frame = image->Frames()->FrameAt(0);
         ASSERT_EQ(frame->Extensions->ItemCount(), 1);
         TGIFExtension* extension = frame->Extensions->ExtensionAt(0);
         EXPECT_EQ(extension->ClassType(), c.expected) << extension->ClassType()->ClassName;
-        EXPECT_EQ(extension->Frame, frame);
+        EXPECT_EQ(extension->Frame(), frame);
         EXPECT_EQ(extension->OwnerImage(), image.get());
         EXPECT_EQ(extension->RequiredVersion(), Version89a);
         EXPECT_EQ(frame->PixelAt(1, 1), 3) << "the frame's image follows";
@@ -140,14 +140,14 @@ TEST(GifExtensions, LoopBlockRefinementByLayout) {
         EXPECT_EQ(stream->Position(), 1);
 
         auto image = WithExtension(withIntroducer);
-        TGIFSubImage* frame = image->Frames->FrameAt(0);
+        TGIFSubImage* frame = image->Frames()->FrameAt(0);
         ASSERT_EQ(frame->Extensions->ItemCount(), 1);
         TGIFExtension* extension = frame->Extensions->ExtensionAt(0);
         EXPECT_EQ(extension->ClassType()->ClassName, expected);
         if (c.loopCount >= 0) {
             auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(extension);
             EXPECT_NE(loop, nullptr);
-            if (loop) EXPECT_EQ(loop->LoopCount, c.loopCount);
+            if (loop) EXPECT_EQ(loop->LoopCount(), c.loopCount);
         }
         EXPECT_EQ(frame->PixelAt(1, 1), 3) << "the frame's image follows";
     }
@@ -155,15 +155,15 @@ TEST(GifExtensions, LoopBlockRefinementByLayout) {
 
 TEST(GifExtensions, FieldsOfEachKind) {
     auto gce = WithExtension(GifBytes().Gce(0x0B | (2 << 2), 300, 2).b);
-    auto* control = dynamic_cast<TGIFGraphicControlExtension*>(gce->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
+    auto* control = dynamic_cast<TGIFGraphicControlExtension*>(gce->Frames()->FrameAt(0)->Extensions->ExtensionAt(0));
     ASSERT_NE(control, nullptr);
     EXPECT_TRUE(control->IsTransparent());
     EXPECT_TRUE(control->WaitsForInput());
     EXPECT_EQ(control->DisposalMethod(), 2);
     EXPECT_EQ(control->DelayUnits(), 300);
     EXPECT_EQ(control->TransparentIndex(), 2);
-    EXPECT_TRUE(gce->Frames->FrameAt(0)->Transparent);
-    EXPECT_EQ(gce->Frames->FrameAt(0)->GraphicControlExtension, control);
+    EXPECT_TRUE(gce->Frames()->FrameAt(0)->Transparent);
+    EXPECT_EQ(gce->Frames()->FrameAt(0)->GraphicControlExtension, control);
 
     auto text = WithExtension(GifBytes()
                                   .Raw({'!', 0x01, 12})
@@ -173,31 +173,31 @@ TEST(GifExtensions, FieldsOfEachKind) {
                                   .Word(40)
                                   .Raw({8, 16, 1, 0, 2, 'h', 'i', 3, 'y', 'o', 'u', 0})
                                   .b);
-    auto* plain = dynamic_cast<TGIFTextExtension*>(text->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
+    auto* plain = dynamic_cast<TGIFTextExtension*>(text->Frames()->FrameAt(0)->Extensions->ExtensionAt(0));
     ASSERT_NE(plain, nullptr);
-    EXPECT_EQ(plain->Record.GridWidth, 30);
-    EXPECT_EQ(plain->Record.CellHeight, 16);
-    ASSERT_EQ(plain->Text->Count(), 2);
-    EXPECT_EQ((*plain->Text)[1], "you");
+    EXPECT_EQ(plain->Record().GridWidth, 30);
+    EXPECT_EQ(plain->Record().CellHeight, 16);
+    ASSERT_EQ(plain->Text().Count(), 2);
+    EXPECT_EQ(plain->Text()[1], "you");
 
     auto loop = WithExtension(AppBlock("NETSCAPE2.0", {3, 1, 5, 0, 5, 2, 0xE8, 3, 0, 0, 0}));
-    auto* ns = dynamic_cast<TGIFAppExtNSLoop*>(loop->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
+    auto* ns = dynamic_cast<TGIFAppExtNSLoop*>(loop->Frames()->FrameAt(0)->Extensions->ExtensionAt(0));
     ASSERT_NE(ns, nullptr);
-    EXPECT_EQ(ns->LoopCount, 5);
-    EXPECT_EQ(ns->BufferSize, 1000u);
+    EXPECT_EQ(ns->LoopCount(), 5);
+    EXPECT_EQ(ns->BufferSize(), 1000u);
 
     auto unknown = WithExtension(AppBlock("XMP DataXMP", {3, 'a', 'b', 'c', 1, 'd', 0}));
-    auto* app = dynamic_cast<TGIFUnknownAppExtension*>(unknown->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
+    auto* app = dynamic_cast<TGIFUnknownAppExtension*>(unknown->Frames()->FrameAt(0)->Extensions->ExtensionAt(0));
     ASSERT_NE(app, nullptr);
-    EXPECT_EQ(app->Identifier, MakeAppIdentifier("XMP DataXMP"));
-    ASSERT_EQ(app->Blocks.size(), 2u);
-    EXPECT_EQ(app->Blocks[0]->Size, 3);
-    EXPECT_EQ(app->Blocks[1]->Data[0], 'd');
+    EXPECT_EQ(app->Identifier(), MakeAppIdentifier("XMP DataXMP"));
+    ASSERT_EQ(app->Blocks().size(), 2u);
+    EXPECT_EQ(app->Blocks()[0]->Size, 3);
+    EXPECT_EQ(app->Blocks()[1]->Data[0], 'd');
 
     auto ten = WithExtension(AppBlock("ABCDEFGHIJ", {0}));
-    auto* short10 = dynamic_cast<TGIFApplicationExtension*>(ten->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
-    EXPECT_EQ(short10->Identifier[9], 'J');
-    EXPECT_EQ(short10->Identifier[10], 0);
+    auto* short10 = dynamic_cast<TGIFApplicationExtension*>(ten->Frames()->FrameAt(0)->Extensions->ExtensionAt(0));
+    EXPECT_EQ(short10->Identifier()[9], 'J');
+    EXPECT_EQ(short10->Identifier()[10], 0);
 }
 
 // The lines of a text or comment as data sub-blocks: each sub-block is one line up to its first zero
@@ -234,17 +234,17 @@ TEST(GifExtensions, TextLinesComeBackAsTheyLoad) {
         {"comment", {'!', 0xFE},
          [](TGIFExtension* e) -> TStrings* {
              auto* comment = dynamic_cast<TGIFCommentExtension*>(e);
-             return comment ? comment->Comment.get() : nullptr;
+             return comment ? &comment->Comment() : nullptr;
          }},
         {"plain text", textHead,
          [](TGIFExtension* e) -> TStrings* {
              auto* text = dynamic_cast<TGIFTextExtension*>(e);
-             return text ? text->Text.get() : nullptr;
+             return text ? &text->Text() : nullptr;
          }},
     };
     auto linesOf = [](const Kind& kind, TGIFImage& image) {
         std::vector<std::string> lines;
-        TStrings* strings = kind.lines(image.Frames->FrameAt(0)->Extensions->ExtensionAt(0));
+        TStrings* strings = kind.lines(image.Frames()->FrameAt(0)->Extensions->ExtensionAt(0));
         if (!strings) return std::vector<std::string>{"(another extension)"};
         for (int i = 0; i < strings->Count(); ++i) lines.push_back((*strings)[i]);
         return lines;
@@ -255,7 +255,7 @@ TEST(GifExtensions, TextLinesComeBackAsTheyLoad) {
             Bytes block = kind.head;
             block.insert(block.end(), c.blocks.begin(), c.blocks.end());
             auto image = WithExtension(block);
-            ASSERT_EQ(image->Frames->ItemCount(), 1);
+            ASSERT_EQ(image->Frames()->ItemCount(), 1);
             EXPECT_EQ(linesOf(kind, *image), c.lines) << "as loaded";
 
             // Written: each line as one sub-block, then the terminator.
@@ -274,7 +274,7 @@ TEST(GifExtensions, TextLinesComeBackAsTheyLoad) {
             saved.SetPosition(0);
             TGIFImage again;
             again.LoadFromStream(saved);
-            ASSERT_EQ(again.Frames->ItemCount(), 1);
+            ASSERT_EQ(again.Frames()->ItemCount(), 1);
             EXPECT_EQ(linesOf(kind, again), linesOf(kind, *image)) << "saved and loaded again";
             EXPECT_EQ(linesOf(kind, again), c.lines) << "saved and loaded again";
         }
@@ -302,10 +302,10 @@ TEST(GifExtensions, LoopSubBlocks) {
             continue;
         }
         auto image = LoadGif(gif);
-        ASSERT_EQ(image->Frames->ItemCount(), 1);
-        auto* ns = dynamic_cast<TGIFAppExtNSLoop*>(image->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
+        ASSERT_EQ(image->Frames()->ItemCount(), 1);
+        auto* ns = dynamic_cast<TGIFAppExtNSLoop*>(image->Frames()->FrameAt(0)->Extensions->ExtensionAt(0));
         ASSERT_NE(ns, nullptr);
-        EXPECT_EQ(ns->LoopCount, c.loopCount);
+        EXPECT_EQ(ns->LoopCount(), c.loopCount);
     }
 }
 
@@ -348,16 +348,16 @@ TEST(GifExtensions, FailedExtensionLeavesEarlierOnes) {
 TEST(GifExtensions, GraphicControlBlockIsReadAsSixBytes) {
     // A block size of 5 is kept; the byte after the 6 bytes belongs to the frame's reader.
     auto image = WithExtension({'!', 0xF9, 5, 0, 0, 0, 0, 0});
-    auto* control = dynamic_cast<TGIFGraphicControlExtension*>(image->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
+    auto* control = dynamic_cast<TGIFGraphicControlExtension*>(image->Frames()->FrameAt(0)->Extensions->ExtensionAt(0));
     ASSERT_NE(control, nullptr);
-    EXPECT_EQ(control->Record.BlockSize, 5);
+    EXPECT_EQ(control->Record().BlockSize, 5);
 }
 
 TEST(GifExtensions, GraphicControlCutShortWarns) {
     WarningLog log;
     auto image = LoadGif(GifBytes().Header(1, 1).Raw({'!', 0xF9, 4, 1, 0}).b, &log);
-    ASSERT_EQ(image->Frames->ItemCount(), 1);
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    ASSERT_EQ(image->Frames()->ItemCount(), 1);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
     EXPECT_FALSE(frame->Transparent);
     EXPECT_EQ(log.Messages(), std::vector<std::string>{sPrematureEndOfData});
     EXPECT_EQ(std::get<0>(log.entries[0]), frame->Extensions->ExtensionAt(0));
@@ -380,10 +380,12 @@ TEST(GifExtensions, GraphicControlState) {
     EXPECT_EQ(first->TransparentIndex(), 0);
     EXPECT_EQ(log.Messages(), std::vector<std::string>{sInvalidColorIndex});
     first->SetDisposalMethod(kDisposalRestorePrevious);
-    first->Record.PackedFields |= 0xE0;
+    TGraphicControlRecord reserved = first->Record();
+    reserved.PackedFields |= 0xE0;
+    first->SetRecord(reserved);
     first->SetDisposalMethod(9);
     EXPECT_EQ(first->DisposalMethod(), 1);
-    EXPECT_EQ(first->Record.PackedFields & 0xE0, 0xE0) << "reserved bits kept";
+    EXPECT_EQ(first->Record().PackedFields & 0xE0, 0xE0) << "reserved bits kept";
     first->SetIsTransparent(true);
     EXPECT_TRUE(frame.Transparent);
     delete first;

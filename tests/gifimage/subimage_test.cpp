@@ -14,8 +14,8 @@ TEST(GifFrame, ExtensionsBeforeTrailerMakeAnEmptyFrame) {
     Bytes gif = GifBytes().Header(2, 2).Gce(0, 7, 0).Raw({'!', 0xFE, 1, 'x', 0}).Trailer().b;
     WarningLog log;
     auto image = LoadGif(gif, &log);
-    ASSERT_EQ(image->Frames->ItemCount(), 1);
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    ASSERT_EQ(image->Frames()->ItemCount(), 1);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
     EXPECT_EQ(frame->Extensions->ItemCount(), 2);
     EXPECT_TRUE(frame->IsEmpty());
     EXPECT_EQ(frame->Pixels, nullptr);
@@ -26,7 +26,7 @@ TEST(GifFrame, ZeroSizeDescriptorTakesTheScreen) {
     Bytes gif = GifBytes().Header(220, 19).Descriptor(0, 0, 0, 5).Data(2, EncodeLZW(Bytes(220 * 19, 1), 2)).Trailer().b;
     WarningLog log;
     auto image = LoadGif(gif, &log);
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
     EXPECT_EQ(frame->Width(), 220);
     EXPECT_EQ(frame->Height(), 19);
     EXPECT_EQ(frame->PixelsSize, 220 * 19);
@@ -39,7 +39,7 @@ TEST(GifFrame, LocalTableSizes) {
         for (int i = 0; i < entries; ++i) gif.Raw({i, 0, 0});
         gif.Data(2, EncodeLZW({1}, 2)).Trailer();
         auto image = LoadGif(gif.b);
-        TGIFSubImage* frame = image->Frames->FrameAt(0);
+        TGIFSubImage* frame = image->Frames()->FrameAt(0);
         EXPECT_EQ(frame->LocalColorMap->Count(), entries);
         EXPECT_EQ(frame->EffectiveColorMap(), frame->LocalColorMap.get());
         EXPECT_EQ(frame->BitDepth(), BitsForColors(entries));
@@ -102,7 +102,7 @@ TEST(GifFrame, OutgrowingTheScreenWidensIt) {
     WarningLog log;
     log.Attach(image);
     auto* frame = new TGIFSubImage(&image);
-    image.Frames->Append(frame);
+    image.Frames()->Append(frame);
     frame->ApplyBounds(0, 0, 220, 19);
     EXPECT_TRUE(log.entries.empty()) << "a 0 by 0 screen grows silently";
     EXPECT_EQ(image.ScreenWidth(), 220);
@@ -126,7 +126,7 @@ TEST(GifFrame, BoundsBeyondSixteenBitsAreRefused) {
         WarningLog log;
         log.Attach(image);
         auto* frame = new TGIFSubImage(&image);
-        image.Frames->Append(frame);
+        image.Frames()->Append(frame);
         frame->ApplyBounds(2, 3, 4, 5);
         frame->PixelAt(3, 4) = 6;
         EXPECT_EQ(GIFErrorOf([&] { frame->ApplyBounds(c.left, c.top, c.width, c.height); }), sInvalidImageDimensions);
@@ -149,7 +149,7 @@ TEST(GifFrame, BoundsBeyondSixteenBitsAreRefused) {
 TEST(GifFrame, ALoadedFrameReachingPastTheLargestScreenCanBeEmptied) {
     Bytes gif = GifBytes().Header(300, 20).Frame(65500, 0, 100, 2, Bytes(200, 1)).Trailer().b;
     auto image = LoadGif(gif);
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
     frame->ResetFrame();
     EXPECT_EQ(frame->Left(), 65500);
     EXPECT_EQ(frame->Width(), 0);
@@ -162,8 +162,8 @@ TEST(GifFrame, ResetFrameOnAFrameBeyondTheScreen) {
     TGIFImage image;
     WarningLog log;
     log.Attach(image);
-    image.Header->Descriptor.LogicalWidth = 220;
-    image.Header->Descriptor.LogicalHeight = 19;
+    image.Header()->SetLogicalWidth(220);
+    image.Header()->SetLogicalHeight(19);
     TGIFSubImage frame(&image);
     frame.Descriptor.Left = 300;
     frame.Descriptor.Width = 40;
@@ -205,8 +205,8 @@ TEST(GifFrame, StrayByteBeforeDescriptor) {
                     .b;
     WarningLog log;
     auto image = LoadGif(gif, &log);
-    ASSERT_EQ(image->Frames->ItemCount(), 1);
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    ASSERT_EQ(image->Frames()->ItemCount(), 1);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
     EXPECT_EQ(frame->Descriptor.Separator, 0x2D);
     EXPECT_EQ(frame->PixelAt(0, 0), 1);
     EXPECT_EQ(log.Messages(), std::vector<std::string>{sInvalidIntroducer});
@@ -218,18 +218,18 @@ TEST(GifFrame, DescriptorCutShortFails) {
     TGIFImage image;
     auto stream = StreamOf(gif);
     EXPECT_EQ(GIFErrorOf([&] { image.LoadFromStream(*stream); }), sPrematureEndOfData);
-    EXPECT_EQ(image.Frames->ItemCount(), 0) << "the failed frame is destroyed";
+    EXPECT_EQ(image.Frames()->ItemCount(), 0) << "the failed frame is destroyed";
 }
 
 TEST(GifFrame, DestroyingAFrameLeavesItsList) {
     TGIFImage image;
     auto* a = new TGIFSubImage(&image);
     auto* b = new TGIFSubImage(&image);
-    image.Frames->Append(a);
-    image.Frames->Append(b);
+    image.Frames()->Append(a);
+    image.Frames()->Append(b);
     delete a;
-    ASSERT_EQ(image.Frames->ItemCount(), 1);
-    EXPECT_EQ(image.Frames->FrameAt(0), b);
+    ASSERT_EQ(image.Frames()->ItemCount(), 1);
+    EXPECT_EQ(image.Frames()->FrameAt(0), b);
 }
 
 TEST(GifFrame, OversizedDescriptorIsRefused) {

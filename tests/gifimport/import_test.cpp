@@ -23,9 +23,9 @@ struct Target {
     TGIFImage image;
     TGIFSubImage* frame;
     explicit Target(TReductionMethod method = DefaultColorReduction) {
-        image.ReductionMethod = method;
+        image.SetReductionMethod(method);
         frame = new TGIFSubImage(&image);
-        image.Frames->Append(frame);
+        image.Frames()->Append(frame);
     }
 };
 
@@ -236,8 +236,8 @@ TEST(GifImportBitmap, TrueColourIsReducedWithTheImageSettings) {
         std::unique_ptr<TBitmap> expected = ReduceBitmapColors(reference, c.method, c.dither, c.bits, nullptr);
 
         Target t(c.method);
-        t.image.DitherMode = c.dither;
-        t.image.ReductionBits = c.bits;
+        t.image.SetDitherMode(c.dither);
+        t.image.SetReductionBits(c.bits);
         t.frame->CopyFrom(source);
         EXPECT_EQ(TableOf(*t.frame->LocalColorMap), ColorsOfQuads(ColorTableOf(*expected)));
         EXPECT_EQ(PixelsOf(*t.frame), IndexesOf(*expected));
@@ -251,9 +251,9 @@ TEST(GifImportBitmap, ReductionWithoutPaletteFails) {
     TBitmap source;
     FillTrueColor(source, pf24bit, 4, 4, [](int x, int) { return RGB(x * 60, 0, 0); });
     TGIFImage image;
-    image.ReductionMethod = crCustomPalette;
+    image.SetReductionMethod(crCustomPalette);
     EXPECT_THROW(image.CopyFrom(&source), Exception);
-    EXPECT_EQ(image.Frames->ItemCount(), 0);
+    EXPECT_EQ(image.Frames()->ItemCount(), 0);
 }
 
 TEST(GifImportBitmap, ProgressEvery32RowsBetweenStartAndEnd) {
@@ -279,7 +279,7 @@ TEST(GifImportBitmap, ProgressEvery32RowsBetweenStartAndEnd) {
 TEST(GifImportBitmap, ImportReplacesContentButKeepsThePosition) {
     auto gif = LoadGif(
         GifBytes().Header(10, 10).Gce(1, 5, 0).Raw({'!', 0xFE, 1, 'x', 0}).Frame(3, 2, 2, 2, {0, 1, 1, 0}).Trailer().b);
-    TGIFSubImage* frame = gif->Frames->FrameAt(0);
+    TGIFSubImage* frame = gif->Frames()->FrameAt(0);
     ASSERT_EQ(frame->Extensions->ItemCount(), 2);
     TBitmap source;
     LoadPalettized(source, 8, 3, {Red, Green}, {{1, 0, 1}});
@@ -528,11 +528,11 @@ TEST(GifImportGraphic, GIFImageArrivesThroughItsWholeImageBitmap) {
     GifBytes gif;
     ScreenWithColors(gif, 3, 2, {Red, Green, Blue, RGB(1, 2, 3)}).Frame(0, 0, 3, 2, {0, 1, 2, 2, 1, 0}).Trailer();
     auto source = LoadGif(gif.b);
-    source->DrawFlags = 0;
+    source->SetDrawFlags(0);
     Target t;
     const int index = t.image.AddFrameFrom(source.get());
     EXPECT_EQ(index, 1);
-    TGIFSubImage* frame = t.image.Frames->FrameAt(1);
+    TGIFSubImage* frame = t.image.Frames()->FrameAt(1);
     EXPECT_EQ(frame->Width(), 3);
     EXPECT_EQ(ColorsOfFrame(*frame), (Rgbs{Red, Green, Blue, Blue, Green, Red}));
 }
@@ -610,7 +610,7 @@ TEST(GifImportFrame, CopyTakesDescriptorPixelsTableAndExtensions) {
     for (const bool rendered : {false, true}) {
         SCOPED_TRACE(rendered ? "source rendered" : "source not rendered");
         auto gif = LoadGif(TransparentFrameGif());
-        TGIFSubImage* source = gif->Frames->FrameAt(0);
+        TGIFSubImage* source = gif->Frames()->FrameAt(0);
         // Place it off the origin directly, past the target image's screen.
         source->Descriptor.Left = 6;
         source->Descriptor.Top = 5;
@@ -636,7 +636,7 @@ TEST(GifImportFrame, CopyTakesDescriptorPixelsTableAndExtensions) {
         EXPECT_EQ(SavedExtensions(*target), SavedExtensions(*source));
         ASSERT_NE(target->GraphicControlExtension, nullptr);
         EXPECT_EQ(target->GraphicControlExtension, target->Extensions->ExtensionAt(0));
-        EXPECT_EQ(target->GraphicControlExtension->Frame, target.get());
+        EXPECT_EQ(target->GraphicControlExtension->Frame(), target.get());
         EXPECT_EQ(target->GraphicControlExtension->TransparentIndex(), 1);
         EXPECT_EQ(target->GraphicControlExtension->DelayUnits(), 7);
         EXPECT_EQ(target->HasRenderedBitmap(), rendered);
@@ -656,7 +656,7 @@ TEST(GifImportFrame, CopyTakesDescriptorPixelsTableAndExtensions) {
 
 TEST(GifImportFrame, CopyOfAnEmptyFrameEmpties) {
     auto gif = LoadGif(TransparentFrameGif());
-    TGIFSubImage* target = gif->Frames->FrameAt(0);
+    TGIFSubImage* target = gif->Frames()->FrameAt(0);
     TGIFSubImage empty(gif.get());
     target->CopyFrom(empty);
     EXPECT_TRUE(target->IsEmpty());
@@ -680,16 +680,16 @@ Bytes AnimatedGif() {
 TEST(GifImageCopy, PictureHolderCopiesTheWholeImage) {
     auto owned = LoadGif(AnimatedGif());
     TGIFImage* source = owned.get();
-    ASSERT_EQ(source->Frames->ItemCount(), 3);
-    source->DrawFlags = 0x0123;
-    source->ReductionMethod = crGrayScale;
-    source->DitherMode = dkStucki;
-    source->PainterPriority = 5;
-    source->BackgroundOverride = 0x123456;
-    source->CurrentFrameIndex = 2;
-    source->SpeedPercent = 250;
-    source->ReductionBits = 4;
-    source->Compression = 1;
+    ASSERT_EQ(source->Frames()->ItemCount(), 3);
+    source->SetDrawFlags(0x0123);
+    source->SetReductionMethod(crGrayScale);
+    source->SetDitherMode(dkStucki);
+    source->SetPainterPriority(5);
+    source->SetBackgroundOverride(0x123456);
+    source->SetCurrentFrameIndex(2);
+    source->SetSpeedPercent(250);
+    source->SetReductionBits(4);
+    source->SetCompression(1);
     std::vector<std::string> calls;
     auto handler = [&](const char* name) { return [&calls, name](TObject*) { calls.push_back(name); }; };
     source->OnAnimationStart = handler("start");
@@ -713,16 +713,16 @@ TEST(GifImageCopy, PictureHolderCopiesTheWholeImage) {
     ASSERT_NE(copy, nullptr);
     ASSERT_NE(copy, source);
 
-    EXPECT_EQ(copy->Frames->ItemCount(), 3);
-    EXPECT_EQ(copy->DrawFlags, 0x0123);
-    EXPECT_EQ(copy->ReductionMethod, crGrayScale);
-    EXPECT_EQ(copy->DitherMode, dkStucki);
-    EXPECT_EQ(copy->PainterPriority, 5);
-    EXPECT_EQ(copy->BackgroundOverride, 0x123456);
-    EXPECT_EQ(copy->CurrentFrameIndex, 2);
-    EXPECT_EQ(copy->SpeedPercent, DefaultAnimationSpeed);
-    EXPECT_EQ(copy->ReductionBits, DefaultReductionBits);
-    EXPECT_EQ(copy->Compression, DefaultCompression);
+    EXPECT_EQ(copy->Frames()->ItemCount(), 3);
+    EXPECT_EQ(copy->DrawFlags(), 0x0123);
+    EXPECT_EQ(copy->ReductionMethod(), crGrayScale);
+    EXPECT_EQ(copy->DitherMode(), dkStucki);
+    EXPECT_EQ(copy->PainterPriority(), 5);
+    EXPECT_EQ(copy->BackgroundOverride(), 0x123456);
+    EXPECT_EQ(copy->CurrentFrameIndex(), 2);
+    EXPECT_EQ(copy->SpeedPercent(), DefaultAnimationSpeed);
+    EXPECT_EQ(copy->ReductionBits(), DefaultReductionBits);
+    EXPECT_EQ(copy->Compression(), DefaultCompression);
     EXPECT_FALSE(copy->OnWarningMessage);
     for (TNotifyEvent TGIFImage::*event :
          {&TGIFImage::OnAnimationStart, &TGIFImage::OnFrameBegin, &TGIFImage::OnFrameDone, &TGIFImage::OnLoopPass,
@@ -739,11 +739,11 @@ TEST(GifImageCopy, PictureHolderCopiesTheWholeImage) {
               (std::vector<ProgressEntry>{copying(psStarting, 0), copying(psRunning, 33), copying(psRunning, 67),
                                           copying(psRunning, 100), copying(psEnding, 100)}));
     // Frames and header byte for byte, as written with the same encoder.
-    source->Compression = DefaultCompression;
+    source->SetCompression(DefaultCompression);
     EXPECT_EQ(SavedImage(*copy), SavedImage(*source));
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(copy->Frames->FrameAt(i)->OwnerImage(), copy);
-        EXPECT_EQ(copy->Frames->FrameAt(i)->Transparent, source->Frames->FrameAt(i)->Transparent) << i;
+        EXPECT_EQ(copy->Frames()->FrameAt(i)->OwnerImage(), copy);
+        EXPECT_EQ(copy->Frames()->FrameAt(i)->Transparent, source->Frames()->FrameAt(i)->Transparent) << i;
     }
     EXPECT_EQ(warnings, 0);
 }
@@ -756,7 +756,7 @@ TEST(GifImageCopy, CopyFromAnImageLeavesNoWarningOrProgressHandler) {
     copy.OnWarningMessage = [](TObject*, uint8_t, const std::string&) {};
     copy.OnProgress = [](TObject*, TProgressStage, uint8_t, bool, const RECT&, const std::string&) {};
     copy.CopyFrom(source.get());
-    EXPECT_EQ(copy.Frames->ItemCount(), 3);
+    EXPECT_EQ(copy.Frames()->ItemCount(), 3);
     EXPECT_FALSE(copy.OnWarningMessage);
     EXPECT_FALSE(copy.OnProgress);
     EXPECT_TRUE(source->OnWarningMessage);
@@ -767,29 +767,29 @@ TEST(GifImageCopy, OtherPicturesBecomeOneFrame) {
     LoadPalettized(bitmap, 8, 5, {Red, Green}, {{0, 1, 0, 1, 0}, {1, 1, 1, 1, 1}, {0, 0, 0, 0, 0}});
     auto gif = LoadGif(AnimatedGif());
     gif->CopyFrom(&bitmap);
-    ASSERT_EQ(gif->Frames->ItemCount(), 1);
+    ASSERT_EQ(gif->Frames()->ItemCount(), 1);
     EXPECT_EQ(gif->ScreenWidth(), 5);
     EXPECT_EQ(gif->ScreenHeight(), 3);
     EXPECT_EQ(gif->GlobalColors()->Count(), 0);
-    EXPECT_EQ(FirstColors(*gif->Frames->FrameAt(0), 2), (Rgbs{Red, Green}));
+    EXPECT_EQ(FirstColors(*gif->Frames()->FrameAt(0), 2), (Rgbs{Red, Green}));
 
     TMetafile metafile;
     metafile.SetHandle(MetafileFilling(8, 8, RECT{0, 0, 4, 4}, Red));
     gif->CopyFrom(&metafile);
-    ASSERT_EQ(gif->Frames->ItemCount(), 1);
-    EXPECT_EQ(gif->Frames->FrameAt(0)->Width(), 8);
-    EXPECT_TRUE(gif->Frames->FrameAt(0)->Transparent);
+    ASSERT_EQ(gif->Frames()->ItemCount(), 1);
+    EXPECT_EQ(gif->Frames()->FrameAt(0)->Width(), 8);
+    EXPECT_TRUE(gif->Frames()->FrameAt(0)->Transparent);
 }
 
 TEST(GifImageCopy, FailedImportsLeaveNoFrame) {
     TBitmap tooMany;
     FillTrueColor(tooMany, pf24bit, 300, 1, [](int x, int) { return RGB(x & 0xFF, x >> 8, 7); });
     auto gif = LoadGif(AnimatedGif());
-    gif->ReductionMethod = crNone;
+    gif->SetReductionMethod(crNone);
     EXPECT_EQ(GIFErrorOf([&] { gif->AddFrameFrom(&tooMany); }), sColorTableOverflow);
-    EXPECT_EQ(gif->Frames->ItemCount(), 3);
+    EXPECT_EQ(gif->Frames()->ItemCount(), 3);
     EXPECT_EQ(GIFErrorOf([&] { gif->CopyFrom(&tooMany); }), sColorTableOverflow);
-    EXPECT_EQ(gif->Frames->ItemCount(), 0);
+    EXPECT_EQ(gif->Frames()->ItemCount(), 0);
 
     Stranger stranger;
     EXPECT_EQ(GIFErrorOf([&] { gif->AddFrameFrom(&stranger); }), sUnsupportedObject);
@@ -810,12 +810,12 @@ TEST(GifImageClipboard, BitmapDataBecomesOneFrame) {
         DeleteDC(dc);
     }
     auto gif = LoadGif(AnimatedGif());
-    gif->ReductionMethod = crNone;
+    gif->SetReductionMethod(crNone);
     gif->ReadClipboard(CF_BITMAP, data, nullptr);
-    ASSERT_EQ(gif->Frames->ItemCount(), 1);
+    ASSERT_EQ(gif->Frames()->ItemCount(), 1);
     EXPECT_EQ(gif->ScreenWidth(), 6);
     EXPECT_EQ(gif->ScreenHeight(), 3);
-    EXPECT_EQ(ColorsOfFrame(*gif->Frames->FrameAt(0)), Rgbs(18, Red));
+    EXPECT_EQ(ColorsOfFrame(*gif->Frames()->FrameAt(0)), Rgbs(18, Red));
     // The clipboard's bitmap stays as it was.
     BITMAP info{};
     EXPECT_NE(GetObjectA(data, sizeof info, &info), 0);
@@ -827,7 +827,7 @@ TEST(GifImageClipboard, OtherFormatsAreUnsupported) {
     HGLOBAL text = GlobalAlloc(GMEM_MOVEABLE, 4);
     auto gif = LoadGif(AnimatedGif());
     EXPECT_EQ(GIFErrorOf([&] { gif->ReadClipboard(CF_TEXT, text, nullptr); }), sUnsupportedClipboardFormat);
-    EXPECT_EQ(gif->Frames->ItemCount(), 3);
+    EXPECT_EQ(gif->Frames()->ItemCount(), 3);
     GlobalFree(text);
 }
 

@@ -48,7 +48,7 @@ std::unique_ptr<TGIFImage> MakeImage(int width, int height, int globalColors = 4
 
 TGIFSubImage* AddFrame(TGIFImage& image, const FrameSetup& setup) {
     auto* frame = new TGIFSubImage(&image);
-    image.Frames->Append(frame);
+    image.Frames()->Append(frame);
     for (TColor c : setup.local) frame->LocalColorMap->AppendColor(c);
     if (setup.width > 0 && setup.height > 0) {
         frame->ApplyBounds(setup.left, setup.top, setup.width, setup.height);
@@ -70,7 +70,11 @@ TGIFSubImage* AddFrame(TGIFImage& image, const FrameSetup& setup) {
         frame->Extensions->Append(control);
         if (setup.disposal >= 0) control->SetDisposalMethod(static_cast<uint8_t>(setup.disposal));
         if (setup.delay >= 0) control->SetDelayUnits(static_cast<uint16_t>(setup.delay));
-        if (setup.waitsForInput) control->Record.PackedFields |= 0x02;
+        if (setup.waitsForInput) {
+            TGraphicControlRecord record = control->Record();
+            record.PackedFields |= 0x02;
+            control->SetRecord(record);
+        }
         if (setup.transparent >= 0) {
             control->SetIsTransparent(true);
             control->SetTransparentIndex(setup.transparent);
@@ -138,7 +142,7 @@ std::string Saved(TGIFImage& image) {
 // Whether another thread gets the painter list's lock within two seconds.
 bool LockableFromAnotherThread(TGIFImage& image) {
     auto done = std::make_shared<std::atomic<bool>>(false);
-    TThreadList<TGIFPainter*>* list = image.Painters.get();
+    TThreadList<TGIFPainter*>* list = image.Painters().get();
     std::thread([list, done] {
         list->LockList();
         list->UnlockList();
@@ -228,14 +232,14 @@ TEST(GifOptimise, CompactingDropsUnusedColoursAndKeepsWhatPixelsShow) {
         for (uint8_t p : PixelsOf(frame)) out.push_back(frame.EffectiveColorMap()->ColorAt(p));
         return out;
     };
-    const std::vector<TColor> before0 = colours(*image->Frames->FrameAt(0));
-    const std::vector<TColor> before1 = colours(*image->Frames->FrameAt(1));
+    const std::vector<TColor> before0 = colours(*image->Frames()->FrameAt(0));
+    const std::vector<TColor> before1 = colours(*image->Frames()->FrameAt(1));
 
     image->OptimizeFrames(osCompactColorMaps, crNone);
     EXPECT_EQ(image->GlobalColors()->Count(), 2);
-    EXPECT_EQ(image->Frames->FrameAt(1)->LocalColorMap->Count(), 2);
-    EXPECT_EQ(colours(*image->Frames->FrameAt(0)), before0);
-    EXPECT_EQ(colours(*image->Frames->FrameAt(1)), before1);
+    EXPECT_EQ(image->Frames()->FrameAt(1)->LocalColorMap->Count(), 2);
+    EXPECT_EQ(colours(*image->Frames()->FrameAt(0)), before0);
+    EXPECT_EQ(colours(*image->Frames()->FrameAt(1)), before1);
     // Without the option the tables stay as they are.
     auto untouched = MakeImage(4, 2, 6);
     AddFrame(*untouched, {0, 0, 2, 2, Bytes{4, 4, 1, 4}});
@@ -261,7 +265,7 @@ TEST(GifOptimise, TransparencyThatNoPixelUsesIsCleared) {
         SCOPED_TRACE(c.name);
         auto image = MakeAnimation(
             {{0, 0, 2, 2, c.pixels, c.key, -1, 20}, {0, 0, 2, 2, Bytes{1, 1, 1, 1}, -1, -1, 20}});
-        TGIFSubImage* frame = image->Frames->FrameAt(0);
+        TGIFSubImage* frame = image->Frames()->FrameAt(0);
         image->OptimizeFrames(osDropRedundant, crNone);
         ASSERT_NE(frame->GraphicControlExtension, nullptr);
         EXPECT_EQ(frame->GraphicControlExtension->IsTransparent(), c.staysTransparent);
@@ -300,8 +304,8 @@ TEST(GifOptimise, ARestoreIsDroppedOnlyWhereTheNextOpaqueFrameHidesIt) {
             {{c.first.left, c.first.top, w1, h1, Fill(w1 * h1, 1), -1, c.disposal, 10},
              {c.second.left, c.second.top, w2, h2, Fill(w2 * h2, 0), c.secondTransparent, c.secondDisposal, 10}});
         image->OptimizeFrames(osDropRedundant, crNone);
-        ASSERT_EQ(image->Frames->ItemCount(), 2);
-        EXPECT_EQ(DisposalOf(*image->Frames->FrameAt(0)), c.expected);
+        ASSERT_EQ(image->Frames()->ItemCount(), 2);
+        EXPECT_EQ(DisposalOf(*image->Frames()->FrameAt(0)), c.expected);
     }
 }
 
@@ -334,10 +338,10 @@ TEST(GifOptimise, TheCleanUpDropsExtensionsThatShowNothing) {
         SCOPED_TRACE(c.name);
         auto image = MakeAnimation(c.frames);
         image->OptimizeFrames(osDropRedundant, crNone);
-        ASSERT_EQ(image->Frames->ItemCount(), static_cast<int>(c.expected.size()));
-        for (int i = 0; i < image->Frames->ItemCount(); ++i) {
+        ASSERT_EQ(image->Frames()->ItemCount(), static_cast<int>(c.expected.size()));
+        for (int i = 0; i < image->Frames()->ItemCount(); ++i) {
             SCOPED_TRACE(i);
-            TGIFSubImage* frame = image->Frames->FrameAt(i);
+            TGIFSubImage* frame = image->Frames()->FrameAt(i);
             EXPECT_EQ(KindsOf(*frame), c.expected[i]);
             const bool controlExpected = !c.expected[i].empty() && c.expected[i].back() == kControl;
             EXPECT_EQ(frame->GraphicControlExtension != nullptr, controlExpected);
@@ -351,10 +355,10 @@ TEST(GifOptimise, EmptyFramesGoUnlessAnExtensionStillCarriesSomething) {
                                 {0, 0, 0, 0, {}, -1, -1, -1, false, {kComment}},
                                 {0, 0, 0, 0, {}, -1, 0, 30},
                                 {0, 0, 2, 2, Fill(4, 2), -1, 0, 5}});
-    TGIFSubImage* kept = image->Frames->FrameAt(2);
+    TGIFSubImage* kept = image->Frames()->FrameAt(2);
     image->OptimizeFrames(osDropRedundant, crNone);
-    ASSERT_EQ(image->Frames->ItemCount(), 3);
-    EXPECT_EQ(image->Frames->FrameAt(1), kept);
+    ASSERT_EQ(image->Frames()->ItemCount(), 3);
+    EXPECT_EQ(image->Frames()->FrameAt(1), kept);
     EXPECT_EQ(DelayOf(*kept), 30);
 }
 
@@ -366,13 +370,13 @@ TEST(GifOptimise, FramesLoseWhatTheFrameTheyAreDrawnOverShows) {
                                 {0, 0, 2, 2, Bytes{3, 3, 3, 3}, -1, 3, 10},
                                 {0, 0, 2, 2, Bytes{1, 3, 1, 3}, 0, 1, 10}});
     image->OptimizeFrames(osMergeFrames, crNone);
-    ASSERT_EQ(image->Frames->ItemCount(), 3);
-    TGIFSubImage* last = image->Frames->FrameAt(2);
+    ASSERT_EQ(image->Frames()->ItemCount(), 3);
+    TGIFSubImage* last = image->Frames()->FrameAt(2);
     EXPECT_EQ(PixelsOf(*last), (Bytes{0, 3, 0, 3}));
     EXPECT_TRUE(last->Transparent);
     // Frame 1 against frame 0: nothing equal, nothing changes.
-    EXPECT_EQ(PixelsOf(*image->Frames->FrameAt(1)), (Bytes{3, 3, 3, 3}));
-    EXPECT_FALSE(image->Frames->FrameAt(1)->Transparent);
+    EXPECT_EQ(PixelsOf(*image->Frames()->FrameAt(1)), (Bytes{3, 3, 3, 3}));
+    EXPECT_FALSE(image->Frames()->FrameAt(1)->Transparent);
 }
 
 // --- Trimming ------------------------------------------------------------------------------
@@ -382,16 +386,16 @@ TEST(GifOptimise, TrimmingCutsBordersAndDropsFramesLeftEmpty) {
                                 {0, 0, 4, 4, Bytes{0, 0, 0, 0, 0, 2, 2, 0, 0, 0, 2, 0, 0, 0, 0, 0}, 0, 0, 10},
                                 {0, 0, 4, 4, Fill(16, 3), -1, 0, 10}});
     image->OptimizeFrames(osTrimBorders, crNone);
-    ASSERT_EQ(image->Frames->ItemCount(), 3);
-    TGIFSubImage* trimmed = image->Frames->FrameAt(1);
+    ASSERT_EQ(image->Frames()->ItemCount(), 3);
+    TGIFSubImage* trimmed = image->Frames()->FrameAt(1);
     EXPECT_EQ(trimmed->FrameRect().left, 1);
     EXPECT_EQ(trimmed->FrameRect().top, 1);
     EXPECT_EQ(trimmed->Width(), 2);
     EXPECT_EQ(trimmed->Height(), 2);
     EXPECT_EQ(PixelsOf(*trimmed), (Bytes{2, 2, 0, 2}));
     // Opaque frames keep their size.
-    EXPECT_EQ(image->Frames->FrameAt(0)->Width(), 4);
-    EXPECT_EQ(image->Frames->FrameAt(2)->Width(), 4);
+    EXPECT_EQ(image->Frames()->FrameAt(0)->Width(), 4);
+    EXPECT_EQ(image->Frames()->FrameAt(2)->Width(), 4);
 }
 
 // Only a transparent predecessor takes the dropped frame's delay over (a 16-bit sum, of the times
@@ -418,19 +422,19 @@ TEST(GifOptimise, AFrameThatTrimsToNothingPassesItsDelayOnlyToATransparentFrameB
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto image = MakeAnimation({c.before, {0, 0, 3, 3, Fill(9, 2), 2, 0, c.delay}, {0, 0, 2, 2, Fill(4, 3)}});
-        if (c.flagWithoutControl) image->Frames->FrameAt(0)->Transparent = true;
+        if (c.flagWithoutControl) image->Frames()->FrameAt(0)->Transparent = true;
         image->OptimizeFrames(osTrimBorders, crNone);
-        ASSERT_EQ(image->Frames->ItemCount(), 2);
-        EXPECT_EQ(DelayOf(*image->Frames->FrameAt(0)), c.expectedDelay);
-        EXPECT_EQ(image->Frames->FrameAt(0)->Extensions->ItemCount(), c.expectedDelay < 0 ? 0 : 1);
-        EXPECT_EQ(PixelsOf(*image->Frames->FrameAt(0)), c.before.pixels);
-        EXPECT_EQ(PixelsOf(*image->Frames->FrameAt(1)), Fill(4, 3));
+        ASSERT_EQ(image->Frames()->ItemCount(), 2);
+        EXPECT_EQ(DelayOf(*image->Frames()->FrameAt(0)), c.expectedDelay);
+        EXPECT_EQ(image->Frames()->FrameAt(0)->Extensions->ItemCount(), c.expectedDelay < 0 ? 0 : 1);
+        EXPECT_EQ(PixelsOf(*image->Frames()->FrameAt(0)), c.before.pixels);
+        EXPECT_EQ(PixelsOf(*image->Frames()->FrameAt(1)), Fill(4, 3));
     }
     // A first frame of nothing simply goes.
     auto image = MakeAnimation({{0, 0, 2, 2, Fill(4, 0), 0, 0, 10}, {0, 0, 2, 2, Fill(4, 3), -1, 0, 10}});
     image->OptimizeFrames(osTrimBorders, crNone);
-    ASSERT_EQ(image->Frames->ItemCount(), 1);
-    EXPECT_EQ(PixelsOf(*image->Frames->FrameAt(0)), Fill(4, 3));
+    ASSERT_EQ(image->Frames()->ItemCount(), 1);
+    EXPECT_EQ(PixelsOf(*image->Frames()->FrameAt(0)), Fill(4, 3));
 }
 
 TEST(GifOptimise, TrimmingLeavesFramesWhoseRestoreWouldShowDifferently) {
@@ -456,9 +460,9 @@ TEST(GifOptimise, TrimmingLeavesFramesWhoseRestoreWouldShowDifferently) {
         auto image = MakeAnimation(
             {{0, 0, 4, 4, Fill(16, 1), -1, c.beforeDisposal, 10}, c.frame, {0, 0, 4, 4, Fill(16, 3), -1, 0, 10}});
         image->OptimizeFrames(osTrimBorders, crNone);
-        ASSERT_EQ(image->Frames->ItemCount(), c.frames);
-        EXPECT_EQ(image->Frames->FrameAt(1)->Width(), c.width);
-        EXPECT_EQ(DelayOf(*image->Frames->FrameAt(0)), c.beforeDelay);
+        ASSERT_EQ(image->Frames()->ItemCount(), c.frames);
+        EXPECT_EQ(image->Frames()->FrameAt(1)->Width(), c.width);
+        EXPECT_EQ(DelayOf(*image->Frames()->FrameAt(0)), c.beforeDelay);
     }
 }
 
@@ -475,8 +479,8 @@ std::vector<Shown> ScreensShown(TGIFImage& image) {
     const int width = image.ScreenWidth(), height = image.ScreenHeight();
     std::vector<int> screen(size_t(width) * height, -1);
     std::vector<Shown> shown;
-    for (int i = 0; i < image.Frames->ItemCount(); ++i) {
-        TGIFSubImage& frame = *image.Frames->FrameAt(i);
+    for (int i = 0; i < image.Frames()->ItemCount(); ++i) {
+        TGIFSubImage& frame = *image.Frames()->FrameAt(i);
         const TGIFGraphicControlExtension* control = frame.GraphicControlExtension;
         const std::vector<int> before = screen;
         const TGIFColorMap& colors = *frame.EffectiveColorMap();
@@ -533,7 +537,7 @@ TEST(GifOptimise, TheSameScreensShowForTheSameTimeAfterTrimming) {
             auto image = MakeAnimation(c.frames, 4, 4);
             const std::vector<Shown> before = ScreensShown(*image);
             image->OptimizeFrames(options, crNone);
-            EXPECT_EQ(image->Frames->ItemCount(), c.framesAfter);
+            EXPECT_EQ(image->Frames()->ItemCount(), c.framesAfter);
             const std::vector<Shown> after = ScreensShown(*image);
             ASSERT_EQ(after.size(), before.size());
             for (size_t i = 0; i < before.size(); ++i) {
@@ -553,10 +557,10 @@ TEST(GifOptimise, AllOptionsTogetherLeaveAnImageThatStillSaves) {
     image->OptimizeFrames(osAllOptimizations, crNone);
     // Frame 1 repeats frame 0 wholly: merged to nothing and trimmed away; frame 0 is opaque, so
     // frame 1's delay goes with it.
-    ASSERT_EQ(image->Frames->ItemCount(), 2);
-    EXPECT_EQ(DelayOf(*image->Frames->FrameAt(0)), 10);
-    EXPECT_EQ(KindsOf(*image->Frames->FrameAt(0)), (std::vector<ExtKind>{kLoop, kControl}));
-    TGIFSubImage* last = image->Frames->FrameAt(1);
+    ASSERT_EQ(image->Frames()->ItemCount(), 2);
+    EXPECT_EQ(DelayOf(*image->Frames()->FrameAt(0)), 10);
+    EXPECT_EQ(KindsOf(*image->Frames()->FrameAt(0)), (std::vector<ExtKind>{kLoop, kControl}));
+    TGIFSubImage* last = image->Frames()->FrameAt(1);
     EXPECT_EQ(last->FrameRect().left, 1);
     EXPECT_EQ(last->FrameRect().top, 1);
     EXPECT_EQ(last->Width(), 1);
@@ -569,7 +573,7 @@ TEST(GifOptimise, AllOptionsTogetherLeaveAnImageThatStillSaves) {
     saved.SetPosition(0);
     TGIFImage reloaded;
     reloaded.LoadFromStream(saved);
-    EXPECT_EQ(reloaded.Frames->ItemCount(), 2);
+    EXPECT_EQ(reloaded.Frames()->ItemCount(), 2);
 }
 
 TEST(GifOptimise, TheFormDataWriteOptimisesOnlyWhenAsked) {
@@ -586,7 +590,7 @@ TEST(GifOptimise, TheFormDataWriteOptimisesOnlyWhenAsked) {
         OptimizeOnStore = false;
         EXPECT_EQ(std::string(static_cast<const char*>(stream.Memory()), static_cast<size_t>(stream.Size())),
                   Saved(*expected));
-        EXPECT_EQ(KindsOf(*image->Frames->FrameAt(0)).size(), optimise ? 1u : 2u);
+        EXPECT_EQ(KindsOf(*image->Frames()->FrameAt(0)).size(), optimise ? 1u : 2u);
     }
 }
 
@@ -625,8 +629,8 @@ TEST(GifOptimise, TheReductionCheckRefusesOnlyACustomPaletteWithoutTheCleanUp) {
         EXPECT_EQ(reports.back().percent, c.raises ? 0 : 100);
         EXPECT_TRUE(LockableFromAnotherThread(*image));
         // Work done before the check stays done.
-        EXPECT_EQ(image->Frames->FrameAt(1)->Width(), (c.options & osTrimBorders) ? 2 : 4);
-        EXPECT_EQ(image->Frames->ItemCount(), 2);
+        EXPECT_EQ(image->Frames()->FrameAt(1)->Width(), (c.options & osTrimBorders) ? 2 : 4);
+        EXPECT_EQ(image->Frames()->ItemCount(), 2);
     }
 }
 
@@ -637,7 +641,7 @@ TEST(GifOptimise, TheReductionCheckRefusesOnlyACustomPaletteWithoutTheCleanUp) {
 TEST(GifOptimise, ThePainterListIsLetGoWhileTheProgressHandlerRuns) {
     auto image = MakeAnimation({{0, 0, 2, 2, Fill(4, 1), -1, 0, 10}, {0, 0, 2, 2, Fill(4, 1), -1, 0, 10}});
     image->AllocBitmap();
-    ASSERT_NE(image->CachedBitmap, nullptr);
+    ASSERT_NE(image->CachedBitmap(), nullptr);
     std::atomic<bool> locked{false};
     std::thread other;
     bool lockedDuringRun = false;
@@ -645,11 +649,11 @@ TEST(GifOptimise, ThePainterListIsLetGoWhileTheProgressHandlerRuns) {
     image->OnProgress = [&](TObject*, TProgressStage stage, uint8_t, bool, const RECT&, const std::string&) {
         if (stage != psRunning || sawRunning) return;
         sawRunning = true;
-        EXPECT_EQ(image->CachedBitmap, nullptr);
+        EXPECT_EQ(image->CachedBitmap(), nullptr);
         other = std::thread([&] {
-            image->Painters->LockList();
+            image->Painters()->LockList();
             locked = true;
-            image->Painters->UnlockList();
+            image->Painters()->UnlockList();
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         lockedDuringRun = locked;

@@ -29,19 +29,19 @@ std::string TableDifference(const TGIFColorMap& a, const TGIFColorMap& b) {
 // "" when the two images hold the same screen, tables, frames and extensions.
 std::string ModelDifference(TGIFImage& a, TGIFImage& b) {
     std::ostringstream out;
-    const TLogicalScreenDescriptor& sa = a.Header->Descriptor;
-    const TLogicalScreenDescriptor& sb = b.Header->Descriptor;
+    const TLogicalScreenDescriptor& sa = a.Header()->Descriptor();
+    const TLogicalScreenDescriptor& sb = b.Header()->Descriptor();
     if (sa.LogicalWidth != sb.LogicalWidth || sa.LogicalHeight != sb.LogicalHeight) out << "screen size; ";
     if (sa.BackgroundIndex != sb.BackgroundIndex || sa.AspectRatio != sb.AspectRatio) out << "screen fields; ";
     if (std::string d = TableDifference(*a.GlobalColors(), *b.GlobalColors()); !d.empty())
         out << "global table: " << d << "; ";
-    if (a.Frames->ItemCount() != b.Frames->ItemCount()) {
-        out << a.Frames->ItemCount() << " frames against " << b.Frames->ItemCount();
+    if (a.Frames()->ItemCount() != b.Frames()->ItemCount()) {
+        out << a.Frames()->ItemCount() << " frames against " << b.Frames()->ItemCount();
         return out.str();
     }
-    for (int i = 0; i < a.Frames->ItemCount(); ++i) {
-        TGIFSubImage* fa = a.Frames->FrameAt(i);
-        TGIFSubImage* fb = b.Frames->FrameAt(i);
+    for (int i = 0; i < a.Frames()->ItemCount(); ++i) {
+        TGIFSubImage* fa = a.Frames()->FrameAt(i);
+        TGIFSubImage* fb = b.Frames()->FrameAt(i);
         const std::string at = "frame " + std::to_string(i) + ": ";
         if (std::memcmp(&fa->Descriptor.Left, &fb->Descriptor.Left, 9) != 0) out << at << "descriptor; ";
         if (fa->PixelsSize != fb->PixelsSize ||
@@ -99,7 +99,7 @@ TEST_P(GifSaveRoundTrip, SavedFileComesBackTheSame) {
     ASSERT_FALSE(original.empty());
     WarningLog log;
     auto image = LoadGif(original, &log);
-    image->Compression = param.compression;
+    image->SetCompression(param.compression);
     const Bytes saved = SaveBytes(*image);
     EXPECT_EQ(GrammarProblem(saved), "");
 
@@ -108,7 +108,7 @@ TEST_P(GifSaveRoundTrip, SavedFileComesBackTheSame) {
     EXPECT_EQ(savedLog.Messages(), log.Messages());
     EXPECT_EQ(ModelDifference(*image, *reloaded), "");
 
-    reloaded->Compression = param.compression;
+    reloaded->SetCompression(param.compression);
     EXPECT_TRUE(SaveBytes(*reloaded) == saved) << "a second save writes other bytes";
 
     WICGifDecoder wic;

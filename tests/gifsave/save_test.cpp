@@ -36,7 +36,7 @@ TEST(GifSave, MinimalImageIsWrittenExactlyWithEitherEncoder) {
     for (uint8_t compression : {0, 1}) {
         SCOPED_TRACE(int(compression));
         TGIFImage image;
-        image.Compression = compression;
+        image.SetCompression(compression);
         image.GlobalColors()->AppendColor(0x000000);
         image.GlobalColors()->AppendColor(0xFFFFFF);
         AddFrame(image, 0, 0, 4, 1, 0, {0, 0, 0, 0});
@@ -114,7 +114,7 @@ TEST(GifSave, VersionIsTheHighestThatAFrameNeeds) {
         {"an aspect ratio",
          [&](TGIFImage& image) {
              plainFrame(image);
-             image.Header->Descriptor.AspectRatio = 49;
+             image.Header()->SetAspectRatio(49);
          },
          "GIF87a"},
     };
@@ -151,8 +151,8 @@ TEST(GifSave, ImageWithoutFramesRaisesAndWritesNothing) {
         AttachProgress(image, progress);
         if (withScreen) {
             AddGlobalColors(image, 4);
-            image.Header->Descriptor.LogicalWidth = 20;
-            image.Header->Descriptor.LogicalHeight = 10;
+            image.Header()->SetLogicalWidth(20);
+            image.Header()->SetLogicalHeight(10);
         }
         TMemoryStream stream;
         EXPECT_EQ(GIFErrorOf([&] { image.SaveToStream(stream); }), "Unsupported GIF version");
@@ -221,8 +221,8 @@ TEST(GifSave, FrameDescriptorIsRepackedForWriting) {
         EXPECT_EQ(saved.back(), ';');
 
         auto again = LoadGif(saved);
-        ASSERT_EQ(again->Frames->ItemCount(), 1);
-        TGIFSubImage* frame = again->Frames->FrameAt(0);
+        ASSERT_EQ(again->Frames()->ItemCount(), 1);
+        TGIFSubImage* frame = again->Frames()->FrameAt(0);
         EXPECT_EQ(Bytes(frame->Pixels, frame->Pixels + frame->PixelsSize), pixels);
         EXPECT_EQ(WICPixels(wic, saved), pixels);
     }
@@ -244,8 +244,8 @@ TEST(GifSave, StraySeparatorIsWrittenAsImageSeparator) {
     WarningLog again;
     auto reloaded = LoadGif(saved, &again);
     EXPECT_TRUE(again.entries.empty());
-    ASSERT_EQ(reloaded->Frames->ItemCount(), 1);
-    TGIFSubImage* frame = reloaded->Frames->FrameAt(0);
+    ASSERT_EQ(reloaded->Frames()->ItemCount(), 1);
+    TGIFSubImage* frame = reloaded->Frames()->FrameAt(0);
     EXPECT_EQ(Bytes(frame->Pixels, frame->Pixels + frame->PixelsSize), (Bytes{1, 0, 1, 1}));
     EXPECT_EQ(frame->Extensions->ItemCount(), 1);
 }
@@ -256,16 +256,16 @@ TEST(GifSave, EmptyFrameWritesOnlyItsExtensions) {
     const Bytes comment = {0x21, 0xFE, 0x03, 'e', 'n', 'd', 0x00};
     in.Raw(comment).Trailer();
     auto image = LoadGif(in.b);
-    ASSERT_EQ(image->Frames->ItemCount(), 2);
-    ASSERT_TRUE(image->Frames->FrameAt(1)->IsEmpty());
+    ASSERT_EQ(image->Frames()->ItemCount(), 2);
+    ASSERT_TRUE(image->Frames()->FrameAt(1)->IsEmpty());
 
     const Bytes saved = SaveBytes(*image);
     const Bytes tail = Concat({comment, {';'}});
     ASSERT_GE(saved.size(), tail.size());
     EXPECT_EQ(Bytes(saved.end() - tail.size(), saved.end()), tail);
-    EXPECT_EQ(ItemBytes(*image->Frames->FrameAt(1)), comment);
+    EXPECT_EQ(ItemBytes(*image->Frames()->FrameAt(1)), comment);
     auto again = LoadGif(saved);
-    EXPECT_EQ(again->Frames->ItemCount(), 2);
+    EXPECT_EQ(again->Frames()->ItemCount(), 2);
 }
 
 struct PixelDataCase {
@@ -320,7 +320,7 @@ TEST(GifSave, PixelDataTakesItsDepthFromTheTables) {
     for (const PixelDataCase& c : cases) {
         SCOPED_TRACE(c.name);
         TGIFImage image;
-        image.Compression = c.compression;
+        image.SetCompression(c.compression);
         AddGlobalColors(image, c.globalColors);
         TGIFSubImage* frame = AddFrame(image, 0, 0, c.width, c.height, c.localColors[0], c.pixels);
         for (size_t i = 1; i < c.localColors.size(); ++i) AddFrame(image, 0, 0, 1, 1, c.localColors[i], {0});
@@ -356,11 +356,11 @@ TEST(GifSave, RunLengthSettingWritesOtherCodesThanLZW) {
     Bytes written[2];
     for (uint8_t compression : {0, 1}) {
         TGIFImage image;
-        image.Compression = compression;
+        image.SetCompression(compression);
         AddFrame(image, 0, 0, 11, 1, 256, pixels);
         written[compression] = SaveBytes(image);
         auto again = LoadGif(written[compression]);
-        TGIFSubImage* frame = again->Frames->FrameAt(0);
+        TGIFSubImage* frame = again->Frames()->FrameAt(0);
         EXPECT_EQ(Bytes(frame->Pixels, frame->Pixels + frame->PixelsSize), pixels);
     }
     EXPECT_NE(written[0], written[1]);
@@ -422,23 +422,23 @@ TEST(GifSave, ExtensionsWriteTheirBodies) {
         {"loop with a count and a buffer size",
          [](TGIFSubImage* f) {
              auto* loop = new TGIFAppExtNSLoop(f);
-             loop->LoopCount = 3;
-             loop->BufferSize = 1000;
+             loop->SetLoopCount(3);
+             loop->SetBufferSize(1000);
              return loop;
          },
          WithIdentifier("NETSCAPE2.0", {0x03, 0x01, 0x03, 0x00, 0x05, 0x02, 0xE8, 0x03, 0x00, 0x00, 0x00})},
         {"comment with an empty line",
          [](TGIFSubImage* f) {
              auto* comment = new TGIFCommentExtension(f);
-             comment->Comment->Add("ab");
-             comment->Comment->Add("");
+             comment->Comment().Add("ab");
+             comment->Comment().Add("");
              return comment;
          },
          {0x21, 0xFE, 0x02, 0x61, 0x62, 0x00}},
         {"comment of 300 characters",
          [](TGIFSubImage* f) {
              auto* comment = new TGIFCommentExtension(f);
-             comment->Comment->Add(std::string(300, 'x'));
+             comment->Comment().Add(std::string(300, 'x'));
              return comment;
          },
          Concat({{0x21, 0xFE, 0xFF}, Bytes(255, 'x'), {45}, Bytes(45, 'x'), {0x00}})},
@@ -446,8 +446,8 @@ TEST(GifSave, ExtensionsWriteTheirBodies) {
         {"plain text",
          [](TGIFSubImage* f) {
              auto* text = new TGIFTextExtension(f);
-             text->Record = {12, 0x0102, 3, 40, 8, 8, 8, 1, 0};
-             text->Text->Add("Hi");
+             text->SetRecord({12, 0x0102, 3, 40, 8, 8, 8, 1, 0});
+             text->Text().Add("Hi");
              return text;
          },
          {0x21, 0x01, 0x0C, 0x02, 0x01, 0x03, 0x00, 0x28, 0x00, 0x08, 0x00, 0x08, 0x08, 0x01, 0x00, 0x02, 'H', 'i',
@@ -455,11 +455,11 @@ TEST(GifSave, ExtensionsWriteTheirBodies) {
         {"unknown application data; an empty block is left out",
          [](TGIFSubImage* f) {
              auto* app = new TGIFUnknownAppExtension(f);
-             app->Identifier = MakeAppIdentifier("XMP DataXMP");
+             app->SetIdentifier(MakeAppIdentifier("XMP DataXMP"));
              for (uint8_t size : {3, 0, 1}) {
                  auto block = std::make_unique<TGIFBlock>(size);
                  for (uint8_t i = 0; i < size; ++i) block->Data[i] = static_cast<uint8_t>(0xA0 + i);
-                 app->Blocks.push_back(std::move(block));
+                 app->AddBlock(std::move(block));
              }
              return app;
          },
@@ -511,7 +511,7 @@ TEST(GifSave, LoadedExtensionsAreWrittenBack) {
         GifBytes in;
         in.Header(1, 1, 2).Raw(c.in).Frame(0, 0, 1, 1, {1}).Trailer();
         auto image = LoadGif(in.b);
-        ASSERT_EQ(image->Frames->ItemCount(), 1);
+        ASSERT_EQ(image->Frames()->ItemCount(), 1);
         const Bytes saved = SaveBytes(*image);
         const size_t at = 13 + 6;
         ASSERT_GE(saved.size(), at + c.out.size() + 1);
@@ -625,7 +625,7 @@ std::unique_ptr<TGIFImage> RichImage() {
     first->Descriptor.PackedFields = 0x40;
     first->Extensions->Append(new TGIFAppExtNSLoop(first));
     auto* comment = new TGIFCommentExtension(first);
-    comment->Comment->Add("made for a test");
+    comment->Comment().Add("made for a test");
     first->Extensions->Append(comment);
     TGIFSubImage* second = AddFrame(*image, 3, 4, 20, 10, 256, MakePixels(Pattern::Runs, 20, 10, 256));
     auto* gce = new TGIFGraphicControlExtension(second);
@@ -669,7 +669,7 @@ std::string TempPath(const char* name) {
 TEST(GifSave, WriteToFileWritesTheItem) {
     auto image = RichImage();
     const std::string path = TempPath("gifsave-frame.bin");
-    TGIFSubImage* frame = image->Frames->FrameAt(1);
+    TGIFSubImage* frame = image->Frames()->FrameAt(1);
     frame->WriteToFile(path);
     EXPECT_EQ(ReadWholeFile(path), ItemBytes(*frame));
     DeleteFileA(path.c_str());
@@ -687,10 +687,10 @@ TEST(GifSave, WriteToFileThatFailsKeepsTheExistingFile) {
     TGIFImage badPixel;
     AddFrame(badPixel, 0, 0, 2, 1, 2, {0, 2});
     const FailedFileCase cases[] = {
-        {"header of an image without frames", [&](const std::string& p) { empty.Header->WriteToFile(p); },
+        {"header of an image without frames", [&](const std::string& p) { empty.Header()->WriteToFile(p); },
          "Unsupported GIF version"},
         {"frame with a pixel outside its table",
-         [&](const std::string& p) { badPixel.Frames->FrameAt(0)->WriteToFile(p); }, "Color not in color table"},
+         [&](const std::string& p) { badPixel.Frames()->FrameAt(0)->WriteToFile(p); }, "Color not in color table"},
     };
     const std::string path = TempPath("gifsave-existing.gif");
     const Bytes old = TextBytes("an existing file");
@@ -705,7 +705,7 @@ TEST(GifSave, WriteToFileThatFailsKeepsTheExistingFile) {
 
 TEST(GifSave, WriteToFileInAMissingFolderRaisesTheFileError) {
     auto image = RichImage();
-    EXPECT_THROW(image->Header->WriteToFile(TempPath("no-such-folder\\x.gif")), EStreamError);
+    EXPECT_THROW(image->Header()->WriteToFile(TempPath("no-such-folder\\x.gif")), EStreamError);
 }
 
 }  // namespace
