@@ -93,16 +93,21 @@ private:
     static inline __attribute__((always_inline)) void CopyString(uint8_t* dst, const uint8_t* src, int len,
                                                                  const uint8_t* end) {
         if (end - dst >= len + kSpill) {
-            int i = 0;
-            do {
-                uint64_t piece;
-                std::memcpy(&piece, src + i, 8);
-                std::memcpy(dst + i, &piece, 8);
-                i += 8;
-            } while (i < len);
+            CopyPieces(dst, src, len);
         } else {
             for (int i = 0; i < len; ++i) dst[i] = src[i];
         }
+    }
+
+    // len bytes (at least one) in 8-byte pieces, up to kSpill bytes past dst + len.
+    static inline __attribute__((always_inline)) void CopyPieces(uint8_t* dst, const uint8_t* src, int len) {
+        int i = 0;
+        do {
+            uint64_t piece;
+            std::memcpy(&piece, src + i, 8);
+            std::memcpy(dst + i, &piece, 8);
+            i += 8;
+        } while (i < len);
     }
 
     // While the table's strings lie where they were written, codes are taken by the copying loop;
@@ -167,10 +172,14 @@ private:
             const CodeKind kind = Classify(code, clearCode, s.nextCode);
             int length;
             if (kind == CodeKind::Root || kind == CodeKind::Known) {
-                // The entry's string.
+                // The entry's string: in pieces while room allows, else one by one if it fits.
                 length = length_[code];
-                if (length > end - dst) break;
-                CopyString(dst, where_[code], length, end);
+                if (__builtin_expect(end - dst >= length + kSpill, 1)) {
+                    CopyPieces(dst, where_[code], length);
+                } else {
+                    if (length > end - dst) break;
+                    CopyString(dst, where_[code], length, end);
+                }
             } else if (kind == CodeKind::Next) {
                 // The previous string, which ends at dst, and its first character.
                 length = s.lastLength + 1;
