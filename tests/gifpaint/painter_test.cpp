@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <mmsystem.h>
 
+#include <atomic>
+
 namespace {
 const uint16_t kThreadedFlags = dfThreaded | dfAnimate | dfLoop;
 const uint16_t kCallingThreadFlags = dfAnimate | dfLoop;
@@ -481,7 +483,7 @@ TEST(GifPainterStopping, StopAllWaitsForEveryThreadedPainter) {
 
 struct StopFromThread {
     TGIFImage* image;
-    volatile bool finished = false;
+    std::atomic<bool> finished{false};
     size_t paintersAfterStop = 99;
     bool imageLivesAfterStop = false;
     static DWORD WINAPI Run(void* self) {
@@ -504,7 +506,7 @@ TEST(GifPainterStopping, FromAnotherThreadWaitsForGuiThreadToServiceDetaches) {
     // Without the GUI thread serving its queue the stop cannot finish.
     Sleep(200);
     EXPECT_FALSE(stop.finished);
-    ASSERT_TRUE(PumpUntil([&] { return stop.finished; }));
+    ASSERT_TRUE(PumpUntil([&] { return stop.finished.load(); }));
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     EXPECT_EQ(stop.paintersAfterStop, 0u);
