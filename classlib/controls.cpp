@@ -131,12 +131,17 @@ void TWinControl::UpdateBoundsFromWindow() {
     if (oldWidth != width_ || oldHeight != height_ || oldLeft != left_ || oldTop != top_) BoundsChanged();
 }
 
+// The system may give the window another size than the one asked for (a top-level window is
+// kept between its smallest size and the screen's), and says nothing when that size is the one
+// it already had: the bounds are read back from the window itself.
 void TWinControl::SetBounds(int left, int top, int width, int height) {
     left_ = left;
     top_ = top;
     width_ = width;
     height_ = height;
-    if (handle_) SetWindowPos(handle_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (!handle_) return;
+    SetWindowPos(handle_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    UpdateBoundsFromWindow();
 }
 
 int TWinControl::ClientWidth() const {

@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -52,8 +53,9 @@ private:
     static DWORD WINAPI ThreadProc(void* self);
     HANDLE handle_ = nullptr;
     DWORD id_ = 0;
-    volatile bool terminated_ = false;
-    volatile bool finished_ = false;
+    // Written by one thread and read by another.
+    std::atomic<bool> terminated_{false};
+    std::atomic<bool> finished_{false};
     bool started_ = false;
 };
 
@@ -69,14 +71,14 @@ public:
     TCriticalLock& operator=(const TCriticalLock&) = delete;
     void lock() {
         EnterCriticalSection(&section_);
-        owner_ = GetCurrentThreadId();
+        owner_.store(GetCurrentThreadId(), std::memory_order_relaxed);
         ++depth_;
     }
     void unlock() {
-        if (--depth_ == 0) owner_ = 0;
+        if (--depth_ == 0) owner_.store(0, std::memory_order_relaxed);
         LeaveCriticalSection(&section_);
     }
-    bool HeldByCaller() const { return owner_ == GetCurrentThreadId(); }
+    bool HeldByCaller() const { return owner_.load(std::memory_order_relaxed) == GetCurrentThreadId(); }
     // Lets go of every hold of the calling thread and answers how many there were.
     int ReleaseAll() {
         if (!HeldByCaller()) return 0;
@@ -90,8 +92,9 @@ public:
 
 private:
     CRITICAL_SECTION section_;
-    // Written only by the holder; another thread reads it only to see that it is not the holder.
-    volatile DWORD owner_ = 0;
+    // Written only by the holder; another thread reads it only to see that it is not the holder,
+    // which needs no ordering: a thread always sees its own last write.
+    std::atomic<DWORD> owner_{0};
     int depth_ = 0;
 };
 

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "gifimage/extensions.h"
-#include "gifimage/gifimage.h"
 #include "gifimage/gifio.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
@@ -250,37 +249,36 @@ TGIFGlobalColorMap::~TGIFGlobalColorMap() {
 }
 
 void TGIFGlobalColorMap::ReportWarning(int severity, const std::string& message) {
-    if (Header && Header->OwnerImage)
-        EndIfImageFreed(Header->OwnerImage->Warn(this, static_cast<uint8_t>(severity), message));
+    if (header_ && header_->Owner())
+        EndIfImageFreed(header_->Owner()->Warn(this, static_cast<uint8_t>(severity), message));
 }
 
 void TGIFGlobalColorMap::CountColorUse(ColorUsageTable& usage) {
     ResetUsage(usage, Count());
-    if (!Frames) return;
-    for (int i = 0; i < Frames->ItemCount(); ++i) {
-        TGIFSubImage* frame = Frames->FrameAt(i);
+    if (!frames_) return;
+    for (int i = 0; i < frames_->ItemCount(); ++i) {
+        TGIFSubImage* frame = frames_->FrameAt(i);
         if (frame->EffectiveColorMap() == this) CountPixels(*frame, usage, Count());
     }
 }
 
 void TGIFGlobalColorMap::RemapPixels(const IndexMap& map) {
-    if (!Frames) return;
-    for (int i = 0; i < Frames->ItemCount(); ++i) {
-        TGIFSubImage* frame = Frames->FrameAt(i);
+    if (!frames_) return;
+    for (int i = 0; i < frames_->ItemCount(); ++i) {
+        TGIFSubImage* frame = frames_->FrameAt(i);
         if (frame->EffectiveColorMap() == this) RemapFrame(*frame, map, Count());
     }
     // The background keeps its colour.
-    if (Header && Header->Descriptor.BackgroundIndex < Count())
-        Header->Descriptor.BackgroundIndex = map[Header->Descriptor.BackgroundIndex];
+    if (header_ && header_->BackgroundIndex() < Count()) header_->SetBackgroundIndex(map[header_->BackgroundIndex()]);
 }
 
 bool TGIFGlobalColorMap::Compact() {
-    if (!Frames || Frames->ItemCount() == 0) return false;
+    if (!frames_ || frames_->ItemCount() == 0) return false;
     return SortByUsage();
 }
 
 void TGIFGlobalColorMap::NotifyChange() {
-    if (Header && Header->OwnerImage) Header->OwnerImage->SetPaletteHandle(nullptr);
+    if (header_ && header_->Owner()) header_->Owner()->GlobalColorsChanged();
 }
 
 TGIFLocalColorMap::~TGIFLocalColorMap() {
@@ -289,21 +287,22 @@ TGIFLocalColorMap::~TGIFLocalColorMap() {
 }
 
 void TGIFLocalColorMap::ReportWarning(int severity, const std::string& message) {
-    if (Frame && Frame->OwnerImage)
-        EndIfImageFreed(Frame->OwnerImage->Warn(this, static_cast<uint8_t>(severity), message));
+    if (!frame_ || !frame_->Owner()) return;
+    const TFrameWatch watch(*frame_);
+    EndIfImageFreed(frame_->Owner()->Warn(this, static_cast<uint8_t>(severity), message) && watch.Lives());
 }
 
 void TGIFLocalColorMap::CountColorUse(ColorUsageTable& usage) {
     ResetUsage(usage, Count());
-    if (Frame) CountPixels(*Frame, usage, Count());
+    if (frame_) CountPixels(*frame_, usage, Count());
 }
 
 void TGIFLocalColorMap::RemapPixels(const IndexMap& map) {
-    if (Frame) RemapFrame(*Frame, map, Count());
+    if (frame_) RemapFrame(*frame_, map, Count());
 }
 
 bool TGIFLocalColorMap::Compact() { return SortByUsage(); }
 
 void TGIFLocalColorMap::NotifyChange() {
-    if (Frame) Frame->SetPaletteHandle(nullptr);
+    if (frame_) frame_->SetPaletteHandle(nullptr);
 }

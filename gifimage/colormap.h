@@ -89,7 +89,7 @@ class TGIFGlobalColorMap : public TGIFColorMap {
 public:
     // frames is the list whose frames may index this table (the image's own), or none; the
     // table's owner hands it in and keeps it alive as long as the table is used.
-    TGIFGlobalColorMap(TGIFHeader* header, const TGIFImageList* frames) : Header(header), Frames(frames) {}
+    TGIFGlobalColorMap(TGIFHeader* header, const TGIFImageList* frames) : header_(header), frames_(frames) {}
     ~TGIFGlobalColorMap() override;
 
     void ReportWarning(int severity, const std::string& message) override;
@@ -98,14 +98,15 @@ public:
     bool Compact() override;
     void NotifyChange() override;
 
-    TGIFHeader* Header;
-    const TGIFImageList* Frames;
+private:
+    TGIFHeader* header_;
+    const TGIFImageList* frames_;
 };
 
 // A frame's own table.
 class TGIFLocalColorMap : public TGIFColorMap {
 public:
-    explicit TGIFLocalColorMap(TGIFSubImage* frame) : Frame(frame) {}
+    explicit TGIFLocalColorMap(TGIFSubImage* frame) : frame_(frame) {}
     ~TGIFLocalColorMap() override;
 
     void ReportWarning(int severity, const std::string& message) override;
@@ -114,5 +115,9 @@ public:
     bool Compact() override;
     void NotifyChange() override;
 
-    TGIFSubImage* Frame;
+    // The frame whose table it is; not owned.
+    TGIFSubImage* Frame() const { return frame_; }
+
+private:
+    TGIFSubImage* frame_;
 };

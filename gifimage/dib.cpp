@@ -30,7 +30,7 @@ TDIBReader::TDIBReader(TBitmap& bitmap, TPixelFormat pixelFormat) : TDIB(bitmap,
     SetBitmapPixelFormat(bitmap, pixelFormat);
 }
 
-uint8_t* TDIBReader::RowPointer(int y) { return Bitmap.ScanLine(y); }
+uint8_t* TDIBReader::RowPointer(int y) { return Bitmap().ScanLine(y); }
 
 // --- TDIBWriter ----------------------------------------------------------------
 
@@ -75,7 +75,7 @@ uint8_t* TDIBWriter::RowPointer(int y) {
 void TDIBWriter::AllocateSection() {
     ReleaseSection();
     try {
-        const bool palettized = PixelFormat == pf8bit;
+        const bool palettized = PixelFormat() == pf8bit;
         headerSize_ = palettized ? sizeof(BITMAPINFOHEADER) + 256 * 4 : sizeof(BITMAPINFOHEADER);
         header_ = static_cast<uint8_t*>(std::calloc(headerSize_, 1));
         if (!header_) throw EOutOfMemory(sDIBAllocationFailed);
@@ -143,6 +143,6 @@ void TDIBWriter::CommitToBitmap() {
     GdiFlush();
     stream.WriteBuffer(bits_, bitsSize_);
     stream.SetPosition(0);
-    Bitmap.LoadFromStream(stream);
+    Bitmap().LoadFromStream(stream);
     ReleaseSection();
 }

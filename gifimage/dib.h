@@ -20,7 +20,7 @@ void SwapRedBlue(void* entries, int count);
 // The bitmap worked on (not owned) and the pixel format of its rows.
 class TDIB {
 public:
-    TDIB(TBitmap& bitmap, TPixelFormat pixelFormat) : Bitmap(bitmap), PixelFormat(pixelFormat) {}
+    TDIB(TBitmap& bitmap, TPixelFormat pixelFormat) : bitmap_(bitmap), pixelFormat_(pixelFormat) {}
     virtual ~TDIB() noexcept(false) = default;
     TDIB(const TDIB&) = delete;
     TDIB& operator=(const TDIB&) = delete;
@@ -28,8 +28,12 @@ public:
     // Row y counted from the top.
     virtual uint8_t* RowPointer(int y) = 0;
 
-    TBitmap& Bitmap;
-    TPixelFormat PixelFormat;
+    TBitmap& Bitmap() const { return bitmap_; }
+    TPixelFormat PixelFormat() const { return pixelFormat_; }
+
+private:
+    TBitmap& bitmap_;
+    TPixelFormat pixelFormat_;
 };
 
 // Converts the bitmap itself to the pixel format, then answers its own scan lines.

@@ -54,7 +54,7 @@ TErrorRows<Lines, Margin>::TErrorRows(int32_t width) : width_(width) {
         for (int channel = 0; channel < 3; ++channel) {
             storage_[line][channel].reset(new int32_t[width + 2 * Margin]());
             rows_[line][channel] = storage_[line][channel].get();
-            Position[line][channel] = rows_[line][channel] + Margin;
+            position_[line][channel] = rows_[line][channel] + Margin;
         }
 }
 
@@ -66,7 +66,7 @@ void TErrorRows<Lines, Margin>::Rotate(int32_t direction) {
         std::fill(cleared, cleared + width_ + 2 * Margin, 0);
         for (int line = 0; line + 1 < Lines; ++line) rows_[line][channel] = rows_[line + 1][channel];
         rows_[Lines - 1][channel] = cleared;
-        for (int line = 0; line < Lines; ++line) Position[line][channel] = rows_[line][channel] + first;
+        for (int line = 0; line < Lines; ++line) position_[line][channel] = rows_[line][channel] + first;
     }
 }
 
@@ -138,7 +138,7 @@ template <const auto& Kernel>
     const int32_t direction = this->Direction();
 #pragma GCC unroll 8
     for (int line = 0; line < K::Lines; ++line) {
-        int32_t* position = this->rows_.Position[line][channel];
+        int32_t* position = this->rows_.Position(line, channel);
 #pragma GCC unroll 8
         for (int column = 0; column < K::Columns; ++column) {
             const int32_t weight = Kernel.Weights[line][column];

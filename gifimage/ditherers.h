@@ -44,7 +44,7 @@ protected:
     uint8_t DitherWithRows(Rows& rows, int32_t divisor, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed,
                            uint8_t& outGreen, uint8_t& outBlue, Spread spread) {
         if (!RowHasRoom()) return TDitherEngine::DitherPixel(red, green, blue, outRed, outGreen, outBlue);
-        const int32_t accumulated[3] = {*rows.Position[0][0], *rows.Position[0][1], *rows.Position[0][2]};
+        const int32_t accumulated[3] = {*rows.Position(0, 0), *rows.Position(0, 1), *rows.Position(0, 2)};
         int32_t errors[3];
         const uint8_t index = MapCorrected(accumulated, divisor, red, green, blue, outRed, outGreen, outBlue, errors);
         for (int channel = 0; channel < 3; ++channel)
@@ -71,14 +71,15 @@ public:
     // and places each position on the first column of the new row in that direction.
     void Rotate(int32_t direction);
     void Advance(int32_t direction) {
-        for (auto& line : Position)
+        for (auto& line : position_)
             for (int32_t*& p : line) p += direction;
     }
-
-    // [line][channel]: line 0 is the current row; channels red, green, blue.
-    int32_t* Position[Lines][3];
+    // The numerator of the current column in a line (0 is the current row) and channel (red,
+    // green, blue).
+    int32_t* Position(int line, int channel) const { return position_[line][channel]; }
 
 private:
+    int32_t* position_[Lines][3];
     int32_t width_;
     std::unique_ptr<int32_t[]> storage_[Lines][3];
     int32_t* rows_[Lines][3];

@@ -9,6 +9,7 @@
 #include "classlib/guards.h"
 #include "gifimage/colormap.h"
 #include "gifimage/extensions.h"
+#include "gifimage/framelock.h"
 #include "gifimage/gdiutils.h"
 #include "gifimage/giferror.h"
 #include "gifimage/gifimage.h"
@@ -90,19 +91,21 @@ bool HoldsCachedObjects(const TGIFSubImage& frame) { return frame.HasRenderedBit
 // Before `drawn` is drawn (and so rendered), the other frames of its image that keep cached GDI
 // objects are bounded: the nearest ones before it, which an animation showed last, keep theirs;
 // the others are released and rendered again when next drawn. Frame 0 keeps its objects: its
-// palette may be the one the image draws every frame with.
+// palette may be the one the image draws every frame with. So does a frame in work: the render
+// or import that a handler interrupted to draw here reads them when it goes on.
 void BoundFramesWithCachedObjects(const TGIFSubImage& drawn) {
-    TGIFImage* image = drawn.OwnerImage;
+    TGIFImage* image = drawn.OwnerImage();
     if (!image) return;
     const int count = image->Frames->ItemCount();
     if (count <= kMaxFramesWithCachedObjects) return;
     int at = 0;
     while (at < count && image->Frames->FrameAt(at) != &drawn) ++at;
     if (at == count) return;
+    const FrameLockHold hold(image);
     int kept = 1;  // the drawn frame itself
     for (int back = 1; back < count; ++back) {
         TGIFSubImage* frame = image->Frames->FrameAt((at - back + count) % count);
-        if (!HoldsCachedObjects(*frame)) continue;
+        if (!HoldsCachedObjects(*frame) || FrameInWork(*image, frame)) continue;
         if (++kept <= kMaxFramesWithCachedObjects || frame == image->Frames->FrameAt(0)) continue;
         frame->ReleaseBitmap();
         frame->ReleaseMask();
@@ -120,8 +123,8 @@ void TGIFSubImage::DrawFrame(TCanvas& canvas, const RECT& rect, bool transparent
 }
 
 RECT TGIFSubImage::ScaleFrameRect(const RECT& rect) const {
-    const int screenWidth = OwnerImage ? OwnerImage->ScreenWidth() : 0;
-    const int screenHeight = OwnerImage ? OwnerImage->ScreenHeight() : 0;
+    const int screenWidth = OwnerImage() ? OwnerImage()->ScreenWidth() : 0;
+    const int screenHeight = OwnerImage() ? OwnerImage()->ScreenHeight() : 0;
     const int destWidth = rect.right - rect.left;
     const int destHeight = rect.bottom - rect.top;
     // The far edges are scaled themselves, so that neighbouring frames meet without gaps.
@@ -132,8 +135,8 @@ RECT TGIFSubImage::ScaleFrameRect(const RECT& rect) const {
 
 void TGIFSubImage::StretchDrawFrame(TCanvas& canvas, const RECT& rect, bool transparent, bool tile) {
     BoundFramesWithCachedObjects(*this);
-    const int screenWidth = OwnerImage ? OwnerImage->ScreenWidth() : 0;
-    const int screenHeight = OwnerImage ? OwnerImage->ScreenHeight() : 0;
+    const int screenWidth = OwnerImage() ? OwnerImage()->ScreenWidth() : 0;
+    const int screenHeight = OwnerImage() ? OwnerImage()->ScreenHeight() : 0;
     const int width = Width(), height = Height();
 
     if (transparent && Transparent && IsMasked()) {
@@ -235,7 +238,7 @@ void TGIFSubImage::TrimBorders() {
 
     const int newWidth = right - left + 1, newHeight = bottom - top + 1;
     const size_t newSize = static_cast<size_t>(newWidth) * newHeight;
-    auto* trimmed = static_cast<uint8_t*>(std::malloc(newSize));
+    uint8_t* trimmed = NewPixelBuffer(newSize, false);
     if (!trimmed) RaiseGIFError(sImageTooLarge);
     for (int y = top; y <= bottom; ++y)
         std::memcpy(trimmed + static_cast<size_t>(y - top) * newWidth, Pixels + static_cast<size_t>(y) * width + left,
@@ -284,7 +287,7 @@ void TGIFSubImage::MergeFrom(TGIFSubImage* previous) {
     int index = known ? GraphicControlExtension->TransparentIndex() : -1;
     if (!known) {
         const int localCount = LocalColorMap->Count();
-        const int globalCount = OwnerImage ? OwnerImage->GlobalColors()->Count() : 0;
+        const int globalCount = OwnerImage() ? OwnerImage()->GlobalColors()->Count() : 0;
         const bool room = localCount > 0 ? localCount < 256 : globalCount >= 1 && globalCount < 256;
         if (!room) return;
     }
@@ -292,30 +295,33 @@ void TGIFSubImage::MergeFrom(TGIFSubImage* previous) {
     const int previousKey = previousKeyed ? previous->GraphicControlExtension->TransparentIndex() : -1;
 
     // A colour index that will show nothing: a new black entry, or the index other transparent
-    // frames of the global table already use when this frame has no pixel of it.
+    // frames of the global table already use when it is an entry of the table and this frame has
+    // no pixel of it.
     auto obtainIndex = [&]() {
         if (LocalColorMap->Count() > 0) return LocalColorMap->AppendColor(TColor(0));
-        if (OwnerImage) {
-            for (int i = 0; i < OwnerImage->Frames->ItemCount(); ++i) {
-                TGIFSubImage* frame = OwnerImage->Frames->FrameAt(i);
-                if (frame == this || !frame->Transparent || !frame->GraphicControlExtension ||
-                    frame->LocalColorMap->Count() > 0)
-                    continue;
-                const uint8_t shared = frame->GraphicControlExtension->TransparentIndex();
-                if (!UsesIndex(*this, shared)) return static_cast<int>(shared);
-                break;
-            }
+        TGIFColorMap& global = *OwnerImage()->GlobalColors();
+        for (int i = 0; i < OwnerImage()->Frames->ItemCount(); ++i) {
+            TGIFSubImage* frame = OwnerImage()->Frames->FrameAt(i);
+            if (frame == this || !frame->Transparent || !frame->GraphicControlExtension ||
+                frame->LocalColorMap->Count() > 0)
+                continue;
+            const uint8_t shared = frame->GraphicControlExtension->TransparentIndex();
+            if (shared < global.Count() && !UsesIndex(*this, shared)) return static_cast<int>(shared);
+            break;
         }
-        return OwnerImage->GlobalColors()->AppendColor(TColor(0));
+        return global.AppendColor(TColor(0));
     };
 
+    // An appended colour is announced as a change of the table, whose handler may take either
+    // frame away, or replace the tables and rows read here.
+    const TFrameWatch ownWatch(*this), previousWatch(*previous);
     TGIFColorMap* ownColors = EffectiveColorMap();
     TGIFColorMap* previousColors = previous->EffectiveColorMap();
     for (int y = overlap.top; y < overlap.bottom; ++y) {
         uint8_t* row = RowAt(y - Top());
         const uint8_t* previousRow = previous->RowAt(y - previous->Top());
         for (int x = overlap.left; x < overlap.right; ++x) {
-            uint8_t& pixel = row[x - Left()];
+            const uint8_t pixel = row[x - Left()];
             const uint8_t below = previousRow[x - previous->Left()];
             if (known && pixel == index) continue;
             if (previousKeyed && below == previousKey) continue;
@@ -323,8 +329,13 @@ void TGIFSubImage::MergeFrom(TGIFSubImage* previous) {
             if (!known) {
                 index = obtainIndex();
                 known = true;
+                EndIfImageFreed(ownWatch.Lives() && previousWatch.Lives());
+                ownColors = EffectiveColorMap();
+                previousColors = previous->EffectiveColorMap();
+                row = RowAt(y - Top());
+                previousRow = previous->RowAt(y - previous->Top());
             }
-            pixel = static_cast<uint8_t>(index);
+            row[x - Left()] = static_cast<uint8_t>(index);
         }
     }
 

@@ -332,6 +332,9 @@ void TLZWEncoder::EmitClear() {
 struct TLZWEncoder::TLoopState {
     static constexpr int kGather = 4096;
     uint8_t* gathered;  // kGather + 8 bytes
+    // The encoder's table (table_), known here as the local it is, so that the loop addresses
+    // it from the frame and keeps a register for itself.
+    TStringTable* strings;
     uint32_t bucket = 0;
     int bits = 0;
     int width = 0;
@@ -392,10 +395,10 @@ inline __attribute__((always_inline)) void TLZWEncoder::EndString(TLoopState& st
         Pack(state, clearCode_);
         state.width = static_cast<int>(initialCodeWidth_);
         state.maxCode = (1 << state.width) - 1;
-        table_->Reset();
+        state.strings->Reset();
         state.nextFree = clearCode_ + 2;
     } else {
-        table_->StoreAt(slot, key, state.nextFree, repeated);
+        state.strings->StoreAt(slot, key, state.nextFree, repeated);
         ++state.nextFree;
     }
 }
@@ -412,7 +415,7 @@ template <bool Runs>
 inline __attribute__((always_inline)) void TLZWEncoder::EncodeStretch(TLoopState& state, const uint8_t* pixels,
                                                                       int64_t count) {
     const int32_t maxColor = maxColor_;
-    TStringTable& strings = *table_;
+    TStringTable& strings = *state.strings;
     const uint8_t* p = pixels;
     if (state.prefix < 0) {
         if (*p >= maxColor) PixelNotInTable(state);
@@ -457,7 +460,7 @@ void TLZWEncoder::EncodePixels() {
         EmitClear();
         prefix_ = -1;
         uint8_t gathered[TLoopState::kGather + 8];
-        TLoopState state{gathered};
+        TLoopState state{gathered, &table};
         TakeOverPacker(state);
         if (MostlyRuns())
             VisitPixels([&](const uint8_t* pixels, int64_t count) { EncodeStretch<true>(state, pixels, count); });

@@ -6,7 +6,7 @@
 #include "classlib/streams.h"
 #include "classlib/stringlist.h"
 #include "gifimage/gifformat.h"
-#include "gifimage/gifimage.h"
+#include "gifimage/settings.h"
 #include "gifimage/gifio.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
@@ -103,10 +103,10 @@ void FreeExtensionRegistries() {
 
 // --- TGIFExtension -----------------------------------------------------------
 
-TGIFExtension::TGIFExtension(TGIFSubImage* frame) : TGIFItem(frame ? frame->OwnerImage : nullptr), Frame(frame) {}
+TGIFExtension::TGIFExtension(TGIFSubImage* frame) : TGIFItem(frame ? frame->Owner() : nullptr), frame_(frame) {}
 
 TGIFExtension::~TGIFExtension() {
-    if (Frame && Frame->Extensions) Frame->Extensions->RemoveItem(this);
+    if (Frame() && Frame()->Extensions) Frame()->Extensions->RemoveItem(this);
 }
 
 TGIFExtensionClass TGIFExtension::ClassForLabel(TStream& stream) {
@@ -142,48 +142,64 @@ void TGIFExtension::SaveToStream(TStream& stream) {
 // --- Graphic control ---------------------------------------------------------
 
 TGIFGraphicControlExtension::TGIFGraphicControlExtension(TGIFSubImage* frame) : TGIFExtension(frame) {
-    if (Frame && !Frame->GraphicControlExtension) Frame->GraphicControlExtension = this;
+    if (Frame() && !Frame()->GraphicControlExtension) Frame()->GraphicControlExtension = this;
 }
 
 TGIFGraphicControlExtension::~TGIFGraphicControlExtension() {
-    if (Frame) {
-        if (IsTransparent()) Frame->Transparent = false;
-        if (Frame->GraphicControlExtension == this) Frame->GraphicControlExtension = nullptr;
+    if (Frame()) {
+        if (IsTransparent()) Frame()->Transparent = false;
+        if (Frame()->GraphicControlExtension == this) Frame()->GraphicControlExtension = nullptr;
     }
 }
 
 void TGIFGraphicControlExtension::LoadFromStream(TStream& stream) {
     TGIFExtension::LoadFromStream(stream);
-    if (stream.Read(&Record, sizeof Record) != static_cast<int32_t>(sizeof Record)) {
+    if (stream.Read(&record_, sizeof record_) != static_cast<int32_t>(sizeof record_)) {
         ReportWarning(1, sPrematureEndOfData);
         return;
     }
-    if ((Record.PackedFields & kTransparentFlag) && Frame) Frame->Transparent = true;
+    if ((record_.PackedFields & kTransparentFlag) && Frame()) Frame()->Transparent = true;
 }
 
 void TGIFGraphicControlExtension::SaveToStream(TStream& stream) {
     TGIFExtension::SaveToStream(stream);
-    stream.WriteBuffer(&Record, sizeof Record);
+    stream.WriteBuffer(&record_, sizeof record_);
 }
 
 void TGIFGraphicControlExtension::SetIsTransparent(bool value) {
-    Record.PackedFields = static_cast<uint8_t>((Record.PackedFields & ~kTransparentFlag) |
+    const FrameLockHold hold(*this);
+    record_.PackedFields = static_cast<uint8_t>((record_.PackedFields & ~kTransparentFlag) |
                                                (value ? kTransparentFlag : 0));
-    if (Frame) Frame->Transparent = value;
+    if (Frame()) Frame()->Transparent = value;
 }
 
 void TGIFGraphicControlExtension::SetDisposalMethod(uint8_t value) {
-    Record.PackedFields = static_cast<uint8_t>((Record.PackedFields & ~kDisposalMask) |
+    const FrameLockHold hold(*this);
+    record_.PackedFields = static_cast<uint8_t>((record_.PackedFields & ~kDisposalMask) |
                                                ((value << kDisposalShift) & kDisposalMask));
 }
 
+void TGIFGraphicControlExtension::SetDelayUnits(uint16_t value) {
+    const FrameLockHold hold(*this);
+    record_.Delay = value;
+}
+
+// A change of the transparency flag reaches the frame as SetIsTransparent's does.
+void TGIFGraphicControlExtension::SetRecord(const TGraphicControlRecord& record) {
+    const FrameLockHold hold(*this);
+    const bool wasTransparent = IsTransparent();
+    record_ = record;
+    if (IsTransparent() != wasTransparent) SetIsTransparent(IsTransparent());
+}
+
 void TGIFGraphicControlExtension::SetTransparentIndex(int index) {
-    const int count = Frame ? Frame->EffectiveColorMap()->Count() : 0;
+    const int count = Frame() ? Frame()->EffectiveColorMap()->Count() : 0;
     if (count > 0 && index >= count) {
         ReportWarning(1, sInvalidColorIndex);
         index = 0;
     }
-    Record.TransparentIndex = static_cast<uint8_t>(index);
+    const FrameLockHold hold(*this);
+    record_.TransparentIndex = static_cast<uint8_t>(index);
 }
 
 int ShownDelayUnits(const TGIFGraphicControlExtension* control, bool threaded) {
@@ -196,32 +212,32 @@ int ShownDelayUnits(const TGIFGraphicControlExtension* control, bool threaded) {
 
 TGIFTextExtension::TGIFTextExtension(TGIFSubImage* frame)
     : TGIFExtension(frame)
-    , Text(std::make_unique<TStringList>()) {}
+    , text_(std::make_unique<TStringList>()) {}
 
 void TGIFTextExtension::LoadFromStream(TStream& stream) {
     TGIFExtension::LoadFromStream(stream);
-    ReadExact(stream, &Record, sizeof Record);
-    ReadStringsFromBlocks(stream, *Text);
+    ReadExact(stream, &record_, sizeof record_);
+    ReadStringsFromBlocks(stream, *text_);
 }
 
 void TGIFTextExtension::SaveToStream(TStream& stream) {
     TGIFExtension::SaveToStream(stream);
-    stream.WriteBuffer(&Record, sizeof Record);
-    WriteStringsAsBlocks(stream, *Text);
+    stream.WriteBuffer(&record_, sizeof record_);
+    WriteStringsAsBlocks(stream, *text_);
 }
 
 TGIFCommentExtension::TGIFCommentExtension(TGIFSubImage* frame)
     : TGIFExtension(frame)
-    , Comment(std::make_unique<TStringList>()) {}
+    , comment_(std::make_unique<TStringList>()) {}
 
 void TGIFCommentExtension::LoadFromStream(TStream& stream) {
     TGIFExtension::LoadFromStream(stream);
-    ReadStringsFromBlocks(stream, *Comment);
+    ReadStringsFromBlocks(stream, *comment_);
 }
 
 void TGIFCommentExtension::SaveToStream(TStream& stream) {
     TGIFExtension::SaveToStream(stream);
-    WriteStringsAsBlocks(stream, *Comment);
+    WriteStringsAsBlocks(stream, *comment_);
 }
 
 // --- Application extensions --------------------------------------------------
@@ -256,10 +272,10 @@ void TGIFApplicationExtension::LoadFromStream(TStream& stream) {
     const uint8_t size = GetByte(stream);
     if (size < 10) RaiseGIFError(sUnsupportedAppBlockSize);
     if (size == 10) {
-        Identifier.fill(0);
-        ReadExact(stream, Identifier.data(), 10);
+        identifier_.fill(0);
+        ReadExact(stream, identifier_.data(), 10);
     } else {
-        ReadExact(stream, Identifier.data(), 11);
+        ReadExact(stream, identifier_.data(), 11);
         if (size > 11) stream.Seek(size - 11, soCurrent);
     }
     ReadAppData(stream);
@@ -287,8 +303,8 @@ void TGIFApplicationExtension::SaveToStream(TStream& stream) {
 void TGIFApplicationExtension::WriteIdentifierBlock(TStream& stream, uint8_t size) {
     TGIFExtension::SaveToStream(stream);
     PutByte(stream, size);
-    stream.WriteBuffer(Identifier.data(), static_cast<int32_t>(Identifier.size()));
-    for (int i = static_cast<int>(Identifier.size()); i < size; ++i) PutByte(stream, 0);
+    stream.WriteBuffer(identifier_.data(), static_cast<int32_t>(identifier_.size()));
+    for (int i = static_cast<int>(identifier_.size()); i < size; ++i) PutByte(stream, 0);
 }
 
 void TGIFApplicationExtension::WriteForm(TStream& stream, int) {
@@ -305,12 +321,12 @@ void TGIFUnknownAppExtension::WriteForm(TStream& stream, int form) {
 }
 
 void TGIFUnknownAppExtension::ReadAppData(TStream& stream) {
-    Blocks.clear();
+    blocks_.clear();
     uint8_t size = 0;
     while (ReadByte(stream, size) && size != 0) {
         auto block = std::make_unique<TGIFBlock>(size);
         block->ReadBlock(stream);
-        Blocks.push_back(std::move(block));
+        blocks_.push_back(std::move(block));
     }
 }
 
@@ -321,13 +337,18 @@ void TGIFBlock::WriteBlock(TStream& stream) const {
 
 // An empty block would end the data early, so it is left out.
 void TGIFUnknownAppExtension::WriteAppData(TStream& stream) {
-    for (const auto& block : Blocks)
+    for (const auto& block : blocks_)
         if (block->Size > 0) block->WriteBlock(stream);
     PutByte(stream, 0);
 }
 
 TGIFAppExtNSLoop::TGIFAppExtNSLoop(TGIFSubImage* frame) : TGIFApplicationExtension(frame) {
-    Identifier = MakeAppIdentifier("NETSCAPE2.0");
+    SetIdentifier(MakeAppIdentifier("NETSCAPE2.0"));
+}
+
+void TGIFAppExtNSLoop::SetLoopCount(uint16_t value) {
+    const FrameLockHold hold(*this);
+    loopCount_ = value;
 }
 
 // Sub-blocks of the loop extension; at the end of the stream each read gives 0, which ends them.
@@ -338,11 +359,11 @@ void TGIFAppExtNSLoop::ReadAppData(TStream& stream) {
         int remaining = length - 1;
         if (identifier == 1) {
             if (remaining < 2) RaiseGIFError(sInvalidData);
-            ReadExact(stream, &LoopCount, 2);
+            ReadExact(stream, &loopCount_, 2);
             remaining -= 2;
         } else if (identifier == 2) {
             if (remaining < 4) RaiseGIFError(sInvalidData);
-            ReadExact(stream, &BufferSize, 4);
+            ReadExact(stream, &bufferSize_, 4);
             remaining -= 4;
         }
         if (remaining > 0) stream.Seek(remaining, soCurrent);
@@ -366,11 +387,11 @@ void TGIFAppExtNSLoop::WriteForm(TStream& stream, int form) {
 
 // Sub-block 1 (loop count) always, sub-block 2 (buffer size) only when set.
 void TGIFAppExtNSLoop::WriteAppData(TStream& stream) {
-    const uint8_t loop[4] = {3, 1, static_cast<uint8_t>(LoopCount), static_cast<uint8_t>(LoopCount >> 8)};
+    const uint8_t loop[4] = {3, 1, static_cast<uint8_t>(loopCount_), static_cast<uint8_t>(loopCount_ >> 8)};
     stream.WriteBuffer(loop, sizeof loop);
-    if (BufferSize != 0) {
+    if (bufferSize_ != 0) {
         uint8_t buffer[6] = {5, 2};
-        for (int i = 0; i < 4; ++i) buffer[2 + i] = static_cast<uint8_t>(BufferSize >> (8 * i));
+        for (int i = 0; i < 4; ++i) buffer[2 + i] = static_cast<uint8_t>(bufferSize_ >> (8 * i));
         stream.WriteBuffer(buffer, sizeof buffer);
     }
     PutByte(stream, 0);

@@ -32,6 +32,7 @@ public:
     explicit TGIFExtension(TGIFSubImage* frame);
     // Leaves its frame's extension list.
     ~TGIFExtension() override;
+    const TGIFSubImage* FrameOfItem() const override { return frame_; }
 
     virtual uint8_t LabelByte() const = 0;
     virtual TGIFExtensionClass ClassType() const = 0;
@@ -45,7 +46,13 @@ public:
     void SaveToStream(TStream& stream) override;
     void LoadFromStream(TStream& stream) override;
 
-    TGIFSubImage* Frame;
+    // The frame the extension leads; not owned.
+    TGIFSubImage* Frame() const { return frame_; }
+    // Drops the reference to a frame that has been freed, reading nothing of it.
+    void ForgetFreedFrame() { frame_ = nullptr; }
+
+private:
+    TGIFSubImage* frame_;
 };
 
 #pragma pack(push, 1)
@@ -81,17 +88,22 @@ public:
     void SaveToStream(TStream& stream) override;
     void LoadFromStream(TStream& stream) override;
 
-    bool IsTransparent() const { return (Record.PackedFields & kTransparentFlag) != 0; }
+    // Each setter takes the frame lock: painters read these while they play the frame.
+    bool IsTransparent() const { return (record_.PackedFields & kTransparentFlag) != 0; }
     void SetIsTransparent(bool value);
-    bool WaitsForInput() const { return (Record.PackedFields & kUserInputFlag) != 0; }
-    uint8_t DisposalMethod() const { return (Record.PackedFields & kDisposalMask) >> kDisposalShift; }
+    bool WaitsForInput() const { return (record_.PackedFields & kUserInputFlag) != 0; }
+    uint8_t DisposalMethod() const { return (record_.PackedFields & kDisposalMask) >> kDisposalShift; }
     void SetDisposalMethod(uint8_t value);
-    uint16_t DelayUnits() const { return Record.Delay; }
-    void SetDelayUnits(uint16_t value) { Record.Delay = value; }
-    uint8_t TransparentIndex() const { return Record.TransparentIndex; }
+    uint16_t DelayUnits() const { return record_.Delay; }
+    void SetDelayUnits(uint16_t value);
+    uint8_t TransparentIndex() const { return record_.TransparentIndex; }
     void SetTransparentIndex(int index);
+    // The block as it is written, reserved bits included.
+    const TGraphicControlRecord& Record() const { return record_; }
+    void SetRecord(const TGraphicControlRecord& record);
 
-    TGraphicControlRecord Record{4, 0, 0, 0, 0};
+private:
+    TGraphicControlRecord record_{4, 0, 0, 0, 0};
 };
 
 // The delay in units that a painter waits while a frame with this graphic control extension
@@ -108,8 +120,14 @@ public:
     void SaveToStream(TStream& stream) override;
     void LoadFromStream(TStream& stream) override;
 
-    TPlainTextRecord Record{12, 0, 0, 0, 0, 0, 0, 0, 0};
-    std::unique_ptr<TStringList> Text;
+    const TPlainTextRecord& Record() const { return record_; }
+    void SetRecord(const TPlainTextRecord& record) { record_ = record; }
+    // The lines of text, one per data sub-block.
+    TStringList& Text() const { return *text_; }
+
+private:
+    TPlainTextRecord record_{12, 0, 0, 0, 0, 0, 0, 0, 0};
+    std::unique_ptr<TStringList> text_;
 };
 
 class TGIFCommentExtension : public TGIFExtension {
@@ -121,7 +139,11 @@ public:
     void SaveToStream(TStream& stream) override;
     void LoadFromStream(TStream& stream) override;
 
-    std::unique_ptr<TStringList> Comment;
+    // The lines of the comment, one per data sub-block.
+    TStringList& Comment() const { return *comment_; }
+
+private:
+    std::unique_ptr<TStringList> comment_;
 };
 
 // An application extension: identifier, then data sub-blocks read and written by the kinds.
@@ -137,7 +159,8 @@ public:
     virtual void WriteAppData(TStream& stream) = 0;
     virtual void ReadAppData(TStream& stream) = 0;
 
-    TGIFAppIdentifier Identifier{};
+    const TGIFAppIdentifier& Identifier() const { return identifier_; }
+    void SetIdentifier(const TGIFAppIdentifier& identifier) { identifier_ = identifier; }
 
 protected:
     // The ways of writing the block that load back as this kind, plainest first; the save
@@ -145,11 +168,13 @@ protected:
     virtual int SavedFormCount() const { return 1; }
     virtual void WriteForm(TStream& stream, int form);
     void WriteIdentifierBlock(TStream& stream, uint8_t size);
+
+private:
+    TGIFAppIdentifier identifier_{};
 };
 
 // One raw data sub-block.
-class TGIFBlock {
-public:
+struct TGIFBlock {
     explicit TGIFBlock(uint8_t size) : Size(size), Data(new uint8_t[size]()) {}
     void ReadBlock(TStream& stream) { ReadExact(stream, Data.get(), Size); }
     void WriteBlock(TStream& stream) const;
@@ -167,12 +192,17 @@ public:
     void WriteAppData(TStream& stream) override;
     void ReadAppData(TStream& stream) override;
 
-    std::vector<std::unique_ptr<TGIFBlock>> Blocks;
+    // The data sub-blocks in stream order.
+    const std::vector<std::unique_ptr<TGIFBlock>>& Blocks() const { return blocks_; }
+    void AddBlock(std::unique_ptr<TGIFBlock> block) { blocks_.push_back(std::move(block)); }
 
 protected:
     // 11 identifier bytes, else a 12-byte identifier block.
     int SavedFormCount() const override { return 2; }
     void WriteForm(TStream& stream, int form) override;
+
+private:
+    std::vector<std::unique_ptr<TGIFBlock>> blocks_;
 };
 
 // The loop extension ("NETSCAPE2.0" or "ANIMEXTS1.0").
@@ -184,15 +214,21 @@ public:
     void WriteAppData(TStream& stream) override;
     void ReadAppData(TStream& stream) override;
 
-    // 0 repeats without end.
-    uint16_t LoopCount = 0;
+    // 0 repeats without end; the setter takes the frame lock, as painters read it.
+    uint16_t LoopCount() const { return loopCount_; }
+    void SetLoopCount(uint16_t value);
     // 0 means absent.
-    uint32_t BufferSize = 0;
+    uint32_t BufferSize() const { return bufferSize_; }
+    void SetBufferSize(uint32_t value) { bufferSize_ = value; }
 
 protected:
     // As is, else with a leading sub-block that names the loop.
     int SavedFormCount() const override { return 2; }
     void WriteForm(TStream& stream, int form) override;
+
+private:
+    uint16_t loopCount_ = 0;
+    uint32_t bufferSize_ = 0;
 };
 
 // The extension classes by label byte.

@@ -1,5 +1,5 @@
-// Holding an image's frame lock (TGIFImage::FrameLock): what painter threads read of the
-// frames, no other thread changes without it.
+// The frames the GUI thread works on under an image's frame lock (FrameLockHold, gifowner.h),
+// which painter threads leave alone.
 #pragma once
 #include <algorithm>
 #include <memory>
@@ -7,24 +7,6 @@
 #include "classlib/threads.h"
 #include "gifimage/gifimage.h"
 #include "gifimage/subimage.h"
-
-// Holds the frame lock of an image, or of a frame's image; nothing for a frame of no image,
-// which no painter can reach.
-class FrameLockHold {
-public:
-    explicit FrameLockHold(const TGIFImage* image) : lock_(image ? image->FrameLock : nullptr) {
-        if (lock_) lock_->lock();
-    }
-    explicit FrameLockHold(const TGIFSubImage& frame) : FrameLockHold(frame.OwnerImage) {}
-    ~FrameLockHold() {
-        if (lock_) lock_->unlock();
-    }
-    FrameLockHold(const FrameLockHold&) = delete;
-    FrameLockHold& operator=(const FrameLockHold&) = delete;
-
-private:
-    std::shared_ptr<TCriticalLock> lock_;
-};
 
 // Whether the GUI thread is rendering the frame or importing into it. Called with the lock held.
 inline bool FrameInWork(const TGIFImage& image, const TGIFSubImage* frame) {
@@ -36,7 +18,7 @@ inline bool FrameInWork(const TGIFImage& image, const TGIFSubImage* frame) {
 // that frees the image leaves the mark to go with it.
 class FrameWorkHold {
 public:
-    explicit FrameWorkHold(const TGIFSubImage& frame) : frame_(&frame), image_(frame.OwnerImage), hold_(image_) {
+    explicit FrameWorkHold(const TGIFSubImage& frame) : frame_(&frame), image_(frame.OwnerImage()), hold_(image_) {
         if (!image_) return;
         life_ = image_->Lifetime;
         image_->FramesInWork.push_back(frame_);

@@ -37,10 +37,10 @@ TGraphicClass TGIFImage::ClassKey() {
 }
 
 bool TGIFImage::IsEmpty() const { return Frames->ItemCount() == 0; }
-int TGIFImage::ScreenWidth() const { return Header->Descriptor.LogicalWidth; }
-int TGIFImage::ScreenHeight() const { return Header->Descriptor.LogicalHeight; }
+int TGIFImage::ScreenWidth() const { return Header->LogicalWidth(); }
+int TGIFImage::ScreenHeight() const { return Header->LogicalHeight(); }
 TColor TGIFImage::BackgroundColor() { return Header->BackgroundColor(); }
-TGIFColorMap* TGIFImage::GlobalColors() const { return Header->ColorMap.get(); }
+TGIFColorMap* TGIFImage::GlobalColors() const { return Header->ColorMap(); }
 
 TGIFImage::TGIFImage()
     : Frames(std::make_unique<TGIFImageList>(this))
@@ -78,9 +78,9 @@ void TGIFImage::ClearImage(TPixelReserve* reserve) {
     ReleaseBitmap();
     if (reserve) reserve->KeepPixelsOf(*Frames);
     Frames->RemoveAll();
-    Header->ColorMap->RemoveAll();
-    Header->Descriptor.LogicalWidth = 0;
-    Header->Descriptor.LogicalHeight = 0;
+    Header->ColorMap()->RemoveAll();
+    Header->SetLogicalWidth(0);
+    Header->SetLogicalHeight(0);
     Header->PackFlags();
     SetPalette(nullptr);
 }
@@ -156,8 +156,8 @@ void TGIFImage::FitScreenToFrames() {
         if (right > kMaxSide || bottom > kMaxSide) beyondLargest = true;
         right = std::min(right, kMaxSide);
         bottom = std::min(bottom, kMaxSide);
-        if (right > ScreenWidth()) Header->Descriptor.LogicalWidth = static_cast<uint16_t>(right);
-        if (bottom > ScreenHeight()) Header->Descriptor.LogicalHeight = static_cast<uint16_t>(bottom);
+        if (right > ScreenWidth()) Header->SetLogicalWidth(right);
+        if (bottom > ScreenHeight()) Header->SetLogicalHeight(bottom);
     }
     if (beyondLargest) EndIfImageFreed(Warn(this, 1, sScreenSizeExceeded));
 }
@@ -175,33 +175,21 @@ void TGIFImage::SetScreenExtent(int side, int value) {
         if (frame->BoundsField(side) + frame->BoundsField(extentField) > value)
             RaiseGIFError(side == kBoundsLeft ? sWidthTooSmall : sHeightTooSmall);
     }
-    uint16_t& extent = side == kBoundsLeft ? Header->Descriptor.LogicalWidth : Header->Descriptor.LogicalHeight;
-    if (value == extent) return;
-    extent = static_cast<uint16_t>(value);
+    const bool width = side == kBoundsLeft;
+    if (value == (width ? Header->LogicalWidth() : Header->LogicalHeight())) return;
+    if (width)
+        Header->SetLogicalWidth(value);
+    else
+        Header->SetLogicalHeight(value);
     ReleaseBitmap();
     EndIfImageFreed(NotifyChanged(this));
 }
 
-GIFVersion TGIFImage::RequiredVersion() const {
-    GIFVersion version = VersionNone;
-    for (int i = 0; i < Frames->ItemCount() && version < Version89a; ++i) {
-        const GIFVersion needed = Frames->FrameAt(i)->RequiredVersion();
-        if (needed > version) version = needed;
-    }
-    return version;
-}
+GIFVersion TGIFImage::RequiredVersion() const { return Frames->RequiredVersion(); }
 
-int TGIFImage::ColorDepth() const {
-    int depth = Header->ColorDepth();
-    for (int i = 0; i < Frames->ItemCount(); ++i) depth = std::max(depth, Frames->FrameAt(i)->ColorDepth());
-    return depth;
-}
+int TGIFImage::ColorDepth() const { return Frames->ColorDepth(Header->ColorDepth()); }
 
-int TGIFImage::BitDepth() const {
-    int depth = Header->BitDepth();
-    for (int i = 0; i < Frames->ItemCount(); ++i) depth = std::max(depth, Frames->FrameAt(i)->BitDepth());
-    return depth;
-}
+int TGIFImage::BitDepth() const { return Frames->BitDepth(Header->BitDepth()); }
 
 HPALETTE TGIFImage::PaletteHandle() {
     const FrameLockHold hold(this);
@@ -244,20 +232,22 @@ int TGIFImage::AddFrameFrom(TPersistent* source) {
         imported->CopyFrom(*graphic);
         frame = imported.get();
     } else if (auto* subImage = dynamic_cast<TGIFSubImage*>(source)) {
-        if (subImage->OwnerImage == this) {
-            const auto listed = std::find(Frames->Items.begin(), Frames->Items.end(), subImage);
-            if (listed != Frames->Items.end()) return static_cast<int>(listed - Frames->Items.begin());
+        if (subImage->OwnerImage() == this) {
+            if (const int listed = Frames->IndexOf(subImage); listed >= 0) return listed;
         } else {
             // The frame leaves its image, whose painters may be drawing it, and is owned by this
             // one alone from now on: neither image's end frees it twice or reaches the other.
             // The stop serves the queue, where a handler may free either image (the frame goes
             // with its own).
-            previous = subImage->OwnerImage;
+            previous = subImage->OwnerImage();
             if (previous) {
                 const std::weak_ptr<const char> life = Lifetime;
+                const TFrameWatch frameWatch(*subImage);
                 const bool previousLives = previous->StopAllPainters();
                 EndIfImageFreed(!life.expired());
                 EndIfImageFreed(previousLives);
+                // Or emptied the old image, reloaded it, or taken the frame from it.
+                EndIfImageFreed(frameWatch.Lives());
                 previous->Frames->RemoveItem(subImage);
             }
             subImage->SetOwnerImage(this);
@@ -282,29 +272,25 @@ void TGIFImage::ReleaseBitmap() {
     CachedBitmap.reset();
 }
 
-// Clearing the image frees its frames, their bitmaps and its whole-image bitmap. A source among
-// those is answered by a copy held by the caller: a frame by the same frame in an image of its
-// own with this image's header, a bitmap by a bitmap.
+// Clearing the image frees its frames, their bitmaps and its whole-image bitmap, and its stop of
+// the painters serves the queue, where a handler may free another image with its frames and
+// bitmaps. A frame or a bitmap source is therefore answered by a copy held by the caller: a frame
+// by the same frame in an image of its own with its image's header, a bitmap by a bitmap.
 TPersistent* TGIFImage::SourceThatOutlivesClearing(TPersistent* source, std::unique_ptr<TGIFImage>& heldImage,
                                                    std::unique_ptr<TBitmap>& heldBitmap) {
-    auto copyOf = [&](TBitmap& bitmap) {
+    if (auto* bitmap = dynamic_cast<TBitmap*>(source)) {
         heldBitmap = std::make_unique<TBitmap>();
-        heldBitmap->Assign(bitmap);
+        heldBitmap->Assign(*bitmap);
         return heldBitmap.get();
-    };
-    if (CachedBitmap && source == CachedBitmap.get()) return copyOf(*CachedBitmap);
-    for (int i = 0; i < Frames->ItemCount(); ++i) {
-        TGIFSubImage* frame = Frames->FrameAt(i);
-        if (frame->FrameBitmap && source == frame->FrameBitmap.get()) return copyOf(*frame->FrameBitmap);
-        if (source != frame) continue;
-        heldImage = std::make_unique<TGIFImage>();
-        heldImage->Header->CopyFrom(*Header);
-        auto held = std::make_unique<TGIFSubImage>(heldImage.get());
-        held->CopyFrom(*frame);
-        heldImage->Frames->Append(held.get());
-        return held.release();
     }
-    return source;
+    auto* frame = dynamic_cast<TGIFSubImage*>(source);
+    if (!frame) return source;
+    heldImage = std::make_unique<TGIFImage>();
+    if (frame->OwnerImage()) heldImage->Header->CopyFrom(*frame->OwnerImage()->Header);
+    auto held = std::make_unique<TGIFSubImage>(heldImage.get());
+    held->CopyFrom(*frame);
+    heldImage->Frames->Append(held.get());
+    return held.release();
 }
 
 void TGIFImage::CopyFrom(TPersistent* source) {
@@ -336,8 +322,7 @@ void TGIFImage::CopyFrom(TPersistent* source) {
 // image and the frame with it: the frame is handed over first, with room made for it in the
 // list, so that nothing can fail between the hand-over and the listing.
 int TGIFImage::AddNewFrame(TUnlistedFrame& frame) {
-    std::vector<TGIFItem*>& items = Frames->Items;
-    if (items.size() == items.capacity()) items.reserve(items.size() * 2 + 1);
+    Frames->ReserveOneMore();
     return AddFrameFrom(frame.Release());
 }
 
@@ -367,12 +352,15 @@ void TGIFImage::CopyImage(TGIFImage& other) {
         OnAnimationEnd = other.OnAnimationEnd;
         OnFrameDone = other.OnFrameDone;
         OnLoopPass = other.OnLoopPass;
-        const int count = other.Frames->ItemCount();
+        // A handler may also empty or reload the source or change its frames: the copy ends then.
+        const TFrameListWatch sources(*other.Frames);
+        const auto sourcesKept = [&] { return bothLive() && sources.Unchanged(); };
+        const int count = sources.Count();
         for (int i = 0; i < count; ++i) {
             TUnlistedFrame frame(this);
-            EndIfImageFreed(RunHandler([&] { frame->CopyFrom(*other.Frames->FrameAt(i)); }) && bothLive());
-            EndIfImageFreed(RunHandler([&] { AddNewFrame(frame); }) && bothLive());
-            EndIfImageFreed(progress.Report(MulDiv(i + 1, 100, count)) && bothLive());
+            EndIfImageFreed(RunHandler([&] { frame->CopyFrom(*sources.FrameAt(i)); }) && sourcesKept());
+            EndIfImageFreed(RunHandler([&] { AddNewFrame(frame); }) && sourcesKept());
+            EndIfImageFreed(progress.Report(MulDiv(i + 1, 100, count)) && sourcesKept());
         }
         FitScreenToFrames();
         EndIfImageFreed(progress.Finish() && bothLive());

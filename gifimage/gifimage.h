@@ -15,6 +15,8 @@
 #include "gifimage/colorreduction.h"
 #include "gifimage/giferror.h"
 #include "gifimage/gifformat.h"
+#include "gifimage/gifowner.h"
+#include "gifimage/settings.h"
 #include "gifimage/optimise.h"
 
 // The parts of an image, declared in the library's own headers (gifimage/gifstream.h,
@@ -41,29 +43,13 @@ enum : uint16_t {
     dfDitherPaletteOnly = 0x0400,
 };
 
-extern int FrameDelayUnitMs;
-extern int DefaultFrameDelay;
-extern int MinFrameDelay;
-extern int MaxFrameDelay;
-extern uint16_t DefaultDrawFlags;
-extern TReductionMethod DefaultColorReduction;
-extern int DefaultReductionBits;
-extern TDitherKind DefaultDitherMode;
-extern uint8_t DefaultCompression;
-extern uint8_t DefaultThreadPriority;
-extern int DefaultAnimationSpeed;
-// The screen has 8 bits per pixel or fewer; set at the library's start.
-extern bool IsPaletteDisplay;
-extern bool OptimizeOnStore;
-// When true, a frame renders its bitmap as soon as it is loaded.
-extern bool RenderFramesWhileLoading;
-// Registered at the library's start under the name "GIF Image".
-extern uint16_t GIFClipboardFormat;
-
 // (sender, severity, message) of a warning.
 using TGIFWarning = std::function<void(TObject* sender, uint8_t severity, const std::string& message)>;
 
-class TGIFImage : public TGraphic {
+class TGIFImage : public TGraphic, public TGIFOwner {
+    // First of the members, so that it is there while the others are made and freed.
+    const std::shared_ptr<TCriticalLock> frameLock_ = std::make_shared<TCriticalLock>();
+
 public:
     TGIFImage();
     ~TGIFImage() override;
@@ -153,14 +139,14 @@ public:
     [[nodiscard]] bool RunHandler(Call&& call) {
         const std::weak_ptr<const char> life = Lifetime;
         {
-            const TSharedLockRelease released(FrameLock);
+            const TSharedLockRelease released(frameLock_);
             std::forward<Call>(call)();
         }
         return !life.expired();
     }
     [[nodiscard]] bool ReportProgress(TObject* sender, TProgressStage stage, int percent, bool redraw,
-                                      const std::string& message);
-    [[nodiscard]] bool Warn(TObject* sender, uint8_t severity, const std::string& message);
+                                      const std::string& message) override;
+    [[nodiscard]] bool Warn(TObject* sender, uint8_t severity, const std::string& message) override;
     // The change notification, with the image or another sender (a frame, say).
     [[nodiscard]] bool NotifyChanged(TObject* sender);
 
@@ -168,17 +154,22 @@ public:
     using TGraphic::Progress;
     // The picture's own change notification lets go of FrameLock while its handlers run.
     void Changed() override {
-        const TSharedLockRelease released(FrameLock);
+        const TSharedLockRelease released(frameLock_);
         TGraphic::Changed();
     }
 
+    // What the parts of the image need of it.
+    TGIFImage* Image() override { return this; }
+    std::weak_ptr<const char> Life() const override { return Lifetime; }
     // Painter threads hold it while they read the frame list, a frame and its extensions and
     // while they render a frame ahead of its turn. The GUI thread holds it while it renders a
     // frame and while it changes the frames, their extensions, pixels, colours, bitmaps and
     // palettes, or the image's cached bitmap and palette. It is never held across a handler
     // (the handler calls of the image let go of it) nor across a stop of painters. Shared, so
     // that a holder can still let go of it when a handler has freed the image.
-    const std::shared_ptr<TCriticalLock> FrameLock = std::make_shared<TCriticalLock>();
+    const std::shared_ptr<TCriticalLock>& FrameLock() const override { return frameLock_; }
+    void GlobalColorsChanged() override { SetPaletteHandle(nullptr); }
+
     // Frames that the GUI thread renders or imports into, also while it lets go of FrameLock for
     // a handler; painter threads do not render them. Guarded by FrameLock.
     std::vector<const TGIFSubImage*> FramesInWork;
@@ -223,11 +214,6 @@ private:
     TPersistent* SourceThatOutlivesClearing(TPersistent* source, std::unique_ptr<TGIFImage>& heldImage,
                                             std::unique_ptr<TBitmap>& heldBitmap);
 };
-
-// Ends the running call with the library's abort when a handler has freed the image.
-inline void EndIfImageFreed(bool imageLives) {
-    if (!imageLives) throw EImageFreed("");
-}
 
 void GIFImageInitialization();
 void GIFImageFinalization();

@@ -38,6 +38,7 @@ void ReadStringsFromBlocks(TStream& stream, TStrings& strings) {
     char block[256];
     while (ReadByte(stream, length) && length != 0) {
         ReadExact(stream, block, length);
-        strings.Add(std::string(block, strnlen(block, length)));
+        const size_t used = strnlen(block, length);
+        if (used > 0) strings.Add(std::string(block, used));
     }
 }

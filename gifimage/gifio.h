@@ -16,5 +16,6 @@ uint8_t GetByte(TStream& stream);
 inline bool ReadByte(TStream& stream, uint8_t& value) { return stream.Read(&value, 1) == 1; }
 // Lines as data sub-blocks of at most 255 bytes, then a zero byte; empty lines write nothing.
 void WriteStringsAsBlocks(TStream& stream, const TStrings& strings);
-// Replaces strings by the sub-blocks up to the terminator, one line each.
+// Replaces strings by the sub-blocks up to the terminator, one line each, cut at its first zero
+// byte. A line that comes out empty is not kept: no stream can hold it, so a save would lose it.
 void ReadStringsFromBlocks(TStream& stream, TStrings& strings);

@@ -1,22 +1,27 @@
 #include "gifimage/gifstream.h"
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "gifimage/colormap.h"
-#include "gifimage/framelock.h"
 #include "gifimage/gifformat.h"
-#include "gifimage/gifimage.h"
 #include "gifimage/gifio.h"
 #include "gifimage/messages.h"
+#include "gifimage/settings.h"
 #include "gifimage/subimage.h"
 
 const char* const GIFVersionText[3] = {"", "87a", "89a"};
 
 // --- TGIFItem ----------------------------------------------------------------
 
-// A warning handler that frees the image ends the work that warned with the library's abort.
+// A warning handler that frees the image, or takes away the frame the item belongs to, ends the
+// work that warned with the library's abort.
 void TGIFItem::ReportWarning(int severity, const std::string& message) {
-    if (OwnerImage) EndIfImageFreed(OwnerImage->Warn(this, static_cast<uint8_t>(severity), message));
+    if (!Owner()) return;
+    std::optional<TFrameWatch> watch;
+    if (const TGIFSubImage* frame = FrameOfItem()) watch.emplace(*frame);
+    EndIfImageFreed(Owner()->Warn(this, static_cast<uint8_t>(severity), message) && (!watch || watch->Lives()));
 }
 
 void TGIFItem::ReadFromFile(const std::string& fileName) {
@@ -38,49 +43,77 @@ void TGIFItem::WriteToFile(const std::string& fileName) {
 TGIFList::~TGIFList() { RemoveAll(); }
 
 void TGIFList::ReportWarning(int severity, const std::string& message) {
-    if (OwnerImage) EndIfImageFreed(OwnerImage->Warn(this, static_cast<uint8_t>(severity), message));
+    if (Owner()) EndIfImageFreed(Owner()->Warn(this, static_cast<uint8_t>(severity), message));
 }
 
 void TGIFList::SaveItems(TStream& stream) {
-    for (TGIFItem* item : Items) item->SaveToStream(stream);
+    for (TGIFItem* item : items_) item->SaveToStream(stream);
 }
 
 TGIFItem* TGIFList::ItemAt(int index) const {
     if (index < 0 || index >= ItemCount()) throw EListError("List index out of bounds (" + IntToStr(index) + ")");
-    return Items[index];
+    return items_[index];
 }
 
 int TGIFList::Append(TGIFItem* item) {
-    const FrameLockHold hold(OwnerImage);
-    Items.push_back(item);
+    const FrameLockHold hold(Owner());
+    items_.push_back(item);
     return ItemCount() - 1;
 }
 
 void TGIFList::RemoveAt(int index) {
-    const FrameLockHold hold(OwnerImage);
+    const FrameLockHold hold(Owner());
     TGIFItem* item = ItemAt(index);
-    Items.erase(Items.begin() + index);
+    items_.erase(items_.begin() + index);
     delete item;
 }
 
 void TGIFList::RemoveAll() {
-    const FrameLockHold hold(OwnerImage);
-    while (!Items.empty()) RemoveAt(0);
+    const FrameLockHold hold(Owner());
+    while (!items_.empty()) RemoveAt(0);
 }
 
 int TGIFList::RemoveItem(TGIFItem* item) {
-    const FrameLockHold hold(OwnerImage);
-    for (size_t i = 0; i < Items.size(); ++i)
-        if (Items[i] == item) {
-            Items.erase(Items.begin() + i);
+    const FrameLockHold hold(Owner());
+    for (size_t i = 0; i < items_.size(); ++i)
+        if (items_[i] == item) {
+            items_.erase(items_.begin() + i);
             return static_cast<int>(i);
         }
     return -1;
 }
 
+int TGIFList::IndexOf(const TGIFItem* item) const {
+    const auto it = std::find(items_.begin(), items_.end(), item);
+    return it == items_.end() ? -1 : static_cast<int>(it - items_.begin());
+}
+
+void TGIFList::ReserveOneMore() {
+    if (items_.size() == items_.capacity()) items_.reserve(items_.size() * 2 + 1);
+}
+
 // --- TGIFImageList -----------------------------------------------------------
 
 TGIFSubImage* TGIFImageList::FrameAt(int index) const { return static_cast<TGIFSubImage*>(ItemAt(index)); }
+
+GIFVersion TGIFImageList::RequiredVersion() const {
+    GIFVersion version = VersionNone;
+    for (int i = 0; i < ItemCount() && version < Version89a; ++i) {
+        const GIFVersion needed = FrameAt(i)->RequiredVersion();
+        if (needed > version) version = needed;
+    }
+    return version;
+}
+
+int TGIFImageList::ColorDepth(int least) const {
+    for (int i = 0; i < ItemCount(); ++i) least = std::max(least, FrameAt(i)->ColorDepth());
+    return least;
+}
+
+int TGIFImageList::BitDepth(int least) const {
+    for (int i = 0; i < ItemCount(); ++i) least = std::max(least, FrameAt(i)->BitDepth());
+    return least;
+}
 
 namespace {
 // The next byte that is not zero; false at the end of the stream.
@@ -93,7 +126,7 @@ bool NextBlockByte(TStream& stream, uint8_t& value) {
 }  // namespace
 
 void TGIFImageList::LoadItems(TStream& stream, TObject* parent) {
-    TGIFImage* image = dynamic_cast<TGIFImage*>(parent);
+    TGIFOwner* image = dynamic_cast<TGIFOwner*>(parent);
     uint8_t introducer = 0;
     if (!NextBlockByte(stream, introducer)) return;
     while (introducer != kTrailer) {
@@ -118,43 +151,47 @@ void TGIFImageList::LoadItems(TStream& stream, TObject* parent) {
     stream.Seek(-1, soCurrent);
 }
 
+// A handler that empties or reloads the image or takes a frame from it ends the save, which
+// would otherwise write some frames of one list and some of another.
 void TGIFImageList::SaveItems(TStream& stream) {
     for (int i = 0; i < ItemCount(); ++i) {
         FrameAt(i)->SaveToStream(stream);
-        if (OwnerImage)
-            EndIfImageFreed(
-                OwnerImage->ReportProgress(this, psRunning, MulDiv(i + 1, 100, ItemCount()), false, sProgressSaving));
+        if (!Owner()) continue;
+        const TFrameListWatch frames(*this);
+        EndIfImageFreed(
+            Owner()->ReportProgress(this, psRunning, MulDiv(i + 1, 100, ItemCount()), false, sProgressSaving) &&
+            frames.Unchanged());
     }
 }
 
 // --- TGIFHeader --------------------------------------------------------------
 
-TGIFHeader::TGIFHeader(TGIFImage* ownerImage, const TGIFImageList* frames) : TGIFItem(ownerImage) {
-    ColorMap = std::make_unique<TGIFGlobalColorMap>(this, frames);
+TGIFHeader::TGIFHeader(TGIFOwner* owner, const TGIFImageList* frames) : TGIFItem(owner), frames_(frames) {
+    colorMap_ = std::make_unique<TGIFGlobalColorMap>(this, frames);
     ResetFields();
 }
 
 TGIFHeader::~TGIFHeader() = default;
 
 void TGIFHeader::ResetFields() {
-    ColorMap->RemoveAll();
-    Descriptor = TLogicalScreenDescriptor{};
+    colorMap_->RemoveAll();
+    descriptor_ = TLogicalScreenDescriptor{};
 }
 
 void TGIFHeader::CopyFrom(const TPersistent& source) {
     if (auto* header = dynamic_cast<const TGIFHeader*>(&source)) {
-        ColorMap->CopyFrom(*header->ColorMap);
-        Descriptor = header->Descriptor;
+        colorMap_->CopyFrom(*header->ColorMap());
+        descriptor_ = header->Descriptor();
     } else if (auto* colorMap = dynamic_cast<const TGIFColorMap*>(&source)) {
         ResetFields();
-        ColorMap->CopyFrom(*colorMap);
+        colorMap_->CopyFrom(*colorMap);
     } else {
         TGIFItem::Assign(source);
     }
 }
 
 GIFVersion TGIFHeader::RequiredVersion() const {
-    return (ColorMap->SortFlag() || Descriptor.AspectRatio != 0) ? Version89a : Version87a;
+    return (colorMap_->SortFlag() || descriptor_.AspectRatio != 0) ? Version89a : Version87a;
 }
 
 namespace {
@@ -180,42 +217,42 @@ void TGIFHeader::LoadFromStream(TStream& stream) {
         ReadExact(stream, signature, 6);
         if (!IsGIFSignature(signature)) RaiseGIFError(sInvalidSignature);
     }
-    ReadExact(stream, &Descriptor, sizeof Descriptor);
-    if (Descriptor.PackedFields & kColorTableFlag)
-        ColorMap->ReadTable(stream, ColorTableEntries(Descriptor.PackedFields));
+    ReadExact(stream, &descriptor_, sizeof descriptor_);
+    if (descriptor_.PackedFields & kColorTableFlag)
+        colorMap_->ReadTable(stream, ColorTableEntries(descriptor_.PackedFields));
     else
-        ColorMap->RemoveAll();
+        colorMap_->RemoveAll();
 }
 
 // Signature, logical screen descriptor and global table; an image without frames has no
 // version and writes nothing.
 void TGIFHeader::SaveToStream(TStream& stream) {
-    const GIFVersion version = OwnerImage ? OwnerImage->RequiredVersion() : VersionNone;
+    const GIFVersion version = frames_ ? frames_->RequiredVersion() : VersionNone;
     if (version == VersionNone) RaiseGIFError(sUnsupportedVersion);
     PackFlags();
-    uint8_t bytes[6 + sizeof Descriptor];
+    uint8_t bytes[6 + sizeof descriptor_];
     std::memcpy(bytes, "GIF", 3);
     std::memcpy(bytes + 3, GIFVersionText[version], 3);
-    std::memcpy(bytes + 6, &Descriptor, sizeof Descriptor);
+    std::memcpy(bytes + 6, &descriptor_, sizeof descriptor_);
     stream.WriteBuffer(bytes, sizeof bytes);
-    if (Descriptor.PackedFields & kColorTableFlag) ColorMap->WriteTable(stream);
+    if (descriptor_.PackedFields & kColorTableFlag) colorMap_->WriteTable(stream);
 }
 
 void TGIFHeader::PackFlags() {
-    const bool hasColors = ColorMap->Count() > 0;
+    const bool hasColors = colorMap_->Count() > 0;
     uint8_t flags = 0;
     if (hasColors) flags |= kColorTableFlag;
-    if (hasColors && ColorMap->SortFlag()) flags |= kScreenSortFlag;
-    const int imageColorDepth = OwnerImage ? OwnerImage->ColorDepth() : ColorDepth();
-    const int imageBitDepth = OwnerImage ? OwnerImage->BitDepth() : BitDepth();
+    if (hasColors && colorMap_->SortFlag()) flags |= kScreenSortFlag;
+    const int imageColorDepth = frames_ ? frames_->ColorDepth(ColorDepth()) : ColorDepth();
+    const int imageBitDepth = frames_ ? frames_->BitDepth(BitDepth()) : BitDepth();
     flags |= static_cast<uint8_t>((imageColorDepth << kColorResolutionShift) & kColorResolutionMask);
     if (hasColors)
-        flags |= ColorTableSizeField(ColorMap->BitDepth());
+        flags |= ColorTableSizeField(colorMap_->BitDepth());
     else
         flags |= ColorTableSizeField(imageBitDepth);
-    Descriptor.PackedFields = flags;
+    descriptor_.PackedFields = flags;
 }
 
-TColor TGIFHeader::BackgroundColor() { return ColorMap->ColorAt(Descriptor.BackgroundIndex); }
+TColor TGIFHeader::BackgroundColor() { return colorMap_->ColorAt(descriptor_.BackgroundIndex); }
 
-int TGIFHeader::BitDepth() const { return ColorMap->BitDepth(); }
+int TGIFHeader::BitDepth() const { return colorMap_->BitDepth(); }

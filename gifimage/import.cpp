@@ -22,11 +22,10 @@
 
 namespace {
 
-// The running report of row y, every 32 rows; a handler that frees the image ends the import.
+// The running report of row y, every 32 rows; a handler that takes the frame away (with its
+// image or without) ends the import.
 void ReportRow(TGIFSubImage& frame, int y, int height) {
-    if (y % 32 == 0 && frame.OwnerImage)
-        EndIfImageFreed(
-            frame.OwnerImage->ReportProgress(&frame, psRunning, MulDiv(y, 100, height), false, sProgressConverting));
+    if (y % 32 == 0) EndIfImageFreed(frame.ReportProgress(psRunning, MulDiv(y, 100, height), false, sProgressConverting));
 }
 
 TColor ColorOfBGR(const uint8_t* p) { return static_cast<TColor>(p[2] | (p[1] << 8) | (p[0] << 16)); }
@@ -51,7 +50,7 @@ public:
     }
 
     void ImportBits8() {
-        TBitmap& bitmap = reader_.Bitmap;
+        TBitmap& bitmap = reader_.Bitmap();
         // Fetching a row first makes a device-dependent picture device-independent.
         reader_.RowPointer(0);
         if (bitmap.HandleType() == bmDDB)
@@ -104,7 +103,7 @@ private:
     // The colour table of a 1- or 4-bit picture: its palette, made once the rows are device-independent.
     void LoadTableFromPalette() {
         reader_.RowPointer(0);
-        frame_.LocalColorMap->LoadFromPaletteHandle(reader_.Bitmap.Palette());
+        frame_.LocalColorMap->LoadFromPaletteHandle(reader_.Bitmap().Palette());
     }
 
     template <typename RowCopy>
@@ -255,6 +254,7 @@ void TGIFSubImage::CopyFrom(const TPersistent* source) {
 void TGIFSubImage::CopyFrame(TGIFSubImage& source) {
     // The source's painters may be rendering it.
     const FrameLockHold sourceHold(source);
+    const TFrameWatch sourceWatch(source);
     ResetFrame();
     if (source.IsEmpty()) return;
     Descriptor = source.Descriptor;
@@ -267,6 +267,8 @@ void TGIFSubImage::CopyFrame(TGIFSubImage& source) {
         source.Extensions->SaveItems(stream);
         stream.SetPosition(0);
         Extensions->LoadItems(stream, this);
+        // A warning of the copied extensions runs a handler, which may take the source away.
+        EndIfImageFreed(sourceWatch.Lives());
     }
     if (source.HasRenderedBitmap()) {
         AllocBitmap();
@@ -278,14 +280,11 @@ void TGIFSubImage::ImportBitmap(TBitmap& bitmap) {
     if (bitmap.Width() > kMaxSide || bitmap.Height() > kMaxSide) RaiseGIFError(sImageTooLarge);
     // The frame keeps its place: from there it must still end on the largest logical screen.
     if (Left() + bitmap.Width() > kMaxSide || Top() + bitmap.Height() > kMaxSide) RaiseGIFError(sImageTooLarge);
-    // The reset frees the frame's own bitmap, and widening the screen below frees the image's
-    // whole-image bitmap: either one is read from a copy taken before.
-    std::unique_ptr<TBitmap> ownCopy;
-    if (&bitmap == FrameBitmap.get() || (OwnerImage && &bitmap == OwnerImage->CachedBitmap.get())) {
-        ownCopy = std::make_unique<TBitmap>();
-        ownCopy->Assign(bitmap);
-    }
-    TBitmap& source = ownCopy ? *ownCopy : bitmap;
+    // The reset frees the frame's own bitmap, widening the screen below frees the image's
+    // whole-image bitmap, and the import's handlers may free any image with its bitmaps: the
+    // import reads a copy taken before.
+    TBitmap source;
+    source.Assign(bitmap);
     ResetFrame();
     if (source.Empty()) return;
     // No palette handle of the frame may outlive the import: a later colour-table change would
@@ -299,10 +298,10 @@ void TGIFSubImage::ImportBitmap(TBitmap& bitmap) {
         AllocBitmap();
         FrameBitmap->Assign(source);
     } else {
-        // Reduced from a copy, so that the caller's bitmap keeps its own pixel format.
+        // Reduced from a copy, so that the source keeps its pixel format for its mask.
         TBitmap copy;
         copy.Assign(source);
-        TGIFImage* image = OwnerImage;
+        TGIFImage* image = OwnerImage();
         FrameBitmap = ReduceBitmapColors(copy, image ? image->ReductionMethod : DefaultColorReduction,
                                          image ? image->DitherMode : DefaultDitherMode,
                                          image ? image->ReductionBits : DefaultReductionBits, nullptr);
@@ -310,7 +309,7 @@ void TGIFSubImage::ImportBitmap(TBitmap& bitmap) {
     }
     AllocPixels();
 
-    TGIFProgress progress(OwnerImage, this, sProgressConverting, TGIFProgress::RedrawIfPaletteModified);
+    TGIFProgress progress(OwnerImage(), this, sProgressConverting, TGIFProgress::RedrawIfPaletteModified, this);
     EndIfImageFreed(progress.Start());
     {
         const TPixelFormat readFormat = format == pf1bit || format == pf4bit || format == pf8bit ? format : pf24bit;
@@ -334,21 +333,29 @@ void TGIFSubImage::ImportGraphic(TGraphic& source) {
     if (source.Empty()) return;
     auto* icon = dynamic_cast<TIcon*>(&source);
     auto* metafile = dynamic_cast<TMetafile*>(&source);
+    // A picture that runs handlers as it is copied or drawn (another GIF image) may have this
+    // frame taken away by one of them.
+    const TFrameWatch watch(*this);
     {
         TBitmap work;
         if (icon || metafile) {
             try {
                 ImportByDrawing(work, source);
+            } catch (const EAbort&) {
+                throw;  // a handler's abort, or the source or this frame taken away: no second way
             } catch (...) {
                 work.Assign(source);
             }
         } else {
             try {
                 work.Assign(source);
+            } catch (const EAbort&) {
+                throw;
             } catch (...) {
                 ImportByDrawing(work, source);
             }
         }
+        EndIfImageFreed(watch.Lives());
         ImportBitmap(work);
     }
     if (icon) AttachIconMask(*this, *icon);

@@ -138,7 +138,7 @@ private:
         inPlace_ = false;
         const bool next = kind == CodeKind::Next || kind == CodeKind::Beyond;
         const int length = WalkString(next ? at_.oldCode : code, next, dst, end);
-        AddEntry(at_, code, length, firstChar_, nullptr);
+        AddWalkedEntry(at_, code, length, firstChar_);
         return dst + std::min<int64_t>(length, end - dst);
     }
 
@@ -165,24 +165,22 @@ private:
                 if (code < 0) break;
             }
             const CodeKind kind = Classify(code, clearCode, s.nextCode);
-            // The string to copy: the entry's, or the previous one, which ends at dst.
-            const uint8_t* from;
-            int fromLength;
+            int length;
             if (kind == CodeKind::Root || kind == CodeKind::Known) {
-                from = where_[code];
-                fromLength = length_[code];
+                // The entry's string.
+                length = length_[code];
+                if (length > end - dst) break;
+                CopyString(dst, where_[code], length, end);
             } else if (kind == CodeKind::Next) {
-                from = dst - s.lastLength;
-                fromLength = s.lastLength;
+                // The previous string, which ends at dst, and its first character.
+                length = s.lastLength + 1;
+                if (length > end - dst) break;
+                CopyString(dst, dst - s.lastLength, s.lastLength, end);
+                dst[s.lastLength] = *dst;
             } else {
                 break;
             }
-            const bool repeatsFirst = kind == CodeKind::Next;
-            const int length = fromLength + repeatsFirst;
-            if (length > end - dst) break;
-            CopyString(dst, from, fromLength, end);
-            if (repeatsFirst) dst[fromLength] = *dst;
-            AddEntry(s, code, length, *dst, dst - s.lastLength);
+            AddCopiedEntry(s, code, length, dst - s.lastLength);
             dst += length;
             code = -1;
         }
@@ -192,16 +190,29 @@ private:
         return dst;
     }
 
-    // Entry nextCode := the previous string + first, whose copy starts at previous (null when the
-    // strings no longer lie in the pixels); the code widens at the limit. Then code, with its
-    // length characters, becomes the previous string.
-    inline __attribute__((always_inline)) void AddEntry(Cursor& s, int code, int length, uint8_t first,
-                                                        const uint8_t* previous) {
+    // Entry nextCode := the previous string + the first character of this one, whose copy starts
+    // at previous in the pixels; the table walk reads it from there.
+    inline __attribute__((always_inline)) void AddCopiedEntry(Cursor& s, int code, int length,
+                                                              const uint8_t* previous) {
+        if (s.nextCode < kTableSize) where_[s.nextCode] = previous;
+        AddEntry(s, code, length);
+    }
+
+    // Entry nextCode := the previous string + first, known by the previous code and first only.
+    void AddWalkedEntry(Cursor& s, int code, int length, uint8_t first) {
         if (s.nextCode < kTableSize) {
             prefix_[s.nextCode] = static_cast<uint16_t>(s.oldCode);
             suffix_[s.nextCode] = first;
+            where_[s.nextCode] = nullptr;
+        }
+        AddEntry(s, code, length);
+    }
+
+    // The new entry's length; the code widens at the limit. Then code, with its length
+    // characters, becomes the previous string.
+    inline __attribute__((always_inline)) void AddEntry(Cursor& s, int code, int length) {
+        if (s.nextCode < kTableSize) {
             length_[s.nextCode] = static_cast<uint16_t>(s.lastLength + 1);
-            where_[s.nextCode] = previous;
             ++s.nextCode;
             if (s.nextCode >= s.codeLimit && s.codeLimit < kTableSize) {
                 s.codeLimit *= 2;
@@ -230,6 +241,14 @@ private:
                 stack_[top++] = 0;
                 c = 0;
                 continue;
+            }
+            if (const uint8_t* copy = where_[c]) {
+                // The rest of the string lies in the pixels: its characters go onto the stack as
+                // the walk of its entries would put them (and would find the chain too long).
+                if (top + length_[c] - 2 >= kTableSize) RaiseGIFError(sCircularTable);
+                for (int i = length_[c] - 1; i > 0; --i) stack_[top++] = copy[i];
+                c = copy[0];
+                break;
             }
             stack_[top++] = suffix_[c];
             if (prefix_[c] == c) RaiseGIFError(sCircularTable);
@@ -338,10 +357,12 @@ private:
     Cursor at_;
     uint8_t firstChar_ = 0;  // first character of the previous string
     // Entries from clearCode_ + 2 up to at_.nextCode; characters have only length_ and where_.
+    // prefix_ and suffix_ hold only the entries whose strings do not lie in the pixels.
     uint16_t prefix_[kTableSize];
     uint8_t suffix_[kTableSize];
     uint16_t length_[kTableSize];
-    // While inPlace_: where each entry's string was written (characters point into literals_).
+    // Where each entry's string lies in the pixels (characters point into literals_); null for
+    // the entries known by prefix_ and suffix_.
     const uint8_t* where_[kTableSize];
     bool inPlace_ = false;
     uint8_t literals_[256 + 8];

@@ -101,21 +101,26 @@ private:
 };
 
 // Counts the steps of the optimisation passes (six for each frame the image had at the start)
-// and reports progress with the painter list unlocked; a progress handler that frees the image
-// ends the passes with the library's abort.
+// and reports progress with the painter list unlocked. The passes go through the frames by
+// index: a progress handler that frees the image, empties or reloads it or takes a frame from it
+// ends them with the library's abort.
 class OptimizationSteps {
 public:
     OptimizationSteps(TGIFImage& image, TGIFProgress& progress, PainterListHold& hold)
-        : progress_(progress)
+        : image_(image)
+        , progress_(progress)
         , hold_(hold)
         , total_(6 * image.Frames->ItemCount()) {}
     void Step() { ++done_; }
     void Skip(int count) { done_ += count; }
     void Report() {
+        const TFrameListWatch frames(*image_.Frames);
         EndIfImageFreed(hold_.Unlocked([&] { return progress_.Report(MulDiv(done_, 100, total_)); }));
+        EndIfImageFreed(frames.Unchanged());
     }
 
 private:
+    TGIFImage& image_;
     TGIFProgress& progress_;
     PainterListHold& hold_;
     const int total_;

@@ -76,7 +76,7 @@ private:
 // one whose paint or handler the calling thread is running right now.
 bool AwaitedPainter(const TGIFPainter& painter) {
     return (painter.DrawFlags & dfThreaded) && painter.ThreadID() != GetCurrentThreadId() &&
-           !(painter.InPaintContext && GetCurrentThreadId() == MainThreadID());
+           !(painter.InPaintContext() && GetCurrentThreadId() == MainThreadID());
 }
 
 // Lets the GUI thread run what painters handed to it, then gives up the time slice. What the
@@ -120,7 +120,7 @@ TGIFPainter::TGIFPainter(TGIFImage* image, uint16_t drawFlags, const RECT& rect,
     , TargetRect(rect)
     , DrawFlags(drawFlags)
     , SpeedPercent(image->SpeedPercent)
-    , frameLock_(image->FrameLock) {
+    , frameLock_(image->FrameLock()) {
     FreeOnTerminate = true;
     OnTerminate = [this] { Detach(); };
     if ((DrawFlags & dfThreaded) && (DrawFlags & dfAnimate) && image->Frames->ItemCount() > 1 && SpeedPercent >= 0)
@@ -191,14 +191,14 @@ void TGIFPainter::RunInPaintContext(void (TGIFPainter::*method)()) {
     // between the request and its turn in the queue.
     Synchronize([this, method] {
         if (Terminated() || !OwnerImage) return;
-        InPaintContext = true;
+        inPaintContext_ = true;
         try {
             (this->*method)();
         } catch (...) {
-            InPaintContext = false;
+            inPaintContext_ = false;
             throw;
         }
-        InPaintContext = false;
+        inPaintContext_ = false;
     });
 }
 
@@ -242,7 +242,7 @@ void TGIFPainter::Animate() {
     if (DrawFlags & dfValidateTarget) TargetDC = TargetCanvas->Handle();
     CurrentFrame = 0;
     FireAnimationEvent(OnAnimationStart);
-    FirstFramePainted = false;
+    firstFramePainted_ = false;
 
     TLoopState loop;
     int delay = Threaded() ? 0 : 1;
@@ -252,7 +252,7 @@ void TGIFPainter::Animate() {
     const bool animate = (DrawFlags & dfAnimate) != 0;
     while ((loop.left != 0 || (DrawFlags & dfLoopEndlessly)) && !Terminated()) {
         CurrentFrame = loop.startFrame;
-        if (FirstFramePainted) FireAnimationEvent(OnLoopPass);
+        if (firstFramePainted_) FireAnimationEvent(OnLoopPass);
         bool painted = false;
         if (!PlayPass(delay, loop, painted)) break;
         if (loop.left > 0) --loop.left;
@@ -325,7 +325,7 @@ TFrameControls TGIFPainter::ReadFrameControls() {
         if (auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(extension)) {
             if (controls.hasLoop) continue;
             controls.hasLoop = true;
-            controls.loopCount = loop->LoopCount;
+            controls.loopCount = loop->LoopCount();
         } else if (auto* control = dynamic_cast<TGIFGraphicControlExtension*>(extension)) {
             controls.disposal = control->DisposalMethod();
         }
@@ -406,7 +406,7 @@ void TGIFPainter::PaintFrameDirect() {
     TGIFSubImage* frame = FrameAt(CurrentFrame);
     if (!frame) return;
     frame->DrawFrame(*TargetCanvas, TargetRect, (DrawFlags & dfTransparent) != 0, (DrawFlags & dfTile) != 0);
-    FirstFramePainted = true;
+    firstFramePainted_ = true;
     // A transparent drawing notifies the target itself; what that ran may have stopped the
     // painter and freed the target (the image's cached bitmap), or the whole image.
     if (!Terminated()) TargetCanvas->Changed();
@@ -465,7 +465,7 @@ void TGIFPainter::PaintFrameBuffered() {
         if (stopped) return;
         if (CurrentDisposal == kDisposalRestoreBackground) EraseDisposedArea();
     }
-    FirstFramePainted = true;
+    firstFramePainted_ = true;
     // Last: the notification may reach code that stops the painter or frees the image.
     if (surface) TargetCanvas->Changed();
 }
@@ -540,7 +540,7 @@ TGIFPainter* TGIFImage::StartPainter(TGIFPainter** ownerSlot, TCanvas* canvas, u
 
 bool TGIFImage::StopOwnPainter() {
     // The painters waited for take the frame lock on their way out.
-    const TSharedLockRelease released(FrameLock);
+    const TSharedLockRelease released(frameLock_);
     for (;;) {
         Painters->LockList();
         if (!OwnPainter) {
@@ -561,7 +561,7 @@ bool TGIFImage::StopOwnPainter() {
 }
 
 bool TGIFImage::StopAllPainters() {
-    const TSharedLockRelease released(FrameLock);
+    const TSharedLockRelease released(frameLock_);
     for (;;) {
         std::vector<TGIFPainter*>& painters = Painters->LockList();
         if (painters.empty()) {
@@ -624,7 +624,7 @@ void TGIFImage::DrawImage(TCanvas& canvas, const RECT& rect) {
     }
     painter->StartPainting();
     if (onTarget) return;
-    while (OwnPainter && !OwnPainter->Terminated() && !OwnPainter->FirstFramePainted) {
+    while (OwnPainter && !OwnPainter->Terminated() && !OwnPainter->FirstFramePainted()) {
         const bool lives = RunHandler([] {
             if (!CheckSynchronize()) Sleep(0);
         });

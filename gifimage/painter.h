@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -52,6 +53,12 @@ public:
     // The termination handler: leaves the image and frees the painter's bitmaps.
     void Detach();
 
+    // Whether a frame has been shown since the animation (or its last pass) began.
+    bool FirstFramePainted() const { return firstFramePainted_; }
+    // Whether a paint or handler of this threaded painter runs on the GUI thread now; a stop
+    // made from inside it cannot wait for the painter, which is blocked until it returns.
+    bool InPaintContext() const { return inPaintContext_; }
+
     TGIFImage* OwnerImage;
     TCanvas* TargetCanvas;
     RECT TargetRect;
@@ -64,7 +71,6 @@ public:
     std::unique_ptr<TBitmap> ScratchBitmap;
     std::unique_ptr<TBitmap> UnderlayBitmap;
     HDC TargetDC = nullptr;
-    volatile bool FirstFramePainted = false;
     TGIFPainter** OwnerSlot = nullptr;
     HANDLE WakeEvent = nullptr;
     std::exception_ptr FailedException;
@@ -78,9 +84,6 @@ public:
     TNotifyEvent OnAnimationEnd;
     // The colour of erased areas, chosen at construction.
     TColor BackgroundColor = 0;
-    // Set on the GUI thread while a paint or handler of this threaded painter runs there; a
-    // stop made from inside it cannot wait for the painter, which is blocked until it returns.
-    volatile bool InPaintContext = false;
 
 protected:
     void Execute() override { RunAnimation(); }
@@ -104,6 +107,10 @@ private:
     bool Threaded() const { return (DrawFlags & dfThreaded) != 0; }
     // The image's frame lock, shared so that it outlives the image.
     std::shared_ptr<TCriticalLock> frameLock_;
+    // Written by the painter's thread, read by the GUI thread (DrawImage waits for it).
+    std::atomic<bool> firstFramePainted_{false};
+    // Written on the GUI thread, read by the stops.
+    std::atomic<bool> inPaintContext_{false};
     DWORD stamp_ = 0;
     int lastWait_ = 0;
 };

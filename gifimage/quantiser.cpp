@@ -43,106 +43,106 @@ public:
 // --- TOctreeNode -----------------------------------------------------------------
 
 TOctreeNode::TOctreeNode(int32_t level, int32_t colorBits, int32_t& leafCount, TReducibleNodes& reducibleNodes) {
-    IsLeaf = level == colorBits;
-    if (IsLeaf) {
+    isLeaf_ = level == colorBits;
+    if (isLeaf_) {
         ++leafCount;
     } else {
-        NextReducible = reducibleNodes[level];
+        nextReducible_ = reducibleNodes[level];
         reducibleNodes[level] = this;
     }
 }
 
 TOctreeNode::~TOctreeNode() {
-    for (int i = 7; i >= 0; --i) delete Children[i];
+    for (int i = 7; i >= 0; --i) delete children_[i];
 }
 
 // --- TColorQuantizer -------------------------------------------------------------
 
 TColorQuantizer::TColorQuantizer(int32_t maximumColors, int32_t colorBits)
-    : MaximumColors(std::max<int32_t>(maximumColors, 1))
-    , ColorBits(std::clamp<int32_t>(colorBits, 1, MaxOctreeColorBits)) {}
+    : maximumColors_(std::max<int32_t>(maximumColors, 1))
+    , colorBits_(std::clamp<int32_t>(colorBits, 1, MaxOctreeColorBits)) {}
 
-TColorQuantizer::~TColorQuantizer() { FreeTree(Root); }
+TColorQuantizer::~TColorQuantizer() { FreeTree(root_); }
 
 bool TColorQuantizer::AddBitmap(TDIBReader& reader) {
-    for (int y = 0; y < reader.Bitmap.Height(); ++y) {
+    for (int y = 0; y < reader.Bitmap().Height(); ++y) {
         const uint8_t* pixel = reader.RowPointer(y);
-        const int width = reader.Bitmap.Width();
+        const int width = reader.Bitmap().Width();
         for (int x = 0; x < width; ++x, pixel += 3) {
-            InsertColor(Root, pixel[2], pixel[1], pixel[0], 0);
-            while (LeafCount > MaximumColors) MergeDeepestNode();
+            InsertColor(root_, pixel[2], pixel[1], pixel[0], 0);
+            while (leafCount_ > maximumColors_) MergeDeepestNode();
         }
     }
     return true;
 }
 
 void TColorQuantizer::InsertColor(TOctreeNode*& slot, uint8_t red, uint8_t green, uint8_t blue, int32_t level) {
-    if (!slot) slot = new TOctreeNode(level, ColorBits, LeafCount, ReducibleNodes);
+    if (!slot) slot = new TOctreeNode(level, colorBits_, leafCount_, reducibleNodes_);
     TOctreeNode* node = slot;
-    if (node->IsLeaf) {
-        ++node->PixelCount;
-        node->RedSum += red;
-        node->GreenSum += green;
-        node->BlueSum += blue;
+    if (node->isLeaf_) {
+        ++node->pixelCount_;
+        node->redSum_ += red;
+        node->greenSum_ += green;
+        node->blueSum_ += blue;
         return;
     }
     const int mask = OctreeLevelMasks[level];
     const int shift = 7 - level;
     const int index = ((red & mask) >> shift) * 4 + ((green & mask) >> shift) * 2 + ((blue & mask) >> shift);
-    InsertColor(node->Children[index], red, green, blue, level + 1);
+    InsertColor(node->children_[index], red, green, blue, level + 1);
 }
 
 void TColorQuantizer::MergeDeepestNode() {
-    int level = ColorBits - 1;
-    while (level > 0 && !ReducibleNodes[level]) --level;
-    TOctreeNode* node = ReducibleNodes[level];
+    int level = colorBits_ - 1;
+    while (level > 0 && !reducibleNodes_[level]) --level;
+    TOctreeNode* node = reducibleNodes_[level];
     // Only a root that is a leaf already leaves nothing to merge.
     if (!node) return;
-    ReducibleNodes[level] = node->NextReducible;
-    node->NextReducible = nullptr;
+    reducibleNodes_[level] = node->nextReducible_;
+    node->nextReducible_ = nullptr;
 
     int64_t red = 0, green = 0, blue = 0;
     int merged = 0;
-    for (TOctreeNode*& child : node->Children) {
+    for (TOctreeNode*& child : node->children_) {
         if (!child) continue;
-        node->PixelCount += child->PixelCount;
-        red += child->RedSum;
-        green += child->GreenSum;
-        blue += child->BlueSum;
+        node->pixelCount_ += child->pixelCount_;
+        red += child->redSum_;
+        green += child->greenSum_;
+        blue += child->blueSum_;
         delete child;
         child = nullptr;
         ++merged;
     }
-    node->IsLeaf = true;
-    node->RedSum = red;
-    node->GreenSum = green;
-    node->BlueSum = blue;
-    LeafCount -= merged - 1;
+    node->isLeaf_ = true;
+    node->redSum_ = red;
+    node->greenSum_ = green;
+    node->blueSum_ = blue;
+    leafCount_ -= merged - 1;
 }
 
 void TColorQuantizer::FillColorTable(TQuantizedColorTable& table) {
     int32_t index = 0;
-    CollectLeafColors(Root, table, index);
+    CollectLeafColors(root_, table, index);
 }
 
 void TColorQuantizer::CollectLeafColors(TOctreeNode* node, TQuantizedColorTable& table, int32_t& index) {
     if (!node) return;
-    if (node->IsLeaf) {
+    if (node->isLeaf_) {
         if (index >= 256) return;
         TQuantizedColor& entry = table[index++];
-        const int64_t count = node->PixelCount;
-        entry.Blue = count ? static_cast<uint8_t>(node->BlueSum / count) : 0;
-        entry.Green = count ? static_cast<uint8_t>(node->GreenSum / count) : 0;
-        entry.Red = count ? static_cast<uint8_t>(node->RedSum / count) : 0;
+        const int64_t count = node->pixelCount_;
+        entry.Blue = count ? static_cast<uint8_t>(node->blueSum_ / count) : 0;
+        entry.Green = count ? static_cast<uint8_t>(node->greenSum_ / count) : 0;
+        entry.Red = count ? static_cast<uint8_t>(node->redSum_ / count) : 0;
         entry.Reserved = 0;
         return;
     }
-    for (TOctreeNode* child : node->Children) CollectLeafColors(child, table, index);
+    for (TOctreeNode* child : node->children_) CollectLeafColors(child, table, index);
 }
 
 void TColorQuantizer::FreeTree(TOctreeNode*& slot) {
     if (!slot) return;
-    for (int i = 7; i >= 0; --i) FreeTree(slot->Children[i]);
+    for (int i = 7; i >= 0; --i) FreeTree(slot->children_[i]);
     delete slot;
     slot = nullptr;
 }

@@ -35,14 +35,24 @@ public:
     TOctreeNode(const TOctreeNode&) = delete;
     TOctreeNode& operator=(const TOctreeNode&) = delete;
 
-    bool IsLeaf = false;
-    int32_t PixelCount = 0;
+    bool IsLeaf() const { return isLeaf_; }
+    int32_t PixelCount() const { return pixelCount_; }
+    // The next branch of the same level's reducible list; not owned.
+    TOctreeNode* NextReducible() const { return nextReducible_; }
+    TOctreeNode* Child(int index) const { return children_[index]; }
+
+private:
+    // The quantiser grows, merges and reads the tree it is made of: node and tree are one unit.
+    friend class TColorQuantizer;
+
+    bool isLeaf_ = false;
+    int32_t pixelCount_ = 0;
     // 64 bits: a leaf of more than 8 million pixels would overflow 32-bit sums.
-    int64_t RedSum = 0;
-    int64_t GreenSum = 0;
-    int64_t BlueSum = 0;
-    TOctreeNode* NextReducible = nullptr;  // not owned
-    TOctreeNode* Children[8] = {};         // owned
+    int64_t redSum_ = 0;
+    int64_t greenSum_ = 0;
+    int64_t blueSum_ = 0;
+    TOctreeNode* nextReducible_ = nullptr;
+    TOctreeNode* children_[8] = {};  // owned
 };
 
 // A colour-table entry as the quantiser writes it.
@@ -72,12 +82,20 @@ public:
     void MergeDeepestNode();
     void CollectLeafColors(TOctreeNode* node, TQuantizedColorTable& table, int32_t& index);
     void FreeTree(TOctreeNode*& slot);
+    // Frees the whole tree.
+    void FreeTree() { FreeTree(root_); }
 
-    TOctreeNode* Root = nullptr;  // owned
-    int32_t LeafCount = 0;
-    TReducibleNodes ReducibleNodes = {};
-    int32_t MaximumColors;
-    int32_t ColorBits;
+    const TOctreeNode* Root() const { return root_; }
+    int32_t LeafCount() const { return leafCount_; }
+    int32_t MaximumColors() const { return maximumColors_; }
+    int32_t ColorBits() const { return colorBits_; }
+
+private:
+    TOctreeNode* root_ = nullptr;  // owned
+    int32_t leafCount_ = 0;
+    TReducibleNodes reducibleNodes_ = {};
+    int32_t maximumColors_;
+    int32_t colorBits_;
 };
 
 // A palette of colors entries quantised from the reader's 24-bit bitmap; with keepSystemColors

@@ -47,20 +47,19 @@ private:
 
 bool OnGUIThread() { return GetCurrentThreadId() == MainThreadID(); }
 
-// The running report of row y, every 32 rows. A handler that frees the image (and so the
-// frame) ends the rendering at once. Handlers run on the GUI thread only: a render on a
-// painter's thread reports nothing.
+// The running report of row y, every 32 rows. A handler that takes the frame away (with its
+// image or without) ends the rendering at once. Handlers run on the GUI thread only: a render on
+// a painter's thread reports nothing.
 void ReportRow(TGIFSubImage& frame, int y, int height) {
-    if (y % 32 == 0 && frame.OwnerImage && OnGUIThread())
-        EndIfImageFreed(
-            frame.OwnerImage->ReportProgress(&frame, psRunning, MulDiv(y, 100, height), false, sProgressRendering));
+    if (y % 32 == 0 && OnGUIThread())
+        EndIfImageFreed(frame.ReportProgress(psRunning, MulDiv(y, 100, height), false, sProgressRendering));
 }
 
 // A new bitmap of the frame, with its own colours or dithered as the image asks.
 std::unique_ptr<TBitmap> RenderNewBitmap(TGIFSubImage& frame) {
     if (RenderTrace) RenderTrace(frame, true);
     try {
-        auto bitmap = frame.OwnerImage && frame.OwnerImage->NeedsDither() ? frame.RenderDithered()
+        auto bitmap = frame.OwnerImage() && frame.OwnerImage()->NeedsDither() ? frame.RenderDithered()
                                                                           : frame.RenderDirect();
         if (RenderTrace) RenderTrace(frame, false);
         return bitmap;
@@ -81,21 +80,18 @@ void (*RenderTrace)(const TGIFSubImage& frame, bool begins) = nullptr;
 TBitmap* TGIFSubImage::RenderedBitmap() {
     const FrameWorkHold work(*this);
     if (FrameBitmap || IsEmpty()) return FrameBitmap.get();
-    TGIFImage* const image = OwnerImage;
-    const std::weak_ptr<const char> life = image ? std::weak_ptr<const char>(image->Lifetime)
-                                                 : std::weak_ptr<const char>();
-    const auto imageFreed = [&] { return image && life.expired(); };
+    TGIFImage* const image = OwnerImage();
+    const TFrameWatch watch(*this);
     // After the end of the report a changed palette is announced, whether the rendering
     // finished or failed.
     const auto announcePalette = [&] {
-        if (image && OnGUIThread() && !imageFreed() && image->PaletteModified())
-            EndIfImageFreed(image->NotifyChanged(this));
+        if (image && OnGUIThread() && watch.Lives() && image->PaletteModified()) EndIfImageFreed(NotifyChanged());
     };
     try {
         bool ended = false;
         try {
             TGIFProgress progress(OnGUIThread() ? image : nullptr, this, sProgressRendering,
-                                  TGIFProgress::RedrawIfPaletteModified);
+                                  TGIFProgress::RedrawIfPaletteModified, this);
             EndIfImageFreed(progress.Start());
             FrameBitmap = RenderNewBitmap(*this);
             ended = true;
@@ -109,16 +105,16 @@ TBitmap* TGIFSubImage::RenderedBitmap() {
         }
         announcePalette();
     } catch (const EImageFreed&) {
-        throw;  // this frame is gone with its image
+        throw;  // this frame is gone
     } catch (const EAbort&) {
-        // A handler's abort ends the rendering quietly, unless that handler freed the image.
-        EndIfImageFreed(!imageFreed());
+        // A handler's abort ends the rendering quietly, unless that handler took the frame away.
+        EndIfImageFreed(watch.Lives());
     }
     return FrameBitmap.get();
 }
 
 void TGIFSubImage::RenderAhead() {
-    if (FrameBitmap || IsEmpty() || (OwnerImage && FrameInWork(*OwnerImage, this))) return;
+    if (FrameBitmap || IsEmpty() || (OwnerImage() && FrameInWork(*OwnerImage(), this))) return;
     FrameBitmap = RenderNewBitmap(*this);
 }
 
@@ -170,9 +166,16 @@ std::unique_ptr<TBitmap> TGIFSubImage::RenderDithered() {
         TNetscapeColorLookup lookup(palette);
         TFloydSteinbergDitherer ditherer(width, &lookup);
         TDIBWriter writer(*bitmap, pf8bit, width, height, palette);
-        const TGIFColorMap* colorMap = EffectiveColorMap();
-        const TGIFColor* colors = colorMap->Entries();
-        const int colorCount = colorMap->Count();
+        // Read again after each report, whose handler may change the table (the global one in
+        // particular, which other frames change too).
+        const TGIFColor* colors = nullptr;
+        int colorCount = 0;
+        const auto readTable = [&] {
+            const TGIFColorMap* colorMap = EffectiveColorMap();
+            colors = colorMap->Entries();
+            colorCount = colorMap->Count();
+        };
+        readTable();
         // Indexes beyond the table (only in damaged frames) are dithered as black.
         auto colorOf = [&](uint8_t index) { return index < colorCount ? colors[index] : TGIFColor{0, 0, 0}; };
 
@@ -191,6 +194,7 @@ std::unique_ptr<TBitmap> TGIFSubImage::RenderDithered() {
         }
         for (int y = 0; y < height; ++y) {
             ReportRow(*this, y, height);
+            readTable();
             uint8_t* target = writer.RowPointer(y);
             const uint8_t* source = RowAt(y);
             if (masking) std::memset(target, fillIndex, width);
@@ -284,8 +288,10 @@ TBitmap* TGIFImage::CurrentBitmap() {
     if (IsEmpty()) return nullptr;
     if (CachedBitmap) return CachedBitmap.get();
     TGIFSubImage* first = Frames->FrameAt(0);
+    const TFrameWatch firstWatch(*first);
     std::unique_ptr<TBitmap> bitmap = NewImageBitmap(*this);
-    const auto step = [this](auto call) { EndIfImageFreed(RunHandler(call)); };
+    // A step's handler may also empty or reload the image, or take the first frame from it.
+    const auto step = [&](auto call) { EndIfImageFreed(RunHandler(call) && firstWatch.Lives()); };
     const FrameLockHold hold(this);
     if (first->Width() == ScreenWidth() && first->Height() == ScreenHeight()) {
         if (TBitmap* rendered = first->RenderedBitmap()) step([&] { bitmap->Assign(*rendered); });

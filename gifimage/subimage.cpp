@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <optional>
+#include <utility>
 
 #include "gifimage/colormap.h"
 #include "gifimage/encoders.h"
@@ -19,6 +22,38 @@
 
 TGIFExtension* TGIFExtensionList::ExtensionAt(int index) const { return static_cast<TGIFExtension*>(ItemAt(index)); }
 
+namespace {
+// A new extension of a frame, owned here until it joins the frame's list (Release). A handler
+// that runs while it loads (a warning) may take the frame or the frame's image away: the
+// extension then forgets what is gone before it goes, as its destruction reaches into its frame
+// and the frame's image.
+class TUnlistedExtension {
+public:
+    TUnlistedExtension(TGIFExtension* extension, TGIFSubImage* frame) : extension_(extension) {
+        if (frame) watch_.emplace(*frame);
+    }
+    ~TUnlistedExtension() {
+        if (!extension_) return;
+        if (watch_ && !watch_->FrameLives()) {
+            extension_->ForgetFreedFrame();
+            extension_->SetOwner(nullptr);
+        } else if (watch_ && !watch_->ImageLives()) {
+            extension_->Frame()->ForgetFreedOwner();
+            extension_->SetOwner(nullptr);
+        }
+        delete extension_;
+    }
+    TUnlistedExtension(const TUnlistedExtension&) = delete;
+    TUnlistedExtension& operator=(const TUnlistedExtension&) = delete;
+    TGIFExtension* operator->() const { return extension_; }
+    TGIFExtension* Release() { return std::exchange(extension_, nullptr); }
+
+private:
+    TGIFExtension* extension_;
+    std::optional<TFrameWatch> watch_;
+};
+}  // namespace
+
 void TGIFExtensionList::LoadItems(TStream& stream, TObject* parent) {
     TGIFSubImage* frame = dynamic_cast<TGIFSubImage*>(parent);
     uint8_t introducer = 0;
@@ -31,9 +66,9 @@ void TGIFExtensionList::LoadItems(TStream& stream, TObject* parent) {
         TGIFExtensionClass extensionClass = TGIFExtension::ClassForLabel(stream);
         if (!extensionClass) RaiseGIFError(sUnknownExtension);
         stream.Seek(-1, soCurrent);
-        std::unique_ptr<TGIFExtension> extension(extensionClass->CreateForFrame(frame));
+        TUnlistedExtension extension(extensionClass->CreateForFrame(frame), frame);
         extension->LoadFromStream(stream);
-        Append(extension.release());
+        Append(extension.Release());
         if (!ReadByte(stream, introducer)) return;
     }
     stream.Seek(-1, soCurrent);
@@ -41,13 +76,13 @@ void TGIFExtensionList::LoadItems(TStream& stream, TObject* parent) {
 
 // --- TGIFSubImage ------------------------------------------------------------
 
-TGIFSubImage::TGIFSubImage(TGIFImage* ownerImage) : TGIFItem(ownerImage) {
-    Extensions = std::make_unique<TGIFExtensionList>(ownerImage);
+TGIFSubImage::TGIFSubImage(TGIFOwner* owner) : TGIFItem(owner) {
+    Extensions = std::make_unique<TGIFExtensionList>(owner);
     LocalColorMap = std::make_unique<TGIFLocalColorMap>(this);
 }
 
 TGIFSubImage::~TGIFSubImage() {
-    if (OwnerImage) OwnerImage->Frames->RemoveItem(this);
+    if (OwnerImage()) OwnerImage()->Frames->RemoveItem(this);
     // A frame that is going away no longer widens its image's screen (which could raise when
     // other frames do not fit).
     ClearFrame(false);
@@ -91,8 +126,9 @@ bool HoldsAtSameIndexes(const TGIFColorMap& table, const TGIFColorMap& colors) {
 // made with the colours and settings of the old image; they are made again for the new one
 // when needed.
 void TGIFSubImage::SetOwnerImage(TGIFImage* image) {
-    if (image == OwnerImage) return;
-    const TGIFColorMap* oldColors = OwnerImage && LocalColorMap->Count() == 0 ? OwnerImage->GlobalColors() : nullptr;
+    if (image == OwnerImage()) return;
+    const TGIFColorMap* oldColors =
+        OwnerImage() && LocalColorMap->Count() == 0 ? OwnerImage()->GlobalColors() : nullptr;
     const bool keepColors = oldColors && oldColors->Count() > 0 &&
                             !(image && HoldsAtSameIndexes(*image->GlobalColors(), *oldColors));
     TGIFLocalColorMap kept(nullptr);
@@ -100,24 +136,57 @@ void TGIFSubImage::SetOwnerImage(TGIFImage* image) {
         kept.CopyFrom(*oldColors);
         while (kept.Count() < (1 << kept.BitDepth())) kept.AppendColor(TColor(0));
     }
-    OwnerImage = image;
-    Extensions->OwnerImage = image;
-    for (int i = 0; i < Extensions->ItemCount(); ++i) Extensions->ExtensionAt(i)->OwnerImage = image;
+    HandPartsTo(image);
     ReleaseBitmap();
     ReleaseMask();
     SetPaletteHandle(nullptr);
     if (keepColors) LocalColorMap->CopyFrom(kept);
 }
 
-void TGIFSubImage::ForgetFreedOwner() {
-    OwnerImage = nullptr;
-    Extensions->OwnerImage = nullptr;
-    for (int i = 0; i < Extensions->ItemCount(); ++i) Extensions->ExtensionAt(i)->OwnerImage = nullptr;
+bool TGIFSubImage::ReportProgress(TProgressStage stage, int percent, bool redraw, const std::string& message) {
+    if (!OwnerImage()) return true;
+    const TFrameWatch watch(*this);
+    return OwnerImage()->ReportProgress(this, stage, percent, redraw, message) && watch.Lives();
 }
 
-TUnlistedFrame::TUnlistedFrame(TGIFImage* image)
+bool TGIFSubImage::NotifyChanged() {
+    if (!OwnerImage()) return true;
+    const TFrameWatch watch(*this);
+    return OwnerImage()->NotifyChanged(this) && watch.Lives();
+}
+
+TFrameWatch::TFrameWatch(const TGIFSubImage& frame)
+    : frame_(const_cast<TGIFSubImage*>(&frame))
+    , image_(frame.OwnerImage())
+    , frameLife_(frame.Lifetime)
+    , imageLife_(frame.Owner() ? frame.Owner()->Life() : std::weak_ptr<const char>()) {}
+
+bool TFrameWatch::ImageLives() const { return !image_ || !imageLife_.expired(); }
+
+bool TFrameWatch::Lives() const { return FrameLives() && ImageLives() && frame_->OwnerImage() == image_; }
+
+TFrameListWatch::TFrameListWatch(const TGIFImageList& frames) : frames_(frames) {
+    watches_.reserve(static_cast<size_t>(frames.ItemCount()));
+    for (int i = 0; i < frames.ItemCount(); ++i) watches_.emplace_back(*frames.FrameAt(i));
+}
+
+// Called only while the list's image lives (the list goes with it).
+bool TFrameListWatch::Unchanged() const {
+    return frames_.ItemCount() == Count() &&
+           std::all_of(watches_.begin(), watches_.end(), [](const TFrameWatch& watch) { return watch.Lives(); });
+}
+
+void TGIFSubImage::ForgetFreedOwner() { HandPartsTo(nullptr); }
+
+void TGIFSubImage::HandPartsTo(TGIFOwner* owner) {
+    SetOwner(owner);
+    Extensions->SetOwner(owner);
+    for (int i = 0; i < Extensions->ItemCount(); ++i) Extensions->ExtensionAt(i)->SetOwner(owner);
+}
+
+TUnlistedFrame::TUnlistedFrame(TGIFOwner* image)
     : frame_(std::make_unique<TGIFSubImage>(image))
-    , imageLife_(image ? std::weak_ptr<const char>(image->Lifetime) : std::weak_ptr<const char>()) {}
+    , imageLife_(image ? image->Life() : std::weak_ptr<const char>()) {}
 
 TUnlistedFrame::~TUnlistedFrame() { Drop(); }
 
@@ -130,7 +199,7 @@ TUnlistedFrame& TUnlistedFrame::operator=(TUnlistedFrame&& other) noexcept {
 }
 
 void TUnlistedFrame::Drop() {
-    if (frame_ && frame_->OwnerImage && imageLife_.expired()) frame_->ForgetFreedOwner();
+    if (frame_ && frame_->Owner() && imageLife_.expired()) frame_->ForgetFreedOwner();
     frame_.reset();
 }
 
@@ -155,8 +224,8 @@ void TGIFSubImage::LoadFromStream(TStream& stream) {
 
     ReadExact(stream, &Descriptor, sizeof Descriptor);
     if (Descriptor.Width == 0 || Descriptor.Height == 0) {
-        Descriptor.Height = static_cast<uint16_t>(OwnerImage ? OwnerImage->ScreenHeight() : 0);
-        Descriptor.Width = static_cast<uint16_t>(OwnerImage ? OwnerImage->ScreenWidth() : 0);
+        Descriptor.Height = static_cast<uint16_t>(OwnerImage() ? OwnerImage()->ScreenHeight() : 0);
+        Descriptor.Width = static_cast<uint16_t>(OwnerImage() ? OwnerImage()->ScreenWidth() : 0);
         ReportWarning(1, sScreenSizeExceeded);
     }
     if (Descriptor.PackedFields & kColorTableFlag)
@@ -198,15 +267,17 @@ void TGIFSubImage::WritePixelData(TStream& stream) {
         bitsPerPixel = LocalColorMap->BitDepth();
         maxColor = LocalColorMap->Count();
     } else {
-        bitsPerPixel = OwnerImage ? OwnerImage->BitDepth() : 0;
+        bitsPerPixel = OwnerImage() ? OwnerImage()->BitDepth() : 0;
         maxColor = 1 << bitsPerPixel;
     }
-    TGIFImage* image = OwnerImage;
+    TGIFImage* image = OwnerImage();
     const int compression = image ? image->Compression : DefaultCompression;
+    // The encoder reads the pixels on after a warning: its handler must leave the frame there.
+    const TFrameWatch watch(*this);
     WriteGIFPixelData(
         stream, compression, static_cast<uint8_t>(bitsPerPixel), Width(), Height(), IsInterlaced(), Pixels, maxColor,
-        [image](TObject* sender, int severity, const std::string& message) {
-            if (image) EndIfImageFreed(image->Warn(sender, static_cast<uint8_t>(severity), message));
+        [image, &watch](TObject* sender, int severity, const std::string& message) {
+            if (image) EndIfImageFreed(image->Warn(sender, static_cast<uint8_t>(severity), message) && watch.Lives());
         },
         [](const std::string& message) { RaiseGIFError(message); });
 }
@@ -220,9 +291,9 @@ void TGIFSubImage::AllocPixels(bool zeroed) {
     if (size == 0) return;
     // The size is a signed 32-bit count: larger frames cannot be held.
     if (size > 0x7FFFFFFFu) RaiseGIFError(sImageTooLarge);
-    if (OwnerImage && OwnerImage->LoadReserve) Pixels = OwnerImage->LoadReserve->Take(size);
+    if (OwnerImage() && OwnerImage()->LoadReserve) Pixels = OwnerImage()->LoadReserve->Take(size);
     if (Pixels && zeroed) std::memset(Pixels, 0, size);
-    if (!Pixels) Pixels = static_cast<uint8_t*>(zeroed ? std::calloc(size, 1) : std::malloc(size));
+    if (!Pixels) Pixels = NewPixelBuffer(size, zeroed);
     if (!Pixels) RaiseGIFError(sImageTooLarge);
     PixelsSize = static_cast<int32_t>(size);
 }
@@ -236,10 +307,20 @@ uint8_t* TGIFSubImage::GiveUpPixels(uint32_t& size) {
     return pixels;
 }
 
+// Through the global operator new, so that a program that replaces it (the tests' poisoning
+// allocator) sees the pixel buffers as it sees every other block of the library.
+uint8_t* NewPixelBuffer(size_t size, bool zeroed) {
+    auto* pixels = static_cast<uint8_t*>(::operator new[](size ? size : 1, std::nothrow));
+    if (pixels && zeroed) std::memset(pixels, 0, size);
+    return pixels;
+}
+
+void FreePixelBuffer(uint8_t* pixels) { ::operator delete[](pixels); }
+
 // --- TPixelReserve -----------------------------------------------------------
 
 TPixelReserve::~TPixelReserve() {
-    for (const Buffer& buffer : buffers_) std::free(buffer.pixels);
+    for (const Buffer& buffer : buffers_) FreePixelBuffer(buffer.pixels);
 }
 
 void TPixelReserve::KeepPixelsOf(const TGIFImageList& frames) {
@@ -261,7 +342,7 @@ uint8_t* TPixelReserve::Take(uint32_t size) {
 
 void TGIFSubImage::ReleasePixels() {
     const FrameLockHold hold(*this);
-    std::free(Pixels);
+    FreePixelBuffer(Pixels);
     Pixels = nullptr;
     PixelsSize = 0;
 }
@@ -326,21 +407,26 @@ void TGIFSubImage::ApplyBounds(int left, int top, int width, int height) {
         ReleasePixels();
         AllocPixels();
     }
-    if (!OwnerImage) return;
+    if (!OwnerImage()) return;
+    // The warnings and the screen's change notifications run handlers, which may take the frame
+    // away: the frame's warnings end the call then, and so does the check after each change.
+    const TFrameWatch watch(*this);
     bool tooBig = false;
-    if (right <= kMaxSide && OwnerImage->ScreenWidth() < right) {
-        if (OwnerImage->ScreenWidth() > 0) {
+    if (right <= kMaxSide && OwnerImage()->ScreenWidth() < right) {
+        if (OwnerImage()->ScreenWidth() > 0) {
             tooBig = true;
             ReportWarning(1, sWidthTooSmall);
         }
-        OwnerImage->SetScreenWidth(right);
+        OwnerImage()->SetScreenWidth(right);
+        EndIfImageFreed(watch.Lives());
     }
-    if (bottom <= kMaxSide && OwnerImage->ScreenHeight() < bottom) {
-        if (OwnerImage->ScreenHeight() > 0) {
+    if (bottom <= kMaxSide && OwnerImage()->ScreenHeight() < bottom) {
+        if (OwnerImage()->ScreenHeight() > 0) {
             tooBig = true;
             ReportWarning(1, sHeightTooSmall);
         }
-        OwnerImage->SetScreenHeight(bottom);
+        OwnerImage()->SetScreenHeight(bottom);
+        EndIfImageFreed(watch.Lives());
     }
     if (tooBig) ReportWarning(1, sScreenSizeExceeded);
 }
@@ -351,7 +437,7 @@ RECT TGIFSubImage::FrameRect() const { return RECT{Left(), Top(), Left() + Width
 
 TGIFColorMap* TGIFSubImage::EffectiveColorMap() {
     if (LocalColorMap->Count() > 0) return LocalColorMap.get();
-    if (OwnerImage && OwnerImage->GlobalColors()->Count() > 0) return OwnerImage->GlobalColors();
+    if (OwnerImage() && OwnerImage()->GlobalColors()->Count() > 0) return OwnerImage()->GlobalColors();
     return LocalColorMap.get();
 }
 
@@ -365,7 +451,7 @@ HPALETTE TGIFSubImage::PaletteHandle() {
         if (HPALETTE palette = FrameBitmap->Palette()) return palette;
     }
     if (Palette) return Palette;
-    if (OwnerImage && OwnerImage->NeedsDither()) {
+    if (OwnerImage() && OwnerImage()->NeedsDither()) {
         Palette = CreateWebSafePalette();
         return Palette;
     }
@@ -373,16 +459,16 @@ HPALETTE TGIFSubImage::PaletteHandle() {
         Palette = LocalColorMap->MakePaletteHandle();
         return Palette;
     }
-    return OwnerImage ? OwnerImage->PaletteHandle() : nullptr;
+    return OwnerImage() ? OwnerImage()->PaletteHandle() : nullptr;
 }
 
 void TGIFSubImage::SetPaletteHandle(HPALETTE handle) {
     const FrameLockHold hold(*this);
     if (!ReplacePaletteHandle(Palette, handle, FrameBitmap.get())) return;
     ReleaseBitmap();
-    if (OwnerImage) {
-        OwnerImage->SetPaletteModified(true);
-        EndIfImageFreed(OwnerImage->NotifyChanged(this));
+    if (OwnerImage()) {
+        OwnerImage()->SetPaletteModified(true);
+        EndIfImageFreed(NotifyChanged());
     }
 }
 

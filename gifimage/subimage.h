@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "classlib/bitmap.h"
@@ -15,6 +16,10 @@
 class TGIFExtension;
 class TGIFGraphicControlExtension;
 class TGIFImageList;
+
+// Every frame's pixel buffer comes from here and goes back here (nullptr when there is no memory).
+uint8_t* NewPixelBuffer(size_t size, bool zeroed);
+void FreePixelBuffer(uint8_t* pixels);
 
 #pragma pack(push, 1)
 // The image descriptor as its 10 bytes in the stream.
@@ -64,7 +69,7 @@ private:
 
 class TGIFSubImage : public TGIFItem {
 public:
-    explicit TGIFSubImage(TGIFImage* ownerImage);
+    explicit TGIFSubImage(TGIFOwner* owner);
     ~TGIFSubImage() override;
 
     void Assign(const TPersistent& source) override;
@@ -80,6 +85,11 @@ public:
     void LoadFromStream(TStream& stream) override;
 
     void ResetFrame();
+    const TGIFSubImage* FrameOfItem() const override { return this; }
+    // The image's progress report and change notification with the frame as sender; each answers
+    // whether the frame is still there (TFrameWatch::Lives), true for a frame of no image.
+    [[nodiscard]] bool ReportProgress(TProgressStage stage, int percent, bool redraw, const std::string& message);
+    [[nodiscard]] bool NotifyChanged();
     // Hands the frame, with its extensions, to another image (or to none); the frame's list
     // membership is the caller's business.
     void SetOwnerImage(TGIFImage* image);
@@ -168,10 +178,51 @@ public:
     bool Transparent = false;
     // The first graphic control extension made for this frame; not owned.
     TGIFGraphicControlExtension* GraphicControlExtension = nullptr;
+    // Lives exactly as long as the frame: what works on the frame across a handler watches it
+    // (TFrameWatch).
+    const std::shared_ptr<const char> Lifetime = std::make_shared<const char>('\0');
 
 private:
+    // Sets the image of the frame, its extension list and its extensions.
+    void HandPartsTo(TGIFOwner* owner);
     // Empties the frame; throughBounds sets the zero size through ApplyBounds, as a reset does.
     void ClearFrame(bool throughBounds);
+};
+
+// What a caller holds of a frame across a handler. The handler may free the frame's image, empty
+// or reload it, remove the frame from it or hand the frame to another image; after any of those
+// the frame is gone for the caller, which touches it no more (and ends with EImageFreed).
+class TFrameWatch {
+public:
+    explicit TFrameWatch(const TGIFSubImage& frame);
+    // The frame still exists, in the image it was in when watched, and that image lives.
+    [[nodiscard]] bool Lives() const;
+    [[nodiscard]] bool FrameLives() const { return !frameLife_.expired(); }
+    // The image the frame was in when watched lives (true for a frame of no image).
+    [[nodiscard]] bool ImageLives() const;
+    // The frame while it Lives, else nullptr.
+    TGIFSubImage* Frame() const { return Lives() ? frame_ : nullptr; }
+
+private:
+    TGIFSubImage* frame_;
+    const TGIFImage* image_;
+    std::weak_ptr<const char> frameLife_;
+    std::weak_ptr<const char> imageLife_;
+};
+
+// The frames of an image's list, watched across a handler by code that goes through them by
+// index: unchanged while the list holds the same number of frames and each watched one Lives.
+class TFrameListWatch {
+public:
+    explicit TFrameListWatch(const TGIFImageList& frames);
+    [[nodiscard]] bool Unchanged() const;
+    int Count() const { return static_cast<int>(watches_.size()); }
+    // The frame watched at index, while it Lives, else nullptr.
+    TGIFSubImage* FrameAt(int index) const { return watches_[static_cast<size_t>(index)].Frame(); }
+
+private:
+    const TGIFImageList& frames_;
+    std::vector<TFrameWatch> watches_;
 };
 
 // A new frame of an image, owned here until it joins the image's list (Release). Should a
@@ -180,7 +231,7 @@ private:
 class TUnlistedFrame {
 public:
     TUnlistedFrame() = default;
-    explicit TUnlistedFrame(TGIFImage* image);
+    explicit TUnlistedFrame(TGIFOwner* image);
     ~TUnlistedFrame();
     TUnlistedFrame(TUnlistedFrame&& other) noexcept = default;
     TUnlistedFrame& operator=(TUnlistedFrame&& other) noexcept;

@@ -197,7 +197,16 @@ void TForm1::SetActiveControl(TWinControl* control) {
         ::SetFocus(Handle());
 }
 
-void TForm1::SendResize(int width, int height) { Flash1->CallFunction(MakeResizeRequest(width, height)); }
+void TForm1::SendResize(int width, int height) {
+    Flash1->CallFunction(MakeResizeRequest(width, height));
+    sentWidth_ = width;
+    sentHeight_ = height;
+}
+
+void TForm1::SendVideoAreaIfChanged() {
+    int width = ClientWidth(), height = ClientHeight() - HeightBelowFrame(true);
+    if (width != sentWidth_ || height != sentHeight_) SendResize(width, height);
+}
 
 int TForm1::HeightBelowFrame(bool video) const { return StatusBar1->Height() + (video ? FlvControlBarHeight : 0); }
 
@@ -212,9 +221,13 @@ void TForm1::FormResize(TObject*) {
     if (FlvMode) SendResize(ClientWidth(), ClientHeight() - HeightBelowFrame(true));
 }
 
+// A size the window cannot take (larger than the screen, narrower than the smallest window)
+// may leave it as it was, and then no resize event corrects the area just asked of the
+// companion movie: the area the window got is sent after the sizing.
 void TForm1::SizeToFrame(int factor) {
     if (FlvMode) SendResize(factor * FrameWidth, factor * FrameHeight);
     SizeClientToFrame(factor * FrameWidth, factor * FrameHeight, FlvMode);
+    if (FlvMode) SendVideoAreaIfChanged();
 }
 
 void TForm1::OriginalSize1Click(TObject*) { SizeToFrame(1); }

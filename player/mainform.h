@@ -67,6 +67,8 @@ private:
     // Keeps the status bar along the bottom and the control in the rest of the client area.
     void AlignControls();
     void SendResize(int width, int height);
+    // Tells the companion movie the video area the window has, unless that was the last one sent.
+    void SendVideoAreaIfChanged();
     // The client area's height below the frame: the status bar, and while a video plays the
     // companion movie's control bar.
     int HeightBelowFrame(bool video) const;
@@ -74,6 +76,9 @@ private:
     void SizeClientToFrame(int width, int height, bool video);
     void SizeToFrame(int factor);
     void SetActiveControl(TWinControl* control);
+
+    // The video area of the last "Resize" sent to the companion movie.
+    int sentWidth_ = -1, sentHeight_ = -1;
 };
 
 extern TForm1* Form1;

@@ -87,6 +87,21 @@ void WriteUncompressedSwf(const std::string& t1, const std::string& t2) {
     if (body.Size() > 0) movie.CopyFrom(body, 0);
 }
 
+// The temporary files of one compressed movie, deleted in the order they were made when the
+// read ends, however it ends: a body that does not inflate leaves nothing behind either.
+class TempFiles {
+public:
+    explicit TempFiles(const std::string& path) { swf::MakeTempNames(path, t0, t1, t2); }
+    ~TempFiles() {
+        DeleteFileA(t0.c_str());
+        DeleteFileA(t1.c_str());
+        DeleteFileA(t2.c_str());
+    }
+    TempFiles(const TempFiles&) = delete;
+    TempFiles& operator=(const TempFiles&) = delete;
+    std::string t0, t1, t2;
+};
+
 std::string TempFolder() {
     char buffer[256] = {0};
     DWORD n = GetTempPathA(255, buffer);
@@ -186,17 +201,13 @@ bool ReadSwfInfo(const std::string& path, int& width, int& height, int& color) {
         color = swf::ReadBackgroundColor();
         return true;
     case swf::Compressed: {
-        std::string t0, t1, t2;
-        swf::MakeTempNames(path, t0, t1, t2);
-        SplitCompressedSwf(path, t0);
-        InflateFile(t0, t1);
-        WriteUncompressedSwf(t1, t2);
-        LoadHeaderBytes(t2);
+        TempFiles temp(path);
+        SplitCompressedSwf(path, temp.t0);
+        InflateFile(temp.t0, temp.t1);
+        WriteUncompressedSwf(temp.t1, temp.t2);
+        LoadHeaderBytes(temp.t2);
         swf::ReadFrameSize(width, height);
         color = swf::ReadBackgroundColor();
-        DeleteFileA(t0.c_str());
-        DeleteFileA(t1.c_str());
-        DeleteFileA(t2.c_str());
         return true;
     }
     default: return false;

@@ -6,8 +6,9 @@
 // Reads the header of the movie at path. True with width and height in pixels and the
 // background colour as 0xRRGGBB (0 when the movie does not start with one); False, with
 // the three left unwritten, when the file is not an "FWS" or "CWS" movie. A compressed
-// movie is inflated into temporary files first; one cut short reads as far as it goes, like
-// its uncompressed twin. File errors and damaged compressed data are raised.
+// movie is inflated into temporary files first, which are deleted again however the read
+// ends; one cut short reads as far as it goes, like its uncompressed twin. File errors and
+// damaged compressed data are raised.
 bool ReadSwfInfo(const std::string& path, int& width, int& height, int& color);
 
 // The pieces of the reader, for tests.

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "classlib/extctrls.h"
 #include "classlib/forms.h"
 #include "classlib/jpeg.h"
@@ -195,3 +198,38 @@ TEST_F(Controls, BevelPaintsItsShapes) {
 }
 
 }  // namespace
+
+// A sizeable form asked for sizes the system will not give it (narrower than the smallest
+// window, larger than the screen), then for one it can have. What the form holds as its
+// bounds must be the real window after every request, or the next client size is worked out
+// from a size the window never had.
+TEST(ControlBounds, StoredBoundsFollowTheWindowThroughSizesItCannotGet) {
+    Application->Initialize();
+    struct Case {
+        const char* name;
+        std::vector<SIZE> clients;  // the last one fits the screen and is reached exactly
+    } cases[] = {
+        {"too narrow twice", {{16, 35}, {16, 35}, {200, 169}}},
+        {"too narrow once", {{16, 35}, {200, 169}}},
+        {"larger than the screen twice", {{3000, 2500}, {3000, 2500}, {200, 169}}},
+        {"too wide, then too narrow", {{1400, 1019}, {1400, 1019}, {10, 10}, {10, 10}, {700, 519}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TForm form(nullptr, "TBoundsTestForm");
+        form.SetBounds(100, 100, 556, 471);
+        form.Show();
+        for (const SIZE& client : c.clients) {
+            SCOPED_TRACE(std::to_string(client.cx) + " x " + std::to_string(client.cy));
+            form.SetClientSize(client.cx, client.cy);
+            RECT real;
+            GetWindowRect(form.Handle(), &real);
+            EXPECT_EQ(form.Left(), real.left);
+            EXPECT_EQ(form.Top(), real.top);
+            EXPECT_EQ(form.Width(), real.right - real.left);
+            EXPECT_EQ(form.Height(), real.bottom - real.top);
+        }
+        EXPECT_EQ(form.ClientWidth(), c.clients.back().cx);
+        EXPECT_EQ(form.ClientHeight(), c.clients.back().cy);
+    }
+}

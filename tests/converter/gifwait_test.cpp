@@ -37,7 +37,7 @@ TEST(GifWaitResource, IsTenTransparentFramesOnAnEndlessLoop) {
         EXPECT_EQ(frame->GraphicControlExtension->TransparentIndex(), 0);
         for (int e = 0; e < frame->Extensions->ItemCount(); ++e)
             if (auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(frame->Extensions->ItemAt(e)))
-                loops = loops || loop->LoopCount == 0;
+                loops = loops || loop->LoopCount() == 0;
     }
     EXPECT_TRUE(loops) << "no endless loop extension";
 }

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,11 +27,15 @@ inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& byte
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-// An uncompressed movie of width x height pixels with a SetBackgroundColor tag.
+// An uncompressed movie of width x height pixels with a SetBackgroundColor tag. Its RECT's
+// fields are as wide as the larger side in twips needs, with its sign bit.
 inline std::vector<uint8_t> SwfBytes(int width, int height, uint32_t rgb) {
     using namespace swftest;
+    const int64_t largest = int64_t(std::max(width, height)) * 20;
+    int bits = 1;
+    while ((int64_t(1) << (bits - 1)) <= largest) ++bits;
     const auto background = BackgroundTag(uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb));
-    return Fws(Body(Rect(16, 0, width * 20, 0, height * 20), background));
+    return Fws(Body(Rect(bits, 0, width * 20, 0, height * 20), background));
 }
 
 inline void PutBigEndian(std::vector<uint8_t>& out, uint32_t v, int n) {
@@ -190,6 +195,18 @@ inline bool SendFlashCall(HWND standIn, const std::wstring& request) {
            result;
 }
 
+// One step of a run of window sizes: a file to open (a movie, or a video, of width x height)
+// or keys to press, and the client area it gives, 0 x 0 for a size the window cannot take.
+struct SizeStep {
+    int width, height;
+    const char* keys;
+    int clientWidth, clientHeight;
+};
+struct SizeRun {
+    const char* name;
+    std::vector<SizeStep> steps;
+};
+
 class PlayerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -332,6 +349,90 @@ protected:
             ui::Pause(50);
         } while (static_cast<int>(GetTickCount() - start) < timeoutMs);
         return false;
+    }
+    // How many log lines start with prefix; waits up to timeoutMs for there to be at least count.
+    size_t WaitForLogCount(const std::string& prefix, size_t count, int timeoutMs = 5000) {
+        DWORD start = GetTickCount();
+        size_t n = 0;
+        do {
+            n = LogLines({prefix}).size();
+            if (n >= count) break;
+            ui::Pause(50);
+        } while (static_cast<int>(GetTickCount() - start) < timeoutMs);
+        return n;
+    }
+    // What the window adds around its client area (frame, caption, menu bar).
+    SIZE Frame() {
+        SIZE outer = ui::WindowSize(window_), inner = Client();
+        return SIZE{outer.cx - inner.cx, outer.cy - inner.cy};
+    }
+    // The window laid out as a user expects: the frame and menu bar as they were (a menu bar
+    // that wraps makes the frame taller), the status bar 19 high across the bottom of the client
+    // area, and the Flash control filling the rest.
+    void ExpectLaidOut(SIZE frame) {
+        SIZE now = Frame();
+        EXPECT_EQ(now.cx, frame.cx);
+        EXPECT_EQ(now.cy, frame.cy) << "the menu bar wrapped";
+        RECT client{};
+        GetClientRect(window_, &client);
+        MapWindowPoints(window_, HWND_DESKTOP, reinterpret_cast<POINT*>(&client), 2);
+        RECT bar{}, control{};
+        GetWindowRect(FindChildByClassSuffix(window_, "msctls_statusbar32"), &bar);
+        GetWindowRect(StandInWindow(), &control);
+        EXPECT_EQ(bar.left, client.left);
+        EXPECT_EQ(bar.right, client.right);
+        EXPECT_EQ(bar.bottom, client.bottom) << "the status bar is cut";
+        EXPECT_EQ(bar.bottom - bar.top, 19);
+        EXPECT_EQ(control.left, client.left);
+        EXPECT_EQ(control.top, client.top);
+        EXPECT_EQ(control.right, client.right);
+        EXPECT_EQ(control.bottom, bar.top);
+    }
+    // Runs the steps in a player of their own, movies or videos, and checks after each one
+    // the client area it gives and the window's layout, then whatever after checks.
+    void RunSizes(const SizeRun& run, bool video, const std::function<void()>& after = nullptr) {
+        SCOPED_TRACE(run.name);
+        Start();
+        const SIZE frame = Frame();
+        size_t opened = 0;
+        for (const SizeStep& step : run.steps) {
+            const std::string size = std::to_string(step.width) + " x " + std::to_string(step.height);
+            SCOPED_TRACE(step.keys ? step.keys : size);
+            if (step.keys) {
+                KeysOverWindow(step.keys);
+                ui::Pause(300);
+            } else {
+                std::string name = std::to_string(step.width) + (video ? ".flv" : ".swf");
+                std::string file = Fixture(name, video ? FlvWithMetaData(step.width, step.height)
+                                                       : SwfBytes(step.width, step.height, 0x102030));
+                ASSERT_TRUE(DropFiles(window_, program_.pid, {file}));
+                // The movie's last property, or the companion movie's "ready", has come.
+                ASSERT_EQ(WaitForLogCount(video ? "event FlashCall " : "put Movie ", ++opened), opened);
+                ui::Pause(300);
+                EXPECT_EQ(Status(), (video ? "Video Size: " : "Frame Size: ") + size);
+            }
+            if (step.clientWidth != 0) {
+                EXPECT_TRUE(WaitForClient(step.clientWidth, step.clientHeight)) << Client().cx << " x " << Client().cy;
+                ExpectLaidOut(frame);
+            }
+            if (after) after();
+        }
+    }
+    // Drops file on the window and expects the player's error box (its caption, the error icon,
+    // OK alone) with text, or with some text when text is empty; presses OK.
+    void DropExpectingErrorBox(const std::string& file, const std::string& text) {
+        ASSERT_TRUE(DropFiles(window_, program_.pid, {file}));
+        ui::MessageBoxInfo box = ui::WaitForMessageBox(program_.pid, 5000);
+        ASSERT_NE(box.window, nullptr) << "no error box";
+        EXPECT_EQ(box.caption, "Corvelline Flash Player");
+        if (text.empty())
+            EXPECT_FALSE(box.text.empty());
+        else
+            EXPECT_EQ(box.text, text);
+        EXPECT_EQ(box.buttons, std::vector<std::string>{"OK"});
+        EXPECT_TRUE(ui::MessageBoxShowsIcon(box.window, IDI_ERROR));
+        ui::PressButton(box.window, IDOK);
+        ui::Pause(300);
     }
     bool NoMessageBox(int ms = 800) { return ui::WaitForMessageBox(program_.pid, ms).window == nullptr; }
     // Saves a screenshot of the whole virtual display beside the build's programs.

@@ -63,13 +63,7 @@ TEST_F(PlayerMovie, InvalidHeaderIsRejectedAndNothingChanges) {
                               {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
     Start();
     SIZE before = Client();
-    ASSERT_TRUE(player::DropFiles(window_, program_.pid, {bad}));
-    ui::MessageBoxInfo box = ui::WaitForMessageBox(program_.pid, 5000);
-    ASSERT_NE(box.window, nullptr);
-    EXPECT_EQ(box.text, "Invalid SWF File!");
-    EXPECT_TRUE(ui::MessageBoxShowsIcon(box.window, IDI_ERROR));
-    ui::PressButton(box.window, IDOK);
-    ui::Pause(300);
+    ASSERT_NO_FATAL_FAILURE(DropExpectingErrorBox(bad, "Invalid SWF File!"));
     EXPECT_EQ(Client().cx, before.cx);
     EXPECT_EQ(Client().cy, before.cy);
     EXPECT_EQ(Caption(), kTitle);
@@ -78,16 +72,26 @@ TEST_F(PlayerMovie, InvalidHeaderIsRejectedAndNothingChanges) {
 
 TEST_F(PlayerMovie, MissingMovieEndsInTheDefaultErrorBox) {
     Start();
-    ASSERT_TRUE(player::DropFiles(window_, program_.pid, {folder_ + "absent.swf"}));
-    ui::MessageBoxInfo box = ui::WaitForMessageBox(program_.pid, 5000);
-    ASSERT_NE(box.window, nullptr);
-    EXPECT_EQ(box.caption, kTitle);
-    EXPECT_FALSE(box.text.empty());
-    EXPECT_TRUE(ui::MessageBoxShowsIcon(box.window, IDI_ERROR));
-    ui::PressButton(box.window, IDOK);
-    ui::Pause(300);
+    ASSERT_NO_FATAL_FAILURE(DropExpectingErrorBox(folder_ + "absent.swf", ""));
     EXPECT_TRUE(IsWindow(window_));
     EXPECT_EQ(Caption(), kTitle);
+}
+
+// A compressed movie whose body does not inflate: zlib's words in the error box, and none of
+// the files it was unpacked into left in the temporary folder.
+TEST_F(PlayerMovie, DamagedCompressedMovieEndsInTheErrorBoxAndLeavesNoTemporaryFile) {
+    // A zlib header, then a last block of the reserved type 3.
+    std::vector<uint8_t> bytes = swftest::Header("CWS", 100);
+    for (uint8_t b : {0x78, 0x9C, 0x07, 0x00, 0x00, 0x00}) bytes.push_back(b);
+    std::string movie = Fixture("damaged.swf", bytes);
+    const std::string temp = player::TempFolder();
+    for (const char* prefix : {"_$$$_", "_$1$_", "_$2$_"}) DeleteFileA((temp + prefix + "damaged.swf").c_str());
+    Start();
+    ASSERT_NO_FATAL_FAILURE(DropExpectingErrorBox(movie, "invalid block type."));
+    for (const char* prefix : {"_$$$_", "_$1$_", "_$2$_"})
+        EXPECT_EQ(GetFileAttributesA((temp + prefix + "damaged.swf").c_str()), INVALID_FILE_ATTRIBUTES) << prefix;
+    EXPECT_EQ(Caption(), kTitle);
+    EXPECT_TRUE(LogLines({"put "}).empty());
 }
 
 TEST_F(PlayerMovie, DroppingThreeFilesPlaysTheFirst) {
@@ -120,6 +124,26 @@ TEST_F(PlayerMovie, ViewSizesFollowTheFrame) {
     Menu({"View", "Original Size"});
     EXPECT_TRUE(WaitForClient(250, 169));
     EXPECT_TRUE(LogLines({"call "}).empty()) << "no requests in movie mode";
+}
+
+// Sizes the window cannot take (narrower than the smallest window, larger than the screen)
+// leave every later size exact: the next movie or View command gives its client area, with the
+// menu bar on one line and the status bar whole.
+TEST_F(PlayerMovie, WindowFollowsTheFrameAfterSizesItCannotTake) {
+    const player::SizeRun runs[] = {
+        {"700 x 500, Ctrl+2 twice, Ctrl+1",
+         {{700, 500, nullptr, 700, 519}, {0, 0, "ctrl+2", 0, 0}, {0, 0, "ctrl+2", 0, 0}, {0, 0, "ctrl+1", 700, 519}}},
+        {"16 x 16 twice, then 200 x 150",
+         {{16, 16, nullptr, 0, 0}, {16, 16, nullptr, 0, 0}, {200, 150, nullptr, 200, 169}}},
+        {"larger than the screen twice, then 200 x 150",
+         {{2000, 1500, nullptr, 0, 0}, {2000, 1500, nullptr, 0, 0}, {200, 150, nullptr, 200, 169}}},
+    };
+    for (const player::SizeRun& run : runs) {
+        RunSizes(run, false);
+        Screenshot("player-sizes-" + std::to_string(&run - runs));
+        ui::Kill(program_);
+        DeleteFileA(log_.c_str());
+    }
 }
 
 TEST_F(PlayerMovie, NewMovieRestoresAMaximisedWindowButOriginalSizeDoesNot) {

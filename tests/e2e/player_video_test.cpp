@@ -78,6 +78,27 @@ TEST_F(PlayerVideo, ViewSizesAndWindowResizesReachTheCompanionMovie) {
     EXPECT_EQ(calls.back(), ResizeCall(320, 240));
 }
 
+// After each step, sizes the window cannot take included, the last "Resize" the companion
+// movie got carries the video area the window really has, and the next size is exact.
+TEST_F(PlayerVideo, ResizeRequestsCarryTheRealAreaAfterSizesTheWindowCannotTake) {
+    const player::SizeRun runs[] = {
+        {"700 x 500, Ctrl+2 twice, Ctrl+1",
+         {{700, 500, nullptr, 700, 559}, {0, 0, "ctrl+2", 0, 0}, {0, 0, "ctrl+2", 0, 0}, {0, 0, "ctrl+1", 700, 559}}},
+        {"16 x 16 twice, then 200 x 150",
+         {{16, 16, nullptr, 0, 0}, {16, 16, nullptr, 0, 0}, {200, 150, nullptr, 200, 209}}},
+    };
+    for (const player::SizeRun& run : runs) {
+        RunSizes(run, true, [this] {
+            std::vector<std::string> calls = LogLines({"call <invoke name=\"Resize\""});
+            ASSERT_FALSE(calls.empty());
+            EXPECT_EQ(calls.back(), ResizeCall(Client().cx, Client().cy - 59));
+        });
+        Screenshot("player-video-sizes-" + std::to_string(&run - runs));
+        ui::Kill(program_);
+        DeleteFileA(log_.c_str());
+    }
+}
+
 TEST_F(PlayerVideo, ReadyRequestsThatAreNotExactlyReadyAreIgnored) {
     StartWithVideo();
     const wchar_t* ignored[] = {
@@ -197,14 +218,8 @@ TEST_F(PlayerVideo, MissingCompanionFilesGiveTheCorruptedMessage) {
                       FALSE);
         Start("", dir + "Velloscope.exe");
         SIZE before = Client();
-        ASSERT_TRUE(player::DropFiles(window_, program_.pid, {video}));
-        ui::MessageBoxInfo box = ui::WaitForMessageBox(program_.pid, 5000);
-        ASSERT_NE(box.window, nullptr);
-        EXPECT_EQ(box.caption, kTitle);
-        EXPECT_EQ(box.text, "Corvelline Flash Player is corrupted, please reinstall!");
-        EXPECT_TRUE(ui::MessageBoxShowsIcon(box.window, IDI_ERROR));
-        ui::PressButton(box.window, IDOK);
-        ui::Pause(300);
+        ASSERT_NO_FATAL_FAILURE(
+            DropExpectingErrorBox(video, "Corvelline Flash Player is corrupted, please reinstall!"));
         EXPECT_TRUE(LogLines({"put ", "call "}).empty()) << "something was loaded";
         EXPECT_EQ(Caption(), kTitle);
         EXPECT_EQ(Client().cx, before.cx);
@@ -238,15 +253,7 @@ TEST_F(PlayerVideo, CompanionMovieThatDoesNotLoadEndsInTheErrorBox) {
     Start("", dir + "Velloscope.exe");
     SIZE before = Client();
     std::string status = Status();
-    ASSERT_TRUE(player::DropFiles(window_, program_.pid, {video}));
-    ui::MessageBoxInfo box = ui::WaitForMessageBox(program_.pid, 5000);
-    ASSERT_NE(box.window, nullptr) << "the failed call shows nothing";
-    EXPECT_EQ(box.caption, kTitle);
-    EXPECT_EQ(box.text, callFailed);
-    EXPECT_EQ(box.buttons, std::vector<std::string>{"OK"});
-    EXPECT_TRUE(ui::MessageBoxShowsIcon(box.window, IDI_ERROR));
-    ui::PressButton(box.window, IDOK);
-    ui::Pause(300);
+    ASSERT_NO_FATAL_FAILURE(DropExpectingErrorBox(video, callFailed));
     std::vector<std::string> expected = {"put Scale noscale", "put AlignMode 5", "put Movie " + dir + "fvp.swf",
                                          "put BackgroundColor 0x000000", PlayCall(video)};
     EXPECT_EQ(LogLines({"put ", "call "}), expected);
@@ -256,7 +263,7 @@ TEST_F(PlayerVideo, CompanionMovieThatDoesNotLoadEndsInTheErrorBox) {
     EXPECT_EQ(Client().cy, before.cy);
 
     Menu({"View", "Original Size"});  // video mode: "Resize" goes first, and fails
-    box = ui::WaitForMessageBox(program_.pid, 5000);
+    ui::MessageBoxInfo box = ui::WaitForMessageBox(program_.pid, 5000);
     ASSERT_NE(box.window, nullptr) << "video mode did not stay on";
     EXPECT_EQ(box.text, callFailed);
     ui::PressButton(box.window, IDOK);

@@ -74,7 +74,7 @@ TEST(FuzzFindings, LongerIdentifierBlocksStayUnknownDataWhenSaved) {
         auto* unknown = dynamic_cast<TGIFUnknownAppExtension*>(image.Frames->FrameAt(0)->Extensions->ExtensionAt(0));
         std::vector<Bytes> blocks;
         if (!unknown) return blocks;
-        for (const auto& block : unknown->Blocks)
+        for (const auto& block : unknown->Blocks())
             blocks.emplace_back(block->Data.get(), block->Data.get() + block->Size);
         return blocks;
     };
@@ -92,7 +92,7 @@ TEST(FuzzFindings, LongerIdentifierBlocksStayUnknownDataWhenSaved) {
         ASSERT_NO_THROW(again.LoadFromStream(saved));
         auto* reread = dynamic_cast<TGIFUnknownAppExtension*>(again.Frames->FrameAt(0)->Extensions->ExtensionAt(0));
         ASSERT_NE(reread, nullptr) << "read back as another kind";
-        EXPECT_EQ(std::string(reread->Identifier.begin(), reread->Identifier.end()), c.identifier);
+        EXPECT_EQ(std::string(reread->Identifier().begin(), reread->Identifier().end()), c.identifier);
         EXPECT_EQ(blocksOf(again), c.blocks);
     }
 }

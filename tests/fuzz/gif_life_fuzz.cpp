@@ -392,9 +392,9 @@ private:
             for (int k = 0; k < frame->Extensions->ItemCount(); ++k) {
                 TGIFExtension* extension = frame->Extensions->ExtensionAt(k);
                 if (auto* control = dynamic_cast<TGIFGraphicControlExtension*>(extension);
-                    control && (control->Record.BlockSize != 4 || control->Record.Terminator != 0))
+                    control && (control->Record().BlockSize != 4 || control->Record().Terminator != 0))
                     return false;
-                if (auto* text = dynamic_cast<TGIFTextExtension*>(extension); text && text->Record.BlockSize != 12)
+                if (auto* text = dynamic_cast<TGIFTextExtension*>(extension); text && text->Record().BlockSize != 12)
                     return false;
             }
         }

@@ -222,23 +222,31 @@ TEST(GifMergeFrom, AnOpaqueFrameWithLocalColoursGainsATransparentEntry) {
 struct GlobalMergeCase {
     const char* name;
     Bytes pixels;
+    int otherKey;  // the transparent index of the other frame on the global table
     int expectedKey;
     int expectedGlobal;
     Bytes expected;
 };
 
 // Frames on the global table take the index another transparent global frame uses, unless this
-// frame has pixels of that index (which would turn transparent with it): then black is appended.
+// frame has pixels of that index (which would turn transparent with it), or the index lies beyond
+// the table (as a file may have it): then black is appended.
 TEST(GifMergeFrom, AFrameOnTheGlobalTableSharesTheTransparentIndex) {
     const GlobalMergeCase cases[] = {
-        {"shares index 7", {1, 5, 3, 2}, 7, 16, {7, 5, 7, 2}},
-        {"own pixels of index 7 keep their colour", {1, 7, 3, 2}, 16, 17, {16, 7, 16, 2}},
+        {"shares index 7", {1, 5, 3, 2}, 7, 7, 16, {7, 5, 7, 2}},
+        {"own pixels of index 7 keep their colour", {1, 7, 3, 2}, 7, 16, 17, {16, 7, 16, 2}},
+        {"an index beyond the table is not shared", {1, 5, 3, 2}, 200, 16, 17, {16, 5, 16, 2}},
     };
     for (const GlobalMergeCase& c : cases) {
         SCOPED_TRACE(c.name);
         auto image = MakeImage(4, 1, Ramp(16));
         AddFrame(*image, {0, 0, 2, 1, {0, 0}, Ramp(4), 1});  // transparent, but with its own table
-        AddFrame(*image, {0, 0, 2, 1, {0, 0}, {}, 7});
+        TGIFSubImage* other = AddFrame(*image, {0, 0, 2, 1, {0, 0}, {}, 7});
+        {
+            TGraphicControlRecord record = other->GraphicControlExtension->Record();
+            record.TransparentIndex = static_cast<uint8_t>(c.otherKey);
+            other->GraphicControlExtension->SetRecord(record);
+        }
         AddFrame(*image, {2, 0, 2, 1, {0, 0}, {}, 9});
         TGIFSubImage* previous = AddFrame(*image, {0, 0, 4, 1, {1, 4, 3, 6}});
         TGIFSubImage* frame = AddFrame(*image, {0, 0, 4, 1, c.pixels, {}, -1, 1});

@@ -193,8 +193,8 @@ TEST(GifDrawTile, TilesStepByTheScreenSize) {
         SCOPED_TRACE(c.name);
         auto image = MakeImage(100, 50, {});
         TGIFSubImage* frame = AddFrame(*image, {4, 2, 2, 2, pixels, kFour, 2});
-        image->Header->Descriptor.LogicalWidth = static_cast<uint16_t>(c.screenWidth);
-        image->Header->Descriptor.LogicalHeight = static_cast<uint16_t>(c.screenHeight);
+        image->Header->SetLogicalWidth(static_cast<uint16_t>(c.screenWidth));
+        image->Header->SetLogicalHeight(static_cast<uint16_t>(c.screenHeight));
         Surface surface(260, 130, kFill);
         TCanvas canvas(surface.Dc());
         frame->DrawFrame(canvas, c.area, c.transparent, true);

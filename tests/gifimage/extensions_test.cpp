@@ -1,6 +1,8 @@
 // Extension blocks: each kind read, the class choice, registries, graphic control state.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "gifimage/colormap.h"
 #include "gifimage/extensions.h"
 #include "gifimage/gifstream.h"
@@ -47,8 +49,8 @@ TEST(GifExtensions, EveryKindIsRead) {
         ASSERT_EQ(frame->Extensions->ItemCount(), 1);
         TGIFExtension* extension = frame->Extensions->ExtensionAt(0);
         EXPECT_EQ(extension->ClassType(), c.expected) << extension->ClassType()->ClassName;
-        EXPECT_EQ(extension->Frame, frame);
-        EXPECT_EQ(extension->OwnerImage, image.get());
+        EXPECT_EQ(extension->Frame(), frame);
+        EXPECT_EQ(extension->OwnerImage(), image.get());
         EXPECT_EQ(extension->RequiredVersion(), Version89a);
         EXPECT_EQ(frame->PixelAt(1, 1), 3) << "the frame's image follows";
         EXPECT_TRUE(log.entries.empty());
@@ -145,7 +147,7 @@ TEST(GifExtensions, LoopBlockRefinementByLayout) {
         if (c.loopCount >= 0) {
             auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(extension);
             EXPECT_NE(loop, nullptr);
-            if (loop) EXPECT_EQ(loop->LoopCount, c.loopCount);
+            if (loop) EXPECT_EQ(loop->LoopCount(), c.loopCount);
         }
         EXPECT_EQ(frame->PixelAt(1, 1), 3) << "the frame's image follows";
     }
@@ -173,29 +175,110 @@ TEST(GifExtensions, FieldsOfEachKind) {
                                   .b);
     auto* plain = dynamic_cast<TGIFTextExtension*>(text->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
     ASSERT_NE(plain, nullptr);
-    EXPECT_EQ(plain->Record.GridWidth, 30);
-    EXPECT_EQ(plain->Record.CellHeight, 16);
-    ASSERT_EQ(plain->Text->Count(), 2);
-    EXPECT_EQ((*plain->Text)[1], "you");
+    EXPECT_EQ(plain->Record().GridWidth, 30);
+    EXPECT_EQ(plain->Record().CellHeight, 16);
+    ASSERT_EQ(plain->Text().Count(), 2);
+    EXPECT_EQ(plain->Text()[1], "you");
 
     auto loop = WithExtension(AppBlock("NETSCAPE2.0", {3, 1, 5, 0, 5, 2, 0xE8, 3, 0, 0, 0}));
     auto* ns = dynamic_cast<TGIFAppExtNSLoop*>(loop->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
     ASSERT_NE(ns, nullptr);
-    EXPECT_EQ(ns->LoopCount, 5);
-    EXPECT_EQ(ns->BufferSize, 1000u);
+    EXPECT_EQ(ns->LoopCount(), 5);
+    EXPECT_EQ(ns->BufferSize(), 1000u);
 
     auto unknown = WithExtension(AppBlock("XMP DataXMP", {3, 'a', 'b', 'c', 1, 'd', 0}));
     auto* app = dynamic_cast<TGIFUnknownAppExtension*>(unknown->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
     ASSERT_NE(app, nullptr);
-    EXPECT_EQ(app->Identifier, MakeAppIdentifier("XMP DataXMP"));
-    ASSERT_EQ(app->Blocks.size(), 2u);
-    EXPECT_EQ(app->Blocks[0]->Size, 3);
-    EXPECT_EQ(app->Blocks[1]->Data[0], 'd');
+    EXPECT_EQ(app->Identifier(), MakeAppIdentifier("XMP DataXMP"));
+    ASSERT_EQ(app->Blocks().size(), 2u);
+    EXPECT_EQ(app->Blocks()[0]->Size, 3);
+    EXPECT_EQ(app->Blocks()[1]->Data[0], 'd');
 
     auto ten = WithExtension(AppBlock("ABCDEFGHIJ", {0}));
     auto* short10 = dynamic_cast<TGIFApplicationExtension*>(ten->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
-    EXPECT_EQ(short10->Identifier[9], 'J');
-    EXPECT_EQ(short10->Identifier[10], 0);
+    EXPECT_EQ(short10->Identifier()[9], 'J');
+    EXPECT_EQ(short10->Identifier()[10], 0);
+}
+
+// The lines of a text or comment as data sub-blocks: each sub-block is one line up to its first zero
+// byte. An empty sub-block ends the list, so an empty line has no form in a stream: a sub-block
+// that comes out empty is not kept, and whatever loads is written back to the same lines.
+TEST(GifExtensions, TextLinesComeBackAsTheyLoad) {
+    struct Case {
+        const char* name;
+        Bytes blocks;  // the sub-blocks and their terminator
+        std::vector<std::string> lines;
+    };
+    const std::string long255(255, 'q');
+    Bytes longBlock = {255};
+    longBlock.insert(longBlock.end(), long255.begin(), long255.end());
+    longBlock.insert(longBlock.end(), {1, 'x', 0});
+    const Case cases[] = {
+        {"plain lines", {2, 'h', 'i', 3, 'y', 'o', 'u', 0}, {"hi", "you"}},
+        {"a full sub-block", longBlock, {long255, "x"}},
+        {"no lines", {0}, {}},
+        {"a line that begins with zero", {2, 0, 'i', 0}, {}},
+        {"one that begins with zero between two", {1, 'a', 3, 0, 'i', 'j', 1, 'b', 0}, {"a", "b"}},
+        {"a line that is only zero", {1, 'a', 1, 0, 1, 'b', 0}, {"a", "b"}},
+        {"zero in the middle", {3, 'h', 0, 'i', 2, 'o', 'k', 0}, {"h", "ok"}},
+        {"empty line between two others", {2, 'h', 'i', 1, 0, 2, 2, 0xF1, 0}, {"hi", "\x02\xF1"}},
+    };
+    struct Kind {
+        const char* name;
+        Bytes head;  // introducer, label and for plain text its record
+        TStrings* (*lines)(TGIFExtension*);
+    };
+    Bytes textHead = {'!', 0x01, 12};
+    textHead.insert(textHead.end(), {0, 0, 0, 0, 8, 0, 8, 0, 4, 4, 1, 0});
+    const Kind kinds[] = {
+        {"comment", {'!', 0xFE},
+         [](TGIFExtension* e) -> TStrings* {
+             auto* comment = dynamic_cast<TGIFCommentExtension*>(e);
+             return comment ? &comment->Comment() : nullptr;
+         }},
+        {"plain text", textHead,
+         [](TGIFExtension* e) -> TStrings* {
+             auto* text = dynamic_cast<TGIFTextExtension*>(e);
+             return text ? &text->Text() : nullptr;
+         }},
+    };
+    auto linesOf = [](const Kind& kind, TGIFImage& image) {
+        std::vector<std::string> lines;
+        TStrings* strings = kind.lines(image.Frames->FrameAt(0)->Extensions->ExtensionAt(0));
+        if (!strings) return std::vector<std::string>{"(another extension)"};
+        for (int i = 0; i < strings->Count(); ++i) lines.push_back((*strings)[i]);
+        return lines;
+    };
+    for (const Kind& kind : kinds) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(kind.name) + ": " + c.name);
+            Bytes block = kind.head;
+            block.insert(block.end(), c.blocks.begin(), c.blocks.end());
+            auto image = WithExtension(block);
+            ASSERT_EQ(image->Frames->ItemCount(), 1);
+            EXPECT_EQ(linesOf(kind, *image), c.lines) << "as loaded";
+
+            // Written: each line as one sub-block, then the terminator.
+            Bytes written = kind.head;
+            for (const std::string& line : c.lines) {
+                written.push_back(static_cast<uint8_t>(line.size()));
+                written.insert(written.end(), line.begin(), line.end());
+            }
+            written.push_back(0);
+            TMemoryStream saved;
+            image->SaveToStream(saved);
+            const uint8_t* bytes = static_cast<const uint8_t*>(saved.Memory());
+            const Bytes all(bytes, bytes + saved.Size());
+            EXPECT_NE(std::search(all.begin(), all.end(), written.begin(), written.end()), all.end())
+                << "the lines as sub-blocks";
+            saved.SetPosition(0);
+            TGIFImage again;
+            again.LoadFromStream(saved);
+            ASSERT_EQ(again.Frames->ItemCount(), 1);
+            EXPECT_EQ(linesOf(kind, again), linesOf(kind, *image)) << "saved and loaded again";
+            EXPECT_EQ(linesOf(kind, again), c.lines) << "saved and loaded again";
+        }
+    }
 }
 
 TEST(GifExtensions, LoopSubBlocks) {
@@ -222,7 +305,7 @@ TEST(GifExtensions, LoopSubBlocks) {
         ASSERT_EQ(image->Frames->ItemCount(), 1);
         auto* ns = dynamic_cast<TGIFAppExtNSLoop*>(image->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
         ASSERT_NE(ns, nullptr);
-        EXPECT_EQ(ns->LoopCount, c.loopCount);
+        EXPECT_EQ(ns->LoopCount(), c.loopCount);
     }
 }
 
@@ -267,7 +350,7 @@ TEST(GifExtensions, GraphicControlBlockIsReadAsSixBytes) {
     auto image = WithExtension({'!', 0xF9, 5, 0, 0, 0, 0, 0});
     auto* control = dynamic_cast<TGIFGraphicControlExtension*>(image->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
     ASSERT_NE(control, nullptr);
-    EXPECT_EQ(control->Record.BlockSize, 5);
+    EXPECT_EQ(control->Record().BlockSize, 5);
 }
 
 TEST(GifExtensions, GraphicControlCutShortWarns) {
@@ -297,10 +380,12 @@ TEST(GifExtensions, GraphicControlState) {
     EXPECT_EQ(first->TransparentIndex(), 0);
     EXPECT_EQ(log.Messages(), std::vector<std::string>{sInvalidColorIndex});
     first->SetDisposalMethod(kDisposalRestorePrevious);
-    first->Record.PackedFields |= 0xE0;
+    TGraphicControlRecord reserved = first->Record();
+    reserved.PackedFields |= 0xE0;
+    first->SetRecord(reserved);
     first->SetDisposalMethod(9);
     EXPECT_EQ(first->DisposalMethod(), 1);
-    EXPECT_EQ(first->Record.PackedFields & 0xE0, 0xE0) << "reserved bits kept";
+    EXPECT_EQ(first->Record().PackedFields & 0xE0, 0xE0) << "reserved bits kept";
     first->SetIsTransparent(true);
     EXPECT_TRUE(frame.Transparent);
     delete first;

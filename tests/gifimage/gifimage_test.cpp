@@ -57,7 +57,7 @@ TEST(GifImage, LoadWidensTheScreenToItsFrames) {
 
 TEST(GifImage, ClearImageEmptiesEverything) {
     auto image = LoadGif(TwoFrameGif());
-    image->Header->Descriptor.AspectRatio = 9;
+    image->Header->SetAspectRatio(9);
     int changes = 0;
     image->OnChange = [&](TObject*) { ++changes; };
     image->ClearImage();
@@ -65,8 +65,8 @@ TEST(GifImage, ClearImageEmptiesEverything) {
     EXPECT_EQ(image->GlobalColors()->Count(), 0);
     EXPECT_EQ(image->ScreenWidth(), 0);
     EXPECT_EQ(image->ScreenHeight(), 0);
-    EXPECT_EQ(image->Header->Descriptor.AspectRatio, 9) << "other descriptor fields stay";
-    EXPECT_EQ(image->Header->Descriptor.PackedFields, 0x77) << "re-packed for no colour table";
+    EXPECT_EQ(image->Header->AspectRatio(), 9) << "other descriptor fields stay";
+    EXPECT_EQ(image->Header->Descriptor().PackedFields, 0x77) << "re-packed for no colour table";
     EXPECT_EQ(changes, 0);
 }
 
@@ -341,8 +341,8 @@ TEST(GifImage, CopyFromSelfAndNothing) {
 
 TEST(GifImage, CopyFromAFramelessImageTakesHeaderAndSettings) {
     TGIFImage source;
-    source.Header->Descriptor.LogicalWidth = 220;
-    source.Header->Descriptor.LogicalHeight = 19;
+    source.Header->SetLogicalWidth(220);
+    source.Header->SetLogicalHeight(19);
     source.GlobalColors()->AppendColor(0xABCDEF);
     source.DrawFlags = dfLoop;
     source.PainterPriority = 5;

@@ -61,7 +61,7 @@ TEST(GifHeader, ReadsScreenAndGlobalTable) {
     for (int i = 0; i < 8; ++i) bytes.insert(bytes.end(), {uint8_t(i), uint8_t(2 * i), uint8_t(3 * i)});
     bytes.push_back(';');
     auto image = LoadGif(bytes);
-    const TLogicalScreenDescriptor& d = image->Header->Descriptor;
+    const TLogicalScreenDescriptor& d = image->Header->Descriptor();
     EXPECT_EQ(d.LogicalWidth, 220);
     EXPECT_EQ(d.LogicalHeight, 19);
     EXPECT_EQ(d.PackedFields, 0xF2);

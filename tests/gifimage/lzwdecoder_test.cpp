@@ -481,7 +481,10 @@ std::vector<DecodeCase> DecodeCases() {
         {4, 6, 0, 1, 7, 9, 8, 5},    {4, 5},
         {4, 7, 6, 0, 6, 5},          {4, 0, 7, 0, 7, 5},
         {4, 4, 4, 1, 6, 6, 6, 6, 6}, {4, 7, 0, 9, 9, 4, 2, 6, 7, 8, 5},
-        {6, 6, 6, 4, 3, 7},          {4, 0, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 14, 13, 12}};
+        {6, 6, 6, 4, 3, 7},          {4, 0, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 14, 13, 12},
+        // Entries written in place, then a code beyond the next entry: later strings chain
+        // through both kinds.
+        {4, 1, 2, 3, 9, 6, 7, 9, 10, 8, 11, 5}};
     for (size_t i = 0; i < hostile.size(); ++i)
         for (int w : {4, 9})
             cases.push_back({"hostile " + std::to_string(i) + " width " + std::to_string(w), w, 3, w == 9,

@@ -162,8 +162,8 @@ TEST(GifFrame, ResetFrameOnAFrameBeyondTheScreen) {
     TGIFImage image;
     WarningLog log;
     log.Attach(image);
-    image.Header->Descriptor.LogicalWidth = 220;
-    image.Header->Descriptor.LogicalHeight = 19;
+    image.Header->SetLogicalWidth(220);
+    image.Header->SetLogicalHeight(19);
     TGIFSubImage frame(&image);
     frame.Descriptor.Left = 300;
     frame.Descriptor.Width = 40;

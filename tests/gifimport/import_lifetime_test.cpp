@@ -188,11 +188,11 @@ TEST(GifFrameAdoption, TheFrameBelongsToTheNewImageOnly) {
     EXPECT_EQ(a.from->Frames->ItemCount(), 0) << "the frame left its old image";
     ASSERT_EQ(a.to->Frames->ItemCount(), 2);
     EXPECT_EQ(a.to->Frames->FrameAt(1), a.frame) << "the very object";
-    EXPECT_EQ(a.frame->OwnerImage, a.to.get());
-    EXPECT_EQ(a.frame->Extensions->OwnerImage, a.to.get());
+    EXPECT_EQ(a.frame->OwnerImage(), a.to.get());
+    EXPECT_EQ(a.frame->Extensions->OwnerImage(), a.to.get());
     ASSERT_EQ(a.frame->Extensions->ItemCount(), 2);
-    for (int i = 0; i < 2; ++i) EXPECT_EQ(a.frame->Extensions->ExtensionAt(i)->OwnerImage, a.to.get());
-    EXPECT_EQ(a.frame->GraphicControlExtension->Frame, a.frame);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(a.frame->Extensions->ExtensionAt(i)->OwnerImage(), a.to.get());
+    EXPECT_EQ(a.frame->GraphicControlExtension->Frame(), a.frame);
 
     // Its colours come along as a table of its own: the new image's global table holds others.
     EXPECT_EQ(TableOf(*a.frame->LocalColorMap), (Rgbs{Red, Green}));
@@ -315,8 +315,8 @@ TEST(GifFrameAdoption, FramesWithoutAnImageOrOfTheImageItself) {
     auto image = ImageWithOneFrame({Red, Green}, nullptr);
     auto* loose = new TGIFSubImage(nullptr);
     EXPECT_EQ(image->AddFrameFrom(loose), 1);
-    EXPECT_EQ(loose->OwnerImage, image.get());
-    EXPECT_EQ(loose->Extensions->OwnerImage, image.get());
+    EXPECT_EQ(loose->OwnerImage(), image.get());
+    EXPECT_EQ(loose->Extensions->OwnerImage(), image.get());
     EXPECT_EQ(loose->EffectiveColorMap(), image->GlobalColors());
 
     // A frame the image holds already is not listed twice.

@@ -636,7 +636,7 @@ TEST(GifImportFrame, CopyTakesDescriptorPixelsTableAndExtensions) {
         EXPECT_EQ(SavedExtensions(*target), SavedExtensions(*source));
         ASSERT_NE(target->GraphicControlExtension, nullptr);
         EXPECT_EQ(target->GraphicControlExtension, target->Extensions->ExtensionAt(0));
-        EXPECT_EQ(target->GraphicControlExtension->Frame, target.get());
+        EXPECT_EQ(target->GraphicControlExtension->Frame(), target.get());
         EXPECT_EQ(target->GraphicControlExtension->TransparentIndex(), 1);
         EXPECT_EQ(target->GraphicControlExtension->DelayUnits(), 7);
         EXPECT_EQ(target->HasRenderedBitmap(), rendered);
@@ -742,7 +742,7 @@ TEST(GifImageCopy, PictureHolderCopiesTheWholeImage) {
     source->Compression = DefaultCompression;
     EXPECT_EQ(SavedImage(*copy), SavedImage(*source));
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(copy->Frames->FrameAt(i)->OwnerImage, copy);
+        EXPECT_EQ(copy->Frames->FrameAt(i)->OwnerImage(), copy);
         EXPECT_EQ(copy->Frames->FrameAt(i)->Transparent, source->Frames->FrameAt(i)->Transparent) << i;
     }
     EXPECT_EQ(warnings, 0);

@@ -1,18 +1,22 @@
 // Every public operation of an image that runs handlers (progress, warnings, changes, the
 // painters' animation handlers and paints) or pumps messages, run once to count its callbacks,
-// then once for each callback with an image freed right there: the operation's own image and,
-// where two take part, the other one. The program's allocator poisons freed memory
-// (freedmemory.h), so that any touch of a freed image faults or is counted.
+// then once for each callback and each thing a handler can take away right there: an image
+// freed, emptied or reloaded, or the frame in use removed from it; the operation's own image and,
+// where two take part, the other one. The program's allocator poisons freed memory, the frames'
+// pixel buffers included (freedmemory.h), so that any touch of what was taken faults or is counted.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "classlib/icon.h"
 #include "classlib/metafile.h"
+#include "gifimage/colormap.h"
+#include "gifimage/extensions.h"
 #include "gifimage/subimage.h"
 #include "tests/gifpaint/paintfixtures.h"
 #include "tests/support/bitmaps.h"
@@ -56,6 +60,37 @@ Bytes StreamThatWarns() {
     return bytes;
 }
 
+// The stream of the three frames cut inside the graphic control block of the third: loading it
+// warns from inside that extension's load.
+Bytes StreamCutInExtension() {
+    Bytes bytes = AnimationBytes(kWidth, kHeight, ThreeFrames(), LoopSetup{0, 0});
+    const Bytes control{0x21, 0xF9, 0x04};
+    auto at = bytes.begin();
+    for (int n = 0; n < 3; ++n) at = std::search(n ? at + 1 : at, bytes.end(), control.begin(), control.end());
+    bytes.erase(at + 5, bytes.end());
+    return bytes;
+}
+
+// What the handler at the chosen callback takes away from the victim image.
+enum class Take { Free, Empty, Reload, RemoveFrame };
+struct TakeKind {
+    Take take;
+    const char* text;
+};
+constexpr TakeKind kTakes[] = {{Take::Free, "freed"},
+                               {Take::Empty, "emptied"},
+                               {Take::Reload, "reloaded"},
+                               {Take::RemoveFrame, "lost the frame in use"}};
+
+// The frame a handler's sender belongs to: the frame itself, or the frame of an extension or a
+// local colour table.
+const TGIFSubImage* FrameOfSender(TObject* sender) {
+    if (auto* frame = dynamic_cast<TGIFSubImage*>(sender)) return frame;
+    if (auto* extension = dynamic_cast<TGIFExtension*>(sender)) return extension->Frame();
+    if (auto* table = dynamic_cast<TGIFLocalColorMap*>(sender)) return table->Frame();
+    return nullptr;
+}
+
 void FillBitmap24(TBitmap& bitmap) {
     bitmap.SetPixelFormat(pf24bit);
     bitmap.SetSize(kWidth, kHeight);
@@ -63,17 +98,26 @@ void FillBitmap24(TBitmap& bitmap) {
         for (int x = 0; x < kWidth; ++x) SetPixel(bitmap.Canvas().Handle(), x, y, RGB(x * 60, y * 7, 128 + (x ^ y)));
 }
 
+void LoadWarningStream(TGIFImage& image) {
+    const std::unique_ptr<TMemoryStream> stream = StreamOf(StreamThatWarns());
+    image.LoadFromStream(*stream);
+}
+
 // One run of an operation: its images, the surfaces they are drawn on, and the callback count
-// that frees the victim image at callback freeAt (0: never).
+// at which a handler takes something of the victim image away (takeAt; 0: never).
 struct Run {
     std::unique_ptr<TGIFImage> images[2];
     std::unique_ptr<Surface> surfaces[2];
     std::unique_ptr<MessageSink> sink;
     bool inOperation = false;
     int callbacks = 0;
-    int freeAt = 0;
+    int takeAt = 0;
     int victim = 0;
-    bool freed = false;
+    Take take = Take::Free;
+    // The frame the operation works on, removed when the handler's sender names none.
+    int frameInUse = 1;
+    bool taken = false;
+    std::string takeFailure;
     int offThread = 0;
     // The threads of the painters the run started, to wait for their end.
     std::vector<HANDLE> painterThreads;
@@ -95,26 +139,53 @@ struct Run {
     TGIFImage& A() { return *images[0]; }
     TGIFImage& B() { return *images[1]; }
 
-    // Counts the callbacks of the operation on the GUI thread; frees the victim at the chosen one.
-    void Callback() {
+    // Counts the callbacks of the operation on the GUI thread; takes from the victim at the
+    // chosen one. The handlers the take runs itself are not counted.
+    void Callback(TObject* sender = nullptr) {
         if (GetCurrentThreadId() != MainThreadID()) {
             ++offThread;
             return;
         }
         if (!inOperation) return;
         ++callbacks;
-        if (callbacks == freeAt && !freed) {
-            freed = true;
-            images[victim].reset();
+        if (callbacks != takeAt || taken) return;
+        taken = true;
+        inOperation = false;
+        try {
+            TakeAway(sender);
+        } catch (const std::exception& e) {
+            takeFailure = e.what();
+        }
+        inOperation = true;
+    }
+
+    void TakeAway(TObject* sender) {
+        TGIFImage* image = images[victim].get();
+        if (!image) return;
+        switch (take) {
+        case Take::Free: images[victim].reset(); break;
+        case Take::Empty: image->ClearImage(); break;
+        case Take::Reload: LoadWarningStream(*image); break;
+        case Take::RemoveFrame: RemoveFrameInUse(*image, FrameOfSender(sender)); break;
         }
     }
 
+    // The frame that sends the handler's call when it is one of the image's, else the frame the
+    // operation works on (or the last one).
+    void RemoveFrameInUse(TGIFImage& image, const TGIFSubImage* sending) {
+        const int count = image.Frames->ItemCount();
+        int index = std::min(frameInUse, count - 1);
+        for (int i = 0; i < count; ++i)
+            if (image.Frames->FrameAt(i) == sending) index = i;
+        if (index >= 0) image.Frames->RemoveAt(index);
+    }
+
     void Hook(TGIFImage& image) {
-        image.OnProgress = [this](TObject*, TProgressStage, uint8_t, bool, const RECT&, const std::string&) {
-            Callback();
+        image.OnProgress = [this](TObject* sender, TProgressStage, uint8_t, bool, const RECT&, const std::string&) {
+            Callback(sender);
         };
-        image.OnWarningMessage = [this](TObject*, uint8_t, const std::string&) { Callback(); };
-        const TNotifyEvent notify = [this](TObject*) { Callback(); };
+        image.OnWarningMessage = [this](TObject* sender, uint8_t, const std::string&) { Callback(sender); };
+        const TNotifyEvent notify = [this](TObject* sender) { Callback(sender); };
         image.OnChange = notify;
         image.OnAnimationStart = [this](TObject* sender) {
             auto* painter = dynamic_cast<TGIFPainter*>(sender);
@@ -127,10 +198,10 @@ struct Run {
         image.OnAnimationEnd = notify;
     }
 
-    // Image i of the three frames, its frames rendered (so that no painter thread renders one),
-    // with a surface whose change notifications count too.
-    TGIFImage& MakeImage(int i, uint16_t drawFlags) {
-        images[i] = Animation(kWidth, kHeight, ThreeFrames(), LoopSetup{0, 0});
+    // Image i of the three frames (or of the frames given), its frames rendered (so that no
+    // painter thread renders one), with a surface whose change notifications count too.
+    TGIFImage& MakeImage(int i, uint16_t drawFlags, const std::vector<FrameSetup>& frames = ThreeFrames()) {
+        images[i] = Animation(kWidth, kHeight, frames, LoopSetup{0, 0});
         images[i]->DrawFlags = drawFlags;
         for (int f = 0; f < images[i]->Frames->ItemCount(); ++f) images[i]->Frames->FrameAt(f)->RenderedBitmap();
         surfaces[i] = std::make_unique<Surface>(kWidth, kHeight, kYellow, SurfaceKind::ScreenCompatible);
@@ -150,7 +221,7 @@ struct Run {
         ASSERT_NE(painter, nullptr);
         NotePainter(*painter);
         painter->StartPainting();
-        ASSERT_TRUE(PumpUntil([&] { return life.expired() || painter->FirstFramePainted; }));
+        ASSERT_TRUE(PumpUntil([&] { return life.expired() || painter->FirstFramePainted(); }));
     }
 
     // A threaded painter of image i whose start handler waits in the queue, which the
@@ -188,16 +259,41 @@ struct Run {
 
 struct Operation {
     const char* name;
-    int images;  // how many images take part: each is freed in turn
+    int images;  // how many images take part: each is taken from in turn
     std::function<void(Run&)> setup;
     std::function<void(Run&)> act;
+    int frameInUse = 1;
 };
 void PrintTo(const Operation& op, std::ostream* os) { *os << op.name; }
 
-void LoadWarningStream(TGIFImage& image) {
-    const std::unique_ptr<TMemoryStream> stream = StreamOf(StreamThatWarns());
-    image.LoadFromStream(*stream);
+// The frames and the image give back their bitmaps, so that the next copy or drawing renders
+// them again, with its reports.
+void ReleaseRendered(TGIFImage& image) {
+    for (int f = 0; f < image.Frames->ItemCount(); ++f) {
+        image.Frames->FrameAt(f)->ReleaseBitmap();
+        image.Frames->FrameAt(f)->ReleaseMask();
+    }
+    image.ReleaseBitmap();
 }
+
+// Seventy frames: drawing one gives back the cached objects of frames beyond the 64 before it.
+std::vector<FrameSetup> SeventyFrames() {
+    std::vector<uint8_t> colors;
+    for (int i = 0; i < 70; ++i) colors.push_back(static_cast<uint8_t>(i % 3));
+    return SolidFrames(kWidth, kHeight, colors, 2, 1);
+}
+
+// Frame 2 repeats frame 0's red in its first column and has a pixel of every other colour, so
+// that merging it with frame 0 needs a new colour.
+void PrepareMergeNeedingAColour(Run& r) {
+    r.MakeImage(0, 0);
+    TGIFSubImage& frame = *r.A().Frames->FrameAt(2);
+    for (int y = 0; y < kHeight; ++y) frame.PixelAt(0, y) = kRed;
+    frame.PixelAt(1, 0) = kWhite;
+    frame.PixelAt(2, 0) = kGreen;
+}
+
+void MergeFrameWithFirst(Run& r) { r.A().Frames->FrameAt(2)->MergeFrom(r.A().Frames->FrameAt(0)); }
 
 void AssignBitmapWith(Run& run, TReductionMethod method, TDitherKind dither) {
     run.A().ReductionMethod = method;
@@ -315,6 +411,14 @@ const Operation kOperations[] = {
          r.PostMessageForPainter();
      },
      [](Run& r) { r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen); }},
+    {"DrawAnimationOnCallingThreadRenderingFrames", 1,
+     [](Run& r) {
+         r.MakeImage(0, dfAnimate | dfTransparent);
+         ReleaseRendered(r.A());
+         r.A().SpeedPercent = 1000;
+         r.PostMessageForPainter();
+     },
+     [](Run& r) { r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen); }},
     {"DrawAnimationOnTargetOnCallingThread", 1,
      [](Run& r) {
          r.MakeImage(0, dfAnimate | dfTransparent | dfPaintOnTarget);
@@ -348,6 +452,103 @@ const Operation kOperations[] = {
          r.PostMessageForPainter();
      },
      [](Run& r) { r.A().StartPainter(nullptr, &r.surfaces[0]->Canvas(), dfAnimate | dfTransparent, kScreen); }},
+    {"CopyToBitmap", 1,
+     [](Run& r) {
+         r.MakeImage(0, 0);
+         ReleaseRendered(r.A());
+     },
+     [](Run& r) {
+         TBitmap bitmap;
+         r.A().CopyTo(bitmap);
+     },
+     0},
+    {"AssignToBitmapFirstFrameSmallerThanScreen", 1,
+     [](Run& r) {
+         r.MakeImage(0, 0);
+         r.A().SetScreenWidth(kWidth + 2);
+         ReleaseRendered(r.A());
+     },
+     [](Run& r) {
+         TBitmap bitmap;
+         r.A().AssignTo(bitmap);
+     },
+     0},
+    {"CurrentBitmapFirstFrameSmallerThanScreen", 1,
+     [](Run& r) {
+         r.MakeImage(0, dfDither);
+         r.A().SetScreenHeight(kHeight + 1);
+         ReleaseRendered(r.A());
+     },
+     [](Run& r) { r.A().CurrentBitmap(); }, 0},
+    {"FrameAssignToBitmap", 1,
+     [](Run& r) {
+         r.MakeImage(0, dfTransparent);
+         ReleaseRendered(r.A());
+     },
+     [](Run& r) {
+         TBitmap bitmap;
+         r.A().Frames->FrameAt(1)->AssignTo(bitmap);
+     }},
+    {"AssignFrameOfOtherImage", 2, [](Run& r) { r.PaintersWaitingOnBoth(); },
+     [](Run& r) { r.A().Assign(*r.B().Frames->FrameAt(1)); }},
+    {"AssignRenderedBitmapOfOtherImage", 2, [](Run& r) { r.PaintersWaitingOnBoth(); },
+     [](Run& r) { r.A().Assign(*r.B().Frames->FrameAt(1)->RenderedBitmap()); }},
+    {"AddFrameFromRenderedBitmapOfOtherImage", 2,
+     [](Run& r) {
+         r.MakeImage(0, 0);
+         r.MakeImage(1, 0);
+     },
+     [](Run& r) { r.A().AddFrameFrom(r.B().Frames->FrameAt(1)->RenderedBitmap()); }},
+    {"AddFrameFromOtherImageWhole", 2,
+     [](Run& r) {
+         r.MakeImage(0, 0);
+         r.MakeImage(1, 0);
+         ReleaseRendered(r.B());
+     },
+     [](Run& r) { r.A().AddFrameFrom(&r.B()); }},
+    {"SetBoundsFieldWidensScreen", 1, [](Run& r) { r.MakeImage(0, 0); },
+     [](Run& r) { r.A().Frames->FrameAt(1)->SetBoundsField(kBoundsWidth, kWidth + 2); }},
+    {"ApplyBoundsWidensScreen", 1, [](Run& r) { r.MakeImage(0, 0); },
+     [](Run& r) { r.A().Frames->FrameAt(1)->ApplyBounds(1, 1, kWidth, kHeight); }},
+    {"LoadFromStreamCutInExtension", 1, [](Run& r) { r.MakeImage(0, 0); },
+     [](Run& r) {
+         const std::unique_ptr<TMemoryStream> stream = StreamOf(StreamCutInExtension());
+         r.A().LoadFromStream(*stream);
+     }},
+    {"FrameLoadFromStreamCutInExtension", 1, [](Run& r) { r.MakeImage(0, 0); },
+     [](Run& r) {
+         const std::unique_ptr<TMemoryStream> stream = StreamOf(Bytes{0x21, 0xF9, 0x04, 0x00});
+         r.A().Frames->FrameAt(1)->LoadFromStream(*stream);
+     }},
+    {"DrawStillOfSeventyFramesDithered", 1,
+     [](Run& r) {
+         r.MakeImage(0, dfDither, SeventyFrames());
+         r.A().Frames->FrameAt(69)->ReleaseBitmap();
+     },
+     [](Run& r) {
+         r.A().CurrentFrameIndex = 69;
+         r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen);
+     },
+     69},
+    {"MergeAppendsToGlobalTable", 1,
+     [](Run& r) {
+         PrepareMergeNeedingAColour(r);
+         // A cached palette and bitmap: a change of the table is announced.
+         r.A().ReleaseBitmap();
+         r.A().PaletteHandle();
+         r.A().CurrentBitmap();
+     },
+     &MergeFrameWithFirst, 2},
+    {"MergeAppendsToLocalTable", 1,
+     [](Run& r) {
+         PrepareMergeNeedingAColour(r);
+         TGIFSubImage& frame = *r.A().Frames->FrameAt(2);
+         frame.LocalColorMap->CopyFrom(*r.A().GlobalColors());
+         frame.ReleaseBitmap();
+         frame.PaletteHandle();
+         frame.RenderedBitmap();
+     },
+     &MergeFrameWithFirst, 2},
     {"StopOwnPainterWhilePaintersWait", 2,
      [](Run& r) {
          r.MakeImage(0, dfAnimate | dfThreaded | dfPaintOnTarget);
@@ -356,7 +557,7 @@ const Operation kOperations[] = {
          r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen);
          ASSERT_NE(r.A().OwnPainter, nullptr);
          r.NotePainter(*r.A().OwnPainter);
-         PumpUntil([&] { return r.A().OwnPainter->FirstFramePainted; });
+         PumpUntil([&] { return r.A().OwnPainter->FirstFramePainted(); });
          r.StartQueuedPainter(1);
      },
      [](Run& r) { static_cast<void>(r.A().StopOwnPainter()); }},
@@ -364,31 +565,42 @@ const Operation kOperations[] = {
 
 struct Outcome {
     int callbacks = 0;
-    bool freed = false;
+    bool taken = false;
     int offThread = 0;
     bool paintersEnded = true;
-    std::string failure;  // what the operation raised other than the library's abort
+    // What the operation raised other than the library's abort and errors. Texts are kept
+    // off the heap, whose blocks the test counts.
+    char failure[160] = "";
+    // The library's error (an image emptied under an operation may leave it nothing to do).
+    char gifError[160] = "";
 };
 
-Outcome RunOnce(const Operation& op, int freeAt, int victim) {
+void Note(char (&text)[160], const std::string& what) { std::snprintf(text, sizeof text, "%s", what.c_str()); }
+
+Outcome RunOnce(const Operation& op, int takeAt, int victim, Take take) {
     Outcome out;
     {
         Run run;
+        run.frameInUse = op.frameInUse;
         op.setup(run);
         if (testing::Test::HasFatalFailure()) return out;
-        run.freeAt = freeAt;
+        run.takeAt = takeAt;
         run.victim = victim;
+        run.take = take;
         run.inOperation = true;
         try {
             op.act(run);
         } catch (const EAbort&) {
-            // The library's abort: a handler freed an image of the operation.
+            // The library's abort: a handler took away what the operation works on.
+        } catch (const GIFException& e) {
+            Note(out.gifError, e.what());
         } catch (const std::exception& e) {
-            out.failure = e.what();
+            Note(out.failure, e.what());
         }
         run.inOperation = false;
+        if (!run.takeFailure.empty()) Note(out.failure, "the handler's take raised " + run.takeFailure);
         out.callbacks = run.callbacks;
-        out.freed = run.freed;
+        out.taken = run.taken;
         for (auto& image : run.images) image.reset();
         // What the painters queued runs without the images.
         PumpUntil([] { return false; }, 20);
@@ -402,35 +614,47 @@ class GifImageFreedAtEveryCallback : public testing::TestWithParam<Operation> {}
 
 TEST_P(GifImageFreedAtEveryCallback, OperationEndsWithoutTouchingIt) {
     const Operation& op = GetParam();
-    const Outcome counted = RunOnce(op, 0, 0);
+    const Outcome counted = RunOnce(op, 0, 0, Take::Free);
     ASSERT_FALSE(HasFatalFailure());
-    EXPECT_EQ(counted.failure, "");
+    EXPECT_STREQ(counted.failure, "");
+    EXPECT_STREQ(counted.gifError, "");
     EXPECT_GT(counted.callbacks, 0) << "the operation runs no handler";
     EXPECT_EQ(FreedBlocksWritten(), 0u);
     EXPECT_TRUE(counted.paintersEnded) << "a painter thread is left";
     const int gdiBefore = GdiHeadroom();
     int orders = 0;
+    int freeing = 0;
     for (int victim = 0; victim < op.images; ++victim) {
-        for (int k = 1;; ++k) {
-            ASSERT_LT(k, 1000) << "the operation does not end";
-            SCOPED_TRACE("image " + std::to_string(victim) + " freed at callback " + std::to_string(k));
-            const size_t blocks = LiveBlocks();
-            const Outcome out = RunOnce(op, k, victim);
-            ASSERT_FALSE(HasFatalFailure());
-            EXPECT_TRUE(out.paintersEnded) << "a painter thread is left";
-            EXPECT_EQ(out.failure, "");
-            EXPECT_EQ(FreedBlocksWritten(), 0u) << "freed memory was written";
-            EXPECT_EQ(LiveBlocks(), blocks) << "memory leaked";
-            if (HasFailure()) return;
-            // The whole operation came before this callback: every one has been tried.
-            if (!out.freed) break;
-            ++orders;
+        for (const TakeKind& kind : kTakes) {
+            for (int k = 1;; ++k) {
+                ASSERT_LT(k, 1000) << "the operation does not end";
+                const std::string trace = std::string(op.name) + ": image " + std::to_string(victim) + " " +
+                                          kind.text + " at callback " + std::to_string(k);
+                SCOPED_TRACE(trace);
+                NoteForFaults(trace.c_str());
+                const size_t blocks = LiveBlocks();
+                const Outcome out = RunOnce(op, k, victim, kind.take);
+                ASSERT_FALSE(HasFatalFailure());
+                EXPECT_TRUE(out.paintersEnded) << "a painter thread is left";
+                EXPECT_STREQ(out.failure, "");
+                // A freed image ends the operation with the abort alone.
+                if (kind.take == Take::Free) {
+                    EXPECT_STREQ(out.gifError, "");
+                }
+                EXPECT_EQ(FreedBlocksWritten(), 0u) << "freed memory was written";
+                EXPECT_EQ(LiveBlocks(), blocks) << "memory leaked";
+                if (HasFailure()) return;
+                // The whole operation came before this callback: every one has been tried.
+                if (!out.taken) break;
+                ++orders;
+                if (kind.take == Take::Free) ++freeing;
+            }
         }
     }
     EXPECT_GE(GdiHeadroom(), gdiBefore - 4) << "GDI objects leaked";
     EXPECT_GT(orders, 0);
-    std::printf("%s: %d callbacks, %d orders tried, %d off the GUI thread\n", op.name, counted.callbacks, orders,
-                counted.offThread);
+    std::printf("%s: %d callbacks, %d orders tried (%d freeing an image), %d off the GUI thread\n", op.name,
+                counted.callbacks, orders, freeing, counted.offThread);
     RecordProperty("callbacks", counted.callbacks);
     RecordProperty("orders", orders);
 }

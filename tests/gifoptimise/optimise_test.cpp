@@ -70,7 +70,11 @@ TGIFSubImage* AddFrame(TGIFImage& image, const FrameSetup& setup) {
         frame->Extensions->Append(control);
         if (setup.disposal >= 0) control->SetDisposalMethod(static_cast<uint8_t>(setup.disposal));
         if (setup.delay >= 0) control->SetDelayUnits(static_cast<uint16_t>(setup.delay));
-        if (setup.waitsForInput) control->Record.PackedFields |= 0x02;
+        if (setup.waitsForInput) {
+            TGraphicControlRecord record = control->Record();
+            record.PackedFields |= 0x02;
+            control->SetRecord(record);
+        }
         if (setup.transparent >= 0) {
             control->SetIsTransparent(true);
             control->SetTransparentIndex(setup.transparent);

@@ -111,7 +111,7 @@ TEST(GifDrawImage, PaintOnTargetKeepsPainterForSameCanvasAndRect) {
     EXPECT_EQ(image->CachedBitmap, nullptr);
     TGIFPainter* first = image->OwnPainter;
     ASSERT_NE(first, nullptr);
-    ASSERT_TRUE(PumpUntil([&] { return first->FirstFramePainted; }));
+    ASSERT_TRUE(PumpUntil([&] { return first->FirstFramePainted(); }));
     EXPECT_EQ(surface.Row(0, 0, 4), Colors({kRed, kRed, kRed, kRed}));
     EXPECT_EQ(surface.At(4, 0), kYellow);
 

@@ -314,7 +314,7 @@ TEST(GifImageFreedByItsPainter, OtherPainterWhileDrawImageStopsItsOwn) {
     image->DrawImage(surface.Canvas(), kRect4x2);
     TGIFPainter* const own = image->OwnPainter;
     ASSERT_NE(own, nullptr);
-    ASSERT_TRUE(PumpUntil([&] { return own->FirstFramePainted; }));
+    ASSERT_TRUE(PumpUntil([&] { return own->FirstFramePainted(); }));
     PumpUntil([] { return false; }, 50);
 
     std::vector<std::string> entries;
@@ -353,7 +353,7 @@ TEST(GifImageFreedByItsPainter, OtherImagesHandlerWhileOptimisationStopsThePaint
     TGIFPainter* const own = image->StartPainter(nullptr, &surface.Canvas(), dfThreaded | dfAnimate, kRect4x2);
     ASSERT_NE(own, nullptr);
     own->StartPainting();
-    ASSERT_TRUE(PumpUntil([&] { return own->FirstFramePainted; }));
+    ASSERT_TRUE(PumpUntil([&] { return own->FirstFramePainted(); }));
 
     std::unique_ptr<TGIFImage> other = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3), LoopSetup{0, 0});
     std::vector<std::string> entries;

@@ -53,7 +53,7 @@ TEST_P(GifPainterConstruction, CreatesEventAndBitmapsAsNeeded) {
     EXPECT_EQ(slot, painter);
     EXPECT_TRUE(painter->Suspended());
     EXPECT_EQ(painter->CurrentFrame, -1);
-    EXPECT_FALSE(painter->FirstFramePainted);
+    EXPECT_FALSE(painter->FirstFramePainted());
     EXPECT_EQ(painter->WakeEvent != nullptr, c.wakeEvent);
     EXPECT_EQ(painter->CompositeBitmap != nullptr, c.composite);
     EXPECT_EQ(painter->ScratchBitmap != nullptr, c.composite);

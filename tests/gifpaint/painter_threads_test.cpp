@@ -318,7 +318,7 @@ TEST_P(FrameLockAtHandlers, IsNotHeld) {
     int calls = 0, held = 0;
     auto note = [&] {
         ++calls;
-        held += image->FrameLock->HeldByCaller();
+        held += image->FrameLock()->HeldByCaller();
     };
     image->OnProgress = [&](TObject*, TProgressStage, uint8_t, bool, const RECT&, const std::string&) { note(); };
     image->OnChange = [&](TObject*) { note(); };
@@ -371,7 +371,7 @@ TEST(PainterThreadHandlers, StopUnderTheFrameLockReturns) {
         const FrameLockHold hold(image.get());
         PumpFor(0);
         EXPECT_TRUE(image->StopAllPainters());
-        EXPECT_TRUE(image->FrameLock->HeldByCaller());
+        EXPECT_TRUE(image->FrameLock()->HeldByCaller());
     }
     EXPECT_TRUE(NoPainters(*image));
 }

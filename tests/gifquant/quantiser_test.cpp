@@ -27,7 +27,7 @@ Quantised Quantise(const std::vector<Rgb>& pixels, int maximumColors, int colorB
     TQuantizedColorTable table;
     for (TQuantizedColor& entry : table) entry = {1, 2, 3, 99};
     quantizer.FillColorTable(table);
-    Quantised result{quantizer.LeafCount, {}};
+    Quantised result{quantizer.LeafCount(), {}};
     for (const TQuantizedColor& entry : table) {
         if (entry.Reserved == 99) break;
         EXPECT_EQ(entry.Reserved, 0);
@@ -38,9 +38,9 @@ Quantised Quantise(const std::vector<Rgb>& pixels, int maximumColors, int colorB
 
 int CountLeaves(const TOctreeNode* node) {
     if (!node) return 0;
-    if (node->IsLeaf) return 1;
+    if (node->IsLeaf()) return 1;
     int leaves = 0;
-    for (const TOctreeNode* child : node->Children) leaves += CountLeaves(child);
+    for (int i = 0; i < 8; ++i) leaves += CountLeaves(node->Child(i));
     return leaves;
 }
 
@@ -114,8 +114,8 @@ TEST(GifQuantizer, LeafColoursAndTheirOrder) {
             TDIBReader reader(probe, pf24bit);
             TColorQuantizer quantizer(c.maximumColors, c.colorBits);
             EXPECT_TRUE(quantizer.AddBitmap(reader));
-            EXPECT_EQ(quantizer.Root, nullptr);
-            EXPECT_EQ(quantizer.LeafCount, 0);
+            EXPECT_EQ(quantizer.Root(), nullptr);
+            EXPECT_EQ(quantizer.LeafCount(), 0);
             continue;
         }
         const Quantised result = Quantise(c.pixels, c.maximumColors, c.colorBits);
@@ -161,7 +161,7 @@ TEST(GifQuantizer, LeavesOfPicturesOfSeveralRowsMatchTheReferenceTree) {
         TQuantizedColorTable table = {};
         quantizer.FillColorTable(table);
         std::vector<Rgb> got;
-        for (int i = 0; i < quantizer.LeafCount; ++i) got.push_back({table[i].Red, table[i].Green, table[i].Blue});
+        for (int i = 0; i < quantizer.LeafCount(); ++i) got.push_back({table[i].Red, table[i].Green, table[i].Blue});
 
         model::Octree reference(c.maximumColors, c.colorBits);
         reference.Add(c.picture);
@@ -181,13 +181,13 @@ TEST(GifQuantizer, NeverKeepsMoreLeavesThanAllowedAndWritesOneEntryPerLeaf) {
         TDIBReader reader(bitmap, pf24bit);
         TColorQuantizer quantizer(maximum, 8);
         quantizer.AddBitmap(reader);
-        EXPECT_GE(quantizer.LeafCount, 1);
-        EXPECT_LE(quantizer.LeafCount, maximum);
-        EXPECT_EQ(CountLeaves(quantizer.Root), quantizer.LeafCount);
+        EXPECT_GE(quantizer.LeafCount(), 1);
+        EXPECT_LE(quantizer.LeafCount(), maximum);
+        EXPECT_EQ(CountLeaves(quantizer.Root()), quantizer.LeafCount());
         TQuantizedColorTable table;
         for (TQuantizedColor& entry : table) entry = {0, 0, 0, 99};
         quantizer.FillColorTable(table);
-        for (int i = 0; i < 256; ++i) EXPECT_EQ(table[i].Reserved, i < quantizer.LeafCount ? 0 : 99) << i;
+        for (int i = 0; i < 256; ++i) EXPECT_EQ(table[i].Reserved, i < quantizer.LeafCount() ? 0 : 99) << i;
     }
 }
 
@@ -198,11 +198,11 @@ TEST(GifQuantizer, NodesJoinTheirLevelListNewestFirstAndLeavesAreCounted) {
     TOctreeNode second(3, 8, leaves, lists);
     TOctreeNode leaf(8, 8, leaves, lists);
     EXPECT_EQ(lists[3], &second);
-    EXPECT_EQ(second.NextReducible, &first);
-    EXPECT_EQ(first.NextReducible, nullptr);
-    EXPECT_FALSE(first.IsLeaf);
-    EXPECT_TRUE(leaf.IsLeaf);
-    EXPECT_EQ(leaf.NextReducible, nullptr);
+    EXPECT_EQ(second.NextReducible(), &first);
+    EXPECT_EQ(first.NextReducible(), nullptr);
+    EXPECT_FALSE(first.IsLeaf());
+    EXPECT_TRUE(leaf.IsLeaf());
+    EXPECT_EQ(leaf.NextReducible(), nullptr);
     EXPECT_EQ(leaves, 1);
     for (int level = 0; level < 8; ++level)
         if (level != 3) {
@@ -216,12 +216,12 @@ TEST(GifQuantizer, MergingARootLeafAgainChangesNothing) {
     TDIBReader reader(bitmap, pf24bit);
     TColorQuantizer quantizer(1, 8);
     quantizer.AddBitmap(reader);
-    ASSERT_TRUE(quantizer.Root && quantizer.Root->IsLeaf);
+    ASSERT_TRUE(quantizer.Root() && quantizer.Root()->IsLeaf());
     quantizer.MergeDeepestNode();
-    EXPECT_EQ(quantizer.LeafCount, 1);
-    EXPECT_EQ(quantizer.Root->PixelCount, 2);
-    quantizer.FreeTree(quantizer.Root);
-    EXPECT_EQ(quantizer.Root, nullptr);
+    EXPECT_EQ(quantizer.LeafCount(), 1);
+    EXPECT_EQ(quantizer.Root()->PixelCount(), 2);
+    quantizer.FreeTree();
+    EXPECT_EQ(quantizer.Root(), nullptr);
 }
 
 // --- Palettes ----------------------------------------------------------------------

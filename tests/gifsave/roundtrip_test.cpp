@@ -29,8 +29,8 @@ std::string TableDifference(const TGIFColorMap& a, const TGIFColorMap& b) {
 // "" when the two images hold the same screen, tables, frames and extensions.
 std::string ModelDifference(TGIFImage& a, TGIFImage& b) {
     std::ostringstream out;
-    const TLogicalScreenDescriptor& sa = a.Header->Descriptor;
-    const TLogicalScreenDescriptor& sb = b.Header->Descriptor;
+    const TLogicalScreenDescriptor& sa = a.Header->Descriptor();
+    const TLogicalScreenDescriptor& sb = b.Header->Descriptor();
     if (sa.LogicalWidth != sb.LogicalWidth || sa.LogicalHeight != sb.LogicalHeight) out << "screen size; ";
     if (sa.BackgroundIndex != sb.BackgroundIndex || sa.AspectRatio != sb.AspectRatio) out << "screen fields; ";
     if (std::string d = TableDifference(*a.GlobalColors(), *b.GlobalColors()); !d.empty())

@@ -114,7 +114,7 @@ TEST(GifSave, VersionIsTheHighestThatAFrameNeeds) {
         {"an aspect ratio",
          [&](TGIFImage& image) {
              plainFrame(image);
-             image.Header->Descriptor.AspectRatio = 49;
+             image.Header->SetAspectRatio(49);
          },
          "GIF87a"},
     };
@@ -151,8 +151,8 @@ TEST(GifSave, ImageWithoutFramesRaisesAndWritesNothing) {
         AttachProgress(image, progress);
         if (withScreen) {
             AddGlobalColors(image, 4);
-            image.Header->Descriptor.LogicalWidth = 20;
-            image.Header->Descriptor.LogicalHeight = 10;
+            image.Header->SetLogicalWidth(20);
+            image.Header->SetLogicalHeight(10);
         }
         TMemoryStream stream;
         EXPECT_EQ(GIFErrorOf([&] { image.SaveToStream(stream); }), "Unsupported GIF version");
@@ -422,23 +422,23 @@ TEST(GifSave, ExtensionsWriteTheirBodies) {
         {"loop with a count and a buffer size",
          [](TGIFSubImage* f) {
              auto* loop = new TGIFAppExtNSLoop(f);
-             loop->LoopCount = 3;
-             loop->BufferSize = 1000;
+             loop->SetLoopCount(3);
+             loop->SetBufferSize(1000);
              return loop;
          },
          WithIdentifier("NETSCAPE2.0", {0x03, 0x01, 0x03, 0x00, 0x05, 0x02, 0xE8, 0x03, 0x00, 0x00, 0x00})},
         {"comment with an empty line",
          [](TGIFSubImage* f) {
              auto* comment = new TGIFCommentExtension(f);
-             comment->Comment->Add("ab");
-             comment->Comment->Add("");
+             comment->Comment().Add("ab");
+             comment->Comment().Add("");
              return comment;
          },
          {0x21, 0xFE, 0x02, 0x61, 0x62, 0x00}},
         {"comment of 300 characters",
          [](TGIFSubImage* f) {
              auto* comment = new TGIFCommentExtension(f);
-             comment->Comment->Add(std::string(300, 'x'));
+             comment->Comment().Add(std::string(300, 'x'));
              return comment;
          },
          Concat({{0x21, 0xFE, 0xFF}, Bytes(255, 'x'), {45}, Bytes(45, 'x'), {0x00}})},
@@ -446,8 +446,8 @@ TEST(GifSave, ExtensionsWriteTheirBodies) {
         {"plain text",
          [](TGIFSubImage* f) {
              auto* text = new TGIFTextExtension(f);
-             text->Record = {12, 0x0102, 3, 40, 8, 8, 8, 1, 0};
-             text->Text->Add("Hi");
+             text->SetRecord({12, 0x0102, 3, 40, 8, 8, 8, 1, 0});
+             text->Text().Add("Hi");
              return text;
          },
          {0x21, 0x01, 0x0C, 0x02, 0x01, 0x03, 0x00, 0x28, 0x00, 0x08, 0x00, 0x08, 0x08, 0x01, 0x00, 0x02, 'H', 'i',
@@ -455,11 +455,11 @@ TEST(GifSave, ExtensionsWriteTheirBodies) {
         {"unknown application data; an empty block is left out",
          [](TGIFSubImage* f) {
              auto* app = new TGIFUnknownAppExtension(f);
-             app->Identifier = MakeAppIdentifier("XMP DataXMP");
+             app->SetIdentifier(MakeAppIdentifier("XMP DataXMP"));
              for (uint8_t size : {3, 0, 1}) {
                  auto block = std::make_unique<TGIFBlock>(size);
                  for (uint8_t i = 0; i < size; ++i) block->Data[i] = static_cast<uint8_t>(0xA0 + i);
-                 app->Blocks.push_back(std::move(block));
+                 app->AddBlock(std::move(block));
              }
              return app;
          },
@@ -625,7 +625,7 @@ std::unique_ptr<TGIFImage> RichImage() {
     first->Descriptor.PackedFields = 0x40;
     first->Extensions->Append(new TGIFAppExtNSLoop(first));
     auto* comment = new TGIFCommentExtension(first);
-    comment->Comment->Add("made for a test");
+    comment->Comment().Add("made for a test");
     first->Extensions->Append(comment);
     TGIFSubImage* second = AddFrame(*image, 3, 4, 20, 10, 256, MakePixels(Pattern::Runs, 20, 10, 256));
     auto* gce = new TGIFGraphicControlExtension(second);

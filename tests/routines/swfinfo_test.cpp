@@ -284,8 +284,8 @@ TEST_F(SwfFiles, CutCompressedBodyReadsLikeTheSameCutUncompressed) {
 
 // Damage raises, unlike a stream that is merely short: bad data, and a wrong check value
 // wherever inflation reaches it (a body that ends within the bytes the reader needs or at its
-// stated length), whatever the length field says.
-TEST_F(SwfFiles, DamagedCompressedBodyRaisesAndKeepsTheFirstTwoTemporaryFiles) {
+// stated length), whatever the length field says. The temporary files go all the same.
+TEST_F(SwfFiles, DamagedCompressedBodyRaisesAndLeavesNoTemporaryFile) {
     std::vector<uint8_t> shortBody = Body(Rect(15, 0, 11000, 0, 8000), BackgroundTag(1, 2, 3));
     std::vector<uint8_t> longBody = shortBody;
     for (uint32_t i = 0; longBody.size() < 5000; ++i) longBody.push_back(uint8_t(i * 7 + (i >> 5)));
@@ -297,26 +297,31 @@ TEST_F(SwfFiles, DamagedCompressedBodyRaisesAndKeepsTheFirstTwoTemporaryFiles) {
         const std::vector<uint8_t>& body;
         int64_t lengthChange;  // to the exact length; 0 states the body's own length
         void (*damage)(std::vector<uint8_t>&);
+        const char* message;  // zlib's own words, where they tell the damage apart
     } cases[] = {
-        {"not a zlib header", shortBody, 0, zeroHeader},
-        {"reserved block type", shortBody, 0, reservedBlock},
-        {"reserved block type, long body", longBody, 0, reservedBlock},
-        {"wrong check value", shortBody, 0, badCheck},
-        {"wrong check value, length 21", shortBody, 21 - int64_t(8 + shortBody.size()), badCheck},
-        {"wrong check value, overstated length", shortBody, 1000, badCheck},
-        {"wrong check value, long body", longBody, 0, badCheck},
+        {"not a zlib header", shortBody, 0, zeroHeader, "unknown compression method"},
+        {"reserved block type", shortBody, 0, reservedBlock, "invalid block type"},
+        {"reserved block type, long body", longBody, 0, reservedBlock, "invalid block type"},
+        {"wrong check value", shortBody, 0, badCheck, "incorrect data check"},
+        {"wrong check value, length 21", shortBody, 21 - int64_t(8 + shortBody.size()), badCheck, nullptr},
+        {"wrong check value, overstated length", shortBody, 1000, badCheck, nullptr},
+        {"wrong check value, long body", longBody, 0, badCheck, nullptr},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
+        ForgetTemps("damaged.swf");
         std::vector<uint8_t> packed = Deflate(k.body);
         k.damage(packed);
         std::vector<uint8_t> bytes = Header("CWS", uint32_t(int64_t(8 + k.body.size()) + k.lengthChange));
         bytes.insert(bytes.end(), packed.begin(), packed.end());
         int w = 5, h = 5, c = 5;
-        EXPECT_THROW(ReadSwfInfo(Write("damaged.swf", bytes), w, h, c), EZDecompressionError);
-        EXPECT_TRUE(TempExists("_$$$_", "damaged.swf"));
-        EXPECT_TRUE(TempExists("_$1$_", "damaged.swf"));
-        EXPECT_FALSE(TempExists("_$2$_", "damaged.swf"));
+        try {
+            ReadSwfInfo(Write("damaged.swf", bytes), w, h, c);
+            ADD_FAILURE() << "no error";
+        } catch (const EZDecompressionError& error) {
+            if (k.message) EXPECT_STREQ(error.what(), k.message);
+        }
+        for (const char* prefix : {"_$$$_", "_$1$_", "_$2$_"}) EXPECT_FALSE(TempExists(prefix, "damaged.swf")) << prefix;
         EXPECT_EQ(w, 5);
         EXPECT_EQ(h, 5);
         EXPECT_EQ(c, 5);
@@ -372,6 +377,22 @@ TEST_F(SwfFiles, InflationStopsAtTheStatedLength) {
     ASSERT_TRUE(ReadSwfInfo(Write("bomb.swf", bytes), w, h, c));
     EXPECT_EQ(w, 550);
     EXPECT_EQ(c, 0x336699);
+}
+
+// The uncompressed copy cannot be made (a folder of its name is in the way): the error
+// passes, and the two files made before it go.
+TEST_F(SwfFiles, FailureAfterInflatingLeavesNoTemporaryFile) {
+    ForgetTemps("blocked.swf");
+    std::string blocker = TempFolder() + "_$2$_blocked.swf";
+    ASSERT_TRUE(CreateDirectoryA(blocker.c_str(), nullptr));
+    int w = 5, h = 5, c = 5;
+    EXPECT_THROW(ReadSwfInfo(Write("blocked.swf", Cws(Body(Rect(15, 0, 400, 0, 200), ShowFrameTag()))), w, h, c),
+                 EFCreateError);
+    RemoveDirectoryA(blocker.c_str());
+    EXPECT_FALSE(TempExists("_$$$_", "blocked.swf"));
+    EXPECT_FALSE(TempExists("_$1$_", "blocked.swf"));
+    EXPECT_EQ(w, 5);
+    ForgetTemps("blocked.swf");
 }
 
 TEST_F(SwfFiles, TemporaryNamesFollowTheMovieName) {

@@ -38,18 +38,18 @@ inline std::string DescribeExtension(TGIFExtension& extension) {
     using extensionblocks::Hex;
     using extensionblocks::Lines;
     if (auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(&extension))
-        return "loop " + Hex(loop->Identifier.data(), 11) + " count " + std::to_string(loop->LoopCount) + " buffer " +
-               std::to_string(loop->BufferSize);
+        return "loop " + Hex(loop->Identifier().data(), 11) + " count " + std::to_string(loop->LoopCount()) + " buffer " +
+               std::to_string(loop->BufferSize());
     if (auto* unknown = dynamic_cast<TGIFUnknownAppExtension*>(&extension)) {
-        std::string text = "application " + Hex(unknown->Identifier.data(), 11);
-        for (const auto& block : unknown->Blocks) text += " [" + Hex(block->Data.get(), block->Size) + "]";
+        std::string text = "application " + Hex(unknown->Identifier().data(), 11);
+        for (const auto& block : unknown->Blocks()) text += " [" + Hex(block->Data.get(), block->Size) + "]";
         return text;
     }
     if (auto* control = dynamic_cast<TGIFGraphicControlExtension*>(&extension))
-        return "control " + Hex(&control->Record, sizeof control->Record);
+        return "control " + Hex(&control->Record(), sizeof control->Record());
     if (auto* text = dynamic_cast<TGIFTextExtension*>(&extension))
-        return "text " + Hex(&text->Record, sizeof text->Record) + Lines(*text->Text);
-    if (auto* comment = dynamic_cast<TGIFCommentExtension*>(&extension)) return "comment" + Lines(*comment->Comment);
+        return "text " + Hex(&text->Record(), sizeof text->Record()) + Lines(text->Text());
+    if (auto* comment = dynamic_cast<TGIFCommentExtension*>(&extension)) return "comment" + Lines(comment->Comment());
     return std::string("other ") + extension.ClassType()->ClassName;
 }
 

@@ -11,6 +11,9 @@
 namespace {
 // Enough blocks that one freed by a test is still held when the test ends.
 constexpr size_t kHeldBlocks = 16384;
+// The frames' pixel buffers come here too: the oldest held blocks go back to the heap early
+// rather than hold more than this.
+constexpr size_t kHeldBytes = 64u << 20;
 
 struct HeldBlock {
     unsigned char* bytes;
@@ -19,9 +22,11 @@ struct HeldBlock {
 // Plain zero-initialised data: operator delete runs before any constructor of the program.
 HeldBlock held[kHeldBlocks];
 size_t nextHeld;
+size_t heldBytes;
 volatile LONG holdLock;
 volatile LONG writtenAfterRelease;
 volatile LONG liveBlocks;
+char faultNote[256];
 
 class HoldLock {
 public:
@@ -57,16 +62,30 @@ void Release(void* block) noexcept {
     InterlockedDecrement(&liveBlocks);
     const HeldBlock freed{static_cast<unsigned char*>(block), _msize(block)};
     std::memset(freed.bytes, kFreedByte, freed.size);
-    HeldBlock leaving;
+    // The block it replaces, and while too much is held the oldest ones after it.
+    constexpr size_t kMaxLeaving = 64;
+    HeldBlock leaving[kMaxLeaving];
+    size_t leavingCount = 0;
     {
         HoldLock lock;
-        leaving = held[nextHeld];
-        held[nextHeld] = freed;
-        nextHeld = (nextHeld + 1) % kHeldBlocks;
+        const size_t newest = nextHeld;
+        leaving[leavingCount++] = held[newest];
+        heldBytes = heldBytes - held[newest].size + freed.size;
+        held[newest] = freed;
+        nextHeld = (newest + 1) % kHeldBlocks;
+        for (size_t oldest = nextHeld; heldBytes > kHeldBytes && oldest != newest && leavingCount < kMaxLeaving;
+             oldest = (oldest + 1) % kHeldBlocks) {
+            if (!held[oldest].bytes) continue;
+            heldBytes -= held[oldest].size;
+            leaving[leavingCount++] = held[oldest];
+            held[oldest] = HeldBlock{};
+        }
     }
-    if (!leaving.bytes) return;
-    if (!StillFreed(leaving)) InterlockedIncrement(&writtenAfterRelease);
-    std::free(leaving.bytes);
+    for (size_t i = 0; i < leavingCount; ++i) {
+        if (!leaving[i].bytes) continue;
+        if (!StillFreed(leaving[i])) InterlockedIncrement(&writtenAfterRelease);
+        std::free(leaving[i].bytes);
+    }
 }
 
 LONG WINAPI ReportFault(EXCEPTION_POINTERS* info) {
@@ -77,6 +96,7 @@ LONG WINAPI ReportFault(EXCEPTION_POINTERS* info) {
         std::fprintf(stderr, ", %s %p", record.ExceptionInformation[0] ? "writing" : "reading",
                      reinterpret_cast<void*>(record.ExceptionInformation[1]));
     std::fprintf(stderr, "\n");
+    if (faultNote[0]) std::fprintf(stderr, "while %s\n", faultNote);
     std::fflush(stderr);
     TerminateProcess(GetCurrentProcess(), 3);
     return EXCEPTION_EXECUTE_HANDLER;
@@ -100,6 +120,8 @@ size_t FreedBlocksWritten() {
 }
 
 size_t LiveBlocks() { return static_cast<size_t>(liveBlocks); }
+
+void NoteForFaults(const char* text) { std::snprintf(faultNote, sizeof faultNote, "%s", text ? text : ""); }
 
 void* operator new(size_t size) { return Allocate(size); }
 void* operator new[](size_t size) { return Allocate(size); }
