@@ -4,6 +4,7 @@
 
 #include "gifimage/extensions.h"
 #include "gifimage/gifio.h"
+#include "gifimage/gifowner.h"
 #include "gifimage/gifstream.h"
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
@@ -16,6 +17,7 @@ int BitsForColors(int colors) {
 }
 
 void TGIFColorMap::RemoveAll() {
+    const FrameLockHold hold(TableOwner());
     entries_.reset();
     count_ = 0;
     capacity_ = 0;
@@ -32,6 +34,7 @@ TColor TGIFColorMap::TripleToColor(const TGIFColor& entry) {
 }
 
 void TGIFColorMap::Reserve(int n) {
+    const FrameLockHold hold(TableOwner());
     if (n < capacity_) return;
     int capacity = n <= 16 ? 16 : (n + 31) / 32 * 32;
     if (capacity > 256) capacity = 256;
@@ -42,6 +45,7 @@ void TGIFColorMap::Reserve(int n) {
 }
 
 void TGIFColorMap::ReadTable(TStream& stream, int n) {
+    const FrameLockHold hold(TableOwner());
     RemoveAll();
     Reserve(n);
     ReadExact(stream, entries_.get(), 3 * n);
@@ -75,6 +79,7 @@ int TGIFColorMap::FindColor(TColor color) const {
 }
 
 int TGIFColorMap::AppendColor(TColor color) {
+    const FrameLockHold hold(TableOwner());
     if (count_ >= 256) RaiseGIFError(sColorTableOverflow);
     if (count_ == capacity_) Reserve(count_ + 1);
     entries_[count_] = ColorToTriple(color);
@@ -90,6 +95,7 @@ int TGIFColorMap::AppendIfMissing(TColor color) {
 }
 
 void TGIFColorMap::RemoveAt(int index) {
+    const FrameLockHold hold(TableOwner());
     if (index < 0 || index >= count_) RaiseGIFError(sInvalidColorIndex);
     --count_;
     std::memmove(&entries_[index], &entries_[index + 1], sizeof(TGIFColor) * (count_ - index));
@@ -107,6 +113,7 @@ TColor TGIFColorMap::ColorAt(int index) {
 }
 
 void TGIFColorMap::LoadFromPaletteHandle(HPALETTE palette) {
+    const FrameLockHold hold(TableOwner());
     RemoveAll();
     PALETTEENTRY entries[256];
     const int n = static_cast<int>(GetPaletteEntries(palette, 0, 256, entries));
@@ -118,6 +125,7 @@ void TGIFColorMap::LoadFromPaletteHandle(HPALETTE palette) {
 }
 
 void TGIFColorMap::LoadFromColorArray(const RGBQUAD* quads, int n) {
+    const FrameLockHold hold(TableOwner());
     RemoveAll();
     if (n <= 0) return;
     if (n > 256) n = 256;
@@ -128,6 +136,7 @@ void TGIFColorMap::LoadFromColorArray(const RGBQUAD* quads, int n) {
 }
 
 void TGIFColorMap::LoadFromDIBColors(HDC dc) {
+    const FrameLockHold hold(TableOwner());
     RemoveAll();
     std::unique_ptr<RGBQUAD[]> quads(new RGBQUAD[256]());
     const int n = static_cast<int>(GetDIBColorTable(dc, 0, 256, quads.get()));
@@ -155,6 +164,7 @@ int TGIFColorMap::BitDepth() const { return BitsForColors(count_); }
 void TGIFColorMap::CopyFrom(const TPersistent& source) {
     if (auto* other = dynamic_cast<const TGIFColorMap*>(&source)) {
         if (other == this) return;
+        const FrameLockHold hold(TableOwner());
         RemoveAll();
         capacity_ = other->capacity_;
         count_ = other->count_;
@@ -170,6 +180,7 @@ void TGIFColorMap::CopyFrom(const TPersistent& source) {
 }
 
 bool TGIFColorMap::SortByUsage() {
+    const FrameLockHold hold(TableOwner());
     if (count_ <= 1) return false;
     sortFlag_ = true;
     ColorUsageTable usage{};
@@ -222,19 +233,17 @@ void TGIFColorMap::SortEntries(ColorUsageTable& usage, int left, int right) {
 
 namespace {
 void CountPixels(const TGIFSubImage& frame, ColorUsageTable& usage, int count) {
-    const uint8_t* p = frame.Pixels;
-    for (int32_t n = frame.PixelsSize; n > 0; --n, ++p)
+    const uint8_t* p = frame.Pixels();
+    for (int32_t n = frame.PixelsSize(); n > 0; --n, ++p)
         if (*p < count) ++usage[*p].UseCount;
 }
 
-// Pixel values outside the table and a transparent index outside it keep their values.
+// A transparent index outside the table keeps its value.
 void RemapFrame(TGIFSubImage& frame, const IndexMap& map, int count) {
-    uint8_t* p = frame.Pixels;
-    for (int32_t n = frame.PixelsSize; n > 0; --n, ++p)
-        if (*p < count) *p = map[*p];
-    if (frame.Transparent && frame.GraphicControlExtension) {
-        const uint8_t t = frame.GraphicControlExtension->TransparentIndex();
-        if (t < count) frame.GraphicControlExtension->SetTransparentIndex(map[t]);
+    frame.RemapPixels(map, count);
+    if (frame.Transparent() && frame.GraphicControlExtension()) {
+        const uint8_t t = frame.GraphicControlExtension()->TransparentIndex();
+        if (t < count) frame.GraphicControlExtension()->SetTransparentIndex(map[t]);
     }
 }
 
@@ -247,6 +256,8 @@ TGIFGlobalColorMap::~TGIFGlobalColorMap() {
     RemoveAll();
     NotifyChange();
 }
+
+const TGIFOwner* TGIFGlobalColorMap::TableOwner() const { return header_ ? header_->Owner() : nullptr; }
 
 void TGIFGlobalColorMap::ReportWarning(int severity, const std::string& message) {
     if (header_ && header_->Owner())
@@ -285,6 +296,8 @@ TGIFLocalColorMap::~TGIFLocalColorMap() {
     RemoveAll();
     NotifyChange();
 }
+
+const TGIFOwner* TGIFLocalColorMap::TableOwner() const { return frame_ ? frame_->Owner() : nullptr; }
 
 void TGIFLocalColorMap::ReportWarning(int severity, const std::string& message) {
     if (!frame_ || !frame_->Owner()) return;

@@ -13,6 +13,7 @@
 
 class TGIFHeader;
 class TGIFImageList;
+class TGIFOwner;
 class TGIFSubImage;
 
 // 0 for 0 colours, else the smallest b >= 1 with 2^b >= colors.
@@ -77,6 +78,11 @@ public:
     bool SortByUsage();
     static void SortEntries(ColorUsageTable& usage, int left, int right);
 
+protected:
+    // The image whose painters read the table (none for a table of no image): every change of
+    // the entries holds its frame lock.
+    virtual const TGIFOwner* TableOwner() const { return nullptr; }
+
 private:
     std::unique_ptr<TGIFColor[]> entries_;
     int count_ = 0;
@@ -98,6 +104,9 @@ public:
     bool Compact() override;
     void NotifyChange() override;
 
+protected:
+    const TGIFOwner* TableOwner() const override;
+
 private:
     TGIFHeader* header_;
     const TGIFImageList* frames_;
@@ -117,6 +126,9 @@ public:
 
     // The frame whose table it is; not owned.
     TGIFSubImage* Frame() const { return frame_; }
+
+protected:
+    const TGIFOwner* TableOwner() const override;
 
 private:
     TGIFSubImage* frame_;

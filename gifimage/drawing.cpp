@@ -86,7 +86,7 @@ HPALETTE SelectedPalette(HDC dc) {
 // thousands of frames must not fill it.
 constexpr int kMaxFramesWithCachedObjects = 64;
 
-bool HoldsCachedObjects(const TGIFSubImage& frame) { return frame.HasRenderedBitmap() || frame.Mask || frame.Palette; }
+bool HoldsCachedObjects(const TGIFSubImage& frame) { return frame.HasRenderedBitmap() || frame.Mask() || frame.Palette(); }
 
 // Before `drawn` is drawn (and so rendered), the other frames of its image that keep cached GDI
 // objects are bounded: the nearest ones before it, which an animation showed last, keep theirs;
@@ -96,17 +96,17 @@ bool HoldsCachedObjects(const TGIFSubImage& frame) { return frame.HasRenderedBit
 void BoundFramesWithCachedObjects(const TGIFSubImage& drawn) {
     TGIFImage* image = drawn.OwnerImage();
     if (!image) return;
-    const int count = image->Frames->ItemCount();
+    const int count = image->Frames()->ItemCount();
     if (count <= kMaxFramesWithCachedObjects) return;
     int at = 0;
-    while (at < count && image->Frames->FrameAt(at) != &drawn) ++at;
+    while (at < count && image->Frames()->FrameAt(at) != &drawn) ++at;
     if (at == count) return;
     const FrameLockHold hold(image);
     int kept = 1;  // the drawn frame itself
     for (int back = 1; back < count; ++back) {
-        TGIFSubImage* frame = image->Frames->FrameAt((at - back + count) % count);
-        if (!HoldsCachedObjects(*frame) || FrameInWork(*image, frame)) continue;
-        if (++kept <= kMaxFramesWithCachedObjects || frame == image->Frames->FrameAt(0)) continue;
+        TGIFSubImage* frame = image->Frames()->FrameAt((at - back + count) % count);
+        if (!HoldsCachedObjects(*frame) || image->FrameInWork(frame)) continue;
+        if (++kept <= kMaxFramesWithCachedObjects || frame == image->Frames()->FrameAt(0)) continue;
         frame->ReleaseBitmap();
         frame->ReleaseMask();
         frame->SetPaletteHandle(nullptr);
@@ -139,11 +139,11 @@ void TGIFSubImage::StretchDrawFrame(TCanvas& canvas, const RECT& rect, bool tran
     const int screenHeight = OwnerImage() ? OwnerImage()->ScreenHeight() : 0;
     const int width = Width(), height = Height();
 
-    if (transparent && Transparent && IsMasked()) {
+    if (transparent && transparent_ && IsMasked()) {
         TBitmap* bitmap = RenderedBitmap();
         if (!bitmap) return;
         MemoryDC maskContext = MemoryContext(nullptr);
-        Selection maskSelected(maskContext, Mask);
+        Selection maskSelected(maskContext, mask_);
         HDC source = bitmap->Canvas().Handle();
         if (!tile) {
             PaintTransparent(canvas.Handle(), rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
@@ -209,10 +209,11 @@ bool TGIFSubImage::PaintTransparent(HDC dest, int destX, int destY, int destWidt
 // --- Trimming --------------------------------------------------------------------
 
 void TGIFSubImage::TrimBorders() {
-    if (IsEmpty() || !Transparent || !GraphicControlExtension) return;
-    const uint8_t key = GraphicControlExtension->TransparentIndex();
+    const FrameLockHold hold(*this);
+    if (IsEmpty() || !transparent_ || !graphicControlExtension_) return;
+    const uint8_t key = graphicControlExtension_->TransparentIndex();
     const int width = Width(), height = Height();
-    auto at = [&](int x, int y) { return Pixels[static_cast<size_t>(y) * width + x]; };
+    auto at = [&](int x, int y) { return pixels_[static_cast<size_t>(y) * width + x]; };
     auto columnClear = [&](int x) {
         for (int y = 0; y < height; ++y)
             if (at(x, y) != key) return false;
@@ -241,15 +242,15 @@ void TGIFSubImage::TrimBorders() {
     uint8_t* trimmed = NewPixelBuffer(newSize, false);
     if (!trimmed) RaiseGIFError(sImageTooLarge);
     for (int y = top; y <= bottom; ++y)
-        std::memcpy(trimmed + static_cast<size_t>(y - top) * newWidth, Pixels + static_cast<size_t>(y) * width + left,
+        std::memcpy(trimmed + static_cast<size_t>(y - top) * newWidth, pixels_ + static_cast<size_t>(y) * width + left,
                     newWidth);
     ReleasePixels();
-    Pixels = trimmed;
-    PixelsSize = static_cast<int32_t>(newSize);
-    Descriptor.Left = static_cast<uint16_t>(Descriptor.Left + left);
-    Descriptor.Top = static_cast<uint16_t>(Descriptor.Top + top);
-    Descriptor.Width = static_cast<uint16_t>(newWidth);
-    Descriptor.Height = static_cast<uint16_t>(newHeight);
+    pixels_ = trimmed;
+    pixelsSize_ = static_cast<int32_t>(newSize);
+    descriptor_.Left = static_cast<uint16_t>(descriptor_.Left + left);
+    descriptor_.Top = static_cast<uint16_t>(descriptor_.Top + top);
+    descriptor_.Width = static_cast<uint16_t>(newWidth);
+    descriptor_.Height = static_cast<uint16_t>(newHeight);
     ReleaseBitmap();
     ReleaseMask();
 }
@@ -267,14 +268,15 @@ bool SameEntry(TGIFColorMap* a, int indexA, TGIFColorMap* b, int indexB) {
 }
 
 bool UsesIndex(TGIFSubImage& frame, uint8_t index) {
-    return std::memchr(frame.Pixels, index, static_cast<size_t>(frame.PixelsSize)) != nullptr;
+    return std::memchr(frame.Pixels(), index, static_cast<size_t>(frame.PixelsSize())) != nullptr;
 }
 
 }  // namespace
 
 void TGIFSubImage::MergeFrom(TGIFSubImage* previous) {
+    const FrameLockHold hold(*this);
     if (IsEmpty() || !previous || previous->IsEmpty()) return;
-    if (const TGIFGraphicControlExtension* control = previous->GraphicControlExtension) {
+    if (const TGIFGraphicControlExtension* control = previous->GraphicControlExtension()) {
         const uint8_t disposal = control->DisposalMethod();
         if (disposal == kDisposalRestoreBackground || disposal == kDisposalRestorePrevious) return;
     }
@@ -282,30 +284,30 @@ void TGIFSubImage::MergeFrom(TGIFSubImage* previous) {
     const RECT own = FrameRect(), other = previous->FrameRect();
     if (!IntersectRect(&overlap, &own, &other)) return;
 
-    const bool wasTransparent = Transparent && GraphicControlExtension;
+    const bool wasTransparent = transparent_ && graphicControlExtension_;
     bool known = wasTransparent;
-    int index = known ? GraphicControlExtension->TransparentIndex() : -1;
+    int index = known ? graphicControlExtension_->TransparentIndex() : -1;
     if (!known) {
-        const int localCount = LocalColorMap->Count();
+        const int localCount = localColorMap_->Count();
         const int globalCount = OwnerImage() ? OwnerImage()->GlobalColors()->Count() : 0;
         const bool room = localCount > 0 ? localCount < 256 : globalCount >= 1 && globalCount < 256;
         if (!room) return;
     }
-    const bool previousKeyed = previous->Transparent && previous->GraphicControlExtension;
-    const int previousKey = previousKeyed ? previous->GraphicControlExtension->TransparentIndex() : -1;
+    const bool previousKeyed = previous->Transparent() && previous->GraphicControlExtension();
+    const int previousKey = previousKeyed ? previous->GraphicControlExtension()->TransparentIndex() : -1;
 
     // A colour index that will show nothing: a new black entry, or the index other transparent
     // frames of the global table already use when it is an entry of the table and this frame has
     // no pixel of it.
     auto obtainIndex = [&]() {
-        if (LocalColorMap->Count() > 0) return LocalColorMap->AppendColor(TColor(0));
+        if (localColorMap_->Count() > 0) return localColorMap_->AppendColor(TColor(0));
         TGIFColorMap& global = *OwnerImage()->GlobalColors();
-        for (int i = 0; i < OwnerImage()->Frames->ItemCount(); ++i) {
-            TGIFSubImage* frame = OwnerImage()->Frames->FrameAt(i);
-            if (frame == this || !frame->Transparent || !frame->GraphicControlExtension ||
-                frame->LocalColorMap->Count() > 0)
+        for (int i = 0; i < OwnerImage()->Frames()->ItemCount(); ++i) {
+            TGIFSubImage* frame = OwnerImage()->Frames()->FrameAt(i);
+            if (frame == this || !frame->Transparent() || !frame->GraphicControlExtension() ||
+                frame->LocalColorMap()->Count() > 0)
                 continue;
-            const uint8_t shared = frame->GraphicControlExtension->TransparentIndex();
+            const uint8_t shared = frame->GraphicControlExtension()->TransparentIndex();
             if (shared < global.Count() && !UsesIndex(*this, shared)) return static_cast<int>(shared);
             break;
         }
@@ -318,7 +320,7 @@ void TGIFSubImage::MergeFrom(TGIFSubImage* previous) {
     TGIFColorMap* ownColors = EffectiveColorMap();
     TGIFColorMap* previousColors = previous->EffectiveColorMap();
     for (int y = overlap.top; y < overlap.bottom; ++y) {
-        uint8_t* row = RowAt(y - Top());
+        uint8_t* row = WritableRow(y - Top());
         const uint8_t* previousRow = previous->RowAt(y - previous->Top());
         for (int x = overlap.left; x < overlap.right; ++x) {
             const uint8_t pixel = row[x - Left()];
@@ -332,7 +334,7 @@ void TGIFSubImage::MergeFrom(TGIFSubImage* previous) {
                 EndIfImageFreed(ownWatch.Lives() && previousWatch.Lives());
                 ownColors = EffectiveColorMap();
                 previousColors = previous->EffectiveColorMap();
-                row = RowAt(y - Top());
+                row = WritableRow(y - Top());
                 previousRow = previous->RowAt(y - previous->Top());
             }
             row[x - Left()] = static_cast<uint8_t>(index);
@@ -340,11 +342,11 @@ void TGIFSubImage::MergeFrom(TGIFSubImage* previous) {
     }
 
     if (!wasTransparent && known) {
-        TGIFGraphicControlExtension* control = GraphicControlExtension;
+        TGIFGraphicControlExtension* control = graphicControlExtension_;
         if (!control) {
             auto created = std::make_unique<TGIFGraphicControlExtension>(this);
             control = created.get();
-            Extensions->Append(created.release());
+            extensions_->Append(created.release());
         }
         control->SetIsTransparent(true);
         control->SetTransparentIndex(index);

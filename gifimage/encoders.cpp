@@ -300,10 +300,14 @@ private:
 bool TLZWEncoder::MostlyRuns() const {
     const int64_t n = int64_t{width_} * height_;
     if (n < 2) return false;
-    // At most 4096 pairs, and no more than every eighth pixel of a small frame.
+    // At most 4096 pairs, and no more than every eighth pixel of a small frame. The pairs start
+    // at 0, step, 2 * step, ... up to the last pixel but one; counted in the pointer's width.
     const int64_t step = std::max<int64_t>(8, n / 4096);
-    int64_t alike = 0, pairs = 0;
-    for (int64_t k = 0; k + 1 < n; k += step, ++pairs) alike += pixelData_[k] == pixelData_[k + 1];
+    const size_t pairs = static_cast<size_t>((n - 2) / step + 1);
+    const size_t stride = static_cast<size_t>(step);
+    size_t alike = 0;
+    const uint8_t* pair = pixelData_;
+    for (size_t i = 0; i < pairs; ++i, pair += stride) alike += pair[0] == pair[1];
     return 2 * alike >= pairs;
 }
 

@@ -106,7 +106,7 @@ void FreeExtensionRegistries() {
 TGIFExtension::TGIFExtension(TGIFSubImage* frame) : TGIFItem(frame ? frame->Owner() : nullptr), frame_(frame) {}
 
 TGIFExtension::~TGIFExtension() {
-    if (Frame() && Frame()->Extensions) Frame()->Extensions->RemoveItem(this);
+    if (Frame() && Frame()->Extensions()) Frame()->Extensions()->RemoveItem(this);
 }
 
 TGIFExtensionClass TGIFExtension::ClassForLabel(TStream& stream) {
@@ -142,13 +142,13 @@ void TGIFExtension::SaveToStream(TStream& stream) {
 // --- Graphic control ---------------------------------------------------------
 
 TGIFGraphicControlExtension::TGIFGraphicControlExtension(TGIFSubImage* frame) : TGIFExtension(frame) {
-    if (Frame() && !Frame()->GraphicControlExtension) Frame()->GraphicControlExtension = this;
+    if (Frame() && !Frame()->GraphicControlExtension()) Frame()->graphicControlExtension_ = this;
 }
 
 TGIFGraphicControlExtension::~TGIFGraphicControlExtension() {
     if (Frame()) {
-        if (IsTransparent()) Frame()->Transparent = false;
-        if (Frame()->GraphicControlExtension == this) Frame()->GraphicControlExtension = nullptr;
+        if (IsTransparent()) Frame()->transparent_ = false;
+        if (Frame()->GraphicControlExtension() == this) Frame()->graphicControlExtension_ = nullptr;
     }
 }
 
@@ -158,7 +158,7 @@ void TGIFGraphicControlExtension::LoadFromStream(TStream& stream) {
         ReportWarning(1, sPrematureEndOfData);
         return;
     }
-    if ((record_.PackedFields & kTransparentFlag) && Frame()) Frame()->Transparent = true;
+    if ((record_.PackedFields & kTransparentFlag) && Frame()) Frame()->transparent_ = true;
 }
 
 void TGIFGraphicControlExtension::SaveToStream(TStream& stream) {
@@ -170,7 +170,7 @@ void TGIFGraphicControlExtension::SetIsTransparent(bool value) {
     const FrameLockHold hold(*this);
     record_.PackedFields = static_cast<uint8_t>((record_.PackedFields & ~kTransparentFlag) |
                                                (value ? kTransparentFlag : 0));
-    if (Frame()) Frame()->Transparent = value;
+    if (Frame()) Frame()->transparent_ = value;
 }
 
 void TGIFGraphicControlExtension::SetDisposalMethod(uint8_t value) {

@@ -8,11 +8,6 @@
 #include "gifimage/gifimage.h"
 #include "gifimage/subimage.h"
 
-// Whether the GUI thread is rendering the frame or importing into it. Called with the lock held.
-inline bool FrameInWork(const TGIFImage& image, const TGIFSubImage* frame) {
-    return std::find(image.FramesInWork.begin(), image.FramesInWork.end(), frame) != image.FramesInWork.end();
-}
-
 // Holds the frame lock of a frame's image and marks the frame as in work, so that painter
 // threads leave it alone also while the holder lets go of the lock for a handler. A handler
 // that frees the image leaves the mark to go with it.
@@ -20,13 +15,11 @@ class FrameWorkHold {
 public:
     explicit FrameWorkHold(const TGIFSubImage& frame) : frame_(&frame), image_(frame.OwnerImage()), hold_(image_) {
         if (!image_) return;
-        life_ = image_->Lifetime;
-        image_->FramesInWork.push_back(frame_);
+        life_ = image_->Life();
+        image_->MarkFrameInWork(frame_);
     }
     ~FrameWorkHold() {
-        if (!image_ || life_.expired()) return;
-        auto& marks = image_->FramesInWork;
-        if (const auto it = std::find(marks.begin(), marks.end(), frame_); it != marks.end()) marks.erase(it);
+        if (image_ && !life_.expired()) image_->UnmarkFrameInWork(frame_);
     }
     FrameWorkHold(const FrameWorkHold&) = delete;
     FrameWorkHold& operator=(const FrameWorkHold&) = delete;

@@ -36,23 +36,23 @@ TGraphicClass TGIFImage::ClassKey() {
     return &key;
 }
 
-bool TGIFImage::IsEmpty() const { return Frames->ItemCount() == 0; }
-int TGIFImage::ScreenWidth() const { return Header->LogicalWidth(); }
-int TGIFImage::ScreenHeight() const { return Header->LogicalHeight(); }
-TColor TGIFImage::BackgroundColor() { return Header->BackgroundColor(); }
-TGIFColorMap* TGIFImage::GlobalColors() const { return Header->ColorMap(); }
+bool TGIFImage::IsEmpty() const { return frames_->ItemCount() == 0; }
+int TGIFImage::ScreenWidth() const { return header_->LogicalWidth(); }
+int TGIFImage::ScreenHeight() const { return header_->LogicalHeight(); }
+TColor TGIFImage::BackgroundColor() { return header_->BackgroundColor(); }
+TGIFColorMap* TGIFImage::GlobalColors() const { return header_->ColorMap(); }
 
 TGIFImage::TGIFImage()
-    : Frames(std::make_unique<TGIFImageList>(this))
-    , Header(std::make_unique<TGIFHeader>(this, Frames.get()))
-    , Painters(std::make_shared<TThreadList<TGIFPainter*>>())
-    , DrawFlags(DefaultDrawFlags)
-    , ReductionMethod(DefaultColorReduction)
-    , ReductionBits(DefaultReductionBits)
-    , DitherMode(DefaultDitherMode)
-    , Compression(DefaultCompression)
-    , PainterPriority(DefaultThreadPriority)
-    , SpeedPercent(DefaultAnimationSpeed) {
+    : frames_(std::make_unique<TGIFImageList>(this))
+    , header_(std::make_unique<TGIFHeader>(this, frames_.get()))
+    , painters_(std::make_shared<TThreadList<TGIFPainter*>>())
+    , drawFlags_(DefaultDrawFlags)
+    , reductionMethod_(DefaultColorReduction)
+    , reductionBits_(DefaultReductionBits)
+    , ditherMode_(DefaultDitherMode)
+    , compression_(DefaultCompression)
+    , painterPriority_(DefaultThreadPriority)
+    , speedPercent_(DefaultAnimationSpeed) {
     ResetImage();
 }
 
@@ -60,44 +60,64 @@ TGIFImage::~TGIFImage() {
     // The image is going anyway: what the stop's queue runs cannot end its destruction.
     static_cast<void>(StopAllPainters());
     {
-        std::vector<TGIFPainter*>& painters = Painters->LockList();
-        for (auto it = painters.rbegin(); it != painters.rend(); ++it) (*it)->OwnerImage = nullptr;
-        Painters->UnlockList();
+        std::vector<TGIFPainter*>& painters = painters_->LockList();
+        for (auto it = painters.rbegin(); it != painters.rend(); ++it) (*it)->ForgetImage();
+        painters_->UnlockList();
     }
     ClearImage();
-    Painters.reset();
-    Frames.reset();
-    Header.reset();
+    painters_.reset();
+    frames_.reset();
+    header_.reset();
 }
 
 void TGIFImage::ClearImage() { ClearImage(nullptr); }
+
+bool TGIFImage::FrameInWork(const TGIFSubImage* frame) const {
+    return std::find(framesInWork_.begin(), framesInWork_.end(), frame) != framesInWork_.end();
+}
+
+void TGIFImage::UnmarkFrameInWork(const TGIFSubImage* frame) {
+    if (const auto it = std::find(framesInWork_.begin(), framesInWork_.end(), frame); it != framesInWork_.end())
+        framesInWork_.erase(it);
+}
+
+uint8_t* TGIFImage::TakeReservedPixels(uint32_t size) { return loadReserve_ ? loadReserve_->Take(size) : nullptr; }
+
+void TGIFImage::SetDrawFlags(uint16_t flags) {
+    const FrameLockHold hold(this);
+    drawFlags_ = flags;
+}
+
+void TGIFImage::SetSpeedPercent(int percent) {
+    const FrameLockHold hold(this);
+    speedPercent_ = percent;
+}
 
 void TGIFImage::ClearImage(TPixelReserve* reserve) {
     EndIfImageFreed(StopAllPainters());
     const FrameLockHold hold(this);
     ReleaseBitmap();
-    if (reserve) reserve->KeepPixelsOf(*Frames);
-    Frames->RemoveAll();
-    Header->ColorMap()->RemoveAll();
-    Header->SetLogicalWidth(0);
-    Header->SetLogicalHeight(0);
-    Header->PackFlags();
+    if (reserve) reserve->KeepPixelsOf(*frames_);
+    frames_->RemoveAll();
+    header_->ColorMap()->RemoveAll();
+    header_->SetLogicalWidth(0);
+    header_->SetLogicalHeight(0);
+    header_->PackFlags();
     SetPalette(nullptr);
 }
 
-namespace {
 // Offers the reserve to the frames a load reads, and withdraws it when the load ends (unless a
 // handler has freed the image meanwhile).
-class LoadReserveScope {
+class TGIFImage::LoadReserveScope {
 public:
     LoadReserveScope(TGIFImage& image, TPixelReserve& reserve)
         : image_(image)
-        , life_(image.Lifetime)
-        , outer_(image.LoadReserve) {
-        image.LoadReserve = &reserve;
+        , life_(image.Life())
+        , outer_(image.loadReserve_) {
+        image.loadReserve_ = &reserve;
     }
     ~LoadReserveScope() {
-        if (!life_.expired()) image_.LoadReserve = outer_;
+        if (!life_.expired()) image_.loadReserve_ = outer_;
     }
     LoadReserveScope(const LoadReserveScope&) = delete;
     LoadReserveScope& operator=(const LoadReserveScope&) = delete;
@@ -107,7 +127,6 @@ private:
     std::weak_ptr<const char> life_;
     TPixelReserve* outer_;
 };
-}  // namespace
 
 void TGIFImage::LoadFromStream(TStream& stream) {
     TGIFProgress progress(this, this, sProgressLoading, TGIFProgress::Redraw);
@@ -118,8 +137,8 @@ void TGIFImage::LoadFromStream(TStream& stream) {
     try {
         const FrameLockHold hold(this);
         const LoadReserveScope scope(*this, reserve);
-        Header->LoadFromStream(stream);
-        Frames->LoadItems(stream, this);
+        header_->LoadFromStream(stream);
+        frames_->LoadItems(stream, this);
         FitScreenToFrames();
         TGIFTrailer trailer(this);
         trailer.LoadFromStream(stream);
@@ -133,8 +152,8 @@ void TGIFImage::LoadFromStream(TStream& stream) {
 void TGIFImage::SaveToStream(TStream& stream) {
     TGIFProgress progress(this, this, sProgressSaving, TGIFProgress::Redraw);
     EndIfImageFreed(progress.Start());
-    Header->SaveToStream(stream);
-    Frames->SaveItems(stream);
+    header_->SaveToStream(stream);
+    frames_->SaveItems(stream);
     TGIFTrailer trailer(this);
     trailer.SaveToStream(stream);
     EndIfImageFreed(progress.Finish());
@@ -149,15 +168,15 @@ void TGIFImage::LoadFromNamedResource(HMODULE module, const std::string& name) {
 // size, with a warning, rather than keeping the low 16 bits of the frame's edge.
 void TGIFImage::FitScreenToFrames() {
     bool beyondLargest = false;
-    for (int i = 0; i < Frames->ItemCount(); ++i) {
-        const TGIFSubImage* frame = Frames->FrameAt(i);
+    for (int i = 0; i < frames_->ItemCount(); ++i) {
+        const TGIFSubImage* frame = frames_->FrameAt(i);
         int right = frame->BoundsField(kBoundsLeft) + frame->BoundsField(kBoundsWidth);
         int bottom = frame->BoundsField(kBoundsTop) + frame->BoundsField(kBoundsHeight);
         if (right > kMaxSide || bottom > kMaxSide) beyondLargest = true;
         right = std::min(right, kMaxSide);
         bottom = std::min(bottom, kMaxSide);
-        if (right > ScreenWidth()) Header->SetLogicalWidth(right);
-        if (bottom > ScreenHeight()) Header->SetLogicalHeight(bottom);
+        if (right > ScreenWidth()) header_->SetLogicalWidth(right);
+        if (bottom > ScreenHeight()) header_->SetLogicalHeight(bottom);
     }
     if (beyondLargest) EndIfImageFreed(Warn(this, 1, sScreenSizeExceeded));
 }
@@ -170,57 +189,57 @@ void TGIFImage::SetScreenHeight(int value) { SetScreenExtent(kBoundsTop, value);
 void TGIFImage::SetScreenExtent(int side, int value) {
     if (value < 0 || value > kMaxSide) RaiseGIFError(sInvalidImageDimensions);
     const int extentField = side == kBoundsLeft ? kBoundsWidth : kBoundsHeight;
-    for (int i = 0; i < Frames->ItemCount(); ++i) {
-        const TGIFSubImage* frame = Frames->FrameAt(i);
+    for (int i = 0; i < frames_->ItemCount(); ++i) {
+        const TGIFSubImage* frame = frames_->FrameAt(i);
         if (frame->BoundsField(side) + frame->BoundsField(extentField) > value)
             RaiseGIFError(side == kBoundsLeft ? sWidthTooSmall : sHeightTooSmall);
     }
     const bool width = side == kBoundsLeft;
-    if (value == (width ? Header->LogicalWidth() : Header->LogicalHeight())) return;
+    if (value == (width ? header_->LogicalWidth() : header_->LogicalHeight())) return;
     if (width)
-        Header->SetLogicalWidth(value);
+        header_->SetLogicalWidth(value);
     else
-        Header->SetLogicalHeight(value);
+        header_->SetLogicalHeight(value);
     ReleaseBitmap();
     EndIfImageFreed(NotifyChanged(this));
 }
 
-GIFVersion TGIFImage::RequiredVersion() const { return Frames->RequiredVersion(); }
+GIFVersion TGIFImage::RequiredVersion() const { return frames_->RequiredVersion(); }
 
-int TGIFImage::ColorDepth() const { return Frames->ColorDepth(Header->ColorDepth()); }
+int TGIFImage::ColorDepth() const { return frames_->ColorDepth(header_->ColorDepth()); }
 
-int TGIFImage::BitDepth() const { return Frames->BitDepth(Header->BitDepth()); }
+int TGIFImage::BitDepth() const { return frames_->BitDepth(header_->BitDepth()); }
 
 HPALETTE TGIFImage::PaletteHandle() {
     const FrameLockHold hold(this);
-    if (InPaletteQuery) RaiseGIFError(sNoColorTable);
-    FlagGuard guard(InPaletteQuery);
-    if (CachedBitmap) {
-        if (HPALETTE palette = CachedBitmap->Palette()) return palette;
+    if (inPaletteQuery_) RaiseGIFError(sNoColorTable);
+    FlagGuard guard(inPaletteQuery_);
+    if (cachedBitmap_) {
+        if (HPALETTE palette = cachedBitmap_->Palette()) return palette;
     }
-    if (PaletteCache) return PaletteCache;
+    if (paletteCache_) return paletteCache_;
     if (NeedsDither()) {
-        PaletteCache = CreateWebSafePalette();
-        return PaletteCache;
+        paletteCache_ = CreateWebSafePalette();
+        return paletteCache_;
     }
     if (GlobalColors()->Count() > 0) {
-        PaletteCache = GlobalColors()->MakePaletteHandle();
-        return PaletteCache;
+        paletteCache_ = GlobalColors()->MakePaletteHandle();
+        return paletteCache_;
     }
-    if (Frames->ItemCount() > 0) return Frames->FrameAt(0)->PaletteHandle();
+    if (frames_->ItemCount() > 0) return frames_->FrameAt(0)->PaletteHandle();
     return nullptr;
 }
 
 void TGIFImage::SetPaletteHandle(HPALETTE handle) {
     const FrameLockHold hold(this);
-    if (!ReplacePaletteHandle(PaletteCache, handle, CachedBitmap.get())) return;
+    if (!ReplacePaletteHandle(paletteCache_, handle, cachedBitmap_.get())) return;
     ReleaseBitmap();
     SetPaletteModified(true);
     EndIfImageFreed(NotifyChanged(this));
 }
 
 bool TGIFImage::NeedsDither() const {
-    return (DrawFlags & dfDither) && (!(DrawFlags & dfDitherPaletteOnly) || IsPaletteDisplay);
+    return (drawFlags_ & dfDither) && (!(drawFlags_ & dfDitherPaletteOnly) || IsPaletteDisplay);
 }
 
 int TGIFImage::AddFrameFrom(TPersistent* source) {
@@ -233,7 +252,7 @@ int TGIFImage::AddFrameFrom(TPersistent* source) {
         frame = imported.get();
     } else if (auto* subImage = dynamic_cast<TGIFSubImage*>(source)) {
         if (subImage->OwnerImage() == this) {
-            if (const int listed = Frames->IndexOf(subImage); listed >= 0) return listed;
+            if (const int listed = frames_->IndexOf(subImage); listed >= 0) return listed;
         } else {
             // The frame leaves its image, whose painters may be drawing it, and is owned by this
             // one alone from now on: neither image's end frees it twice or reaches the other.
@@ -241,14 +260,14 @@ int TGIFImage::AddFrameFrom(TPersistent* source) {
             // with its own).
             previous = subImage->OwnerImage();
             if (previous) {
-                const std::weak_ptr<const char> life = Lifetime;
+                const std::weak_ptr<const char> life = lifetime_;
                 const TFrameWatch frameWatch(*subImage);
                 const bool previousLives = previous->StopAllPainters();
                 EndIfImageFreed(!life.expired());
                 EndIfImageFreed(previousLives);
                 // Or emptied the old image, reloaded it, or taken the frame from it.
                 EndIfImageFreed(frameWatch.Lives());
-                previous->Frames->RemoveItem(subImage);
+                previous->Frames()->RemoveItem(subImage);
             }
             subImage->SetOwnerImage(this);
         }
@@ -256,7 +275,7 @@ int TGIFImage::AddFrameFrom(TPersistent* source) {
     } else {
         RaiseGIFError(sUnsupportedObject);
     }
-    const int index = Frames->Append(frame);
+    const int index = frames_->Append(frame);
     imported.Release();
     ReleaseBitmap();
     // The frame is listed here before the old image hears of its change, whose handler may free
@@ -267,9 +286,9 @@ int TGIFImage::AddFrameFrom(TPersistent* source) {
 }
 
 void TGIFImage::ReleaseBitmap() {
-    if (OwnPainter) OwnPainter->StopPainting();
+    if (ownPainter_) ownPainter_->StopPainting();
     const FrameLockHold hold(this);
-    CachedBitmap.reset();
+    cachedBitmap_.reset();
 }
 
 // Clearing the image frees its frames, their bitmaps and its whole-image bitmap, and its stop of
@@ -286,10 +305,10 @@ TPersistent* TGIFImage::SourceThatOutlivesClearing(TPersistent* source, std::uni
     auto* frame = dynamic_cast<TGIFSubImage*>(source);
     if (!frame) return source;
     heldImage = std::make_unique<TGIFImage>();
-    if (frame->OwnerImage()) heldImage->Header->CopyFrom(*frame->OwnerImage()->Header);
+    if (frame->OwnerImage()) heldImage->Header()->CopyFrom(*frame->OwnerImage()->Header());
     auto held = std::make_unique<TGIFSubImage>(heldImage.get());
     held->CopyFrom(*frame);
-    heldImage->Frames->Append(held.get());
+    heldImage->Frames()->Append(held.get());
     return held.release();
 }
 
@@ -322,15 +341,15 @@ void TGIFImage::CopyFrom(TPersistent* source) {
 // image and the frame with it: the frame is handed over first, with room made for it in the
 // list, so that nothing can fail between the hand-over and the listing.
 int TGIFImage::AddNewFrame(TUnlistedFrame& frame) {
-    Frames->ReserveOneMore();
+    frames_->ReserveOneMore();
     return AddFrameFrom(frame.Release());
 }
 
 // The copy of another image reports to that image's handlers. Any handler may free this image
 // or the source: the copy ends there with the library's abort, touching neither again.
 void TGIFImage::CopyImage(TGIFImage& other) {
-    const std::weak_ptr<const char> life = Lifetime;
-    const std::weak_ptr<const char> sourceLife = other.Lifetime;
+    const std::weak_ptr<const char> life = lifetime_;
+    const std::weak_ptr<const char> sourceLife = other.Life();
     const auto bothLive = [&] { return !life.expired() && !sourceLife.expired(); };
     ClearImage();
     EndIfImageFreed(bothLive());
@@ -340,20 +359,20 @@ void TGIFImage::CopyImage(TGIFImage& other) {
     try {
         TGIFProgress progress(this, this, sProgressCopying, TGIFProgress::NoRedraw);
         EndIfImageFreed(progress.Start() && bothLive());
-        Header->CopyFrom(*other.Header);
-        PainterPriority = other.PainterPriority;
-        BackgroundOverride = other.BackgroundOverride;
-        DrawFlags = other.DrawFlags;
-        ReductionMethod = other.ReductionMethod;
-        DitherMode = other.DitherMode;
-        CurrentFrameIndex = other.CurrentFrameIndex;
+        header_->CopyFrom(*other.Header());
+        painterPriority_ = other.PainterPriority();
+        backgroundOverride_ = other.BackgroundOverride();
+        drawFlags_ = other.DrawFlags();
+        reductionMethod_ = other.ReductionMethod();
+        ditherMode_ = other.DitherMode();
+        currentFrameIndex_ = other.CurrentFrameIndex();
         OnAnimationStart = other.OnAnimationStart;
         OnFrameBegin = other.OnFrameBegin;
         OnAnimationEnd = other.OnAnimationEnd;
         OnFrameDone = other.OnFrameDone;
         OnLoopPass = other.OnLoopPass;
         // A handler may also empty or reload the source or change its frames: the copy ends then.
-        const TFrameListWatch sources(*other.Frames);
+        const TFrameListWatch sources(*other.Frames());
         const auto sourcesKept = [&] { return bothLive() && sources.Unchanged(); };
         const int count = sources.Count();
         for (int i = 0; i < count; ++i) {

@@ -137,7 +137,7 @@ public:
     // call runs and takes it back afterwards, also when the image is gone.
     template <typename Call>
     [[nodiscard]] bool RunHandler(Call&& call) {
-        const std::weak_ptr<const char> life = Lifetime;
+        const std::weak_ptr<const char> life = lifetime_;
         {
             const TSharedLockRelease released(frameLock_);
             std::forward<Call>(call)();
@@ -160,7 +160,7 @@ public:
 
     // What the parts of the image need of it.
     TGIFImage* Image() override { return this; }
-    std::weak_ptr<const char> Life() const override { return Lifetime; }
+    std::weak_ptr<const char> Life() const override { return lifetime_; }
     // Painter threads hold it while they read the frame list, a frame and its extensions and
     // while they render a frame ahead of its turn. The GUI thread holds it while it renders a
     // frame and while it changes the frames, their extensions, pixels, colours, bitmaps and
@@ -170,42 +170,62 @@ public:
     const std::shared_ptr<TCriticalLock>& FrameLock() const override { return frameLock_; }
     void GlobalColorsChanged() override { SetPaletteHandle(nullptr); }
 
-    // Frames that the GUI thread renders or imports into, also while it lets go of FrameLock for
-    // a handler; painter threads do not render them. Guarded by FrameLock.
-    std::vector<const TGIFSubImage*> FramesInWork;
-    // While a load runs: the buffers of the frames it replaced, which its frames' pixels take.
-    TPixelReserve* LoadReserve = nullptr;
-    bool DrawingNow = false;
-    bool InPaletteQuery = false;
-    std::unique_ptr<TGIFImageList> Frames;
-    std::unique_ptr<TGIFHeader> Header;
-    HPALETTE PaletteCache = nullptr;
-    // Shared: code that holds its lock while it runs handlers or dispatches messages keeps the
-    // list, and with it the lock, when the image is freed under it, until it unlocks.
-    std::shared_ptr<TThreadList<TGIFPainter*>> Painters;
-    uint16_t DrawFlags;
-    TReductionMethod ReductionMethod;
-    int ReductionBits;
-    TDitherKind DitherMode;
-    uint8_t Compression;
+    // The frames in stream order, and the header with the logical screen and global table.
+    TGIFImageList* Frames() const { return frames_.get(); }
+    TGIFHeader* Header() const { return header_.get(); }
+
+    // The settings. Those that painter threads read (the flags, as a render ahead asks whether to
+    // dither, and the speed) change under the frame lock.
+    uint16_t DrawFlags() const { return drawFlags_; }
+    void SetDrawFlags(uint16_t flags);
+    int SpeedPercent() const { return speedPercent_; }
+    void SetSpeedPercent(int percent);
+    TReductionMethod ReductionMethod() const { return reductionMethod_; }
+    void SetReductionMethod(TReductionMethod method) { reductionMethod_ = method; }
+    int ReductionBits() const { return reductionBits_; }
+    void SetReductionBits(int bits) { reductionBits_ = bits; }
+    TDitherKind DitherMode() const { return ditherMode_; }
+    void SetDitherMode(TDitherKind mode) { ditherMode_ = mode; }
+    // The pixel encoder of a save: 0 LZW, 1 run-length.
+    uint8_t Compression() const { return compression_; }
+    void SetCompression(uint8_t compression) { compression_ = compression; }
+    // The class-library priority (0 idle to 6 time-critical) of threaded painters.
+    uint8_t PainterPriority() const { return painterPriority_; }
+    void SetPainterPriority(uint8_t priority) { painterPriority_ = priority; }
+    // The frame drawn when the image is not animated; out of range means frame 0.
+    int CurrentFrameIndex() const { return currentFrameIndex_; }
+    void SetCurrentFrameIndex(int index) { currentFrameIndex_ = index; }
+    // The painters' background colour; 0x1FFFFFFF (the default) means none is set.
+    TColor BackgroundOverride() const { return backgroundOverride_; }
+    void SetBackgroundOverride(TColor color) { backgroundOverride_ = color; }
+
+    // The whole-image bitmap as it stands (none until CurrentBitmap or AllocBitmap makes it).
+    TBitmap* CachedBitmap() const { return cachedBitmap_.get(); }
+    // The painter that DrawImage keeps, if any.
+    TGIFPainter* OwnPainter() const { return ownPainter_; }
+    // Every live painter of the image. Shared: code that holds its lock while it runs handlers or
+    // dispatches messages keeps the list, and with it the lock, when the image is freed under
+    // it, until it unlocks.
+    const std::shared_ptr<TThreadList<TGIFPainter*>>& Painters() const { return painters_; }
+
+    // Frames that the GUI thread renders or imports into, also while it lets go of the frame lock
+    // for a handler; painter threads do not render them. Called with the frame lock held.
+    bool FrameInWork(const TGIFSubImage* frame) const;
+    void MarkFrameInWork(const TGIFSubImage* frame) { framesInWork_.push_back(frame); }
+    void UnmarkFrameInWork(const TGIFSubImage* frame);
+    // While a load runs, the smallest pixel buffer of the frames it replaced that holds size
+    // bytes (and at most twice that); null when none is left or no load runs.
+    uint8_t* TakeReservedPixels(uint32_t size);
+
     TGIFWarning OnWarningMessage;
-    std::unique_ptr<TBitmap> CachedBitmap;
-    TGIFPainter* OwnPainter = nullptr;
-    uint8_t PainterPriority;
-    int SpeedPercent;
-    int CurrentFrameIndex = -1;
-    TColor BackgroundOverride = 0x1FFFFFFF;
     TNotifyEvent OnAnimationStart;
     TNotifyEvent OnFrameBegin;
     TNotifyEvent OnFrameDone;
     TNotifyEvent OnLoopPass;
     TNotifyEvent OnAnimationEnd;
-    // Lives exactly as long as the image. Drawing and painter operations that run handlers,
-    // paints or messages (any of which may free the image) watch it through a weak reference
-    // and touch nothing of the image once it has expired.
-    const std::shared_ptr<const char> Lifetime = std::make_shared<const char>('\0');
 
 private:
+    class LoadReserveScope;
     // With reserve, the frames' pixel buffers go to it rather than back to the heap.
     void ClearImage(TPixelReserve* reserve);
     void SetScreenExtent(int side, int value);
@@ -213,6 +233,35 @@ private:
     int AddNewFrame(TUnlistedFrame& frame);
     TPersistent* SourceThatOutlivesClearing(TPersistent* source, std::unique_ptr<TGIFImage>& heldImage,
                                             std::unique_ptr<TBitmap>& heldBitmap);
+
+    // Reads and sets the guards and the palette cache in tests; nothing else.
+    friend struct TGIFTestSeam;
+
+    std::vector<const TGIFSubImage*> framesInWork_;
+    // While a load runs: the buffers of the frames it replaced, which its frames' pixels take.
+    TPixelReserve* loadReserve_ = nullptr;
+    // The re-entry guards of DrawImage and PaletteHandle.
+    bool drawingNow_ = false;
+    bool inPaletteQuery_ = false;
+    std::unique_ptr<TGIFImageList> frames_;
+    std::unique_ptr<TGIFHeader> header_;
+    HPALETTE paletteCache_ = nullptr;
+    std::shared_ptr<TThreadList<TGIFPainter*>> painters_;
+    uint16_t drawFlags_;
+    TReductionMethod reductionMethod_;
+    int reductionBits_;
+    TDitherKind ditherMode_;
+    uint8_t compression_;
+    std::unique_ptr<TBitmap> cachedBitmap_;
+    TGIFPainter* ownPainter_ = nullptr;
+    uint8_t painterPriority_;
+    int speedPercent_;
+    int currentFrameIndex_ = -1;
+    TColor backgroundOverride_ = 0x1FFFFFFF;
+    // Lives exactly as long as the image. Drawing and painter operations that run handlers,
+    // paints or messages (any of which may free the image) watch it through a weak reference
+    // (Life) and touch nothing of the image once it has expired.
+    const std::shared_ptr<const char> lifetime_ = std::make_shared<const char>('\0');
 };
 
 void GIFImageInitialization();

@@ -110,8 +110,9 @@ int TGIFImageList::ColorDepth(int least) const {
     return least;
 }
 
+// A table holds at most 256 colours, 8 bits: once there, no frame can ask for more.
 int TGIFImageList::BitDepth(int least) const {
-    for (int i = 0; i < ItemCount(); ++i) least = std::max(least, FrameAt(i)->BitDepth());
+    for (int i = 0; i < ItemCount() && least < 8; ++i) least = std::max(least, FrameAt(i)->BitDepth());
     return least;
 }
 

@@ -30,8 +30,10 @@ void ReportRow(TGIFSubImage& frame, int y, int height) {
 
 TColor ColorOfBGR(const uint8_t* p) { return static_cast<TColor>(p[2] | (p[1] << 8) | (p[0] << 16)); }
 
+}  // namespace
+
 // The inner routines of one import: the frame being filled and the reader over its bitmap.
-class FrameImporter {
+class TGIFSubImage::FrameImporter {
 public:
     FrameImporter(TGIFSubImage& frame, TDIBReader& reader) : frame_(frame), reader_(reader) {}
 
@@ -54,7 +56,7 @@ public:
         // Fetching a row first makes a device-dependent picture device-independent.
         reader_.RowPointer(0);
         if (bitmap.HandleType() == bmDDB)
-            frame_.LocalColorMap->LoadFromPaletteHandle(bitmap.Palette());
+            frame_.LocalColorMap()->LoadFromPaletteHandle(bitmap.Palette());
         else
             LoadTableFromDIB(bitmap);
         ImportRows([](const uint8_t* row, uint8_t* pixels, int width) { std::memcpy(pixels, row, width); });
@@ -70,7 +72,7 @@ public:
         };
         Slot cache[8] = {};
         int cursor = 0;
-        TGIFColorMap& table = *frame_.LocalColorMap;
+        TGIFColorMap& table = *frame_.LocalColorMap();
         ImportRows([&](const uint8_t* row, uint8_t* pixels, int width) {
             for (int x = 0; x < width; ++x, row += 3) {
                 const TColor color = ColorOfBGR(row);
@@ -97,13 +99,13 @@ private:
     void LoadTableFromDIB(TBitmap& bitmap) {
         std::vector<RGBQUAD> quads;
         bitmap.GetColorTable(quads);
-        frame_.LocalColorMap->LoadFromColorArray(quads.data(), static_cast<int>(quads.size()));
+        frame_.LocalColorMap()->LoadFromColorArray(quads.data(), static_cast<int>(quads.size()));
     }
 
     // The colour table of a 1- or 4-bit picture: its palette, made once the rows are device-independent.
     void LoadTableFromPalette() {
         reader_.RowPointer(0);
-        frame_.LocalColorMap->LoadFromPaletteHandle(reader_.Bitmap().Palette());
+        frame_.LocalColorMap()->LoadFromPaletteHandle(reader_.Bitmap().Palette());
     }
 
     template <typename RowCopy>
@@ -111,13 +113,15 @@ private:
         const int width = frame_.Width(), height = frame_.Height();
         for (int y = 0; y < height; ++y) {
             ReportRow(frame_, y, height);
-            copyRow(reader_.RowPointer(y), frame_.Pixels + static_cast<size_t>(y) * width, width);
+            copyRow(reader_.RowPointer(y), frame_.WritableRow(y), width);
         }
     }
 
     TGIFSubImage& frame_;
     TDIBReader& reader_;
 };
+
+namespace {
 
 // A 24-bit bitmap of the given size to draw into (sized height first or width first).
 void PrepareDrawingBitmap(TBitmap& target, int width, int height, bool heightFirst) {
@@ -156,7 +160,7 @@ namespace {
 // Pixels under a non-zero mask byte take a new transparent colour, when the compacted table
 // has room for one.
 void AttachMask(TGIFSubImage& frame, TBitmap& mask) {
-    TGIFColorMap& table = *frame.LocalColorMap;
+    TGIFColorMap& table = *frame.LocalColorMap();
     table.Compact();
     if (table.Count() == 0 || table.Count() == 256) return;
     const int transparentIndex = table.AppendColor(clBlack);
@@ -167,10 +171,9 @@ void AttachMask(TGIFSubImage& frame, TBitmap& mask) {
         const int width = std::min(frame.Width(), mask.Width()), height = std::min(frame.Height(), mask.Height());
         for (int y = 0; y < height; ++y) {
             const uint8_t* maskRow = reader.RowPointer(y);
-            uint8_t* pixels = frame.RowAt(y);
             for (int x = 0; x < width; ++x) {
                 if (maskRow[x] == 0) continue;
-                pixels[x] = static_cast<uint8_t>(transparentIndex);
+                frame.SetPixelAt(x, y, static_cast<uint8_t>(transparentIndex));
                 used = true;
             }
         }
@@ -182,7 +185,7 @@ void AttachMask(TGIFSubImage& frame, TBitmap& mask) {
     auto extension = std::make_unique<TGIFGraphicControlExtension>(&frame);
     extension->SetIsTransparent(true);
     extension->SetTransparentIndex(transparentIndex);
-    frame.Extensions->Append(extension.release());
+    frame.Extensions()->Append(extension.release());
 }
 
 // Applies a copy of the mask bitmap; the bitmap named by the handle stays with its owner.
@@ -257,22 +260,22 @@ void TGIFSubImage::CopyFrame(TGIFSubImage& source) {
     const TFrameWatch sourceWatch(source);
     ResetFrame();
     if (source.IsEmpty()) return;
-    Descriptor = source.Descriptor;
-    Transparent = source.Transparent;
+    descriptor_ = source.Descriptor();
+    transparent_ = source.Transparent();
     AllocPixels();
-    if (Pixels && source.Pixels) std::memcpy(Pixels, source.Pixels, std::min(PixelsSize, source.PixelsSize));
-    LocalColorMap->CopyFrom(*source.LocalColorMap);
-    if (source.Extensions->ItemCount() > 0) {
+    if (pixels_ && source.Pixels()) std::memcpy(pixels_, source.Pixels(), std::min(pixelsSize_, source.PixelsSize()));
+    localColorMap_->CopyFrom(*source.LocalColorMap());
+    if (source.Extensions()->ItemCount() > 0) {
         TMemoryStream stream;
-        source.Extensions->SaveItems(stream);
+        source.Extensions()->SaveItems(stream);
         stream.SetPosition(0);
-        Extensions->LoadItems(stream, this);
+        extensions_->LoadItems(stream, this);
         // A warning of the copied extensions runs a handler, which may take the source away.
         EndIfImageFreed(sourceWatch.Lives());
     }
     if (source.HasRenderedBitmap()) {
         AllocBitmap();
-        FrameBitmap->Assign(*source.FrameBitmap);
+        frameBitmap_->Assign(*source.FrameBitmap());
     }
 }
 
@@ -296,16 +299,16 @@ void TGIFSubImage::ImportBitmap(TBitmap& bitmap) {
     TPixelFormat format = source.PixelFormat();
     if (format == pf1bit || format == pf4bit || format == pf8bit) {
         AllocBitmap();
-        FrameBitmap->Assign(source);
+        frameBitmap_->Assign(source);
     } else {
         // Reduced from a copy, so that the source keeps its pixel format for its mask.
         TBitmap copy;
         copy.Assign(source);
         TGIFImage* image = OwnerImage();
-        FrameBitmap = ReduceBitmapColors(copy, image ? image->ReductionMethod : DefaultColorReduction,
-                                         image ? image->DitherMode : DefaultDitherMode,
-                                         image ? image->ReductionBits : DefaultReductionBits, nullptr);
-        format = FrameBitmap->PixelFormat();
+        frameBitmap_ = ReduceBitmapColors(copy, image ? image->ReductionMethod() : DefaultColorReduction,
+                                         image ? image->DitherMode() : DefaultDitherMode,
+                                         image ? image->ReductionBits() : DefaultReductionBits, nullptr);
+        format = frameBitmap_->PixelFormat();
     }
     AllocPixels();
 
@@ -314,7 +317,7 @@ void TGIFSubImage::ImportBitmap(TBitmap& bitmap) {
     {
         const TPixelFormat readFormat = format == pf1bit || format == pf4bit || format == pf8bit ? format : pf24bit;
         {
-            TDIBReader reader(*FrameBitmap, readFormat);
+            TDIBReader reader(*frameBitmap_, readFormat);
             FrameImporter importer(*this, reader);
             switch (readFormat) {
             case pf1bit: importer.ImportBits1(); break;

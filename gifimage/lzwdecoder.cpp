@@ -93,16 +93,21 @@ private:
     static inline __attribute__((always_inline)) void CopyString(uint8_t* dst, const uint8_t* src, int len,
                                                                  const uint8_t* end) {
         if (end - dst >= len + kSpill) {
-            int i = 0;
-            do {
-                uint64_t piece;
-                std::memcpy(&piece, src + i, 8);
-                std::memcpy(dst + i, &piece, 8);
-                i += 8;
-            } while (i < len);
+            CopyPieces(dst, src, len);
         } else {
             for (int i = 0; i < len; ++i) dst[i] = src[i];
         }
+    }
+
+    // len bytes (at least one) in 8-byte pieces, up to kSpill bytes past dst + len.
+    static inline __attribute__((always_inline)) void CopyPieces(uint8_t* dst, const uint8_t* src, int len) {
+        int i = 0;
+        do {
+            uint64_t piece;
+            std::memcpy(&piece, src + i, 8);
+            std::memcpy(dst + i, &piece, 8);
+            i += 8;
+        } while (i < len);
     }
 
     // While the table's strings lie where they were written, codes are taken by the copying loop;
@@ -167,10 +172,14 @@ private:
             const CodeKind kind = Classify(code, clearCode, s.nextCode);
             int length;
             if (kind == CodeKind::Root || kind == CodeKind::Known) {
-                // The entry's string.
+                // The entry's string: in pieces while room allows, else one by one if it fits.
                 length = length_[code];
-                if (length > end - dst) break;
-                CopyString(dst, where_[code], length, end);
+                if (__builtin_expect(end - dst >= length + kSpill, 1)) {
+                    CopyPieces(dst, where_[code], length);
+                } else {
+                    if (length > end - dst) break;
+                    CopyString(dst, where_[code], length, end);
+                }
             } else if (kind == CodeKind::Next) {
                 // The previous string, which ends at dst, and its first character.
                 length = s.lastLength + 1;
@@ -425,23 +434,23 @@ void DeinterlaceRows(uint8_t* pixels, int width, int height) {
 void TGIFSubImage::DecodePixels(TStream& stream) {
     AllocPixels(false);
     uint8_t fill = 0;
-    if (Transparent && GraphicControlExtension) fill = GraphicControlExtension->TransparentIndex();
+    if (transparent_ && graphicControlExtension_) fill = graphicControlExtension_->TransparentIndex();
     // An interlaced frame is decoded as its rows come, then the rows are put in their places.
-    const bool interlaced = IsInterlaced() && PixelsSize > 0;
+    const bool interlaced = IsInterlaced() && pixelsSize_ > 0;
     int64_t stored = 0;
     bool finished = false;
     auto finishPixels = [&] {
         finished = true;
-        if (PixelsSize > stored) std::memset(Pixels + stored, fill, static_cast<size_t>(PixelsSize - stored));
-        if (interlaced) DeinterlaceRows(Pixels, Width(), Height());
+        if (pixelsSize_ > stored) std::memset(pixels_ + stored, fill, static_cast<size_t>(pixelsSize_ - stored));
+        if (interlaced) DeinterlaceRows(pixels_, Width(), Height());
     };
     try {
         uint8_t minCodeSize = 0;
         if (ReadByte(stream, minCodeSize)) {
             LZWDecoder decoder(*this, stream, minCodeSize);
-            decoder.Fill(Pixels, PixelsSize, stored);
+            decoder.Fill(pixels_, pixelsSize_, stored);
             finishPixels();
-            if (stored == PixelsSize) decoder.DecodeCodeAfterLastPixel();
+            if (stored == pixelsSize_) decoder.DecodeCodeAfterLastPixel();
             return;
         }
     } catch (...) {

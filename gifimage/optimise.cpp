@@ -19,10 +19,10 @@
 
 namespace {
 uint8_t DisposalOf(const TGIFSubImage& frame) {
-    return frame.GraphicControlExtension ? frame.GraphicControlExtension->DisposalMethod() : kDisposalNone;
+    return frame.GraphicControlExtension() ? frame.GraphicControlExtension()->DisposalMethod() : kDisposalNone;
 }
 
-bool IsKeyed(const TGIFSubImage& frame) { return frame.Transparent && frame.GraphicControlExtension; }
+bool IsKeyed(const TGIFSubImage& frame) { return frame.Transparent() && frame.GraphicControlExtension(); }
 
 // Whether the restore of frame `current` after its display can be left out: the opaque frame
 // drawn next covers all of it, and does not itself go back to what was there before it.
@@ -37,7 +37,7 @@ bool RestoreIsHidden(const TGIFSubImage& current, const TGIFSubImage& next, cons
 // any other predecessor the time goes with the dropped frame: none is made up for it.
 void PassDelayTo(TGIFSubImage& before, int shown) {
     if (!IsKeyed(before)) return;
-    TGIFGraphicControlExtension* control = before.GraphicControlExtension;
+    TGIFGraphicControlExtension* control = before.GraphicControlExtension();
     const int own = ShownDelayUnits(control, true);
     control->SetDelayUnits(static_cast<uint16_t>(std::min<int>(0xFFFF, own + shown)));
 }
@@ -47,14 +47,14 @@ void PassDelayTo(TGIFSubImage& before, int shown) {
 // wholly transparent frame waits after a restoring predecessor shows the restored screen (a
 // delay of 0 is waited as the painter's default).
 bool TrimKeepsDisplay(const TGIFImage& image, int b) {
-    const TGIFSubImage& frame = *image.Frames->FrameAt(b);
+    const TGIFSubImage& frame = *image.Frames()->FrameAt(b);
     if (DisposalOf(frame) == kDisposalRestoreBackground) return false;
-    if (b == 0 || ShownDelayUnits(frame.GraphicControlExtension, true) == 0) return true;
-    const uint8_t before = DisposalOf(*image.Frames->FrameAt(b - 1));
+    if (b == 0 || ShownDelayUnits(frame.GraphicControlExtension(), true) == 0) return true;
+    const uint8_t before = DisposalOf(*image.Frames()->FrameAt(b - 1));
     if (before != kDisposalRestoreBackground && before != kDisposalRestorePrevious) return true;
-    const uint8_t key = frame.GraphicControlExtension->TransparentIndex();
-    for (int32_t i = 0; i < frame.PixelsSize; ++i)
-        if (frame.Pixels[i] != key) return true;
+    const uint8_t key = frame.GraphicControlExtension()->TransparentIndex();
+    for (int32_t i = 0; i < frame.PixelsSize(); ++i)
+        if (frame.Pixels()[i] != key) return true;
     return false;
 }
 
@@ -76,7 +76,7 @@ bool IsNeedless(const TGIFGraphicControlExtension& control, bool singleFrame) {
 // last share but this one.
 class PainterListHold {
 public:
-    explicit PainterListHold(TGIFImage& image) : list_(image.Painters) { list_->LockList(); }
+    explicit PainterListHold(TGIFImage& image) : list_(image.Painters()) { list_->LockList(); }
     ~PainterListHold() {
         if (locked_) list_->UnlockList();
     }
@@ -110,11 +110,11 @@ public:
         : image_(image)
         , progress_(progress)
         , hold_(hold)
-        , total_(6 * image.Frames->ItemCount()) {}
+        , total_(6 * image.Frames()->ItemCount()) {}
     void Step() { ++done_; }
     void Skip(int count) { done_ += count; }
     void Report() {
-        const TFrameListWatch frames(*image_.Frames);
+        const TFrameListWatch frames(*image_.Frames());
         EndIfImageFreed(hold_.Unlocked([&] { return progress_.Report(MulDiv(done_, 100, total_)); }));
         EndIfImageFreed(frames.Unchanged());
     }
@@ -130,11 +130,11 @@ private:
 // Colour tables lose the entries no pixel uses. Counts no step when not asked for.
 void CompactColorMaps(TGIFImage& image, OptimizationSteps& steps) {
     if (image.GlobalColors()->Count() > 0) image.GlobalColors()->Compact();
-    for (int i = 0; i < image.Frames->ItemCount(); ++i) {
+    for (int i = 0; i < image.Frames()->ItemCount(); ++i) {
         steps.Step();
-        TGIFSubImage* frame = image.Frames->FrameAt(i);
-        if (frame->LocalColorMap->Count() > 0) {
-            frame->LocalColorMap->Compact();
+        TGIFSubImage* frame = image.Frames()->FrameAt(i);
+        if (frame->LocalColorMap()->Count() > 0) {
+            frame->LocalColorMap()->Compact();
             steps.Report();
         }
     }
@@ -142,27 +142,27 @@ void CompactColorMaps(TGIFImage& image, OptimizationSteps& steps) {
 
 // Transparency no pixel uses goes, and so do restores that the next frame hides.
 void DropUnusedTransparencyAndHiddenRestores(TGIFImage& image, OptimizationSteps& steps) {
-    for (int i = 0; i < image.Frames->ItemCount(); ++i) {
+    for (int i = 0; i < image.Frames()->ItemCount(); ++i) {
         steps.Step();
-        TGIFSubImage* frame = image.Frames->FrameAt(i);
+        TGIFSubImage* frame = image.Frames()->FrameAt(i);
         if (IsKeyed(*frame) &&
-            !ContainsByte(frame->Pixels, frame->GraphicControlExtension->TransparentIndex(), frame->PixelsSize)) {
-            frame->GraphicControlExtension->SetIsTransparent(false);
+            !ContainsByte(frame->Pixels(), frame->GraphicControlExtension()->TransparentIndex(), frame->PixelsSize())) {
+            frame->GraphicControlExtension()->SetIsTransparent(false);
             steps.Report();
         }
     }
-    for (int i = 0; i + 1 < image.Frames->ItemCount(); ++i) {
+    for (int i = 0; i + 1 < image.Frames()->ItemCount(); ++i) {
         steps.Step();
-        TGIFSubImage* frame = image.Frames->FrameAt(i);
-        TGIFSubImage* next = image.Frames->FrameAt(i + 1);
+        TGIFSubImage* frame = image.Frames()->FrameAt(i);
+        TGIFSubImage* next = image.Frames()->FrameAt(i + 1);
         const uint8_t disposal = DisposalOf(*frame);
-        if (!frame->GraphicControlExtension ||
-            (disposal != kDisposalRestoreBackground && disposal != kDisposalRestorePrevious) || next->Transparent)
+        if (!frame->GraphicControlExtension() ||
+            (disposal != kDisposalRestoreBackground && disposal != kDisposalRestorePrevious) || next->Transparent())
             continue;
         RECT overlap;
         const RECT own = frame->FrameRect(), other = next->FrameRect();
         if (!IntersectRect(&overlap, &own, &other)) continue;
-        if (RestoreIsHidden(*frame, *next, overlap)) frame->GraphicControlExtension->SetDisposalMethod(kDisposalNone);
+        if (RestoreIsHidden(*frame, *next, overlap)) frame->GraphicControlExtension()->SetDisposalMethod(kDisposalNone);
         steps.Report();
     }
 }
@@ -170,27 +170,27 @@ void DropUnusedTransparencyAndHiddenRestores(TGIFImage& image, OptimizationSteps
 // Each frame loses what the frame it is drawn over already shows; the last goes first so that
 // every frame is compared with its predecessor as it was.
 void MergeFrames(TGIFImage& image, OptimizationSteps& steps) {
-    for (int b = image.Frames->ItemCount() - 1; b >= 1; --b) {
+    for (int b = image.Frames()->ItemCount() - 1; b >= 1; --b) {
         steps.Step();
         int p = b - 1;
-        while (p > 0 && DisposalOf(*image.Frames->FrameAt(p)) == kDisposalRestorePrevious) --p;
-        image.Frames->FrameAt(b)->MergeFrom(image.Frames->FrameAt(p));
+        while (p > 0 && DisposalOf(*image.Frames()->FrameAt(p)) == kDisposalRestorePrevious) --p;
+        image.Frames()->FrameAt(b)->MergeFrom(image.Frames()->FrameAt(p));
         steps.Report();
     }
 }
 
 // Transparent borders go; a frame left with nothing to show is dropped.
 void TrimFrameBorders(TGIFImage& image, OptimizationSteps& steps) {
-    for (int b = image.Frames->ItemCount() - 1; b >= 0; --b) {
+    for (int b = image.Frames()->ItemCount() - 1; b >= 0; --b) {
         steps.Step();
-        TGIFSubImage* frame = image.Frames->FrameAt(b);
+        TGIFSubImage* frame = image.Frames()->FrameAt(b);
         if (frame->IsEmpty() || !IsKeyed(*frame)) continue;
         if (!TrimKeepsDisplay(image, b)) continue;
-        const int shown = ShownDelayUnits(frame->GraphicControlExtension, true);
+        const int shown = ShownDelayUnits(frame->GraphicControlExtension(), true);
         frame->TrimBorders();
         if (frame->IsEmpty()) {
-            if (b > 0) PassDelayTo(*image.Frames->FrameAt(b - 1), shown);
-            image.Frames->RemoveAt(b);
+            if (b > 0) PassDelayTo(*image.Frames()->FrameAt(b - 1), shown);
+            image.Frames()->RemoveAt(b);
         }
         steps.Report();
     }
@@ -198,14 +198,14 @@ void TrimFrameBorders(TGIFImage& image, OptimizationSteps& steps) {
 
 // Extensions that change nothing on the screen go, and frames left with nothing at all.
 void DropNeedlessExtensions(TGIFImage& image, OptimizationSteps& steps) {
-    for (int b = image.Frames->ItemCount() - 1; b >= 0; --b) {
-        TGIFSubImage* frame = image.Frames->FrameAt(b);
-        const bool keepLoop = b == 0 && image.Frames->ItemCount() > 1;
-        for (int e = frame->Extensions->ItemCount() - 1; e >= 0; --e)
-            if (CarriesNothingForDisplay(frame->Extensions->ExtensionAt(e), keepLoop)) frame->Extensions->RemoveAt(e);
-        if (TGIFGraphicControlExtension* control = frame->GraphicControlExtension)
-            if (IsNeedless(*control, image.Frames->ItemCount() == 1)) delete control;
-        if (frame->IsEmpty() && frame->Extensions->ItemCount() == 0) image.Frames->RemoveAt(b);
+    for (int b = image.Frames()->ItemCount() - 1; b >= 0; --b) {
+        TGIFSubImage* frame = image.Frames()->FrameAt(b);
+        const bool keepLoop = b == 0 && image.Frames()->ItemCount() > 1;
+        for (int e = frame->Extensions()->ItemCount() - 1; e >= 0; --e)
+            if (CarriesNothingForDisplay(frame->Extensions()->ExtensionAt(e), keepLoop)) frame->Extensions()->RemoveAt(e);
+        if (TGIFGraphicControlExtension* control = frame->GraphicControlExtension())
+            if (IsNeedless(*control, image.Frames()->ItemCount() == 1)) delete control;
+        if (frame->IsEmpty() && frame->Extensions()->ItemCount() == 0) image.Frames()->RemoveAt(b);
     }
     steps.Report();
 }
@@ -217,7 +217,7 @@ void OptimizeWithListLocked(TGIFImage& image, TOptimizeSet options, TReductionMe
     PainterListHold hold(image);
     EndIfImageFreed(hold.Unlocked([&] { return progress.Start(); }));
     OptimizationSteps steps(image, progress, hold);
-    const auto frameCount = [&] { return image.Frames->ItemCount(); };
+    const auto frameCount = [&] { return image.Frames()->ItemCount(); };
 
     if (options & osCompactColorMaps) CompactColorMaps(image, steps);
     if (options & osDropRedundant)

@@ -75,7 +75,7 @@ private:
 // A threaded painter that the stop can wait for: not the one whose thread calls the stop, nor
 // one whose paint or handler the calling thread is running right now.
 bool AwaitedPainter(const TGIFPainter& painter) {
-    return (painter.DrawFlags & dfThreaded) && painter.ThreadID() != GetCurrentThreadId() &&
+    return (painter.DrawFlags() & dfThreaded) && painter.ThreadID() != GetCurrentThreadId() &&
            !(painter.InPaintContext() && GetCurrentThreadId() == MainThreadID());
 }
 
@@ -91,7 +91,7 @@ void ServiceDetaches() {
 // Copies the cached bitmap onto the caller's canvas: stretched, or tiled at the screen size.
 void BlitBitmap(TGIFImage& image, TCanvas& canvas, const RECT& rect, TBitmap* bitmap) {
     if (!bitmap) return;
-    if (!(image.DrawFlags & dfTile)) {
+    if (!(image.DrawFlags() & dfTile)) {
         canvas.StretchDraw(rect, *bitmap);
         return;
     }
@@ -115,45 +115,45 @@ int PainterThreadPriority(int priority) {
 TGIFPainter::TGIFPainter(TGIFImage* image, uint16_t drawFlags, const RECT& rect, TCanvas* canvas,
                          TGIFPainter** ownerSlot)
     : TThread(true)
-    , OwnerImage(image)
-    , TargetCanvas(canvas)
-    , TargetRect(rect)
-    , DrawFlags(drawFlags)
-    , SpeedPercent(image->SpeedPercent)
+    , ownerImage_(image)
+    , targetCanvas_(canvas)
+    , targetRect_(rect)
+    , drawFlags_(drawFlags)
+    , speedPercent_(image->SpeedPercent())
     , frameLock_(image->FrameLock()) {
     FreeOnTerminate = true;
     OnTerminate = [this] { Detach(); };
-    if ((DrawFlags & dfThreaded) && (DrawFlags & dfAnimate) && image->Frames->ItemCount() > 1 && SpeedPercent >= 0)
-        WakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if ((drawFlags_ & dfThreaded) && (drawFlags_ & dfAnimate) && image->Frames()->ItemCount() > 1 && speedPercent_ >= 0)
+        wakeEvent_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     try {
-        if (image->BackgroundOverride != kUnsetBackground)
-            BackgroundColor = static_cast<TColor>(ColorToRGB(image->BackgroundOverride));
+        if (image->BackgroundOverride() != kUnsetBackground)
+            backgroundColor_ = static_cast<TColor>(ColorToRGB(image->BackgroundOverride()));
         else if (image->GlobalColors()->Count() == 0)
-            BackgroundColor = static_cast<TColor>(ColorToRGB(clWindow));
+            backgroundColor_ = static_cast<TColor>(ColorToRGB(clWindow));
         else
-            BackgroundColor = image->BackgroundColor();
+            backgroundColor_ = image->BackgroundColor();
 
-        bool restoresBackground = (DrawFlags & dfClearFirstFrame) != 0;
+        bool restoresBackground = (drawFlags_ & dfClearFirstFrame) != 0;
         bool restoresPrevious = false;
-        for (int i = 0; i < image->Frames->ItemCount(); ++i) {
-            if (const TGIFGraphicControlExtension* control = image->Frames->FrameAt(i)->GraphicControlExtension) {
+        for (int i = 0; i < image->Frames()->ItemCount(); ++i) {
+            if (const TGIFGraphicControlExtension* control = image->Frames()->FrameAt(i)->GraphicControlExtension()) {
                 restoresBackground |= control->DisposalMethod() == kDisposalRestoreBackground;
                 restoresPrevious |= control->DisposalMethod() == kDisposalRestorePrevious;
             }
         }
         const int width = WidthOf(rect), height = HeightOf(rect);
-        if (restoresBackground && (DrawFlags & dfTransparent))
-            UnderlayBitmap = AreaBitmap(width, height, canvas, &rect);
+        if (restoresBackground && (drawFlags_ & dfTransparent))
+            underlayBitmap_ = AreaBitmap(width, height, canvas, &rect);
         if (restoresBackground || restoresPrevious) {
-            CompositeBitmap = AreaBitmap(width, height, canvas, &rect);
-            ScratchBitmap = AreaBitmap(width, height, nullptr, nullptr);
+            compositeBitmap_ = AreaBitmap(width, height, canvas, &rect);
+            scratchBitmap_ = AreaBitmap(width, height, nullptr, nullptr);
         }
     } catch (...) {
         ReleaseResources();
         throw;
     }
-    OwnerSlot = ownerSlot;
-    if (OwnerSlot) *OwnerSlot = this;
+    ownerSlot_ = ownerSlot;
+    if (ownerSlot_) *ownerSlot_ = this;
 }
 
 TGIFPainter::~TGIFPainter() {
@@ -162,11 +162,11 @@ TGIFPainter::~TGIFPainter() {
 }
 
 void TGIFPainter::ReleaseResources() {
-    CompositeBitmap.reset();
-    ScratchBitmap.reset();
-    UnderlayBitmap.reset();
-    if (WakeEvent) CloseHandle(WakeEvent);
-    WakeEvent = nullptr;
+    compositeBitmap_.reset();
+    scratchBitmap_.reset();
+    underlayBitmap_.reset();
+    if (wakeEvent_) CloseHandle(wakeEvent_);
+    wakeEvent_ = nullptr;
 }
 
 void TGIFPainter::StartPainting() {
@@ -176,7 +176,7 @@ void TGIFPainter::StartPainting() {
 void TGIFPainter::StopPainting() {
     Terminate();
     if (!Threaded()) return;
-    if (WakeEvent) SetEvent(WakeEvent);
+    if (wakeEvent_) SetEvent(wakeEvent_);
     SetPriority(THREAD_PRIORITY_NORMAL);
     if (Suspended()) Start();
 }
@@ -190,7 +190,7 @@ void TGIFPainter::RunInPaintContext(void (TGIFPainter::*method)()) {
     // Checked again on the GUI thread: a stop (and the release of the target) may come
     // between the request and its turn in the queue.
     Synchronize([this, method] {
-        if (Terminated() || !OwnerImage) return;
+        if (Terminated() || !ownerImage_) return;
         inPaintContext_ = true;
         try {
             (this->*method)();
@@ -204,23 +204,23 @@ void TGIFPainter::RunInPaintContext(void (TGIFPainter::*method)()) {
 
 void TGIFPainter::FireAnimationEvent(const TNotifyEvent& handler) {
     if (!handler) return;
-    PendingHandler = handler;
+    pendingHandler_ = handler;
     try {
         RunInPaintContext(&TGIFPainter::CallPendingEvent);
     } catch (...) {
-        PendingHandler = nullptr;
+        pendingHandler_ = nullptr;
         throw;
     }
-    PendingHandler = nullptr;
+    pendingHandler_ = nullptr;
 }
 
 void TGIFPainter::CallPendingEvent() {
-    if (PendingHandler) PendingHandler(this);
+    if (pendingHandler_) pendingHandler_(this);
 }
 
 TGIFSubImage* TGIFPainter::FrameAt(int index) const {
-    if (!OwnerImage || index < 0 || index >= OwnerImage->Frames->ItemCount()) return nullptr;
-    return OwnerImage->Frames->FrameAt(index);
+    if (!ownerImage_ || index < 0 || index >= ownerImage_->Frames()->ItemCount()) return nullptr;
+    return ownerImage_->Frames()->FrameAt(index);
 }
 
 void TGIFPainter::RunAnimation() {
@@ -228,39 +228,39 @@ void TGIFPainter::RunAnimation() {
         Animate();
     } catch (const Exception&) {
         Terminate();
-        FailedException = std::current_exception();
+        failedException_ = std::current_exception();
     }
     if (Threaded()) return;
     // A painter on the calling thread frees itself; what ended its body reaches the caller.
-    const std::exception_ptr failed = FailedException;
-    FailedException = nullptr;
+    const std::exception_ptr failed = failedException_;
+    failedException_ = nullptr;
     delete this;
     if (failed) std::rethrow_exception(failed);
 }
 
 void TGIFPainter::Animate() {
-    if (DrawFlags & dfValidateTarget) TargetDC = TargetCanvas->Handle();
-    CurrentFrame = 0;
+    if (drawFlags_ & dfValidateTarget) targetDC_ = targetCanvas_->Handle();
+    currentFrame_ = 0;
     FireAnimationEvent(OnAnimationStart);
     firstFramePainted_ = false;
 
     TLoopState loop;
     int delay = Threaded() ? 0 : 1;
-    PreviousDisposal = kDisposalKeep;
+    previousDisposal_ = kDisposalKeep;
     stamp_ = timeGetTime();
     lastWait_ = 0;
-    const bool animate = (DrawFlags & dfAnimate) != 0;
-    while ((loop.left != 0 || (DrawFlags & dfLoopEndlessly)) && !Terminated()) {
-        CurrentFrame = loop.startFrame;
+    const bool animate = (drawFlags_ & dfAnimate) != 0;
+    while ((loop.left != 0 || (drawFlags_ & dfLoopEndlessly)) && !Terminated()) {
+        currentFrame_ = loop.startFrame;
         if (firstFramePainted_) FireAnimationEvent(OnLoopPass);
         bool painted = false;
         if (!PlayPass(delay, loop, painted)) break;
         if (loop.left > 0) --loop.left;
-        if (!(animate && (DrawFlags & dfLoop))) break;
+        if (!(animate && (drawFlags_ & dfLoop))) break;
         // A pass that shows nothing would repeat without painting or waiting.
         if (!painted) break;
     }
-    CurrentFrame = -1;
+    currentFrame_ = -1;
     FireAnimationEvent(OnAnimationEnd);
 }
 
@@ -271,7 +271,7 @@ bool TGIFPainter::PlayPass(int& delay, TLoopState& loop, bool& painted) {
         case TFrameStep::PassEnds: return true;
         case TFrameStep::Shown: painted = true; break;
         }
-        if (!(DrawFlags & dfAnimate)) return true;
+        if (!(drawFlags_ & dfAnimate)) return true;
     }
     return true;
 }
@@ -290,10 +290,10 @@ TGIFPainter::TFrameStep TGIFPainter::PlayFrame(int& delay, TLoopState& loop) {
     ShowFrame(controls.disposal);
     if (Terminated()) return TFrameStep::Stopped;
     delay = controls.delay;
-    const int noted = CurrentFrame;
+    const int noted = currentFrame_;
     FireAnimationEvent(OnFrameDone);
     if (Terminated()) return TFrameStep::Stopped;
-    if (CurrentFrame == noted) ++CurrentFrame;
+    if (currentFrame_ == noted) ++currentFrame_;
     return TFrameStep::Shown;
 }
 
@@ -304,7 +304,7 @@ bool TGIFPainter::PrepareFrame(bool renderAhead) {
     TGIFSubImage* frame;
     {
         const TSharedLockHold hold(frameLock_);
-        frame = FrameAt(CurrentFrame);
+        frame = FrameAt(currentFrame_);
         if (!frame || frame->IsEmpty()) return false;
         if (renderAhead && Threaded()) frame->RenderAhead();
     }
@@ -317,11 +317,11 @@ bool TGIFPainter::PrepareFrame(bool renderAhead) {
 TFrameControls TGIFPainter::ReadFrameControls() {
     const TSharedLockHold hold(frameLock_);
     TFrameControls controls;
-    const TGIFSubImage* frame = FrameAt(CurrentFrame);
+    const TGIFSubImage* frame = FrameAt(currentFrame_);
     if (!frame) return controls;
     controls.present = true;
-    for (int i = 0; i < frame->Extensions->ItemCount(); ++i) {
-        TGIFExtension* extension = frame->Extensions->ExtensionAt(i);
+    for (int i = 0; i < frame->Extensions()->ItemCount(); ++i) {
+        TGIFExtension* extension = frame->Extensions()->ExtensionAt(i);
         if (auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(extension)) {
             if (controls.hasLoop) continue;
             controls.hasLoop = true;
@@ -330,7 +330,7 @@ TFrameControls TGIFPainter::ReadFrameControls() {
             controls.disposal = control->DisposalMethod();
         }
     }
-    controls.delay = ShownDelayUnits(frame->GraphicControlExtension, Threaded());
+    controls.delay = ShownDelayUnits(frame->GraphicControlExtension(), Threaded());
     return controls;
 }
 
@@ -339,14 +339,14 @@ void TGIFPainter::ApplyLoop(const TFrameControls& controls, TLoopState& loop) co
     if (!controls.hasLoop || loop.seen) return;
     loop.seen = true;
     loop.left = controls.loopCount;
-    if (Threaded() && (controls.loopCount == 0 || (DrawFlags & dfLoopEndlessly))) loop.left = -1;
-    loop.startFrame = CurrentFrame;
+    if (Threaded() && (controls.loopCount == 0 || (drawFlags_ & dfLoopEndlessly))) loop.left = -1;
+    loop.startFrame = currentFrame_;
 }
 
 void TGIFPainter::ShowFrame(uint8_t disposal) {
-    CurrentDisposal = disposal;
-    RunInPaintContext(CompositeBitmap ? &TGIFPainter::PaintFrameBuffered : &TGIFPainter::PaintFrameDirect);
-    PreviousDisposal = CurrentDisposal;
+    currentDisposal_ = disposal;
+    RunInPaintContext(compositeBitmap_ ? &TGIFPainter::PaintFrameBuffered : &TGIFPainter::PaintFrameDirect);
+    previousDisposal_ = currentDisposal_;
 }
 
 void TGIFPainter::WaitForFrame(int delay) {
@@ -356,19 +356,19 @@ void TGIFPainter::WaitForFrame(int delay) {
     }
     const DWORD now = timeGetTime();
     int wait;
-    if (SpeedPercent <= 0) {
+    if (speedPercent_ <= 0) {
         wait = Threaded() ? -1 : MaxFrameDelay * FrameDelayUnitMs;
     } else {
         const int overrun = static_cast<int>(now - stamp_ - static_cast<DWORD>(lastWait_));
-        wait = MulDiv(delay * FrameDelayUnitMs - overrun / 2, 100, SpeedPercent);
+        wait = MulDiv(delay * FrameDelayUnitMs - overrun / 2, 100, speedPercent_);
         lastWait_ = wait;
     }
     stamp_ = now;
 
     if (Threaded()) {
-        if (wait > 0 || SpeedPercent == 0) {
-            const DWORD result = WakeEvent
-                                     ? WaitForSingleObject(WakeEvent, wait < 0 ? INFINITE : static_cast<DWORD>(wait))
+        if (wait > 0 || speedPercent_ == 0) {
+            const DWORD result = wakeEvent_
+                                     ? WaitForSingleObject(wakeEvent_, wait < 0 ? INFINITE : static_cast<DWORD>(wait))
                                      : WAIT_FAILED;
             if (result != WAIT_TIMEOUT) {
                 lastWait_ = 0;
@@ -403,38 +403,38 @@ void TGIFPainter::PumpMessages() {
 
 void TGIFPainter::PaintFrameDirect() {
     // The frames may have changed since the body read the frame's controls.
-    TGIFSubImage* frame = FrameAt(CurrentFrame);
+    TGIFSubImage* frame = FrameAt(currentFrame_);
     if (!frame) return;
-    frame->DrawFrame(*TargetCanvas, TargetRect, (DrawFlags & dfTransparent) != 0, (DrawFlags & dfTile) != 0);
+    frame->DrawFrame(*targetCanvas_, targetRect_, (drawFlags_ & dfTransparent) != 0, (drawFlags_ & dfTile) != 0);
     firstFramePainted_ = true;
     // A transparent drawing notifies the target itself; what that ran may have stopped the
     // painter and freed the target (the image's cached bitmap), or the whole image.
-    if (!Terminated()) TargetCanvas->Changed();
+    if (!Terminated()) targetCanvas_->Changed();
 }
 
 void TGIFPainter::PaintFrameBuffered() {
-    if ((DrawFlags & dfValidateTarget) && !IsDeviceContext(TargetDC)) {
+    if ((drawFlags_ & dfValidateTarget) && !IsDeviceContext(targetDC_)) {
         Terminate();
         return;
     }
-    TGIFSubImage* frame = FrameAt(CurrentFrame);
+    TGIFSubImage* frame = FrameAt(currentFrame_);
     if (!frame) return;
-    const bool clearFirst = (DrawFlags & dfClearFirstFrame) && CurrentFrame == 0;
-    const RECT whole{0, 0, WidthOf(TargetRect), HeightOf(TargetRect)};
+    const bool clearFirst = (drawFlags_ & dfClearFirstFrame) && currentFrame_ == 0;
+    const RECT whole{0, 0, WidthOf(targetRect_), HeightOf(targetRect_)};
 
     TCanvas* surface = nullptr;
     RECT area = whole;
     bool copyToTarget = false;
     bool overPrevious = false;
-    if (CurrentDisposal <= kDisposalRestoreBackground) {
-        surface = &CompositeBitmap->Canvas();
+    if (currentDisposal_ <= kDisposalRestoreBackground) {
+        surface = &compositeBitmap_->Canvas();
         copyToTarget = true;
-    } else if (CurrentDisposal == kDisposalRestorePrevious) {
-        if (PreviousDisposal <= kDisposalKeep) {
-            surface = TargetCanvas;
-            area = TargetRect;
-        } else if (PreviousDisposal <= kDisposalRestorePrevious) {
-            surface = &ScratchBitmap->Canvas();
+    } else if (currentDisposal_ == kDisposalRestorePrevious) {
+        if (previousDisposal_ <= kDisposalKeep) {
+            surface = targetCanvas_;
+            area = targetRect_;
+        } else if (previousDisposal_ <= kDisposalRestorePrevious) {
+            surface = &scratchBitmap_->Canvas();
             copyToTarget = true;
             overPrevious = true;
         }
@@ -449,40 +449,40 @@ void TGIFPainter::PaintFrameBuffered() {
         try {
             if (clearFirst) EraseDisposedArea();
             if (overPrevious)
-                BitBlt(dc, 0, 0, whole.right, whole.bottom, CompositeBitmap->Canvas().Handle(), 0, 0, SRCCOPY);
-            frame->DrawFrame(*surface, area, (DrawFlags & dfTransparent) != 0, (DrawFlags & dfTile) != 0);
+                BitBlt(dc, 0, 0, whole.right, whole.bottom, compositeBitmap_->Canvas().Handle(), 0, 0, SRCCOPY);
+            frame->DrawFrame(*surface, area, (drawFlags_ & dfTransparent) != 0, (drawFlags_ & dfTile) != 0);
             // Drawn transparently on the target itself, the frame notifies it; what that ran
             // may have stopped the painter and freed the frames, the target or the image.
             stopped = Terminated();
             if (copyToTarget && !stopped)
-                BitBlt(TargetCanvas->Handle(), TargetRect.left, TargetRect.top, whole.right, whole.bottom, dc, 0, 0,
+                BitBlt(targetCanvas_->Handle(), targetRect_.left, targetRect_.top, whole.right, whole.bottom, dc, 0, 0,
                        SRCCOPY);
         } catch (...) {
             if (earlier) SelectPalette(dc, earlier, FALSE);
             throw;
         }
-        if (earlier && !(stopped && surface == TargetCanvas)) SelectPalette(dc, earlier, FALSE);
+        if (earlier && !(stopped && surface == targetCanvas_)) SelectPalette(dc, earlier, FALSE);
         if (stopped) return;
-        if (CurrentDisposal == kDisposalRestoreBackground) EraseDisposedArea();
+        if (currentDisposal_ == kDisposalRestoreBackground) EraseDisposedArea();
     }
     firstFramePainted_ = true;
     // Last: the notification may reach code that stops the painter or frees the image.
-    if (surface) TargetCanvas->Changed();
+    if (surface) targetCanvas_->Changed();
 }
 
 // Restores the current frame's area of the composite picture to what lay under the image,
 // or to the background colour. Works in the composite's own coordinates.
 void TGIFPainter::EraseDisposedArea() {
-    const TGIFSubImage* current = FrameAt(CurrentFrame);
+    const TGIFSubImage* current = FrameAt(currentFrame_);
     if (!current) return;
     const TGIFSubImage& frame = *current;
-    HDC composite = CompositeBitmap->Canvas().Handle();
-    const RECT whole{0, 0, WidthOf(TargetRect), HeightOf(TargetRect)};
-    const int screenWidth = OwnerImage->ScreenWidth(), screenHeight = OwnerImage->ScreenHeight();
-    const bool transparent = (DrawFlags & dfTransparent) != 0 && UnderlayBitmap;
-    const bool tile = (DrawFlags & dfTile) != 0;
+    HDC composite = compositeBitmap_->Canvas().Handle();
+    const RECT whole{0, 0, WidthOf(targetRect_), HeightOf(targetRect_)};
+    const int screenWidth = ownerImage_->ScreenWidth(), screenHeight = ownerImage_->ScreenHeight();
+    const bool transparent = (drawFlags_ & dfTransparent) != 0 && underlayBitmap_;
+    const bool tile = (drawFlags_ & dfTile) != 0;
     if (transparent) {
-        HDC underlay = UnderlayBitmap->Canvas().Handle();
+        HDC underlay = underlayBitmap_->Canvas().Handle();
         auto restore = [&](const RECT& r) {
             BitBlt(composite, r.left, r.top, WidthOf(r), HeightOf(r), underlay, r.left, r.top, SRCCOPY);
         };
@@ -491,23 +491,23 @@ void TGIFPainter::EraseDisposedArea() {
         else
             restore(frame.ScaleFrameRect(whole));
     } else if (tile && frame.Width() != screenWidth && frame.Height() != screenHeight) {
-        const TColor fill = OwnerImage->BackgroundOverride != kUnsetBackground ? OwnerImage->BackgroundOverride
-                                                                               : BackgroundColor;
+        const TColor fill = ownerImage_->BackgroundOverride() != kUnsetBackground ? ownerImage_->BackgroundOverride()
+                                                                               : backgroundColor_;
         ForEachTile(frame, whole, screenWidth, screenHeight,
-                    [&](const RECT& r) { CompositeBitmap->Canvas().FillRect(r, fill); });
+                    [&](const RECT& r) { compositeBitmap_->Canvas().FillRect(r, fill); });
     } else {
-        CompositeBitmap->Canvas().FillRect(frame.ScaleFrameRect(whole), BackgroundColor);
+        compositeBitmap_->Canvas().FillRect(frame.ScaleFrameRect(whole), backgroundColor_);
     }
 }
 
 void TGIFPainter::Detach() {
-    if (TGIFImage* image = OwnerImage) {
+    if (TGIFImage* image = ownerImage_) {
         {
-            ListLock lock(image->Painters);
-            if (OwnerSlot && *OwnerSlot == this) *OwnerSlot = nullptr;
+            ListLock lock(image->Painters());
+            if (ownerSlot_ && *ownerSlot_ == this) *ownerSlot_ = nullptr;
         }
-        image->Painters->Remove(this);
-        OwnerImage = nullptr;
+        image->Painters()->Remove(this);
+        ownerImage_ = nullptr;
     }
     ReleaseResources();
 }
@@ -519,9 +519,9 @@ TGIFPainter* TGIFImage::StartPainter(TGIFPainter** ownerSlot, TCanvas* canvas, u
         if (ownerSlot) *ownerSlot = nullptr;
         return nullptr;
     }
-    if (Frames->ItemCount() == 1) flags &= static_cast<uint16_t>(~(dfThreaded | dfAnimate));
+    if (frames_->ItemCount() == 1) flags &= static_cast<uint16_t>(~(dfThreaded | dfAnimate));
     auto* painter = new TGIFPainter(this, flags, rect, canvas, ownerSlot);
-    Painters->Add(painter);
+    painters_->Add(painter);
     painter->OnAnimationStart = OnAnimationStart;
     painter->OnFrameBegin = OnFrameBegin;
     painter->OnFrameDone = OnFrameDone;
@@ -529,12 +529,12 @@ TGIFPainter* TGIFImage::StartPainter(TGIFPainter** ownerSlot, TCanvas* canvas, u
     painter->OnAnimationEnd = OnAnimationEnd;
     if (!(flags & dfThreaded)) {
         // The body runs handlers and dispatches messages, and any of them may free the image.
-        const bool slotInImage = ownerSlot == &OwnPainter;
+        const bool slotInImage = ownerSlot == &ownPainter_;
         const bool lives = RunHandler([painter] { painter->RunAnimation(); });
         if (ownerSlot && !(slotInImage && !lives)) *ownerSlot = nullptr;
         return nullptr;
     }
-    painter->SetPriority(PainterThreadPriority(PainterPriority));
+    painter->SetPriority(PainterThreadPriority(painterPriority_));
     return painter;
 }
 
@@ -542,17 +542,17 @@ bool TGIFImage::StopOwnPainter() {
     // The painters waited for take the frame lock on their way out.
     const TSharedLockRelease released(frameLock_);
     for (;;) {
-        Painters->LockList();
-        if (!OwnPainter) {
-            Painters->UnlockList();
+        painters_->LockList();
+        if (!ownPainter_) {
+            painters_->UnlockList();
             break;
         }
-        OwnPainter->StopPainting();
-        if (!AwaitedPainter(*OwnPainter)) {
-            Painters->UnlockList();
+        ownPainter_->StopPainting();
+        if (!AwaitedPainter(*ownPainter_)) {
+            painters_->UnlockList();
             break;
         }
-        Painters->UnlockList();
+        painters_->UnlockList();
         // The queue may run a handler of another painter that frees the image.
         if (!RunHandler(&ServiceDetaches)) return false;
     }
@@ -563,9 +563,9 @@ bool TGIFImage::StopOwnPainter() {
 bool TGIFImage::StopAllPainters() {
     const TSharedLockRelease released(frameLock_);
     for (;;) {
-        std::vector<TGIFPainter*>& painters = Painters->LockList();
+        std::vector<TGIFPainter*>& painters = painters_->LockList();
         if (painters.empty()) {
-            Painters->UnlockList();
+            painters_->UnlockList();
             break;
         }
         int threaded = 0;
@@ -573,7 +573,7 @@ bool TGIFImage::StopAllPainters() {
             if (AwaitedPainter(**it)) ++threaded;
             (*it)->StopPainting();
         }
-        Painters->UnlockList();
+        painters_->UnlockList();
         if (threaded == 0) break;
         if (!RunHandler(&ServiceDetaches)) return false;
     }
@@ -582,28 +582,26 @@ bool TGIFImage::StopAllPainters() {
 }
 
 void TGIFImage::DrawImage(TCanvas& canvas, const RECT& rect) {
-    if (DrawingNow || Frames->ItemCount() == 0) return;
+    if (drawingNow_ || frames_->ItemCount() == 0) return;
     // The handlers and paints of the painters, and the messages that a painter on this thread
     // dispatches, run from here on; any of them may free the image, which is then left alone.
-    const std::weak_ptr<const char> life = Lifetime;
-    DrawingGuard guard(DrawingNow, life);
-    const bool transparent = (DrawFlags & dfTransparent) != 0, tile = (DrawFlags & dfTile) != 0;
+    const std::weak_ptr<const char> life = lifetime_;
+    DrawingGuard guard(drawingNow_, life);
+    const bool transparent = (drawFlags_ & dfTransparent) != 0, tile = (drawFlags_ & dfTile) != 0;
 
-    if (Frames->ItemCount() == 1 || !(DrawFlags & dfAnimate)) {
-        const int index = CurrentFrameIndex >= 0 && CurrentFrameIndex < Frames->ItemCount() ? CurrentFrameIndex : 0;
-        Frames->FrameAt(index)->DrawFrame(canvas, rect, transparent, tile);
+    if (frames_->ItemCount() == 1 || !(drawFlags_ & dfAnimate)) {
+        const int index = currentFrameIndex_ >= 0 && currentFrameIndex_ < frames_->ItemCount() ? currentFrameIndex_ : 0;
+        frames_->FrameAt(index)->DrawFrame(canvas, rect, transparent, tile);
         return;
     }
-    const bool onTarget = (DrawFlags & dfPaintOnTarget) != 0;
-    if (CachedBitmap && !onTarget) {
+    const bool onTarget = (drawFlags_ & dfPaintOnTarget) != 0;
+    if (cachedBitmap_ && !onTarget) {
         BlitBitmap(*this, canvas, rect, CurrentBitmap());
         return;
     }
 
-    ListLock lock(Painters);
-    if (OwnPainter && !OwnPainter->Terminated() && OwnPainter->TargetCanvas == &canvas &&
-        EqualRect(&OwnPainter->TargetRect, &rect))
-        return;
+    ListLock lock(painters_);
+    if (ownPainter_ && !ownPainter_->Terminated() && ownPainter_->PaintsOn(canvas, rect)) return;
     if (!StopOwnPainter()) return;
 
     TCanvas* target = &canvas;
@@ -616,15 +614,15 @@ void TGIFImage::DrawImage(TCanvas& canvas, const RECT& rect) {
                    rect.right - rect.left, rect.bottom - rect.top, SRCCOPY);
     }
     TGIFPainter* painter = nullptr;
-    if (!RunHandler([&] { painter = StartPainter(&OwnPainter, target, DrawFlags, targetRect); })) return;
+    if (!RunHandler([&] { painter = StartPainter(&ownPainter_, target, drawFlags_, targetRect); })) return;
     if (!painter) {
         // A painter on this thread has already played its animation into the cached bitmap.
-        if (!onTarget && CachedBitmap) BlitBitmap(*this, canvas, rect, CachedBitmap.get());
+        if (!onTarget && cachedBitmap_) BlitBitmap(*this, canvas, rect, cachedBitmap_.get());
         return;
     }
     painter->StartPainting();
     if (onTarget) return;
-    while (OwnPainter && !OwnPainter->Terminated() && !OwnPainter->FirstFramePainted()) {
+    while (ownPainter_ && !ownPainter_->Terminated() && !ownPainter_->FirstFramePainted()) {
         const bool lives = RunHandler([] {
             if (!CheckSynchronize()) Sleep(0);
         });

@@ -59,31 +59,35 @@ public:
     // made from inside it cannot wait for the painter, which is blocked until it returns.
     bool InPaintContext() const { return inPaintContext_; }
 
-    TGIFImage* OwnerImage;
-    TCanvas* TargetCanvas;
-    RECT TargetRect;
-    uint16_t DrawFlags;
-    int SpeedPercent;
-    int CurrentFrame = -1;
-    uint8_t CurrentDisposal = kDisposalKeep;
-    uint8_t PreviousDisposal = kDisposalKeep;
-    std::unique_ptr<TBitmap> CompositeBitmap;
-    std::unique_ptr<TBitmap> ScratchBitmap;
-    std::unique_ptr<TBitmap> UnderlayBitmap;
-    HDC TargetDC = nullptr;
-    TGIFPainter** OwnerSlot = nullptr;
-    HANDLE WakeEvent = nullptr;
-    std::exception_ptr FailedException;
-    // C++ exceptions carry no raise address; stays nullptr.
-    void* FailedAddress = nullptr;
-    TNotifyEvent PendingHandler;
+    // The image played (none once it is gone or the painter has left it).
+    TGIFImage* OwnerImage() const { return ownerImage_; }
+    // The image is being freed: the painter reaches into it no more.
+    void ForgetImage() { ownerImage_ = nullptr; }
+    TCanvas* TargetCanvas() const { return targetCanvas_; }
+    const RECT& TargetRect() const { return targetRect_; }
+    // Whether it plays on that canvas rectangle.
+    bool PaintsOn(const TCanvas& canvas, const RECT& rect) const {
+        return targetCanvas_ == &canvas && EqualRect(&targetRect_, &rect);
+    }
+    uint16_t DrawFlags() const { return drawFlags_; }
+    int SpeedPercent() const { return speedPercent_; }
+    // The frame shown (-1 before the first); a handler may set the frame to go on from.
+    int CurrentFrame() const { return currentFrame_; }
+    void SetCurrentFrame(int index) { currentFrame_ = index; }
+    // The painter's own bitmaps (none when it paints directly) and its wake event (none
+    // without a thread of its own).
+    TBitmap* CompositeBitmap() const { return compositeBitmap_.get(); }
+    TBitmap* ScratchBitmap() const { return scratchBitmap_.get(); }
+    TBitmap* UnderlayBitmap() const { return underlayBitmap_.get(); }
+    HANDLE WakeEvent() const { return wakeEvent_; }
+    // The colour of erased areas, chosen at construction.
+    TColor BackgroundColor() const { return backgroundColor_; }
+
     TNotifyEvent OnAnimationStart;
     TNotifyEvent OnFrameBegin;
     TNotifyEvent OnFrameDone;
     TNotifyEvent OnLoopPass;
     TNotifyEvent OnAnimationEnd;
-    // The colour of erased areas, chosen at construction.
-    TColor BackgroundColor = 0;
 
 protected:
     void Execute() override { RunAnimation(); }
@@ -91,7 +95,7 @@ protected:
 private:
     enum class TFrameStep { Shown, PassEnds, Stopped };
     void Animate();
-    // Plays the frames of one pass from CurrentFrame; false when the painter was asked to end.
+    // Plays the frames of one pass from the current frame; false when the painter was asked to end.
     bool PlayPass(int& delay, TLoopState& loop, bool& painted);
     TFrameStep PlayFrame(int& delay, TLoopState& loop);
     bool PrepareFrame(bool renderAhead);
@@ -104,7 +108,27 @@ private:
     void ReleaseResources();
     // The frame at index, or nullptr when the image has no such frame (any more).
     TGIFSubImage* FrameAt(int index) const;
-    bool Threaded() const { return (DrawFlags & dfThreaded) != 0; }
+    bool Threaded() const { return (drawFlags_ & dfThreaded) != 0; }
+
+    TGIFImage* ownerImage_;
+    TCanvas* targetCanvas_;
+    RECT targetRect_;
+    uint16_t drawFlags_;
+    int speedPercent_;
+    int currentFrame_ = -1;
+    uint8_t currentDisposal_ = kDisposalKeep;
+    uint8_t previousDisposal_ = kDisposalKeep;
+    std::unique_ptr<TBitmap> compositeBitmap_;
+    std::unique_ptr<TBitmap> scratchBitmap_;
+    std::unique_ptr<TBitmap> underlayBitmap_;
+    HDC targetDC_ = nullptr;
+    TGIFPainter** ownerSlot_ = nullptr;
+    HANDLE wakeEvent_ = nullptr;
+    std::exception_ptr failedException_;
+    // C++ exceptions carry no raise address; stays nullptr.
+    void* failedAddress_ = nullptr;
+    TNotifyEvent pendingHandler_;
+    TColor backgroundColor_ = 0;
     // The image's frame lock, shared so that it outlives the image.
     std::shared_ptr<TCriticalLock> frameLock_;
     // Written by the painter's thread, read by the GUI thread (DrawImage waits for it).

@@ -5,7 +5,7 @@
 TGIFProgress::TGIFProgress(TGIFImage* image, TObject* sender, std::string message, TEndRedraw endRedraw,
                            const TGIFSubImage* frame)
     : image_(image)
-    , life_(image ? std::weak_ptr<const char>(image->Lifetime) : std::weak_ptr<const char>())
+    , life_(image ? std::weak_ptr<const char>(image->Life()) : std::weak_ptr<const char>())
     , sender_(sender)
     , message_(std::move(message))
     , endRedraw_(endRedraw) {

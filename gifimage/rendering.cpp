@@ -79,7 +79,7 @@ void (*RenderTrace)(const TGIFSubImage& frame, bool begins) = nullptr;
 // marked as in work, so that painter threads leave it alone while a report lets go of the lock.
 TBitmap* TGIFSubImage::RenderedBitmap() {
     const FrameWorkHold work(*this);
-    if (FrameBitmap || IsEmpty()) return FrameBitmap.get();
+    if (frameBitmap_ || IsEmpty()) return frameBitmap_.get();
     TGIFImage* const image = OwnerImage();
     const TFrameWatch watch(*this);
     // After the end of the report a changed palette is announced, whether the rendering
@@ -93,7 +93,7 @@ TBitmap* TGIFSubImage::RenderedBitmap() {
             TGIFProgress progress(OnGUIThread() ? image : nullptr, this, sProgressRendering,
                                   TGIFProgress::RedrawIfPaletteModified, this);
             EndIfImageFreed(progress.Start());
-            FrameBitmap = RenderNewBitmap(*this);
+            frameBitmap_ = RenderNewBitmap(*this);
             ended = true;
             EndIfImageFreed(progress.Finish());
         } catch (const EImageFreed&) {
@@ -110,12 +110,12 @@ TBitmap* TGIFSubImage::RenderedBitmap() {
         // A handler's abort ends the rendering quietly, unless that handler took the frame away.
         EndIfImageFreed(watch.Lives());
     }
-    return FrameBitmap.get();
+    return frameBitmap_.get();
 }
 
 void TGIFSubImage::RenderAhead() {
-    if (FrameBitmap || IsEmpty() || (OwnerImage() && FrameInWork(*OwnerImage(), this))) return;
-    FrameBitmap = RenderNewBitmap(*this);
+    if (frameBitmap_ || IsEmpty() || (OwnerImage() && OwnerImage()->FrameInWork(this))) return;
+    frameBitmap_ = RenderNewBitmap(*this);
 }
 
 std::unique_ptr<TBitmap> TGIFSubImage::RenderDirect() {
@@ -125,12 +125,12 @@ std::unique_ptr<TBitmap> TGIFSubImage::RenderDirect() {
     bool masking = false;
     try {
         TDIBWriter writer(*bitmap, pf8bit, width, height, PaletteHandle());
-        masking = NeedMask && Transparent && GraphicControlExtension;
-        NeedMask = false;
+        masking = needMask_ && transparent_ && graphicControlExtension_;
+        needMask_ = false;
         std::optional<MaskRows> mask;
         uint8_t transparentIndex = 0;
         if (masking) {
-            transparentIndex = GraphicControlExtension->TransparentIndex();
+            transparentIndex = graphicControlExtension_->TransparentIndex();
             mask.emplace(width, height);
         }
         for (int y = 0; y < height; ++y) {
@@ -143,8 +143,8 @@ std::unique_ptr<TBitmap> TGIFSubImage::RenderDirect() {
                 if (source[x] == transparentIndex) mask->Set(x, y);
         }
         if (masking && mask->Used()) {
-            if (Mask) DeleteObject(Mask);
-            Mask = mask->CreateMask();
+            if (mask_) DeleteObject(mask_);
+            mask_ = mask->CreateMask();
         }
     } catch (const EImageFreed&) {
         throw;  // the frame is gone with its image: nothing of it is cleaned up
@@ -179,13 +179,13 @@ std::unique_ptr<TBitmap> TGIFSubImage::RenderDithered() {
         // Indexes beyond the table (only in damaged frames) are dithered as black.
         auto colorOf = [&](uint8_t index) { return index < colorCount ? colors[index] : TGIFColor{0, 0, 0}; };
 
-        masking = NeedMask && Transparent && GraphicControlExtension;
-        NeedMask = false;
+        masking = needMask_ && transparent_ && graphicControlExtension_;
+        needMask_ = false;
         std::optional<MaskRows> mask;
         uint8_t transparentIndex = 0;
         uint8_t fillIndex = 0;
         if (masking) {
-            transparentIndex = GraphicControlExtension->TransparentIndex();
+            transparentIndex = graphicControlExtension_->TransparentIndex();
             // Transparent pixels keep the web entry of the transparent colour.
             const TGIFColor key = colorOf(transparentIndex);
             uint8_t r, g, b;
@@ -212,8 +212,8 @@ std::unique_ptr<TBitmap> TGIFSubImage::RenderDithered() {
             ditherer.NextRow();
         }
         if (masking && mask->Used()) {
-            if (Mask) DeleteObject(Mask);
-            Mask = mask->CreateMask();
+            if (mask_) DeleteObject(mask_);
+            mask_ = mask->CreateMask();
         }
     } catch (const EImageFreed&) {
         throw;
@@ -226,16 +226,16 @@ std::unique_ptr<TBitmap> TGIFSubImage::RenderDithered() {
 
 void TGIFSubImage::AllocBitmap() {
     ReleaseBitmap();
-    FrameBitmap = std::make_unique<TBitmap>();
+    frameBitmap_ = std::make_unique<TBitmap>();
 }
 
 bool TGIFSubImage::IsMasked() {
     const FrameWorkHold work(*this);
-    if (NeedMask && Transparent) {
+    if (needMask_ && transparent_) {
         ReleaseBitmap();
         RenderedBitmap();
     }
-    return Mask != nullptr;
+    return mask_ != nullptr;
 }
 
 namespace {
@@ -286,8 +286,8 @@ void ShapeToScreen(TGIFImage& image, TBitmap& bitmap, const Step& step) {
 // Every step that changes the new bitmap runs its change notification.
 TBitmap* TGIFImage::CurrentBitmap() {
     if (IsEmpty()) return nullptr;
-    if (CachedBitmap) return CachedBitmap.get();
-    TGIFSubImage* first = Frames->FrameAt(0);
+    if (cachedBitmap_) return cachedBitmap_.get();
+    TGIFSubImage* first = frames_->FrameAt(0);
     const TFrameWatch firstWatch(*first);
     std::unique_ptr<TBitmap> bitmap = NewImageBitmap(*this);
     // A step's handler may also empty or reload the image, or take the first frame from it.
@@ -302,18 +302,18 @@ TBitmap* TGIFImage::CurrentBitmap() {
         GetClipBox(bitmap->Canvas().Handle(), &clip);
         step([&] { first->DrawFrame(bitmap->Canvas(), clip, false, false); });
     }
-    CachedBitmap = std::move(bitmap);
-    return CachedBitmap.get();
+    cachedBitmap_ = std::move(bitmap);
+    return cachedBitmap_.get();
 }
 
 TBitmap* TGIFImage::AllocBitmap() {
-    if (CachedBitmap) return CachedBitmap.get();
+    if (cachedBitmap_) return cachedBitmap_.get();
     std::unique_ptr<TBitmap> bitmap = NewImageBitmap(*this);
     const auto step = [this](auto call) { EndIfImageFreed(RunHandler(call)); };
     ShapeToScreen(*this, *bitmap, step);
     const FrameLockHold hold(this);
-    CachedBitmap = std::move(bitmap);
-    return CachedBitmap.get();
+    cachedBitmap_ = std::move(bitmap);
+    return cachedBitmap_.get();
 }
 
 void TGIFImage::AssignTo(TPersistent& target) const { const_cast<TGIFImage*>(this)->CopyTo(target); }

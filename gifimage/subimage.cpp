@@ -77,37 +77,37 @@ void TGIFExtensionList::LoadItems(TStream& stream, TObject* parent) {
 // --- TGIFSubImage ------------------------------------------------------------
 
 TGIFSubImage::TGIFSubImage(TGIFOwner* owner) : TGIFItem(owner) {
-    Extensions = std::make_unique<TGIFExtensionList>(owner);
-    LocalColorMap = std::make_unique<TGIFLocalColorMap>(this);
+    extensions_ = std::make_unique<TGIFExtensionList>(owner);
+    localColorMap_ = std::make_unique<TGIFLocalColorMap>(this);
 }
 
 TGIFSubImage::~TGIFSubImage() {
-    if (OwnerImage()) OwnerImage()->Frames->RemoveItem(this);
+    if (OwnerImage()) OwnerImage()->Frames()->RemoveItem(this);
     // A frame that is going away no longer widens its image's screen (which could raise when
     // other frames do not fit).
     ClearFrame(false);
-    Extensions.reset();
-    LocalColorMap.reset();
-    if (Palette) DeleteObject(Palette);
-    Palette = nullptr;
+    extensions_.reset();
+    localColorMap_.reset();
+    if (palette_) DeleteObject(palette_);
+    palette_ = nullptr;
 }
 
 void TGIFSubImage::ResetFrame() { ClearFrame(true); }
 
 void TGIFSubImage::ClearFrame(bool throughBounds) {
     const FrameLockHold hold(*this);
-    Extensions->RemoveAll();
-    LocalColorMap->RemoveAll();
+    extensions_->RemoveAll();
+    localColorMap_->RemoveAll();
     ReleasePixels();
     if (throughBounds) {
         SetBoundsField(kBoundsHeight, 0);
         SetBoundsField(kBoundsWidth, 0);
     } else {
-        Descriptor.Height = 0;
-        Descriptor.Width = 0;
+        descriptor_.Height = 0;
+        descriptor_.Width = 0;
     }
-    Transparent = false;
-    GraphicControlExtension = nullptr;
+    transparent_ = false;
+    graphicControlExtension_ = nullptr;
     ReleaseBitmap();
     ReleaseMask();
 }
@@ -128,7 +128,7 @@ bool HoldsAtSameIndexes(const TGIFColorMap& table, const TGIFColorMap& colors) {
 void TGIFSubImage::SetOwnerImage(TGIFImage* image) {
     if (image == OwnerImage()) return;
     const TGIFColorMap* oldColors =
-        OwnerImage() && LocalColorMap->Count() == 0 ? OwnerImage()->GlobalColors() : nullptr;
+        OwnerImage() && localColorMap_->Count() == 0 ? OwnerImage()->GlobalColors() : nullptr;
     const bool keepColors = oldColors && oldColors->Count() > 0 &&
                             !(image && HoldsAtSameIndexes(*image->GlobalColors(), *oldColors));
     TGIFLocalColorMap kept(nullptr);
@@ -140,7 +140,7 @@ void TGIFSubImage::SetOwnerImage(TGIFImage* image) {
     ReleaseBitmap();
     ReleaseMask();
     SetPaletteHandle(nullptr);
-    if (keepColors) LocalColorMap->CopyFrom(kept);
+    if (keepColors) localColorMap_->CopyFrom(kept);
 }
 
 bool TGIFSubImage::ReportProgress(TProgressStage stage, int percent, bool redraw, const std::string& message) {
@@ -158,7 +158,7 @@ bool TGIFSubImage::NotifyChanged() {
 TFrameWatch::TFrameWatch(const TGIFSubImage& frame)
     : frame_(const_cast<TGIFSubImage*>(&frame))
     , image_(frame.OwnerImage())
-    , frameLife_(frame.Lifetime)
+    , frameLife_(frame.Life())
     , imageLife_(frame.Owner() ? frame.Owner()->Life() : std::weak_ptr<const char>()) {}
 
 bool TFrameWatch::ImageLives() const { return !image_ || !imageLife_.expired(); }
@@ -180,8 +180,8 @@ void TGIFSubImage::ForgetFreedOwner() { HandPartsTo(nullptr); }
 
 void TGIFSubImage::HandPartsTo(TGIFOwner* owner) {
     SetOwner(owner);
-    Extensions->SetOwner(owner);
-    for (int i = 0; i < Extensions->ItemCount(); ++i) Extensions->ExtensionAt(i)->SetOwner(owner);
+    extensions_->SetOwner(owner);
+    for (int i = 0; i < extensions_->ItemCount(); ++i) extensions_->ExtensionAt(i)->SetOwner(owner);
 }
 
 TUnlistedFrame::TUnlistedFrame(TGIFOwner* image)
@@ -206,55 +206,56 @@ void TUnlistedFrame::Drop() {
 void TGIFSubImage::Assign(const TPersistent& source) { CopyFrom(source); }
 
 GIFVersion TGIFSubImage::RequiredVersion() const {
-    GIFVersion version = LocalColorMap->SortFlag() ? Version89a : Version87a;
-    for (int i = 0; i < Extensions->ItemCount() && version < Version89a; ++i) {
-        const GIFVersion needed = Extensions->ExtensionAt(i)->RequiredVersion();
+    GIFVersion version = localColorMap_->SortFlag() ? Version89a : Version87a;
+    for (int i = 0; i < extensions_->ItemCount() && version < Version89a; ++i) {
+        const GIFVersion needed = extensions_->ExtensionAt(i)->RequiredVersion();
         if (needed > version) version = needed;
     }
     return version;
 }
 
 void TGIFSubImage::LoadFromStream(TStream& stream) {
+    const FrameLockHold hold(*this);
     ResetFrame();
-    Extensions->LoadItems(stream, this);
+    extensions_->LoadItems(stream, this);
     uint8_t separator = 0;
     if (!ReadByte(stream, separator)) return;
     stream.Seek(-1, soCurrent);
     if (separator == kTrailer || separator == 0) return;
 
-    ReadExact(stream, &Descriptor, sizeof Descriptor);
-    if (Descriptor.Width == 0 || Descriptor.Height == 0) {
-        Descriptor.Height = static_cast<uint16_t>(OwnerImage() ? OwnerImage()->ScreenHeight() : 0);
-        Descriptor.Width = static_cast<uint16_t>(OwnerImage() ? OwnerImage()->ScreenWidth() : 0);
+    ReadExact(stream, &descriptor_, sizeof descriptor_);
+    if (descriptor_.Width == 0 || descriptor_.Height == 0) {
+        descriptor_.Height = static_cast<uint16_t>(OwnerImage() ? OwnerImage()->ScreenHeight() : 0);
+        descriptor_.Width = static_cast<uint16_t>(OwnerImage() ? OwnerImage()->ScreenWidth() : 0);
         ReportWarning(1, sScreenSizeExceeded);
     }
-    if (Descriptor.PackedFields & kColorTableFlag)
-        LocalColorMap->ReadTable(stream, ColorTableEntries(Descriptor.PackedFields));
+    if (descriptor_.PackedFields & kColorTableFlag)
+        localColorMap_->ReadTable(stream, ColorTableEntries(descriptor_.PackedFields));
     DecodePixels(stream);
     if (RenderFramesWhileLoading) RenderedBitmap();
 }
 
 void TGIFSubImage::PrepareForSave() {
-    if (LocalColorMap->Count() > 0) {
+    if (localColorMap_->Count() > 0) {
         uint8_t packed = kColorTableFlag;
-        if (LocalColorMap->SortFlag()) packed |= kImageSortFlag;
+        if (localColorMap_->SortFlag()) packed |= kImageSortFlag;
         packed |= ColorTableSizeField(BitDepth());
-        Descriptor.PackedFields = packed;
+        descriptor_.PackedFields = packed;
     } else {
-        Descriptor.PackedFields &= kInterlaceFlag | kImageReservedBits;
+        descriptor_.PackedFields &= kInterlaceFlag | kImageReservedBits;
     }
 }
 
 // Extensions, then (unless the frame is empty) descriptor, local table and pixel data.
 void TGIFSubImage::SaveToStream(TStream& stream) {
-    Extensions->SaveItems(stream);
+    extensions_->SaveItems(stream);
     if (IsEmpty()) return;
     PrepareForSave();
     // A frame read after a stray byte keeps that byte as its separator; the stream needs ",".
-    TImageDescriptor descriptor = Descriptor;
+    TImageDescriptor descriptor = descriptor_;
     descriptor.Separator = kImageSeparator;
     stream.WriteBuffer(&descriptor, sizeof descriptor);
-    LocalColorMap->WriteTable(stream);
+    localColorMap_->WriteTable(stream);
     WritePixelData(stream);
 }
 
@@ -263,19 +264,19 @@ void TGIFSubImage::SaveToStream(TStream& stream) {
 void TGIFSubImage::WritePixelData(TStream& stream) {
     int bitsPerPixel;
     int32_t maxColor;
-    if (LocalColorMap->Count() > 0) {
-        bitsPerPixel = LocalColorMap->BitDepth();
-        maxColor = LocalColorMap->Count();
+    if (localColorMap_->Count() > 0) {
+        bitsPerPixel = localColorMap_->BitDepth();
+        maxColor = localColorMap_->Count();
     } else {
         bitsPerPixel = OwnerImage() ? OwnerImage()->BitDepth() : 0;
         maxColor = 1 << bitsPerPixel;
     }
     TGIFImage* image = OwnerImage();
-    const int compression = image ? image->Compression : DefaultCompression;
+    const int compression = image ? image->Compression() : DefaultCompression;
     // The encoder reads the pixels on after a warning: its handler must leave the frame there.
     const TFrameWatch watch(*this);
     WriteGIFPixelData(
-        stream, compression, static_cast<uint8_t>(bitsPerPixel), Width(), Height(), IsInterlaced(), Pixels, maxColor,
+        stream, compression, static_cast<uint8_t>(bitsPerPixel), Width(), Height(), IsInterlaced(), pixels_, maxColor,
         [image, &watch](TObject* sender, int severity, const std::string& message) {
             if (image) EndIfImageFreed(image->Warn(sender, static_cast<uint8_t>(severity), message) && watch.Lives());
         },
@@ -287,23 +288,23 @@ void TGIFSubImage::WritePixelData(TStream& stream) {
 void TGIFSubImage::AllocPixels(bool zeroed) {
     const FrameLockHold hold(*this);
     ReleasePixels();
-    const uint32_t size = static_cast<uint32_t>(Descriptor.Width) * Descriptor.Height;
+    const uint32_t size = static_cast<uint32_t>(descriptor_.Width) * descriptor_.Height;
     if (size == 0) return;
     // The size is a signed 32-bit count: larger frames cannot be held.
     if (size > 0x7FFFFFFFu) RaiseGIFError(sImageTooLarge);
-    if (OwnerImage() && OwnerImage()->LoadReserve) Pixels = OwnerImage()->LoadReserve->Take(size);
-    if (Pixels && zeroed) std::memset(Pixels, 0, size);
-    if (!Pixels) Pixels = NewPixelBuffer(size, zeroed);
-    if (!Pixels) RaiseGIFError(sImageTooLarge);
-    PixelsSize = static_cast<int32_t>(size);
+    if (OwnerImage()) pixels_ = OwnerImage()->TakeReservedPixels(size);
+    if (pixels_ && zeroed) std::memset(pixels_, 0, size);
+    if (!pixels_) pixels_ = NewPixelBuffer(size, zeroed);
+    if (!pixels_) RaiseGIFError(sImageTooLarge);
+    pixelsSize_ = static_cast<int32_t>(size);
 }
 
 uint8_t* TGIFSubImage::GiveUpPixels(uint32_t& size) {
     const FrameLockHold hold(*this);
-    uint8_t* pixels = Pixels;
-    size = static_cast<uint32_t>(PixelsSize);
-    Pixels = nullptr;
-    PixelsSize = 0;
+    uint8_t* pixels = pixels_;
+    size = static_cast<uint32_t>(pixelsSize_);
+    pixels_ = nullptr;
+    pixelsSize_ = 0;
     return pixels;
 }
 
@@ -342,39 +343,60 @@ uint8_t* TPixelReserve::Take(uint32_t size) {
 
 void TGIFSubImage::ReleasePixels() {
     const FrameLockHold hold(*this);
-    FreePixelBuffer(Pixels);
-    Pixels = nullptr;
-    PixelsSize = 0;
+    FreePixelBuffer(pixels_);
+    pixels_ = nullptr;
+    pixelsSize_ = 0;
 }
 
 void TGIFSubImage::EnsurePixels() {
-    if (!Pixels) AllocPixels();
-    if (PixelsSize == 0) RaiseGIFError(sImageEmpty);
+    if (!pixels_) AllocPixels();
+    if (pixelsSize_ == 0) RaiseGIFError(sImageEmpty);
 }
 
 bool TGIFSubImage::IsEmpty() const {
-    return !(Pixels && PixelsSize != 0 && Descriptor.Height != 0 && Descriptor.Width != 0);
+    return !(pixels_ && pixelsSize_ != 0 && descriptor_.Height != 0 && descriptor_.Width != 0);
 }
 
-uint8_t* TGIFSubImage::RowAt(int y) {
+uint8_t* TGIFSubImage::WritableRow(int y) {
     if (y < 0 || y > Height() - 1) RaiseGIFError(sInvalidPixelCoordinates);
     EnsurePixels();
-    return Pixels + static_cast<size_t>(y) * Width();
+    return pixels_ + static_cast<size_t>(y) * Width();
 }
 
-uint8_t& TGIFSubImage::PixelAt(int x, int y) {
+const uint8_t* TGIFSubImage::RowAt(int y) { return WritableRow(y); }
+
+uint8_t TGIFSubImage::PixelAt(int x, int y) {
     if (x < 0 || x > Width() - 1) RaiseGIFError(sInvalidPixelCoordinates);
     return RowAt(y)[x];
+}
+
+void TGIFSubImage::SetPixelAt(int x, int y, uint8_t index) {
+    if (x < 0 || x > Width() - 1) RaiseGIFError(sInvalidPixelCoordinates);
+    const FrameLockHold hold(*this);
+    WritableRow(y)[x] = index;
+}
+
+void TGIFSubImage::SetPixels(const uint8_t* indexes, size_t count) {
+    const FrameLockHold hold(*this);
+    if (pixels_) std::memcpy(pixels_, indexes, std::min(count, static_cast<size_t>(pixelsSize_)));
+}
+
+// Pixel values outside the table and a transparent index outside it keep their values.
+void TGIFSubImage::RemapPixels(const IndexMap& map, int count) {
+    const FrameLockHold hold(*this);
+    uint8_t* p = pixels_;
+    for (int32_t n = pixelsSize_; n > 0; --n, ++p)
+        if (*p < count) *p = map[*p];
 }
 
 // --- Bounds ------------------------------------------------------------------
 
 int TGIFSubImage::BoundsField(int index) const {
     switch (index) {
-    case kBoundsLeft: return Descriptor.Left;
-    case kBoundsTop: return Descriptor.Top;
-    case kBoundsWidth: return Descriptor.Width;
-    case kBoundsHeight: return Descriptor.Height;
+    case kBoundsLeft: return descriptor_.Left;
+    case kBoundsTop: return descriptor_.Top;
+    case kBoundsWidth: return descriptor_.Width;
+    case kBoundsHeight: return descriptor_.Height;
     default: return 0;
     }
 }
@@ -397,10 +419,10 @@ void TGIFSubImage::ApplyBounds(int left, int top, int width, int height) {
         (right > kMaxSide && right != Left() + Width()) || (bottom > kMaxSide && bottom != Top() + Height()))
         RaiseGIFError(sInvalidImageDimensions);
     const bool sizeChanged = width != Width() || height != Height();
-    Descriptor.Left = static_cast<uint16_t>(left);
-    Descriptor.Top = static_cast<uint16_t>(top);
-    Descriptor.Width = static_cast<uint16_t>(width);
-    Descriptor.Height = static_cast<uint16_t>(height);
+    descriptor_.Left = static_cast<uint16_t>(left);
+    descriptor_.Top = static_cast<uint16_t>(top);
+    descriptor_.Width = static_cast<uint16_t>(width);
+    descriptor_.Height = static_cast<uint16_t>(height);
     if (sizeChanged) {
         ReleaseBitmap();
         ReleaseMask();
@@ -436,35 +458,35 @@ RECT TGIFSubImage::FrameRect() const { return RECT{Left(), Top(), Left() + Width
 // --- Colours -----------------------------------------------------------------
 
 TGIFColorMap* TGIFSubImage::EffectiveColorMap() {
-    if (LocalColorMap->Count() > 0) return LocalColorMap.get();
+    if (localColorMap_->Count() > 0) return localColorMap_.get();
     if (OwnerImage() && OwnerImage()->GlobalColors()->Count() > 0) return OwnerImage()->GlobalColors();
-    return LocalColorMap.get();
+    return localColorMap_.get();
 }
 
-int TGIFSubImage::BitDepth() const { return LocalColorMap->BitDepth(); }
+int TGIFSubImage::BitDepth() const { return localColorMap_->BitDepth(); }
 
 // --- Cached bitmap, mask and palette ------------------------------------------
 
 HPALETTE TGIFSubImage::PaletteHandle() {
     const FrameLockHold hold(*this);
-    if (FrameBitmap) {
-        if (HPALETTE palette = FrameBitmap->Palette()) return palette;
+    if (frameBitmap_) {
+        if (HPALETTE palette = frameBitmap_->Palette()) return palette;
     }
-    if (Palette) return Palette;
+    if (palette_) return palette_;
     if (OwnerImage() && OwnerImage()->NeedsDither()) {
-        Palette = CreateWebSafePalette();
-        return Palette;
+        palette_ = CreateWebSafePalette();
+        return palette_;
     }
-    if (LocalColorMap->Count() > 0) {
-        Palette = LocalColorMap->MakePaletteHandle();
-        return Palette;
+    if (localColorMap_->Count() > 0) {
+        palette_ = localColorMap_->MakePaletteHandle();
+        return palette_;
     }
     return OwnerImage() ? OwnerImage()->PaletteHandle() : nullptr;
 }
 
 void TGIFSubImage::SetPaletteHandle(HPALETTE handle) {
     const FrameLockHold hold(*this);
-    if (!ReplacePaletteHandle(Palette, handle, FrameBitmap.get())) return;
+    if (!ReplacePaletteHandle(palette_, handle, frameBitmap_.get())) return;
     ReleaseBitmap();
     if (OwnerImage()) {
         OwnerImage()->SetPaletteModified(true);
@@ -474,12 +496,12 @@ void TGIFSubImage::SetPaletteHandle(HPALETTE handle) {
 
 void TGIFSubImage::ReleaseBitmap() {
     const FrameLockHold hold(*this);
-    FrameBitmap.reset();
+    frameBitmap_.reset();
 }
 
 void TGIFSubImage::ReleaseMask() {
     const FrameLockHold hold(*this);
-    if (Mask) DeleteObject(Mask);
-    Mask = nullptr;
-    NeedMask = true;
+    if (mask_) DeleteObject(mask_);
+    mask_ = nullptr;
+    needMask_ = true;
 }

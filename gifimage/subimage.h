@@ -104,19 +104,20 @@ public:
     uint8_t* GiveUpPixels(uint32_t& size);
     void EnsurePixels();
     bool IsEmpty() const;
-    uint8_t* RowAt(int y);
-    uint8_t& PixelAt(int x, int y);
+    // Row y and pixel (x, y); a position outside the frame raises.
+    const uint8_t* RowAt(int y);
+    uint8_t PixelAt(int x, int y);
 
     // kBoundsLeft, kBoundsTop, kBoundsWidth, kBoundsHeight (gifformat.h); anything else 0.
     int BoundsField(int index) const;
     void SetBoundsField(int index, int value);
     void ApplyBounds(int left, int top, int width, int height);
     RECT FrameRect() const;
-    bool IsInterlaced() const { return (Descriptor.PackedFields & kInterlaceFlag) != 0; }
-    int Left() const { return Descriptor.Left; }
-    int Top() const { return Descriptor.Top; }
-    int Width() const { return Descriptor.Width; }
-    int Height() const { return Descriptor.Height; }
+    bool IsInterlaced() const { return (descriptor_.PackedFields & kInterlaceFlag) != 0; }
+    int Left() const { return descriptor_.Left; }
+    int Top() const { return descriptor_.Top; }
+    int Width() const { return descriptor_.Width; }
+    int Height() const { return descriptor_.Height; }
 
     TGIFColorMap* EffectiveColorMap();
     int BitDepth() const;
@@ -132,7 +133,7 @@ public:
     // Cached bitmap, mask and palette.
     HPALETTE PaletteHandle();
     void SetPaletteHandle(HPALETTE handle);
-    bool HasRenderedBitmap() const { return FrameBitmap != nullptr; }
+    bool HasRenderedBitmap() const { return frameBitmap_ != nullptr; }
     // The frame's pixels as an 8-bit bitmap (web-palette dithered when the image asks for it),
     // rendered on first demand and kept; nullptr for an empty frame or an aborted render.
     TBitmap* RenderedBitmap();
@@ -165,24 +166,57 @@ public:
     void TrimBorders();
     void MergeFrom(TGIFSubImage* previous);
 
-    std::unique_ptr<TBitmap> FrameBitmap;
-    HBITMAP Mask = nullptr;
-    bool NeedMask = true;
-    HPALETTE Palette = nullptr;
-    uint8_t* Pixels = nullptr;
-    int32_t PixelsSize = 0;
-    std::unique_ptr<TGIFLocalColorMap> LocalColorMap;
-    TImageDescriptor Descriptor{kImageSeparator, 0, 0, 0, 0, 0};
-    std::unique_ptr<TGIFExtensionList> Extensions;
+    // The rendered bitmap, the transparency mask and the palette handle as they stand (none
+    // until a render makes them); whether a mask is still due.
+    TBitmap* FrameBitmap() const { return frameBitmap_.get(); }
+    HBITMAP Mask() const { return mask_; }
+    bool NeedMask() const { return needMask_; }
+    HPALETTE Palette() const { return palette_; }
+    // The pixel buffer (none for an empty frame) and its size in bytes.
+    const uint8_t* Pixels() const { return pixels_; }
+    int32_t PixelsSize() const { return pixelsSize_; }
+    // Each write holds the frame lock. SetPixels copies at most PixelsSize bytes.
+    void SetPixelAt(int x, int y, uint8_t index);
+    void SetPixels(const uint8_t* indexes, size_t count);
+    // Rewrites every pixel below count through map (a colour table's reordering).
+    void RemapPixels(const IndexMap& map, int count);
+    TGIFLocalColorMap* LocalColorMap() const { return localColorMap_.get(); }
+    // The image descriptor as read and written; bounds change through SetBoundsField and ApplyBounds.
+    const TImageDescriptor& Descriptor() const { return descriptor_; }
+    TGIFExtensionList* Extensions() const { return extensions_.get(); }
     // Set and cleared by the frame's graphic control extension.
-    bool Transparent = false;
+    bool Transparent() const { return transparent_; }
     // The first graphic control extension made for this frame; not owned.
-    TGIFGraphicControlExtension* GraphicControlExtension = nullptr;
-    // Lives exactly as long as the frame: what works on the frame across a handler watches it
-    // (TFrameWatch).
-    const std::shared_ptr<const char> Lifetime = std::make_shared<const char>('\0');
+    TGIFGraphicControlExtension* GraphicControlExtension() const { return graphicControlExtension_; }
+
+    // A reference that expires when the frame is freed: what works on the frame across a handler
+    // watches it (TFrameWatch).
+    std::weak_ptr<const char> Life() const { return lifetime_; }
 
 private:
+    // The frame's graphic control extension sets its transparency flag and registers itself as
+    // the frame's first: the two keep one state.
+    friend class TGIFGraphicControlExtension;
+    // Reads and sets what a test must see or put in place directly; nothing else.
+    friend struct TGIFTestSeam;
+    // Fills the frame's rows from a bitmap, for the frame's import.
+    class FrameImporter;
+
+    // Row y to write; the caller holds the frame lock.
+    uint8_t* WritableRow(int y);
+
+    const std::shared_ptr<const char> lifetime_ = std::make_shared<const char>('\0');
+    std::unique_ptr<TBitmap> frameBitmap_;
+    HBITMAP mask_ = nullptr;
+    bool needMask_ = true;
+    HPALETTE palette_ = nullptr;
+    uint8_t* pixels_ = nullptr;
+    int32_t pixelsSize_ = 0;
+    std::unique_ptr<TGIFLocalColorMap> localColorMap_;
+    TImageDescriptor descriptor_{kImageSeparator, 0, 0, 0, 0, 0};
+    std::unique_ptr<TGIFExtensionList> extensions_;
+    bool transparent_ = false;
+    TGIFGraphicControlExtension* graphicControlExtension_ = nullptr;
     // Sets the image of the frame, its extension list and its extensions.
     void HandPartsTo(TGIFOwner* owner);
     // Empties the frame; throughBounds sets the zero size through ApplyBounds, as a reset does.

@@ -61,7 +61,7 @@ protected:
 TEST_F(ProgressWindow, HoldsACopyOfTheWaitAnimation) {
     auto* gif = dynamic_cast<TGIFImage*>(Form2->Image1->Picture().Graphic());
     ASSERT_NE(gif, nullptr);
-    EXPECT_EQ(gif->Frames->ItemCount(), 10);
+    EXPECT_EQ(gif->Frames()->ItemCount(), 10);
     EXPECT_EQ(gif->Width(), 220);
     EXPECT_EQ(gif->Height(), 19);
 }
@@ -85,11 +85,11 @@ TEST_F(ProgressWindow, ReleasedDuringTheAnimationStopsItsPainter) {
     Pump(300);
     auto* gif = dynamic_cast<TGIFImage*>(Form2->Image1->Picture().Graphic());
     ASSERT_NE(gif, nullptr);
-    std::vector<TGIFPainter*>& painters = gif->Painters->LockList();
+    std::vector<TGIFPainter*>& painters = gif->Painters()->LockList();
     EXPECT_EQ(painters.size(), 1u) << "one painter animates the picture";
     // A handle of our own on the painter's thread: the painter closes its own when it ends.
     HANDLE painterThread = painters.empty() ? nullptr : OpenThread(SYNCHRONIZE, FALSE, painters[0]->ThreadID());
-    gif->Painters->UnlockList();
+    gif->Painters()->UnlockList();
     ASSERT_NE(painterThread, nullptr);
     EXPECT_EQ(WaitForSingleObject(painterThread, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "animating";
     HWND window = Form2->Handle();

@@ -71,7 +71,7 @@ TEST(FuzzFindings, LongerIdentifierBlocksStayUnknownDataWhenSaved) {
         {"an unknown identifier in 12 bytes", 12, "XMPDataXMP!", {1, 9, 0}, {{9}}},
     };
     auto blocksOf = [](TGIFImage& image) {
-        auto* unknown = dynamic_cast<TGIFUnknownAppExtension*>(image.Frames->FrameAt(0)->Extensions->ExtensionAt(0));
+        auto* unknown = dynamic_cast<TGIFUnknownAppExtension*>(image.Frames()->FrameAt(0)->Extensions()->ExtensionAt(0));
         std::vector<Bytes> blocks;
         if (!unknown) return blocks;
         for (const auto& block : unknown->Blocks())
@@ -81,8 +81,8 @@ TEST(FuzzFindings, LongerIdentifierBlocksStayUnknownDataWhenSaved) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto image = LoadGif(appBlock(c.size, c.identifier, c.data));
-        ASSERT_EQ(image->Frames->ItemCount(), 1);
-        ASSERT_NE(dynamic_cast<TGIFUnknownAppExtension*>(image->Frames->FrameAt(0)->Extensions->ExtensionAt(0)),
+        ASSERT_EQ(image->Frames()->ItemCount(), 1);
+        ASSERT_NE(dynamic_cast<TGIFUnknownAppExtension*>(image->Frames()->FrameAt(0)->Extensions()->ExtensionAt(0)),
                   nullptr);
         EXPECT_EQ(blocksOf(*image), c.blocks);
         TMemoryStream saved;
@@ -90,7 +90,7 @@ TEST(FuzzFindings, LongerIdentifierBlocksStayUnknownDataWhenSaved) {
         TGIFImage again;
         saved.SetPosition(0);
         ASSERT_NO_THROW(again.LoadFromStream(saved));
-        auto* reread = dynamic_cast<TGIFUnknownAppExtension*>(again.Frames->FrameAt(0)->Extensions->ExtensionAt(0));
+        auto* reread = dynamic_cast<TGIFUnknownAppExtension*>(again.Frames()->FrameAt(0)->Extensions()->ExtensionAt(0));
         ASSERT_NE(reread, nullptr) << "read back as another kind";
         EXPECT_EQ(std::string(reread->Identifier().begin(), reread->Identifier().end()), c.identifier);
         EXPECT_EQ(blocksOf(again), c.blocks);

@@ -40,8 +40,8 @@ constexpr int kMaxGdiObjectsPerStream = 2000;
 std::string FrameDifference(TGIFImage& a, TGIFImage& b, bool includeEmpty) {
     auto frames = [includeEmpty](TGIFImage& image) {
         std::vector<TGIFSubImage*> list;
-        for (int i = 0; i < image.Frames->ItemCount(); ++i)
-            if (includeEmpty || !image.Frames->FrameAt(i)->IsEmpty()) list.push_back(image.Frames->FrameAt(i));
+        for (int i = 0; i < image.Frames()->ItemCount(); ++i)
+            if (includeEmpty || !image.Frames()->FrameAt(i)->IsEmpty()) list.push_back(image.Frames()->FrameAt(i));
         return list;
     };
     const std::vector<TGIFSubImage*> fa = frames(a), fb = frames(b);
@@ -68,11 +68,11 @@ std::string FrameDifference(TGIFImage& a, TGIFImage& b, bool includeEmpty) {
         if (x.Left() != y.Left() || x.Top() != y.Top() || x.Width() != y.Width() || x.Height() != y.Height())
             return at + "bounds changed";
         const int64_t n = int64_t(x.Width()) * x.Height();
-        if (!x.Pixels || !y.Pixels || x.PixelsSize < n || y.PixelsSize < n) return at + "pixel buffer missing";
+        if (!x.Pixels() || !y.Pixels() || x.PixelsSize() < n || y.PixelsSize() < n) return at + "pixel buffer missing";
         for (int64_t k = 0; k < n; ++k)
-            if (x.Pixels[k] != y.Pixels[k])
-                return at + "pixel " + std::to_string(k) + " was " + std::to_string(x.Pixels[k]) + ", became " +
-                       std::to_string(y.Pixels[k]);
+            if (x.Pixels()[k] != y.Pixels()[k])
+                return at + "pixel " + std::to_string(k) + " was " + std::to_string(x.Pixels()[k]) + ", became " +
+                       std::to_string(y.Pixels()[k]);
     }
     return "";
 }
@@ -182,15 +182,15 @@ private:
     static bool WithinBound(TGIFImage& image) {
         if (int64_t(image.ScreenWidth()) * image.ScreenHeight() > kMaxScreenPixels) return false;
         int64_t total = 0;
-        for (int i = 0; i < image.Frames->ItemCount(); ++i) {
-            const TGIFSubImage* frame = image.Frames->FrameAt(i);
+        for (int i = 0; i < image.Frames()->ItemCount(); ++i) {
+            const TGIFSubImage* frame = image.Frames()->FrameAt(i);
             const int64_t n = int64_t(frame->Width()) * frame->Height();
             if (n > kMaxFramePixels) return false;
             total += n;
         }
         return total <= kMaxTotalPixels;
     }
-    int FramesWorkedOn(TGIFImage& image) const { return std::min(image.Frames->ItemCount(), kMaxFramesWorkedOn); }
+    int FramesWorkedOn(TGIFImage& image) const { return std::min(image.Frames()->ItemCount(), kMaxFramesWorkedOn); }
 
     // A 24-bit drawing surface of the given size, filled with a colour no GIF table is likely to use.
     static std::unique_ptr<TBitmap> Surface(int width, int height) {
@@ -216,8 +216,8 @@ private:
     // What a program may do to a loaded image: move and resize frames, widen the screen.
     void EditAsACaller(TGIFImage& image) {
         const int edits = 1 + Pick(3);
-        for (int e = 0; e < edits && image.Frames->ItemCount() > 0; ++e) {
-            TGIFSubImage* frame = image.Frames->FrameAt(Pick(image.Frames->ItemCount()));
+        for (int e = 0; e < edits && image.Frames()->ItemCount() > 0; ++e) {
+            TGIFSubImage* frame = image.Frames()->FrameAt(Pick(image.Frames()->ItemCount()));
             const int field = 1 + Pick(4);
             const int value = field <= 2 ? Pick(600) : Pick(300);
             Step("frame bounds", [&] { frame->SetBoundsField(field, value); });
@@ -249,7 +249,7 @@ private:
     void Render(TGIFImage& image) {
         bool rendered = true;
         for (int i = 0; i < FramesWorkedOn(image); ++i) {
-            TGIFSubImage* frame = image.Frames->FrameAt(i);
+            TGIFSubImage* frame = image.Frames()->FrameAt(i);
             rendered &= Step("render direct", [&] {
                 std::unique_ptr<TBitmap> bitmap = frame->RenderDirect();
                 if (!bitmap || frame->IsEmpty()) return;
@@ -274,7 +274,7 @@ private:
                 frame->RenderedBitmap();
                 frame->IsMasked();
             });
-            if (i == 0 && frame->HasRenderedBitmap() && Chance(4)) Reduce(*frame->FrameBitmap);
+            if (i == 0 && frame->HasRenderedBitmap() && Chance(4)) Reduce(*frame->FrameBitmap());
         }
         if (rendered) tally_.Add("rendered");
     }
@@ -284,24 +284,24 @@ private:
         std::unique_ptr<TBitmap> surface = Surface(rect.right + 4, rect.bottom + 4);
         bool drawn = true;
         for (int i = 0; i < FramesWorkedOn(image); ++i) {
-            TGIFSubImage* frame = image.Frames->FrameAt(i);
+            TGIFSubImage* frame = image.Frames()->FrameAt(i);
             const bool transparent = Chance(2), tile = Chance(2);
             drawn &= Step("draw frame", [&] { frame->DrawFrame(surface->Canvas(), rect, transparent, tile); });
             drawn &= Step("stretch-draw frame",
                           [&] { frame->StretchDrawFrame(surface->Canvas(), rect, !transparent, !tile); });
         }
         // The picture's own draw, of one frame: without animation no painter starts.
-        image.DrawFlags = static_cast<uint16_t>(random_() & (dfTransparent | dfTile | dfDither | dfDitherPaletteOnly));
-        image.CurrentFrameIndex = Pick(image.Frames->ItemCount() + 1) - 1;
+        image.SetDrawFlags(static_cast<uint16_t>(random_() & (dfTransparent | dfTile | dfDither | dfDitherPaletteOnly)));
+        image.SetCurrentFrameIndex(Pick(image.Frames()->ItemCount() + 1) - 1);
         drawn &= Step("draw image", [&] { image.Draw(surface->Canvas(), rect); });
-        image.CurrentFrameIndex = -1;
+        image.SetCurrentFrameIndex(-1);
         // Animated, the picture plays into its cached bitmap through a painter of its own.
         if (Chance(4)) {
-            image.DrawFlags = static_cast<uint16_t>(
+            image.SetDrawFlags(static_cast<uint16_t>(
                 (random_() & (dfTransparent | dfTile | dfLoop | dfClearFirstFrame | dfThreaded | dfPaintOnTarget)) |
-                dfAnimate);
+                dfAnimate));
             int framesDone = 0;
-            image.SpeedPercent = 100000;
+            image.SetSpeedPercent(100000);
             image.OnFrameDone = [&framesDone](TObject* sender) {
                 if (++framesDone >= kPainterFrames) static_cast<TGIFPainter*>(sender)->StopPainting();
             };
@@ -314,7 +314,7 @@ private:
             });
             image.OnFrameDone = nullptr;
         }
-        image.DrawFlags = DefaultDrawFlags;
+        image.SetDrawFlags(DefaultDrawFlags);
         if (drawn) tally_.Add("drawn");
     }
 
@@ -352,7 +352,7 @@ private:
     // Saves with one encoder; when the save is accepted the load must give the same frames back.
     void SaveAndReload(TGIFImage& image, int compression, const char* name) {
         TMemoryStream saved;
-        image.Compression = static_cast<uint8_t>(compression);
+        image.SetCompression(static_cast<uint8_t>(compression));
         if (!Step(compression ? "save (run-length)" : "save (LZW)", [&] { image.SaveToStream(saved); })) return;
         Dump(std::string("saved-") + name, static_cast<const uint8_t*>(saved.Memory()), size_t(saved.Size()));
         tally_.Add(std::string("saved ") + name);
@@ -387,10 +387,10 @@ private:
     // The records of graphic control and plain text extensions are written back as they were
     // read, block size and terminator included; a damaged one makes a stream other decoders refuse.
     static bool RecordsWellFormed(TGIFImage& image) {
-        for (int i = 0; i < image.Frames->ItemCount(); ++i) {
-            TGIFSubImage* frame = image.Frames->FrameAt(i);
-            for (int k = 0; k < frame->Extensions->ItemCount(); ++k) {
-                TGIFExtension* extension = frame->Extensions->ExtensionAt(k);
+        for (int i = 0; i < image.Frames()->ItemCount(); ++i) {
+            TGIFSubImage* frame = image.Frames()->FrameAt(i);
+            for (int k = 0; k < frame->Extensions()->ItemCount(); ++k) {
+                TGIFExtension* extension = frame->Extensions()->ExtensionAt(k);
                 if (auto* control = dynamic_cast<TGIFGraphicControlExtension*>(extension);
                     control && (control->Record().BlockSize != 4 || control->Record().Terminator != 0))
                     return false;
@@ -411,8 +411,8 @@ private:
         fuzz::NoteStage("Windows decoder");
         const WICResult reference = wic_.Decode(static_cast<const uint8_t*>(saved.Memory()), size_t(saved.Size()));
         std::vector<TGIFSubImage*> frames;
-        for (int i = 0; i < image.Frames->ItemCount(); ++i)
-            if (!image.Frames->FrameAt(i)->IsEmpty()) frames.push_back(image.Frames->FrameAt(i));
+        for (int i = 0; i < image.Frames()->ItemCount(); ++i)
+            if (!image.Frames()->FrameAt(i)->IsEmpty()) frames.push_back(image.Frames()->FrameAt(i));
         if (!reference.error.empty()) return Fail("Windows' decoder refuses what was saved: " + reference.error);
         if (reference.frames.size() != frames.size())
             return Fail("Windows' decoder reads " + std::to_string(reference.frames.size()) + " frames, saved were " +
@@ -422,7 +422,7 @@ private:
             const WICFrame& want = reference.frames[i];
             if (int(want.width) != frame.Width() || int(want.height) != frame.Height())
                 return Fail("Windows' decoder reads frame " + std::to_string(i) + " at another size");
-            if (std::memcmp(want.indexes.data(), frame.Pixels, want.indexes.size()) != 0)
+            if (std::memcmp(want.indexes.data(), frame.Pixels(), want.indexes.size()) != 0)
                 return Fail("Windows' decoder reads other pixels in frame " + std::to_string(i));
         }
         tally_.Add(std::string("saved ") + name + " read the same by Windows' decoder");
@@ -434,8 +434,8 @@ private:
         const TOptimizeSet options = static_cast<TOptimizeSet>(random_() & osAllOptimizations);
         const auto method = static_cast<TReductionMethod>(Pick(crCustomPalette + 1));
         // Without trimming, the first frame of an opaque image shows the same after optimisation.
-        const bool firstKept = !(options & osTrimBorders) && !image.IsEmpty() && !image.Frames->FrameAt(0)->IsEmpty() &&
-                               !image.Frames->FrameAt(0)->Transparent;
+        const bool firstKept = !(options & osTrimBorders) && !image.IsEmpty() && !image.Frames()->FrameAt(0)->IsEmpty() &&
+                               !image.Frames()->FrameAt(0)->Transparent();
         std::vector<uint8_t> before;
         if (firstKept) Step("bitmap before optimisation", [&] { before = Colors(image.CurrentBitmap()); });
         if (!Step("optimisation", [&] { copy.OptimizeFrames(options, method); })) return;
@@ -458,7 +458,7 @@ private:
         const bool threaded = Chance(8);
         if (threaded) flags |= dfThreaded;
         int framesDone = 0;
-        image.SpeedPercent = 100000;  // frame delays of a few milliseconds at most
+        image.SetSpeedPercent(100000);  // frame delays of a few milliseconds at most
         image.OnFrameDone = [&framesDone](TObject* sender) {
             if (++framesDone >= kPainterFrames) static_cast<TGIFPainter*>(sender)->StopPainting();
         };
@@ -475,8 +475,8 @@ private:
         if (painted) tally_.Add(threaded ? "painted (threaded)" : "painted");
     }
     static size_t PainterCount(TGIFImage& image) {
-        const size_t n = image.Painters->LockList().size();
-        image.Painters->UnlockList();
+        const size_t n = image.Painters()->LockList().size();
+        image.Painters()->UnlockList();
         return n;
     }
 
@@ -498,12 +498,12 @@ private:
         // To bitmaps, and from them into new images.
         TBitmap whole, frameBitmap;
         copied &= Step("image to bitmap", [&] { image.AssignTo(whole); });
-        TGIFSubImage* frame = image.Frames->ItemCount() > 0 ? image.Frames->FrameAt(Pick(FramesWorkedOn(image)))
+        TGIFSubImage* frame = image.Frames()->ItemCount() > 0 ? image.Frames()->FrameAt(Pick(FramesWorkedOn(image)))
                                                             : nullptr;
         if (frame) copied &= Step("frame to bitmap", [&] { frame->AssignTo(frameBitmap); });
         TGIFImage imported;
-        imported.ReductionMethod = static_cast<TReductionMethod>(Pick(crCustomPalette));
-        imported.DitherMode = static_cast<TDitherKind>(Pick(dkBurkes + 1));
+        imported.SetReductionMethod(static_cast<TReductionMethod>(Pick(crCustomPalette)));
+        imported.SetDitherMode(static_cast<TDitherKind>(Pick(dkBurkes + 1)));
         copied &= Step("image from bitmap", [&] {
             if (!whole.Empty()) imported.Assign(whole);
             if (!frameBitmap.Empty()) imported.AddFrameFrom(&frameBitmap);

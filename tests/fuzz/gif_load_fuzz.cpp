@@ -19,10 +19,10 @@ bool SurvivesLoad(const Bytes& bytes) {
     try {
         auto image = LoadGif(bytes);
         // Touch what a caller reads after a load.
-        for (int i = 0; i < image->Frames->ItemCount(); ++i) {
-            TGIFSubImage* frame = image->Frames->FrameAt(i);
+        for (int i = 0; i < image->Frames()->ItemCount(); ++i) {
+            TGIFSubImage* frame = image->Frames()->FrameAt(i);
             volatile uint8_t sink = 0;
-            for (int32_t k = 0; k < frame->PixelsSize; k += 97) sink = sink + frame->Pixels[k];
+            for (int32_t k = 0; k < frame->PixelsSize(); k += 97) sink = sink + frame->Pixels()[k];
             frame->RequiredVersion();
         }
         image->RequiredVersion();

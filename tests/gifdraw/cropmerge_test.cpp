@@ -66,7 +66,7 @@ TEST(GifTrimBorders, CutsTransparentColumnsAndRows) {
         image->OnWarningMessage = [&](TObject*, uint8_t, const std::string&) { ++warnings; };
         ASSERT_NE(frame->RenderedBitmap(), nullptr);
         const bool keyed = std::find(c.pixels.begin(), c.pixels.end(), c.key) != c.pixels.end();
-        ASSERT_EQ(frame->Mask != nullptr, keyed);
+        ASSERT_EQ(frame->Mask() != nullptr, keyed);
 
         frame->TrimBorders();
         EXPECT_EQ(frame->Left(), c.newLeft);
@@ -74,11 +74,11 @@ TEST(GifTrimBorders, CutsTransparentColumnsAndRows) {
         EXPECT_EQ(frame->Width(), c.newWidth);
         EXPECT_EQ(frame->Height(), c.newHeight);
         EXPECT_EQ(PixelsOf(*frame), c.kept);
-        EXPECT_EQ(frame->PixelsSize, c.newWidth * c.newHeight);
+        EXPECT_EQ(frame->PixelsSize(), c.newWidth * c.newHeight);
         EXPECT_FALSE(frame->HasRenderedBitmap());
-        EXPECT_EQ(frame->Mask, nullptr);
-        EXPECT_TRUE(frame->Transparent);
-        EXPECT_EQ(frame->Extensions->ItemCount(), 1);
+        EXPECT_EQ(frame->Mask(), nullptr);
+        EXPECT_TRUE(frame->Transparent());
+        EXPECT_EQ(frame->Extensions()->ItemCount(), 1);
         EXPECT_EQ(image->ScreenWidth(), 20);
         EXPECT_EQ(image->ScreenHeight(), 20);
         EXPECT_EQ(warnings, 0);
@@ -90,17 +90,17 @@ TEST(GifTrimBorders, CutsTransparentColumnsAndRows) {
 TEST(GifTrimBorders, AWhollyTransparentFrameBecomesEmpty) {
     auto image = MakeImage(20, 20, {});
     TGIFSubImage* frame = AddFrame(*image, {4, 6, 3, 2, Bytes(6, 2), {{0, 0, 0}, {9, 9, 9}, {7, 7, 7}}, 2});
-    frame->Extensions->Append(new TGIFCommentExtension(frame));
+    frame->Extensions()->Append(new TGIFCommentExtension(frame));
     frame->TrimBorders();
     EXPECT_TRUE(frame->IsEmpty());
     EXPECT_EQ(frame->Width(), 0);
     EXPECT_EQ(frame->Height(), 0);
     EXPECT_EQ(frame->Left(), 4);
     EXPECT_EQ(frame->Top(), 6);
-    EXPECT_EQ(frame->Extensions->ItemCount(), 0);
-    EXPECT_EQ(frame->LocalColorMap->Count(), 0);
-    EXPECT_FALSE(frame->Transparent);
-    EXPECT_EQ(frame->GraphicControlExtension, nullptr);
+    EXPECT_EQ(frame->Extensions()->ItemCount(), 0);
+    EXPECT_EQ(frame->LocalColorMap()->Count(), 0);
+    EXPECT_FALSE(frame->Transparent());
+    EXPECT_EQ(frame->GraphicControlExtension(), nullptr);
 }
 
 TEST(GifTrimBorders, LeavesOpaqueAndEmptyFramesAlone) {
@@ -116,7 +116,7 @@ TEST(GifTrimBorders, LeavesOpaqueAndEmptyFramesAlone) {
     TGIFSubImage* empty = AddFrame(*image, {2, 2, 0, 0, {}, {}, 0});
     empty->TrimBorders();
     EXPECT_TRUE(empty->IsEmpty());
-    EXPECT_EQ(empty->Extensions->ItemCount(), 1);
+    EXPECT_EQ(empty->Extensions()->ItemCount(), 1);
 }
 
 // --- Merging ---------------------------------------------------------------------
@@ -131,8 +131,8 @@ struct Snapshot {
 
 Snapshot Take(TGIFImage& image, TGIFSubImage& frame) {
     return {
-        PixelsOf(frame),   frame.LocalColorMap->Count(), image.GlobalColors()->Count(), frame.Extensions->ItemCount(),
-        frame.Transparent, frame.HasRenderedBitmap(),    frame.Mask != nullptr};
+        PixelsOf(frame),   frame.LocalColorMap()->Count(), image.GlobalColors()->Count(), frame.Extensions()->ItemCount(),
+        frame.Transparent(), frame.HasRenderedBitmap(),    frame.Mask() != nullptr};
 }
 
 bool operator==(const Snapshot& a, const Snapshot& b) {
@@ -181,10 +181,10 @@ TEST(GifMergeFrom, NoMatchingPixelOnlyReleasesTheBitmap) {
     frame->RenderedBitmap();
     frame->MergeFrom(previous);
     EXPECT_EQ(PixelsOf(*frame), (Bytes{2, 3, 4, 5}));
-    EXPECT_EQ(frame->LocalColorMap->Count(), 6);
+    EXPECT_EQ(frame->LocalColorMap()->Count(), 6);
     EXPECT_EQ(image->GlobalColors()->Count(), 8);
-    EXPECT_EQ(frame->Extensions->ItemCount(), 0);
-    EXPECT_FALSE(frame->Transparent);
+    EXPECT_EQ(frame->Extensions()->ItemCount(), 0);
+    EXPECT_FALSE(frame->Transparent());
     EXPECT_FALSE(frame->HasRenderedBitmap());
 }
 
@@ -200,23 +200,23 @@ TEST(GifMergeFrom, AnOpaqueFrameWithLocalColoursGainsATransparentEntry) {
     // 1 and 3 repeat the global entries 1 and 3, black repeats black at the end; 9 lies over 2
     // and black over 6.
     TGIFSubImage* frame = AddFrame(*image, {0, 0, 5, 1, {1, 9, 3, 5, 5}, local});
-    frame->Extensions->Append(new TGIFCommentExtension(frame));
+    frame->Extensions()->Append(new TGIFCommentExtension(frame));
     frame->MergeFrom(previous);
 
     EXPECT_EQ(PixelsOf(*frame), (Bytes{32, 9, 32, 5, 32}));
-    ASSERT_EQ(frame->LocalColorMap->Count(), 33);
-    const TGIFColor added = frame->LocalColorMap->Entries()[32];
+    ASSERT_EQ(frame->LocalColorMap()->Count(), 33);
+    const TGIFColor added = frame->LocalColorMap()->Entries()[32];
     EXPECT_EQ(Ref(added), RGB(0, 0, 0));
     EXPECT_EQ(image->GlobalColors()->Count(), 8);
-    ASSERT_EQ(frame->Extensions->ItemCount(), 2);
-    auto* control = dynamic_cast<TGIFGraphicControlExtension*>(frame->Extensions->ExtensionAt(1));
+    ASSERT_EQ(frame->Extensions()->ItemCount(), 2);
+    auto* control = dynamic_cast<TGIFGraphicControlExtension*>(frame->Extensions()->ExtensionAt(1));
     ASSERT_NE(control, nullptr);
-    EXPECT_EQ(frame->GraphicControlExtension, control);
+    EXPECT_EQ(frame->GraphicControlExtension(), control);
     EXPECT_TRUE(control->IsTransparent());
     EXPECT_EQ(control->TransparentIndex(), 32);
     EXPECT_EQ(control->DisposalMethod(), 0);
     EXPECT_EQ(control->DelayUnits(), 0);
-    EXPECT_TRUE(frame->Transparent);
+    EXPECT_TRUE(frame->Transparent());
 }
 
 struct GlobalMergeCase {
@@ -243,9 +243,9 @@ TEST(GifMergeFrom, AFrameOnTheGlobalTableSharesTheTransparentIndex) {
         AddFrame(*image, {0, 0, 2, 1, {0, 0}, Ramp(4), 1});  // transparent, but with its own table
         TGIFSubImage* other = AddFrame(*image, {0, 0, 2, 1, {0, 0}, {}, 7});
         {
-            TGraphicControlRecord record = other->GraphicControlExtension->Record();
+            TGraphicControlRecord record = other->GraphicControlExtension()->Record();
             record.TransparentIndex = static_cast<uint8_t>(c.otherKey);
-            other->GraphicControlExtension->SetRecord(record);
+            other->GraphicControlExtension()->SetRecord(record);
         }
         AddFrame(*image, {2, 0, 2, 1, {0, 0}, {}, 9});
         TGIFSubImage* previous = AddFrame(*image, {0, 0, 4, 1, {1, 4, 3, 6}});
@@ -253,12 +253,12 @@ TEST(GifMergeFrom, AFrameOnTheGlobalTableSharesTheTransparentIndex) {
         frame->MergeFrom(previous);
         EXPECT_EQ(PixelsOf(*frame), c.expected);
         EXPECT_EQ(image->GlobalColors()->Count(), c.expectedGlobal);
-        EXPECT_EQ(frame->LocalColorMap->Count(), 0);
+        EXPECT_EQ(frame->LocalColorMap()->Count(), 0);
         // The frame's own graphic control extension is reused and keeps its disposal.
-        ASSERT_EQ(frame->Extensions->ItemCount(), 1);
-        EXPECT_TRUE(frame->Transparent);
-        EXPECT_EQ(frame->GraphicControlExtension->TransparentIndex(), c.expectedKey);
-        EXPECT_EQ(frame->GraphicControlExtension->DisposalMethod(), 1);
+        ASSERT_EQ(frame->Extensions()->ItemCount(), 1);
+        EXPECT_TRUE(frame->Transparent());
+        EXPECT_EQ(frame->GraphicControlExtension()->TransparentIndex(), c.expectedKey);
+        EXPECT_EQ(frame->GraphicControlExtension()->DisposalMethod(), 1);
     }
 }
 
@@ -296,11 +296,11 @@ TEST(GifMergeFrom, MatchesRepeatedColours) {
         auto image = MakeImage(4, 1, kGlobal);
         TGIFSubImage* previous = AddFrame(*image, {0, 0, 4, 1, c.previousPixels, c.previousLocal, c.previousKey});
         TGIFSubImage* frame = AddFrame(*image, {0, 0, 4, 1, c.framePixels, c.frameLocal, c.frameKey});
-        const int extensions = frame->Extensions->ItemCount();
+        const int extensions = frame->Extensions()->ItemCount();
         frame->MergeFrom(previous);
         EXPECT_EQ(PixelsOf(*frame), c.expected);
-        EXPECT_EQ(frame->GraphicControlExtension->TransparentIndex(), c.expectedKey);
-        EXPECT_EQ(frame->Extensions->ItemCount(), extensions + (c.frameKey < 0 ? 1 : 0));
+        EXPECT_EQ(frame->GraphicControlExtension()->TransparentIndex(), c.expectedKey);
+        EXPECT_EQ(frame->Extensions()->ItemCount(), extensions + (c.frameKey < 0 ? 1 : 0));
         EXPECT_EQ(image->GlobalColors()->Count(), c.expectedKey == 8 ? 9 : 8);
     }
 }
@@ -314,7 +314,7 @@ TEST(GifMergeFrom, ComparesOnlyTheOverlap) {
     frame->MergeFrom(previous);
     EXPECT_EQ(PixelsOf(*frame), (Bytes{8, 1, 1, 1, 1, 1}));
     EXPECT_EQ(image->GlobalColors()->Count(), 9);
-    EXPECT_EQ(frame->GraphicControlExtension->TransparentIndex(), 8);
+    EXPECT_EQ(frame->GraphicControlExtension()->TransparentIndex(), 8);
 }
 
 }  // namespace

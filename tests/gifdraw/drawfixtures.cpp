@@ -16,13 +16,13 @@ std::unique_ptr<TGIFImage> MakeImage(int screenWidth, int screenHeight, const Co
 
 TGIFSubImage* AddFrame(TGIFImage& image, const FrameSetup& setup) {
     auto* frame = new TGIFSubImage(&image);
-    image.Frames->Append(frame);
-    for (const TGIFColor& c : setup.local) frame->LocalColorMap->AppendColor(TGIFColorMap::TripleToColor(c));
+    image.Frames()->Append(frame);
+    for (const TGIFColor& c : setup.local) frame->LocalColorMap()->AppendColor(TGIFColorMap::TripleToColor(c));
     frame->ApplyBounds(setup.left, setup.top, setup.width, setup.height);
-    if (!setup.pixels.empty()) std::memcpy(frame->Pixels, setup.pixels.data(), setup.pixels.size());
+    if (!setup.pixels.empty()) frame->SetPixels(setup.pixels.data(), setup.pixels.size());
     if (setup.transparent >= 0 || setup.disposal >= 0) {
         auto* control = new TGIFGraphicControlExtension(frame);
-        frame->Extensions->Append(control);
+        frame->Extensions()->Append(control);
         if (setup.disposal >= 0) control->SetDisposalMethod(static_cast<uint8_t>(setup.disposal));
         if (setup.transparent >= 0) {
             control->SetIsTransparent(true);

@@ -107,7 +107,7 @@ TEST(GifDrawFrame, OpaqueAndTransparentDrawingShowsTheRightPixels) {
     }
 }
 
-bool HoldsCachedObjects(const TGIFSubImage& frame) { return frame.HasRenderedBitmap() || frame.Mask || frame.Palette; }
+bool HoldsCachedObjects(const TGIFSubImage& frame) { return frame.HasRenderedBitmap() || frame.Mask() || frame.Palette(); }
 
 // Drawn frame by frame, an image keeps the rendered bitmap, mask and palette of at most 64 frames
 // besides its first: those drawn last. The GDI table is shared by every window of the process.
@@ -123,23 +123,23 @@ TEST(GifDrawFrame, AnImageOfManyFramesKeepsTheCachedObjectsOfABoundedNumber) {
         Surface surface(4, 4, kFill);
         TCanvas canvas(surface.Dc());
         for (int i = 0; i < frames; ++i) {
-            image->Frames->FrameAt(i)->DrawFrame(canvas, RECT{0, 0, 4, 4}, true, false);
+            image->Frames()->FrameAt(i)->DrawFrame(canvas, RECT{0, 0, 4, 4}, true, false);
             peak = std::max(peak, GdiObjectsInUse() - before);
         }
         int holding = 0;
-        for (int i = 0; i < frames; ++i) holding += HoldsCachedObjects(*image->Frames->FrameAt(i)) ? 1 : 0;
+        for (int i = 0; i < frames; ++i) holding += HoldsCachedObjects(*image->Frames()->FrameAt(i)) ? 1 : 0;
         EXPECT_EQ(holding, std::min(frames, 65));
         // A frame keeps a bitmap (with its context and palette), a mask and a palette.
         EXPECT_LE(peak, 65 * 6) << "GDI objects held at once";
-        EXPECT_TRUE(HoldsCachedObjects(*image->Frames->FrameAt(0)));
-        EXPECT_TRUE(HoldsCachedObjects(*image->Frames->FrameAt(frames - 64)));
+        EXPECT_TRUE(HoldsCachedObjects(*image->Frames()->FrameAt(0)));
+        EXPECT_TRUE(HoldsCachedObjects(*image->Frames()->FrameAt(frames - 64)));
         if (frames > 65) {
-            EXPECT_FALSE(HoldsCachedObjects(*image->Frames->FrameAt(1)));
+            EXPECT_FALSE(HoldsCachedObjects(*image->Frames()->FrameAt(1)));
         }
 
         Surface again(4, 4, kFill);
         TCanvas againCanvas(again.Dc());
-        TGIFSubImage* first = image->Frames->FrameAt(1);
+        TGIFSubImage* first = image->Frames()->FrameAt(1);
         first->DrawFrame(againCanvas, RECT{0, 0, 4, 4}, true, false);
         EXPECT_EQ(again.All(), Expected(4, 4, RECT{1, 1, 3, 3}, 2, 2, pixels, kFour, 2));
     }
@@ -193,8 +193,8 @@ TEST(GifDrawTile, TilesStepByTheScreenSize) {
         SCOPED_TRACE(c.name);
         auto image = MakeImage(100, 50, {});
         TGIFSubImage* frame = AddFrame(*image, {4, 2, 2, 2, pixels, kFour, 2});
-        image->Header->SetLogicalWidth(static_cast<uint16_t>(c.screenWidth));
-        image->Header->SetLogicalHeight(static_cast<uint16_t>(c.screenHeight));
+        image->Header()->SetLogicalWidth(static_cast<uint16_t>(c.screenWidth));
+        image->Header()->SetLogicalHeight(static_cast<uint16_t>(c.screenHeight));
         Surface surface(260, 130, kFill);
         TCanvas canvas(surface.Dc());
         frame->DrawFrame(canvas, c.area, c.transparent, true);

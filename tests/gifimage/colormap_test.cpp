@@ -15,10 +15,10 @@ namespace {
 // A frame of the image with a local table of the given colours and pixels.
 TGIFSubImage* AddFrame(TGIFImage& image, const std::vector<TColor>& colors, const Bytes& pixels) {
     auto* frame = new TGIFSubImage(&image);
-    image.Frames->Append(frame);
+    image.Frames()->Append(frame);
     frame->ApplyBounds(0, 0, static_cast<int>(pixels.size()), 1);
-    std::copy(pixels.begin(), pixels.end(), frame->Pixels);
-    for (TColor c : colors) frame->LocalColorMap->AppendColor(c);
+    frame->SetPixels(pixels.data(), pixels.size());
+    for (TColor c : colors) frame->LocalColorMap()->AppendColor(c);
     return frame;
 }
 
@@ -51,7 +51,7 @@ TEST(GifColorMap, ColorBytesAreRedGreenBlue) {
 TEST(GifColorMap, SearchDirectionFollowsSortFlag) {
     TGIFImage image;
     AddFrame(image, {1, 2, 7, 3, 4, 7}, {2, 2, 5, 5, 5, 5, 0, 1});
-    TGIFColorMap& map = *image.Frames->FrameAt(0)->LocalColorMap;
+    TGIFColorMap& map = *image.Frames()->FrameAt(0)->LocalColorMap();
     EXPECT_EQ(map.FindColor(7), 5) << "unsorted: the last occurrence";
     EXPECT_EQ(map.FindColor(99), -1);
     EXPECT_EQ(map.AppendIfMissing(7), 5);
@@ -133,16 +133,16 @@ TEST(GifColorMap, SortByUsageOrdersAndDrops) {
     Bytes pixels;
     for (auto [index, uses] : {std::pair{0, 5}, {1, 9}, {3, 9}}) pixels.insert(pixels.end(), uses, index);
     TGIFSubImage* frame = AddFrame(image, {0xA, 0xB, 0xC, 0xD}, pixels);
-    TGIFColorMap& map = *frame->LocalColorMap;
+    TGIFColorMap& map = *frame->LocalColorMap();
     ASSERT_TRUE(map.SortByUsage());
     ASSERT_EQ(map.Count(), 3);
     EXPECT_EQ(map.ColorAt(0), 0xD);
     EXPECT_EQ(map.ColorAt(1), 0xB);
     EXPECT_EQ(map.ColorAt(2), 0xA);
     EXPECT_EQ(map.Capacity(), 16);
-    EXPECT_EQ(frame->Pixels[0], 2) << "old 0 -> 2";
-    EXPECT_EQ(frame->Pixels[5], 1) << "old 1 -> 1";
-    EXPECT_EQ(frame->Pixels[14], 0) << "old 3 -> 0";
+    EXPECT_EQ(frame->Pixels()[0], 2) << "old 0 -> 2";
+    EXPECT_EQ(frame->Pixels()[5], 1) << "old 1 -> 1";
+    EXPECT_EQ(frame->Pixels()[14], 0) << "old 3 -> 0";
 }
 
 TEST(GifColorMap, SortByUsageTieOrder) {
@@ -172,25 +172,25 @@ TEST(GifColorMap, SortByUsageInOrderChangesNothing) {
     TGIFSubImage* frame = AddFrame(image, {0xA, 0xB, 0xC}, Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1});
     int changes = 0;
     image.OnChange = [&](TObject*) { ++changes; };
-    TGIFColorMap& map = *frame->LocalColorMap;
+    TGIFColorMap& map = *frame->LocalColorMap();
     EXPECT_TRUE(map.SortByUsage());
     EXPECT_TRUE(map.SortFlag());
     EXPECT_EQ(map.Count(), 3) << "the unused entry stays when nothing moves";
     TGIFImage single;
     TGIFSubImage* one = AddFrame(single, {0xA}, Bytes{0});
-    EXPECT_FALSE(one->LocalColorMap->SortByUsage());
-    EXPECT_FALSE(one->LocalColorMap->SortFlag());
+    EXPECT_FALSE(one->LocalColorMap()->SortByUsage());
+    EXPECT_FALSE(one->LocalColorMap()->SortFlag());
 }
 
 TEST(GifColorMap, GlobalSortRemapsFramesAndTransparency) {
     Bytes gif = GifBytes().Header(4, 1, 4).Gce(1, 0, 0).Frame(0, 0, 4, 1, {0, 2, 2, 2}).Trailer().b;
     auto image = LoadGif(gif);
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
-    ASSERT_TRUE(frame->Transparent);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
+    ASSERT_TRUE(frame->Transparent());
     ASSERT_TRUE(image->GlobalColors()->Compact());
     EXPECT_EQ(image->GlobalColors()->Count(), 2);
-    EXPECT_EQ(Bytes(frame->Pixels, frame->Pixels + 4), (Bytes{1, 0, 0, 0}));
-    EXPECT_EQ(frame->GraphicControlExtension->TransparentIndex(), 1) << "the transparent colour follows";
+    EXPECT_EQ(Bytes(frame->Pixels(), frame->Pixels() + 4), (Bytes{1, 0, 0, 0}));
+    EXPECT_EQ(frame->GraphicControlExtension()->TransparentIndex(), 1) << "the transparent colour follows";
     TGIFImage empty;
     empty.GlobalColors()->AppendColor(1);
     empty.GlobalColors()->AppendColor(2);
@@ -201,10 +201,10 @@ TEST(GifColorMap, GlobalSortRemapsFramesAndTransparency) {
 TEST(GifColorMap, CopyFromCopiesEntriesAndFlag) {
     TGIFImage image;
     TGIFSubImage* frame = AddFrame(image, {1, 2, 3}, Bytes{2, 2, 1});
-    frame->LocalColorMap->SortByUsage();
+    frame->LocalColorMap()->SortByUsage();
     TGIFImage other;
-    other.GlobalColors()->CopyFrom(*frame->LocalColorMap);
-    EXPECT_EQ(other.GlobalColors()->Count(), frame->LocalColorMap->Count());
+    other.GlobalColors()->CopyFrom(*frame->LocalColorMap());
+    EXPECT_EQ(other.GlobalColors()->Count(), frame->LocalColorMap()->Count());
     EXPECT_TRUE(other.GlobalColors()->SortFlag());
     EXPECT_EQ(other.GlobalColors()->ColorAt(0), 3);
     TStringList notAMap;

@@ -24,14 +24,14 @@ TEST(GifConformance, CorpusMatchesWindowsDecoder) {
         WarningLog log;
         auto image = LoadGif(bytes, &log);
         EXPECT_TRUE(log.entries.empty()) << std::get<2>(log.entries.front());
-        ASSERT_EQ(static_cast<size_t>(image->Frames->ItemCount()), reference.frames.size());
+        ASSERT_EQ(static_cast<size_t>(image->Frames()->ItemCount()), reference.frames.size());
         for (size_t i = 0; i < reference.frames.size(); ++i) {
             SCOPED_TRACE(testing::Message() << "frame " << i);
             const WICFrame& want = reference.frames[i];
-            TGIFSubImage* frame = image->Frames->FrameAt(static_cast<int>(i));
+            TGIFSubImage* frame = image->Frames()->FrameAt(static_cast<int>(i));
             ASSERT_EQ(static_cast<unsigned>(frame->Width()), want.width);
             ASSERT_EQ(static_cast<unsigned>(frame->Height()), want.height);
-            const Bytes got(frame->Pixels, frame->Pixels + frame->PixelsSize);
+            const Bytes got(frame->Pixels(), frame->Pixels() + frame->PixelsSize());
             size_t differing = 0;
             for (size_t k = 0; k < got.size(); ++k) differing += got[k] != want.indexes[k];
             EXPECT_EQ(differing, 0u);

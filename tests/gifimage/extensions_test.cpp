@@ -45,9 +45,9 @@ TEST(GifExtensions, EveryKindIsRead) {
         SCOPED_TRACE(c.name);
         WarningLog log;
         auto image = WithExtension(c.block, &log);
-        TGIFSubImage* frame = image->Frames->FrameAt(0);
-        ASSERT_EQ(frame->Extensions->ItemCount(), 1);
-        TGIFExtension* extension = frame->Extensions->ExtensionAt(0);
+        TGIFSubImage* frame = image->Frames()->FrameAt(0);
+        ASSERT_EQ(frame->Extensions()->ItemCount(), 1);
+        TGIFExtension* extension = frame->Extensions()->ExtensionAt(0);
         EXPECT_EQ(extension->ClassType(), c.expected) << extension->ClassType()->ClassName;
         EXPECT_EQ(extension->Frame(), frame);
         EXPECT_EQ(extension->OwnerImage(), image.get());
@@ -140,9 +140,9 @@ TEST(GifExtensions, LoopBlockRefinementByLayout) {
         EXPECT_EQ(stream->Position(), 1);
 
         auto image = WithExtension(withIntroducer);
-        TGIFSubImage* frame = image->Frames->FrameAt(0);
-        ASSERT_EQ(frame->Extensions->ItemCount(), 1);
-        TGIFExtension* extension = frame->Extensions->ExtensionAt(0);
+        TGIFSubImage* frame = image->Frames()->FrameAt(0);
+        ASSERT_EQ(frame->Extensions()->ItemCount(), 1);
+        TGIFExtension* extension = frame->Extensions()->ExtensionAt(0);
         EXPECT_EQ(extension->ClassType()->ClassName, expected);
         if (c.loopCount >= 0) {
             auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(extension);
@@ -155,15 +155,15 @@ TEST(GifExtensions, LoopBlockRefinementByLayout) {
 
 TEST(GifExtensions, FieldsOfEachKind) {
     auto gce = WithExtension(GifBytes().Gce(0x0B | (2 << 2), 300, 2).b);
-    auto* control = dynamic_cast<TGIFGraphicControlExtension*>(gce->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
+    auto* control = dynamic_cast<TGIFGraphicControlExtension*>(gce->Frames()->FrameAt(0)->Extensions()->ExtensionAt(0));
     ASSERT_NE(control, nullptr);
     EXPECT_TRUE(control->IsTransparent());
     EXPECT_TRUE(control->WaitsForInput());
     EXPECT_EQ(control->DisposalMethod(), 2);
     EXPECT_EQ(control->DelayUnits(), 300);
     EXPECT_EQ(control->TransparentIndex(), 2);
-    EXPECT_TRUE(gce->Frames->FrameAt(0)->Transparent);
-    EXPECT_EQ(gce->Frames->FrameAt(0)->GraphicControlExtension, control);
+    EXPECT_TRUE(gce->Frames()->FrameAt(0)->Transparent());
+    EXPECT_EQ(gce->Frames()->FrameAt(0)->GraphicControlExtension(), control);
 
     auto text = WithExtension(GifBytes()
                                   .Raw({'!', 0x01, 12})
@@ -173,7 +173,7 @@ TEST(GifExtensions, FieldsOfEachKind) {
                                   .Word(40)
                                   .Raw({8, 16, 1, 0, 2, 'h', 'i', 3, 'y', 'o', 'u', 0})
                                   .b);
-    auto* plain = dynamic_cast<TGIFTextExtension*>(text->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
+    auto* plain = dynamic_cast<TGIFTextExtension*>(text->Frames()->FrameAt(0)->Extensions()->ExtensionAt(0));
     ASSERT_NE(plain, nullptr);
     EXPECT_EQ(plain->Record().GridWidth, 30);
     EXPECT_EQ(plain->Record().CellHeight, 16);
@@ -181,13 +181,13 @@ TEST(GifExtensions, FieldsOfEachKind) {
     EXPECT_EQ(plain->Text()[1], "you");
 
     auto loop = WithExtension(AppBlock("NETSCAPE2.0", {3, 1, 5, 0, 5, 2, 0xE8, 3, 0, 0, 0}));
-    auto* ns = dynamic_cast<TGIFAppExtNSLoop*>(loop->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
+    auto* ns = dynamic_cast<TGIFAppExtNSLoop*>(loop->Frames()->FrameAt(0)->Extensions()->ExtensionAt(0));
     ASSERT_NE(ns, nullptr);
     EXPECT_EQ(ns->LoopCount(), 5);
     EXPECT_EQ(ns->BufferSize(), 1000u);
 
     auto unknown = WithExtension(AppBlock("XMP DataXMP", {3, 'a', 'b', 'c', 1, 'd', 0}));
-    auto* app = dynamic_cast<TGIFUnknownAppExtension*>(unknown->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
+    auto* app = dynamic_cast<TGIFUnknownAppExtension*>(unknown->Frames()->FrameAt(0)->Extensions()->ExtensionAt(0));
     ASSERT_NE(app, nullptr);
     EXPECT_EQ(app->Identifier(), MakeAppIdentifier("XMP DataXMP"));
     ASSERT_EQ(app->Blocks().size(), 2u);
@@ -195,7 +195,7 @@ TEST(GifExtensions, FieldsOfEachKind) {
     EXPECT_EQ(app->Blocks()[1]->Data[0], 'd');
 
     auto ten = WithExtension(AppBlock("ABCDEFGHIJ", {0}));
-    auto* short10 = dynamic_cast<TGIFApplicationExtension*>(ten->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
+    auto* short10 = dynamic_cast<TGIFApplicationExtension*>(ten->Frames()->FrameAt(0)->Extensions()->ExtensionAt(0));
     EXPECT_EQ(short10->Identifier()[9], 'J');
     EXPECT_EQ(short10->Identifier()[10], 0);
 }
@@ -244,7 +244,7 @@ TEST(GifExtensions, TextLinesComeBackAsTheyLoad) {
     };
     auto linesOf = [](const Kind& kind, TGIFImage& image) {
         std::vector<std::string> lines;
-        TStrings* strings = kind.lines(image.Frames->FrameAt(0)->Extensions->ExtensionAt(0));
+        TStrings* strings = kind.lines(image.Frames()->FrameAt(0)->Extensions()->ExtensionAt(0));
         if (!strings) return std::vector<std::string>{"(another extension)"};
         for (int i = 0; i < strings->Count(); ++i) lines.push_back((*strings)[i]);
         return lines;
@@ -255,7 +255,7 @@ TEST(GifExtensions, TextLinesComeBackAsTheyLoad) {
             Bytes block = kind.head;
             block.insert(block.end(), c.blocks.begin(), c.blocks.end());
             auto image = WithExtension(block);
-            ASSERT_EQ(image->Frames->ItemCount(), 1);
+            ASSERT_EQ(image->Frames()->ItemCount(), 1);
             EXPECT_EQ(linesOf(kind, *image), c.lines) << "as loaded";
 
             // Written: each line as one sub-block, then the terminator.
@@ -274,7 +274,7 @@ TEST(GifExtensions, TextLinesComeBackAsTheyLoad) {
             saved.SetPosition(0);
             TGIFImage again;
             again.LoadFromStream(saved);
-            ASSERT_EQ(again.Frames->ItemCount(), 1);
+            ASSERT_EQ(again.Frames()->ItemCount(), 1);
             EXPECT_EQ(linesOf(kind, again), linesOf(kind, *image)) << "saved and loaded again";
             EXPECT_EQ(linesOf(kind, again), c.lines) << "saved and loaded again";
         }
@@ -302,8 +302,8 @@ TEST(GifExtensions, LoopSubBlocks) {
             continue;
         }
         auto image = LoadGif(gif);
-        ASSERT_EQ(image->Frames->ItemCount(), 1);
-        auto* ns = dynamic_cast<TGIFAppExtNSLoop*>(image->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
+        ASSERT_EQ(image->Frames()->ItemCount(), 1);
+        auto* ns = dynamic_cast<TGIFAppExtNSLoop*>(image->Frames()->FrameAt(0)->Extensions()->ExtensionAt(0));
         ASSERT_NE(ns, nullptr);
         EXPECT_EQ(ns->LoopCount(), c.loopCount);
     }
@@ -341,14 +341,14 @@ TEST(GifExtensions, FailedExtensionLeavesEarlierOnes) {
     TGIFImage image;
     TGIFSubImage frame(&image);
     auto stream = StreamOf(GifBytes().Raw({'!', 0xFE, 1, 'a', 0}).Raw({'!', 0x02, 0}).b);
-    EXPECT_EQ(GIFErrorOf([&] { frame.Extensions->LoadItems(*stream, &frame); }), sUnknownExtension);
-    EXPECT_EQ(frame.Extensions->ItemCount(), 1);
+    EXPECT_EQ(GIFErrorOf([&] { frame.Extensions()->LoadItems(*stream, &frame); }), sUnknownExtension);
+    EXPECT_EQ(frame.Extensions()->ItemCount(), 1);
 }
 
 TEST(GifExtensions, GraphicControlBlockIsReadAsSixBytes) {
     // A block size of 5 is kept; the byte after the 6 bytes belongs to the frame's reader.
     auto image = WithExtension({'!', 0xF9, 5, 0, 0, 0, 0, 0});
-    auto* control = dynamic_cast<TGIFGraphicControlExtension*>(image->Frames->FrameAt(0)->Extensions->ExtensionAt(0));
+    auto* control = dynamic_cast<TGIFGraphicControlExtension*>(image->Frames()->FrameAt(0)->Extensions()->ExtensionAt(0));
     ASSERT_NE(control, nullptr);
     EXPECT_EQ(control->Record().BlockSize, 5);
 }
@@ -356,11 +356,11 @@ TEST(GifExtensions, GraphicControlBlockIsReadAsSixBytes) {
 TEST(GifExtensions, GraphicControlCutShortWarns) {
     WarningLog log;
     auto image = LoadGif(GifBytes().Header(1, 1).Raw({'!', 0xF9, 4, 1, 0}).b, &log);
-    ASSERT_EQ(image->Frames->ItemCount(), 1);
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
-    EXPECT_FALSE(frame->Transparent);
+    ASSERT_EQ(image->Frames()->ItemCount(), 1);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
+    EXPECT_FALSE(frame->Transparent());
     EXPECT_EQ(log.Messages(), std::vector<std::string>{sPrematureEndOfData});
-    EXPECT_EQ(std::get<0>(log.entries[0]), frame->Extensions->ExtensionAt(0));
+    EXPECT_EQ(std::get<0>(log.entries[0]), frame->Extensions()->ExtensionAt(0));
 }
 
 TEST(GifExtensions, GraphicControlState) {
@@ -370,12 +370,12 @@ TEST(GifExtensions, GraphicControlState) {
     TGIFSubImage frame(&image);
     auto* first = new TGIFGraphicControlExtension(&frame);
     auto* second = new TGIFGraphicControlExtension(&frame);
-    frame.Extensions->Append(first);
-    frame.Extensions->Append(second);
-    EXPECT_EQ(frame.GraphicControlExtension, first);
+    frame.Extensions()->Append(first);
+    frame.Extensions()->Append(second);
+    EXPECT_EQ(frame.GraphicControlExtension(), first);
     first->SetTransparentIndex(40);
     EXPECT_EQ(first->TransparentIndex(), 40) << "no table at all";
-    for (int i = 0; i < 32; ++i) frame.LocalColorMap->AppendColor(i);
+    for (int i = 0; i < 32; ++i) frame.LocalColorMap()->AppendColor(i);
     first->SetTransparentIndex(40);
     EXPECT_EQ(first->TransparentIndex(), 0);
     EXPECT_EQ(log.Messages(), std::vector<std::string>{sInvalidColorIndex});
@@ -387,11 +387,11 @@ TEST(GifExtensions, GraphicControlState) {
     EXPECT_EQ(first->DisposalMethod(), 1);
     EXPECT_EQ(first->Record().PackedFields & 0xE0, 0xE0) << "reserved bits kept";
     first->SetIsTransparent(true);
-    EXPECT_TRUE(frame.Transparent);
+    EXPECT_TRUE(frame.Transparent());
     delete first;
-    EXPECT_FALSE(frame.Transparent);
-    EXPECT_EQ(frame.GraphicControlExtension, nullptr) << "no other extension takes the reference over";
-    EXPECT_EQ(frame.Extensions->ItemCount(), 1);
+    EXPECT_FALSE(frame.Transparent());
+    EXPECT_EQ(frame.GraphicControlExtension(), nullptr) << "no other extension takes the reference over";
+    EXPECT_EQ(frame.Extensions()->ItemCount(), 1);
 }
 
 TEST(GifExtensions, RegistriesAnswerTheLastMatch) {

@@ -10,6 +10,7 @@
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
 #include "tests/support/gifbuilder.h"
+#include "tests/support/testseam.h"
 
 namespace {
 
@@ -25,17 +26,17 @@ Bytes TwoFrameGif() {
 
 TEST(GifImage, Defaults) {
     TGIFImage image;
-    EXPECT_EQ(image.DrawFlags, 0x068F);
-    EXPECT_EQ(image.DrawFlags,
+    EXPECT_EQ(image.DrawFlags(), 0x068F);
+    EXPECT_EQ(image.DrawFlags(),
               dfThreaded | dfTransparent | dfAnimate | dfLoop | dfClearFirstFrame | dfDither | dfDitherPaletteOnly);
-    EXPECT_EQ(image.ReductionMethod, crWebPalette);
-    EXPECT_EQ(image.ReductionBits, 8);
-    EXPECT_EQ(image.DitherMode, dkNone);
-    EXPECT_EQ(image.Compression, 0);
-    EXPECT_EQ(image.PainterPriority, 3);
-    EXPECT_EQ(image.SpeedPercent, 100);
-    EXPECT_EQ(image.CurrentFrameIndex, -1);
-    EXPECT_EQ(image.BackgroundOverride, 0x1FFFFFFF);
+    EXPECT_EQ(image.ReductionMethod(), crWebPalette);
+    EXPECT_EQ(image.ReductionBits(), 8);
+    EXPECT_EQ(image.DitherMode(), dkNone);
+    EXPECT_EQ(image.Compression(), 0);
+    EXPECT_EQ(image.PainterPriority(), 3);
+    EXPECT_EQ(image.SpeedPercent(), 100);
+    EXPECT_EQ(image.CurrentFrameIndex(), -1);
+    EXPECT_EQ(image.BackgroundOverride(), 0x1FFFFFFF);
     EXPECT_TRUE(image.IsEmpty());
     EXPECT_TRUE(image.Empty());
     EXPECT_EQ(image.Width(), 0);
@@ -48,7 +49,7 @@ TEST(GifImage, Defaults) {
 
 TEST(GifImage, LoadWidensTheScreenToItsFrames) {
     auto image = LoadGif(TwoFrameGif());
-    EXPECT_EQ(image->Frames->ItemCount(), 2);
+    EXPECT_EQ(image->Frames()->ItemCount(), 2);
     EXPECT_EQ(image->ScreenWidth(), 300);
     EXPECT_EQ(image->ScreenHeight(), 10) << "the screen never shrinks";
     EXPECT_EQ(image->Width(), 300);
@@ -57,16 +58,16 @@ TEST(GifImage, LoadWidensTheScreenToItsFrames) {
 
 TEST(GifImage, ClearImageEmptiesEverything) {
     auto image = LoadGif(TwoFrameGif());
-    image->Header->SetAspectRatio(9);
+    image->Header()->SetAspectRatio(9);
     int changes = 0;
     image->OnChange = [&](TObject*) { ++changes; };
     image->ClearImage();
-    EXPECT_EQ(image->Frames->ItemCount(), 0);
+    EXPECT_EQ(image->Frames()->ItemCount(), 0);
     EXPECT_EQ(image->GlobalColors()->Count(), 0);
     EXPECT_EQ(image->ScreenWidth(), 0);
     EXPECT_EQ(image->ScreenHeight(), 0);
-    EXPECT_EQ(image->Header->AspectRatio(), 9) << "other descriptor fields stay";
-    EXPECT_EQ(image->Header->Descriptor().PackedFields, 0x77) << "re-packed for no colour table";
+    EXPECT_EQ(image->Header()->AspectRatio(), 9) << "other descriptor fields stay";
+    EXPECT_EQ(image->Header()->Descriptor().PackedFields, 0x77) << "re-packed for no colour table";
     EXPECT_EQ(changes, 0);
 }
 
@@ -74,7 +75,7 @@ TEST(GifImage, ReloadReplacesTheContent) {
     auto image = LoadGif(TwoFrameGif());
     auto stream = StreamOf(GifBytes().Header(3, 3).Frame(0, 0, 3, 3, Bytes(9, 1)).Trailer().b);
     image->LoadFromStream(*stream);
-    EXPECT_EQ(image->Frames->ItemCount(), 1);
+    EXPECT_EQ(image->Frames()->ItemCount(), 1);
     EXPECT_EQ(image->ScreenWidth(), 3);
 }
 
@@ -137,10 +138,10 @@ TEST(GifImage, ReloadShowsNothingOfTheOldPixels) {
         auto reloaded = LoadGif(old);
         auto stream = StreamOf(c.gif);
         reloaded->LoadFromStream(*stream);
-        ASSERT_EQ(reloaded->Frames->ItemCount(), static_cast<int>(c.frames.size()));
-        for (int i = 0; i < reloaded->Frames->ItemCount(); ++i) {
-            const TGIFSubImage* got = reloaded->Frames->FrameAt(i);
-            EXPECT_EQ(Bytes(got->Pixels, got->Pixels + got->PixelsSize), c.frames[i]) << "frame " << i;
+        ASSERT_EQ(reloaded->Frames()->ItemCount(), static_cast<int>(c.frames.size()));
+        for (int i = 0; i < reloaded->Frames()->ItemCount(); ++i) {
+            const TGIFSubImage* got = reloaded->Frames()->FrameAt(i);
+            EXPECT_EQ(Bytes(got->Pixels(), got->Pixels() + got->PixelsSize()), c.frames[i]) << "frame " << i;
         }
     }
 }
@@ -155,9 +156,9 @@ TEST(GifImage, ReloadThatFailsLeavesAnImageThatLoads) {
     EXPECT_FALSE(GIFErrorOf([&] { image->LoadFromStream(*brokenStream); }).empty());
     auto goodStream = StreamOf(good);
     image->LoadFromStream(*goodStream);
-    ASSERT_EQ(image->Frames->ItemCount(), 2);
-    const TGIFSubImage* second = image->Frames->FrameAt(1);
-    EXPECT_EQ(Bytes(second->Pixels, second->Pixels + second->PixelsSize), Bytes(16, 2));
+    ASSERT_EQ(image->Frames()->ItemCount(), 2);
+    const TGIFSubImage* second = image->Frames()->FrameAt(1);
+    EXPECT_EQ(Bytes(second->Pixels(), second->Pixels() + second->PixelsSize()), Bytes(16, 2));
 }
 
 TEST(GifImage, VersionsAndDepths) {
@@ -169,8 +170,8 @@ TEST(GifImage, VersionsAndDepths) {
         TGIFImage image;
         for (bool withExtension : c.extensions) {
             auto* frame = new TGIFSubImage(&image);
-            image.Frames->Append(frame);
-            if (withExtension) frame->Extensions->Append(new TGIFCommentExtension(frame));
+            image.Frames()->Append(frame);
+            if (withExtension) frame->Extensions()->Append(new TGIFCommentExtension(frame));
         }
         EXPECT_EQ(image.RequiredVersion(), c.version);
     }
@@ -183,7 +184,7 @@ TEST(GifImage, VersionsAndDepths) {
                              .b);
     EXPECT_EQ(image->BitDepth(), 5);
     EXPECT_EQ(image->ColorDepth(), 4);
-    EXPECT_EQ(image->Header->BitDepth(), 2);
+    EXPECT_EQ(image->Header()->BitDepth(), 2);
 }
 
 TEST(GifImage, SetScreenSizeChecksFrames) {
@@ -216,7 +217,7 @@ TEST(GifImage, ScreenSizesOutsideSixteenBitsAreRefused) {
         SCOPED_TRACE(c.name);
         for (const bool withFrames : {true, false}) {
             auto image = LoadGif(TwoFrameGif());
-            if (!withFrames) image->Frames->RemoveAll();
+            if (!withFrames) image->Frames()->RemoveAll();
             TBitmap* cached = withFrames ? image->CurrentBitmap() : nullptr;
             int changes = 0;
             image->OnChange = [&](TObject*) { ++changes; };
@@ -225,7 +226,7 @@ TEST(GifImage, ScreenSizesOutsideSixteenBitsAreRefused) {
             EXPECT_EQ(image->ScreenWidth(), 300);
             EXPECT_EQ(image->ScreenHeight(), 10);
             EXPECT_EQ(changes, 0);
-            EXPECT_EQ(image->CachedBitmap.get(), cached);
+            EXPECT_EQ(image->CachedBitmap(), cached);
         }
     }
     auto image = LoadGif(TwoFrameGif());
@@ -259,8 +260,8 @@ TEST(GifImage, FitStopsAtTheLargestScreen) {
         EXPECT_EQ(image->ScreenWidth(), c.screenWidth);
         EXPECT_EQ(image->ScreenHeight(), c.screenHeight);
         EXPECT_EQ(log.Messages(), std::vector<std::string>(c.warnings, sScreenSizeExceeded));
-        EXPECT_EQ(image->Frames->FrameAt(0)->Left(), c.left) << "the frame stays as read";
-        EXPECT_EQ(image->Frames->FrameAt(0)->Width(), c.width);
+        EXPECT_EQ(image->Frames()->FrameAt(0)->Left(), c.left) << "the frame stays as read";
+        EXPECT_EQ(image->Frames()->FrameAt(0)->Width(), c.width);
     }
 }
 
@@ -282,22 +283,22 @@ TEST(GifImage, WarningsReachTheHandlerWithSeverityOne) {
 
 TEST(GifImage, PaletteHandle) {
     auto image = LoadGif(TwoFrameGif());
-    image->DrawFlags = 0;
+    image->SetDrawFlags(0);
     HPALETTE palette = image->PaletteHandle();
     ASSERT_NE(palette, nullptr);
-    EXPECT_EQ(palette, image->PaletteCache);
+    EXPECT_EQ(palette, TGIFTestSeam::PaletteCache(*image));
     EXPECT_EQ(GetPaletteEntries(palette, 0, 0, nullptr), 4u) << "the global table";
     EXPECT_EQ(image->Palette(), palette) << "cached";
     image->GlobalColors()->AppendColor(0x123456);
-    EXPECT_EQ(image->PaletteCache, nullptr) << "a change of the table drops the palette";
+    EXPECT_EQ(TGIFTestSeam::PaletteCache(*image), nullptr) << "a change of the table drops the palette";
 
     TGIFImage none;
-    none.DrawFlags = 0;
+    none.SetDrawFlags(0);
     EXPECT_EQ(none.PaletteHandle(), nullptr);
-    none.Frames->Append(new TGIFSubImage(&none));
+    none.Frames()->Append(new TGIFSubImage(&none));
     EXPECT_EQ(GIFErrorOf([&] { none.PaletteHandle(); }), sNoColorTable);
-    EXPECT_FALSE(none.InPaletteQuery);
-    none.DrawFlags = dfDither;
+    EXPECT_FALSE(TGIFTestSeam::InPaletteQuery(none));
+    none.SetDrawFlags(dfDither);
     HPALETTE web = none.PaletteHandle();
     EXPECT_EQ(GetPaletteEntries(web, 0, 0, nullptr), 216u);
 }
@@ -312,7 +313,7 @@ TEST(GifImage, NeedsDither) {
                    Case{dfDitherPaletteOnly, true, false}}) {
         IsPaletteDisplay = c.paletteDisplay;
         TGIFImage image;
-        image.DrawFlags = c.flags;
+        image.SetDrawFlags(c.flags);
         EXPECT_EQ(image.NeedsDither(), c.needs) << std::hex << c.flags << " " << c.paletteDisplay;
     }
     IsPaletteDisplay = saved;
@@ -324,31 +325,31 @@ TEST(GifImage, AddFrameFrom) {
     image.OnChange = [&](TObject*) { ++changes; };
     auto* frame = new TGIFSubImage(&image);
     EXPECT_EQ(image.AddFrameFrom(frame), 0);
-    EXPECT_EQ(image.Frames->FrameAt(0), frame) << "the very object";
+    EXPECT_EQ(image.Frames()->FrameAt(0), frame) << "the very object";
     EXPECT_EQ(changes, 1);
     TStringList other;
     EXPECT_EQ(GIFErrorOf([&] { image.AddFrameFrom(&other); }), sUnsupportedObject);
-    EXPECT_EQ(image.Frames->ItemCount(), 1);
+    EXPECT_EQ(image.Frames()->ItemCount(), 1);
 }
 
 TEST(GifImage, CopyFromSelfAndNothing) {
     auto image = LoadGif(TwoFrameGif());
     image->CopyFrom(image.get());
-    EXPECT_EQ(image->Frames->ItemCount(), 2);
+    EXPECT_EQ(image->Frames()->ItemCount(), 2);
     image->CopyFrom(nullptr);
     EXPECT_TRUE(image->IsEmpty());
 }
 
 TEST(GifImage, CopyFromAFramelessImageTakesHeaderAndSettings) {
     TGIFImage source;
-    source.Header->SetLogicalWidth(220);
-    source.Header->SetLogicalHeight(19);
+    source.Header()->SetLogicalWidth(220);
+    source.Header()->SetLogicalHeight(19);
     source.GlobalColors()->AppendColor(0xABCDEF);
-    source.DrawFlags = dfLoop;
-    source.PainterPriority = 5;
-    source.SpeedPercent = 300;
-    source.ReductionBits = 3;
-    source.CurrentFrameIndex = 4;
+    source.SetDrawFlags(dfLoop);
+    source.SetPainterPriority(5);
+    source.SetSpeedPercent(300);
+    source.SetReductionBits(3);
+    source.SetCurrentFrameIndex(4);
     std::vector<int> percents;
     source.OnProgress = [&](TObject*, TProgressStage, uint8_t percent, bool, const RECT&, const std::string& m) {
         EXPECT_EQ(m, sProgressCopying);
@@ -359,11 +360,11 @@ TEST(GifImage, CopyFromAFramelessImageTakesHeaderAndSettings) {
     copy.CopyFrom(&source);
     EXPECT_EQ(copy.ScreenWidth(), 220);
     EXPECT_EQ(copy.GlobalColors()->ColorAt(0), 0xABCDEF);
-    EXPECT_EQ(copy.DrawFlags, dfLoop);
-    EXPECT_EQ(copy.PainterPriority, 5);
-    EXPECT_EQ(copy.CurrentFrameIndex, 4);
-    EXPECT_EQ(copy.SpeedPercent, 100) << "not copied";
-    EXPECT_EQ(copy.ReductionBits, 8) << "not copied";
+    EXPECT_EQ(copy.DrawFlags(), dfLoop);
+    EXPECT_EQ(copy.PainterPriority(), 5);
+    EXPECT_EQ(copy.CurrentFrameIndex(), 4);
+    EXPECT_EQ(copy.SpeedPercent(), 100) << "not copied";
+    EXPECT_EQ(copy.ReductionBits(), 8) << "not copied";
     EXPECT_FALSE(copy.OnProgress);
     EXPECT_FALSE(copy.OnWarningMessage);
     EXPECT_EQ(percents, (std::vector<int>{0, 100}));
@@ -372,7 +373,7 @@ TEST(GifImage, CopyFromAFramelessImageTakesHeaderAndSettings) {
 TEST(GifImage, LoadFromNamedResource) {
     TGIFImage image;
     image.LoadFromNamedResource(GetModuleHandleA(nullptr), "GIF_TEST_ANIMATION");
-    EXPECT_EQ(image.Frames->ItemCount(), 5);
+    EXPECT_EQ(image.Frames()->ItemCount(), 5);
     EXPECT_EQ(image.ScreenWidth(), 40);
     EXPECT_THROW(image.LoadFromNamedResource(GetModuleHandleA(nullptr), "NO_SUCH_GIF"), EResNotFound);
 }
@@ -423,7 +424,7 @@ TEST(GifImage, ReadClipboardGifData) {
     GlobalUnlock(block);
     TGIFImage image;
     image.ReadClipboard(GIFClipboardFormat, block, nullptr);
-    EXPECT_EQ(image.Frames->ItemCount(), 2);
+    EXPECT_EQ(image.Frames()->ItemCount(), 2);
     EXPECT_EQ(GIFErrorOf([&] { image.ReadClipboard(CF_TEXT, block, nullptr); }), sUnsupportedClipboardFormat);
     GlobalFree(block);
     uint16_t format = 77;
@@ -457,7 +458,7 @@ TEST(GifImage, WriteClipboardPutsTheStreamAndHandsOutTheBitmap) {
     pasted.ReadClipboard(GIFClipboardFormat, stored, nullptr);
     EmptyClipboard();
     CloseClipboard();
-    EXPECT_EQ(pasted.Frames->ItemCount(), image.Frames->ItemCount());
+    EXPECT_EQ(pasted.Frames()->ItemCount(), image.Frames()->ItemCount());
     EXPECT_EQ(pasted.ScreenWidth(), image.ScreenWidth());
     TMemoryStream a, b;
     image.SaveToStream(a);

@@ -21,7 +21,7 @@ TEST(GifSignature, AcceptedFormsLoad) {
     for (const char* signature : {"GIF89a", "GIF87a", "gif89a", "GiF00x"}) {
         SCOPED_TRACE(signature);
         auto image = LoadGif(SimpleGif(signature));
-        EXPECT_EQ(image->Frames->ItemCount(), 1);
+        EXPECT_EQ(image->Frames()->ItemCount(), 1);
         EXPECT_EQ(image->ScreenWidth(), 4);
     }
 }
@@ -61,7 +61,7 @@ TEST(GifHeader, ReadsScreenAndGlobalTable) {
     for (int i = 0; i < 8; ++i) bytes.insert(bytes.end(), {uint8_t(i), uint8_t(2 * i), uint8_t(3 * i)});
     bytes.push_back(';');
     auto image = LoadGif(bytes);
-    const TLogicalScreenDescriptor& d = image->Header->Descriptor();
+    const TLogicalScreenDescriptor& d = image->Header()->Descriptor();
     EXPECT_EQ(d.LogicalWidth, 220);
     EXPECT_EQ(d.LogicalHeight, 19);
     EXPECT_EQ(d.PackedFields, 0xF2);
@@ -70,7 +70,7 @@ TEST(GifHeader, ReadsScreenAndGlobalTable) {
     EXPECT_EQ(image->GlobalColors()->Count(), 8);
     EXPECT_EQ(image->BackgroundColor(), 0x090603);
     EXPECT_FALSE(image->GlobalColors()->SortFlag()) << "the stream's sort flag stays in the packed byte";
-    EXPECT_EQ(image->Header->RequiredVersion(), Version89a) << "aspect ratio set";
+    EXPECT_EQ(image->Header()->RequiredVersion(), Version89a) << "aspect ratio set";
 }
 
 TEST(GifHeader, GlobalTableCutShortFails) {
@@ -93,7 +93,7 @@ TEST(GifBlockLoop, ZeroBytesBetweenBlocksAreSkipped) {
                       .b;
     WarningLog log;
     auto image = LoadGif(bytes, &log);
-    EXPECT_EQ(image->Frames->ItemCount(), 2);
+    EXPECT_EQ(image->Frames()->ItemCount(), 2);
     EXPECT_TRUE(log.entries.empty());
 }
 
@@ -101,7 +101,7 @@ TEST(GifBlockLoop, StreamEndingWithoutTrailerLoadsSilently) {
     Bytes bytes = GifBytes().Header(1, 1).Raw(OnePixelFrame()).b;
     WarningLog log;
     auto image = LoadGif(bytes, &log);
-    EXPECT_EQ(image->Frames->ItemCount(), 1);
+    EXPECT_EQ(image->Frames()->ItemCount(), 1);
     EXPECT_TRUE(log.entries.empty());
 }
 
@@ -109,9 +109,9 @@ TEST(GifBlockLoop, UnknownBlockTypeStopsTheLoop) {
     Bytes bytes = GifBytes().Header(1, 1).Raw(OnePixelFrame()).Raw({0x99}).Raw(OnePixelFrame()).Trailer().b;
     WarningLog log;
     auto image = LoadGif(bytes, &log);
-    EXPECT_EQ(image->Frames->ItemCount(), 1) << "nothing after the stray byte is read";
+    EXPECT_EQ(image->Frames()->ItemCount(), 1) << "nothing after the stray byte is read";
     EXPECT_EQ(log.Messages(), (std::vector<std::string>{sUnknownBlockType, sInvalidTrailer}));
-    EXPECT_EQ(std::get<0>(log.entries[0]), image->Frames.get());
+    EXPECT_EQ(std::get<0>(log.entries[0]), image->Frames());
     for (auto& e : log.entries) EXPECT_EQ(std::get<1>(e), 1);
 }
 
@@ -119,8 +119,8 @@ TEST(GifBlockLoop, StreamIsLeftOneByteBeforeStrayByte) {
     Bytes bytes = GifBytes().Header(1, 1).Raw(OnePixelFrame()).Raw({0x99, 1, 2}).b;
     TGIFImage image;
     auto stream = StreamOf(bytes);
-    image.Header->LoadFromStream(*stream);
-    image.Frames->LoadItems(*stream, &image);
+    image.Header()->LoadFromStream(*stream);
+    image.Frames()->LoadItems(*stream, &image);
     EXPECT_EQ(stream->Position(), static_cast<int64_t>(bytes.size()) - 4);
 }
 
@@ -158,7 +158,7 @@ TEST(GifBlockLoop, FailingFrameKeepsEarlierFramesAndRewinds) {
     auto stream = StreamOf(bytes);
     EXPECT_EQ(GIFErrorOf([&] { image.LoadFromStream(*stream); }), sUnknownExtension);
     EXPECT_EQ(stream->Position(), 0);
-    EXPECT_EQ(image.Frames->ItemCount(), 1);
+    EXPECT_EQ(image.Frames()->ItemCount(), 1);
 }
 
 TEST(GifBlockLoop, ProgressFollowsTheStreamPosition) {
@@ -192,7 +192,7 @@ TEST(GifBlockLoop, ProgressFollowsTheStreamPosition) {
     EXPECT_EQ(reports[0].sender, &image);
     EXPECT_EQ(reports[1].stage, psRunning);
     EXPECT_EQ(reports[1].percent, 50);
-    EXPECT_EQ(reports[1].sender, image.Frames.get());
+    EXPECT_EQ(reports[1].sender, image.Frames());
     EXPECT_EQ(reports[2].percent, 100) << "MulDiv rounds 99.9";
     EXPECT_EQ(reports[3].stage, psEnding);
     EXPECT_EQ(reports[3].percent, 100);
@@ -213,7 +213,7 @@ TEST(GifBlockLoop, FailedLoadEndsProgressAtZero) {
 
 TEST(GifList, OwnsAndRemovesItems) {
     TGIFImage image;
-    TGIFImageList& list = *image.Frames;
+    TGIFImageList& list = *image.Frames();
     auto* a = new TGIFSubImage(&image);
     auto* b = new TGIFSubImage(&image);
     EXPECT_EQ(list.Append(a), 0);

@@ -22,8 +22,8 @@ Bytes FrameGif(int width, int height, int minCodeSize, const Bytes& packed, int 
 }
 
 Bytes FramePixels(const TGIFImage& image, int index = 0) {
-    TGIFSubImage* frame = image.Frames->FrameAt(index);
-    return Bytes(frame->Pixels, frame->Pixels + frame->PixelsSize);
+    TGIFSubImage* frame = image.Frames()->FrameAt(index);
+    return Bytes(frame->Pixels(), frame->Pixels() + frame->PixelsSize());
 }
 
 Bytes NoisePixels(size_t count, int colors, unsigned seed) {
@@ -58,7 +58,7 @@ TEST(GifLzw, StreamStandsAfterTheTerminator) {
     gif.push_back(0x3B);
     TGIFImage image;
     auto stream = StreamOf(gif);
-    image.Header->LoadFromStream(*stream);
+    image.Header()->LoadFromStream(*stream);
     TGIFSubImage frame(&image);
     frame.LoadFromStream(*stream);
     EXPECT_EQ(stream->Position(), static_cast<int64_t>(end));
@@ -157,7 +157,7 @@ TEST(GifLzw, EarlyEndsKeepTheFillValue) {
             EXPECT_EQ(got.back(), expectedFill);
             EXPECT_EQ(got[0], pixels[0]);
             EXPECT_EQ(log.Messages(), c.warnings);
-            EXPECT_EQ(image->Frames->ItemCount(), 1);
+            EXPECT_EQ(image->Frames()->ItemCount(), 1);
         }
     }
 }
@@ -374,11 +374,11 @@ ReferenceResult LoadFrame(const Bytes& file) {
     WarningLog log;
     log.Attach(image);
     auto stream = StreamOf(file);
-    image.Header->LoadFromStream(*stream);
+    image.Header()->LoadFromStream(*stream);
     TGIFSubImage frame(&image);
     r.error = GIFErrorOf([&] { frame.LoadFromStream(*stream); });
     r.position = static_cast<size_t>(stream->Position());
-    r.pixels.assign(frame.Pixels, frame.Pixels + frame.PixelsSize);
+    r.pixels.assign(frame.Pixels(), frame.Pixels() + frame.PixelsSize());
     r.warnings = log.Messages();
     return r;
 }

@@ -7,6 +7,7 @@
 #include "gifimage/messages.h"
 #include "gifimage/subimage.h"
 #include "tests/support/gifbuilder.h"
+#include "tests/support/testseam.h"
 
 namespace {
 
@@ -14,11 +15,11 @@ TEST(GifFrame, ExtensionsBeforeTrailerMakeAnEmptyFrame) {
     Bytes gif = GifBytes().Header(2, 2).Gce(0, 7, 0).Raw({'!', 0xFE, 1, 'x', 0}).Trailer().b;
     WarningLog log;
     auto image = LoadGif(gif, &log);
-    ASSERT_EQ(image->Frames->ItemCount(), 1);
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
-    EXPECT_EQ(frame->Extensions->ItemCount(), 2);
+    ASSERT_EQ(image->Frames()->ItemCount(), 1);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
+    EXPECT_EQ(frame->Extensions()->ItemCount(), 2);
     EXPECT_TRUE(frame->IsEmpty());
-    EXPECT_EQ(frame->Pixels, nullptr);
+    EXPECT_EQ(frame->Pixels(), nullptr);
     EXPECT_TRUE(log.entries.empty());
 }
 
@@ -26,10 +27,10 @@ TEST(GifFrame, ZeroSizeDescriptorTakesTheScreen) {
     Bytes gif = GifBytes().Header(220, 19).Descriptor(0, 0, 0, 5).Data(2, EncodeLZW(Bytes(220 * 19, 1), 2)).Trailer().b;
     WarningLog log;
     auto image = LoadGif(gif, &log);
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
     EXPECT_EQ(frame->Width(), 220);
     EXPECT_EQ(frame->Height(), 19);
-    EXPECT_EQ(frame->PixelsSize, 220 * 19);
+    EXPECT_EQ(frame->PixelsSize(), 220 * 19);
     EXPECT_EQ(log.Messages(), std::vector<std::string>{sScreenSizeExceeded});
 }
 
@@ -39,9 +40,9 @@ TEST(GifFrame, LocalTableSizes) {
         for (int i = 0; i < entries; ++i) gif.Raw({i, 0, 0});
         gif.Data(2, EncodeLZW({1}, 2)).Trailer();
         auto image = LoadGif(gif.b);
-        TGIFSubImage* frame = image->Frames->FrameAt(0);
-        EXPECT_EQ(frame->LocalColorMap->Count(), entries);
-        EXPECT_EQ(frame->EffectiveColorMap(), frame->LocalColorMap.get());
+        TGIFSubImage* frame = image->Frames()->FrameAt(0);
+        EXPECT_EQ(frame->LocalColorMap()->Count(), entries);
+        EXPECT_EQ(frame->EffectiveColorMap(), frame->LocalColorMap());
         EXPECT_EQ(frame->BitDepth(), BitsForColors(entries));
     }
 }
@@ -55,10 +56,10 @@ TEST(GifFrame, PrepareForSavePackedByte) {
     for (Case c : {Case{0x40, 0, 0x40}, Case{0x5F, 0, 0x58}, Case{0xC7, 256, 0x87}, Case{0x80, 3, 0x81}}) {
         TGIFImage image;
         TGIFSubImage frame(&image);
-        frame.Descriptor.PackedFields = static_cast<uint8_t>(c.packed);
-        for (int i = 0; i < c.local; ++i) frame.LocalColorMap->AppendColor(i);
+        TGIFTestSeam::Descriptor(frame).PackedFields = static_cast<uint8_t>(c.packed);
+        for (int i = 0; i < c.local; ++i) frame.LocalColorMap()->AppendColor(i);
         frame.PrepareForSave();
-        EXPECT_EQ(frame.Descriptor.PackedFields, c.saved) << std::hex << c.packed;
+        EXPECT_EQ(frame.Descriptor().PackedFields, c.saved) << std::hex << c.packed;
     }
 }
 
@@ -70,13 +71,13 @@ TEST(GifFrame, PixelAccessChecks) {
     };
     expectInvalid([&] { frame.PixelAt(0, 0); });
     frame.ApplyBounds(0, 0, 4, 3);
-    frame.PixelAt(3, 2) = 9;
+    frame.SetPixelAt(3, 2, 9);
     EXPECT_EQ(frame.RowAt(2)[3], 9);
     expectInvalid([&] { frame.PixelAt(4, 0); });
     expectInvalid([&] { frame.PixelAt(0, 3); });
     expectInvalid([&] { frame.RowAt(-1); });
     TGIFSubImage flat(&image);
-    flat.Descriptor.Height = 3;
+    TGIFTestSeam::Descriptor(flat).Height = 3;
     EXPECT_EQ(GIFErrorOf([&] { flat.RowAt(0); }), sImageEmpty);
 }
 
@@ -84,11 +85,11 @@ TEST(GifFrame, BoundsChangesReallocateOnlyOnResize) {
     TGIFImage image;
     TGIFSubImage frame(&image);
     frame.ApplyBounds(0, 0, 10, 10);
-    frame.PixelAt(1, 1) = 7;
+    frame.SetPixelAt(1, 1, 7);
     frame.SetBoundsField(1, 30);
     EXPECT_EQ(frame.PixelAt(1, 1), 7) << "moving keeps the pixels";
     frame.SetBoundsField(3, 12);
-    EXPECT_EQ(frame.PixelsSize, 120);
+    EXPECT_EQ(frame.PixelsSize(), 120);
     EXPECT_EQ(frame.PixelAt(1, 1), 0);
     EXPECT_EQ(frame.BoundsField(9), 0);
     RECT r = frame.FrameRect();
@@ -102,7 +103,7 @@ TEST(GifFrame, OutgrowingTheScreenWidensIt) {
     WarningLog log;
     log.Attach(image);
     auto* frame = new TGIFSubImage(&image);
-    image.Frames->Append(frame);
+    image.Frames()->Append(frame);
     frame->ApplyBounds(0, 0, 220, 19);
     EXPECT_TRUE(log.entries.empty()) << "a 0 by 0 screen grows silently";
     EXPECT_EQ(image.ScreenWidth(), 220);
@@ -126,9 +127,9 @@ TEST(GifFrame, BoundsBeyondSixteenBitsAreRefused) {
         WarningLog log;
         log.Attach(image);
         auto* frame = new TGIFSubImage(&image);
-        image.Frames->Append(frame);
+        image.Frames()->Append(frame);
         frame->ApplyBounds(2, 3, 4, 5);
-        frame->PixelAt(3, 4) = 6;
+        frame->SetPixelAt(3, 4, 6);
         EXPECT_EQ(GIFErrorOf([&] { frame->ApplyBounds(c.left, c.top, c.width, c.height); }), sInvalidImageDimensions);
         EXPECT_EQ(frame->Left(), 2);
         EXPECT_EQ(frame->Top(), 3);
@@ -149,7 +150,7 @@ TEST(GifFrame, BoundsBeyondSixteenBitsAreRefused) {
 TEST(GifFrame, ALoadedFrameReachingPastTheLargestScreenCanBeEmptied) {
     Bytes gif = GifBytes().Header(300, 20).Frame(65500, 0, 100, 2, Bytes(200, 1)).Trailer().b;
     auto image = LoadGif(gif);
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
     frame->ResetFrame();
     EXPECT_EQ(frame->Left(), 65500);
     EXPECT_EQ(frame->Width(), 0);
@@ -162,12 +163,12 @@ TEST(GifFrame, ResetFrameOnAFrameBeyondTheScreen) {
     TGIFImage image;
     WarningLog log;
     log.Attach(image);
-    image.Header->SetLogicalWidth(220);
-    image.Header->SetLogicalHeight(19);
+    image.Header()->SetLogicalWidth(220);
+    image.Header()->SetLogicalHeight(19);
     TGIFSubImage frame(&image);
-    frame.Descriptor.Left = 300;
-    frame.Descriptor.Width = 40;
-    frame.Descriptor.Height = 5;
+    TGIFTestSeam::Descriptor(frame).Left = 300;
+    TGIFTestSeam::Descriptor(frame).Width = 40;
+    TGIFTestSeam::Descriptor(frame).Height = 5;
     frame.ResetFrame();
     EXPECT_EQ(image.ScreenWidth(), 340);
     EXPECT_EQ(log.Messages(), (std::vector<std::string>{sWidthTooSmall, sScreenSizeExceeded}));
@@ -183,9 +184,9 @@ TEST(GifFrame, VersionAndDepth) {
     EXPECT_EQ(frame.ColorDepth(), -1) << "the global table is not consulted";
     EXPECT_EQ(frame.BitDepth(), 0);
     EXPECT_EQ(frame.EffectiveColorMap(), image.GlobalColors());
-    for (int i = 0; i < 3; ++i) frame.LocalColorMap->AppendColor(i);
+    for (int i = 0; i < 3; ++i) frame.LocalColorMap()->AppendColor(i);
     EXPECT_EQ(frame.RequiredVersion(), Version87a);
-    frame.Extensions->Append(new TGIFCommentExtension(&frame));
+    frame.Extensions()->Append(new TGIFCommentExtension(&frame));
     EXPECT_EQ(frame.RequiredVersion(), Version89a);
 }
 
@@ -205,12 +206,12 @@ TEST(GifFrame, StrayByteBeforeDescriptor) {
                     .b;
     WarningLog log;
     auto image = LoadGif(gif, &log);
-    ASSERT_EQ(image->Frames->ItemCount(), 1);
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
-    EXPECT_EQ(frame->Descriptor.Separator, 0x2D);
+    ASSERT_EQ(image->Frames()->ItemCount(), 1);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
+    EXPECT_EQ(frame->Descriptor().Separator, 0x2D);
     EXPECT_EQ(frame->PixelAt(0, 0), 1);
     EXPECT_EQ(log.Messages(), std::vector<std::string>{sInvalidIntroducer});
-    EXPECT_EQ(std::get<0>(log.entries[0]), frame->Extensions.get());
+    EXPECT_EQ(std::get<0>(log.entries[0]), frame->Extensions());
 }
 
 TEST(GifFrame, DescriptorCutShortFails) {
@@ -218,18 +219,18 @@ TEST(GifFrame, DescriptorCutShortFails) {
     TGIFImage image;
     auto stream = StreamOf(gif);
     EXPECT_EQ(GIFErrorOf([&] { image.LoadFromStream(*stream); }), sPrematureEndOfData);
-    EXPECT_EQ(image.Frames->ItemCount(), 0) << "the failed frame is destroyed";
+    EXPECT_EQ(image.Frames()->ItemCount(), 0) << "the failed frame is destroyed";
 }
 
 TEST(GifFrame, DestroyingAFrameLeavesItsList) {
     TGIFImage image;
     auto* a = new TGIFSubImage(&image);
     auto* b = new TGIFSubImage(&image);
-    image.Frames->Append(a);
-    image.Frames->Append(b);
+    image.Frames()->Append(a);
+    image.Frames()->Append(b);
     delete a;
-    ASSERT_EQ(image.Frames->ItemCount(), 1);
-    EXPECT_EQ(image.Frames->FrameAt(0), b);
+    ASSERT_EQ(image.Frames()->ItemCount(), 1);
+    EXPECT_EQ(image.Frames()->FrameAt(0), b);
 }
 
 TEST(GifFrame, OversizedDescriptorIsRefused) {

@@ -70,7 +70,7 @@ TEST(GifFrameReimport, FromABitmapTheImportFrees) {
              TBitmap first;
              LoadPalettized(first, 8, 2, {Grey, Black, Red}, {{2, 0}, {1, 2}});
              f.CopyFrom(first);
-             return f.FrameBitmap.get();
+             return f.FrameBitmap();
          },
          2, 2, Rgbs{Red, Grey, Black, Red}, 4},
         // Frame 1 stands at x = 2: the 4-wide whole-image bitmap widens the screen to 6, which
@@ -81,8 +81,8 @@ TEST(GifFrameReimport, FromABitmapTheImportFrees) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto image = TwoFrames();
-        image->DrawFlags &= ~dfDither;
-        TGIFSubImage& frame = *image->Frames->FrameAt(c.frameIndex);
+        image->SetDrawFlags(image->DrawFlags() & ~dfDither);
+        TGIFSubImage& frame = *image->Frames()->FrameAt(c.frameIndex);
         TBitmap* source = c.source(*image, frame);
         ASSERT_NE(source, nullptr);
         frame.CopyFrom(*source);
@@ -91,7 +91,7 @@ TEST(GifFrameReimport, FromABitmapTheImportFrees) {
         EXPECT_EQ(ColorsOfFrame(frame), c.shows);
         EXPECT_EQ(image->ScreenWidth(), c.screenWidth);
         ASSERT_TRUE(frame.HasRenderedBitmap());
-        EXPECT_EQ(frame.FrameBitmap->Width(), c.width);
+        EXPECT_EQ(frame.FrameBitmap()->Width(), c.width);
     }
 }
 
@@ -116,18 +116,18 @@ TEST(GifImageCopy, FromWhatTheImageItselfHolds) {
     } cases[] = {
         {"its whole-image bitmap", [](TGIFImage& image) { return image.CurrentBitmap(); }, 4, 2,
          Through(global, frame0)},
-        {"a frame's rendered bitmap", [](TGIFImage& image) { return image.Frames->FrameAt(1)->RenderedBitmap(); }, 2, 2,
+        {"a frame's rendered bitmap", [](TGIFImage& image) { return image.Frames()->FrameAt(1)->RenderedBitmap(); }, 2, 2,
          Through(global, frame1)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto image = TwoFrames();
-        image->DrawFlags &= ~dfDither;
+        image->SetDrawFlags(image->DrawFlags() & ~dfDither);
         TPersistent* source = c.source(*image);
         ASSERT_NE(source, nullptr);
         image->CopyFrom(source);
-        ASSERT_EQ(image->Frames->ItemCount(), 1);
-        const TGIFSubImage& frame = *image->Frames->FrameAt(0);
+        ASSERT_EQ(image->Frames()->ItemCount(), 1);
+        const TGIFSubImage& frame = *image->Frames()->FrameAt(0);
         EXPECT_EQ(frame.Width(), c.width);
         EXPECT_EQ(frame.Height(), c.height);
         EXPECT_EQ(ShownColors(frame), c.shows);
@@ -142,15 +142,15 @@ TEST(GifImageCopy, FromOneOfItsOwnFrames) {
     FrameWithTable(gif, 2, 2, Colors{{0, 0, 0}, {128, 128, 128}, {255, 0, 0}, {0, 255, 0}}, {2, 2, 1, 1}).Trailer();
     auto other = LoadGif(gif.b);
     TGIFImage fromOther;
-    fromOther.CopyFrom(other->Frames->FrameAt(1));
+    fromOther.CopyFrom(other->Frames()->FrameAt(1));
 
     auto image = LoadGif(gif.b);
-    image->CopyFrom(image->Frames->FrameAt(1));
-    ASSERT_EQ(image->Frames->ItemCount(), 1);
-    const TGIFSubImage& frame = *image->Frames->FrameAt(0);
-    const TGIFSubImage& expected = *fromOther.Frames->FrameAt(0);
+    image->CopyFrom(image->Frames()->FrameAt(1));
+    ASSERT_EQ(image->Frames()->ItemCount(), 1);
+    const TGIFSubImage& frame = *image->Frames()->FrameAt(0);
+    const TGIFSubImage& expected = *fromOther.Frames()->FrameAt(0);
     EXPECT_EQ(PixelsOf(frame), PixelsOf(expected));
-    EXPECT_EQ(TableOf(*frame.LocalColorMap), TableOf(*expected.LocalColorMap));
+    EXPECT_EQ(TableOf(*frame.LocalColorMap()), TableOf(*expected.LocalColorMap()));
     EXPECT_EQ(ShownColors(frame), Through(Rgbs{Black, Grey, Red, Green}, {2, 2, 1, 1}));
 }
 
@@ -175,8 +175,9 @@ struct Adoption {
 void Adopt(Adoption& a) {
     a.from = ImageWithOneFrame({Red, Green}, &a.fromLog);
     a.to = ImageWithOneFrame({Blue, White}, &a.toLog);
-    a.to->DrawFlags = a.from->DrawFlags = 0;
-    a.frame = a.from->Frames->FrameAt(0);
+    a.from->SetDrawFlags(0);
+    a.to->SetDrawFlags(0);
+    a.frame = a.from->Frames()->FrameAt(0);
     ASSERT_NE(a.frame->RenderedBitmap(), nullptr);
     ASSERT_NE(a.frame->PaletteHandle(), nullptr);
     EXPECT_EQ(a.to->AddFrameFrom(a.frame), 1);
@@ -185,17 +186,17 @@ void Adopt(Adoption& a) {
 TEST(GifFrameAdoption, TheFrameBelongsToTheNewImageOnly) {
     Adoption a;
     Adopt(a);
-    EXPECT_EQ(a.from->Frames->ItemCount(), 0) << "the frame left its old image";
-    ASSERT_EQ(a.to->Frames->ItemCount(), 2);
-    EXPECT_EQ(a.to->Frames->FrameAt(1), a.frame) << "the very object";
+    EXPECT_EQ(a.from->Frames()->ItemCount(), 0) << "the frame left its old image";
+    ASSERT_EQ(a.to->Frames()->ItemCount(), 2);
+    EXPECT_EQ(a.to->Frames()->FrameAt(1), a.frame) << "the very object";
     EXPECT_EQ(a.frame->OwnerImage(), a.to.get());
-    EXPECT_EQ(a.frame->Extensions->OwnerImage(), a.to.get());
-    ASSERT_EQ(a.frame->Extensions->ItemCount(), 2);
-    for (int i = 0; i < 2; ++i) EXPECT_EQ(a.frame->Extensions->ExtensionAt(i)->OwnerImage(), a.to.get());
-    EXPECT_EQ(a.frame->GraphicControlExtension->Frame(), a.frame);
+    EXPECT_EQ(a.frame->Extensions()->OwnerImage(), a.to.get());
+    ASSERT_EQ(a.frame->Extensions()->ItemCount(), 2);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(a.frame->Extensions()->ExtensionAt(i)->OwnerImage(), a.to.get());
+    EXPECT_EQ(a.frame->GraphicControlExtension()->Frame(), a.frame);
 
     // Its colours come along as a table of its own: the new image's global table holds others.
-    EXPECT_EQ(TableOf(*a.frame->LocalColorMap), (Rgbs{Red, Green}));
+    EXPECT_EQ(TableOf(*a.frame->LocalColorMap()), (Rgbs{Red, Green}));
     TBitmap* rendered = a.frame->RenderedBitmap();
     ASSERT_NE(rendered, nullptr);
     const Rgbs table = [&] {
@@ -208,8 +209,8 @@ TEST(GifFrameAdoption, TheFrameBelongsToTheNewImageOnly) {
 
     // Warnings and the screen fit go to the new image.
     a.frame->ReportWarning(1, "frame");
-    a.frame->Extensions->ExtensionAt(1)->ReportWarning(1, "extension");
-    a.frame->LocalColorMap->ReportWarning(1, "table");
+    a.frame->Extensions()->ExtensionAt(1)->ReportWarning(1, "extension");
+    a.frame->LocalColorMap()->ReportWarning(1, "table");
     EXPECT_TRUE(a.fromLog.entries.empty());
     EXPECT_EQ(a.toLog.Messages(), (std::vector<std::string>{"frame", "extension", "table"}));
     a.frame->SetBoundsField(kBoundsWidth, 9);
@@ -258,23 +259,23 @@ TEST(GifFrameAdoption, AMovedFrameShowsTheColoursItShowedBefore) {
             gif.Data(2, EncodeLZW(indexes, 2));
         }
         auto image = LoadGif(gif.Trailer().b);
-        image->DrawFlags = 0;
+        image->SetDrawFlags(0);
         return image;
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto from = imageOf(four, c.local, pixels);
         auto to = imageOf(c.to, {}, ownPixels);
-        TGIFSubImage* frame = from->Frames->FrameAt(0);
+        TGIFSubImage* frame = from->Frames()->FrameAt(0);
         const Rgbs shown = ShownColors(*frame);
         ASSERT_EQ(shown, Through(c.local.empty() ? four : c.local, pixels));
         const std::vector<COLORREF> drawn = Drawn(*frame);
 
         ASSERT_EQ(to->AddFrameFrom(frame), 1);
-        EXPECT_EQ(frame->LocalColorMap->Count() > 0, c.ownTable);
+        EXPECT_EQ(frame->LocalColorMap()->Count() > 0, c.ownTable);
         EXPECT_EQ(ShownColors(*frame), shown);
         EXPECT_EQ(Drawn(*frame), drawn);
-        EXPECT_EQ(frame->GraphicControlExtension->TransparentIndex(), 3);
+        EXPECT_EQ(frame->GraphicControlExtension()->TransparentIndex(), 3);
         from.reset();
 
         TMemoryStream saved;
@@ -282,12 +283,12 @@ TEST(GifFrameAdoption, AMovedFrameShowsTheColoursItShowedBefore) {
         TGIFImage again;
         saved.SetPosition(0);
         again.LoadFromStream(saved);
-        again.DrawFlags = 0;
-        ASSERT_EQ(again.Frames->ItemCount(), 2);
-        TGIFSubImage* reloaded = again.Frames->FrameAt(1);
+        again.SetDrawFlags(0);
+        ASSERT_EQ(again.Frames()->ItemCount(), 2);
+        TGIFSubImage* reloaded = again.Frames()->FrameAt(1);
         EXPECT_EQ(ShownColors(*reloaded), shown);
         EXPECT_EQ(Drawn(*reloaded), drawn);
-        EXPECT_EQ(ShownColors(*again.Frames->FrameAt(0)), Through(c.to, ownPixels)) << "the image's own frame";
+        EXPECT_EQ(ShownColors(*again.Frames()->FrameAt(0)), Through(c.to, ownPixels)) << "the image's own frame";
     }
 }
 
@@ -298,13 +299,13 @@ TEST(GifFrameAdoption, BothImagesFreedInEitherOrder) {
         Adopt(a);
         if (oldFirst) {
             a.from.reset();
-            ASSERT_EQ(a.to->Frames->ItemCount(), 2);
-            EXPECT_EQ(PixelsOf(*a.to->Frames->FrameAt(1)), (Bytes{0, 1, 1, 0}));
-            EXPECT_EQ(a.to->Frames->FrameAt(1)->GraphicControlExtension->TransparentIndex(), 3);
+            ASSERT_EQ(a.to->Frames()->ItemCount(), 2);
+            EXPECT_EQ(PixelsOf(*a.to->Frames()->FrameAt(1)), (Bytes{0, 1, 1, 0}));
+            EXPECT_EQ(a.to->Frames()->FrameAt(1)->GraphicControlExtension()->TransparentIndex(), 3);
             a.to.reset();
         } else {
             a.to.reset();
-            EXPECT_EQ(a.from->Frames->ItemCount(), 0);
+            EXPECT_EQ(a.from->Frames()->ItemCount(), 0);
             a.from.reset();
         }
     }
@@ -316,16 +317,16 @@ TEST(GifFrameAdoption, FramesWithoutAnImageOrOfTheImageItself) {
     auto* loose = new TGIFSubImage(nullptr);
     EXPECT_EQ(image->AddFrameFrom(loose), 1);
     EXPECT_EQ(loose->OwnerImage(), image.get());
-    EXPECT_EQ(loose->Extensions->OwnerImage(), image.get());
+    EXPECT_EQ(loose->Extensions()->OwnerImage(), image.get());
     EXPECT_EQ(loose->EffectiveColorMap(), image->GlobalColors());
 
     // A frame the image holds already is not listed twice.
     int changes = 0;
     image->OnChange = [&](TObject*) { ++changes; };
-    TGIFSubImage* first = image->Frames->FrameAt(0);
+    TGIFSubImage* first = image->Frames()->FrameAt(0);
     EXPECT_EQ(image->AddFrameFrom(first), 0);
     EXPECT_EQ(image->AddFrameFrom(loose), 1);
-    EXPECT_EQ(image->Frames->ItemCount(), 2);
+    EXPECT_EQ(image->Frames()->ItemCount(), 2);
     EXPECT_EQ(changes, 0) << "nothing changed";
     image.reset();
 }

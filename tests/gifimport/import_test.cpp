@@ -12,6 +12,7 @@
 #include "gifimage/subimage.h"
 #include "importfixtures.h"
 #include "tests/gifrender/renderfixtures.h"
+#include "tests/support/testseam.h"
 
 namespace {
 
@@ -23,9 +24,9 @@ struct Target {
     TGIFImage image;
     TGIFSubImage* frame;
     explicit Target(TReductionMethod method = DefaultColorReduction) {
-        image.ReductionMethod = method;
+        image.SetReductionMethod(method);
         frame = new TGIFSubImage(&image);
-        image.Frames->Append(frame);
+        image.Frames()->Append(frame);
     }
 };
 
@@ -38,14 +39,14 @@ Rgbs ColorsOfQuads(const std::vector<RGBQUAD>& quads) {
 // The first n entries of a frame's table: an 8-bit picture's table may report unused entries
 // after those it was made with.
 Rgbs FirstColors(const TGIFSubImage& frame, size_t n) {
-    Rgbs table = TableOf(*frame.LocalColorMap);
+    Rgbs table = TableOf(*frame.LocalColorMap());
     if (table.size() > n) table.resize(n);
     return table;
 }
 
 Bytes SavedExtensions(TGIFSubImage& frame) {
     TMemoryStream stream;
-    frame.Extensions->SaveItems(stream);
+    frame.Extensions()->SaveItems(stream);
     const auto* p = static_cast<const uint8_t*>(stream.Memory());
     return Bytes(p, p + stream.Size());
 }
@@ -122,16 +123,16 @@ TEST(GifImportBitmap, PalettizedBitmapsKeepTheirTableAndIndexes) {
         t.frame->CopyFrom(source);
         EXPECT_EQ(t.frame->Width(), c.width);
         EXPECT_EQ(t.frame->Height(), static_cast<int>(c.rows.size()));
-        const Rgbs table = TableOf(*t.frame->LocalColorMap);
+        const Rgbs table = TableOf(*t.frame->LocalColorMap());
         EXPECT_EQ(table, ColorsOfQuads(ColorTableOf(source)));
         ASSERT_GE(table.size(), c.table.size());
         EXPECT_EQ(Rgbs(table.begin(), table.begin() + c.table.size()), c.table);
         EXPECT_EQ(PixelsOf(*t.frame), c.pixels);
-        EXPECT_EQ(t.frame->Extensions->ItemCount(), 0);
-        EXPECT_FALSE(t.frame->Transparent);
+        EXPECT_EQ(t.frame->Extensions()->ItemCount(), 0);
+        EXPECT_FALSE(t.frame->Transparent());
         ASSERT_TRUE(t.frame->HasRenderedBitmap());
-        EXPECT_EQ(t.frame->FrameBitmap->PixelFormat(), format);
-        EXPECT_EQ(t.frame->Mask, nullptr);
+        EXPECT_EQ(t.frame->FrameBitmap()->PixelFormat(), format);
+        EXPECT_EQ(t.frame->Mask(), nullptr);
         EXPECT_EQ(source.PixelFormat(), format);
         EXPECT_EQ(t.image.ScreenWidth(), c.width);
         EXPECT_EQ(t.image.ScreenHeight(), static_cast<int>(c.rows.size()));
@@ -147,7 +148,7 @@ TEST(GifImportBitmap, MonochromeDeviceBitmapGetsBlackAndWhite) {
     ASSERT_EQ(source.HandleType(), bmDDB);
     Target t;
     t.frame->CopyFrom(source);
-    EXPECT_EQ(TableOf(*t.frame->LocalColorMap), (Rgbs{Black, White}));
+    EXPECT_EQ(TableOf(*t.frame->LocalColorMap()), (Rgbs{Black, White}));
     EXPECT_EQ(PixelsOf(*t.frame), (Bytes{1, 0, 1, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1}));
 }
 
@@ -194,7 +195,7 @@ TEST(GifImportBitmap, TrueColourWithoutReductionListsColoursInOrderOfFirstUse) {
         FillTrueColor(source, c.format, c.width, c.height, [&](int x, int y) { return c.colors[y * c.width + x]; });
         Target t(crNone);
         t.frame->CopyFrom(source);
-        EXPECT_EQ(TableOf(*t.frame->LocalColorMap), c.table);
+        EXPECT_EQ(TableOf(*t.frame->LocalColorMap()), c.table);
         EXPECT_EQ(PixelsOf(*t.frame), c.pixels);
         EXPECT_EQ(source.PixelFormat(), c.format);
     }
@@ -236,10 +237,10 @@ TEST(GifImportBitmap, TrueColourIsReducedWithTheImageSettings) {
         std::unique_ptr<TBitmap> expected = ReduceBitmapColors(reference, c.method, c.dither, c.bits, nullptr);
 
         Target t(c.method);
-        t.image.DitherMode = c.dither;
-        t.image.ReductionBits = c.bits;
+        t.image.SetDitherMode(c.dither);
+        t.image.SetReductionBits(c.bits);
         t.frame->CopyFrom(source);
-        EXPECT_EQ(TableOf(*t.frame->LocalColorMap), ColorsOfQuads(ColorTableOf(*expected)));
+        EXPECT_EQ(TableOf(*t.frame->LocalColorMap()), ColorsOfQuads(ColorTableOf(*expected)));
         EXPECT_EQ(PixelsOf(*t.frame), IndexesOf(*expected));
         // The caller's bitmap is not converted.
         EXPECT_EQ(source.PixelFormat(), c.format);
@@ -251,9 +252,9 @@ TEST(GifImportBitmap, ReductionWithoutPaletteFails) {
     TBitmap source;
     FillTrueColor(source, pf24bit, 4, 4, [](int x, int) { return RGB(x * 60, 0, 0); });
     TGIFImage image;
-    image.ReductionMethod = crCustomPalette;
+    image.SetReductionMethod(crCustomPalette);
     EXPECT_THROW(image.CopyFrom(&source), Exception);
-    EXPECT_EQ(image.Frames->ItemCount(), 0);
+    EXPECT_EQ(image.Frames()->ItemCount(), 0);
 }
 
 TEST(GifImportBitmap, ProgressEvery32RowsBetweenStartAndEnd) {
@@ -279,8 +280,8 @@ TEST(GifImportBitmap, ProgressEvery32RowsBetweenStartAndEnd) {
 TEST(GifImportBitmap, ImportReplacesContentButKeepsThePosition) {
     auto gif = LoadGif(
         GifBytes().Header(10, 10).Gce(1, 5, 0).Raw({'!', 0xFE, 1, 'x', 0}).Frame(3, 2, 2, 2, {0, 1, 1, 0}).Trailer().b);
-    TGIFSubImage* frame = gif->Frames->FrameAt(0);
-    ASSERT_EQ(frame->Extensions->ItemCount(), 2);
+    TGIFSubImage* frame = gif->Frames()->FrameAt(0);
+    ASSERT_EQ(frame->Extensions()->ItemCount(), 2);
     TBitmap source;
     LoadPalettized(source, 8, 3, {Red, Green}, {{1, 0, 1}});
     frame->CopyFrom(source);
@@ -288,9 +289,9 @@ TEST(GifImportBitmap, ImportReplacesContentButKeepsThePosition) {
     EXPECT_EQ(frame->Top(), 2);
     EXPECT_EQ(frame->Width(), 3);
     EXPECT_EQ(frame->Height(), 1);
-    EXPECT_EQ(frame->Extensions->ItemCount(), 0);
-    EXPECT_EQ(frame->GraphicControlExtension, nullptr);
-    EXPECT_FALSE(frame->Transparent);
+    EXPECT_EQ(frame->Extensions()->ItemCount(), 0);
+    EXPECT_EQ(frame->GraphicControlExtension(), nullptr);
+    EXPECT_FALSE(frame->Transparent());
     EXPECT_EQ(FirstColors(*frame, 2), (Rgbs{Red, Green}));
     // Only the local table is filled.
     EXPECT_EQ(gif->GlobalColors()->Count(), 2);
@@ -311,7 +312,7 @@ TEST(GifImportBitmap, RenderedFrameImportsAgain) {
     EXPECT_EQ(FirstColors(*t.frame, 3), (Rgbs{Blue, White, Black}));
     EXPECT_EQ(PixelsOf(*t.frame), (Bytes{2, 1, 0}));
     ASSERT_TRUE(t.frame->HasRenderedBitmap());
-    EXPECT_EQ(IndexesOf(*t.frame->FrameBitmap), (Bytes{2, 1, 0}));
+    EXPECT_EQ(IndexesOf(*t.frame->FrameBitmap()), (Bytes{2, 1, 0}));
 }
 
 TEST(GifImportBitmap, SourcesTooLargeForAFrameAreRefused) {
@@ -346,33 +347,33 @@ TEST(GifImportMask, TransparentBitmapGetsATransparentColour) {
     Target t(crNone);
     t.frame->CopyFrom(source);
 
-    ASSERT_EQ(t.frame->LocalColorMap->Count(), 4);
-    EXPECT_EQ(TableOf(*t.frame->LocalColorMap)[3], Black);
-    const Rgbs table = TableOf(*t.frame->LocalColorMap);
+    ASSERT_EQ(t.frame->LocalColorMap()->Count(), 4);
+    EXPECT_EQ(TableOf(*t.frame->LocalColorMap())[3], Black);
+    const Rgbs table = TableOf(*t.frame->LocalColorMap());
     for (size_t i = 0; i < colors.size(); ++i) {
-        const uint8_t pixel = t.frame->Pixels[i];
+        const uint8_t pixel = t.frame->Pixels()[i];
         if (colors[i] == Green) {
             EXPECT_EQ(pixel, 3) << i;
         } else {
             EXPECT_EQ(table[pixel], colors[i]) << i;
         }
     }
-    ASSERT_EQ(t.frame->Extensions->ItemCount(), 1);
-    auto* gce = dynamic_cast<TGIFGraphicControlExtension*>(t.frame->Extensions->ExtensionAt(0));
+    ASSERT_EQ(t.frame->Extensions()->ItemCount(), 1);
+    auto* gce = dynamic_cast<TGIFGraphicControlExtension*>(t.frame->Extensions()->ExtensionAt(0));
     ASSERT_NE(gce, nullptr);
-    EXPECT_EQ(t.frame->GraphicControlExtension, gce);
+    EXPECT_EQ(t.frame->GraphicControlExtension(), gce);
     EXPECT_TRUE(gce->IsTransparent());
     EXPECT_EQ(gce->TransparentIndex(), 3);
     EXPECT_EQ(gce->DisposalMethod(), 0);
     EXPECT_EQ(gce->DelayUnits(), 0);
-    EXPECT_TRUE(t.frame->Transparent);
+    EXPECT_TRUE(t.frame->Transparent());
 
     // The source keeps its own mask.
     EXPECT_EQ(source.MaskHandle(), sourceMask);
     EXPECT_EQ(MonoBits(sourceMask, 4, 2), (Bytes{0, 1, 0, 0, 1, 1, 0, 0}));
     // A transparent draw masks exactly the transparent pixels.
     EXPECT_TRUE(t.frame->IsMasked());
-    EXPECT_EQ(MonoBits(t.frame->Mask, 4, 2), (Bytes{0, 1, 0, 0, 1, 1, 0, 0}));
+    EXPECT_EQ(MonoBits(t.frame->Mask(), 4, 2), (Bytes{0, 1, 0, 0, 1, 1, 0, 0}));
 }
 
 TEST(GifImportMask, MaskWithoutTransparentPixelsOnlyCompacts) {
@@ -382,10 +383,10 @@ TEST(GifImportMask, MaskWithoutTransparentPixelsOnlyCompacts) {
     source.SetTransparent(true);
     Target t;
     t.frame->CopyFrom(source);
-    EXPECT_EQ(TableOf(*t.frame->LocalColorMap), (Rgbs{White, Green}));
+    EXPECT_EQ(TableOf(*t.frame->LocalColorMap()), (Rgbs{White, Green}));
     EXPECT_EQ(PixelsOf(*t.frame), (Bytes{0, 0, 1}));
-    EXPECT_EQ(t.frame->Extensions->ItemCount(), 0);
-    EXPECT_FALSE(t.frame->Transparent);
+    EXPECT_EQ(t.frame->Extensions()->ItemCount(), 0);
+    EXPECT_FALSE(t.frame->Transparent());
 }
 
 TEST(GifImportMask, FullTableStaysOpaque) {
@@ -401,10 +402,10 @@ TEST(GifImportMask, FullTableStaysOpaque) {
     source.SetTransparent(true);
     Target t;
     t.frame->CopyFrom(source);
-    EXPECT_EQ(t.frame->LocalColorMap->Count(), 256);
+    EXPECT_EQ(t.frame->LocalColorMap()->Count(), 256);
     EXPECT_EQ(ColorsOfFrame(*t.frame), table);
-    EXPECT_EQ(t.frame->Extensions->ItemCount(), 0);
-    EXPECT_FALSE(t.frame->Transparent);
+    EXPECT_EQ(t.frame->Extensions()->ItemCount(), 0);
+    EXPECT_FALSE(t.frame->Transparent());
 }
 
 TEST(GifImportMask, IconMaskBecomesTheTransparentColour) {
@@ -417,10 +418,10 @@ TEST(GifImportMask, IconMaskBecomesTheTransparentColour) {
         t.frame->CopyFrom(icon);
         ASSERT_EQ(t.frame->Width(), 16);
         ASSERT_EQ(t.frame->Height(), 16);
-        ASSERT_NE(t.frame->GraphicControlExtension, nullptr);
-        const int transparent = t.frame->GraphicControlExtension->TransparentIndex();
-        EXPECT_TRUE(t.frame->Transparent);
-        const Rgbs table = TableOf(*t.frame->LocalColorMap);
+        ASSERT_NE(t.frame->GraphicControlExtension(), nullptr);
+        const int transparent = t.frame->GraphicControlExtension()->TransparentIndex();
+        EXPECT_TRUE(t.frame->Transparent());
+        const Rgbs table = TableOf(*t.frame->LocalColorMap());
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x) {
                 const uint8_t pixel = t.frame->PixelAt(x, y);
@@ -453,9 +454,9 @@ TEST(GifImportMask, MonochromeIconUsesTheUpperHalfOfItsMask) {
         Target t(crNone);
         t.frame->CopyFrom(icon);
         ASSERT_EQ(t.frame->Height(), size);
-        ASSERT_NE(t.frame->GraphicControlExtension, nullptr);
-        const Rgbs table = TableOf(*t.frame->LocalColorMap);
-        const int transparent = t.frame->GraphicControlExtension->TransparentIndex();
+        ASSERT_NE(t.frame->GraphicControlExtension(), nullptr);
+        const Rgbs table = TableOf(*t.frame->LocalColorMap());
+        const int transparent = t.frame->GraphicControlExtension()->TransparentIndex();
         EXPECT_EQ(transparent, static_cast<int>(table.size()) - 1);
         // White under the transparent half stays in the table: it is compacted before masking.
         ASSERT_EQ(table.size(), 3u);
@@ -484,10 +485,10 @@ TEST(GifImportMask, MetafileLeavesItsUnpaintedPartsTransparent) {
         ASSERT_EQ(t.frame->Width(), 20);
         ASSERT_EQ(t.frame->Height(), 10);
         const bool anyUnpainted = c.paintedWidth < 20;
-        ASSERT_EQ(t.frame->Extensions->ItemCount(), anyUnpainted ? 1 : 0);
-        EXPECT_EQ(t.frame->Transparent, anyUnpainted);
-        const int transparent = anyUnpainted ? t.frame->GraphicControlExtension->TransparentIndex() : -1;
-        const Rgbs table = TableOf(*t.frame->LocalColorMap);
+        ASSERT_EQ(t.frame->Extensions()->ItemCount(), anyUnpainted ? 1 : 0);
+        EXPECT_EQ(t.frame->Transparent(), anyUnpainted);
+        const int transparent = anyUnpainted ? t.frame->GraphicControlExtension()->TransparentIndex() : -1;
+        const Rgbs table = TableOf(*t.frame->LocalColorMap());
         for (int y = 0; y < 10; ++y)
             for (int x = 0; x < 20; ++x) {
                 const uint8_t pixel = t.frame->PixelAt(x, y);
@@ -511,7 +512,7 @@ TEST(GifImportGraphic, OtherPicturesAreCopiedFirstAndDrawnWhenTheCopyFails) {
         EXPECT_EQ(graphic.copies, 1);
         EXPECT_EQ(graphic.draws, copyWorks ? 0 : 1);
         EXPECT_EQ(ColorsOfFrame(*t.frame), Rgbs(6, copyWorks ? Blue : Green));
-        EXPECT_EQ(t.frame->Extensions->ItemCount(), 0);
+        EXPECT_EQ(t.frame->Extensions()->ItemCount(), 0);
     }
 }
 
@@ -528,11 +529,11 @@ TEST(GifImportGraphic, GIFImageArrivesThroughItsWholeImageBitmap) {
     GifBytes gif;
     ScreenWithColors(gif, 3, 2, {Red, Green, Blue, RGB(1, 2, 3)}).Frame(0, 0, 3, 2, {0, 1, 2, 2, 1, 0}).Trailer();
     auto source = LoadGif(gif.b);
-    source->DrawFlags = 0;
+    source->SetDrawFlags(0);
     Target t;
     const int index = t.image.AddFrameFrom(source.get());
     EXPECT_EQ(index, 1);
-    TGIFSubImage* frame = t.image.Frames->FrameAt(1);
+    TGIFSubImage* frame = t.image.Frames()->FrameAt(1);
     EXPECT_EQ(frame->Width(), 3);
     EXPECT_EQ(ColorsOfFrame(*frame), (Rgbs{Red, Green, Blue, Blue, Green, Red}));
 }
@@ -555,7 +556,7 @@ TEST(GifImportDispatch, SourcesThatEmptyOrKeepTheFrame) {
         filled(t);
         t.frame->CopyFrom(static_cast<const TPersistent*>(nullptr));
         EXPECT_TRUE(t.frame->IsEmpty());
-        EXPECT_EQ(t.frame->LocalColorMap->Count(), 0);
+        EXPECT_EQ(t.frame->LocalColorMap()->Count(), 0);
     }
     {
         Target t;
@@ -610,10 +611,10 @@ TEST(GifImportFrame, CopyTakesDescriptorPixelsTableAndExtensions) {
     for (const bool rendered : {false, true}) {
         SCOPED_TRACE(rendered ? "source rendered" : "source not rendered");
         auto gif = LoadGif(TransparentFrameGif());
-        TGIFSubImage* source = gif->Frames->FrameAt(0);
+        TGIFSubImage* source = gif->Frames()->FrameAt(0);
         // Place it off the origin directly, past the target image's screen.
-        source->Descriptor.Left = 6;
-        source->Descriptor.Top = 5;
+        TGIFTestSeam::Descriptor(*source).Left = 6;
+        TGIFTestSeam::Descriptor(*source).Top = 5;
         if (rendered) {
             ASSERT_NE(source->RenderedBitmap(), nullptr);
         }
@@ -626,43 +627,43 @@ TEST(GifImportFrame, CopyTakesDescriptorPixelsTableAndExtensions) {
         auto target = std::make_unique<TGIFSubImage>(&targetImage);
         target->CopyFrom(*source);
 
-        EXPECT_EQ(std::memcmp(&target->Descriptor, &source->Descriptor, sizeof source->Descriptor), 0);
+        EXPECT_EQ(std::memcmp(&target->Descriptor(), &source->Descriptor(), sizeof source->Descriptor()), 0);
         EXPECT_TRUE(target->IsInterlaced());
-        EXPECT_TRUE(target->Transparent);
+        EXPECT_TRUE(target->Transparent());
         EXPECT_EQ(PixelsOf(*target), PixelsOf(*source));
-        EXPECT_EQ(TableOf(*target->LocalColorMap), TableOf(*source->LocalColorMap));
-        ASSERT_EQ(target->Extensions->ItemCount(), 2);
-        EXPECT_NE(target->Extensions->ExtensionAt(0), source->Extensions->ExtensionAt(0));
+        EXPECT_EQ(TableOf(*target->LocalColorMap()), TableOf(*source->LocalColorMap()));
+        ASSERT_EQ(target->Extensions()->ItemCount(), 2);
+        EXPECT_NE(target->Extensions()->ExtensionAt(0), source->Extensions()->ExtensionAt(0));
         EXPECT_EQ(SavedExtensions(*target), SavedExtensions(*source));
-        ASSERT_NE(target->GraphicControlExtension, nullptr);
-        EXPECT_EQ(target->GraphicControlExtension, target->Extensions->ExtensionAt(0));
-        EXPECT_EQ(target->GraphicControlExtension->Frame(), target.get());
-        EXPECT_EQ(target->GraphicControlExtension->TransparentIndex(), 1);
-        EXPECT_EQ(target->GraphicControlExtension->DelayUnits(), 7);
+        ASSERT_NE(target->GraphicControlExtension(), nullptr);
+        EXPECT_EQ(target->GraphicControlExtension(), target->Extensions()->ExtensionAt(0));
+        EXPECT_EQ(target->GraphicControlExtension()->Frame(), target.get());
+        EXPECT_EQ(target->GraphicControlExtension()->TransparentIndex(), 1);
+        EXPECT_EQ(target->GraphicControlExtension()->DelayUnits(), 7);
         EXPECT_EQ(target->HasRenderedBitmap(), rendered);
         if (rendered) {
-            EXPECT_EQ(IndexesOf(*target->FrameBitmap), IndexesOf(*source->FrameBitmap));
+            EXPECT_EQ(IndexesOf(*target->FrameBitmap()), IndexesOf(*source->FrameBitmap()));
         }
-        EXPECT_EQ(target->Mask, nullptr);
+        EXPECT_EQ(target->Mask(), nullptr);
         // The descriptor is written directly: the screen stays and nothing is reported.
         EXPECT_EQ(targetImage.ScreenWidth(), 5);
         EXPECT_EQ(targetImage.ScreenHeight(), 5);
         EXPECT_TRUE(warnings.entries.empty());
         // The copy stands on its own.
         gif.reset();
-        EXPECT_EQ(target->GraphicControlExtension->TransparentIndex(), 1);
+        EXPECT_EQ(target->GraphicControlExtension()->TransparentIndex(), 1);
     }
 }
 
 TEST(GifImportFrame, CopyOfAnEmptyFrameEmpties) {
     auto gif = LoadGif(TransparentFrameGif());
-    TGIFSubImage* target = gif->Frames->FrameAt(0);
+    TGIFSubImage* target = gif->Frames()->FrameAt(0);
     TGIFSubImage empty(gif.get());
     target->CopyFrom(empty);
     EXPECT_TRUE(target->IsEmpty());
-    EXPECT_EQ(target->Extensions->ItemCount(), 0);
-    EXPECT_EQ(target->LocalColorMap->Count(), 0);
-    EXPECT_FALSE(target->Transparent);
+    EXPECT_EQ(target->Extensions()->ItemCount(), 0);
+    EXPECT_EQ(target->LocalColorMap()->Count(), 0);
+    EXPECT_FALSE(target->Transparent());
 }
 
 // --- Whole images -----------------------------------------------------------------------
@@ -680,16 +681,16 @@ Bytes AnimatedGif() {
 TEST(GifImageCopy, PictureHolderCopiesTheWholeImage) {
     auto owned = LoadGif(AnimatedGif());
     TGIFImage* source = owned.get();
-    ASSERT_EQ(source->Frames->ItemCount(), 3);
-    source->DrawFlags = 0x0123;
-    source->ReductionMethod = crGrayScale;
-    source->DitherMode = dkStucki;
-    source->PainterPriority = 5;
-    source->BackgroundOverride = 0x123456;
-    source->CurrentFrameIndex = 2;
-    source->SpeedPercent = 250;
-    source->ReductionBits = 4;
-    source->Compression = 1;
+    ASSERT_EQ(source->Frames()->ItemCount(), 3);
+    source->SetDrawFlags(0x0123);
+    source->SetReductionMethod(crGrayScale);
+    source->SetDitherMode(dkStucki);
+    source->SetPainterPriority(5);
+    source->SetBackgroundOverride(0x123456);
+    source->SetCurrentFrameIndex(2);
+    source->SetSpeedPercent(250);
+    source->SetReductionBits(4);
+    source->SetCompression(1);
     std::vector<std::string> calls;
     auto handler = [&](const char* name) { return [&calls, name](TObject*) { calls.push_back(name); }; };
     source->OnAnimationStart = handler("start");
@@ -713,16 +714,16 @@ TEST(GifImageCopy, PictureHolderCopiesTheWholeImage) {
     ASSERT_NE(copy, nullptr);
     ASSERT_NE(copy, source);
 
-    EXPECT_EQ(copy->Frames->ItemCount(), 3);
-    EXPECT_EQ(copy->DrawFlags, 0x0123);
-    EXPECT_EQ(copy->ReductionMethod, crGrayScale);
-    EXPECT_EQ(copy->DitherMode, dkStucki);
-    EXPECT_EQ(copy->PainterPriority, 5);
-    EXPECT_EQ(copy->BackgroundOverride, 0x123456);
-    EXPECT_EQ(copy->CurrentFrameIndex, 2);
-    EXPECT_EQ(copy->SpeedPercent, DefaultAnimationSpeed);
-    EXPECT_EQ(copy->ReductionBits, DefaultReductionBits);
-    EXPECT_EQ(copy->Compression, DefaultCompression);
+    EXPECT_EQ(copy->Frames()->ItemCount(), 3);
+    EXPECT_EQ(copy->DrawFlags(), 0x0123);
+    EXPECT_EQ(copy->ReductionMethod(), crGrayScale);
+    EXPECT_EQ(copy->DitherMode(), dkStucki);
+    EXPECT_EQ(copy->PainterPriority(), 5);
+    EXPECT_EQ(copy->BackgroundOverride(), 0x123456);
+    EXPECT_EQ(copy->CurrentFrameIndex(), 2);
+    EXPECT_EQ(copy->SpeedPercent(), DefaultAnimationSpeed);
+    EXPECT_EQ(copy->ReductionBits(), DefaultReductionBits);
+    EXPECT_EQ(copy->Compression(), DefaultCompression);
     EXPECT_FALSE(copy->OnWarningMessage);
     for (TNotifyEvent TGIFImage::*event :
          {&TGIFImage::OnAnimationStart, &TGIFImage::OnFrameBegin, &TGIFImage::OnFrameDone, &TGIFImage::OnLoopPass,
@@ -739,11 +740,11 @@ TEST(GifImageCopy, PictureHolderCopiesTheWholeImage) {
               (std::vector<ProgressEntry>{copying(psStarting, 0), copying(psRunning, 33), copying(psRunning, 67),
                                           copying(psRunning, 100), copying(psEnding, 100)}));
     // Frames and header byte for byte, as written with the same encoder.
-    source->Compression = DefaultCompression;
+    source->SetCompression(DefaultCompression);
     EXPECT_EQ(SavedImage(*copy), SavedImage(*source));
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(copy->Frames->FrameAt(i)->OwnerImage(), copy);
-        EXPECT_EQ(copy->Frames->FrameAt(i)->Transparent, source->Frames->FrameAt(i)->Transparent) << i;
+        EXPECT_EQ(copy->Frames()->FrameAt(i)->OwnerImage(), copy);
+        EXPECT_EQ(copy->Frames()->FrameAt(i)->Transparent(), source->Frames()->FrameAt(i)->Transparent()) << i;
     }
     EXPECT_EQ(warnings, 0);
 }
@@ -756,7 +757,7 @@ TEST(GifImageCopy, CopyFromAnImageLeavesNoWarningOrProgressHandler) {
     copy.OnWarningMessage = [](TObject*, uint8_t, const std::string&) {};
     copy.OnProgress = [](TObject*, TProgressStage, uint8_t, bool, const RECT&, const std::string&) {};
     copy.CopyFrom(source.get());
-    EXPECT_EQ(copy.Frames->ItemCount(), 3);
+    EXPECT_EQ(copy.Frames()->ItemCount(), 3);
     EXPECT_FALSE(copy.OnWarningMessage);
     EXPECT_FALSE(copy.OnProgress);
     EXPECT_TRUE(source->OnWarningMessage);
@@ -767,29 +768,29 @@ TEST(GifImageCopy, OtherPicturesBecomeOneFrame) {
     LoadPalettized(bitmap, 8, 5, {Red, Green}, {{0, 1, 0, 1, 0}, {1, 1, 1, 1, 1}, {0, 0, 0, 0, 0}});
     auto gif = LoadGif(AnimatedGif());
     gif->CopyFrom(&bitmap);
-    ASSERT_EQ(gif->Frames->ItemCount(), 1);
+    ASSERT_EQ(gif->Frames()->ItemCount(), 1);
     EXPECT_EQ(gif->ScreenWidth(), 5);
     EXPECT_EQ(gif->ScreenHeight(), 3);
     EXPECT_EQ(gif->GlobalColors()->Count(), 0);
-    EXPECT_EQ(FirstColors(*gif->Frames->FrameAt(0), 2), (Rgbs{Red, Green}));
+    EXPECT_EQ(FirstColors(*gif->Frames()->FrameAt(0), 2), (Rgbs{Red, Green}));
 
     TMetafile metafile;
     metafile.SetHandle(MetafileFilling(8, 8, RECT{0, 0, 4, 4}, Red));
     gif->CopyFrom(&metafile);
-    ASSERT_EQ(gif->Frames->ItemCount(), 1);
-    EXPECT_EQ(gif->Frames->FrameAt(0)->Width(), 8);
-    EXPECT_TRUE(gif->Frames->FrameAt(0)->Transparent);
+    ASSERT_EQ(gif->Frames()->ItemCount(), 1);
+    EXPECT_EQ(gif->Frames()->FrameAt(0)->Width(), 8);
+    EXPECT_TRUE(gif->Frames()->FrameAt(0)->Transparent());
 }
 
 TEST(GifImageCopy, FailedImportsLeaveNoFrame) {
     TBitmap tooMany;
     FillTrueColor(tooMany, pf24bit, 300, 1, [](int x, int) { return RGB(x & 0xFF, x >> 8, 7); });
     auto gif = LoadGif(AnimatedGif());
-    gif->ReductionMethod = crNone;
+    gif->SetReductionMethod(crNone);
     EXPECT_EQ(GIFErrorOf([&] { gif->AddFrameFrom(&tooMany); }), sColorTableOverflow);
-    EXPECT_EQ(gif->Frames->ItemCount(), 3);
+    EXPECT_EQ(gif->Frames()->ItemCount(), 3);
     EXPECT_EQ(GIFErrorOf([&] { gif->CopyFrom(&tooMany); }), sColorTableOverflow);
-    EXPECT_EQ(gif->Frames->ItemCount(), 0);
+    EXPECT_EQ(gif->Frames()->ItemCount(), 0);
 
     Stranger stranger;
     EXPECT_EQ(GIFErrorOf([&] { gif->AddFrameFrom(&stranger); }), sUnsupportedObject);
@@ -810,12 +811,12 @@ TEST(GifImageClipboard, BitmapDataBecomesOneFrame) {
         DeleteDC(dc);
     }
     auto gif = LoadGif(AnimatedGif());
-    gif->ReductionMethod = crNone;
+    gif->SetReductionMethod(crNone);
     gif->ReadClipboard(CF_BITMAP, data, nullptr);
-    ASSERT_EQ(gif->Frames->ItemCount(), 1);
+    ASSERT_EQ(gif->Frames()->ItemCount(), 1);
     EXPECT_EQ(gif->ScreenWidth(), 6);
     EXPECT_EQ(gif->ScreenHeight(), 3);
-    EXPECT_EQ(ColorsOfFrame(*gif->Frames->FrameAt(0)), Rgbs(18, Red));
+    EXPECT_EQ(ColorsOfFrame(*gif->Frames()->FrameAt(0)), Rgbs(18, Red));
     // The clipboard's bitmap stays as it was.
     BITMAP info{};
     EXPECT_NE(GetObjectA(data, sizeof info, &info), 0);
@@ -827,7 +828,7 @@ TEST(GifImageClipboard, OtherFormatsAreUnsupported) {
     HGLOBAL text = GlobalAlloc(GMEM_MOVEABLE, 4);
     auto gif = LoadGif(AnimatedGif());
     EXPECT_EQ(GIFErrorOf([&] { gif->ReadClipboard(CF_TEXT, text, nullptr); }), sUnsupportedClipboardFormat);
-    EXPECT_EQ(gif->Frames->ItemCount(), 3);
+    EXPECT_EQ(gif->Frames()->ItemCount(), 3);
     GlobalFree(text);
 }
 

@@ -67,7 +67,7 @@ Rgbs TableOf(const TGIFColorMap& map) {
 }
 
 Rgbs ColorsOfFrame(const TGIFSubImage& frame) {
-    const Rgbs table = TableOf(*frame.LocalColorMap);
+    const Rgbs table = TableOf(*frame.LocalColorMap());
     Rgbs out;
     for (uint8_t p : PixelsOf(frame)) out.push_back(p < table.size() ? table[p] : 0xFFFFFFFF);
     return out;

@@ -173,11 +173,11 @@ struct Run {
     // The frame that sends the handler's call when it is one of the image's, else the frame the
     // operation works on (or the last one).
     void RemoveFrameInUse(TGIFImage& image, const TGIFSubImage* sending) {
-        const int count = image.Frames->ItemCount();
+        const int count = image.Frames()->ItemCount();
         int index = std::min(frameInUse, count - 1);
         for (int i = 0; i < count; ++i)
-            if (image.Frames->FrameAt(i) == sending) index = i;
-        if (index >= 0) image.Frames->RemoveAt(index);
+            if (image.Frames()->FrameAt(i) == sending) index = i;
+        if (index >= 0) image.Frames()->RemoveAt(index);
     }
 
     void Hook(TGIFImage& image) {
@@ -189,7 +189,7 @@ struct Run {
         image.OnChange = notify;
         image.OnAnimationStart = [this](TObject* sender) {
             auto* painter = dynamic_cast<TGIFPainter*>(sender);
-            if (painter && (painter->DrawFlags & dfThreaded)) NotePainter(*painter);
+            if (painter && (painter->DrawFlags() & dfThreaded)) NotePainter(*painter);
             Callback();
         };
         image.OnFrameBegin = notify;
@@ -202,8 +202,8 @@ struct Run {
     // painter thread renders one), with a surface whose change notifications count too.
     TGIFImage& MakeImage(int i, uint16_t drawFlags, const std::vector<FrameSetup>& frames = ThreeFrames()) {
         images[i] = Animation(kWidth, kHeight, frames, LoopSetup{0, 0});
-        images[i]->DrawFlags = drawFlags;
-        for (int f = 0; f < images[i]->Frames->ItemCount(); ++f) images[i]->Frames->FrameAt(f)->RenderedBitmap();
+        images[i]->SetDrawFlags(drawFlags);
+        for (int f = 0; f < images[i]->Frames()->ItemCount(); ++f) images[i]->Frames()->FrameAt(f)->RenderedBitmap();
         surfaces[i] = std::make_unique<Surface>(kWidth, kHeight, kYellow, SurfaceKind::ScreenCompatible);
         surfaces[i]->Canvas().OnChange = [this](TObject*) { Callback(); };
         Hook(*images[i]);
@@ -214,8 +214,8 @@ struct Run {
     // The wait serves the painter's handlers: once one has freed the image, the painter is left alone.
     void StartWaitingPainter(int i) {
         TGIFImage& image = *images[i];
-        const std::weak_ptr<const char> life = image.Lifetime;
-        image.SpeedPercent = 0;
+        const std::weak_ptr<const char> life = image.Life();
+        image.SetSpeedPercent(0);
         TGIFPainter* painter = image.StartPainter(nullptr, &surfaces[i]->Canvas(), dfThreaded | dfAnimate | dfLoop,
                                                   kScreen);
         ASSERT_NE(painter, nullptr);
@@ -228,7 +228,7 @@ struct Run {
     // operation's stop serves.
     void StartQueuedPainter(int i) {
         TGIFImage& image = *images[i];
-        image.SpeedPercent = 0;
+        image.SetSpeedPercent(0);
         TGIFPainter* painter = image.StartPainter(nullptr, &surfaces[i]->Canvas(), dfThreaded | dfAnimate, kScreen);
         ASSERT_NE(painter, nullptr);
         NotePainter(*painter);
@@ -269,9 +269,9 @@ void PrintTo(const Operation& op, std::ostream* os) { *os << op.name; }
 // The frames and the image give back their bitmaps, so that the next copy or drawing renders
 // them again, with its reports.
 void ReleaseRendered(TGIFImage& image) {
-    for (int f = 0; f < image.Frames->ItemCount(); ++f) {
-        image.Frames->FrameAt(f)->ReleaseBitmap();
-        image.Frames->FrameAt(f)->ReleaseMask();
+    for (int f = 0; f < image.Frames()->ItemCount(); ++f) {
+        image.Frames()->FrameAt(f)->ReleaseBitmap();
+        image.Frames()->FrameAt(f)->ReleaseMask();
     }
     image.ReleaseBitmap();
 }
@@ -287,17 +287,17 @@ std::vector<FrameSetup> SeventyFrames() {
 // that merging it with frame 0 needs a new colour.
 void PrepareMergeNeedingAColour(Run& r) {
     r.MakeImage(0, 0);
-    TGIFSubImage& frame = *r.A().Frames->FrameAt(2);
-    for (int y = 0; y < kHeight; ++y) frame.PixelAt(0, y) = kRed;
-    frame.PixelAt(1, 0) = kWhite;
-    frame.PixelAt(2, 0) = kGreen;
+    TGIFSubImage& frame = *r.A().Frames()->FrameAt(2);
+    for (int y = 0; y < kHeight; ++y) frame.SetPixelAt(0, y, kRed);
+    frame.SetPixelAt(1, 0, kWhite);
+    frame.SetPixelAt(2, 0, kGreen);
 }
 
-void MergeFrameWithFirst(Run& r) { r.A().Frames->FrameAt(2)->MergeFrom(r.A().Frames->FrameAt(0)); }
+void MergeFrameWithFirst(Run& r) { r.A().Frames()->FrameAt(2)->MergeFrom(r.A().Frames()->FrameAt(0)); }
 
 void AssignBitmapWith(Run& run, TReductionMethod method, TDitherKind dither) {
-    run.A().ReductionMethod = method;
-    run.A().DitherMode = dither;
+    run.A().SetReductionMethod(method);
+    run.A().SetDitherMode(dither);
     TBitmap bitmap;
     FillBitmap24(bitmap);
     run.A().Assign(bitmap);
@@ -339,7 +339,7 @@ const Operation kOperations[] = {
      [](Run& r) {
          TBitmap bitmap;
          FillBitmap24(bitmap);
-         r.A().Frames->FrameAt(1)->CopyFrom(bitmap);
+         r.A().Frames()->FrameAt(1)->CopyFrom(bitmap);
      }},
     {"AddFrameFromBitmap24", 1, [](Run& r) { r.MakeImage(0, 0); },
      [](Run& r) {
@@ -350,7 +350,7 @@ const Operation kOperations[] = {
     {"AddFrameFromBitmap8", 1, [](Run& r) { r.MakeImage(0, 0); },
      [](Run& r) {
          TBitmap bitmap;
-         r.A().Frames->FrameAt(1)->CopyTo(bitmap);
+         r.A().Frames()->FrameAt(1)->CopyTo(bitmap);
          r.A().AddFrameFrom(&bitmap);
      }},
     {"AddFrameFromIcon", 1, [](Run& r) { r.MakeImage(0, 0); },
@@ -369,7 +369,7 @@ const Operation kOperations[] = {
          r.A().AddFrameFrom(&metafile);
      }},
     {"AddFrameFromOtherImage", 2, [](Run& r) { r.PaintersWaitingOnBoth(); },
-     [](Run& r) { r.B().AddFrameFrom(r.A().Frames->FrameAt(1)); }},
+     [](Run& r) { r.B().AddFrameFrom(r.A().Frames()->FrameAt(1)); }},
     {"AssignImage", 2,
      [](Run& r) {
          r.MakeImage(0, 0);
@@ -387,27 +387,27 @@ const Operation kOperations[] = {
     {"DrawStillTransparent", 1,
      [](Run& r) {
          r.MakeImage(0, dfTransparent);
-         r.A().Frames->FrameAt(1)->ReleaseBitmap();
-         r.A().Frames->FrameAt(1)->ReleaseMask();
+         r.A().Frames()->FrameAt(1)->ReleaseBitmap();
+         r.A().Frames()->FrameAt(1)->ReleaseMask();
      },
      [](Run& r) {
-         r.A().CurrentFrameIndex = 1;
+         r.A().SetCurrentFrameIndex(1);
          r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen);
      }},
     {"DrawStillDithered", 1,
      [](Run& r) {
          r.MakeImage(0, dfTransparent | dfDither);
-         r.A().Frames->FrameAt(1)->ReleaseBitmap();
-         r.A().Frames->FrameAt(1)->ReleaseMask();
+         r.A().Frames()->FrameAt(1)->ReleaseBitmap();
+         r.A().Frames()->FrameAt(1)->ReleaseMask();
      },
      [](Run& r) {
-         r.A().CurrentFrameIndex = 1;
+         r.A().SetCurrentFrameIndex(1);
          r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen);
      }},
     {"DrawAnimationOnCallingThread", 1,
      [](Run& r) {
          r.MakeImage(0, dfAnimate | dfTransparent);
-         r.A().SpeedPercent = 1000;
+         r.A().SetSpeedPercent(1000);
          r.PostMessageForPainter();
      },
      [](Run& r) { r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen); }},
@@ -415,32 +415,32 @@ const Operation kOperations[] = {
      [](Run& r) {
          r.MakeImage(0, dfAnimate | dfTransparent);
          ReleaseRendered(r.A());
-         r.A().SpeedPercent = 1000;
+         r.A().SetSpeedPercent(1000);
          r.PostMessageForPainter();
      },
      [](Run& r) { r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen); }},
     {"DrawAnimationOnTargetOnCallingThread", 1,
      [](Run& r) {
          r.MakeImage(0, dfAnimate | dfTransparent | dfPaintOnTarget);
-         r.A().SpeedPercent = 1000;
+         r.A().SetSpeedPercent(1000);
          r.PostMessageForPainter();
      },
      [](Run& r) { r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen); }},
     {"DrawAnimationThreaded", 1,
      [](Run& r) {
          r.MakeImage(0, dfAnimate | dfThreaded | dfLoop);
-         r.A().SpeedPercent = 0;
+         r.A().SetSpeedPercent(0);
      },
      [](Run& r) {
          TGIFImage& image = r.A();
-         const std::weak_ptr<const char> life = image.Lifetime;
+         const std::weak_ptr<const char> life = image.Life();
          image.DrawImage(r.surfaces[0]->Canvas(), kScreen);
-         if (!life.expired() && image.OwnPainter) r.NotePainter(*image.OwnPainter);
+         if (!life.expired() && image.OwnPainter()) r.NotePainter(*image.OwnPainter());
      }},
     {"StartAndStopThreadedPainter", 1, [](Run& r) { r.MakeImage(0, 0); },
      [](Run& r) {
          TGIFImage& image = r.A();
-         const std::weak_ptr<const char> life = image.Lifetime;
+         const std::weak_ptr<const char> life = image.Life();
          r.StartWaitingPainter(0);
          if (life.expired()) return;
          static_cast<void>(image.StopAllPainters());
@@ -448,7 +448,7 @@ const Operation kOperations[] = {
     {"StartPainterOnCallingThread", 1,
      [](Run& r) {
          r.MakeImage(0, 0);
-         r.A().SpeedPercent = 1000;
+         r.A().SetSpeedPercent(1000);
          r.PostMessageForPainter();
      },
      [](Run& r) { r.A().StartPainter(nullptr, &r.surfaces[0]->Canvas(), dfAnimate | dfTransparent, kScreen); }},
@@ -487,18 +487,18 @@ const Operation kOperations[] = {
      },
      [](Run& r) {
          TBitmap bitmap;
-         r.A().Frames->FrameAt(1)->AssignTo(bitmap);
+         r.A().Frames()->FrameAt(1)->AssignTo(bitmap);
      }},
     {"AssignFrameOfOtherImage", 2, [](Run& r) { r.PaintersWaitingOnBoth(); },
-     [](Run& r) { r.A().Assign(*r.B().Frames->FrameAt(1)); }},
+     [](Run& r) { r.A().Assign(*r.B().Frames()->FrameAt(1)); }},
     {"AssignRenderedBitmapOfOtherImage", 2, [](Run& r) { r.PaintersWaitingOnBoth(); },
-     [](Run& r) { r.A().Assign(*r.B().Frames->FrameAt(1)->RenderedBitmap()); }},
+     [](Run& r) { r.A().Assign(*r.B().Frames()->FrameAt(1)->RenderedBitmap()); }},
     {"AddFrameFromRenderedBitmapOfOtherImage", 2,
      [](Run& r) {
          r.MakeImage(0, 0);
          r.MakeImage(1, 0);
      },
-     [](Run& r) { r.A().AddFrameFrom(r.B().Frames->FrameAt(1)->RenderedBitmap()); }},
+     [](Run& r) { r.A().AddFrameFrom(r.B().Frames()->FrameAt(1)->RenderedBitmap()); }},
     {"AddFrameFromOtherImageWhole", 2,
      [](Run& r) {
          r.MakeImage(0, 0);
@@ -507,9 +507,9 @@ const Operation kOperations[] = {
      },
      [](Run& r) { r.A().AddFrameFrom(&r.B()); }},
     {"SetBoundsFieldWidensScreen", 1, [](Run& r) { r.MakeImage(0, 0); },
-     [](Run& r) { r.A().Frames->FrameAt(1)->SetBoundsField(kBoundsWidth, kWidth + 2); }},
+     [](Run& r) { r.A().Frames()->FrameAt(1)->SetBoundsField(kBoundsWidth, kWidth + 2); }},
     {"ApplyBoundsWidensScreen", 1, [](Run& r) { r.MakeImage(0, 0); },
-     [](Run& r) { r.A().Frames->FrameAt(1)->ApplyBounds(1, 1, kWidth, kHeight); }},
+     [](Run& r) { r.A().Frames()->FrameAt(1)->ApplyBounds(1, 1, kWidth, kHeight); }},
     {"LoadFromStreamCutInExtension", 1, [](Run& r) { r.MakeImage(0, 0); },
      [](Run& r) {
          const std::unique_ptr<TMemoryStream> stream = StreamOf(StreamCutInExtension());
@@ -518,15 +518,15 @@ const Operation kOperations[] = {
     {"FrameLoadFromStreamCutInExtension", 1, [](Run& r) { r.MakeImage(0, 0); },
      [](Run& r) {
          const std::unique_ptr<TMemoryStream> stream = StreamOf(Bytes{0x21, 0xF9, 0x04, 0x00});
-         r.A().Frames->FrameAt(1)->LoadFromStream(*stream);
+         r.A().Frames()->FrameAt(1)->LoadFromStream(*stream);
      }},
     {"DrawStillOfSeventyFramesDithered", 1,
      [](Run& r) {
          r.MakeImage(0, dfDither, SeventyFrames());
-         r.A().Frames->FrameAt(69)->ReleaseBitmap();
+         r.A().Frames()->FrameAt(69)->ReleaseBitmap();
      },
      [](Run& r) {
-         r.A().CurrentFrameIndex = 69;
+         r.A().SetCurrentFrameIndex(69);
          r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen);
      },
      69},
@@ -542,8 +542,8 @@ const Operation kOperations[] = {
     {"MergeAppendsToLocalTable", 1,
      [](Run& r) {
          PrepareMergeNeedingAColour(r);
-         TGIFSubImage& frame = *r.A().Frames->FrameAt(2);
-         frame.LocalColorMap->CopyFrom(*r.A().GlobalColors());
+         TGIFSubImage& frame = *r.A().Frames()->FrameAt(2);
+         frame.LocalColorMap()->CopyFrom(*r.A().GlobalColors());
          frame.ReleaseBitmap();
          frame.PaletteHandle();
          frame.RenderedBitmap();
@@ -553,11 +553,11 @@ const Operation kOperations[] = {
      [](Run& r) {
          r.MakeImage(0, dfAnimate | dfThreaded | dfPaintOnTarget);
          r.MakeImage(1, dfAnimate);
-         r.A().SpeedPercent = 0;
+         r.A().SetSpeedPercent(0);
          r.A().DrawImage(r.surfaces[0]->Canvas(), kScreen);
-         ASSERT_NE(r.A().OwnPainter, nullptr);
-         r.NotePainter(*r.A().OwnPainter);
-         PumpUntil([&] { return r.A().OwnPainter->FirstFramePainted(); });
+         ASSERT_NE(r.A().OwnPainter(), nullptr);
+         r.NotePainter(*r.A().OwnPainter());
+         PumpUntil([&] { return r.A().OwnPainter()->FirstFramePainted(); });
          r.StartQueuedPainter(1);
      },
      [](Run& r) { static_cast<void>(r.A().StopOwnPainter()); }},

@@ -24,13 +24,13 @@ TEST(GifFramesInWork, AnImportKeepsItsBitmapWhileAHandlerDrawsAFrameFarAfterIt) 
     std::vector<uint8_t> colors;
     for (int i = 0; i < 70; ++i) colors.push_back(static_cast<uint8_t>(i % 3));
     std::unique_ptr<TGIFImage> image = Animation(kWidth, kHeight, SolidFrames(kWidth, kHeight, colors));
-    for (int f = 0; f < image->Frames->ItemCount(); ++f) image->Frames->FrameAt(f)->RenderedBitmap();
+    for (int f = 0; f < image->Frames()->ItemCount(); ++f) image->Frames()->FrameAt(f)->RenderedBitmap();
 
     // An 8-bit source of four colours in stripes, taken over as it is.
     std::unique_ptr<TGIFImage> other = Animation(kWidth, kHeight, SolidFrames(kWidth, kHeight, {kBlue}));
-    TGIFSubImage& otherFrame = *other->Frames->FrameAt(0);
+    TGIFSubImage& otherFrame = *other->Frames()->FrameAt(0);
     for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x) otherFrame.PixelAt(x, y) = static_cast<uint8_t>((x + y) % 4);
+        for (int x = 0; x < kWidth; ++x) otherFrame.SetPixelAt(x, y, static_cast<uint8_t>((x + y) % 4));
     otherFrame.ReleaseBitmap();
     TBitmap source;
     otherFrame.CopyTo(source);
@@ -40,9 +40,9 @@ TEST(GifFramesInWork, AnImportKeepsItsBitmapWhileAHandlerDrawsAFrameFarAfterIt) 
     int draws = 0;
     image->OnProgress = [&](TObject*, TProgressStage, uint8_t, bool, const RECT&, const std::string&) {
         ++draws;
-        image->Frames->FrameAt(0)->DrawFrame(surface.Canvas(), RECT{0, 0, kWidth, kHeight}, false, false);
+        image->Frames()->FrameAt(0)->DrawFrame(surface.Canvas(), RECT{0, 0, kWidth, kHeight}, false, false);
     };
-    TGIFSubImage& frame = *image->Frames->FrameAt(1);
+    TGIFSubImage& frame = *image->Frames()->FrameAt(1);
     frame.CopyFrom(source);
     EXPECT_GE(draws, 3);
 
@@ -51,8 +51,8 @@ TEST(GifFramesInWork, AnImportKeepsItsBitmapWhileAHandlerDrawsAFrameFarAfterIt) 
     for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x) {
             const uint8_t index = frame.PixelAt(x, y);
-            ASSERT_LT(index, frame.LocalColorMap->Count()) << x << "," << y;
-            EXPECT_EQ(frame.LocalColorMap->ColorAt(index), ColorOfIndex(static_cast<uint8_t>((x + y) % 4)))
+            ASSERT_LT(index, frame.LocalColorMap()->Count()) << x << "," << y;
+            EXPECT_EQ(frame.LocalColorMap()->ColorAt(index), ColorOfIndex(static_cast<uint8_t>((x + y) % 4)))
                 << x << "," << y;
         }
     EXPECT_EQ(FreedBlocksWritten(), 0u);
@@ -73,8 +73,8 @@ TEST(GifRenderReadsTheTableAfterItsReports, AGlobalTableGrownByAHandler) {
     frames[0].pixels.resize(kWidth * kHeight);
     for (size_t i = 0; i < frames[0].pixels.size(); ++i) frames[0].pixels[i] = static_cast<uint8_t>(i % 4);
     std::unique_ptr<TGIFImage> image = Animation(kWidth, kHeight, frames);
-    image->DrawFlags = static_cast<uint16_t>((image->DrawFlags | dfDither) & ~dfDitherPaletteOnly);
-    TGIFSubImage& frame = *image->Frames->FrameAt(0);
+    image->SetDrawFlags(static_cast<uint16_t>((image->DrawFlags() | dfDither) & ~dfDitherPaletteOnly));
+    TGIFSubImage& frame = *image->Frames()->FrameAt(0);
     TBitmap expected;
     frame.CopyTo(expected);
 

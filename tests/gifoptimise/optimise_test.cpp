@@ -20,6 +20,7 @@
 #include "gifimage/optimise.h"
 #include "gifimage/subimage.h"
 #include "tests/support/frames.h"
+#include "tests/support/testseam.h"
 
 namespace {
 
@@ -48,11 +49,11 @@ std::unique_ptr<TGIFImage> MakeImage(int width, int height, int globalColors = 4
 
 TGIFSubImage* AddFrame(TGIFImage& image, const FrameSetup& setup) {
     auto* frame = new TGIFSubImage(&image);
-    image.Frames->Append(frame);
-    for (TColor c : setup.local) frame->LocalColorMap->AppendColor(c);
+    image.Frames()->Append(frame);
+    for (TColor c : setup.local) frame->LocalColorMap()->AppendColor(c);
     if (setup.width > 0 && setup.height > 0) {
         frame->ApplyBounds(setup.left, setup.top, setup.width, setup.height);
-        std::memcpy(frame->Pixels, setup.pixels.data(), setup.pixels.size());
+        frame->SetPixels(setup.pixels.data(), setup.pixels.size());
     }
     for (ExtKind kind : setup.extras) {
         TGIFExtension* extension = nullptr;
@@ -63,11 +64,11 @@ TGIFSubImage* AddFrame(TGIFImage& image, const FrameSetup& setup) {
         case kUnknownApp: extension = new TGIFUnknownAppExtension(frame); break;
         case kControl: extension = new TGIFGraphicControlExtension(frame); break;
         }
-        frame->Extensions->Append(extension);
+        frame->Extensions()->Append(extension);
     }
     if (setup.transparent >= 0 || setup.disposal >= 0 || setup.delay >= 0 || setup.waitsForInput) {
         auto* control = new TGIFGraphicControlExtension(frame);
-        frame->Extensions->Append(control);
+        frame->Extensions()->Append(control);
         if (setup.disposal >= 0) control->SetDisposalMethod(static_cast<uint8_t>(setup.disposal));
         if (setup.delay >= 0) control->SetDelayUnits(static_cast<uint16_t>(setup.delay));
         if (setup.waitsForInput) {
@@ -92,8 +93,8 @@ std::unique_ptr<TGIFImage> MakeAnimation(const std::vector<FrameSetup>& frames, 
 // The extensions of a frame, by kind, in list order.
 std::vector<ExtKind> KindsOf(const TGIFSubImage& frame) {
     std::vector<ExtKind> kinds;
-    for (int i = 0; i < frame.Extensions->ItemCount(); ++i) {
-        TGIFExtension* e = frame.Extensions->ExtensionAt(i);
+    for (int i = 0; i < frame.Extensions()->ItemCount(); ++i) {
+        TGIFExtension* e = frame.Extensions()->ExtensionAt(i);
         if (dynamic_cast<TGIFCommentExtension*>(e))
             kinds.push_back(kComment);
         else if (dynamic_cast<TGIFTextExtension*>(e))
@@ -109,11 +110,11 @@ std::vector<ExtKind> KindsOf(const TGIFSubImage& frame) {
 }
 
 int DelayOf(const TGIFSubImage& frame) {
-    return frame.GraphicControlExtension ? frame.GraphicControlExtension->DelayUnits() : -1;
+    return frame.GraphicControlExtension() ? frame.GraphicControlExtension()->DelayUnits() : -1;
 }
 
 int DisposalOf(const TGIFSubImage& frame) {
-    return frame.GraphicControlExtension ? frame.GraphicControlExtension->DisposalMethod() : -1;
+    return frame.GraphicControlExtension() ? frame.GraphicControlExtension()->DisposalMethod() : -1;
 }
 
 Bytes Fill(int count, uint8_t value) { return Bytes(static_cast<size_t>(count), value); }
@@ -142,7 +143,7 @@ std::string Saved(TGIFImage& image) {
 // Whether another thread gets the painter list's lock within two seconds.
 bool LockableFromAnotherThread(TGIFImage& image) {
     auto done = std::make_shared<std::atomic<bool>>(false);
-    TThreadList<TGIFPainter*>* list = image.Painters.get();
+    TThreadList<TGIFPainter*>* list = image.Painters().get();
     std::thread([list, done] {
         list->LockList();
         list->UnlockList();
@@ -232,14 +233,14 @@ TEST(GifOptimise, CompactingDropsUnusedColoursAndKeepsWhatPixelsShow) {
         for (uint8_t p : PixelsOf(frame)) out.push_back(frame.EffectiveColorMap()->ColorAt(p));
         return out;
     };
-    const std::vector<TColor> before0 = colours(*image->Frames->FrameAt(0));
-    const std::vector<TColor> before1 = colours(*image->Frames->FrameAt(1));
+    const std::vector<TColor> before0 = colours(*image->Frames()->FrameAt(0));
+    const std::vector<TColor> before1 = colours(*image->Frames()->FrameAt(1));
 
     image->OptimizeFrames(osCompactColorMaps, crNone);
     EXPECT_EQ(image->GlobalColors()->Count(), 2);
-    EXPECT_EQ(image->Frames->FrameAt(1)->LocalColorMap->Count(), 2);
-    EXPECT_EQ(colours(*image->Frames->FrameAt(0)), before0);
-    EXPECT_EQ(colours(*image->Frames->FrameAt(1)), before1);
+    EXPECT_EQ(image->Frames()->FrameAt(1)->LocalColorMap()->Count(), 2);
+    EXPECT_EQ(colours(*image->Frames()->FrameAt(0)), before0);
+    EXPECT_EQ(colours(*image->Frames()->FrameAt(1)), before1);
     // Without the option the tables stay as they are.
     auto untouched = MakeImage(4, 2, 6);
     AddFrame(*untouched, {0, 0, 2, 2, Bytes{4, 4, 1, 4}});
@@ -265,11 +266,11 @@ TEST(GifOptimise, TransparencyThatNoPixelUsesIsCleared) {
         SCOPED_TRACE(c.name);
         auto image = MakeAnimation(
             {{0, 0, 2, 2, c.pixels, c.key, -1, 20}, {0, 0, 2, 2, Bytes{1, 1, 1, 1}, -1, -1, 20}});
-        TGIFSubImage* frame = image->Frames->FrameAt(0);
+        TGIFSubImage* frame = image->Frames()->FrameAt(0);
         image->OptimizeFrames(osDropRedundant, crNone);
-        ASSERT_NE(frame->GraphicControlExtension, nullptr);
-        EXPECT_EQ(frame->GraphicControlExtension->IsTransparent(), c.staysTransparent);
-        EXPECT_EQ(frame->Transparent, c.staysTransparent);
+        ASSERT_NE(frame->GraphicControlExtension(), nullptr);
+        EXPECT_EQ(frame->GraphicControlExtension()->IsTransparent(), c.staysTransparent);
+        EXPECT_EQ(frame->Transparent(), c.staysTransparent);
         EXPECT_EQ(PixelsOf(*frame), c.pixels);
     }
 }
@@ -304,8 +305,8 @@ TEST(GifOptimise, ARestoreIsDroppedOnlyWhereTheNextOpaqueFrameHidesIt) {
             {{c.first.left, c.first.top, w1, h1, Fill(w1 * h1, 1), -1, c.disposal, 10},
              {c.second.left, c.second.top, w2, h2, Fill(w2 * h2, 0), c.secondTransparent, c.secondDisposal, 10}});
         image->OptimizeFrames(osDropRedundant, crNone);
-        ASSERT_EQ(image->Frames->ItemCount(), 2);
-        EXPECT_EQ(DisposalOf(*image->Frames->FrameAt(0)), c.expected);
+        ASSERT_EQ(image->Frames()->ItemCount(), 2);
+        EXPECT_EQ(DisposalOf(*image->Frames()->FrameAt(0)), c.expected);
     }
 }
 
@@ -338,13 +339,13 @@ TEST(GifOptimise, TheCleanUpDropsExtensionsThatShowNothing) {
         SCOPED_TRACE(c.name);
         auto image = MakeAnimation(c.frames);
         image->OptimizeFrames(osDropRedundant, crNone);
-        ASSERT_EQ(image->Frames->ItemCount(), static_cast<int>(c.expected.size()));
-        for (int i = 0; i < image->Frames->ItemCount(); ++i) {
+        ASSERT_EQ(image->Frames()->ItemCount(), static_cast<int>(c.expected.size()));
+        for (int i = 0; i < image->Frames()->ItemCount(); ++i) {
             SCOPED_TRACE(i);
-            TGIFSubImage* frame = image->Frames->FrameAt(i);
+            TGIFSubImage* frame = image->Frames()->FrameAt(i);
             EXPECT_EQ(KindsOf(*frame), c.expected[i]);
             const bool controlExpected = !c.expected[i].empty() && c.expected[i].back() == kControl;
-            EXPECT_EQ(frame->GraphicControlExtension != nullptr, controlExpected);
+            EXPECT_EQ(frame->GraphicControlExtension() != nullptr, controlExpected);
             EXPECT_EQ(PixelsOf(*frame), c.frames[i].pixels);
         }
     }
@@ -355,10 +356,10 @@ TEST(GifOptimise, EmptyFramesGoUnlessAnExtensionStillCarriesSomething) {
                                 {0, 0, 0, 0, {}, -1, -1, -1, false, {kComment}},
                                 {0, 0, 0, 0, {}, -1, 0, 30},
                                 {0, 0, 2, 2, Fill(4, 2), -1, 0, 5}});
-    TGIFSubImage* kept = image->Frames->FrameAt(2);
+    TGIFSubImage* kept = image->Frames()->FrameAt(2);
     image->OptimizeFrames(osDropRedundant, crNone);
-    ASSERT_EQ(image->Frames->ItemCount(), 3);
-    EXPECT_EQ(image->Frames->FrameAt(1), kept);
+    ASSERT_EQ(image->Frames()->ItemCount(), 3);
+    EXPECT_EQ(image->Frames()->FrameAt(1), kept);
     EXPECT_EQ(DelayOf(*kept), 30);
 }
 
@@ -370,13 +371,13 @@ TEST(GifOptimise, FramesLoseWhatTheFrameTheyAreDrawnOverShows) {
                                 {0, 0, 2, 2, Bytes{3, 3, 3, 3}, -1, 3, 10},
                                 {0, 0, 2, 2, Bytes{1, 3, 1, 3}, 0, 1, 10}});
     image->OptimizeFrames(osMergeFrames, crNone);
-    ASSERT_EQ(image->Frames->ItemCount(), 3);
-    TGIFSubImage* last = image->Frames->FrameAt(2);
+    ASSERT_EQ(image->Frames()->ItemCount(), 3);
+    TGIFSubImage* last = image->Frames()->FrameAt(2);
     EXPECT_EQ(PixelsOf(*last), (Bytes{0, 3, 0, 3}));
-    EXPECT_TRUE(last->Transparent);
+    EXPECT_TRUE(last->Transparent());
     // Frame 1 against frame 0: nothing equal, nothing changes.
-    EXPECT_EQ(PixelsOf(*image->Frames->FrameAt(1)), (Bytes{3, 3, 3, 3}));
-    EXPECT_FALSE(image->Frames->FrameAt(1)->Transparent);
+    EXPECT_EQ(PixelsOf(*image->Frames()->FrameAt(1)), (Bytes{3, 3, 3, 3}));
+    EXPECT_FALSE(image->Frames()->FrameAt(1)->Transparent());
 }
 
 // --- Trimming ------------------------------------------------------------------------------
@@ -386,16 +387,16 @@ TEST(GifOptimise, TrimmingCutsBordersAndDropsFramesLeftEmpty) {
                                 {0, 0, 4, 4, Bytes{0, 0, 0, 0, 0, 2, 2, 0, 0, 0, 2, 0, 0, 0, 0, 0}, 0, 0, 10},
                                 {0, 0, 4, 4, Fill(16, 3), -1, 0, 10}});
     image->OptimizeFrames(osTrimBorders, crNone);
-    ASSERT_EQ(image->Frames->ItemCount(), 3);
-    TGIFSubImage* trimmed = image->Frames->FrameAt(1);
+    ASSERT_EQ(image->Frames()->ItemCount(), 3);
+    TGIFSubImage* trimmed = image->Frames()->FrameAt(1);
     EXPECT_EQ(trimmed->FrameRect().left, 1);
     EXPECT_EQ(trimmed->FrameRect().top, 1);
     EXPECT_EQ(trimmed->Width(), 2);
     EXPECT_EQ(trimmed->Height(), 2);
     EXPECT_EQ(PixelsOf(*trimmed), (Bytes{2, 2, 0, 2}));
     // Opaque frames keep their size.
-    EXPECT_EQ(image->Frames->FrameAt(0)->Width(), 4);
-    EXPECT_EQ(image->Frames->FrameAt(2)->Width(), 4);
+    EXPECT_EQ(image->Frames()->FrameAt(0)->Width(), 4);
+    EXPECT_EQ(image->Frames()->FrameAt(2)->Width(), 4);
 }
 
 // Only a transparent predecessor takes the dropped frame's delay over (a 16-bit sum, of the times
@@ -422,19 +423,19 @@ TEST(GifOptimise, AFrameThatTrimsToNothingPassesItsDelayOnlyToATransparentFrameB
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto image = MakeAnimation({c.before, {0, 0, 3, 3, Fill(9, 2), 2, 0, c.delay}, {0, 0, 2, 2, Fill(4, 3)}});
-        if (c.flagWithoutControl) image->Frames->FrameAt(0)->Transparent = true;
+        if (c.flagWithoutControl) TGIFTestSeam::Transparent(*image->Frames()->FrameAt(0)) = true;
         image->OptimizeFrames(osTrimBorders, crNone);
-        ASSERT_EQ(image->Frames->ItemCount(), 2);
-        EXPECT_EQ(DelayOf(*image->Frames->FrameAt(0)), c.expectedDelay);
-        EXPECT_EQ(image->Frames->FrameAt(0)->Extensions->ItemCount(), c.expectedDelay < 0 ? 0 : 1);
-        EXPECT_EQ(PixelsOf(*image->Frames->FrameAt(0)), c.before.pixels);
-        EXPECT_EQ(PixelsOf(*image->Frames->FrameAt(1)), Fill(4, 3));
+        ASSERT_EQ(image->Frames()->ItemCount(), 2);
+        EXPECT_EQ(DelayOf(*image->Frames()->FrameAt(0)), c.expectedDelay);
+        EXPECT_EQ(image->Frames()->FrameAt(0)->Extensions()->ItemCount(), c.expectedDelay < 0 ? 0 : 1);
+        EXPECT_EQ(PixelsOf(*image->Frames()->FrameAt(0)), c.before.pixels);
+        EXPECT_EQ(PixelsOf(*image->Frames()->FrameAt(1)), Fill(4, 3));
     }
     // A first frame of nothing simply goes.
     auto image = MakeAnimation({{0, 0, 2, 2, Fill(4, 0), 0, 0, 10}, {0, 0, 2, 2, Fill(4, 3), -1, 0, 10}});
     image->OptimizeFrames(osTrimBorders, crNone);
-    ASSERT_EQ(image->Frames->ItemCount(), 1);
-    EXPECT_EQ(PixelsOf(*image->Frames->FrameAt(0)), Fill(4, 3));
+    ASSERT_EQ(image->Frames()->ItemCount(), 1);
+    EXPECT_EQ(PixelsOf(*image->Frames()->FrameAt(0)), Fill(4, 3));
 }
 
 TEST(GifOptimise, TrimmingLeavesFramesWhoseRestoreWouldShowDifferently) {
@@ -460,9 +461,9 @@ TEST(GifOptimise, TrimmingLeavesFramesWhoseRestoreWouldShowDifferently) {
         auto image = MakeAnimation(
             {{0, 0, 4, 4, Fill(16, 1), -1, c.beforeDisposal, 10}, c.frame, {0, 0, 4, 4, Fill(16, 3), -1, 0, 10}});
         image->OptimizeFrames(osTrimBorders, crNone);
-        ASSERT_EQ(image->Frames->ItemCount(), c.frames);
-        EXPECT_EQ(image->Frames->FrameAt(1)->Width(), c.width);
-        EXPECT_EQ(DelayOf(*image->Frames->FrameAt(0)), c.beforeDelay);
+        ASSERT_EQ(image->Frames()->ItemCount(), c.frames);
+        EXPECT_EQ(image->Frames()->FrameAt(1)->Width(), c.width);
+        EXPECT_EQ(DelayOf(*image->Frames()->FrameAt(0)), c.beforeDelay);
     }
 }
 
@@ -479,14 +480,14 @@ std::vector<Shown> ScreensShown(TGIFImage& image) {
     const int width = image.ScreenWidth(), height = image.ScreenHeight();
     std::vector<int> screen(size_t(width) * height, -1);
     std::vector<Shown> shown;
-    for (int i = 0; i < image.Frames->ItemCount(); ++i) {
-        TGIFSubImage& frame = *image.Frames->FrameAt(i);
-        const TGIFGraphicControlExtension* control = frame.GraphicControlExtension;
+    for (int i = 0; i < image.Frames()->ItemCount(); ++i) {
+        TGIFSubImage& frame = *image.Frames()->FrameAt(i);
+        const TGIFGraphicControlExtension* control = frame.GraphicControlExtension();
         const std::vector<int> before = screen;
         const TGIFColorMap& colors = *frame.EffectiveColorMap();
         for (int y = 0; y < frame.Height(); ++y)
             for (int x = 0; x < frame.Width(); ++x) {
-                const uint8_t index = frame.Pixels[size_t(y) * frame.Width() + x];
+                const uint8_t index = frame.Pixels()[size_t(y) * frame.Width() + x];
                 if (control && control->IsTransparent() && index == control->TransparentIndex()) continue;
                 const TGIFColor c = colors.Entries()[index];
                 screen[size_t(frame.Top() + y) * width + frame.Left() + x] = c.Red | (c.Green << 8) | (c.Blue << 16);
@@ -537,7 +538,7 @@ TEST(GifOptimise, TheSameScreensShowForTheSameTimeAfterTrimming) {
             auto image = MakeAnimation(c.frames, 4, 4);
             const std::vector<Shown> before = ScreensShown(*image);
             image->OptimizeFrames(options, crNone);
-            EXPECT_EQ(image->Frames->ItemCount(), c.framesAfter);
+            EXPECT_EQ(image->Frames()->ItemCount(), c.framesAfter);
             const std::vector<Shown> after = ScreensShown(*image);
             ASSERT_EQ(after.size(), before.size());
             for (size_t i = 0; i < before.size(); ++i) {
@@ -557,15 +558,15 @@ TEST(GifOptimise, AllOptionsTogetherLeaveAnImageThatStillSaves) {
     image->OptimizeFrames(osAllOptimizations, crNone);
     // Frame 1 repeats frame 0 wholly: merged to nothing and trimmed away; frame 0 is opaque, so
     // frame 1's delay goes with it.
-    ASSERT_EQ(image->Frames->ItemCount(), 2);
-    EXPECT_EQ(DelayOf(*image->Frames->FrameAt(0)), 10);
-    EXPECT_EQ(KindsOf(*image->Frames->FrameAt(0)), (std::vector<ExtKind>{kLoop, kControl}));
-    TGIFSubImage* last = image->Frames->FrameAt(1);
+    ASSERT_EQ(image->Frames()->ItemCount(), 2);
+    EXPECT_EQ(DelayOf(*image->Frames()->FrameAt(0)), 10);
+    EXPECT_EQ(KindsOf(*image->Frames()->FrameAt(0)), (std::vector<ExtKind>{kLoop, kControl}));
+    TGIFSubImage* last = image->Frames()->FrameAt(1);
     EXPECT_EQ(last->FrameRect().left, 1);
     EXPECT_EQ(last->FrameRect().top, 1);
     EXPECT_EQ(last->Width(), 1);
     EXPECT_EQ(last->Height(), 1);
-    ASSERT_TRUE(last->Transparent);
+    ASSERT_TRUE(last->Transparent());
     EXPECT_EQ(last->EffectiveColorMap()->ColorAt(PixelsOf(*last)[0]), TColor(0x202020));
 
     TMemoryStream saved;
@@ -573,7 +574,7 @@ TEST(GifOptimise, AllOptionsTogetherLeaveAnImageThatStillSaves) {
     saved.SetPosition(0);
     TGIFImage reloaded;
     reloaded.LoadFromStream(saved);
-    EXPECT_EQ(reloaded.Frames->ItemCount(), 2);
+    EXPECT_EQ(reloaded.Frames()->ItemCount(), 2);
 }
 
 TEST(GifOptimise, TheFormDataWriteOptimisesOnlyWhenAsked) {
@@ -590,7 +591,7 @@ TEST(GifOptimise, TheFormDataWriteOptimisesOnlyWhenAsked) {
         OptimizeOnStore = false;
         EXPECT_EQ(std::string(static_cast<const char*>(stream.Memory()), static_cast<size_t>(stream.Size())),
                   Saved(*expected));
-        EXPECT_EQ(KindsOf(*image->Frames->FrameAt(0)).size(), optimise ? 1u : 2u);
+        EXPECT_EQ(KindsOf(*image->Frames()->FrameAt(0)).size(), optimise ? 1u : 2u);
     }
 }
 
@@ -629,8 +630,8 @@ TEST(GifOptimise, TheReductionCheckRefusesOnlyACustomPaletteWithoutTheCleanUp) {
         EXPECT_EQ(reports.back().percent, c.raises ? 0 : 100);
         EXPECT_TRUE(LockableFromAnotherThread(*image));
         // Work done before the check stays done.
-        EXPECT_EQ(image->Frames->FrameAt(1)->Width(), (c.options & osTrimBorders) ? 2 : 4);
-        EXPECT_EQ(image->Frames->ItemCount(), 2);
+        EXPECT_EQ(image->Frames()->FrameAt(1)->Width(), (c.options & osTrimBorders) ? 2 : 4);
+        EXPECT_EQ(image->Frames()->ItemCount(), 2);
     }
 }
 
@@ -641,7 +642,7 @@ TEST(GifOptimise, TheReductionCheckRefusesOnlyACustomPaletteWithoutTheCleanUp) {
 TEST(GifOptimise, ThePainterListIsLetGoWhileTheProgressHandlerRuns) {
     auto image = MakeAnimation({{0, 0, 2, 2, Fill(4, 1), -1, 0, 10}, {0, 0, 2, 2, Fill(4, 1), -1, 0, 10}});
     image->AllocBitmap();
-    ASSERT_NE(image->CachedBitmap, nullptr);
+    ASSERT_NE(image->CachedBitmap(), nullptr);
     std::atomic<bool> locked{false};
     std::thread other;
     bool lockedDuringRun = false;
@@ -649,11 +650,11 @@ TEST(GifOptimise, ThePainterListIsLetGoWhileTheProgressHandlerRuns) {
     image->OnProgress = [&](TObject*, TProgressStage stage, uint8_t, bool, const RECT&, const std::string&) {
         if (stage != psRunning || sawRunning) return;
         sawRunning = true;
-        EXPECT_EQ(image->CachedBitmap, nullptr);
+        EXPECT_EQ(image->CachedBitmap(), nullptr);
         other = std::thread([&] {
-            image->Painters->LockList();
+            image->Painters()->LockList();
             locked = true;
-            image->Painters->UnlockList();
+            image->Painters()->UnlockList();
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         lockedDuringRun = locked;

@@ -5,6 +5,7 @@
 #include "classlib/extctrls.h"
 #include "classlib/forms.h"
 #include "paintfixtures.h"
+#include "tests/support/testseam.h"
 
 namespace {
 const RECT kRect4x2{0, 0, 4, 2};
@@ -24,14 +25,14 @@ TEST_P(GifStillPicture, DrawsOneFrameDirectlyWithoutPainter) {
     const StillCase& c = GetParam();
     const std::vector<uint8_t> colors = {kRed, kGreen, kBlue};
     auto image = Animation(4, 2, SolidFrames(4, 2, std::vector<uint8_t>(colors.begin(), colors.begin() + c.frames)));
-    image->DrawFlags &= static_cast<uint16_t>(~c.clearedFlags);
-    image->CurrentFrameIndex = c.currentFrameIndex;
+    image->SetDrawFlags(image->DrawFlags() & static_cast<uint16_t>(~c.clearedFlags));
+    image->SetCurrentFrameIndex(c.currentFrameIndex);
     Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), kRect4x2);
     EXPECT_EQ(surface.Row(1, 0, 4), Colors({c.expected, c.expected, c.expected, c.expected}));
     EXPECT_TRUE(NoPainters(*image));
-    EXPECT_EQ(image->OwnPainter, nullptr);
-    EXPECT_EQ(image->CachedBitmap, nullptr);
+    EXPECT_EQ(image->OwnPainter(), nullptr);
+    EXPECT_EQ(image->CachedBitmap(), nullptr);
     // Every draw of a still picture draws the frame again.
     Surface again(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(again.Canvas(), kRect4x2);
@@ -56,11 +57,11 @@ TEST(GifDrawImage, EmptyImageDrawsNothing) {
 
 TEST(GifDrawImage, ReentryDrawsNothing) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed}));
-    image->DrawingNow = true;
+    TGIFTestSeam::DrawingNow(*image) = true;
     Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), kRect4x2);
     EXPECT_EQ(surface.At(0, 0), kYellow);
-    EXPECT_TRUE(image->DrawingNow);
+    EXPECT_TRUE(TGIFTestSeam::DrawingNow(*image));
 }
 
 // The first draw waits for the first frame; the painter then plays into the cached bitmap,
@@ -71,17 +72,17 @@ TEST(GifDrawImage, AnimatesThroughOwnPainterAndCachedBitmap) {
     log.Attach(*image);
     Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), kRect4x2);
-    EXPECT_FALSE(image->DrawingNow);
+    EXPECT_FALSE(TGIFTestSeam::DrawingNow(*image));
     EXPECT_EQ(surface.Row(0, 0, 4), Colors({kRed, kRed, kRed, kRed}));
-    ASSERT_NE(image->CachedBitmap, nullptr);
-    EXPECT_NE(image->OwnPainter, nullptr);
+    ASSERT_NE(image->CachedBitmap(), nullptr);
+    EXPECT_NE(image->OwnPainter(), nullptr);
     EXPECT_EQ(PainterCount(*image), 1u);
 
     ASSERT_TRUE(PumpUntil([&] { return log.Has("end -1") && NoPainters(*image); }));
     EXPECT_EQ(log.entries, (std::vector<std::string>{"start", "begin 0", "done 0", "begin 1", "done 1", "begin 2",
                                                      "done 2", "end -1"}));
-    EXPECT_EQ(image->OwnPainter, nullptr);
-    EXPECT_EQ(GetPixel(image->CachedBitmap->Canvas().Handle(), 3, 1), ColorOfIndex(kBlue));
+    EXPECT_EQ(image->OwnPainter(), nullptr);
+    EXPECT_EQ(GetPixel(image->CachedBitmap()->Canvas().Handle(), 3, 1), ColorOfIndex(kBlue));
 
     // The picture stays on the last frame; drawing again copies it, stretched into the rectangle.
     Surface later(8, 4, kYellow, SurfaceKind::ScreenCompatible);
@@ -104,29 +105,29 @@ TEST(GifDrawImage, CachedBitmapChangesNotifyTheImage) {
 
 TEST(GifDrawImage, PaintOnTargetKeepsPainterForSameCanvasAndRect) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3));
-    image->DrawFlags |= dfPaintOnTarget;
-    image->SpeedPercent = 0;  // stays on the first frame until stopped
+    image->SetDrawFlags(image->DrawFlags() | dfPaintOnTarget);
+    image->SetSpeedPercent(0);  // stays on the first frame until stopped
     Surface surface(8, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), kRect4x2);
-    EXPECT_EQ(image->CachedBitmap, nullptr);
-    TGIFPainter* first = image->OwnPainter;
+    EXPECT_EQ(image->CachedBitmap(), nullptr);
+    TGIFPainter* first = image->OwnPainter();
     ASSERT_NE(first, nullptr);
     ASSERT_TRUE(PumpUntil([&] { return first->FirstFramePainted(); }));
     EXPECT_EQ(surface.Row(0, 0, 4), Colors({kRed, kRed, kRed, kRed}));
     EXPECT_EQ(surface.At(4, 0), kYellow);
 
     image->DrawImage(surface.Canvas(), kRect4x2);
-    EXPECT_EQ(image->OwnPainter, first);
+    EXPECT_EQ(image->OwnPainter(), first);
     EXPECT_EQ(PainterCount(*image), 1u);
 
     // Another rectangle: the old painter is stopped and has gone before the new one starts.
     image->DrawImage(surface.Canvas(), RECT{4, 0, 8, 2});
-    ASSERT_NE(image->OwnPainter, nullptr);
+    ASSERT_NE(image->OwnPainter(), nullptr);
     EXPECT_EQ(PainterCount(*image), 1u);
-    EXPECT_EQ(image->OwnPainter->TargetRect.left, 4);
+    EXPECT_EQ(image->OwnPainter()->TargetRect().left, 4);
     EXPECT_TRUE(image->StopAllPainters());
     EXPECT_TRUE(NoPainters(*image));
-    EXPECT_EQ(image->OwnPainter, nullptr);
+    EXPECT_EQ(image->OwnPainter(), nullptr);
 }
 
 TEST(GifDrawImage, TiledCopiesAtScreenSize) {
@@ -138,8 +139,8 @@ TEST(GifDrawImage, TiledCopiesAtScreenSize) {
     FrameSetup second = frame;
     second.pixels = {kBlue, kGreen};
     auto image = Animation(2, 1, {frame, second});
-    image->DrawFlags |= dfTile;
-    image->SpeedPercent = 0;
+    image->SetDrawFlags(image->DrawFlags() | dfTile);
+    image->SetSpeedPercent(0);
     Surface surface(6, 1, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), RECT{0, 0, 5, 1});
     EXPECT_EQ(surface.Row(0, 0, 6), Colors({kRed, kGreen, kRed, kGreen, kRed, kGreen}));
@@ -154,8 +155,8 @@ TEST(GifDrawImage, StopOwnPainterEndsAnimationAndReleasesBitmap) {
     image->DrawImage(surface.Canvas(), kRect4x2);
     ASSERT_TRUE(PumpUntil([&] { return log.Begun().size() >= 5; }));
     EXPECT_TRUE(image->StopOwnPainter());
-    EXPECT_EQ(image->OwnPainter, nullptr);
-    EXPECT_EQ(image->CachedBitmap, nullptr);
+    EXPECT_EQ(image->OwnPainter(), nullptr);
+    EXPECT_EQ(image->CachedBitmap(), nullptr);
     EXPECT_TRUE(NoPainters(*image));
     EXPECT_FALSE(log.Has("end -1"));
 }
@@ -164,17 +165,17 @@ TEST(GifDrawImage, ClearingAnImageStopsItsPainters) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3), LoopSetup{0, 0});
     Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), kRect4x2);
-    ASSERT_NE(image->OwnPainter, nullptr);
+    ASSERT_NE(image->OwnPainter(), nullptr);
     image->ClearImage();
     EXPECT_TRUE(NoPainters(*image));
-    EXPECT_EQ(image->OwnPainter, nullptr);
+    EXPECT_EQ(image->OwnPainter(), nullptr);
     EXPECT_TRUE(image->IsEmpty());
 }
 
 TEST(GifDrawImage, DestroyingAnAnimatingImageIsSafe) {
     for (int round = 0; round < 5; ++round) {
         auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{0, 0});
-        image->SpeedPercent = -1;  // paints as fast as the GUI thread lets it
+        image->SetSpeedPercent(-1);  // paints as fast as the GUI thread lets it
         Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
         image->DrawImage(surface.Canvas(), kRect4x2);
         PumpUntil([] { return false; }, round * 5);
@@ -205,8 +206,8 @@ TEST(GifDrawImage, AnimatesInPictureControlThroughMessageLoop) {
         Sleep(5);
     }
     EXPECT_GE(log.Begun().size(), 6u);
-    ASSERT_NE(image->CachedBitmap, nullptr);
-    const COLORREF shown = GetPixel(image->CachedBitmap->Canvas().Handle(), 1, 1);
+    ASSERT_NE(image->CachedBitmap(), nullptr);
+    const COLORREF shown = GetPixel(image->CachedBitmap()->Canvas().Handle(), 1, 1);
     EXPECT_TRUE(shown == ColorOfIndex(kRed) || shown == ColorOfIndex(kGreen) || shown == ColorOfIndex(kBlue));
     // The painter's changes repaint the control, which copies the cached bitmap.
     UpdateWindow(control->Handle());

@@ -54,8 +54,8 @@ std::unique_ptr<TGIFImage> ShortAnimation(const PlaySetup& s) {
                                       Transparent(1, 2, {G, W, G, G}, s.buffered ? 3 : 1),
                                       Transparent(2, 2, {B, B, W, B}, s.buffered ? 2 : 1)};
     auto image = Animation(4, 2, frames, LoopSetup{2, 0});
-    image->SpeedPercent = 10000;
-    image->DrawFlags = static_cast<uint16_t>(dfAnimate | dfLoop | dfTransparent | (s.threaded ? dfThreaded : 0));
+    image->SetSpeedPercent(10000);
+    image->SetDrawFlags(static_cast<uint16_t>(dfAnimate | dfLoop | dfTransparent | (s.threaded ? dfThreaded : 0)));
     return image;
 }
 
@@ -103,7 +103,7 @@ Outcome PlayAndFree(const PlaySetup& s, const std::function<bool(size_t, const s
             if (name == "start")
                 DuplicateHandle(GetCurrentProcess(), painter->Handle(), GetCurrentProcess(), &painterThread,
                                 SYNCHRONIZE, FALSE, 0);
-            note(name == "start" ? name : name + " " + std::to_string(painter->CurrentFrame));
+            note(name == "start" ? name : name + " " + std::to_string(painter->CurrentFrame()));
         };
     };
     image->OnAnimationStart = painterEntry("start");
@@ -123,7 +123,7 @@ Outcome PlayAndFree(const PlaySetup& s, const std::function<bool(size_t, const s
         image->DrawImage(surface.Canvas(), kRect4x2);
     } else {
         TGIFPainter* slot = nullptr;
-        if (TGIFPainter* painter = image->StartPainter(&slot, &surface.Canvas(), image->DrawFlags, kRect4x2))
+        if (TGIFPainter* painter = image->StartPainter(&slot, &surface.Canvas(), image->DrawFlags(), kRect4x2))
             painter->StartPainting();
     }
     out.painterEnded = PumpUntil(
@@ -247,7 +247,7 @@ TEST(GifImageFreedByItsPainter, ProgressHandlerWhileAFrameRendersForTheDrawing) 
         std::unique_ptr<TGIFImage> image = Animation(
             4, 2, SolidFrames(4, 2, std::vector<uint8_t>(colors.begin(), colors.begin() + c.frames), 3),
             LoopSetup{0, 0});
-        image->DrawFlags = c.flags;
+        image->SetDrawFlags(c.flags);
         TGIFImage* const drawn = image.get();
         int reports = 0;
         image->OnProgress = [&](TObject*, TProgressStage, uint8_t, bool, const RECT&, const std::string& message) {
@@ -283,7 +283,7 @@ TEST(GifImageFreedByItsPainter, ProgressHandlerAtEachRenderingReportOfATranspare
             ASSERT_LT(k, 100);
             FrameSetup frame = Transparent(0, 4, {kRed, kWhite, kRed, kRed, kRed, kRed, kWhite, kRed}, 1);
             std::unique_ptr<TGIFImage> image = Animation(4, 2, {frame});
-            image->DrawFlags = c.flags;
+            image->SetDrawFlags(c.flags);
             TGIFImage* const drawn = image.get();
             int reports = 0;
             image->OnProgress = [&](TObject*, TProgressStage, uint8_t, bool, const RECT&, const std::string& message) {
@@ -308,11 +308,11 @@ TEST(GifImageFreedByItsPainter, ProgressHandlerAtEachRenderingReportOfATranspare
 // frees the image there.
 TEST(GifImageFreedByItsPainter, OtherPainterWhileDrawImageStopsItsOwn) {
     std::unique_ptr<TGIFImage> image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{0, 0});
-    image->DrawFlags = dfThreaded | dfAnimate | dfLoop | dfPaintOnTarget;
-    image->SpeedPercent = 0;  // the own painter shows frame 0 and waits until stopped
+    image->SetDrawFlags(dfThreaded | dfAnimate | dfLoop | dfPaintOnTarget);
+    image->SetSpeedPercent(0);  // the own painter shows frame 0 and waits until stopped
     Surface surface(8, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), kRect4x2);
-    TGIFPainter* const own = image->OwnPainter;
+    TGIFPainter* const own = image->OwnPainter();
     ASSERT_NE(own, nullptr);
     ASSERT_TRUE(PumpUntil([&] { return own->FirstFramePainted(); }));
     PumpUntil([] { return false; }, 50);
@@ -348,7 +348,7 @@ TEST(GifImageFreedByItsPainter, OtherPainterWhileDrawImageStopsItsOwn) {
 // optimisation must not go on with it.
 TEST(GifImageFreedByItsPainter, OtherImagesHandlerWhileOptimisationStopsThePainters) {
     std::unique_ptr<TGIFImage> image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{0, 0});
-    image->SpeedPercent = 0;  // its painter shows frame 0 and waits until stopped
+    image->SetSpeedPercent(0);  // its painter shows frame 0 and waits until stopped
     Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     TGIFPainter* const own = image->StartPainter(nullptr, &surface.Canvas(), dfThreaded | dfAnimate, kRect4x2);
     ASSERT_NE(own, nullptr);

@@ -4,6 +4,7 @@
 #include "gifimage/gifstream.h"
 #include "gifimage/subimage.h"
 #include "paintfixtures.h"
+#include "tests/support/testseam.h"
 
 #include <gtest/gtest.h>
 #include <mmsystem.h>
@@ -44,23 +45,23 @@ TEST_P(GifPainterConstruction, CreatesEventAndBitmapsAsNeeded) {
     const std::vector<uint8_t> colors = {kRed, kGreen, kBlue};
     auto image = Animation(
         4, 2, SolidFrames(4, 2, std::vector<uint8_t>(colors.begin(), colors.begin() + c.frames), 3, c.disposal));
-    image->SpeedPercent = c.speed;
-    image->PainterPriority = 1;
+    image->SetSpeedPercent(c.speed);
+    image->SetPainterPriority(1);
     Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     TGIFPainter* slot = nullptr;
     TGIFPainter* painter = image->StartPainter(&slot, &surface.Canvas(), c.flags, RECT{0, 0, 4, 2});
     ASSERT_NE(painter, nullptr);
     EXPECT_EQ(slot, painter);
     EXPECT_TRUE(painter->Suspended());
-    EXPECT_EQ(painter->CurrentFrame, -1);
+    EXPECT_EQ(painter->CurrentFrame(), -1);
     EXPECT_FALSE(painter->FirstFramePainted());
-    EXPECT_EQ(painter->WakeEvent != nullptr, c.wakeEvent);
-    EXPECT_EQ(painter->CompositeBitmap != nullptr, c.composite);
-    EXPECT_EQ(painter->ScratchBitmap != nullptr, c.composite);
-    EXPECT_EQ(painter->UnderlayBitmap != nullptr, c.underlay);
-    if (painter->CompositeBitmap) {
-        EXPECT_EQ(painter->CompositeBitmap->Width(), 4);
-        EXPECT_EQ(GetPixel(painter->CompositeBitmap->Canvas().Handle(), 3, 1), kYellow);
+    EXPECT_EQ(painter->WakeEvent() != nullptr, c.wakeEvent);
+    EXPECT_EQ(painter->CompositeBitmap() != nullptr, c.composite);
+    EXPECT_EQ(painter->ScratchBitmap() != nullptr, c.composite);
+    EXPECT_EQ(painter->UnderlayBitmap() != nullptr, c.underlay);
+    if (painter->CompositeBitmap()) {
+        EXPECT_EQ(painter->CompositeBitmap()->Width(), 4);
+        EXPECT_EQ(GetPixel(painter->CompositeBitmap()->Canvas().Handle(), 3, 1), kYellow);
     }
     EXPECT_EQ(painter->Priority(), THREAD_PRIORITY_LOWEST);
     painter->StopPainting();
@@ -132,7 +133,7 @@ class GifPainterPasses : public testing::TestWithParam<PassCase> {};
 TEST_P(GifPainterPasses, PlayFramesAsLoopCountAndFlagsSay) {
     const PassCase& c = GetParam();
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), c.loop);
-    image->SpeedPercent = c.speed;
+    image->SetSpeedPercent(c.speed);
     EventLog log;
     log.Attach(*image);
     Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
@@ -175,8 +176,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(GifPainterPasses, EmptyFrameEndsThePass) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{2, 0});
-    image->Frames->FrameAt(1)->ResetFrame();
-    image->SpeedPercent = -1;
+    image->Frames()->FrameAt(1)->ResetFrame();
+    image->SetSpeedPercent(-1);
     EventLog log;
     log.Attach(*image);
     Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
@@ -186,7 +187,7 @@ TEST(GifPainterPasses, EmptyFrameEndsThePass) {
 
 TEST(GifPainterPasses, PassWithoutPaintIsNotRepeatedEndlessly) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3));
-    image->Frames->FrameAt(0)->ResetFrame();
+    image->Frames()->FrameAt(0)->ResetFrame();
     EventLog log;
     log.Attach(*image);
     Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
@@ -197,10 +198,10 @@ TEST(GifPainterPasses, PassWithoutPaintIsNotRepeatedEndlessly) {
 
 TEST(GifPainterPasses, FrameDoneHandlerMayJumpToAnotherFrame) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3));
-    image->SpeedPercent = -1;
+    image->SetSpeedPercent(-1);
     EventLog log;
     log.action = [](TGIFPainter& painter, const std::string& entry) {
-        if (entry == "done 0") painter.CurrentFrame = 2;
+        if (entry == "done 0") painter.SetCurrentFrame(2);
     };
     log.Attach(*image);
     Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
@@ -227,7 +228,7 @@ TEST_P(GifPainterTiming, SecondFrameWaitsFirstFramesDelay) {
     std::vector<FrameSetup> frames = SolidFrames(4, 2, {kRed, kGreen}, c.delay);
     frames[0].disposal = c.disposal;
     auto image = Animation(4, 2, frames);
-    image->SpeedPercent = c.speed;
+    image->SetSpeedPercent(c.speed);
     EventLog log;
     log.Attach(*image);
     Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
@@ -253,7 +254,7 @@ TEST(GifPainterTiming, LongDelayLoweredOnlyOnCallingThread) {
          {std::pair<uint16_t, int>{kThreadedFlags, 600}, {kCallingThreadFlags, 120}}) {
         SCOPED_TRACE(expectedMs);
         auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 5000));
-        image->SpeedPercent = 10000;
+        image->SetSpeedPercent(10000);
         EventLog log;
         log.Attach(*image);
         Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
@@ -267,7 +268,7 @@ TEST(GifPainterTiming, LongDelayLoweredOnlyOnCallingThread) {
 
 TEST(GifPainterTiming, SpeedZeroPaintsFirstFrameAndWaitsUntilStopped) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 1));
-    image->SpeedPercent = 0;
+    image->SetSpeedPercent(0);
     EventLog log;
     log.Attach(*image);
     Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
@@ -336,7 +337,7 @@ TEST_P(GifPainterDisposal, ComposesFramesAsTheirDisposalSays) {
     const DisposalCase& c = std::get<0>(GetParam());
     const int offset = std::get<1>(GetParam());
     auto image = Animation(4, 1, c.frames);
-    image->SpeedPercent = -1;
+    image->SetSpeedPercent(-1);
     Surface surface(4 + 2 * offset, 1 + 2 * offset, RGB(255, 255, 255), SurfaceKind::ScreenCompatible);
     const RECT rect{offset, offset, offset + 4, offset + 1};
     std::vector<std::vector<COLORREF>> rows;
@@ -393,7 +394,7 @@ TEST(GifPainterDisposal, RestoreBackgroundTransparentShowsUnderlay) {
     first.transparentIndex = W;
     std::vector<FrameSetup> frames = {first, Dot(1, G, 2), Dot(3, B, 1)};
     auto image = Animation(4, 1, frames);
-    image->SpeedPercent = -1;
+    image->SetSpeedPercent(-1);
     Surface surface(4, 1, kYellow, SurfaceKind::ScreenCompatible);
     std::vector<std::vector<COLORREF>> rows;
     EventLog log;
@@ -429,7 +430,7 @@ TEST_P(GifPainterTiledDisposal, ErasesEveryTile) {
     FrameSetup last = Dot(0, B, 1);
     last.top = 1;
     auto image = Animation(2, 2, {first, dot, last});
-    image->SpeedPercent = -1;
+    image->SetSpeedPercent(-1);
     Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     std::vector<std::vector<COLORREF>> rows;
     EventLog log;
@@ -453,8 +454,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(GifPainterDisposal, BackgroundOverrideColoursRestoredArea) {
     auto image = Animation(4, 1, {Full(R, 1), Dot(1, G, 2), Dot(2, B, 1)});
-    image->SpeedPercent = -1;
-    image->BackgroundOverride = static_cast<TColor>(RGB(10, 20, 30));
+    image->SetSpeedPercent(-1);
+    image->SetBackgroundOverride(static_cast<TColor>(RGB(10, 20, 30)));
     Surface surface(4, 1, kYellow, SurfaceKind::ScreenCompatible);
     ASSERT_TRUE(PlayOn(*image, surface, kBuffered, RECT{0, 0, 4, 1}));
     EXPECT_EQ(surface.Row(0, 0, 4),
@@ -512,7 +513,7 @@ TEST(GifPainterStopping, FromAnotherThreadWaitsForGuiThreadToServiceDetaches) {
 
 TEST(GifPainterStopping, TargetThatStopsBeingDeviceContextEndsPainterSilently) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{0, 0});
-    image->SpeedPercent = 0;
+    image->SetSpeedPercent(0);
     EventLog log;
     log.Attach(*image);
     auto surface = std::make_unique<Surface>(4, 2, kYellow);
@@ -522,7 +523,7 @@ TEST(GifPainterStopping, TargetThatStopsBeingDeviceContextEndsPainterSilently) {
     ASSERT_TRUE(PumpUntil([&] { return log.Has("done 0"); }));
     EXPECT_EQ(surface->At(0, 0), ColorOfIndex(kRed));
     surface->DeleteContext();
-    SetEvent(painter->WakeEvent);
+    SetEvent(painter->WakeEvent());
     ASSERT_TRUE(PumpUntil([&] { return NoPainters(*image); }));
     EXPECT_EQ(log.entries, (std::vector<std::string>{"start", "begin 0", "done 0", "begin 1"}));
 }
@@ -533,7 +534,7 @@ TEST(GifPainterStopping, HandlerMayClearOrFreeTheImage) {
     for (const bool destroy : {false, true}) {
         SCOPED_TRACE(destroy ? "destroy" : "clear");
         auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{0, 0});
-        image->SpeedPercent = -1;
+        image->SetSpeedPercent(-1);
         bool handled = false;
         EventLog log;
         log.action = [&](TGIFPainter&, const std::string& entry) {
@@ -551,7 +552,7 @@ TEST(GifPainterStopping, HandlerMayClearOrFreeTheImage) {
         if (!destroy) {
             ASSERT_TRUE(PumpUntil([&] { return NoPainters(*image); }));
             EXPECT_TRUE(image->IsEmpty());
-            EXPECT_EQ(image->OwnPainter, nullptr);
+            EXPECT_EQ(image->OwnPainter(), nullptr);
         } else {
             PumpUntil([] { return false; }, 100);
         }
@@ -571,7 +572,7 @@ class GifPainterFailure : public testing::TestWithParam<FailureCase> {};
 TEST_P(GifPainterFailure, ExceptionInBodyEndsPainter) {
     const bool threaded = (GetParam().flags & dfThreaded) != 0;
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3));
-    image->SpeedPercent = 2000;
+    image->SetSpeedPercent(2000);
     EventLog log;
     log.action = [](TGIFPainter&, const std::string& entry) {
         if (entry == "begin 1") throw EConvertError("handler failed");
@@ -605,13 +606,13 @@ INSTANTIATE_TEST_SUITE_P(Gif, GifPainterFailure,
 
 TEST(GifPainterFailure, DrawImageOnCallingThreadPassesExceptionOn) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 3));
-    image->DrawFlags &= static_cast<uint16_t>(~dfThreaded);
-    image->SpeedPercent = 2000;
+    image->SetDrawFlags(image->DrawFlags() & static_cast<uint16_t>(~dfThreaded));
+    image->SetSpeedPercent(2000);
     image->OnFrameDone = [](TObject*) { throw GIFException("stop here"); };
     Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     EXPECT_EQ(GIFErrorOf([&] { image->DrawImage(surface.Canvas(), RECT{0, 0, 4, 2}); }), "stop here");
-    EXPECT_FALSE(image->DrawingNow);
-    EXPECT_EQ(image->OwnPainter, nullptr);
+    EXPECT_FALSE(TGIFTestSeam::DrawingNow(*image));
+    EXPECT_EQ(image->OwnPainter(), nullptr);
     EXPECT_TRUE(NoPainters(*image));
     EXPECT_EQ(PainterCount(*image), 0u);
 }
@@ -620,21 +621,21 @@ TEST(GifPainterFailure, DrawImageOnCallingThreadPassesExceptionOn) {
 
 TEST(GifPainterCallingThread, PaintsEveryFrameAndReturnsLastPicture) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3));
-    image->DrawFlags &= static_cast<uint16_t>(~dfThreaded);
-    image->SpeedPercent = 1000;
+    image->SetDrawFlags(image->DrawFlags() & static_cast<uint16_t>(~dfThreaded));
+    image->SetSpeedPercent(1000);
     EventLog log;
     log.Attach(*image);
     Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);
     image->DrawImage(surface.Canvas(), RECT{0, 0, 4, 2});
     EXPECT_EQ(log.Begun(), (std::vector<std::string>{"0", "1", "2"}));
     EXPECT_EQ(surface.At(1, 1), ColorOfIndex(kBlue));
-    EXPECT_EQ(image->OwnPainter, nullptr);
+    EXPECT_EQ(image->OwnPainter(), nullptr);
     EXPECT_TRUE(NoPainters(*image));
 }
 
 TEST(GifPainterCallingThread, QuitMessageEndsPainterAndIsPostedAgain) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen, kBlue}, 3), LoopSetup{0, 0});
-    image->SpeedPercent = 1000;
+    image->SetSpeedPercent(1000);
     EventLog log;
     log.action = [](TGIFPainter&, const std::string& entry) {
         if (entry == "done 0") PostQuitMessage(7);
@@ -654,7 +655,7 @@ void CALLBACK CountTimer(HWND, UINT, UINT_PTR, DWORD) { ++timerCalls; }
 
 TEST(GifPainterCallingThread, DispatchesMessagesWhileWaiting) {
     auto image = Animation(4, 2, SolidFrames(4, 2, {kRed, kGreen}, 10));
-    image->SpeedPercent = 100;
+    image->SetSpeedPercent(100);
     timerCalls = 0;
     UINT_PTR timer = SetTimer(nullptr, 0, 10, &CountTimer);
     Surface surface(4, 2, kYellow, SurfaceKind::ScreenCompatible);

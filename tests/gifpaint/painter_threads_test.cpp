@@ -148,7 +148,7 @@ std::unique_ptr<TGIFImage> StressAnimation(int side, int frames) {
         setups.push_back(f);
     }
     auto image = Animation(side, side, setups, LoopSetup{0, 0});
-    image->SpeedPercent = 1000;
+    image->SetSpeedPercent(1000);
     return image;
 }
 
@@ -233,8 +233,8 @@ void ExpectClean(const ProbeFigures& figures) {
 TEST(PainterThreadStress, RendersOfOneFrame) {
     ExpectClean(RunProbe("renders", 4, [](TGIFImage& image, int) {
         for (int turn = 0; turn < 10; ++turn) {
-            for (int i = 0; i < image.Frames->ItemCount(); ++i) {
-                TGIFSubImage* frame = image.Frames->FrameAt(i);
+            for (int i = 0; i < image.Frames()->ItemCount(); ++i) {
+                TGIFSubImage* frame = image.Frames()->FrameAt(i);
                 frame->ReleaseBitmap();
                 frame->ReleaseMask();
                 frame->IsMasked();
@@ -251,13 +251,13 @@ TEST(PainterThreadStress, AppendsAndRemovals) {
         const auto donor = StressAnimation(side, 1);
         for (int i = 0; i < 40; ++i) {
             auto frame = std::make_unique<TGIFSubImage>(&image);
-            frame->CopyFrom(*donor->Frames->FrameAt(0));
+            frame->CopyFrom(*donor->Frames()->FrameAt(0));
             image.AddFrameFrom(frame.release());
-            if (i % 2) delete image.Frames->FrameAt(i % image.Frames->ItemCount());
+            if (i % 2) delete image.Frames()->FrameAt(i % image.Frames()->ItemCount());
             if (i % 4 == 0) PumpFor(1);
         }
-        while (image.Frames->ItemCount() > 1) {
-            delete image.Frames->FrameAt(image.Frames->ItemCount() - 1);
+        while (image.Frames()->ItemCount() > 1) {
+            delete image.Frames()->FrameAt(image.Frames()->ItemCount() - 1);
             CheckSynchronize();
         }
     }));
@@ -268,12 +268,12 @@ TEST(PainterThreadStress, AppendsAndRemovals) {
 TEST(PainterThreadStress, AssignFromAnimating) {
     ExpectClean(RunProbe("assign", 4, [](TGIFImage& image, int side) {
         for (int turn = 0; turn < 4; ++turn) {
-            for (int i = 0; i < image.Frames->ItemCount(); ++i) image.Frames->FrameAt(i)->ReleaseBitmap();
+            for (int i = 0; i < image.Frames()->ItemCount(); ++i) image.Frames()->FrameAt(i)->ReleaseBitmap();
             TGIFImage copy;
             copy.Assign(image);
-            EXPECT_EQ(copy.Frames->ItemCount(), image.Frames->ItemCount());
+            EXPECT_EQ(copy.Frames()->ItemCount(), image.Frames()->ItemCount());
             TBitmap bitmap;
-            image.Frames->FrameAt(turn % image.Frames->ItemCount())->CopyTo(bitmap);
+            image.Frames()->FrameAt(turn % image.Frames()->ItemCount())->CopyTo(bitmap);
             EXPECT_EQ(bitmap.Width(), side);
             PumpFor(1);
         }
@@ -286,7 +286,7 @@ TEST(PainterThreadStress, AssignFromAnimating) {
 // and every change notification came on the GUI thread.
 TEST(PainterThreadHandlers, RendersAheadReportNothingOffTheGuiThread) {
     auto image = StressAnimation(32, 3);
-    image->SpeedPercent = 100;
+    image->SetSpeedPercent(100);
     HandlerThreads handlers;
     handlers.Attach(*image);
     EventLog log;
@@ -298,8 +298,8 @@ TEST(PainterThreadHandlers, RendersAheadReportNothingOffTheGuiThread) {
     painter->StartPainting();
     ASSERT_TRUE(PumpUntil([&] { return log.Has("begin 2"); }));
     ASSERT_TRUE(image->StopAllPainters());
-    for (int i = 0; i < image->Frames->ItemCount(); ++i)
-        EXPECT_TRUE(image->Frames->FrameAt(i)->HasRenderedBitmap()) << "frame " << i;
+    for (int i = 0; i < image->Frames()->ItemCount(); ++i)
+        EXPECT_TRUE(image->Frames()->FrameAt(i)->HasRenderedBitmap()) << "frame " << i;
     EXPECT_EQ(handlers.offGui, 0);
 }
 
@@ -330,8 +330,8 @@ TEST_P(FrameLockAtHandlers, IsNotHeld) {
 
 INSTANTIATE_TEST_SUITE_P(
     Operations, FrameLockAtHandlers,
-    testing::Values(HeldCase{"Render", [](TGIFImage& image) { image.Frames->FrameAt(1)->RenderedBitmap(); }},
-                    HeldCase{"Mask", [](TGIFImage& image) { image.Frames->FrameAt(1)->IsMasked(); }},
+    testing::Values(HeldCase{"Render", [](TGIFImage& image) { image.Frames()->FrameAt(1)->RenderedBitmap(); }},
+                    HeldCase{"Mask", [](TGIFImage& image) { image.Frames()->FrameAt(1)->IsMasked(); }},
                     HeldCase{"Load",
                              [](TGIFImage& image) {
                                  TMemoryStream stream;
@@ -344,10 +344,10 @@ INSTANTIATE_TEST_SUITE_P(
                                  TBitmap bitmap;
                                  bitmap.SetPixelFormat(pf24bit);
                                  bitmap.SetSize(40, 40);
-                                 image.Frames->FrameAt(1)->Assign(bitmap);
+                                 image.Frames()->FrameAt(1)->Assign(bitmap);
                              }},
                     HeldCase{"AddFrame",
-                             [](TGIFImage& image) { image.AddFrameFrom(image.Frames->FrameAt(0)->RenderedBitmap()); }},
+                             [](TGIFImage& image) { image.AddFrameFrom(image.Frames()->FrameAt(0)->RenderedBitmap()); }},
                     HeldCase{"Optimise", [](TGIFImage& image) { image.OptimizeFrames(osAllOptimizations, crNone); }},
                     HeldCase{"Assign",
                              [](TGIFImage& image) {

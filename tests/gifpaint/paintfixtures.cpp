@@ -99,8 +99,8 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 size_t PainterCount(TGIFImage& image) {
-    const size_t count = image.Painters->LockList().size();
-    image.Painters->UnlockList();
+    const size_t count = image.Painters()->LockList().size();
+    image.Painters()->UnlockList();
     return count;
 }
 
@@ -112,7 +112,7 @@ void EventLog::Attach(TGIFImage& image) {
             auto* painter = dynamic_cast<TGIFPainter*>(sender);
             const std::string entry = name == "start"
                                           ? name
-                                          : name + " " + std::to_string(painter ? painter->CurrentFrame : -99);
+                                          : name + " " + std::to_string(painter ? painter->CurrentFrame() : -99);
             entries.push_back(entry);
             if (name == "begin") beginTimes.push_back(timeGetTime());
             if (action && painter) action(*painter, entry);

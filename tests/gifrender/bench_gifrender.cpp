@@ -18,8 +18,8 @@ namespace {
 // Renders every frame of the image afresh; the pixels rendered.
 double RenderAll(TGIFImage& image) {
     double pixels = 0;
-    for (int i = 0; i < image.Frames->ItemCount(); ++i) {
-        TGIFSubImage* frame = image.Frames->FrameAt(i);
+    for (int i = 0; i < image.Frames()->ItemCount(); ++i) {
+        TGIFSubImage* frame = image.Frames()->FrameAt(i);
         frame->ReleaseBitmap();
         frame->ReleaseMask();
         frame->RenderedBitmap();
@@ -46,14 +46,14 @@ int main(int argc, char** argv) {
         TGIFImage image;
         image.LoadFromStream(stream);
         double pixels = 0;
-        image.DrawFlags = 0;
+        image.SetDrawFlags(0);
         const double direct = BestTime([&] { pixels = RenderAll(image); }, 1.0, 3);
-        image.DrawFlags = dfDither;
-        for (int i = 0; i < image.Frames->ItemCount(); ++i) image.Frames->FrameAt(i)->SetPaletteHandle(nullptr);
+        image.SetDrawFlags(dfDither);
+        for (int i = 0; i < image.Frames()->ItemCount(); ++i) image.Frames()->FrameAt(i)->SetPaletteHandle(nullptr);
         const double dithered = BestTime([&] { RenderAll(image); }, 1.0, 3);
         const double wic = BestTime([&] { DecodeToBGRA(bytes.data(), bytes.size()); }, 1.0, 3);
         const double mp = pixels / 1e6;
-        std::printf("%-14s %7d %8.2f %13.1f %13.1f %13.1f\n", name, image.Frames->ItemCount(), mp, mp / direct,
+        std::printf("%-14s %7d %8.2f %13.1f %13.1f %13.1f\n", name, image.Frames()->ItemCount(), mp, mp / direct,
                     mp / dithered, mp / wic);
     }
     return 0;

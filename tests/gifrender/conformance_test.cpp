@@ -23,11 +23,11 @@ TEST(GifRenderConformance, CorpusRendersAsWindowsDecodes) {
         const WICPixelsResult reference = DecodeToBGRA(bytes.data(), bytes.size());
         ASSERT_EQ(reference.error, "");
         auto image = LoadGif(bytes);
-        ASSERT_EQ(static_cast<size_t>(image->Frames->ItemCount()), reference.frames.size());
+        ASSERT_EQ(static_cast<size_t>(image->Frames()->ItemCount()), reference.frames.size());
         for (size_t i = 0; i < reference.frames.size(); ++i) {
             SCOPED_TRACE(testing::Message() << "frame " << i);
             const WICPixels& want = reference.frames[i];
-            TGIFSubImage* frame = image->Frames->FrameAt(static_cast<int>(i));
+            TGIFSubImage* frame = image->Frames()->FrameAt(static_cast<int>(i));
             TBitmap* bitmap = frame->RenderedBitmap();
             ASSERT_NE(bitmap, nullptr);
             ASSERT_EQ(static_cast<unsigned>(bitmap->Width()), want.width);
@@ -35,7 +35,7 @@ TEST(GifRenderConformance, CorpusRendersAsWindowsDecodes) {
             const Bytes indexes = IndexesOf(*bitmap);
             const std::vector<RGBQUAD> table = ColorTableOf(*bitmap);
             ASSERT_EQ(table.size(), 256u);
-            const Bytes mask = frame->IsMasked() ? MaskBitsOf(frame->Mask, bitmap->Width(), bitmap->Height())
+            const Bytes mask = frame->IsMasked() ? MaskBitsOf(frame->Mask(), bitmap->Width(), bitmap->Height())
                                                  : Bytes(indexes.size(), 0);
             size_t wrongColour = 0, wrongMask = 0;
             for (size_t k = 0; k < indexes.size(); ++k) {

@@ -57,9 +57,9 @@ std::unique_ptr<TGIFImage> OneFrame(int width, int height, const Colors& colors,
 // A frame made in memory (for sizes that are slow to encode).
 TGIFSubImage* AddFrame(TGIFImage& image, int width, int height, const Colors& colors) {
     auto* frame = new TGIFSubImage(&image);
-    image.Frames->Append(frame);
+    image.Frames()->Append(frame);
     frame->ApplyBounds(0, 0, width, height);
-    for (const TGIFColor& c : colors) frame->LocalColorMap->AppendColor(TGIFColorMap::TripleToColor(c));
+    for (const TGIFColor& c : colors) frame->LocalColorMap()->AppendColor(TGIFColorMap::TripleToColor(c));
     return frame;
 }
 
@@ -92,7 +92,7 @@ TEST(GifRender, DirectRenderingKeepsIndexesAndColours) {
                                 .Trailer()
                                 .b);
         }
-        TGIFSubImage* frame = image->Frames->FrameAt(0);
+        TGIFSubImage* frame = image->Frames()->FrameAt(0);
         TBitmap* bitmap = frame->RenderedBitmap();
         ASSERT_NE(bitmap, nullptr);
         EXPECT_EQ(bitmap->PixelFormat(), pf8bit);
@@ -106,7 +106,7 @@ TEST(GifRender, DirectRenderingKeepsIndexesAndColours) {
             const RGBQUAD want = i < c.colors ? Quad(colors[i]) : RGBQUAD{0, 0, 0, 0};
             EXPECT_TRUE(SameQuad(table[i], want)) << "entry " << i;
         }
-        EXPECT_EQ(frame->Mask, nullptr);
+        EXPECT_EQ(frame->Mask(), nullptr);
         EXPECT_FALSE(frame->IsMasked());
         EXPECT_EQ(frame->RenderedBitmap(), bitmap) << "kept until something changes";
     }
@@ -135,24 +135,24 @@ TEST(GifRender, MaskMarksExactlyTheTransparentPixels) {
         auto image = LoadGif(gif.Trailer().b);
         ProgressLog progress;
         progress.Attach(*image);
-        TGIFSubImage* frame = image->Frames->FrameAt(0);
+        TGIFSubImage* frame = image->Frames()->FrameAt(0);
         ASSERT_NE(frame->RenderedBitmap(), nullptr);
         EXPECT_EQ(IndexesOf(*frame->RenderedBitmap()), pixels) << "pixels keep their own index";
         const size_t reports = progress.entries.size();
         EXPECT_EQ(frame->IsMasked(), c.masked);
         EXPECT_EQ(progress.entries.size(), reports) << "IsMasked does not render again";
         if (!c.masked) {
-            EXPECT_EQ(frame->Mask, nullptr);
+            EXPECT_EQ(frame->Mask(), nullptr);
             continue;
         }
         BITMAP info{};
-        GetObjectA(frame->Mask, sizeof info, &info);
+        GetObjectA(frame->Mask(), sizeof info, &info);
         EXPECT_EQ(info.bmBitsPixel, 1);
         EXPECT_EQ(info.bmPlanes, 1);
         EXPECT_EQ(info.bmWidth, c.width);
         EXPECT_EQ(info.bmHeight, c.height);
         EXPECT_EQ(info.bmWidthBytes, c.rowBytes);
-        EXPECT_EQ(MaskBitsOf(frame->Mask, c.width, c.height), Where(pixels, uint8_t(c.transparent)));
+        EXPECT_EQ(MaskBitsOf(frame->Mask(), c.width, c.height), Where(pixels, uint8_t(c.transparent)));
     }
 }
 
@@ -160,13 +160,13 @@ TEST(GifRender, ReleasedMaskIsMadeAgainByIsMasked) {
     DisplayKind display(false);
     const Bytes pixels{0, 1, 1, 0, 1, 1};
     auto image = OneFrame(3, 2, DistinctColors(2), pixels, 0);
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
     ASSERT_TRUE(frame->IsMasked());
     frame->ReleaseMask();
-    EXPECT_EQ(frame->Mask, nullptr);
-    EXPECT_TRUE(frame->NeedMask);
+    EXPECT_EQ(frame->Mask(), nullptr);
+    EXPECT_TRUE(frame->NeedMask());
     EXPECT_TRUE(frame->IsMasked()) << "renders again to make the mask";
-    EXPECT_EQ(MaskBitsOf(frame->Mask, 3, 2), Where(pixels, 0));
+    EXPECT_EQ(MaskBitsOf(frame->Mask(), 3, 2), Where(pixels, 0));
 }
 
 // The rendered bitmap and its mask drawn over a known background through GDI.
@@ -180,15 +180,15 @@ TEST(GifRender, MaskKeepsTheBackgroundUnderTransparentPixels) {
         expected.push_back(p == 2 ? background : RGB(colors[p].Red, colors[p].Green, colors[p].Blue));
 
     auto image = OneFrame(4, 3, colors, pixels, 2);
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
     ASSERT_TRUE(frame->IsMasked());
     TBitmap* bitmap = frame->RenderedBitmap();
     HDC maskDC = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(maskDC, frame->Mask);
+    HGDIOBJ old = SelectObject(maskDC, frame->Mask());
 
     Surface masked(4, 3, background);
     // Where the mask bit is 1 the destination stays, elsewhere the frame is copied.
-    ASSERT_TRUE(MaskBlt(masked.Dc(), 0, 0, 4, 3, bitmap->Canvas().Handle(), 0, 0, frame->Mask, 0, 0, 0xCCAA0029));
+    ASSERT_TRUE(MaskBlt(masked.Dc(), 0, 0, 4, 3, bitmap->Canvas().Handle(), 0, 0, frame->Mask(), 0, 0, 0xCCAA0029));
     EXPECT_EQ(masked.All(), expected);
 
     // The same through the mask alone: the background turns black under opaque pixels, the
@@ -222,8 +222,8 @@ TEST(GifRender, NeedsDitherChoosesTheWebPalette) {
         SCOPED_TRACE(testing::Message() << std::hex << c.flags << " palette display " << c.paletteDisplay);
         DisplayKind display(c.paletteDisplay);
         auto image = OneFrame(3, 2, colors, pixels);
-        image->DrawFlags = c.flags;
-        TBitmap* bitmap = image->Frames->FrameAt(0)->RenderedBitmap();
+        image->SetDrawFlags(c.flags);
+        TBitmap* bitmap = image->Frames()->FrameAt(0)->RenderedBitmap();
         ASSERT_NE(bitmap, nullptr);
         EXPECT_EQ(bitmap->PixelFormat(), pf8bit);
         const std::vector<RGBQUAD> table = ColorTableOf(*bitmap);
@@ -298,7 +298,7 @@ TEST(GifRender, DitheredPixelsFollowTheDitherer) {
     const Colors colors{{200, 30, 90}, {17, 140, 250}, {90, 90, 90}, {255, 255, 255}};
     const Bytes pixels{0, 1, 2, 3, 0, 2, 3, 1, 0, 1, 3, 3, 0, 2, 1, 1, 0, 3, 2, 0};
     auto image = OneFrame(width, height, colors, pixels, 3);
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
     TBitmap* bitmap = frame->RenderedBitmap();
     ASSERT_NE(bitmap, nullptr);
 
@@ -316,7 +316,7 @@ TEST(GifRender, DitheredPixelsFollowTheDitherer) {
     }
     EXPECT_EQ(IndexesOf(*bitmap), expected);
     ASSERT_TRUE(frame->IsMasked());
-    EXPECT_EQ(MaskBitsOf(frame->Mask, width, height), Where(pixels, 3));
+    EXPECT_EQ(MaskBitsOf(frame->Mask(), width, height), Where(pixels, 3));
 }
 
 TEST(GifRender, DitheredTransparentPixelsKeepTheirColoursWebEntry) {
@@ -330,7 +330,7 @@ TEST(GifRender, DitheredTransparentPixelsKeepTheirColoursWebEntry) {
         // 3 wide: the second row runs from column 2 to 0 and its mask bits from 0x20 upward.
         const Bytes pixels{1, 0, 1, 0, 1, 0};
         auto image = OneFrame(3, 2, Colors{c.transparent, {0, 0, 0}}, pixels, 0);
-        TGIFSubImage* frame = image->Frames->FrameAt(0);
+        TGIFSubImage* frame = image->Frames()->FrameAt(0);
         TBitmap* bitmap = frame->RenderedBitmap();
         ASSERT_NE(bitmap, nullptr);
         const Bytes indexes = IndexesOf(*bitmap);
@@ -339,7 +339,7 @@ TEST(GifRender, DitheredTransparentPixelsKeepTheirColoursWebEntry) {
         EXPECT_EQ(indexes[5], c.fill);
         EXPECT_EQ(indexes[0], 0);
         ASSERT_TRUE(frame->IsMasked());
-        EXPECT_EQ(MaskBitsOf(frame->Mask, 3, 2), (Bytes{0, 1, 0, 1, 0, 1}));
+        EXPECT_EQ(MaskBitsOf(frame->Mask(), 3, 2), (Bytes{0, 1, 0, 1, 0, 1}));
     }
 }
 
@@ -353,14 +353,14 @@ TEST(GifRender, IndexesBeyondTheTableDoNotReadOutsideIt) {
         GifBytes gif;
         gif.Header(4, 1, 0).Gce(1, 0, 3).Descriptor(0, 0, 4, 1, 0x80).Raw({255, 255, 255, 255, 255, 255});
         auto image = LoadGif(gif.Data(2, EncodeLZW(pixels, 2)).Trailer().b);
-        TGIFSubImage* frame = image->Frames->FrameAt(0);
-        ASSERT_EQ(frame->LocalColorMap->Count(), 2);
+        TGIFSubImage* frame = image->Frames()->FrameAt(0);
+        ASSERT_EQ(frame->LocalColorMap()->Count(), 2);
         TBitmap* bitmap = frame->RenderedBitmap();
         ASSERT_NE(bitmap, nullptr);
         const Bytes indexes = IndexesOf(*bitmap);
         // Dithered, the transparent index and pixel 2 beyond the table stand for black.
         EXPECT_EQ(indexes, palette ? (Bytes{0, 0, 215, 215}) : pixels);
-        EXPECT_EQ(MaskBitsOf(frame->Mask, 4, 1), (Bytes{1, 0, 0, 0}));
+        EXPECT_EQ(MaskBitsOf(frame->Mask(), 4, 1), (Bytes{1, 0, 0, 0}));
     }
 }
 
@@ -371,7 +371,7 @@ TEST(GifRender, ProgressEveryThirtyTwoRows) {
         auto image = OneFrame(3, 70, DistinctColors(4), Pattern(3, 70, 4));
         ProgressLog progress;
         progress.Attach(*image);
-        TGIFSubImage* frame = image->Frames->FrameAt(0);
+        TGIFSubImage* frame = image->Frames()->FrameAt(0);
         ASSERT_NE(frame->RenderedBitmap(), nullptr);
         const std::string m = sProgressRendering;
         const std::vector<ProgressEntry> want{{frame, psStarting, 0, false, m},
@@ -389,7 +389,7 @@ TEST(GifRender, EmptyFrameRendersNothing) {
     auto image = LoadGif(GifBytes().Header(4, 4, 2).Gce(0, 5, 0).Trailer().b);
     ProgressLog progress;
     progress.Attach(*image);
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
     ASSERT_TRUE(frame->IsEmpty());
     EXPECT_EQ(frame->RenderedBitmap(), nullptr);
     EXPECT_TRUE(progress.entries.empty());
@@ -411,7 +411,7 @@ TEST(GifRender, AbortedRenderLeavesNoBitmapAndKeepsTheMaskDue) {
             progress.entries.push_back({sender, stage, percent, redraw, message});
             if (stage == psRunning && percent > 0) throw EAbort("stop");
         };
-        TGIFSubImage* frame = image->Frames->FrameAt(0);
+        TGIFSubImage* frame = image->Frames()->FrameAt(0);
         EXPECT_EQ(frame->RenderedBitmap(), nullptr);
         EXPECT_FALSE(frame->HasRenderedBitmap());
         ASSERT_FALSE(progress.entries.empty());
@@ -421,7 +421,7 @@ TEST(GifRender, AbortedRenderLeavesNoBitmapAndKeepsTheMaskDue) {
         image->OnProgress = nullptr;
         ASSERT_NE(frame->RenderedBitmap(), nullptr);
         ASSERT_TRUE(frame->IsMasked()) << "transparency survives an aborted render";
-        EXPECT_EQ(MaskBitsOf(frame->Mask, 4, 40), Where(pixels, 1));
+        EXPECT_EQ(MaskBitsOf(frame->Mask(), 4, 40), Where(pixels, 1));
     }
 }
 
@@ -431,7 +431,7 @@ TEST(GifRender, FailuresPassOnAndLeaveNoBitmap) {
     auto image = LoadGif(GifBytes().Header(3, 1, 0).Frame(0, 0, 3, 1, Bytes{0, 1, 0}).Trailer().b);
     ProgressLog progress;
     progress.Attach(*image);
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
     EXPECT_EQ(GIFErrorOf([&] { frame->RenderedBitmap(); }), sNoColorTable);
     EXPECT_FALSE(frame->HasRenderedBitmap());
     ASSERT_EQ(progress.entries.size(), 2u);
@@ -443,8 +443,8 @@ TEST(GifRender, FailuresPassOnAndLeaveNoBitmap) {
     other->OnProgress = [](TObject*, TProgressStage stage, uint8_t, bool, const RECT&, const std::string&) {
         if (stage == psRunning) throw EInvalidOperation("handler failed");
     };
-    EXPECT_THROW(other->Frames->FrameAt(0)->RenderedBitmap(), EInvalidOperation);
-    EXPECT_FALSE(other->Frames->FrameAt(0)->HasRenderedBitmap());
+    EXPECT_THROW(other->Frames()->FrameAt(0)->RenderedBitmap(), EInvalidOperation);
+    EXPECT_FALSE(other->Frames()->FrameAt(0)->HasRenderedBitmap());
 }
 
 TEST(GifRender, PaletteModifiedImageIsToldAfterTheRender) {
@@ -455,7 +455,7 @@ TEST(GifRender, PaletteModifiedImageIsToldAfterTheRender) {
     progress.Attach(*image);
     std::vector<TObject*> changes;
     image->OnChange = [&](TObject* sender) { changes.push_back(sender); };
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
     ASSERT_NE(frame->RenderedBitmap(), nullptr);
     EXPECT_TRUE(progress.entries.back().redraw);
     EXPECT_EQ(changes, std::vector<TObject*>{frame});
@@ -466,10 +466,10 @@ TEST(GifRender, ColourChangesDropTheBitmap) {
     auto image = OneFrame(2, 2, DistinctColors(2), Bytes{0, 1, 1, 0});
     std::vector<TObject*> changes;
     image->OnChange = [&](TObject* sender) { changes.push_back(sender); };
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
     ASSERT_NE(frame->RenderedBitmap(), nullptr);
     // A new entry in the local table replaces the palette, which releases the bitmap.
-    frame->LocalColorMap->AppendColor(RGB(9, 8, 7));
+    frame->LocalColorMap()->AppendColor(RGB(9, 8, 7));
     EXPECT_FALSE(frame->HasRenderedBitmap());
     EXPECT_TRUE(image->PaletteModified());
     EXPECT_EQ(changes, std::vector<TObject*>{frame});
@@ -485,7 +485,7 @@ TEST(GifRender, ColourChangesDropTheBitmap) {
 TEST(GifRender, PaletteHandleOfARenderedFrameIsItsBitmaps) {
     DisplayKind display(false);
     auto image = OneFrame(2, 1, DistinctColors(2), Bytes{0, 1});
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
     TBitmap* bitmap = frame->RenderedBitmap();
     ASSERT_NE(bitmap, nullptr);
     EXPECT_EQ(frame->PaletteHandle(), bitmap->Palette());
@@ -499,7 +499,7 @@ TEST(GifRender, CopyToABitmapGivesTheRenderedFrame) {
     DisplayKind display(false);
     const Bytes pixels{0, 1, 2, 3, 3, 2};
     auto image = OneFrame(3, 2, DistinctColors(4), pixels);
-    TGIFSubImage* frame = image->Frames->FrameAt(0);
+    TGIFSubImage* frame = image->Frames()->FrameAt(0);
     TBitmap copied;
     frame->CopyTo(copied);
     EXPECT_EQ(copied.PixelFormat(), pf8bit);
@@ -516,8 +516,8 @@ TEST(GifRender, LargeFramesRender) {
     DisplayKind display(false);
     TGIFImage image;
     TGIFSubImage* frame = AddFrame(image, 1000, 501, DistinctColors(3));
-    for (int y = 0; y < 501; ++y) frame->PixelAt(y % 1000, y) = 2;
-    frame->PixelAt(999, 500) = 1;
+    for (int y = 0; y < 501; ++y) frame->SetPixelAt(y % 1000, y, 2);
+    frame->SetPixelAt(999, 500, 1);
     TBitmap* bitmap = frame->RenderedBitmap();
     ASSERT_NE(bitmap, nullptr);
     EXPECT_EQ(bitmap->PixelFormat(), pf8bit);
@@ -534,9 +534,9 @@ TEST(GifRender, FramesRenderWhileLoadingWhenAsked) {
     auto image = LoadGif(
         GifBytes().Header(2, 2, 4).Frame(0, 0, 2, 2, Bytes{0, 1, 2, 3}).Frame(0, 0, 1, 1, Bytes{2}).Trailer().b);
     RenderFramesWhileLoading = false;
-    ASSERT_EQ(image->Frames->ItemCount(), 2);
-    EXPECT_TRUE(image->Frames->FrameAt(0)->HasRenderedBitmap());
-    EXPECT_TRUE(image->Frames->FrameAt(1)->HasRenderedBitmap());
+    ASSERT_EQ(image->Frames()->ItemCount(), 2);
+    EXPECT_TRUE(image->Frames()->FrameAt(0)->HasRenderedBitmap());
+    EXPECT_TRUE(image->Frames()->FrameAt(1)->HasRenderedBitmap());
 }
 
 TEST(GifImageBitmap, CurrentBitmapCopiesAScreenSizedFrameZero) {
@@ -546,7 +546,7 @@ TEST(GifImageBitmap, CurrentBitmapCopiesAScreenSizedFrameZero) {
     TBitmap* current = image->CurrentBitmap();
     ASSERT_NE(current, nullptr);
     EXPECT_EQ(IndexesOf(*current), pixels);
-    EXPECT_NE(current, image->Frames->FrameAt(0)->RenderedBitmap());
+    EXPECT_NE(current, image->Frames()->FrameAt(0)->RenderedBitmap());
     EXPECT_EQ(image->CurrentBitmap(), current) << "cached";
     EXPECT_EQ(image->AllocBitmap(), current);
     EXPECT_EQ(image->PaletteHandle(), current->Palette());
@@ -574,7 +574,7 @@ TEST(GifImageBitmap, AllocBitmapIsBlankAtTheScreenSize) {
     ASSERT_NE(blank, nullptr);
     EXPECT_EQ(blank->Width(), 7);
     EXPECT_EQ(blank->Height(), 4);
-    EXPECT_FALSE(image->Frames->FrameAt(0)->HasRenderedBitmap()) << "nothing drawn";
+    EXPECT_FALSE(image->Frames()->FrameAt(0)->HasRenderedBitmap()) << "nothing drawn";
     HPALETTE palette = blank->Palette();
     ASSERT_NE(palette, nullptr);
     PALETTEENTRY entry{};

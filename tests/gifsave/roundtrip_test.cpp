@@ -29,33 +29,33 @@ std::string TableDifference(const TGIFColorMap& a, const TGIFColorMap& b) {
 // "" when the two images hold the same screen, tables, frames and extensions.
 std::string ModelDifference(TGIFImage& a, TGIFImage& b) {
     std::ostringstream out;
-    const TLogicalScreenDescriptor& sa = a.Header->Descriptor();
-    const TLogicalScreenDescriptor& sb = b.Header->Descriptor();
+    const TLogicalScreenDescriptor& sa = a.Header()->Descriptor();
+    const TLogicalScreenDescriptor& sb = b.Header()->Descriptor();
     if (sa.LogicalWidth != sb.LogicalWidth || sa.LogicalHeight != sb.LogicalHeight) out << "screen size; ";
     if (sa.BackgroundIndex != sb.BackgroundIndex || sa.AspectRatio != sb.AspectRatio) out << "screen fields; ";
     if (std::string d = TableDifference(*a.GlobalColors(), *b.GlobalColors()); !d.empty())
         out << "global table: " << d << "; ";
-    if (a.Frames->ItemCount() != b.Frames->ItemCount()) {
-        out << a.Frames->ItemCount() << " frames against " << b.Frames->ItemCount();
+    if (a.Frames()->ItemCount() != b.Frames()->ItemCount()) {
+        out << a.Frames()->ItemCount() << " frames against " << b.Frames()->ItemCount();
         return out.str();
     }
-    for (int i = 0; i < a.Frames->ItemCount(); ++i) {
-        TGIFSubImage* fa = a.Frames->FrameAt(i);
-        TGIFSubImage* fb = b.Frames->FrameAt(i);
+    for (int i = 0; i < a.Frames()->ItemCount(); ++i) {
+        TGIFSubImage* fa = a.Frames()->FrameAt(i);
+        TGIFSubImage* fb = b.Frames()->FrameAt(i);
         const std::string at = "frame " + std::to_string(i) + ": ";
-        if (std::memcmp(&fa->Descriptor.Left, &fb->Descriptor.Left, 9) != 0) out << at << "descriptor; ";
-        if (fa->PixelsSize != fb->PixelsSize ||
-            (fa->PixelsSize > 0 && std::memcmp(fa->Pixels, fb->Pixels, fa->PixelsSize) != 0))
+        if (std::memcmp(&fa->Descriptor().Left, &fb->Descriptor().Left, 9) != 0) out << at << "descriptor; ";
+        if (fa->PixelsSize() != fb->PixelsSize() ||
+            (fa->PixelsSize() > 0 && std::memcmp(fa->Pixels(), fb->Pixels(), fa->PixelsSize()) != 0))
             out << at << "pixels; ";
-        if (std::string d = TableDifference(*fa->LocalColorMap, *fb->LocalColorMap); !d.empty())
+        if (std::string d = TableDifference(*fa->LocalColorMap(), *fb->LocalColorMap()); !d.empty())
             out << at << "local table: " << d << "; ";
-        if (fa->Extensions->ItemCount() != fb->Extensions->ItemCount()) {
+        if (fa->Extensions()->ItemCount() != fb->Extensions()->ItemCount()) {
             out << at << "extension count; ";
             continue;
         }
-        for (int k = 0; k < fa->Extensions->ItemCount(); ++k) {
-            TGIFExtension* ea = fa->Extensions->ExtensionAt(k);
-            TGIFExtension* eb = fb->Extensions->ExtensionAt(k);
+        for (int k = 0; k < fa->Extensions()->ItemCount(); ++k) {
+            TGIFExtension* ea = fa->Extensions()->ExtensionAt(k);
+            TGIFExtension* eb = fb->Extensions()->ExtensionAt(k);
             if (ea->ClassType() != eb->ClassType() || ItemBytes(*ea) != ItemBytes(*eb))
                 out << at << "extension " << k << "; ";
         }
@@ -99,7 +99,7 @@ TEST_P(GifSaveRoundTrip, SavedFileComesBackTheSame) {
     ASSERT_FALSE(original.empty());
     WarningLog log;
     auto image = LoadGif(original, &log);
-    image->Compression = param.compression;
+    image->SetCompression(param.compression);
     const Bytes saved = SaveBytes(*image);
     EXPECT_EQ(GrammarProblem(saved), "");
 
@@ -108,7 +108,7 @@ TEST_P(GifSaveRoundTrip, SavedFileComesBackTheSame) {
     EXPECT_EQ(savedLog.Messages(), log.Messages());
     EXPECT_EQ(ModelDifference(*image, *reloaded), "");
 
-    reloaded->Compression = param.compression;
+    reloaded->SetCompression(param.compression);
     EXPECT_TRUE(SaveBytes(*reloaded) == saved) << "a second save writes other bytes";
 
     WICGifDecoder wic;

@@ -12,6 +12,7 @@
 #include "tests/gifwriter/codestream.h"
 #include "tests/support/extensionblocks.h"
 #include "tests/support/wic.h"
+#include "tests/support/testseam.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ TEST(GifSave, MinimalImageIsWrittenExactlyWithEitherEncoder) {
     for (uint8_t compression : {0, 1}) {
         SCOPED_TRACE(int(compression));
         TGIFImage image;
-        image.Compression = compression;
+        image.SetCompression(compression);
         image.GlobalColors()->AppendColor(0x000000);
         image.GlobalColors()->AppendColor(0xFFFFFF);
         AddFrame(image, 0, 0, 4, 1, 0, {0, 0, 0, 0});
@@ -100,21 +101,21 @@ TEST(GifSave, VersionIsTheHighestThatAFrameNeeds) {
          [&](TGIFImage& image) {
              plainFrame(image);
              TGIFSubImage* frame = plainFrame(image);
-             frame->Extensions->Append(new TGIFGraphicControlExtension(frame));
+             frame->Extensions()->Append(new TGIFGraphicControlExtension(frame));
              plainFrame(image);
          },
          "GIF89a"},
         {"a sorted local table",
          [&](TGIFImage& image) {
              TGIFSubImage* frame = AddFrame(image, 0, 0, 3, 1, 2, {1, 1, 0});
-             ASSERT_TRUE(frame->LocalColorMap->SortByUsage());
+             ASSERT_TRUE(frame->LocalColorMap()->SortByUsage());
          },
          "GIF89a"},
         // The header's own needs (here an aspect ratio) do not decide the version.
         {"an aspect ratio",
          [&](TGIFImage& image) {
              plainFrame(image);
-             image.Header->SetAspectRatio(49);
+             image.Header()->SetAspectRatio(49);
          },
          "GIF87a"},
     };
@@ -151,8 +152,8 @@ TEST(GifSave, ImageWithoutFramesRaisesAndWritesNothing) {
         AttachProgress(image, progress);
         if (withScreen) {
             AddGlobalColors(image, 4);
-            image.Header->SetLogicalWidth(20);
-            image.Header->SetLogicalHeight(10);
+            image.Header()->SetLogicalWidth(20);
+            image.Header()->SetLogicalHeight(10);
         }
         TMemoryStream stream;
         EXPECT_EQ(GIFErrorOf([&] { image.SaveToStream(stream); }), "Unsupported GIF version");
@@ -221,9 +222,9 @@ TEST(GifSave, FrameDescriptorIsRepackedForWriting) {
         EXPECT_EQ(saved.back(), ';');
 
         auto again = LoadGif(saved);
-        ASSERT_EQ(again->Frames->ItemCount(), 1);
-        TGIFSubImage* frame = again->Frames->FrameAt(0);
-        EXPECT_EQ(Bytes(frame->Pixels, frame->Pixels + frame->PixelsSize), pixels);
+        ASSERT_EQ(again->Frames()->ItemCount(), 1);
+        TGIFSubImage* frame = again->Frames()->FrameAt(0);
+        EXPECT_EQ(Bytes(frame->Pixels(), frame->Pixels() + frame->PixelsSize()), pixels);
         EXPECT_EQ(WICPixels(wic, saved), pixels);
     }
 }
@@ -244,10 +245,10 @@ TEST(GifSave, StraySeparatorIsWrittenAsImageSeparator) {
     WarningLog again;
     auto reloaded = LoadGif(saved, &again);
     EXPECT_TRUE(again.entries.empty());
-    ASSERT_EQ(reloaded->Frames->ItemCount(), 1);
-    TGIFSubImage* frame = reloaded->Frames->FrameAt(0);
-    EXPECT_EQ(Bytes(frame->Pixels, frame->Pixels + frame->PixelsSize), (Bytes{1, 0, 1, 1}));
-    EXPECT_EQ(frame->Extensions->ItemCount(), 1);
+    ASSERT_EQ(reloaded->Frames()->ItemCount(), 1);
+    TGIFSubImage* frame = reloaded->Frames()->FrameAt(0);
+    EXPECT_EQ(Bytes(frame->Pixels(), frame->Pixels() + frame->PixelsSize()), (Bytes{1, 0, 1, 1}));
+    EXPECT_EQ(frame->Extensions()->ItemCount(), 1);
 }
 
 TEST(GifSave, EmptyFrameWritesOnlyItsExtensions) {
@@ -256,16 +257,16 @@ TEST(GifSave, EmptyFrameWritesOnlyItsExtensions) {
     const Bytes comment = {0x21, 0xFE, 0x03, 'e', 'n', 'd', 0x00};
     in.Raw(comment).Trailer();
     auto image = LoadGif(in.b);
-    ASSERT_EQ(image->Frames->ItemCount(), 2);
-    ASSERT_TRUE(image->Frames->FrameAt(1)->IsEmpty());
+    ASSERT_EQ(image->Frames()->ItemCount(), 2);
+    ASSERT_TRUE(image->Frames()->FrameAt(1)->IsEmpty());
 
     const Bytes saved = SaveBytes(*image);
     const Bytes tail = Concat({comment, {';'}});
     ASSERT_GE(saved.size(), tail.size());
     EXPECT_EQ(Bytes(saved.end() - tail.size(), saved.end()), tail);
-    EXPECT_EQ(ItemBytes(*image->Frames->FrameAt(1)), comment);
+    EXPECT_EQ(ItemBytes(*image->Frames()->FrameAt(1)), comment);
     auto again = LoadGif(saved);
-    EXPECT_EQ(again->Frames->ItemCount(), 2);
+    EXPECT_EQ(again->Frames()->ItemCount(), 2);
 }
 
 struct PixelDataCase {
@@ -320,7 +321,7 @@ TEST(GifSave, PixelDataTakesItsDepthFromTheTables) {
     for (const PixelDataCase& c : cases) {
         SCOPED_TRACE(c.name);
         TGIFImage image;
-        image.Compression = c.compression;
+        image.SetCompression(c.compression);
         AddGlobalColors(image, c.globalColors);
         TGIFSubImage* frame = AddFrame(image, 0, 0, c.width, c.height, c.localColors[0], c.pixels);
         for (size_t i = 1; i < c.localColors.size(); ++i) AddFrame(image, 0, 0, 1, 1, c.localColors[i], {0});
@@ -356,12 +357,12 @@ TEST(GifSave, RunLengthSettingWritesOtherCodesThanLZW) {
     Bytes written[2];
     for (uint8_t compression : {0, 1}) {
         TGIFImage image;
-        image.Compression = compression;
+        image.SetCompression(compression);
         AddFrame(image, 0, 0, 11, 1, 256, pixels);
         written[compression] = SaveBytes(image);
         auto again = LoadGif(written[compression]);
-        TGIFSubImage* frame = again->Frames->FrameAt(0);
-        EXPECT_EQ(Bytes(frame->Pixels, frame->Pixels + frame->PixelsSize), pixels);
+        TGIFSubImage* frame = again->Frames()->FrameAt(0);
+        EXPECT_EQ(Bytes(frame->Pixels(), frame->Pixels() + frame->PixelsSize()), pixels);
     }
     EXPECT_NE(written[0], written[1]);
 }
@@ -470,7 +471,7 @@ TEST(GifSave, ExtensionsWriteTheirBodies) {
         TGIFImage image;
         TGIFSubImage* frame = AddFrame(image, 0, 0, 1, 1, 2, {0});
         TGIFExtension* extension = c.make(frame);
-        frame->Extensions->Append(extension);
+        frame->Extensions()->Append(extension);
         EXPECT_EQ(ItemBytes(*extension), c.expected);
         // In the saved image the extension stands right before the descriptor.
         const Bytes saved = SaveBytes(image);
@@ -511,7 +512,7 @@ TEST(GifSave, LoadedExtensionsAreWrittenBack) {
         GifBytes in;
         in.Header(1, 1, 2).Raw(c.in).Frame(0, 0, 1, 1, {1}).Trailer();
         auto image = LoadGif(in.b);
-        ASSERT_EQ(image->Frames->ItemCount(), 1);
+        ASSERT_EQ(image->Frames()->ItemCount(), 1);
         const Bytes saved = SaveBytes(*image);
         const size_t at = 13 + 6;
         ASSERT_GE(saved.size(), at + c.out.size() + 1);
@@ -622,15 +623,15 @@ std::unique_ptr<TGIFImage> RichImage() {
     auto image = std::make_unique<TGIFImage>();
     AddGlobalColors(*image, 16);
     TGIFSubImage* first = AddFrame(*image, 0, 0, 40, 30, 0, MakePixels(Pattern::Noise, 40, 30, 16));
-    first->Descriptor.PackedFields = 0x40;
-    first->Extensions->Append(new TGIFAppExtNSLoop(first));
+    TGIFTestSeam::Descriptor(*first).PackedFields = 0x40;
+    first->Extensions()->Append(new TGIFAppExtNSLoop(first));
     auto* comment = new TGIFCommentExtension(first);
     comment->Comment().Add("made for a test");
-    first->Extensions->Append(comment);
+    first->Extensions()->Append(comment);
     TGIFSubImage* second = AddFrame(*image, 3, 4, 20, 10, 256, MakePixels(Pattern::Runs, 20, 10, 256));
     auto* gce = new TGIFGraphicControlExtension(second);
     gce->SetDelayUnits(7);
-    second->Extensions->Append(gce);
+    second->Extensions()->Append(gce);
     return image;
 }
 
@@ -669,7 +670,7 @@ std::string TempPath(const char* name) {
 TEST(GifSave, WriteToFileWritesTheItem) {
     auto image = RichImage();
     const std::string path = TempPath("gifsave-frame.bin");
-    TGIFSubImage* frame = image->Frames->FrameAt(1);
+    TGIFSubImage* frame = image->Frames()->FrameAt(1);
     frame->WriteToFile(path);
     EXPECT_EQ(ReadWholeFile(path), ItemBytes(*frame));
     DeleteFileA(path.c_str());
@@ -687,10 +688,10 @@ TEST(GifSave, WriteToFileThatFailsKeepsTheExistingFile) {
     TGIFImage badPixel;
     AddFrame(badPixel, 0, 0, 2, 1, 2, {0, 2});
     const FailedFileCase cases[] = {
-        {"header of an image without frames", [&](const std::string& p) { empty.Header->WriteToFile(p); },
+        {"header of an image without frames", [&](const std::string& p) { empty.Header()->WriteToFile(p); },
          "Unsupported GIF version"},
         {"frame with a pixel outside its table",
-         [&](const std::string& p) { badPixel.Frames->FrameAt(0)->WriteToFile(p); }, "Color not in color table"},
+         [&](const std::string& p) { badPixel.Frames()->FrameAt(0)->WriteToFile(p); }, "Color not in color table"},
     };
     const std::string path = TempPath("gifsave-existing.gif");
     const Bytes old = TextBytes("an existing file");
@@ -705,7 +706,7 @@ TEST(GifSave, WriteToFileThatFailsKeepsTheExistingFile) {
 
 TEST(GifSave, WriteToFileInAMissingFolderRaisesTheFileError) {
     auto image = RichImage();
-    EXPECT_THROW(image->Header->WriteToFile(TempPath("no-such-folder\\x.gif")), EStreamError);
+    EXPECT_THROW(image->Header()->WriteToFile(TempPath("no-such-folder\\x.gif")), EStreamError);
 }
 
 }  // namespace

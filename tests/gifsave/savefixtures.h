@@ -40,10 +40,10 @@ inline void AddGlobalColors(TGIFImage& image, int count) {
 inline TGIFSubImage* AddFrame(TGIFImage& image, int left, int top, int width, int height, int localColors,
                               const Bytes& pixels = {}) {
     auto* frame = new TGIFSubImage(&image);
-    image.Frames->Append(frame);
+    image.Frames()->Append(frame);
     frame->ApplyBounds(left, top, width, height);
-    for (int i = 0; i < localColors; ++i) frame->LocalColorMap->AppendColor(Grey(i));
-    if (!pixels.empty()) std::memcpy(frame->Pixels, pixels.data(), pixels.size());
+    for (int i = 0; i < localColors; ++i) frame->LocalColorMap()->AppendColor(Grey(i));
+    if (!pixels.empty()) frame->SetPixels(pixels.data(), pixels.size());
     return frame;
 }
 

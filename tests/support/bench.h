@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
+#include <vector>
 
 // Seconds on the performance counter.
 inline double Seconds() {
@@ -27,5 +29,23 @@ double BestTime(Work&& work, double minSeconds = 1.0, int minRuns = 10) {
         total += t;
         best = std::min(best, t);
     }
+    return best;
+}
+
+// The best time of one run of each work, the works taking turns (one run each per round) until
+// each has had at least minRuns runs and the rounds have lasted at least minSeconds: on a loaded
+// machine the works meet the same load, so that their ratio holds where separate bests drift.
+inline std::vector<double> BestTimesInTurn(const std::vector<std::function<void()>>& works, double minSeconds = 2.0,
+                                           int minRuns = 10) {
+    std::vector<double> best(works.size(), 1e30);
+    double total = 0;
+    for (int runs = 0; runs < minRuns || total < minSeconds; ++runs)
+        for (size_t i = 0; i < works.size(); ++i) {
+            const double start = Seconds();
+            works[i]();
+            const double t = Seconds() - start;
+            total += t;
+            best[i] = std::min(best[i], t);
+        }
     return best;
 }

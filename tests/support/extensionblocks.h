@@ -55,10 +55,10 @@ inline std::string DescribeExtension(TGIFExtension& extension) {
 
 inline std::vector<std::string> ExtensionsOf(TGIFImage& image) {
     std::vector<std::string> blocks;
-    for (int i = 0; i < image.Frames->ItemCount(); ++i) {
-        TGIFSubImage* frame = image.Frames->FrameAt(i);
-        for (int k = 0; k < frame->Extensions->ItemCount(); ++k)
-            blocks.push_back(DescribeExtension(*frame->Extensions->ExtensionAt(k)));
+    for (int i = 0; i < image.Frames()->ItemCount(); ++i) {
+        TGIFSubImage* frame = image.Frames()->FrameAt(i);
+        for (int k = 0; k < frame->Extensions()->ItemCount(); ++k)
+            blocks.push_back(DescribeExtension(*frame->Extensions()->ExtensionAt(k)));
     }
     return blocks;
 }
