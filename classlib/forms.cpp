@@ -179,10 +179,49 @@ void TForm::Close() {
 
 void TForm::Release() { PostMessageA(handle_, CM_RELEASE, 0, 0); }
 
+void TForm::RememberFocus() {
+    HWND focus = GetFocus();
+    if (focus && IsChild(handle_, focus)) focusedControl_ = focus;
+}
+
+namespace {
+bool CanTakeFocus(HWND control) {
+    LONG style = GetWindowLongA(control, GWL_STYLE);
+    return (style & WS_VISIBLE) && !(style & WS_DISABLED);
+}
+}  // namespace
+
+HWND TForm::FirstTabStop() const {
+    // Tab order is the children's Z order.
+    for (HWND child = GetWindow(handle_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        if ((GetWindowLongA(child, GWL_STYLE) & WS_TABSTOP) && CanTakeFocus(child)) return child;
+    return nullptr;
+}
+
+void TForm::RestoreFocus() {
+    HWND target = focusedControl_;
+    if (!target || !IsWindow(target) || !IsChild(handle_, target) || !CanTakeFocus(target)) target = FirstTabStop();
+    if (target) ::SetFocus(target);
+}
+
 LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case CM_RELEASE: delete this; return 0;
     case WM_CLOSE: Close(); return 0;
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            RememberFocus();
+        } else if (!HIWORD(wParam)) {
+            // The default gives the focus to the form's own window.
+            LRESULT result = DefaultHandler(message, wParam, lParam);
+            RestoreFocus();
+            return result;
+        }
+        break;
+    case WM_CANCELMODE:
+        // Sent before the form is disabled, which takes the focus from it.
+        RememberFocus();
+        break;
     case WM_GETFONT:
         // Child controls take the form's font from here when they are created.
         return reinterpret_cast<LRESULT>(font_.Handle());
@@ -248,6 +287,13 @@ void TApplication::Terminate() {
 }
 
 namespace {
+bool IsPushButton(HWND window) {
+    char cls[16] = {0};
+    GetClassNameA(window, cls, sizeof(cls));
+    LONG buttonType = GetWindowLongA(window, GWL_STYLE) & BS_TYPEMASK;
+    return lstrcmpiA(cls, "Button") == 0 && (buttonType == BS_PUSHBUTTON || buttonType == BS_DEFPUSHBUTTON);
+}
+
 // Esc in a form without a Cancel button, or Enter without a default button (and not on a
 // button), would reach the form as command IDCANCEL or IDOK with no control, which reads like
 // a menu command. Such keys go to the focused control as ordinary keys instead.
@@ -257,12 +303,15 @@ bool IsUnansweredDialogKey(HWND form, const MSG& msg) {
     if (msg.message == WM_CHAR) key = key == 27 ? VK_ESCAPE : key == 13 ? VK_RETURN : 0;
     if (key == VK_ESCAPE) return !GetDlgItem(form, IDCANCEL);
     if (key != VK_RETURN || GetDlgItem(form, IDOK)) return false;
-    char cls[16] = {0};
-    GetClassNameA(msg.hwnd, cls, sizeof(cls));
-    LONG buttonType = GetWindowLongA(msg.hwnd, GWL_STYLE) & BS_TYPEMASK;
-    bool onPushButton = lstrcmpiA(cls, "Button") == 0 &&
-                        (buttonType == BS_PUSHBUTTON || buttonType == BS_DEFPUSHBUTTON);
-    return !onPushButton;
+    return !IsPushButton(msg.hwnd);
+}
+
+// Enter on a push button that has the focus presses that button, default button or not, as in
+// the system's dialogs.
+bool PressFocusedButton(HWND form, const MSG& msg) {
+    if (msg.message != WM_KEYDOWN || msg.wParam != VK_RETURN || !IsPushButton(msg.hwnd)) return false;
+    SendMessageA(form, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(msg.hwnd), BN_CLICKED), reinterpret_cast<LPARAM>(msg.hwnd));
+    return true;
 }
 }  // namespace
 
@@ -293,6 +342,7 @@ bool TApplication::PreTranslate(MSG& msg) {
         HWND top = GetAncestor(msg.hwnd, GA_ROOT);
         TForm* form = dynamic_cast<TForm*>(TWinControl::FromHandle(top));
         if (!form || !form->DialogKeys) return false;
+        if (PressFocusedButton(top, msg)) return true;
         if (IsUnansweredDialogKey(top, msg)) return false;
         return IsDialogMessageA(top, &msg) != FALSE;
     }

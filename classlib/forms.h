@@ -58,7 +58,15 @@ protected:
     void PlaceOnShow();
 
 private:
+    // The keyboard focus, as a dialog keeps it: kept when the form is left (deactivated, or
+    // disabled for a modal phase), given back when it is active again; the first tab stop takes
+    // it when no control had it.
+    void RememberFocus();
+    void RestoreFocus();
+    HWND FirstTabStop() const;
+
     TFont font_;
+    HWND focusedControl_ = nullptr;
     TPosition position_ = poDesigned;
     int modalResult_ = 0;
     bool inModal_ = false;

@@ -58,8 +58,40 @@ bool SameFile(const std::string& a, const std::string& b) {
     return lstrcmpiA(FullPath(a).c_str(), FullPath(b).c_str()) == 0 || SameExistingFile(a, b);
 }
 
-// A file or a folder: the tool asks before it replaces either.
-bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+enum class PathState { Absent, Present, Unknown };
+
+// A file or a folder is there (the tool asks before it replaces either), is not, or cannot be
+// told: a path the system's calls refuse (one past their length limit, no access to its folder)
+// may well name a file.
+PathState StateOfPath(const std::string& path) {
+    if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return PathState::Present;
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathState::Absent : PathState::Unknown;
+}
+
+// Whether the tool could open the file to read it: as the tool opens it, sharing everything.
+bool CanBeRead(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
+// Deletes the old output so that the tool can write a new one; false when the tool would still
+// find it. The tool is given no overwrite option: finding the output there, it would ask on a
+// console no one sees and wait for ever. An input the tool cannot read costs no old output: the
+// tool fails on its input before it looks at the output, so nothing is deleted for it.
+bool MakeWayForOutput(const std::string& input, const std::string& output) {
+    const bool inputReadable = CanBeRead(input);
+    if (inputReadable) DeleteFileA(output.c_str());
+    switch (StateOfPath(output)) {
+    case PathState::Absent: return true;
+    case PathState::Present: return !inputReadable;
+    case PathState::Unknown: return false;
+    }
+    return false;
+}
 
 // Gives the dialog back to the user when a conversion ends by an exception.
 struct ProgressGuard {
@@ -174,16 +206,7 @@ std::string TForm1::GetConvertParams() const {
 }
 
 void TForm1::AddLogRedirect(ToolCommand& command) {
-    if (!IsShiftDown()) return;
-    std::string shortPath;
-    DWORD size = GetShortPathNameA(command.program.c_str(), nullptr, 0);
-    if (size > 0) {
-        std::vector<char> buffer(size + 1, 0);
-        if (GetShortPathNameA(command.program.c_str(), buffer.data(), size + 1) > 0) shortPath = buffer.data();
-    }
-    command.params = "/c " + shortPath + " " + command.params + " 2> \"" + GetLogFileName() + "\"";
-    command.program = "cmd";
-    command.logsErrors = true;
+    if (IsShiftDown()) command.errorLog = GetLogFileName();
 }
 
 void TForm1::ShowProgress() {
@@ -225,22 +248,21 @@ void TForm1::btnConvertClick(TObject*) {
     ShowProgress();
     ToolCommand command{ExeFolder() + ToolName, GetConvertParams()};
     AddLogRedirect(command);
-    // Never let the tool write onto its input, or the log redirection truncate it.
+    // Never let the tool write onto its input, or the log truncate it.
     const std::string input = GetInputFileName(), output = GetOutputFileName();
-    if (SameFile(output, input) || (command.logsErrors && SameFile(GetLogFileName(), input))) {
+    if (SameFile(output, input) || (command.LogsErrors() && SameFile(command.errorLog, input))) {
         RefuseConversion(SameFileText);
         return;
     }
-    // The tool is given no overwrite option: finding the output still there, it would ask on a
-    // console no one sees and wait for ever.
-    DeleteFileA(output.c_str());
-    if (PathExists(output)) {
+    if (!MakeWayForOutput(input, output)) {
         RefuseConversion(CannotReplaceText(output));
         return;
     }
-    bool started = ExecuteAndWait(command.program, command.params);
+    bool started = command.LogsErrors() ? ExecuteAndWaitLogging(command.program, command.params, command.errorLog)
+                                        : ExecuteAndWait(command.program, command.params);
     HideProgress();
-    if (!started) MsgBox(ToolMissingText, MsgBoxError);
+    // A run that logs the tool's errors tells of a failed start in its log, as of any other.
+    if (!started && !command.LogsErrors()) MsgBox(ToolMissingText, MsgBoxError);
 }
 
 void TForm1::RefuseConversion(const std::string& text) {

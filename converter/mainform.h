@@ -7,12 +7,13 @@
 #include "classlib/forms.h"
 #include "classlib/stdctrls.h"
 
-// What a conversion starts: a program and its argument string, and whether the run writes the
-// tool's error output into the log beside the input (the command interpreter runs the tool then).
+// What a conversion starts: a program and its argument string, and the file the run writes the
+// tool's error output into (none when empty).
 struct ToolCommand {
     std::string program;
     std::string params;
-    bool logsErrors = false;
+    std::string errorLog;
+    bool LogsErrors() const { return !errorLog.empty(); }
 };
 
 class TForm1 : public TForm {
@@ -47,7 +48,8 @@ public:
     void UpdateOutputFile();
     bool CheckInput();
     std::string GetConvertParams() const;
-    // Switches the command to the variant that logs the tool's error output when Shift is down.
+    // Switches the command to the variant that logs the tool's error output into the log beside
+    // the input when Shift is down.
     void AddLogRedirect(ToolCommand& command);
     void ShowProgress();
     void HideProgress();

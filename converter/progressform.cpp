@@ -10,6 +10,9 @@ TForm2::TForm2(TComponent* owner) : TForm(owner, "TForm2", bsDialog, 0) {
     SetCaption("Converting ...");
     SetPosition(poOwnerFormCenter);
     SetClientSize(311, 59);
+    // The window lives as long as the tool runs and the user cannot close it: it has no close
+    // box, and a close asked by keys (Alt+F4) is refused.
+    OnClose = [](TObject*, TCloseAction& action) { action = caNone; };
     Image1 = new TImage(this, this);
     Image1->SetBounds(46, 20, 220, 19);
     Image1->SetCenter(true);

@@ -67,6 +67,94 @@ TEST_F(FormKeys, TabMovesBetweenControls) {
     EXPECT_EQ(GetFocus(), second->Handle());
 }
 
+TEST_F(FormKeys, EnterPressesTheFocusedButton) {
+    TButton* button = new TButton(form_, form_);
+    button->SetBounds(150, 10, 75, 25);
+    int clicks = 0;
+    button->OnClick = [&](TObject*) { ++clicks; };
+    button->SetFocus();
+    Press(button->Handle(), VK_RETURN);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_TRUE(commands_.empty());
+}
+
+// A form gives the focus to its first tab stop when it is shown (by tab order; controls that are
+// no tab stop, hidden or disabled are passed over) and gives it back to the control that had it
+// when a modal phase ends: another form shown modally, or the form disabled while a window of
+// its own stands over it.
+class FormFocus : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Application->Initialize();
+        form_ = new TForm(Application, "TFormFocusTest", bsDialog);
+        form_->SetBounds(40, 40, 300, 200);
+        TEdit* noTabStop = new TEdit(form_, form_);
+        noTabStop->SetTabStop(false);
+        noTabStop->SetTabOrder(0);
+        TButton* hidden = new TButton(form_, form_);
+        hidden->SetTabOrder(1);
+        hidden->SetVisible(false);
+        TButton* disabled = new TButton(form_, form_);
+        disabled->SetTabOrder(2);
+        disabled->SetEnabled(false);
+        second_ = AddButton(50, 4);
+        first_ = AddButton(10, 3);
+    }
+    void TearDown() override { delete form_; }
+
+    TButton* AddButton(int top, int order) {
+        TButton* button = new TButton(form_, form_);
+        button->SetBounds(10, top, 75, 25);
+        button->SetTabOrder(order);
+        return button;
+    }
+
+    TForm* form_ = nullptr;
+    TButton* first_ = nullptr;
+    TButton* second_ = nullptr;
+};
+
+TEST_F(FormFocus, ShownFormFocusesItsFirstTabStop) {
+    form_->Show();
+    Application->ProcessMessages();
+    EXPECT_EQ(GetFocus(), first_->Handle());
+}
+
+TForm* modalForm = nullptr;
+void CALLBACK EndModal(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    modalForm->SetModalResult(mrOk);
+}
+
+TEST_F(FormFocus, FocusComesBackAfterAModalForm) {
+    form_->Show();
+    second_->SetFocus();
+    Application->ProcessMessages();
+    modalForm = new TForm(form_, "TFormFocusModal", bsDialog);
+    SetTimer(nullptr, 0, 200, EndModal);
+    EXPECT_EQ(modalForm->ShowModal(), mrOk);
+    Application->ProcessMessages();
+    EXPECT_EQ(GetFocus(), second_->Handle());
+    delete modalForm;
+}
+
+TEST_F(FormFocus, FocusComesBackAfterTheFormWasDisabledUnderItsOwnWindow) {
+    form_->Show();
+    second_->SetFocus();
+    Application->ProcessMessages();
+    EnableWindow(form_->Handle(), FALSE);
+    TForm* over = new TForm(form_, "TFormFocusOver", bsDialog, 0);
+    over->Show();
+    Application->ProcessMessages();
+    EXPECT_NE(GetFocus(), second_->Handle());
+    EnableWindow(form_->Handle(), TRUE);
+    over->Hide();
+    Application->ProcessMessages();
+    EXPECT_EQ(GetActiveWindow(), form_->Handle());
+    EXPECT_EQ(GetFocus(), second_->Handle());
+    delete over;
+}
+
 }  // namespace
 
 // A picture whose saving fails after some bytes.

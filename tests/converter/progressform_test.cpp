@@ -127,3 +127,15 @@ TEST_F(ProgressWindow, GoesWithItsOwner) {
     EXPECT_EQ(Form2, nullptr);
     Pump(200);
 }
+
+// The window stands while the tool runs: a close asked of it (Alt+F4 comes as WM_CLOSE) is refused.
+TEST_F(ProgressWindow, RefusesToBeClosed) {
+    Form2->Show();
+    HWND progress = Form2->Handle();
+    SendMessageA(progress, WM_SYSCOMMAND, SC_CLOSE, 0);
+    SendMessageA(progress, WM_CLOSE, 0, 0);
+    Pump(100);
+    ASSERT_TRUE(IsWindow(progress));
+    EXPECT_TRUE(IsWindowVisible(progress));
+    EXPECT_EQ(Form2->Handle(), progress);
+}

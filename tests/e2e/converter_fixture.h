@@ -158,7 +158,7 @@ enum class Tool { None, Recorder, Bridge };
 
 class ConverterTest : public ::testing::Test {
 protected:
-    // The run folder's name has a blank, so that the tool's short path differs from its long one.
+    // The run folder's name has a blank: the tool's own path must come through it too.
     std::string runDir_ = CurrentFolder() + "run " + ExeBaseName() + "\\";
     std::string dataDir_ = CurrentFolder() + "data " + ExeBaseName() + "\\";
     ui::Program program_;
@@ -320,6 +320,29 @@ protected:
             ui::Pause(20);
         }
         return WaitUntilIdle(timeoutMs);
+    }
+
+    // Starts a conversion of a video at input through a recorder that takes delayMs, as the
+    // user does; the progress window once the tool runs (null when it did not start).
+    HWND StartSlowConversion(const std::string& input, int delayMs) {
+        UseTool(Tool::Recorder);
+        WriteFile(runDir_ + "ffmpeg-delay.txt", std::to_string(delayMs));
+        WriteVideo(input);
+        StartDialog(Quoted(input));
+        Click("Convert");
+        EXPECT_TRUE(WaitForCalls(1, 10000)) << "the tool has started";
+        return ProgressWindow();
+    }
+
+    // The refusal of an output that cannot be replaced, checked as the user reads it; its
+    // window is null when none came.
+    ui::MessageBoxInfo CannotReplaceBox(const std::string& output) const {
+        ui::MessageBoxInfo box = ui::WaitForMessageBox(program_.pid, 10000);
+        EXPECT_TRUE(box.window) << "no message: the tool was started or left to ask";
+        EXPECT_EQ(box.caption, kCaption);
+        EXPECT_EQ(box.text, "The output file\r" + output +
+                                "\rcould not be replaced. It may be read-only or in use by another program.");
+        return box;
     }
 
     std::vector<std::string> Calls() const { return ReadLines(runDir_ + "ffmpeg-calls.txt"); }

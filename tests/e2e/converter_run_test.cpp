@@ -61,33 +61,23 @@ TEST_P(ConverterParams, ToolGetsInputOptionsAndDerivedOutput) {
 INSTANTIATE_TEST_SUITE_P(Paths, ConverterParams, ::testing::ValuesIn(kParamsCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-std::string ShortPath(const std::string& path) {
-    char buffer[MAX_PATH * 2] = {0};
-    GetShortPathNameA(path.c_str(), buffer, sizeof(buffer));
-    return buffer;
-}
-
-TEST_F(ConverterTest, ShiftAtTheClickRunsTheToolThroughCmdAndLogsItsErrorOutput) {
+// With Shift the tool is started as without, hidden, and its error output goes into the log.
+TEST_F(ConverterTest, ShiftAtTheClickLogsTheToolsErrorOutput) {
     UseTool(Tool::Recorder);
     std::string input = dataDir_ + "clip.flv", output = dataDir_ + "clip.avi", log = dataDir_ + "clip.log";
     conv::WriteVideo(input);
-    DeleteFileA(log.c_str());
+    conv::WriteFile(log, "the log of an earlier run, longer than the new one: " + std::string(600, '.'));
     StartDialog(Quoted(input));
     ClickConvertWithShift(true);
     ASSERT_TRUE(WaitForCalls(1, 15000));
     ASSERT_TRUE(WaitUntilIdle(10000));
     std::string params = Params(input, conv::kAviOptions, output);
-    std::vector<std::string> calls = Calls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(conv::Trimmed(calls[0]), params);
-    std::string shortTool = ShortPath(runDir_ + "ffmpeg.exe");
-    ASSERT_FALSE(shortTool.empty());
-    EXPECT_EQ(shortTool.find(' '), std::string::npos) << shortTool;
-    std::vector<std::string> programs = conv::ReadLines(runDir_ + "ffmpeg-programs.txt");
-    ASSERT_EQ(programs.size(), 1u);
-    EXPECT_EQ(programs[0], shortTool) << "cmd starts the tool by its short path";
-    EXPECT_NE(conv::ReadFile(log).find("ffmpeg stand-in called with: " + params), std::string::npos)
-        << "log: " << conv::ReadFile(log);
+    EXPECT_EQ(Calls(), std::vector<std::string>{params});
+    EXPECT_EQ(conv::ReadLines(runDir_ + "ffmpeg-programs.txt"),
+              std::vector<std::string>{Quoted(runDir_ + "ffmpeg.exe")});
+    EXPECT_EQ(conv::ReadLines(runDir_ + "ffmpeg-show.txt"), std::vector<std::string>{"0"}) << "started hidden";
+    EXPECT_EQ(conv::ReadFile(log), "ffmpeg stand-in called with: " + params + "\r\n") << "the log made anew";
+    EXPECT_EQ(conv::ReadFile(output), "converted by the ffmpeg stand-in\n");
     EXPECT_FALSE(ui::WaitForMessageBox(program_.pid, 500).window);
     EXPECT_EQ(Exit(), 0u);
 }
@@ -137,7 +127,8 @@ TEST_F(ConverterTest, MissingToolWithShiftShowsNoMessage) {
     ClickConvertWithShift(true);
     ASSERT_TRUE(WaitUntilIdle(10000));
     EXPECT_FALSE(ui::WaitForMessageBox(program_.pid, 1500).window);
-    EXPECT_TRUE(conv::Exists(log)) << "cmd ran and redirected its error output";
+    std::string logged = conv::ReadFile(log);
+    EXPECT_EQ(logged.rfind(runDir_ + "ffmpeg.exe: ", 0), 0u) << "the log tells why nothing ran: " << logged;
     EXPECT_EQ(Exit(), 0u);
 }
 
@@ -197,11 +188,8 @@ TEST_P(ConverterLockedOutput, OutputThatCannotBeReplacedIsRefusedBeforeTheToolSt
     StartDialog(Quoted(input));
     Fields before = CurrentFields();
     ClickConvert(c.shift);
-    ui::MessageBoxInfo box = ui::WaitForMessageBox(program_.pid, 10000);
-    ASSERT_TRUE(box.window) << "no message: the tool was left to ask";
-    EXPECT_EQ(box.caption, conv::kCaption);
-    EXPECT_EQ(box.text, "The output file\r" + output +
-                            "\rcould not be replaced. It may be read-only or in use by another program.");
+    ui::MessageBoxInfo box = CannotReplaceBox(output);
+    ASSERT_TRUE(box.window);
     EXPECT_EQ(box.buttons, std::vector<std::string>{"OK"});
     EXPECT_TRUE(ui::MessageBoxShowsIcon(box.window, IDI_ERROR));
     EXPECT_FALSE(ProgressWindow()) << "the progress window has gone before the message";
@@ -238,14 +226,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, ConverterLockedOutput, ::testing::ValuesIn(kLocke
 
 // While the tool runs: the dialog is disabled but alive, the progress window stands over it.
 TEST_F(ConverterTest, WhileTheToolRunsTheDialogIsDisabledAndRepaints) {
-    UseTool(Tool::Recorder);
-    conv::WriteFile(runDir_ + "ffmpeg-delay.txt", "3000");
-    std::string input = dataDir_ + "clip.flv";
-    conv::WriteVideo(input);
-    StartDialog(Quoted(input));
-    Click("Convert");
-    ASSERT_TRUE(WaitForCalls(1, 10000)) << "the tool has started";
-    HWND progress = ProgressWindow();
+    HWND progress = StartSlowConversion(dataDir_ + "clip.flv", 3000);
     ASSERT_TRUE(progress);
     EXPECT_EQ(ui::WindowText(progress), "Converting ...");
     EXPECT_EQ(GetWindow(progress, GW_OWNER), dialog_);
@@ -322,6 +303,82 @@ TEST_P(ConverterSameFile, InputIsNeverDeletedNorOverwritten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Inputs, ConverterSameFile, ::testing::ValuesIn(kSameFileCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A path longer than the system's limit for a file name: the old output cannot be deleted nor
+// looked at through the converter's calls, so it is not known to be gone, and the conversion is
+// refused as for an output that cannot be replaced. The files are made and read back through the
+// calls that take long paths.
+struct LongPathCase {
+    const char* name;
+    bool inputPastLimit;  // else only the output (the input has no extension) is past it
+    bool shift;
+};
+void PrintTo(const LongPathCase& c, std::ostream* os) { *os << c.name; }
+
+const LongPathCase kLongPathCases[] = {
+    {"output_past_limit", false, false},
+    {"output_past_limit_shift", false, true},
+    {"input_and_output_past_limit", true, false},
+};
+
+std::wstring LongPathName(const std::string& path) { return L"\\\\?\\" + std::wstring(path.begin(), path.end()); }
+
+void WriteLongPathFile(const std::string& path, const std::string& content) {
+    HANDLE file = CreateFileW(LongPathName(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    DWORD written = 0;
+    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::string ReadLongPathFile(const std::string& path) {
+    HANDLE file = CreateFileW(LongPathName(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "(missing)";
+    std::string content(1 << 16, '\0');
+    DWORD got = 0;
+    ReadFile(file, content.data(), static_cast<DWORD>(content.size()), &got, nullptr);
+    CloseHandle(file);
+    content.resize(got);
+    return content;
+}
+
+class ConverterLongPath : public ConverterTest, public ::testing::WithParamInterface<LongPathCase> {};
+
+TEST_P(ConverterLongPath, OldOutputPastThePathLimitIsRefusedBeforeTheToolStarts) {
+    const LongPathCase& c = GetParam();
+    UseTool(Tool::Recorder);
+    const size_t limit = MAX_PATH - 1;  // the longest name the converter's calls take
+    std::string folder = dataDir_ + std::string(120, 'f') + "\\";
+    CreateDirectoryW(LongPathName(folder).c_str(), nullptr);
+    std::string input, output;
+    if (c.inputPastLimit) {
+        folder += std::string(limit + 20 - folder.size(), 'g') + "\\";
+        CreateDirectoryW(LongPathName(folder).c_str(), nullptr);
+        input = folder + "clip.flv";
+        output = folder + "clip.avi";
+    } else {
+        input = folder + std::string(limit - 2 - folder.size(), 'v');
+        output = input + ".avi";
+    }
+    ASSERT_EQ(input.size() > limit, c.inputPastLimit) << input.size();
+    ASSERT_GT(output.size(), limit);
+    WriteLongPathFile(input, conv::Video());
+    WriteLongPathFile(output, "an old output");
+    StartDialog(Quoted(input));
+    ClickConvert(c.shift);
+    ui::MessageBoxInfo box = CannotReplaceBox(output);
+    ASSERT_TRUE(box.window);
+    ui::PressButton(box.window, IDOK);
+    EXPECT_TRUE(WaitUntilIdle(5000));
+    EXPECT_TRUE(Calls().empty()) << "the tool was started";
+    EXPECT_EQ(ReadLongPathFile(output), "an old output");
+    EXPECT_EQ(ReadLongPathFile(input), conv::Video());
+    EXPECT_EQ(Exit(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, ConverterLongPath, ::testing::ValuesIn(kLongPathCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
