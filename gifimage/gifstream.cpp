@@ -58,6 +58,7 @@ TGIFItem* TGIFList::ItemAt(int index) const {
 int TGIFList::Append(TGIFItem* item) {
     const FrameLockHold hold(Owner());
     items_.push_back(item);
+    ++changes_;
     return ItemCount() - 1;
 }
 
@@ -65,6 +66,7 @@ void TGIFList::RemoveAt(int index) {
     const FrameLockHold hold(Owner());
     TGIFItem* item = ItemAt(index);
     items_.erase(items_.begin() + index);
+    ++changes_;
     delete item;
 }
 
@@ -78,6 +80,7 @@ int TGIFList::RemoveItem(TGIFItem* item) {
     for (size_t i = 0; i < items_.size(); ++i)
         if (items_[i] == item) {
             items_.erase(items_.begin() + i);
+            ++changes_;
             return static_cast<int>(i);
         }
     return -1;

@@ -61,9 +61,13 @@ public:
     int IndexOf(const TGIFItem* item) const;
     // Makes room for one more item, so that the next Append cannot fail.
     void ReserveOneMore();
+    // Counts every change of the list (an item in, an item out): code that goes through the list
+    // across a handler compares it before and after.
+    uint32_t Changes() const { return changes_; }
 
 private:
     std::vector<TGIFItem*> items_;
+    uint32_t changes_ = 0;
 };
 
 // The frames of an image.

@@ -165,16 +165,12 @@ bool TFrameWatch::ImageLives() const { return !image_ || !imageLife_.expired(); 
 
 bool TFrameWatch::Lives() const { return FrameLives() && ImageLives() && frame_->OwnerImage() == image_; }
 
-TFrameListWatch::TFrameListWatch(const TGIFImageList& frames) : frames_(frames) {
-    watches_.reserve(static_cast<size_t>(frames.ItemCount()));
-    for (int i = 0; i < frames.ItemCount(); ++i) watches_.emplace_back(*frames.FrameAt(i));
-}
+TFrameListWatch::TFrameListWatch(const TGIFImageList& frames)
+    : frames_(frames), changes_(frames.Changes()), count_(frames.ItemCount()) {}
 
-// Called only while the list's image lives (the list goes with it).
-bool TFrameListWatch::Unchanged() const {
-    return frames_.ItemCount() == Count() &&
-           std::all_of(watches_.begin(), watches_.end(), [](const TFrameWatch& watch) { return watch.Lives(); });
-}
+bool TFrameListWatch::Unchanged() const { return frames_.Changes() == changes_; }
+
+TGIFSubImage* TFrameListWatch::FrameAt(int index) const { return Unchanged() ? frames_.FrameAt(index) : nullptr; }
 
 void TGIFSubImage::ForgetFreedOwner() { HandPartsTo(nullptr); }
 

@@ -245,18 +245,20 @@ private:
 };
 
 // The frames of an image's list, watched across a handler by code that goes through them by
-// index: unchanged while the list holds the same number of frames and each watched one Lives.
+// index: unchanged while no frame has joined or left the list (a frame that goes away or moves
+// to another image leaves it). Asked only while the list's image lives.
 class TFrameListWatch {
 public:
     explicit TFrameListWatch(const TGIFImageList& frames);
     [[nodiscard]] bool Unchanged() const;
-    int Count() const { return static_cast<int>(watches_.size()); }
-    // The frame watched at index, while it Lives, else nullptr.
-    TGIFSubImage* FrameAt(int index) const { return watches_[static_cast<size_t>(index)].Frame(); }
+    int Count() const { return count_; }
+    // The frame watched at index, while the list is Unchanged, else nullptr.
+    TGIFSubImage* FrameAt(int index) const;
 
 private:
     const TGIFImageList& frames_;
-    std::vector<TFrameWatch> watches_;
+    const uint32_t changes_;
+    const int count_;
 };
 
 // A new frame of an image, owned here until it joins the image's list (Release). Should a
