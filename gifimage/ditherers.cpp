@@ -138,7 +138,7 @@ template <const auto& Kernel>
     const int32_t direction = this->Direction();
 #pragma GCC unroll 8
     for (int line = 0; line < K::Lines; ++line) {
-        int32_t* position = this->rows_.Position(line, channel);
+        int32_t* position = this->Rows().Position(line, channel);
 #pragma GCC unroll 8
         for (int column = 0; column < K::Columns; ++column) {
             const int32_t weight = Kernel.Weights[line][column];
@@ -150,7 +150,7 @@ template <const auto& Kernel>
 template <const auto& Kernel>
 uint8_t TKernelDitherer<Kernel>::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed,
                                              uint8_t& outGreen, uint8_t& outBlue) {
-    return this->DitherWithRows(this->rows_, Kernel.Divisor, red, green, blue, outRed, outGreen, outBlue,
+    return this->DitherWithRows(this->Rows(), Kernel.Divisor, red, green, blue, outRed, outGreen, outBlue,
                                 [this](int channel, int32_t error) { SpreadError(channel, error); });
 }
 

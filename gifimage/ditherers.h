@@ -147,10 +147,11 @@ public:
 
 protected:
     TRowDitherer(int32_t width, TColorLookup* lookup, int32_t divisor);
-
-    TErrorRows<Lines, Margin> rows_;
+    // The error numerators the kernel spreads into.
+    TErrorRows<Lines, Margin>& Rows() { return rows_; }
 
 private:
+    TErrorRows<Lines, Margin> rows_;
     int32_t divisor_;
 };
 

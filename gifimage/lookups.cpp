@@ -22,9 +22,9 @@ TFastColorLookup::TFastColorLookup(HPALETTE palette)
     : TColorLookup(palette)
     , paletteEntries_(new PALETTEENTRY[256]())
     , cache_(new int16_t[CacheSize]) {
-    colorCount_ = palette ? static_cast<int32_t>(GetPaletteEntries(palette, 0, 256, paletteEntries_.get())) : 0;
+    SetColorCount(palette ? static_cast<int32_t>(GetPaletteEntries(palette, 0, 256, paletteEntries_.get())) : 0);
     for (int key = 0; key < CacheSize; ++key) cache_[key] = -1;
-    for (int i = 0; i < colorCount_; ++i) {
+    for (int i = 0; i < ColorCount(); ++i) {
         const PALETTEENTRY& e = paletteEntries_[i];
         const int key = ColorKey(e.peRed, e.peGreen, e.peBlue);
         if (cache_[key] == -1) cache_[key] = static_cast<int16_t>(i);
@@ -35,13 +35,13 @@ TFastColorLookup::TFastColorLookup(HPALETTE palette)
 uint8_t TFastColorLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
                                      uint8_t& outBlue) {
     // Without colours there is nothing to answer: index 0, outputs left as they were.
-    if (colorCount_ <= 0) return 0;
+    if (ColorCount() <= 0) return 0;
     const int key = ColorKey(red, green, blue);
     int index = cache_[key];
     if (index < 0) {
         int bestDistance = 0x30000;
         index = 0;
-        for (int i = 0; i < colorCount_; ++i) {
+        for (int i = 0; i < ColorCount(); ++i) {
             const PALETTEENTRY& e = paletteEntries_[i];
             const int distance = std::abs(e.peRed - red) + std::abs(e.peGreen - green) + std::abs(e.peBlue - blue);
             if (distance < bestDistance) {
@@ -60,10 +60,10 @@ uint8_t TFastColorLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blue, u
 // --- Slow lookup ---------------------------------------------------------------
 
 TSlowColorLookup::TSlowColorLookup(HPALETTE palette) : TColorLookup(palette), palette_(palette) {
-    colorCount_ = palette ? static_cast<int32_t>(GetPaletteEntries(palette, 0, 256, nullptr)) : 0;
-    if (colorCount_ > 0) {
-        paletteEntries_.reset(new PALETTEENTRY[colorCount_]());
-        colorCount_ = static_cast<int32_t>(GetPaletteEntries(palette, 0, 256, paletteEntries_.get()));
+    SetColorCount(palette ? static_cast<int32_t>(GetPaletteEntries(palette, 0, 256, nullptr)) : 0);
+    if (ColorCount() > 0) {
+        paletteEntries_.reset(new PALETTEENTRY[ColorCount()]());
+        SetColorCount(static_cast<int32_t>(GetPaletteEntries(palette, 0, 256, paletteEntries_.get())));
     }
 }
 
@@ -72,7 +72,7 @@ TSlowColorLookup::TSlowColorLookup(HPALETTE palette) : TColorLookup(palette), pa
 uint8_t TSlowColorLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
                                      uint8_t& outBlue) {
     const UINT index = GetNearestPaletteIndex(palette_, static_cast<COLORREF>(red + green * 256 + blue * 65536));
-    if (paletteEntries_ && index < static_cast<UINT>(colorCount_)) {
+    if (paletteEntries_ && index < static_cast<UINT>(ColorCount())) {
         const PALETTEENTRY& chosen = paletteEntries_[index];
         SetOutputs(chosen.peRed, chosen.peGreen, chosen.peBlue, outRed, outGreen, outBlue);
     }
@@ -81,7 +81,7 @@ uint8_t TSlowColorLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blue, u
 
 // --- Computed lookups ----------------------------------------------------------
 
-TNetscapeColorLookup::TNetscapeColorLookup(HPALETTE palette) : TColorLookup(palette) { colorCount_ = 216; }
+TNetscapeColorLookup::TNetscapeColorLookup(HPALETTE palette) : TColorLookup(palette) { SetColorCount(216); }
 
 // Levels change at 48, 99, 150, 201 and 252, which is not always the nearest of the six.
 uint8_t TNetscapeColorLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
@@ -92,7 +92,7 @@ uint8_t TNetscapeColorLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blu
     return static_cast<uint8_t>(r * 36 + g * 6 + b);
 }
 
-TGrayScaleLookup::TGrayScaleLookup(HPALETTE palette) : TColorLookup(palette) { colorCount_ = 256; }
+TGrayScaleLookup::TGrayScaleLookup(HPALETTE palette) : TColorLookup(palette) { SetColorCount(256); }
 
 uint8_t TGrayScaleLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
                                      uint8_t& outBlue) {
@@ -101,7 +101,7 @@ uint8_t TGrayScaleLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blue, u
     return gray;
 }
 
-TMonochromeLookup::TMonochromeLookup(HPALETTE palette) : TColorLookup(palette) { colorCount_ = 2; }
+TMonochromeLookup::TMonochromeLookup(HPALETTE palette) : TColorLookup(palette) { SetColorCount(2); }
 
 uint8_t TMonochromeLookup::MatchColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
                                       uint8_t& outBlue) {

@@ -21,6 +21,9 @@ public:
     int32_t ColorCount() const { return colorCount_; }
 
 protected:
+    void SetColorCount(int32_t count) { colorCount_ = count; }
+
+private:
     int32_t colorCount_ = 0;
 };
 

@@ -50,7 +50,7 @@ int DivisorOf(TDitherKind kind) {
 // answer; with an inner lookup, the unscripted calls go to it. Records every request.
 class ScriptedLookup : public TColorLookup {
 public:
-    explicit ScriptedLookup(TColorLookup* inner = nullptr) : TColorLookup(nullptr), inner_(inner) { colorCount_ = 256; }
+    explicit ScriptedLookup(TColorLookup* inner = nullptr) : TColorLookup(nullptr), inner_(inner) { SetColorCount(256); }
     uint8_t MatchColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
                        uint8_t& outBlue) override {
         const int call = static_cast<int>(Requests.size());
@@ -75,7 +75,7 @@ private:
 // Never writes its outputs, like a system lookup without a copy of the entries.
 class SilentLookup : public TColorLookup {
 public:
-    SilentLookup() : TColorLookup(nullptr) { colorCount_ = 1; }
+    SilentLookup() : TColorLookup(nullptr) { SetColorCount(1); }
     uint8_t MatchColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t&, uint8_t&, uint8_t&) override {
         Requests.push_back({red, green, blue});
         return 7;
