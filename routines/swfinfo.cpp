@@ -41,6 +41,38 @@ void LoadHeaderBytes(const std::string& path) {
     file.Read(HeaderBuf, kHeaderBufSize);
 }
 
+void WriteUncompressedSwf(const std::string& t1, const std::string& t2) {
+    TFileStream body(t1, fmOpenRead | fmShareDenyWrite);
+    TFileStream movie(t2, fmCreate);
+    SwfHeader[0] = 'F';
+    movie.WriteBuffer(SwfHeader, sizeof(SwfHeader));
+    if (body.Size() > 0) movie.CopyFrom(body, 0);
+}
+
+// The temporary files of one compressed movie, deleted in the order they were made when the
+// read ends, however it ends: a body that does not inflate leaves nothing behind either.
+class TempFiles {
+public:
+    explicit TempFiles(const std::string& path) { swf::MakeTempNames(path, t0, t1, t2); }
+    ~TempFiles() {
+        DeleteFileA(t0.c_str());
+        DeleteFileA(t1.c_str());
+        DeleteFileA(t2.c_str());
+    }
+    TempFiles(const TempFiles&) = delete;
+    TempFiles& operator=(const TempFiles&) = delete;
+    std::string t0, t1, t2;
+};
+
+std::string TempFolder() {
+    char buffer[256] = {0};
+    DWORD n = GetTempPathA(255, buffer);
+    return n > 0 && n < 255 ? std::string(buffer, n) : std::string();
+}
+}  // namespace
+
+namespace swf {
+
 void SplitCompressedSwf(const std::string& path, const std::string& t0) {
     TFileStream movie(path, fmOpenRead | fmShareDenyWrite);
     movie.SetPosition(0);
@@ -78,38 +110,6 @@ void InflateFile(const std::string& t0, const std::string& t1) {
         inflater.Read(&beyond, 1);
     }
 }
-
-void WriteUncompressedSwf(const std::string& t1, const std::string& t2) {
-    TFileStream body(t1, fmOpenRead | fmShareDenyWrite);
-    TFileStream movie(t2, fmCreate);
-    SwfHeader[0] = 'F';
-    movie.WriteBuffer(SwfHeader, sizeof(SwfHeader));
-    if (body.Size() > 0) movie.CopyFrom(body, 0);
-}
-
-// The temporary files of one compressed movie, deleted in the order they were made when the
-// read ends, however it ends: a body that does not inflate leaves nothing behind either.
-class TempFiles {
-public:
-    explicit TempFiles(const std::string& path) { swf::MakeTempNames(path, t0, t1, t2); }
-    ~TempFiles() {
-        DeleteFileA(t0.c_str());
-        DeleteFileA(t1.c_str());
-        DeleteFileA(t2.c_str());
-    }
-    TempFiles(const TempFiles&) = delete;
-    TempFiles& operator=(const TempFiles&) = delete;
-    std::string t0, t1, t2;
-};
-
-std::string TempFolder() {
-    char buffer[256] = {0};
-    DWORD n = GetTempPathA(255, buffer);
-    return n > 0 && n < 255 ? std::string(buffer, n) : std::string();
-}
-}  // namespace
-
-namespace swf {
 
 int GetSwfKind(const std::string& path) {
     uint8_t head[8];
@@ -202,8 +202,8 @@ bool ReadSwfInfo(const std::string& path, int& width, int& height, int& color) {
         return true;
     case swf::Compressed: {
         TempFiles temp(path);
-        SplitCompressedSwf(path, temp.t0);
-        InflateFile(temp.t0, temp.t1);
+        swf::SplitCompressedSwf(path, temp.t0);
+        swf::InflateFile(temp.t0, temp.t1);
         WriteUncompressedSwf(temp.t1, temp.t2);
         LoadHeaderBytes(temp.t2);
         swf::ReadFrameSize(width, height);

@@ -15,6 +15,11 @@ bool ReadSwfInfo(const std::string& path, int& width, int& height, int& color);
 namespace swf {
 enum SwfKind { NotSwf = 0, Uncompressed = 1, Compressed = 2 };
 int GetSwfKind(const std::string& path);
+// The first two steps of a compressed movie's read: its body copied out to t0, then inflated
+// into t1 as far as its header states (never short of the bytes the header reader looks at).
+// They leave their files behind; the read deletes them.
+void SplitCompressedSwf(const std::string& path, const std::string& t0);
+void InflateFile(const std::string& t0, const std::string& t1);
 // The three temporary names for path: "_$$$_", "_$1$_" and "_$2$_" + its file name.
 void MakeTempNames(const std::string& path, std::string& t0, std::string& t1, std::string& t2);
 // The bit reader over a header buffer (from offset 8 of the uncompressed movie).
