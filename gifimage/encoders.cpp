@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <intrin.h>
 #include <type_traits>
 
 #include "gifimage/messages.h"
@@ -189,23 +190,30 @@ public:
     static constexpr uint32_t kBits = 15;
     static constexpr uint32_t kMask = (1u << kBits) - 1;
     static constexpr uint16_t kEmpty = 0xFFFF;
+    static constexpr uint32_t kMultiplier = 0x9E3779B1u;
 
     // Holds anything until the first Reset, which the encoder's opening clear code brings.
     explicit TStringTable(int firstCode) : firstCode_(firstCode) {}
 
+    // A string store fills the table several times faster than the C library's memset does.
     void Reset() {
-        std::memset(buckets_, 0xFF, sizeof buckets_);
-        std::memset(repeat_, 0xFF, sizeof repeat_);
+        __stosd(reinterpret_cast<unsigned long*>(buckets_), 0xFFFFFFFFul, sizeof buckets_ / 4);
+        __stosd(reinterpret_cast<unsigned long*>(repeat_), 0xFFFFFFFFul, sizeof repeat_ / 4);
         count_ = 0;
         counting_ = false;
     }
 
-    static uint32_t Start(uint32_t key) { return (key * 0x9E3779B1u) >> (32 - kBits); }
+    // A multiplicative hash of key = prefix << 8 | c, taken apart so that only the multiplication
+    // of the prefix waits for the code that the lookup before found.
+    static uint32_t Start(uint32_t prefix, uint32_t c) {
+        return (prefix * (kMultiplier << 8) + c * kMultiplier) >> (32 - kBits);
+    }
     static uint32_t Next(uint32_t h) { return (h + 1) & kMask; }
 
     // The code of key, or -1 with h on the empty bucket where it would go.
-    inline __attribute__((always_inline)) int Lookup(uint32_t key, uint32_t& h) const {
-        h = Start(key);
+    inline __attribute__((always_inline)) int Lookup(uint32_t prefix, uint32_t c, uint32_t& h) const {
+        const uint32_t key = (prefix << 8) | c;
+        h = Start(prefix, c);
         for (;;) {
             const int code = buckets_[h];
             if (code == kEmpty) return -1;
@@ -213,6 +221,22 @@ public:
             h = Next(h);
         }
     }
+
+    // Runs from p until end, a pixel not below maxColor, or a string end whose new entry needs more
+    // than a plain store (its code at or above limit): the prefix and next free code carry on from
+    // and into prefixIO and nextFreeIO, and the entries it makes are counted in. The codes of the
+    // strings it ends are not written out: each is the prefix of the key stored under the new code.
+    // Returns where it stopped.
+    __attribute__((noinline)) const uint8_t* RunPlain(const uint8_t* p, const uint8_t* end, uint32_t& prefixIO,
+                                                      uint32_t& nextFreeIO, uint32_t limit, uint32_t maxColor);
+
+    // The first code at which a new entry needs more than a plain store: a wider code, a full
+    // table, or a store that THashTable might refuse.
+    int PlainStoreLimit(int nextFree, int maxCode) const {
+        return std::min({maxCode + 1, static_cast<int>(kLZWTableFull), nextFree - count_ + kShortestCycle});
+    }
+    // The key stored under code since the last Reset.
+    uint32_t KeyOf(int code) const { return keys_[code]; }
 
     // Stores key at h (from a missed Lookup) unless THashTable would have had no room for it;
     // repeated tells that the key's character is the last one of its prefix's string.
@@ -296,6 +320,31 @@ private:
     int held_[2] = {0, 0};
 };
 
+const uint8_t* TLZWEncoder::TStringTable::RunPlain(const uint8_t* p, const uint8_t* end, uint32_t& prefixIO,
+                                                   uint32_t& nextFreeIO, uint32_t limit, uint32_t maxColor) {
+    uint32_t prefix = prefixIO;
+    uint32_t nextFree = nextFreeIO;
+    for (; p != end; ++p) {
+        const uint32_t c = *p;
+        if (c >= maxColor) break;
+        uint32_t h;
+        const int found = Lookup(prefix, c, h);
+        if (found >= 0) {
+            prefix = static_cast<uint32_t>(found);
+            continue;
+        }
+        if (nextFree >= limit) break;
+        buckets_[h] = static_cast<uint16_t>(nextFree);
+        keys_[nextFree] = (prefix << 8) | c;
+        ++nextFree;
+        prefix = c;
+    }
+    count_ += static_cast<int>(nextFree - nextFreeIO);
+    prefixIO = prefix;
+    nextFreeIO = nextFree;
+    return p;
+}
+
 // Whether most pixels, in a sample spread over the frame, repeat the pixel to their left.
 bool TLZWEncoder::MostlyRuns() const {
     const int64_t n = int64_t{width_} * height_;
@@ -346,6 +395,9 @@ struct TLZWEncoder::TLoopState {
     int nextFree = 0;
     int prefix = 0;
     int gatheredCount = 0;
+    // Codes below limit are stored plainly; the strings ended from pendingFrom on are not packed yet.
+    int limit = 0;
+    int pendingFrom = 0;
 };
 
 // The packer's state taken over from EmitCode and the members.
@@ -355,6 +407,7 @@ inline __attribute__((always_inline)) void TLZWEncoder::TakeOverPacker(TLoopStat
     state.width = static_cast<int>(codeWidth_);
     state.maxCode = maxCode_;
     state.nextFree = nextFreeCode_;
+    state.pendingFrom = state.nextFree;
     state.prefix = prefix_;
 }
 
@@ -365,6 +418,7 @@ inline __attribute__((always_inline)) void TLZWEncoder::FlushGathered(TLoopState
 
 // Hands the state back, so that EmitCode and the writer carry on where the loop stopped.
 inline __attribute__((always_inline)) void TLZWEncoder::HandBackPacker(TLoopState& state) {
+    PackPending(state);
     FlushGathered(state);
     bitBucket_ = state.bucket;
     bitsInBucket_ = state.bits;
@@ -386,10 +440,18 @@ inline __attribute__((always_inline)) void TLZWEncoder::Pack(TLoopState& state, 
     if (state.gatheredCount >= TLoopState::kGather) FlushGathered(state);
 }
 
+// Packs the codes of the strings that the plain run ended: the prefix of each key stored since.
+inline __attribute__((always_inline)) void TLZWEncoder::PackPending(TLoopState& state) {
+    for (int code = state.pendingFrom; code < state.nextFree; ++code)
+        Pack(state, static_cast<int>(state.strings->KeyOf(code) >> 8));
+    state.pendingFrom = state.nextFree;
+}
+
 // A string the table lacks ends the prefix's: its code goes out, the code widens when the next
 // entry needs it, and key is stored under the next free code, or the full table is cleared.
 inline __attribute__((always_inline)) void TLZWEncoder::EndString(TLoopState& state, uint32_t key, uint32_t slot,
                                                                   bool repeated) {
+    PackPending(state);
     Pack(state, state.prefix);
     if (state.nextFree > state.maxCode) {
         ++state.width;
@@ -405,6 +467,8 @@ inline __attribute__((always_inline)) void TLZWEncoder::EndString(TLoopState& st
         state.strings->StoreAt(slot, key, state.nextFree, repeated);
         ++state.nextFree;
     }
+    state.pendingFrom = state.nextFree;
+    state.limit = state.strings->PlainStoreLimit(state.nextFree, state.maxCode);
 }
 
 inline __attribute__((always_inline)) void TLZWEncoder::PixelNotInTable(TLoopState& state) {
@@ -429,6 +493,15 @@ inline __attribute__((always_inline)) void TLZWEncoder::EncodeStretch(TLoopState
     const uint8_t* const second = pixels + 1;
     const uint8_t* const end = pixels + count;
     while (p != end) {
+        if constexpr (!Runs) {
+            uint32_t prefix = static_cast<uint32_t>(state.prefix);
+            uint32_t nextFree = static_cast<uint32_t>(state.nextFree);
+            p = strings.RunPlain(p, end, prefix, nextFree, static_cast<uint32_t>(state.limit),
+                                 static_cast<uint32_t>(maxColor));
+            state.prefix = static_cast<int>(prefix);
+            state.nextFree = static_cast<int>(nextFree);
+            if (p == end) break;
+        }
         const uint8_t c = *p;
         if (c >= maxColor) PixelNotInTable(state);
         if constexpr (Runs) {
@@ -443,12 +516,12 @@ inline __attribute__((always_inline)) void TLZWEncoder::EncodeStretch(TLoopState
                 }
             }
         }
-        const uint32_t key = (static_cast<uint32_t>(state.prefix) << 8) | c;
         uint32_t slot;
-        const int found = strings.Lookup(key, slot);
+        const int found = strings.Lookup(static_cast<uint32_t>(state.prefix), c, slot);
         if (found >= 0) {
             state.prefix = found;
         } else {
+            const uint32_t key = (static_cast<uint32_t>(state.prefix) << 8) | c;
             EndString(state, key, slot, Runs && p >= second && c == p[-1]);
             state.prefix = c;
         }
@@ -466,6 +539,7 @@ void TLZWEncoder::EncodePixels() {
         uint8_t gathered[TLoopState::kGather + 8];
         TLoopState state{gathered, &table};
         TakeOverPacker(state);
+        state.limit = table.PlainStoreLimit(state.nextFree, state.maxCode);
         if (MostlyRuns())
             VisitPixels([&](const uint8_t* pixels, int64_t count) { EncodeStretch<true>(state, pixels, count); });
         else

@@ -187,6 +187,7 @@ private:
     void FlushGathered(TLoopState& state);
     void HandBackPacker(TLoopState& state);
     void Pack(TLoopState& state, int code);
+    void PackPending(TLoopState& state);
     void EndString(TLoopState& state, uint32_t key, uint32_t slot, bool repeated);
     [[noreturn]] void PixelNotInTable(TLoopState& state);
     template <bool Runs>

@@ -161,14 +161,6 @@ Bytes CrowdingPixels(unsigned seed, size_t count) {
     return pixels;
 }
 
-std::vector<int> InterlacedOrder(int height) {
-    std::vector<int> rows;
-    const int start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};
-    for (int pass = 0; pass < 4; ++pass)
-        for (int row = start[pass]; row < height; row += step[pass]) rows.push_back(row);
-    return rows;
-}
-
 TEST(GifWriterLZWTable, CodesMatchAPlainEncoder) {
     struct Case {
         std::string name;
@@ -207,7 +199,7 @@ TEST(GifWriterLZWTable, CodesMatchAPlainEncoder) {
         SCOPED_TRACE(c.name);
         c.pixels.resize(static_cast<size_t>(c.width) * c.height);
         Bytes order;
-        for (int row : c.interlaced ? InterlacedOrder(c.height) : [&] {
+        for (int row : c.interlaced ? InterlacedRows(c.height) : [&] {
                  std::vector<int> rows(c.height);
                  for (int y = 0; y < c.height; ++y) rows[y] = y;
                  return rows;

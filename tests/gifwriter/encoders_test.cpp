@@ -21,14 +21,6 @@ Bytes InCodingOrder(const Bytes& pixels, int width, const std::vector<int>& rows
     return out;
 }
 
-std::vector<int> InterlacedRows(int height) {
-    std::vector<int> rows;
-    const int start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};
-    for (int pass = 0; pass < 4; ++pass)
-        for (int row = start[pass]; row < height; row += step[pass]) rows.push_back(row);
-    return rows;
-}
-
 // --- Exact bytes ---------------------------------------------------------------
 
 struct ExactCase {

@@ -47,6 +47,16 @@ inline std::vector<uint8_t> MakePixels(Pattern pattern, int width, int height, i
     return pixels;
 }
 
+// The rows of an interlaced frame in the order they are coded: every eighth from row 0, every
+// eighth from row 4, every fourth from row 2, every second from row 1.
+inline std::vector<int> InterlacedRows(int height) {
+    std::vector<int> rows;
+    const int start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};
+    for (int pass = 0; pass < 4; ++pass)
+        for (int row = start[pass]; row < height; row += step[pass]) rows.push_back(row);
+    return rows;
+}
+
 inline std::vector<uint8_t> StreamBytes(TMemoryStream& stream) {
     const uint8_t* data = static_cast<const uint8_t*>(stream.Memory());
     return std::vector<uint8_t>(data, data + stream.Size());
