@@ -53,6 +53,11 @@ public:
             where_[i] = literals_ + i;
             length_[i] = 1;
         }
+        // The chunk loop takes the clear and end codes for long strings, which it leaves.
+        for (int i = clearCode_; i < clearCode_ + 2; ++i) {
+            where_[i] = literals_;
+            length_[i] = kTableSize;
+        }
     }
 
     // Stores decoded pixels into dst until count are stored or the data ends; stored tells how
@@ -79,8 +84,10 @@ public:
     }
 
 private:
-    // Copies of a string may run up to this many bytes past it (into pixels not decoded yet).
-    static constexpr int kSpill = 7;
+    // Strings are copied in pieces of this many bytes; a copy may run up to kSpill bytes past
+    // its string (into pixels not decoded yet).
+    static constexpr int kPiece = 8;
+    static constexpr int kSpill = kPiece - 1;
 
     static inline __attribute__((always_inline)) uint32_t Load32(const uint8_t* p) {
         uint32_t v;
@@ -103,11 +110,15 @@ private:
     static inline __attribute__((always_inline)) void CopyPieces(uint8_t* dst, const uint8_t* src, int len) {
         int i = 0;
         do {
-            uint64_t piece;
-            std::memcpy(&piece, src + i, 8);
-            std::memcpy(dst + i, &piece, 8);
-            i += 8;
+            CopyPiece(dst + i, src + i);
+            i += kPiece;
         } while (i < len);
+    }
+
+    static inline __attribute__((always_inline)) void CopyPiece(uint8_t* dst, const uint8_t* src) {
+        uint64_t piece;
+        std::memcpy(&piece, src, kPiece);
+        std::memcpy(dst, &piece, kPiece);
     }
 
     // While the table's strings lie where they were written, codes are taken by the copying loop;
@@ -150,53 +161,166 @@ private:
     // Takes codes while every string is a copy of one already written: an entry's string lies
     // where it was last written (a character's in literals_), and the next entry's is the previous
     // string plus its first character. Leaves at the first code it does not take (in pending, or
-    // -1 when the bits ran out) or when the pixels are full.
+    // -1 when the bits ran out) or when the pixels are full. The codes of a sub-block that share a
+    // width go through the chunk loop; the rest one at a time.
     uint8_t* CopyStrings(uint8_t* dst, uint8_t* const end, int& pending) {
-        Cursor s = at_;
-        const int clearCode = clearCode_;
         uint8_t* const start = dst;
         int code = -1;
         while (dst != end) {
-            if (__builtin_expect(s.bitPos + s.codeSize < s.lastBit, 1)) {
-                code = static_cast<int>((Load32(buffer_ + (s.bitPos >> 3)) >> (s.bitPos & 7)) &
-                                        ((1u << s.codeSize) - 1));
-                s.bitPos += s.codeSize;
-            } else {
-                at_ = s;
-                failedAt_ = dst;
-                code = ReadCodeAtBoundary(s.codeSize);
-                s.bitPos = at_.bitPos;
-                s.lastBit = at_.lastBit;
-                if (code < 0) break;
-            }
-            const CodeKind kind = Classify(code, clearCode, s.nextCode);
-            int length;
-            if (kind == CodeKind::Root || kind == CodeKind::Known) {
-                // The entry's string: in pieces while room allows, else one by one if it fits.
-                length = length_[code];
-                if (__builtin_expect(end - dst >= length + kSpill, 1)) {
-                    CopyPieces(dst, where_[code], length);
-                } else {
-                    if (length > end - dst) break;
-                    CopyString(dst, where_[code], length, end);
-                }
-            } else if (kind == CodeKind::Next) {
-                // The previous string, which ends at dst, and its first character.
-                length = s.lastLength + 1;
-                if (length > end - dst) break;
-                CopyString(dst, dst - s.lastLength, s.lastLength, end);
-                dst[s.lastLength] = *dst;
-            } else {
-                break;
-            }
-            AddCopiedEntry(s, code, length, dst - s.lastLength);
-            dst += length;
+            const int count = CodesOfOneWidth();
+            if (count > 0 && end - dst >= kPiece && TakeChunk(dst, end, count)) continue;
+            failedAt_ = dst;
+            code = ReadCode();
+            if (code < 0 || !TakeOneString(code, dst, end)) break;
             code = -1;
         }
-        at_ = s;
-        if (dst != start) firstChar_ = *(dst - s.lastLength);
+        if (dst != start) firstChar_ = *(dst - at_.lastLength);
         pending = code;
         return dst;
+    }
+
+    // How many codes from the bit position on end before the last valid bit (the codes ReadCode
+    // takes without a refill) and are read at the present width.
+    int CodesOfOneWidth() const {
+        const int bits = at_.lastBit - at_.bitPos - 1;
+        if (bits < at_.codeSize) return 0;
+        const int count = bits / at_.codeSize;
+        if (at_.nextCode >= kTableSize) return count;
+        // The width grows after the code that brings nextCode to the limit (the first code does
+        // when the limit is behind, as with the smallest minimum code sizes).
+        return std::min(count, std::max(at_.codeLimit - at_.nextCode, 1));
+    }
+
+    // Takes the count codes that follow, or those before the first one the chunk loop leaves
+    // (answering false): the bits then stand at that code.
+    bool TakeChunk(uint8_t*& dst, uint8_t* const end, int count) {
+        const int width = at_.codeSize;
+        const bool growing = at_.nextCode < kTableSize;
+        // While the table grows, codes_[n] holds the code read when n is the next entry.
+        const int first = growing ? at_.nextCode : 0;
+        UnpackCodes(codes_ + first, count, width);
+        const uint8_t* const lastPiece = end - kPiece;
+        int taken;
+        if (growing) {
+            // Each entry's string starts where the string before it does, one character longer.
+            where_[first] = dst - at_.lastLength;
+            length_[first] = static_cast<uint16_t>(at_.lastLength + 1);
+            taken = CopyGrowingChunk(dst, lastPiece, end, first, first + count) - first;
+            at_.lastLength = static_cast<int>(dst - where_[first + taken]);
+        } else {
+            taken = CopyFullChunk(dst, lastPiece, end, count);
+            if (taken > 0) at_.lastLength = length_[codes_[taken - 1]];
+        }
+        at_.bitPos += taken * width;
+        if (taken == 0) return false;
+        at_.oldCode = codes_[first + taken - 1];
+        if (growing) {
+            at_.nextCode += taken;
+            if (at_.nextCode >= at_.codeLimit && at_.codeLimit < kTableSize) {
+                at_.codeLimit *= 2;
+                ++at_.codeSize;
+            }
+        }
+        return taken == count;
+    }
+
+    // Reads count codes of the given width from the bit position on (which stays) into out.
+    __attribute__((noinline)) void UnpackCodes(uint16_t* __restrict out, int count, int width) const {
+        const uint32_t mask = (1u << width) - 1;
+        uint32_t bit = static_cast<uint32_t>(at_.bitPos);
+        for (int k = 0; k < count; ++k) {
+            out[k] = static_cast<uint16_t>((Load32(buffer_ + (bit >> 3)) >> (bit & 7)) & mask);
+            bit += width;
+        }
+    }
+
+    // The strings of codes_[n] up to codes_[last - 1] while the table grows, with entry n defined
+    // by each, up to a code that is neither a root, an entry written in the pixels nor the next
+    // entry, or one whose first piece would not fit below lastPiece. The next entry's place and
+    // length are set ahead. Answers the next entry after the codes taken.
+    __attribute__((noinline)) int CopyGrowingChunk(uint8_t*& dstIo, const uint8_t* const lastPiece, const uint8_t* const end, int n,
+                         const int last) {
+        uint8_t* dst = dstIo;
+        for (; n != last; ++n) {
+            const int code = codes_[n];
+            int length;
+            if (__builtin_expect(code < n && dst <= lastPiece, 1)) {
+                CopyPiece(dst, where_[code]);
+                length = length_[code];
+                if (__builtin_expect(length > kPiece, 0) && !CopyLongStringRest(dst, code, end)) break;
+            } else {
+                if (code != n) break;
+                length = CopyNextEntry(dst, n, end);
+                if (length == 0) break;
+            }
+            where_[n + 1] = dst;
+            length_[n + 1] = static_cast<uint16_t>(length + 1);
+            dst += length;
+        }
+        dstIo = dst;
+        return n;
+    }
+
+    // The strings of codes_[0] up to codes_[count - 1] while the table is full (every code is a
+    // root or an entry written in the pixels), up to one whose first piece would not fit below
+    // lastPiece. Answers how many it took.
+    __attribute__((noinline)) int CopyFullChunk(uint8_t*& dstIo, const uint8_t* const lastPiece, const uint8_t* const end, const int count) {
+        uint8_t* dst = dstIo;
+        int k = 0;
+        for (; k != count; ++k) {
+            const int code = codes_[k];
+            if (dst > lastPiece) break;
+            const int length = length_[code];
+            CopyPiece(dst, where_[code]);
+            if (__builtin_expect(length > kPiece, 0) && !CopyLongStringRest(dst, code, end)) break;
+            dst += length;
+        }
+        dstIo = dst;
+        return k;
+    }
+
+    // The string of the next entry n, whose place and length are set: the previous string, which
+    // ends at dst, and its first character. Answers its length, or 0 when it does not fit with its
+    // spill.
+    __attribute__((noinline)) int CopyNextEntry(uint8_t* dst, int n, const uint8_t* end) const {
+        const int length = length_[n];
+        if (end - dst < length + kSpill) return 0;
+        CopyPieces(dst, where_[n], length - 1);
+        dst[length - 1] = *dst;
+        return length;
+    }
+
+    // The rest of the string of code, longer than the one piece copied, when it is a real string
+    // (the clear and end codes pass as long ones) and fits with its spill.
+    __attribute__((noinline)) bool CopyLongStringRest(uint8_t* dst, int code, const uint8_t* end) const {
+        const int length = length_[code];
+        if (static_cast<unsigned>(code - clearCode_) < 2 || end - dst < length + kSpill) return false;
+        const uint8_t* const src = where_[code];
+        for (int i = kPiece; i < length; i += kPiece) CopyPiece(dst + i, src + i);
+        return true;
+    }
+
+    // One code by the rules of the chunk loop but with exact room checks: false when it is not
+    // taken.
+    bool TakeOneString(int code, uint8_t*& dst, uint8_t* const end) {
+        const CodeKind kind = Classify(code, clearCode_, at_.nextCode);
+        int length;
+        if (kind == CodeKind::Root || kind == CodeKind::Known) {
+            length = length_[code];
+            if (length > end - dst) return false;
+            CopyString(dst, where_[code], length, end);
+        } else if (kind == CodeKind::Next) {
+            // The previous string, which ends at dst, and its first character.
+            length = at_.lastLength + 1;
+            if (length > end - dst) return false;
+            CopyString(dst, dst - at_.lastLength, at_.lastLength, end);
+            dst[at_.lastLength] = *dst;
+        } else {
+            return false;
+        }
+        AddCopiedEntry(at_, code, length, dst - at_.lastLength);
+        dst += length;
+        return true;
     }
 
     // Entry nextCode := the previous string + the first character of this one, whose copy starts
@@ -369,11 +493,14 @@ private:
     // prefix_ and suffix_ hold only the entries whose strings do not lie in the pixels.
     uint16_t prefix_[kTableSize];
     uint8_t suffix_[kTableSize];
-    uint16_t length_[kTableSize];
+    // The chunk loop sets the next entry's place and length ahead, at kTableSize too.
+    uint16_t length_[kTableSize + 1];
     // Where each entry's string lies in the pixels (characters point into literals_); null for
     // the entries known by prefix_ and suffix_.
-    const uint8_t* where_[kTableSize];
+    const uint8_t* where_[kTableSize + 1];
     bool inPlace_ = false;
+    // The codes of one chunk (see TakeChunk).
+    uint16_t codes_[kTableSize];
     uint8_t literals_[256 + 8];
     uint8_t stack_[kTableSize + 2];
     bool overflowed_ = false;  // the last string ran past the last pixel
