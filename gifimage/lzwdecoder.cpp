@@ -1,5 +1,6 @@
 // Variable-length-code LZW decoding of a frame's image data, straight from the source stream.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "gifimage/extensions.h"
@@ -24,6 +25,26 @@ inline __attribute__((always_inline)) CodeKind Classify(int code, int clearCode,
     return code == nextCode ? CodeKind::Next : CodeKind::Beyond;
 }
 
+// Every character's string (spare bytes at the end let a string be read in whole pieces), and
+// the table's places and lengths of the characters, copied in at the start of every frame.
+constexpr std::array<uint8_t, 256 + 8> kCharacters = [] {
+    std::array<uint8_t, 256 + 8> characters{};
+    for (int i = 0; i < 256; ++i) characters[i] = static_cast<uint8_t>(i);
+    return characters;
+}();
+
+constexpr std::array<const uint8_t*, 256> kCharacterPlaces = [] {
+    std::array<const uint8_t*, 256> places{};
+    for (int i = 0; i < 256; ++i) places[i] = kCharacters.data() + i;
+    return places;
+}();
+
+constexpr std::array<uint16_t, 256> kCharacterLengths = [] {
+    std::array<uint16_t, 256> lengths{};
+    lengths.fill(1);
+    return lengths;
+}();
+
 // The state one decoding step changes, kept in registers by the copying loop.
 struct Cursor {
     int bitPos = 0;   // next bit of buffer_ to read
@@ -47,15 +68,11 @@ public:
         clearCode_ = 1 << minCodeSize_;
         EmptyTable();
         std::memset(buffer_, 0, sizeof buffer_);
-        for (int i = 0; i < 256; ++i) literals_[i] = static_cast<uint8_t>(i);
-        std::memset(literals_ + 256, 0, sizeof literals_ - 256);
-        for (int i = 0; i < clearCode_; ++i) {
-            where_[i] = literals_ + i;
-            length_[i] = 1;
-        }
+        std::memcpy(where_, kCharacterPlaces.data(), clearCode_ * sizeof where_[0]);
+        std::memcpy(length_, kCharacterLengths.data(), clearCode_ * sizeof length_[0]);
         // The chunk loop takes the clear and end codes for long strings, which it leaves.
         for (int i = clearCode_; i < clearCode_ + 2; ++i) {
-            where_[i] = literals_;
+            where_[i] = kCharacters.data();
             length_[i] = kTableSize;
         }
     }
@@ -159,16 +176,17 @@ private:
     }
 
     // Takes codes while every string is a copy of one already written: an entry's string lies
-    // where it was last written (a character's in literals_), and the next entry's is the previous
-    // string plus its first character. Leaves at the first code it does not take (in pending, or
-    // -1 when the bits ran out) or when the pixels are full. The codes of a sub-block that share a
-    // width go through the chunk loop; the rest one at a time.
+    // where it was last written (a character's in kCharacters), and the next entry's is the
+    // previous string plus its first character. Leaves at the first code it does not take (in
+    // pending, or -1 when the bits ran out) or when the pixels are full. The codes of a sub-block
+    // that share a width go through the chunk loops while the pixels have room for them; the rest
+    // one at a time.
     uint8_t* CopyStrings(uint8_t* dst, uint8_t* const end, int& pending) {
         uint8_t* const start = dst;
         int code = -1;
         while (dst != end) {
-            const int count = CodesOfOneWidth();
-            if (count > 0 && end - dst >= kPiece && TakeChunk(dst, end, count)) continue;
+            const int count = std::min(CodesOfOneWidth(), CodesWithRoom(dst, end));
+            if (count > 0 && TakeChunk(dst, end, count)) continue;
             failedAt_ = dst;
             code = ReadCode();
             if (code < 0 || !TakeOneString(code, dst, end)) break;
@@ -185,74 +203,103 @@ private:
         const int bits = at_.lastBit - at_.bitPos - 1;
         if (bits < at_.codeSize) return 0;
         const int count = bits / at_.codeSize;
-        if (at_.nextCode >= kTableSize) return count;
+        if (at_.nextCode >= kTableSize) return std::min(count, kTableSize);
         // The width grows after the code that brings nextCode to the limit (the first code does
         // when the limit is behind, as with the smallest minimum code sizes).
         return std::min(count, std::max(at_.codeLimit - at_.nextCode, 1));
     }
 
-    // Takes the count codes that follow, or those before the first one the chunk loop leaves
-    // (answering false): the bits then stand at that code.
+    // How many strings of at most one piece fit from dst on, each with the spill of its piece.
+    static int CodesWithRoom(const uint8_t* dst, const uint8_t* end) {
+        const ptrdiff_t room = end - dst;
+        if (room < kPiece) return 0;
+        return static_cast<int>(std::min<ptrdiff_t>((room - kPiece) / kPiece + 1, kTableSize));
+    }
+
+    // Takes the count codes that follow, or those before the first one it leaves (answering
+    // false): the bits then stand at that code. The pixels from dst on have room for count strings
+    // of one piece. The chunk loops copy those strings; the longer ones, and the next entry's, are
+    // copied between their runs.
     bool TakeChunk(uint8_t*& dst, uint8_t* const end, int count) {
         const int width = at_.codeSize;
         const bool growing = at_.nextCode < kTableSize;
         // While the table grows, codes_[n] holds the code read when n is the next entry.
         const int first = growing ? at_.nextCode : 0;
         UnpackCodes(codes_ + first, count, width);
-        const uint8_t* const lastPiece = end - kPiece;
-        int taken;
         if (growing) {
             // Each entry's string starts where the string before it does, one character longer.
             where_[first] = dst - at_.lastLength;
             length_[first] = static_cast<uint16_t>(at_.lastLength + 1);
-            taken = CopyGrowingChunk(dst, lastPiece, end, first, first + count) - first;
-            at_.lastLength = static_cast<int>(dst - where_[first + taken]);
-        } else {
-            taken = CopyFullChunk(dst, lastPiece, end, count);
-            if (taken > 0) at_.lastLength = length_[codes_[taken - 1]];
         }
+        int last = first + count;
+        int n = first;
+        for (;;) {
+            n = growing ? CopyGrowingChunk(dst, n, last) : CopyFullChunk(dst, n, last);
+            if (n == last) break;
+            const int room = CopyLeftString(dst, end, n, growing);
+            if (room < 0) break;
+            ++n;
+            last = std::min(last, n + room);
+        }
+        const int taken = n - first;
         at_.bitPos += taken * width;
         if (taken == 0) return false;
-        at_.oldCode = codes_[first + taken - 1];
+        at_.oldCode = codes_[n - 1];
         if (growing) {
-            at_.nextCode += taken;
+            at_.lastLength = static_cast<int>(dst - where_[n]);
+            at_.nextCode = n;
             if (at_.nextCode >= at_.codeLimit && at_.codeLimit < kTableSize) {
                 at_.codeLimit *= 2;
                 ++at_.codeSize;
             }
+        } else {
+            at_.lastLength = length_[at_.oldCode];
         }
-        return taken == count;
+        return n == first + count;
     }
 
     // Reads count codes of the given width from the bit position on (which stays) into out.
-    __attribute__((noinline)) void UnpackCodes(uint16_t* __restrict out, int count, int width) const {
-        const uint32_t mask = (1u << width) - 1;
-        uint32_t bit = static_cast<uint32_t>(at_.bitPos);
-        for (int k = 0; k < count; ++k) {
-            out[k] = static_cast<uint16_t>((Load32(buffer_ + (bit >> 3)) >> (bit & 7)) & mask);
+    void UnpackCodes(uint16_t* out, int count, int width) const {
+        static constexpr UnpackFunction kUnpackers[] = {nullptr,          UnpackWidth<1>,  UnpackWidth<2>,
+                                                        UnpackWidth<3>,   UnpackWidth<4>,  UnpackWidth<5>,
+                                                        UnpackWidth<6>,   UnpackWidth<7>,  UnpackWidth<8>,
+                                                        UnpackWidth<9>,   UnpackWidth<10>, UnpackWidth<11>,
+                                                        UnpackWidth<12>};
+        kUnpackers[width](buffer_, static_cast<uint32_t>(at_.bitPos), out, count);
+    }
+
+    using UnpackFunction = void (*)(const uint8_t*, uint32_t, uint16_t*, int);
+
+    // Codes of one width, as many from each 4-byte load as it holds whatever the bit position
+    // within its first byte.
+    template <int width>
+    static void UnpackWidth(const uint8_t* buffer, uint32_t bit, uint16_t* __restrict out, int count) {
+        constexpr int kPerLoad = std::min(4, (32 - 7) / width);
+        constexpr uint32_t kMask = (1u << width) - 1;
+        int k = 0;
+        for (; k + kPerLoad <= count; k += kPerLoad) {
+            const uint32_t bits = Load32(buffer + (bit >> 3)) >> (bit & 7);
+#pragma GCC unroll 4
+            for (int j = 0; j < kPerLoad; ++j) out[k + j] = static_cast<uint16_t>((bits >> (j * width)) & kMask);
+            bit += kPerLoad * width;
+        }
+        for (; k < count; ++k) {
+            out[k] = static_cast<uint16_t>((Load32(buffer + (bit >> 3)) >> (bit & 7)) & kMask);
             bit += width;
         }
     }
 
     // The strings of codes_[n] up to codes_[last - 1] while the table grows, with entry n defined
-    // by each, up to a code that is neither a root, an entry written in the pixels nor the next
-    // entry, or one whose first piece would not fit below lastPiece. The next entry's place and
-    // length are set ahead. Answers the next entry after the codes taken.
-    __attribute__((noinline)) int CopyGrowingChunk(uint8_t*& dstIo, const uint8_t* const lastPiece, const uint8_t* const end, int n,
-                         const int last) {
+    // by each and the next entry's place and length set ahead, up to the first code that is not a
+    // root or an entry of one piece. Answers where it stopped.
+    __attribute__((noinline)) int CopyGrowingChunk(uint8_t*& dstIo, int n, const int last) {
         uint8_t* dst = dstIo;
         for (; n != last; ++n) {
             const int code = codes_[n];
-            int length;
-            if (__builtin_expect(code < n && dst <= lastPiece, 1)) {
-                CopyPiece(dst, where_[code]);
-                length = length_[code];
-                if (__builtin_expect(length > kPiece, 0) && !CopyLongStringRest(dst, code, end)) break;
-            } else {
-                if (code != n) break;
-                length = CopyNextEntry(dst, n, end);
-                if (length == 0) break;
-            }
+            if (code >= n) break;
+            CopyPiece(dst, where_[code]);
+            const int length = length_[code];
+            if (length > kPiece) break;
             where_[n + 1] = dst;
             length_[n + 1] = static_cast<uint16_t>(length + 1);
             dst += length;
@@ -261,43 +308,45 @@ private:
         return n;
     }
 
-    // The strings of codes_[0] up to codes_[count - 1] while the table is full (every code is a
-    // root or an entry written in the pixels), up to one whose first piece would not fit below
-    // lastPiece. Answers how many it took.
-    __attribute__((noinline)) int CopyFullChunk(uint8_t*& dstIo, const uint8_t* const lastPiece, const uint8_t* const end, const int count) {
+    // The strings of codes_[k] up to codes_[last - 1] while the table is full (every code is a
+    // root or an entry written in the pixels), up to the first one longer than a piece. Answers
+    // where it stopped.
+    __attribute__((noinline)) int CopyFullChunk(uint8_t*& dstIo, int k, const int last) {
         uint8_t* dst = dstIo;
-        int k = 0;
-        for (; k != count; ++k) {
+        for (; k != last; ++k) {
             const int code = codes_[k];
-            if (dst > lastPiece) break;
-            const int length = length_[code];
             CopyPiece(dst, where_[code]);
-            if (__builtin_expect(length > kPiece, 0) && !CopyLongStringRest(dst, code, end)) break;
+            const int length = length_[code];
+            if (length > kPiece) break;
             dst += length;
         }
         dstIo = dst;
         return k;
     }
 
-    // The string of the next entry n, whose place and length are set: the previous string, which
-    // ends at dst, and its first character. Answers its length, or 0 when it does not fit with its
-    // spill.
-    __attribute__((noinline)) int CopyNextEntry(uint8_t* dst, int n, const uint8_t* end) const {
-        const int length = length_[n];
-        if (end - dst < length + kSpill) return 0;
-        CopyPieces(dst, where_[n], length - 1);
-        dst[length - 1] = *dst;
-        return length;
-    }
-
-    // The rest of the string of code, longer than the one piece copied, when it is a real string
-    // (the clear and end codes pass as long ones) and fits with its spill.
-    __attribute__((noinline)) bool CopyLongStringRest(uint8_t* dst, int code, const uint8_t* end) const {
+    // The string of codes_[n] where a chunk loop stopped, when it fits with its spill: a string
+    // longer than a piece, or the next entry's (the previous string, which ends at dst, and its
+    // first character, set ahead as entry n). Leaves the clear and end codes, which pass as long
+    // strings, and codes beyond the next entry. Answers how many strings of one piece fit after
+    // it, or -1 when it is not taken.
+    __attribute__((noinline)) int CopyLeftString(uint8_t*& dst, const uint8_t* end, int n, bool growing) {
+        const int code = codes_[n];
+        if (growing && code > n) return -1;
+        if (static_cast<unsigned>(code - clearCode_) < 2) return -1;
         const int length = length_[code];
-        if (static_cast<unsigned>(code - clearCode_) < 2 || end - dst < length + kSpill) return false;
-        const uint8_t* const src = where_[code];
-        for (int i = kPiece; i < length; i += kPiece) CopyPiece(dst + i, src + i);
-        return true;
+        if (end - dst < length + kSpill) return -1;
+        if (growing && code == n) {
+            CopyPieces(dst, where_[n], length - 1);
+            dst[length - 1] = *dst;
+        } else {
+            CopyPieces(dst, where_[code], length);
+        }
+        if (growing) {
+            where_[n + 1] = dst;
+            length_[n + 1] = static_cast<uint16_t>(length + 1);
+        }
+        dst += length;
+        return CodesWithRoom(dst, end);
     }
 
     // One code by the rules of the chunk loop but with exact room checks: false when it is not
@@ -495,13 +544,12 @@ private:
     uint8_t suffix_[kTableSize];
     // The chunk loop sets the next entry's place and length ahead, at kTableSize too.
     uint16_t length_[kTableSize + 1];
-    // Where each entry's string lies in the pixels (characters point into literals_); null for
+    // Where each entry's string lies in the pixels (characters point into kCharacters); null for
     // the entries known by prefix_ and suffix_.
     const uint8_t* where_[kTableSize + 1];
     bool inPlace_ = false;
     // The codes of one chunk (see TakeChunk).
     uint16_t codes_[kTableSize];
-    uint8_t literals_[256 + 8];
     uint8_t stack_[kTableSize + 2];
     bool overflowed_ = false;  // the last string ran past the last pixel
     // Positions 0 and 1 carry the previous sub-block's last two bytes; spare bytes at the end
