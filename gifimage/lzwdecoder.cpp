@@ -132,10 +132,20 @@ private:
         } while (i < len);
     }
 
+    // One piece, in one load and one store: without SSE2 a 32-bit build has no 8-byte integer
+    // move but the x87 unit's, which loads any 64-bit integer exactly and stores it back
+    // unchanged, whatever the precision and rounding settings.
     static inline __attribute__((always_inline)) void CopyPiece(uint8_t* dst, const uint8_t* src) {
+#if defined(__i386__) && !defined(__SSE2__)
+        asm("fildll %1\n\tfistpll %0"
+            : "=m"(*reinterpret_cast<uint8_t(*)[kPiece]>(dst))
+            : "m"(*reinterpret_cast<const uint8_t(*)[kPiece]>(src))
+            : "st(7)");
+#else
         uint64_t piece;
         std::memcpy(&piece, src, kPiece);
         std::memcpy(dst, &piece, kPiece);
+#endif
     }
 
     // While the table's strings lie where they were written, codes are taken by the copying loop;
