@@ -1,6 +1,7 @@
 // Variable-length-code LZW decoding of a frame's image data, straight from the source stream.
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstring>
 
 #include "gifimage/extensions.h"
@@ -125,11 +126,29 @@ private:
 
     // len bytes (at least one) in 8-byte pieces, up to kSpill bytes past dst + len.
     static inline __attribute__((always_inline)) void CopyPieces(uint8_t* dst, const uint8_t* src, int len) {
+        if (len > kLongString) {
+            CopyLongPieces(dst, src, len);
+            return;
+        }
         int i = 0;
         do {
             CopyPiece(dst + i, src + i);
             i += kPiece;
         } while (i < len);
+    }
+
+    // Strings longer than this many bytes are copied in pieces of two 4-byte moves, which follow
+    // each other faster than the x87 unit's stores.
+    static constexpr int kLongString = 32;
+
+    static inline __attribute__((always_inline)) void CopyLongPieces(uint8_t* dst, const uint8_t* src, int len) {
+        for (int i = 0; i < len; i += kPiece) {
+            uint32_t low, high;
+            std::memcpy(&low, src + i, 4);
+            std::memcpy(&high, src + i + 4, 4);
+            std::memcpy(dst + i, &low, 4);
+            std::memcpy(dst + i + 4, &high, 4);
+        }
     }
 
     // One piece, in one load and one store: without SSE2 a 32-bit build has no 8-byte integer
@@ -244,7 +263,9 @@ private:
         int last = first + count;
         int n = first;
         for (;;) {
-            n = growing ? CopyGrowingChunk(dst, n, last) : CopyFullChunk(dst, n, last);
+            // The room beyond a piece for each code, which longer strings take up.
+            const int slack = static_cast<int>(std::min<ptrdiff_t>(end - dst - (last - n) * kPiece, INT_MAX));
+            n = growing ? CopyGrowingChunk(dst, n, last, slack) : CopyFullChunk(dst, n, last, slack);
             if (n == last) break;
             const int room = CopyLeftString(dst, end, n, growing);
             if (room < 0) break;
@@ -300,16 +321,18 @@ private:
     }
 
     // The strings of codes_[n] up to codes_[last - 1] while the table grows, with entry n defined
-    // by each and the next entry's place and length set ahead, up to the first code that is not a
-    // root or an entry of one piece. Answers where it stopped.
-    __attribute__((noinline)) int CopyGrowingChunk(uint8_t*& dstIo, int n, const int last) {
+    // by each and the next entry's place and length set ahead, up to a code beyond the next entry,
+    // the clear or end code, or a string longer than slack (the room beyond a piece for each code)
+    // holds. Answers where it stopped.
+    __attribute__((noinline)) int CopyGrowingChunk(uint8_t*& dstIo, int n, const int last, int slack) {
         uint8_t* dst = dstIo;
         for (; n != last; ++n) {
             const int code = codes_[n];
-            if (code >= n) break;
+            if (code > n) break;
             CopyPiece(dst, where_[code]);
             const int length = length_[code];
-            if (length > kPiece) break;
+            if (__builtin_expect(length > kPiece || code == n, 0) && !CopyStringRest(dst, length, n, true, slack))
+                break;
             where_[n + 1] = dst;
             length_[n + 1] = static_cast<uint16_t>(length + 1);
             dst += length;
@@ -319,19 +342,39 @@ private:
     }
 
     // The strings of codes_[k] up to codes_[last - 1] while the table is full (every code is a
-    // root or an entry written in the pixels), up to the first one longer than a piece. Answers
-    // where it stopped.
-    __attribute__((noinline)) int CopyFullChunk(uint8_t*& dstIo, int k, const int last) {
+    // root or an entry written in the pixels), up to the clear or end code or a string longer than
+    // slack holds. Answers where it stopped.
+    __attribute__((noinline)) int CopyFullChunk(uint8_t*& dstIo, int k, const int last, int slack) {
         uint8_t* dst = dstIo;
         for (; k != last; ++k) {
             const int code = codes_[k];
             CopyPiece(dst, where_[code]);
             const int length = length_[code];
-            if (length > kPiece) break;
+            if (__builtin_expect(length > kPiece, 0) && !CopyStringRest(dst, length, k, false, slack)) break;
             dst += length;
         }
         dstIo = dst;
         return k;
+    }
+
+    // The rest of the string of codes_[index] after its first piece: the pieces of a string longer
+    // than one, when it is a real string (the clear and end codes pass as long ones) and slack
+    // holds them; while the table grows, the last character of the next entry's string (the
+    // previous string, which ends at dst, and its first character), which its first piece could
+    // not read yet.
+    inline __attribute__((always_inline)) bool CopyStringRest(uint8_t* dst, int length, int index, bool growing,
+                                                               int& slack) const {
+        // The code and its place are read again here: kept from the first piece, they would hold
+        // registers (or stack slots written for every code) in the loops.
+        const int code = codes_[index];
+        if (length > kPiece) {
+            slack -= length - kPiece;
+            if (slack < kSpill || static_cast<unsigned>(code - clearCode_) < 2) return false;
+            const uint8_t* const src = where_[code];
+            CopyLongPieces(dst + kPiece, src + kPiece, length - kPiece);
+        }
+        if (growing && code == index) dst[length - 1] = *dst;
+        return true;
     }
 
     // The string of codes_[n] where a chunk loop stopped, when it fits with its spill: a string

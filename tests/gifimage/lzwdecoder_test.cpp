@@ -489,6 +489,20 @@ std::vector<DecodeCase> DecodeCases() {
         cases.push_back(
             {"full table flat", 400, 300, true, InBlocks(8, EncodeLZW(flat, 8, {true, false, endCode}), {5})});
     }
+    // A full table, then the same early entry again and again: a string longer than a piece at
+    // every position of the runs of codes a decoder may read ahead. Alternating colours first
+    // make entry 21 "0 1 0 1 0 1 0 1 0 1".
+    {
+        Bytes pixels(400);
+        for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i % 2);
+        const Bytes noise = NoisePixels(20000, 4, 21);
+        pixels.insert(pixels.end(), noise.begin(), noise.end());
+        std::vector<int> codes = EncodeCodes(pixels, 2, {true, false, false});
+        codes.insert(codes.end(), 300, 21);
+        codes.push_back(5);
+        cases.push_back({"full table, early entry repeated", 100, 240, false,
+                         InBlocks(2, PackCodes(WithDecoderWidths(codes, 2)), {255})});
+    }
     // Early ends: a valid stream cut anywhere, with the terminator, without it, or mid sub-block.
     {
         const Bytes pixels = FlatPixels(120, 80, 16, 3);
