@@ -127,7 +127,7 @@ private:
     // len bytes (at least one) in 8-byte pieces, up to kSpill bytes past dst + len.
     static inline __attribute__((always_inline)) void CopyPieces(uint8_t* dst, const uint8_t* src, int len) {
         if (len > kLongString) {
-            CopyLongPieces(dst, src, len);
+            for (int i = 0; i < len; i += kPiece) CopyPieceInHalves(dst + i, src + i);
             return;
         }
         int i = 0;
@@ -141,14 +141,12 @@ private:
     // each other faster than the x87 unit's stores.
     static constexpr int kLongString = 32;
 
-    static inline __attribute__((always_inline)) void CopyLongPieces(uint8_t* dst, const uint8_t* src, int len) {
-        for (int i = 0; i < len; i += kPiece) {
-            uint32_t low, high;
-            std::memcpy(&low, src + i, 4);
-            std::memcpy(&high, src + i + 4, 4);
-            std::memcpy(dst + i, &low, 4);
-            std::memcpy(dst + i + 4, &high, 4);
-        }
+    static inline __attribute__((always_inline)) void CopyPieceInHalves(uint8_t* dst, const uint8_t* src) {
+        uint32_t low, high;
+        std::memcpy(&low, src, 4);
+        std::memcpy(&high, src + 4, 4);
+        std::memcpy(dst, &low, 4);
+        std::memcpy(dst + 4, &high, 4);
     }
 
     // One piece, in one load and one store: without SSE2 a 32-bit build has no 8-byte integer
@@ -371,7 +369,7 @@ private:
             slack -= length - kPiece;
             if (slack < kSpill || static_cast<unsigned>(code - clearCode_) < 2) return false;
             const uint8_t* const src = where_[code];
-            CopyLongPieces(dst + kPiece, src + kPiece, length - kPiece);
+            for (int i = kPiece; i < length; i += kPiece) CopyPieceInHalves(dst + i, src + i);
         }
         if (growing && code == index) dst[length - 1] = *dst;
         return true;
