@@ -102,7 +102,11 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode)
 int32_t TCustomMemoryStream::Read(void* buffer, int32_t count) {
     if (count <= 0 || position_ >= size_) return 0;
     int64_t n = std::min<int64_t>(count, size_ - position_);
-    std::memcpy(buffer, memory_ + position_, static_cast<size_t>(n));
+    // Single bytes (block introducers and lengths) are most reads of a GIF: no call for them.
+    if (n == 1)
+        *static_cast<uint8_t*>(buffer) = memory_[position_];
+    else
+        std::memcpy(buffer, memory_ + position_, static_cast<size_t>(n));
     position_ += n;
     return static_cast<int32_t>(n);
 }

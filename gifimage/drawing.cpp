@@ -288,7 +288,7 @@ void TGIFSubImage::MergeFrom(TGIFSubImage* previous) {
     bool known = wasTransparent;
     int index = known ? graphicControlExtension_->TransparentIndex() : -1;
     if (!known) {
-        const int localCount = localColorMap_->Count();
+        const int localCount = localColorMap_.Count();
         const int globalCount = OwnerImage() ? OwnerImage()->GlobalColors()->Count() : 0;
         const bool room = localCount > 0 ? localCount < 256 : globalCount >= 1 && globalCount < 256;
         if (!room) return;
@@ -300,7 +300,7 @@ void TGIFSubImage::MergeFrom(TGIFSubImage* previous) {
     // frames of the global table already use when it is an entry of the table and this frame has
     // no pixel of it.
     auto obtainIndex = [&]() {
-        if (localColorMap_->Count() > 0) return localColorMap_->AppendColor(TColor(0));
+        if (localColorMap_.Count() > 0) return localColorMap_.AppendColor(TColor(0));
         TGIFColorMap& global = *OwnerImage()->GlobalColors();
         for (int i = 0; i < OwnerImage()->Frames()->ItemCount(); ++i) {
             TGIFSubImage* frame = OwnerImage()->Frames()->FrameAt(i);
@@ -346,7 +346,7 @@ void TGIFSubImage::MergeFrom(TGIFSubImage* previous) {
         if (!control) {
             auto created = std::make_unique<TGIFGraphicControlExtension>(this);
             control = created.get();
-            extensions_->Append(created.release());
+            extensions_.Append(created.release());
         }
         control->SetIsTransparent(true);
         control->SetTransparentIndex(index);

@@ -70,9 +70,15 @@ void TGIFList::RemoveAt(int index) {
     delete item;
 }
 
+// Takes every item out first and then destroys them in order, so that an item's destructor that
+// looks for itself in the list (as frames and extensions do) finds it empty at once: emptying a
+// list of n items takes time in n, not n squared.
 void TGIFList::RemoveAll() {
     const FrameLockHold hold(Owner());
-    while (!items_.empty()) RemoveAt(0);
+    std::vector<TGIFItem*> items;
+    items.swap(items_);
+    changes_ += static_cast<uint32_t>(items.size());
+    for (TGIFItem* item : items) delete item;
 }
 
 int TGIFList::RemoveItem(TGIFItem* item) {

@@ -264,12 +264,12 @@ void TGIFSubImage::CopyFrame(TGIFSubImage& source) {
     transparent_ = source.Transparent();
     AllocPixels();
     if (pixels_ && source.Pixels()) std::memcpy(pixels_, source.Pixels(), std::min(pixelsSize_, source.PixelsSize()));
-    localColorMap_->CopyFrom(*source.LocalColorMap());
+    localColorMap_.CopyFrom(*source.LocalColorMap());
     if (source.Extensions()->ItemCount() > 0) {
         TMemoryStream stream;
         source.Extensions()->SaveItems(stream);
         stream.SetPosition(0);
-        extensions_->LoadItems(stream, this);
+        extensions_.LoadItems(stream, this);
         // A warning of the copied extensions runs a handler, which may take the source away.
         EndIfImageFreed(sourceWatch.Lives());
     }

@@ -1,5 +1,7 @@
 // Variable-length-code LZW decoding of a frame's image data, straight from the source stream.
 #include <algorithm>
+#include <array>
+#include <climits>
 #include <cstring>
 
 #include "gifimage/extensions.h"
@@ -24,6 +26,26 @@ inline __attribute__((always_inline)) CodeKind Classify(int code, int clearCode,
     return code == nextCode ? CodeKind::Next : CodeKind::Beyond;
 }
 
+// Every character's string (spare bytes at the end let a string be read in whole pieces), and
+// the table's places and lengths of the characters, copied in at the start of every frame.
+constexpr std::array<uint8_t, 256 + 8> kCharacters = [] {
+    std::array<uint8_t, 256 + 8> characters{};
+    for (int i = 0; i < 256; ++i) characters[i] = static_cast<uint8_t>(i);
+    return characters;
+}();
+
+constexpr std::array<const uint8_t*, 256> kCharacterPlaces = [] {
+    std::array<const uint8_t*, 256> places{};
+    for (int i = 0; i < 256; ++i) places[i] = kCharacters.data() + i;
+    return places;
+}();
+
+constexpr std::array<uint16_t, 256> kCharacterLengths = [] {
+    std::array<uint16_t, 256> lengths{};
+    lengths.fill(1);
+    return lengths;
+}();
+
 // The state one decoding step changes, kept in registers by the copying loop.
 struct Cursor {
     int bitPos = 0;   // next bit of buffer_ to read
@@ -47,11 +69,12 @@ public:
         clearCode_ = 1 << minCodeSize_;
         EmptyTable();
         std::memset(buffer_, 0, sizeof buffer_);
-        for (int i = 0; i < 256; ++i) literals_[i] = static_cast<uint8_t>(i);
-        std::memset(literals_ + 256, 0, sizeof literals_ - 256);
-        for (int i = 0; i < clearCode_; ++i) {
-            where_[i] = literals_ + i;
-            length_[i] = 1;
+        std::memcpy(where_, kCharacterPlaces.data(), clearCode_ * sizeof where_[0]);
+        std::memcpy(length_, kCharacterLengths.data(), clearCode_ * sizeof length_[0]);
+        // The chunk loop takes the clear and end codes for long strings, which it leaves.
+        for (int i = clearCode_; i < clearCode_ + 2; ++i) {
+            where_[i] = kCharacters.data();
+            length_[i] = kTableSize;
         }
     }
 
@@ -79,8 +102,10 @@ public:
     }
 
 private:
-    // Copies of a string may run up to this many bytes past it (into pixels not decoded yet).
-    static constexpr int kSpill = 7;
+    // Strings are copied in pieces of this many bytes; a copy may run up to kSpill bytes past
+    // its string (into pixels not decoded yet).
+    static constexpr int kPiece = 8;
+    static constexpr int kSpill = kPiece - 1;
 
     static inline __attribute__((always_inline)) uint32_t Load32(const uint8_t* p) {
         uint32_t v;
@@ -101,13 +126,43 @@ private:
 
     // len bytes (at least one) in 8-byte pieces, up to kSpill bytes past dst + len.
     static inline __attribute__((always_inline)) void CopyPieces(uint8_t* dst, const uint8_t* src, int len) {
+        if (len > kLongString) {
+            for (int i = 0; i < len; i += kPiece) CopyPieceInHalves(dst + i, src + i);
+            return;
+        }
         int i = 0;
         do {
-            uint64_t piece;
-            std::memcpy(&piece, src + i, 8);
-            std::memcpy(dst + i, &piece, 8);
-            i += 8;
+            CopyPiece(dst + i, src + i);
+            i += kPiece;
         } while (i < len);
+    }
+
+    // Strings longer than this many bytes are copied in pieces of two 4-byte moves, which follow
+    // each other faster than the x87 unit's stores.
+    static constexpr int kLongString = 32;
+
+    static inline __attribute__((always_inline)) void CopyPieceInHalves(uint8_t* dst, const uint8_t* src) {
+        uint32_t low, high;
+        std::memcpy(&low, src, 4);
+        std::memcpy(&high, src + 4, 4);
+        std::memcpy(dst, &low, 4);
+        std::memcpy(dst + 4, &high, 4);
+    }
+
+    // One piece, in one load and one store: without SSE2 a 32-bit build has no 8-byte integer
+    // move but the x87 unit's, which loads any 64-bit integer exactly and stores it back
+    // unchanged, whatever the precision and rounding settings.
+    static inline __attribute__((always_inline)) void CopyPiece(uint8_t* dst, const uint8_t* src) {
+#if defined(__i386__) && !defined(__SSE2__)
+        asm("fildll %1\n\tfistpll %0"
+            : "=m"(*reinterpret_cast<uint8_t(*)[kPiece]>(dst))
+            : "m"(*reinterpret_cast<const uint8_t(*)[kPiece]>(src))
+            : "st(7)");
+#else
+        uint64_t piece;
+        std::memcpy(&piece, src, kPiece);
+        std::memcpy(dst, &piece, kPiece);
+#endif
     }
 
     // While the table's strings lie where they were written, codes are taken by the copying loop;
@@ -148,55 +203,224 @@ private:
     }
 
     // Takes codes while every string is a copy of one already written: an entry's string lies
-    // where it was last written (a character's in literals_), and the next entry's is the previous
-    // string plus its first character. Leaves at the first code it does not take (in pending, or
-    // -1 when the bits ran out) or when the pixels are full.
+    // where it was last written (a character's in kCharacters), and the next entry's is the
+    // previous string plus its first character. Leaves at the first code it does not take (in
+    // pending, or -1 when the bits ran out) or when the pixels are full. The codes of a sub-block
+    // that share a width go through the chunk loops while the pixels have room for them; the rest
+    // one at a time.
     uint8_t* CopyStrings(uint8_t* dst, uint8_t* const end, int& pending) {
-        Cursor s = at_;
-        const int clearCode = clearCode_;
         uint8_t* const start = dst;
         int code = -1;
         while (dst != end) {
-            if (__builtin_expect(s.bitPos + s.codeSize < s.lastBit, 1)) {
-                code = static_cast<int>((Load32(buffer_ + (s.bitPos >> 3)) >> (s.bitPos & 7)) &
-                                        ((1u << s.codeSize) - 1));
-                s.bitPos += s.codeSize;
-            } else {
-                at_ = s;
-                failedAt_ = dst;
-                code = ReadCodeAtBoundary(s.codeSize);
-                s.bitPos = at_.bitPos;
-                s.lastBit = at_.lastBit;
-                if (code < 0) break;
-            }
-            const CodeKind kind = Classify(code, clearCode, s.nextCode);
-            int length;
-            if (kind == CodeKind::Root || kind == CodeKind::Known) {
-                // The entry's string: in pieces while room allows, else one by one if it fits.
-                length = length_[code];
-                if (__builtin_expect(end - dst >= length + kSpill, 1)) {
-                    CopyPieces(dst, where_[code], length);
-                } else {
-                    if (length > end - dst) break;
-                    CopyString(dst, where_[code], length, end);
-                }
-            } else if (kind == CodeKind::Next) {
-                // The previous string, which ends at dst, and its first character.
-                length = s.lastLength + 1;
-                if (length > end - dst) break;
-                CopyString(dst, dst - s.lastLength, s.lastLength, end);
-                dst[s.lastLength] = *dst;
-            } else {
-                break;
-            }
-            AddCopiedEntry(s, code, length, dst - s.lastLength);
-            dst += length;
+            const int count = std::min(CodesOfOneWidth(), CodesWithRoom(dst, end));
+            if (count > 0 && TakeChunk(dst, end, count)) continue;
+            failedAt_ = dst;
+            code = ReadCode();
+            if (code < 0 || !TakeOneString(code, dst, end)) break;
             code = -1;
         }
-        at_ = s;
-        if (dst != start) firstChar_ = *(dst - s.lastLength);
+        if (dst != start) firstChar_ = *(dst - at_.lastLength);
         pending = code;
         return dst;
+    }
+
+    // How many codes from the bit position on end before the last valid bit (the codes ReadCode
+    // takes without a refill) and are read at the present width.
+    int CodesOfOneWidth() const {
+        const int bits = at_.lastBit - at_.bitPos - 1;
+        if (bits < at_.codeSize) return 0;
+        const int count = bits / at_.codeSize;
+        if (at_.nextCode >= kTableSize) return std::min(count, kTableSize);
+        // The width grows after the code that brings nextCode to the limit (the first code does
+        // when the limit is behind, as with the smallest minimum code sizes).
+        return std::min(count, std::max(at_.codeLimit - at_.nextCode, 1));
+    }
+
+    // How many strings of at most one piece fit from dst on, each with the spill of its piece.
+    static int CodesWithRoom(const uint8_t* dst, const uint8_t* end) {
+        const ptrdiff_t room = end - dst;
+        if (room < kPiece) return 0;
+        return static_cast<int>(std::min<ptrdiff_t>((room - kPiece) / kPiece + 1, kTableSize));
+    }
+
+    // Takes the count codes that follow, or those before the first one it leaves (answering
+    // false): the bits then stand at that code. The pixels from dst on have room for count strings
+    // of one piece. The chunk loops copy those strings; the longer ones, and the next entry's, are
+    // copied between their runs.
+    bool TakeChunk(uint8_t*& dst, uint8_t* const end, int count) {
+        const int width = at_.codeSize;
+        const bool growing = at_.nextCode < kTableSize;
+        // While the table grows, codes_[n] holds the code read when n is the next entry.
+        const int first = growing ? at_.nextCode : 0;
+        UnpackCodes(codes_ + first, count, width);
+        if (growing) {
+            // Each entry's string starts where the string before it does, one character longer.
+            where_[first] = dst - at_.lastLength;
+            length_[first] = static_cast<uint16_t>(at_.lastLength + 1);
+        }
+        int last = first + count;
+        int n = first;
+        for (;;) {
+            // The room beyond a piece for each code, which longer strings take up.
+            const int slack = static_cast<int>(std::min<ptrdiff_t>(end - dst - (last - n) * kPiece, INT_MAX));
+            n = growing ? CopyGrowingChunk(dst, n, last, slack) : CopyFullChunk(dst, n, last, slack);
+            if (n == last) break;
+            const int room = CopyLeftString(dst, end, n, growing);
+            if (room < 0) break;
+            ++n;
+            last = std::min(last, n + room);
+        }
+        const int taken = n - first;
+        at_.bitPos += taken * width;
+        if (taken == 0) return false;
+        at_.oldCode = codes_[n - 1];
+        if (growing) {
+            at_.lastLength = static_cast<int>(dst - where_[n]);
+            at_.nextCode = n;
+            if (at_.nextCode >= at_.codeLimit && at_.codeLimit < kTableSize) {
+                at_.codeLimit *= 2;
+                ++at_.codeSize;
+            }
+        } else {
+            at_.lastLength = length_[at_.oldCode];
+        }
+        return n == first + count;
+    }
+
+    // Reads count codes of the given width from the bit position on (which stays) into out.
+    void UnpackCodes(uint16_t* out, int count, int width) const {
+        static constexpr UnpackFunction kUnpackers[] = {nullptr,          UnpackWidth<1>,  UnpackWidth<2>,
+                                                        UnpackWidth<3>,   UnpackWidth<4>,  UnpackWidth<5>,
+                                                        UnpackWidth<6>,   UnpackWidth<7>,  UnpackWidth<8>,
+                                                        UnpackWidth<9>,   UnpackWidth<10>, UnpackWidth<11>,
+                                                        UnpackWidth<12>};
+        kUnpackers[width](buffer_, static_cast<uint32_t>(at_.bitPos), out, count);
+    }
+
+    using UnpackFunction = void (*)(const uint8_t*, uint32_t, uint16_t*, int);
+
+    // Codes of one width, as many from each 4-byte load as it holds whatever the bit position
+    // within its first byte.
+    template <int width>
+    static void UnpackWidth(const uint8_t* buffer, uint32_t bit, uint16_t* __restrict out, int count) {
+        constexpr int kPerLoad = std::min(4, (32 - 7) / width);
+        constexpr uint32_t kMask = (1u << width) - 1;
+        int k = 0;
+        for (; k + kPerLoad <= count; k += kPerLoad) {
+            const uint32_t bits = Load32(buffer + (bit >> 3)) >> (bit & 7);
+#pragma GCC unroll 4
+            for (int j = 0; j < kPerLoad; ++j) out[k + j] = static_cast<uint16_t>((bits >> (j * width)) & kMask);
+            bit += kPerLoad * width;
+        }
+        for (; k < count; ++k) {
+            out[k] = static_cast<uint16_t>((Load32(buffer + (bit >> 3)) >> (bit & 7)) & kMask);
+            bit += width;
+        }
+    }
+
+    // The strings of codes_[n] up to codes_[last - 1] while the table grows, with entry n defined
+    // by each and the next entry's place and length set ahead, up to a code beyond the next entry,
+    // the clear or end code, or a string longer than slack (the room beyond a piece for each code)
+    // holds. Answers where it stopped.
+    __attribute__((noinline)) int CopyGrowingChunk(uint8_t*& dstIo, int n, const int last, int slack) {
+        uint8_t* dst = dstIo;
+        for (; n != last; ++n) {
+            const int code = codes_[n];
+            if (code > n) break;
+            CopyPiece(dst, where_[code]);
+            const int length = length_[code];
+            if (__builtin_expect(length > kPiece || code == n, 0) && !CopyStringRest(dst, length, n, true, slack))
+                break;
+            where_[n + 1] = dst;
+            length_[n + 1] = static_cast<uint16_t>(length + 1);
+            dst += length;
+        }
+        dstIo = dst;
+        return n;
+    }
+
+    // The strings of codes_[k] up to codes_[last - 1] while the table is full (every code is a
+    // root or an entry written in the pixels), up to the clear or end code or a string longer than
+    // slack holds. Answers where it stopped.
+    __attribute__((noinline)) int CopyFullChunk(uint8_t*& dstIo, int k, const int last, int slack) {
+        uint8_t* dst = dstIo;
+        for (; k != last; ++k) {
+            const int code = codes_[k];
+            CopyPiece(dst, where_[code]);
+            const int length = length_[code];
+            if (__builtin_expect(length > kPiece, 0) && !CopyStringRest(dst, length, k, false, slack)) break;
+            dst += length;
+        }
+        dstIo = dst;
+        return k;
+    }
+
+    // The rest of the string of codes_[index] after its first piece: the pieces of a string longer
+    // than one, when it is a real string (the clear and end codes pass as long ones) and slack
+    // holds them; while the table grows, the last character of the next entry's string (the
+    // previous string, which ends at dst, and its first character), which its first piece could
+    // not read yet.
+    inline __attribute__((always_inline)) bool CopyStringRest(uint8_t* dst, int length, int index, bool growing,
+                                                               int& slack) const {
+        // The code and its place are read again here: kept from the first piece, they would hold
+        // registers (or stack slots written for every code) in the loops.
+        const int code = codes_[index];
+        if (length > kPiece) {
+            slack -= length - kPiece;
+            if (slack < kSpill || static_cast<unsigned>(code - clearCode_) < 2) return false;
+            const uint8_t* const src = where_[code];
+            for (int i = kPiece; i < length; i += kPiece) CopyPieceInHalves(dst + i, src + i);
+        }
+        if (growing && code == index) dst[length - 1] = *dst;
+        return true;
+    }
+
+    // The string of codes_[n] where a chunk loop stopped, when it fits with its spill: a string
+    // longer than a piece, or the next entry's (the previous string, which ends at dst, and its
+    // first character, set ahead as entry n). Leaves the clear and end codes, which pass as long
+    // strings, and codes beyond the next entry. Answers how many strings of one piece fit after
+    // it, or -1 when it is not taken.
+    __attribute__((noinline)) int CopyLeftString(uint8_t*& dst, const uint8_t* end, int n, bool growing) {
+        const int code = codes_[n];
+        if (growing && code > n) return -1;
+        if (static_cast<unsigned>(code - clearCode_) < 2) return -1;
+        const int length = length_[code];
+        if (end - dst < length + kSpill) return -1;
+        if (growing && code == n) {
+            CopyPieces(dst, where_[n], length - 1);
+            dst[length - 1] = *dst;
+        } else {
+            CopyPieces(dst, where_[code], length);
+        }
+        if (growing) {
+            where_[n + 1] = dst;
+            length_[n + 1] = static_cast<uint16_t>(length + 1);
+        }
+        dst += length;
+        return CodesWithRoom(dst, end);
+    }
+
+    // One code by the rules of the chunk loop but with exact room checks: false when it is not
+    // taken.
+    bool TakeOneString(int code, uint8_t*& dst, uint8_t* const end) {
+        const CodeKind kind = Classify(code, clearCode_, at_.nextCode);
+        int length;
+        if (kind == CodeKind::Root || kind == CodeKind::Known) {
+            length = length_[code];
+            if (length > end - dst) return false;
+            CopyString(dst, where_[code], length, end);
+        } else if (kind == CodeKind::Next) {
+            // The previous string, which ends at dst, and its first character.
+            length = at_.lastLength + 1;
+            if (length > end - dst) return false;
+            CopyString(dst, dst - at_.lastLength, at_.lastLength, end);
+            dst[at_.lastLength] = *dst;
+        } else {
+            return false;
+        }
+        AddCopiedEntry(at_, code, length, dst - at_.lastLength);
+        dst += length;
+        return true;
     }
 
     // Entry nextCode := the previous string + the first character of this one, whose copy starts
@@ -369,12 +593,14 @@ private:
     // prefix_ and suffix_ hold only the entries whose strings do not lie in the pixels.
     uint16_t prefix_[kTableSize];
     uint8_t suffix_[kTableSize];
-    uint16_t length_[kTableSize];
-    // Where each entry's string lies in the pixels (characters point into literals_); null for
+    // The chunk loop sets the next entry's place and length ahead, at kTableSize too.
+    uint16_t length_[kTableSize + 1];
+    // Where each entry's string lies in the pixels (characters point into kCharacters); null for
     // the entries known by prefix_ and suffix_.
-    const uint8_t* where_[kTableSize];
+    const uint8_t* where_[kTableSize + 1];
     bool inPlace_ = false;
-    uint8_t literals_[256 + 8];
+    // The codes of one chunk (see TakeChunk).
+    uint16_t codes_[kTableSize];
     uint8_t stack_[kTableSize + 2];
     bool overflowed_ = false;  // the last string ran past the last pixel
     // Positions 0 and 1 carry the previous sub-block's last two bytes; spare bytes at the end

@@ -76,28 +76,33 @@ void TGIFExtensionList::LoadItems(TStream& stream, TObject* parent) {
 
 // --- TGIFSubImage ------------------------------------------------------------
 
-TGIFSubImage::TGIFSubImage(TGIFOwner* owner) : TGIFItem(owner) {
-    extensions_ = std::make_unique<TGIFExtensionList>(owner);
-    localColorMap_ = std::make_unique<TGIFLocalColorMap>(this);
-}
+TGIFSubImage::TGIFSubImage(TGIFOwner* owner)
+    : TGIFItem(owner)
+    , extensions_(owner) {}
 
 TGIFSubImage::~TGIFSubImage() {
     if (OwnerImage()) OwnerImage()->Frames()->RemoveItem(this);
     // A frame that is going away no longer widens its image's screen (which could raise when
     // other frames do not fit).
     ClearFrame(false);
-    extensions_.reset();
-    localColorMap_.reset();
     if (palette_) DeleteObject(palette_);
     palette_ = nullptr;
 }
 
 void TGIFSubImage::ResetFrame() { ClearFrame(true); }
 
+// What a new frame is: emptying it changes nothing (a load into a new frame skips that work).
+bool TGIFSubImage::HoldsNothing() const {
+    return extensions_.ItemCount() == 0 && localColorMap_.Count() == 0 && !pixels_ && pixelsSize_ == 0 &&
+           descriptor_.Left == 0 && descriptor_.Top == 0 && descriptor_.Width == 0 && descriptor_.Height == 0 &&
+           !frameBitmap_ && !mask_ && needMask_ && !transparent_ && !graphicControlExtension_;
+}
+
 void TGIFSubImage::ClearFrame(bool throughBounds) {
+    if (HoldsNothing()) return;
     const FrameLockHold hold(*this);
-    extensions_->RemoveAll();
-    localColorMap_->RemoveAll();
+    extensions_.RemoveAll();
+    localColorMap_.RemoveAll();
     ReleasePixels();
     if (throughBounds) {
         SetBoundsField(kBoundsHeight, 0);
@@ -128,7 +133,7 @@ bool HoldsAtSameIndexes(const TGIFColorMap& table, const TGIFColorMap& colors) {
 void TGIFSubImage::SetOwnerImage(TGIFImage* image) {
     if (image == OwnerImage()) return;
     const TGIFColorMap* oldColors =
-        OwnerImage() && localColorMap_->Count() == 0 ? OwnerImage()->GlobalColors() : nullptr;
+        OwnerImage() && localColorMap_.Count() == 0 ? OwnerImage()->GlobalColors() : nullptr;
     const bool keepColors = oldColors && oldColors->Count() > 0 &&
                             !(image && HoldsAtSameIndexes(*image->GlobalColors(), *oldColors));
     TGIFLocalColorMap kept(nullptr);
@@ -140,7 +145,7 @@ void TGIFSubImage::SetOwnerImage(TGIFImage* image) {
     ReleaseBitmap();
     ReleaseMask();
     SetPaletteHandle(nullptr);
-    if (keepColors) localColorMap_->CopyFrom(kept);
+    if (keepColors) localColorMap_.CopyFrom(kept);
 }
 
 bool TGIFSubImage::ReportProgress(TProgressStage stage, int percent, bool redraw, const std::string& message) {
@@ -176,8 +181,8 @@ void TGIFSubImage::ForgetFreedOwner() { HandPartsTo(nullptr); }
 
 void TGIFSubImage::HandPartsTo(TGIFOwner* owner) {
     SetOwner(owner);
-    extensions_->SetOwner(owner);
-    for (int i = 0; i < extensions_->ItemCount(); ++i) extensions_->ExtensionAt(i)->SetOwner(owner);
+    extensions_.SetOwner(owner);
+    for (int i = 0; i < extensions_.ItemCount(); ++i) extensions_.ExtensionAt(i)->SetOwner(owner);
 }
 
 TUnlistedFrame::TUnlistedFrame(TGIFOwner* image)
@@ -202,9 +207,9 @@ void TUnlistedFrame::Drop() {
 void TGIFSubImage::Assign(const TPersistent& source) { CopyFrom(source); }
 
 GIFVersion TGIFSubImage::RequiredVersion() const {
-    GIFVersion version = localColorMap_->SortFlag() ? Version89a : Version87a;
-    for (int i = 0; i < extensions_->ItemCount() && version < Version89a; ++i) {
-        const GIFVersion needed = extensions_->ExtensionAt(i)->RequiredVersion();
+    GIFVersion version = localColorMap_.SortFlag() ? Version89a : Version87a;
+    for (int i = 0; i < extensions_.ItemCount() && version < Version89a; ++i) {
+        const GIFVersion needed = extensions_.ExtensionAt(i)->RequiredVersion();
         if (needed > version) version = needed;
     }
     return version;
@@ -213,7 +218,7 @@ GIFVersion TGIFSubImage::RequiredVersion() const {
 void TGIFSubImage::LoadFromStream(TStream& stream) {
     const FrameLockHold hold(*this);
     ResetFrame();
-    extensions_->LoadItems(stream, this);
+    extensions_.LoadItems(stream, this);
     uint8_t separator = 0;
     if (!ReadByte(stream, separator)) return;
     stream.Seek(-1, soCurrent);
@@ -226,15 +231,15 @@ void TGIFSubImage::LoadFromStream(TStream& stream) {
         ReportWarning(1, sScreenSizeExceeded);
     }
     if (descriptor_.PackedFields & kColorTableFlag)
-        localColorMap_->ReadTable(stream, ColorTableEntries(descriptor_.PackedFields));
+        localColorMap_.ReadTable(stream, ColorTableEntries(descriptor_.PackedFields));
     DecodePixels(stream);
     if (RenderFramesWhileLoading) RenderedBitmap();
 }
 
 void TGIFSubImage::PrepareForSave() {
-    if (localColorMap_->Count() > 0) {
+    if (localColorMap_.Count() > 0) {
         uint8_t packed = kColorTableFlag;
-        if (localColorMap_->SortFlag()) packed |= kImageSortFlag;
+        if (localColorMap_.SortFlag()) packed |= kImageSortFlag;
         packed |= ColorTableSizeField(BitDepth());
         descriptor_.PackedFields = packed;
     } else {
@@ -244,14 +249,14 @@ void TGIFSubImage::PrepareForSave() {
 
 // Extensions, then (unless the frame is empty) descriptor, local table and pixel data.
 void TGIFSubImage::SaveToStream(TStream& stream) {
-    extensions_->SaveItems(stream);
+    extensions_.SaveItems(stream);
     if (IsEmpty()) return;
     PrepareForSave();
     // A frame read after a stray byte keeps that byte as its separator; the stream needs ",".
     TImageDescriptor descriptor = descriptor_;
     descriptor.Separator = kImageSeparator;
     stream.WriteBuffer(&descriptor, sizeof descriptor);
-    localColorMap_->WriteTable(stream);
+    localColorMap_.WriteTable(stream);
     WritePixelData(stream);
 }
 
@@ -260,9 +265,9 @@ void TGIFSubImage::SaveToStream(TStream& stream) {
 void TGIFSubImage::WritePixelData(TStream& stream) {
     int bitsPerPixel;
     int32_t maxColor;
-    if (localColorMap_->Count() > 0) {
-        bitsPerPixel = localColorMap_->BitDepth();
-        maxColor = localColorMap_->Count();
+    if (localColorMap_.Count() > 0) {
+        bitsPerPixel = localColorMap_.BitDepth();
+        maxColor = localColorMap_.Count();
     } else {
         bitsPerPixel = OwnerImage() ? OwnerImage()->BitDepth() : 0;
         maxColor = 1 << bitsPerPixel;
@@ -454,12 +459,12 @@ RECT TGIFSubImage::FrameRect() const { return RECT{Left(), Top(), Left() + Width
 // --- Colours -----------------------------------------------------------------
 
 TGIFColorMap* TGIFSubImage::EffectiveColorMap() {
-    if (localColorMap_->Count() > 0) return localColorMap_.get();
+    if (localColorMap_.Count() > 0) return &localColorMap_;
     if (OwnerImage() && OwnerImage()->GlobalColors()->Count() > 0) return OwnerImage()->GlobalColors();
-    return localColorMap_.get();
+    return &localColorMap_;
 }
 
-int TGIFSubImage::BitDepth() const { return localColorMap_->BitDepth(); }
+int TGIFSubImage::BitDepth() const { return localColorMap_.BitDepth(); }
 
 // --- Cached bitmap, mask and palette ------------------------------------------
 
@@ -473,8 +478,8 @@ HPALETTE TGIFSubImage::PaletteHandle() {
         palette_ = CreateWebSafePalette();
         return palette_;
     }
-    if (localColorMap_->Count() > 0) {
-        palette_ = localColorMap_->MakePaletteHandle();
+    if (localColorMap_.Count() > 0) {
+        palette_ = localColorMap_.MakePaletteHandle();
         return palette_;
     }
     return OwnerImage() ? OwnerImage()->PaletteHandle() : nullptr;

@@ -180,10 +180,10 @@ public:
     void SetPixels(const uint8_t* indexes, size_t count);
     // Rewrites every pixel below count through map (a colour table's reordering).
     void RemapPixels(const IndexMap& map, int count);
-    TGIFLocalColorMap* LocalColorMap() const { return localColorMap_.get(); }
+    TGIFLocalColorMap* LocalColorMap() const { return &localColorMap_; }
     // The image descriptor as read and written; bounds change through SetBoundsField and ApplyBounds.
     const TImageDescriptor& Descriptor() const { return descriptor_; }
-    TGIFExtensionList* Extensions() const { return extensions_.get(); }
+    TGIFExtensionList* Extensions() const { return &extensions_; }
     // Set and cleared by the frame's graphic control extension.
     bool Transparent() const { return transparent_; }
     // The first graphic control extension made for this frame; not owned.
@@ -212,15 +212,18 @@ private:
     HPALETTE palette_ = nullptr;
     uint8_t* pixels_ = nullptr;
     int32_t pixelsSize_ = 0;
-    std::unique_ptr<TGIFLocalColorMap> localColorMap_;
+    // The table and the extensions are parts of the frame (no allocation of their own each), which
+    // its const accessors hand out for change as they always have.
+    mutable TGIFLocalColorMap localColorMap_{this};
     TImageDescriptor descriptor_{kImageSeparator, 0, 0, 0, 0, 0};
-    std::unique_ptr<TGIFExtensionList> extensions_;
+    mutable TGIFExtensionList extensions_;
     bool transparent_ = false;
     TGIFGraphicControlExtension* graphicControlExtension_ = nullptr;
     // Sets the image of the frame, its extension list and its extensions.
     void HandPartsTo(TGIFOwner* owner);
     // Empties the frame; throughBounds sets the zero size through ApplyBounds, as a reset does.
     void ClearFrame(bool throughBounds);
+    bool HoldsNothing() const;
 };
 
 // What a caller holds of a frame across a handler. The handler may free the frame's image, empty

@@ -144,15 +144,16 @@ struct BenchImage {
 };
 
 // Photo-like (ImageMagick's plasma in 256 colours, 2400 x 1800 and 2000 x 2000), flat colours
-// (ImageMagick), two animations (ffmpeg: its fixed palette, and 200 small frames over one palette
-// of its palettegen/paletteuse filters) and an interlaced photo (giflib's encoder): the images
-// both benchmarks time.
+// (ImageMagick), three animations (ffmpeg: its fixed palette, and 200 frame-difference
+// rectangles of 320 x 240 or 4000 of 64 x 48 over one palette of its palettegen/paletteuse filters)
+// and an interlaced photo (giflib's encoder): the images both benchmarks time.
 inline std::vector<BenchImage> BenchImages(const std::string& folder) {
     std::vector<BenchImage> images = {{"photo-like", ReadWholeFile(folder + "\\photo.gif")},
                                       {"flat", ReadWholeFile(folder + "\\flat.gif")},
                                       {"animation", ReadWholeFile(folder + "\\animation.gif")},
                                       {"photo-2000", ReadWholeFile(folder + "\\photo-2000.gif")},
-                                      {"paletteuse", ReadWholeFile(folder + "\\paletteuse.gif")}};
+                                      {"paletteuse", ReadWholeFile(folder + "\\paletteuse.gif")},
+                                      {"many-frames", ReadWholeFile(folder + "\\many-frames.gif")}};
     images.push_back({"interlaced", InterlacedCrop(images[0].file, 1000)});
     return images;
 }

@@ -415,6 +415,48 @@ Bytes FlatPixels(int width, int height, int colors, unsigned seed) {
     return pixels;
 }
 
+// Where a decoder that reads codes ahead in runs must stop and take up again: the codes at which
+// the width changes and the first code that ends in each sub-block, with their neighbours.
+std::vector<size_t> EdgePositions(const std::vector<std::pair<int, int>>& widths, int blockSize) {
+    std::vector<size_t> edges;
+    auto addAround = [&](size_t i) {
+        for (size_t p = i > 0 ? i - 1 : 0; p <= i + 1 && p < widths.size(); ++p)
+            if (edges.empty() || edges.back() < p) edges.push_back(p);
+    };
+    size_t bits = 0;
+    for (size_t i = 0; i < widths.size(); ++i) {
+        const size_t before = bits;
+        bits += widths[i].second;
+        if ((i > 0 && widths[i].second != widths[i - 1].second) ||
+            before / (8 * blockSize) != bits / (8 * blockSize))
+            addAround(i);
+    }
+    return edges;
+}
+
+// Streams with a clear code, a code beyond the next entry, the end code or the end of the data
+// put at each edge position of a valid stream.
+void AddEdgeCases(std::vector<DecodeCase>& cases, const std::string& name, int width, int height, int minCodeSize,
+                  const std::vector<int>& codes, int blockSize) {
+    const int clear = 1 << minCodeSize;
+    for (size_t p : EdgePositions(WithDecoderWidths(codes, minCodeSize), blockSize)) {
+        const int widthAt = WithDecoderWidths(std::vector<int>(codes.begin(), codes.begin() + p + 1), minCodeSize)
+                                .back()
+                                .second;
+        const std::pair<const char*, int> inserts[] = {{"clear", clear}, {"beyond", (1 << widthAt) - 1},
+                                                       {"end", clear + 1}};
+        for (const auto& [what, code] : inserts) {
+            std::vector<int> changed = codes;
+            changed.insert(changed.begin() + p, code);
+            cases.push_back({name + " " + what + " at " + std::to_string(p), width, height, false,
+                             InBlocks(minCodeSize, PackCodes(WithDecoderWidths(changed, minCodeSize)), {blockSize})});
+        }
+        const std::vector<int> cut(codes.begin(), codes.begin() + p);
+        cases.push_back({name + " cut at " + std::to_string(p), width, height, false,
+                         InBlocks(minCodeSize, PackCodes(WithDecoderWidths(cut, minCodeSize)), {blockSize})});
+    }
+}
+
 std::vector<DecodeCase> DecodeCases() {
     std::vector<DecodeCase> cases;
     std::mt19937 random(1234);
@@ -447,6 +489,20 @@ std::vector<DecodeCase> DecodeCases() {
         cases.push_back(
             {"full table flat", 400, 300, true, InBlocks(8, EncodeLZW(flat, 8, {true, false, endCode}), {5})});
     }
+    // A full table, then the same early entry again and again: a string longer than a piece at
+    // every position of the runs of codes a decoder may read ahead. Alternating colours first
+    // make entry 21 "0 1 0 1 0 1 0 1 0 1".
+    {
+        Bytes pixels(400);
+        for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i % 2);
+        const Bytes noise = NoisePixels(20000, 4, 21);
+        pixels.insert(pixels.end(), noise.begin(), noise.end());
+        std::vector<int> codes = EncodeCodes(pixels, 2, {true, false, false});
+        codes.insert(codes.end(), 300, 21);
+        codes.push_back(5);
+        cases.push_back({"full table, early entry repeated", 100, 240, false,
+                         InBlocks(2, PackCodes(WithDecoderWidths(codes, 2)), {255})});
+    }
     // Early ends: a valid stream cut anywhere, with the terminator, without it, or mid sub-block.
     {
         const Bytes pixels = FlatPixels(120, 80, 16, 3);
@@ -475,6 +531,22 @@ std::vector<DecodeCase> DecodeCases() {
         cases.push_back(
             {"string past the last pixel", 120, 80, true, InBlocks(4, PackCodes(WithDecoderWidths(extra, 4)), {255})});
     }
+    // Edges of the runs of codes a decoder may read ahead: narrow codes that widen often, long
+    // strings and strings of the next entry (flat runs), sub-blocks of several sizes; wide codes
+    // in whole sub-blocks.
+    for (int blockSize : {5, 31})
+        AddEdgeCases(cases, "flat block " + std::to_string(blockSize), 48, 32, 2,
+                     EncodeCodes(FlatPixels(48, 32, 4, 11), 2), blockSize);
+    AddEdgeCases(cases, "noise", 40, 30, 8, EncodeCodes(NoisePixels(40 * 30, 256, 12), 8), 255);
+    // The last string reaches or runs past the last pixel by every amount: runs of one colour
+    // (each string the next entry's, one longer than the one before) and of two.
+    for (int count = 1; count <= 40; ++count)
+        for (int colors : {1, 2}) {
+            Bytes pixels(2 * count);
+            for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i / 9 % colors);
+            cases.push_back({"last string " + std::to_string(count) + " colors " + std::to_string(colors), count,
+                             1, false, InBlocks(2, EncodeLZW(pixels, 2), {255})});
+        }
     // Damaged and hostile streams: first codes at or above the clear code, codes beyond the next
     // entry, chains through entries defined later, self-references, random bits.
     const std::vector<std::vector<int>> hostile = {
